@@ -1,0 +1,378 @@
+// Device objects, device stacks, the simulated bus's PDOs and their
+// properties, device interfaces, shutdown registrations and reported power
+// states.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "devices.h"
+
+namespace hostk {
+namespace {
+
+struct DeviceRecord {
+  bool isPdo = false;
+  PdoConfig pdo;                      // for PDOs
+  PDEVICE_OBJECT attachedTo = nullptr;  // the lower device this one sits on
+  DEVICE_POWER_STATE reportedPower = PowerDeviceUnspecified;
+};
+
+struct Interface {
+  std::u16string link;
+  PDEVICE_OBJECT pdo;
+  bool enabled;
+};
+
+struct ShutdownEntry {
+  PDEVICE_OBJECT device;
+  void *block;  // the kernel's pool block for the entry
+};
+
+struct Devices {
+  std::recursive_mutex mutex;
+  std::map<PDEVICE_OBJECT, DeviceRecord> records;
+  std::vector<Interface> interfaces;
+  std::vector<ShutdownEntry> shutdown;  // most recent first
+};
+
+Devices &State() {
+  static Devices state;
+  return state;
+}
+
+constexpr CSHORT kIoTypeDevice = 3;
+constexpr ULONG kShutdownEntryTag = 0x74756853;  // "Shut"
+
+DeviceRecord *RecordOf(PDEVICE_OBJECT device) {
+  auto it = State().records.find(device);
+  return it == State().records.end() ? nullptr : &it->second;
+}
+
+std::u16string Upper(std::u16string text) {
+  for (auto &c : text)
+    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+  return text;
+}
+
+std::u16string GuidText(const GUID &guid) {
+  char text[40];
+  snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1,
+           guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
+           guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  std::u16string out;
+  for (const char *p = text; *p; ++p) out.push_back(char16_t(*p));
+  return out;
+}
+
+std::string Name(PDEVICE_OBJECT device) {
+  char text[64];
+  snprintf(text, sizeof text, "device object %p", static_cast<void *>(device));
+  return text;
+}
+
+void FreeDevice(PDEVICE_OBJECT device) { FreeSystem(device, 0); }
+
+}  // namespace
+
+PDEVICE_OBJECT CreatePdo(const PdoConfig &config) {
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  PDEVICE_OBJECT pdo = nullptr;
+  NTSTATUS status = IoCreateDevice(BusDriver(), 0, nullptr, FILE_DEVICE_BUS_EXTENDER,
+                                   FILE_DEVICE_SECURE_OPEN, FALSE, &pdo);
+  if (!NT_SUCCESS(status)) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "no pool for a PDO");
+  pdo->Flags |= DO_BUS_ENUMERATED_DEVICE;
+  pdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
+  DeviceRecord &record = state.records[pdo];
+  record.isPdo = true;
+  record.pdo = config;
+  return pdo;
+}
+
+void DeletePdo(PDEVICE_OBJECT pdo) {
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  DeviceRecord *record = RecordOf(pdo);
+  if (!record || !record->isPdo) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "DeletePdo of a non-PDO");
+  if (pdo->AttachedDevice) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "PDO deleted while a function driver is still attached to it");
+  }
+  auto &list = state.interfaces;
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [pdo](const Interface &i) { return i.pdo == pdo; }),
+             list.end());
+  IoDeleteDevice(pdo);
+}
+
+bool IsPdo(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord *record = RecordOf(device);
+  return record && record->isPdo;
+}
+
+PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord *record = RecordOf(device);
+  return record ? record->attachedTo : nullptr;
+}
+
+std::vector<InterfaceInfo> Interfaces() {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  std::vector<InterfaceInfo> out;
+  for (const auto &i : State().interfaces) out.push_back(InterfaceInfo{i.link, i.pdo, i.enabled});
+  return out;
+}
+
+std::vector<PDEVICE_OBJECT> ShutdownRegistrations() {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  std::vector<PDEVICE_OBJECT> out;
+  for (const auto &entry : State().shutdown) out.push_back(entry.device);
+  return out;
+}
+
+DEVICE_POWER_STATE ReportedPowerState(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord *record = RecordOf(device);
+  return record ? record->reportedPower : PowerDeviceUnspecified;
+}
+
+std::vector<PDEVICE_OBJECT> DevicesOf(PDRIVER_OBJECT driver) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  std::vector<PDEVICE_OBJECT> out;
+  for (PDEVICE_OBJECT d = driver->DeviceObject; d; d = d->NextDevice) out.push_back(d);
+  return out;
+}
+
+void ListDeviceLeaks(std::vector<std::string> *out) {
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  for (const auto &entry : state.records) {
+    out->push_back(std::string(entry.second.isPdo ? "PDO " : "") + Name(entry.first) +
+                   " not deleted");
+  }
+  for (const auto &entry : state.shutdown)
+    out->push_back("shutdown registration of " + Name(entry.device) + " not removed");
+  for (const auto &i : state.interfaces)
+    if (i.enabled) out->push_back("interface " + Utf8(i.link) + " left enabled");
+}
+
+void ResetDevices() {
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  state.records.clear();
+  state.interfaces.clear();
+  state.shutdown.clear();
+}
+
+}  // namespace hostk
+
+using namespace hostk;
+
+extern "C" {
+
+NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
+                        ULONG type, ULONG characteristics, BOOLEAN exclusive,
+                        PDEVICE_OBJECT *deviceObject) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoCreateDevice");
+  *deviceObject = nullptr;
+  if (name) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "named device objects are not simulated");
+  }
+  size_t extension = (size_t(extensionSize) + 7) & ~size_t(7);
+  size_t size = sizeof(DEVICE_OBJECT) + extension;
+  auto *device = static_cast<PDEVICE_OBJECT>(AllocateSystem(NonPagedPool, size, 0));
+  if (!device) return STATUS_INSUFFICIENT_RESOURCES;
+  memset(device, 0, size);
+  device->Type = kIoTypeDevice;
+  device->Size = USHORT(size);
+  device->DriverObject = driver;
+  device->DeviceExtension = extensionSize ? device + 1 : nullptr;
+  device->DeviceType = type;
+  device->Characteristics = characteristics;
+  device->StackSize = 1;
+  device->Flags = DO_DEVICE_INITIALIZING | (exclusive ? DO_EXCLUSIVE : 0);
+  device->DeviceQueue.DeviceListHead.Flink = device->DeviceQueue.DeviceListHead.Blink =
+      &device->DeviceQueue.DeviceListHead;
+
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  state.records[device] = DeviceRecord{};
+  device->NextDevice = driver->DeviceObject;
+  driver->DeviceObject = device;
+  *deviceObject = device;
+  return STATUS_SUCCESS;
+}
+
+VOID IoDeleteDevice(PDEVICE_OBJECT device) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoDeleteDevice");
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  DeviceRecord *record = RecordOf(device);
+  if (!record) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "IoDeleteDevice of an unknown object");
+  if (record->attachedTo) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IoDeleteDevice of a device still attached to a lower device (IoDetachDevice first)");
+  }
+  if (device->AttachedDevice) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IoDeleteDevice of a device with another device attached above it");
+  }
+  if (device->Flags & DO_SHUTDOWN_REGISTERED) IoUnregisterShutdownNotification(device);
+  PDEVICE_OBJECT *link = &device->DriverObject->DeviceObject;
+  while (*link && *link != device) link = &(*link)->NextDevice;
+  if (*link) *link = device->NextDevice;
+  state.records.erase(device);
+  FreeDevice(device);
+}
+
+PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  while (device->AttachedDevice) device = device->AttachedDevice;
+  return device;
+}
+
+PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT source, PDEVICE_OBJECT target) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoAttachDeviceToDeviceStack");
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  DeviceRecord *record = RecordOf(source);
+  if (!record || !RecordOf(target)) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "IoAttachDeviceToDeviceStack of unknown objects");
+  }
+  if (record->attachedTo) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "a device object attached twice");
+  }
+  PDEVICE_OBJECT top = IoGetAttachedDevice(target);
+  if (top->Flags & DO_DEVICE_INITIALIZING) return nullptr;
+  top->AttachedDevice = source;
+  source->StackSize = CHAR(top->StackSize + 1);
+  source->AlignmentRequirement = top->AlignmentRequirement;
+  source->SectorSize = top->SectorSize;
+  record->attachedTo = top;
+  return top;
+}
+
+VOID IoDetachDevice(PDEVICE_OBJECT lower) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoDetachDevice");
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  PDEVICE_OBJECT upper = lower->AttachedDevice;
+  DeviceRecord *record = upper ? RecordOf(upper) : nullptr;
+  if (!record || record->attachedTo != lower) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IoDetachDevice of a device with nothing attached (pass the lower device)");
+  }
+  lower->AttachedDevice = nullptr;
+  record->attachedTo = nullptr;
+}
+
+NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT device, DEVICE_REGISTRY_PROPERTY property,
+                             ULONG bufferLength, PVOID buffer, PULONG resultLength) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoGetDeviceProperty");
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord *record = RecordOf(device);
+  if (!record || !record->isPdo) return STATUS_INVALID_DEVICE_REQUEST;
+  ULONG value;
+  switch (property) {
+    case DevicePropertyBusNumber:
+      if (!record->pdo.hasBusNumber) return STATUS_OBJECT_NAME_NOT_FOUND;
+      value = record->pdo.busNumber;
+      break;
+    case DevicePropertyAddress:
+      if (!record->pdo.hasAddress) return STATUS_OBJECT_NAME_NOT_FOUND;
+      value = record->pdo.address;
+      break;
+    default:
+      return STATUS_INVALID_PARAMETER_2;
+  }
+  *resultLength = sizeof value;
+  if (bufferLength < sizeof value) return STATUS_BUFFER_TOO_SMALL;
+  memcpy(buffer, &value, sizeof value);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT pdo, const GUID *classGuid,
+                                   PUNICODE_STRING referenceString,
+                                   PUNICODE_STRING symbolicLinkName) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoRegisterDeviceInterface");
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  DeviceRecord *record = RecordOf(pdo);
+  if (!record || !record->isPdo) return STATUS_INVALID_DEVICE_REQUEST;
+  std::u16string reference = Text(referenceString);
+  if (reference.find_first_of(u"\\/") != std::u16string::npos) return STATUS_INVALID_DEVICE_REQUEST;
+
+  // "\??\" + the instance path with '#' for '\' + "#{class}" [+ "\" + reference]
+  std::u16string link = u"\\??\\" + record->pdo.instancePath + u"#" + GuidText(*classGuid);
+  std::replace(link.begin() + 4, link.end(), u'\\', u'#');
+  if (!reference.empty()) link += u"\\" + reference;
+
+  size_t bytes = (link.size() + 1) * sizeof(WCHAR);
+  auto *buffer = static_cast<PWSTR>(AllocateSystem(PagedPool, bytes, 0));
+  if (!buffer) return STATUS_INSUFFICIENT_RESOURCES;
+  for (size_t i = 0; i < link.size(); ++i) buffer[i] = link[i];
+  buffer[link.size()] = 0;
+  symbolicLinkName->Buffer = buffer;
+  symbolicLinkName->Length = USHORT(link.size() * sizeof(WCHAR));
+  symbolicLinkName->MaximumLength = USHORT(bytes);
+
+  for (const auto &i : state.interfaces)
+    if (Upper(i.link) == Upper(link)) return STATUS_SUCCESS;  // registered before
+  state.interfaces.push_back(Interface{link, pdo, false});
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING symbolicLinkName, BOOLEAN enable) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoSetDeviceInterfaceState");
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  std::u16string link = Upper(Text(symbolicLinkName));
+  for (auto &i : State().interfaces) {
+    if (Upper(i.link) != link) continue;
+    if (enable && i.enabled) return STATUS_OBJECT_NAME_EXISTS;
+    if (!enable && !i.enabled) return STATUS_OBJECT_NAME_NOT_FOUND;
+    i.enabled = enable != 0;
+    return STATUS_SUCCESS;
+  }
+  return STATUS_OBJECT_NAME_NOT_FOUND;
+}
+
+NTSTATUS IoRegisterShutdownNotification(PDEVICE_OBJECT device) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoRegisterShutdownNotification");
+  void *block = AllocateSystem(NonPagedPool, 32, kShutdownEntryTag);
+  if (!block) return STATUS_INSUFFICIENT_RESOURCES;
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  auto &list = State().shutdown;
+  list.insert(list.begin(), ShutdownEntry{device, block});
+  device->Flags |= DO_SHUTDOWN_REGISTERED;
+  return STATUS_SUCCESS;
+}
+
+VOID IoUnregisterShutdownNotification(PDEVICE_OBJECT device) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoUnregisterShutdownNotification");
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  auto &list = State().shutdown;
+  for (auto it = list.begin(); it != list.end();) {
+    if (it->device == device) {
+      FreeSystem(it->block, kShutdownEntryTag);
+      it = list.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  device->Flags &= ~ULONG(DO_SHUTDOWN_REGISTERED);
+}
+
+POWER_STATE PoSetPowerState(PDEVICE_OBJECT device, POWER_STATE_TYPE type, POWER_STATE state) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "PoSetPowerState");
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord *record = RecordOf(device);
+  if (!record) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "PoSetPowerState of an unknown object");
+  POWER_STATE previous;
+  previous.DeviceState = record->reportedPower;
+  if (type == DevicePowerState) record->reportedPower = state.DeviceState;
+  return previous;
+}
+
+}  // extern "C"

@@ -1,0 +1,152 @@
+// The host side of the kernel stand-in: what tests, the loader and the
+// simulator use to set up a machine, drive it and check that the driver left
+// it balanced. The driver never includes this header; it sees only <wdm.h>.
+#pragma once
+
+#include <wdm.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hostk {
+
+// ---------------------------------------------------------------------------
+// Verifier. A broken calling rule stops the run with the bug check the real
+// kernel would raise ("*** STOP 0x...: what"), so a test cannot pass over it.
+[[noreturn]] void BugCheck(ULONG code, const std::string &what);
+
+// Bug check codes used by the stand-ins.
+constexpr ULONG IRQL_NOT_LESS_OR_EQUAL = 0x0A;
+constexpr ULONG INVALID_KERNEL_HANDLE = 0x93;
+constexpr ULONG NO_MORE_IRP_STACK_LOCATIONS = 0x35;
+constexpr ULONG MULTIPLE_IRP_COMPLETE_REQUESTS = 0x44;
+constexpr ULONG BAD_POOL_CALLER = 0xC2;
+constexpr ULONG DRIVER_VERIFIER_DETECTED_VIOLATION = 0xC4;
+
+// Stops the run unless the current IRQL is at most `max`.
+void RequireIrqlAtMost(KIRQL max, const char *routine);
+
+// Everything a test must leave behind as it found it: pool blocks, kernel
+// handles, device objects of loaded drivers, shutdown registrations, enabled
+// interfaces. Empty when balanced; otherwise one line per leaked item.
+std::vector<std::string> Outstanding();
+
+// Puts the machine back in its first state: empty registry, no drivers, no
+// devices, no port devices, pool counters cleared. Outstanding items are
+// dropped without being freed (call Outstanding() first to report them).
+void ResetMachine();
+
+// ---------------------------------------------------------------------------
+// Pool
+struct PoolStats {
+  uint64_t allocations = 0;  // successful allocations since the reset
+  uint64_t blocksInUse = 0;
+  uint64_t bytesInUse = 0;
+};
+PoolStats Pool();
+// Makes the n-th allocation from now fail (1 = the next one), whoever makes it:
+// the driver through ExAllocatePool or the kernel for the driver (a device
+// object, an interface name). 0 switches injection off.
+void FailAllocationAt(uint64_t n);
+// Makes every allocation from the n-th one on fail.
+void FailAllocationsFrom(uint64_t n);
+
+// ---------------------------------------------------------------------------
+// Port I/O. A port device claims a range of the 16-bit port space; accesses
+// outside every claimed range read all ones and go nowhere. Every access is
+// traced, claimed or not.
+class PortDevice {
+ public:
+  virtual ~PortDevice() = default;
+  // `port` is the first port of the access; `width` is 1, 2 or 4 bytes.
+  virtual uint32_t Read(uint16_t port, int width) = 0;
+  virtual void Write(uint16_t port, int width, uint32_t value) = 0;
+};
+void ClaimPorts(uint16_t first, uint32_t count, PortDevice *device);
+void ReleasePorts(PortDevice *device);
+
+struct PortAccess {
+  bool write;
+  int width;  // bytes
+  uint16_t port;
+  uint32_t value;
+};
+const std::vector<PortAccess> &PortTrace();
+void ClearPortTrace();
+std::string Describe(const PortAccess &access);
+
+// ---------------------------------------------------------------------------
+// Simulated bus. Its driver owns the physical device objects (PDOs) handed to
+// a function driver's AddDevice.
+struct PdoConfig {
+  // Device-instance path, as Plug and Play names the device.
+  std::u16string instancePath = u"PCI\\VEN_1D5A&DEV_2400&SUBSYS_00000000&REV_01\\4&1A2B3C4D&0&0018";
+  ULONG busNumber = 0;
+  ULONG address = 0x00030000;  // (device << 16) | function
+  bool hasBusNumber = true;    // false: the property query fails
+  bool hasAddress = true;
+};
+PDEVICE_OBJECT CreatePdo(const PdoConfig &config);
+// Removes a PDO once nothing is attached to it any more.
+void DeletePdo(PDEVICE_OBJECT pdo);
+// What reached the bus driver at the bottom of a stack, oldest first. The bus
+// driver completes each request with the status it carries.
+struct BusRequest {
+  PDEVICE_OBJECT pdo;
+  UCHAR major;
+  UCHAR minor;
+  PVOID arguments[4];  // Parameters.Others as the bus driver received them
+};
+std::vector<BusRequest> BusRequests();
+
+// ---------------------------------------------------------------------------
+// Loader. Runs DriverEntry at PASSIVE_LEVEL with the service key path, as the
+// I/O manager does when it loads a driver, and lets tests call the driver's
+// AddDevice for a PDO of the simulated bus.
+PDRIVER_OBJECT LoadDriver(PDRIVER_INITIALIZE entry, const std::u16string &serviceKeyPath,
+                          NTSTATUS *status);
+NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo);
+// Calls DriverUnload (when set) and frees the driver object. Fails the run if
+// the driver still owns device objects.
+void UnloadDriver(PDRIVER_OBJECT driver);
+
+// ---------------------------------------------------------------------------
+// What the I/O manager and power manager keep, for tests to look at.
+struct InterfaceInfo {
+  std::u16string symbolicLink;  // "\??\..."
+  PDEVICE_OBJECT pdo;
+  bool enabled;
+};
+std::vector<InterfaceInfo> Interfaces();
+// Registrations for IRP_MJ_SHUTDOWN, most recent first; a device appears once
+// per registration.
+std::vector<PDEVICE_OBJECT> ShutdownRegistrations();
+// The device power state last reported with PoSetPowerState, or
+// PowerDeviceUnspecified when none was.
+DEVICE_POWER_STATE ReportedPowerState(PDEVICE_OBJECT device);
+// Device objects of a driver, newest first.
+std::vector<PDEVICE_OBJECT> DevicesOf(PDRIVER_OBJECT driver);
+
+// ---------------------------------------------------------------------------
+// Requests. SendIrp builds a request for the device's stack as a kernel-mode
+// originator would, fills its first location (`setup` may add parameters),
+// calls the device and captures how it completed. It stops the run when the
+// dispatch routine neither completed nor pended the request, or returned a
+// status other than the one it completed with.
+struct IrpResult {
+  NTSTATUS returned = STATUS_PENDING;  // what IoCallDriver returned
+  bool completed = false;
+  bool pendingReturned = false;
+  IO_STATUS_BLOCK ioStatus = {};
+};
+IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                  const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {});
+
+// ---------------------------------------------------------------------------
+// Text helpers for tests and the simulator.
+std::u16string Text(PCUNICODE_STRING string);
+std::string Utf8(const std::u16string &text);
+
+}  // namespace hostk

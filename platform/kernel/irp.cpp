@@ -1,0 +1,175 @@
+// I/O request packets: allocation, passing down a stack, and completion with
+// the real walk over the stack locations.
+#include <map>
+#include <mutex>
+
+#include "machine.h"
+
+namespace {
+
+constexpr CSHORT kIoTypeIrp = 6;
+constexpr ULONG kIrpTag = 0x20707249;  // "Irp "
+
+std::mutex liveMutex;
+std::map<PIRP, bool> liveIrps;  // allocated and not freed
+
+}  // namespace
+
+namespace hostk {
+
+void ListIrpLeaks(std::vector<std::string> *out) {
+  std::lock_guard<std::mutex> hold(liveMutex);
+  for (const auto &entry : liveIrps) {
+    (void)entry;
+    out->push_back("IRP allocated and never freed (never completed?)");
+  }
+}
+
+void ResetIrps() {
+  std::lock_guard<std::mutex> hold(liveMutex);
+  liveIrps.clear();
+}
+
+namespace {
+
+NTSTATUS CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+  auto *result = static_cast<IrpResult *>(context);
+  result->completed = true;
+  result->ioStatus = irp->IoStatus;
+  result->pendingReturned = irp->PendingReturned != 0;
+  // The originator keeps the IRP and frees it.
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+}  // namespace
+
+IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                  const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup) {
+  IrpResult result;
+  PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+  if (!irp) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "no pool for a test IRP");
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->RequestorMode = KernelMode;
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  next->MajorFunction = major;
+  next->MinorFunction = minor;
+  if (setup) setup(irp, next);
+  IoSetCompletionRoutine(irp, CaptureCompletion, &result, TRUE, TRUE, TRUE);
+  result.returned = IoCallDriver(device, irp);
+  if (result.returned == STATUS_PENDING) {
+    if (!result.completed) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+               "request pended and not completed; no thread here would complete it");
+    }
+  } else {
+    if (!result.completed) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+               "dispatch routine returned " + std::to_string(result.returned) +
+                   " without completing the request");
+    }
+    if (result.returned != result.ioStatus.Status) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+               "dispatch routine returned a status different from the request's final status");
+    }
+  }
+  IoFreeIrp(irp);
+  return result;
+}
+
+}  // namespace hostk
+
+using namespace hostk;
+
+extern "C" {
+
+PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota) {
+  (void)chargeQuota;
+  RequireIrqlAtMost(DISPATCH_LEVEL, "IoAllocateIrp");
+  if (stackSize < 1) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "IoAllocateIrp without locations");
+  size_t size = sizeof(IRP) + size_t(stackSize) * sizeof(IO_STACK_LOCATION);
+  auto *irp = static_cast<PIRP>(AllocateSystem(NonPagedPool, size, kIrpTag));
+  if (!irp) return nullptr;
+  memset(irp, 0, size);
+  irp->Type = kIoTypeIrp;
+  irp->Size = USHORT(size);
+  irp->StackCount = stackSize;
+  irp->CurrentLocation = CHAR(stackSize + 1);
+  auto *locations = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1);
+  irp->Tail.Overlay.CurrentStackLocation = locations + stackSize;
+  std::lock_guard<std::mutex> hold(liveMutex);
+  liveIrps[irp] = true;
+  return irp;
+}
+
+VOID IoFreeIrp(PIRP irp) {
+  {
+    std::lock_guard<std::mutex> hold(liveMutex);
+    if (!liveIrps.erase(irp)) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "IoFreeIrp of an unknown IRP");
+  }
+  FreeSystem(irp, kIrpTag);
+}
+
+NTSTATUS IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "IofCallDriver");
+  irp->CurrentLocation--;
+  if (irp->CurrentLocation <= 0) {
+    BugCheck(NO_MORE_IRP_STACK_LOCATIONS, "IofCallDriver with no stack location left");
+  }
+  PIO_STACK_LOCATION location = --irp->Tail.Overlay.CurrentStackLocation;
+  location->DeviceObject = device;
+  PDRIVER_DISPATCH dispatch = device->DriverObject->MajorFunction[location->MajorFunction];
+  KIRQL before = KeGetCurrentIrql();
+  NTSTATUS status = dispatch(device, irp);
+  if (KeGetCurrentIrql() != before) {
+    BugCheck(IRQL_NOT_LESS_OR_EQUAL, "dispatch routine returned at another IRQL than it was called");
+  }
+  return status;
+}
+
+VOID IofCompleteRequest(PIRP irp, CCHAR priorityBoost) {
+  (void)priorityBoost;
+  RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
+  // A request walked to the top already has no location left to complete;
+  // only one handed back by STATUS_MORE_PROCESSING_REQUIRED may be completed
+  // again.
+  if (irp->CurrentLocation > irp->StackCount) {
+    BugCheck(MULTIPLE_IRP_COMPLETE_REQUESTS, "IofCompleteRequest of a request already completed");
+  }
+  if (irp->CancelRoutine) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "request completed with its cancel routine set");
+  }
+  if (irp->IoStatus.Status == STATUS_PENDING) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "request completed with STATUS_PENDING");
+  }
+  // Walk up from the completing driver's location. Before each routine runs
+  // the current location moves up one, so the routine sees the location of
+  // the driver that set it.
+  while (irp->CurrentLocation <= irp->StackCount) {
+    PIO_STACK_LOCATION location = irp->Tail.Overlay.CurrentStackLocation;
+    irp->CurrentLocation++;
+    irp->Tail.Overlay.CurrentStackLocation++;
+    bool above = irp->CurrentLocation <= irp->StackCount;
+    irp->PendingReturned = (location->Control & SL_PENDING_RETURNED) != 0;
+    NTSTATUS status = irp->IoStatus.Status;
+    UCHAR control = location->Control;
+    PIO_COMPLETION_ROUTINE routine = location->CompletionRoutine;
+    PVOID context = location->Context;
+    bool invoke = routine && ((NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS)) ||
+                              (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) ||
+                              (irp->Cancel && (control & SL_INVOKE_ON_CANCEL)));
+    // The finished location is scrubbed: a routine must not read it.
+    location->MinorFunction = 0xFF;
+    location->Control = 0;
+    location->FileObject = nullptr;
+    location->CompletionRoutine = nullptr;
+    location->Context = nullptr;
+    if (invoke) {
+      PDEVICE_OBJECT setter = above ? irp->Tail.Overlay.CurrentStackLocation->DeviceObject : nullptr;
+      if (routine(setter, irp, context) == STATUS_MORE_PROCESSING_REQUIRED) return;
+    } else if (irp->PendingReturned && above) {
+      IoMarkIrpPending(irp);
+    }
+  }
+}
+
+}  // extern "C"

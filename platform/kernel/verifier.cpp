@@ -1,0 +1,73 @@
+// Bug checks and IRQL tracking.
+#include <cstdio>
+#include <cstdlib>
+
+#include "host_kernel.h"
+
+namespace {
+// The IRQL of the calling thread. Every host thread starts at PASSIVE_LEVEL,
+// as a system worker thread does.
+thread_local KIRQL currentIrql = PASSIVE_LEVEL;
+}  // namespace
+
+namespace hostk {
+
+void BugCheck(ULONG code, const std::string &what) {
+  fprintf(stderr, "*** STOP 0x%08X: %s\n", code, what.c_str());
+  fflush(stderr);
+  abort();
+}
+
+void RequireIrqlAtMost(KIRQL max, const char *routine) {
+  if (currentIrql > max) {
+    BugCheck(IRQL_NOT_LESS_OR_EQUAL, std::string(routine) + " called at IRQL " +
+                                         std::to_string(currentIrql) + ", above " +
+                                         std::to_string(max));
+  }
+}
+
+}  // namespace hostk
+
+extern "C" {
+
+VOID KeBugCheckEx(ULONG code, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3, ULONG_PTR p4) {
+  char text[128];
+  snprintf(text, sizeof text, "KeBugCheckEx(%#lx, %#lx, %#lx, %#lx)", (unsigned long)p1,
+           (unsigned long)p2, (unsigned long)p3, (unsigned long)p4);
+  hostk::BugCheck(code, text);
+}
+
+KIRQL KeGetCurrentIrql(void) { return currentIrql; }
+
+VOID KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql) {
+  if (newIrql < currentIrql) {
+    hostk::BugCheck(hostk::IRQL_NOT_LESS_OR_EQUAL,
+                    "KeRaiseIrql to " + std::to_string(newIrql) + " from the higher IRQL " +
+                        std::to_string(currentIrql));
+  }
+  *oldIrql = currentIrql;
+  currentIrql = newIrql;
+}
+
+VOID KeLowerIrql(KIRQL newIrql) {
+  if (newIrql > currentIrql) {
+    hostk::BugCheck(hostk::IRQL_NOT_LESS_OR_EQUAL,
+                    "KeLowerIrql to " + std::to_string(newIrql) + " from the lower IRQL " +
+                        std::to_string(currentIrql));
+  }
+  currentIrql = newIrql;
+}
+
+VOID HostCheckPagedCode(const char *function) {
+  if (currentIrql > APC_LEVEL) {
+    hostk::BugCheck(hostk::IRQL_NOT_LESS_OR_EQUAL,
+                    std::string("pageable routine ") + function + " entered at IRQL " +
+                        std::to_string(currentIrql));
+  }
+}
+
+VOID HostIrpAssert(int condition, const char *what) {
+  if (!condition) hostk::BugCheck(hostk::NO_MORE_IRP_STACK_LOCATIONS, what);
+}
+
+}  // extern "C"
