@@ -1,0 +1,127 @@
+// TesZEPDIO: private declarations of the DIO board's function driver.
+//
+// Prototypes are grouped under the file that defines them.
+#pragma once
+
+// mingw's <wdm.h> in C++ redeclares these intrinsics unless told they exist.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+#include <wdm.h>
+#include <wchar.h>  // _snwprintf, which the kernel exports
+
+// Pageable code, and code dropped once the driver is initialised.
+#if defined(_WIN32)
+#define DIO_PAGED_ROUTINE __attribute__((section("PAGE")))
+#define DIO_INIT_ROUTINE __attribute__((section("INIT")))
+#else
+#define DIO_PAGED_ROUTINE
+#define DIO_INIT_ROUTINE
+#endif
+
+// The 9 event numbers a handle can hold an event for, and the driver-wide
+// table of event slots shared by every device.
+#define DIO_EVENTS_PER_SLOT 9
+#define DIO_EVENT_SLOT_COUNT 100
+
+typedef struct _EVENT_SLOT {
+  ULONG Enabled;  // the slot is in use
+  USHORT UserWord;
+  PKEVENT Events[DIO_EVENTS_PER_SLOT];  // referenced event objects, or none
+} EVENT_SLOT, *PEVENT_SLOT;
+
+// The per-device record, allocated zero-filled with the device object.
+typedef struct _DEVICE_EXTENSION {
+  PDEVICE_OBJECT PhysicalDeviceObject;
+  PDEVICE_OBJECT Self;
+  PDEVICE_OBJECT NextLowerDriver;
+  UNICODE_STRING InterfaceName;
+  DEVICE_POWER_STATE DevicePowerState;
+  ULONG Started;
+  LONG OpenCount;
+  LONG OutstandingIo;  // Plug and Play and power requests inside, plus 1
+  ULONG HoldRequests;
+  ULONG Removing;
+  KEVENT RemoveEvent;  // signalled when OutstandingIo drops to 0
+  ULONG OnSystem;
+  ULONG DeviceNumber;
+
+  // The board's port ranges and what was read from it at start.
+  UCHAR BoardInfo[8];
+  PHYSICAL_ADDRESS Range1Start;  // layout 24: board information and summary
+  PHYSICAL_ADDRESS Range2Start;  // the register block
+  PHYSICAL_ADDRESS Range3Start;  // layout 24: recorded only
+  ULONG Range1Length;
+  ULONG PortCount;  // ports in the register block
+  ULONG Range3Length;
+  ULONG InterruptLevel;
+  ULONG64 InfoBase;     // port base of range 1 (layout 24)
+  ULONG64 BaseAddress;  // port base of the register block
+
+  ULONG BusNumber;
+  ULONG SlotNumber;
+  PKINTERRUPT InterruptObject;
+
+  UCHAR InterruptIrql;
+  KAFFINITY InterruptAffinity;
+  ULONG InterruptVector;
+  KSPIN_LOCK DpcLock;
+  UCHAR IntStatus[2];  // status bytes saved by the ISR for the DPC
+
+  // What to drive on the DO register when the board starts and when the
+  // system shuts down; same order as DIO_DO_CONFIG and the "DO" key.
+  ULONG DO_Trigger_Start;
+  ULONG DO_Trigger_Shutdown;
+  ULONG DO_Channel_Start;
+  ULONG DO_Channel_Shutdown;
+  ULONG DO_Level_Start;
+  ULONG DO_Level_Shutdown;
+  UCHAR ShutdownRegistered;
+} DEVICE_EXTENSION, *PDEVICE_EXTENSION;
+
+// ---------------------------------------------------------------------------
+// entry.cpp
+extern ULONG gDeviceType;  // board-model code from the service key
+extern EVENT_SLOT gEventSlots[DIO_EVENT_SLOT_COUNT];
+extern const GUID DEVICE_INTERFACE_GUID;
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+DRIVER_ADD_DEVICE AddDevice;
+DRIVER_UNLOAD DriverUnload;
+
+// ---------------------------------------------------------------------------
+// board.cpp: board models and their register maps
+typedef enum _BOARD_LAYOUT { BoardLayoutGeneral, BoardLayout22, BoardLayout24 } BOARD_LAYOUT;
+
+BOARD_LAYOUT BoardLayout(void);
+BOOLEAN IsPciBoard(void);
+KINTERRUPT_MODE BoardInterruptMode(void);
+BOOLEAN BoardInterruptShared(void);
+UCHAR ReadRegister(ULONG64 base, ULONG offset);
+VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value);
+VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level);
+VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable);
+
+// ---------------------------------------------------------------------------
+// registry.cpp: the service key, the DeviceNNN subkeys, the device map and
+// the DO settings
+#define DIO_SERVICE_KEY_PATH L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\"
+#define DIO_DEVICE_MAP_PATH L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\"
+#define DIO_MAP_KEY_PATH \
+  L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry"
+#define DIO_DEVICE_NUMBER_LIMIT 1000
+#define DIO_DEVICE_PATH_CHARS 256
+
+PUNICODE_STRING AllocateCountedString(USHORT capacity);
+VOID FreeCountedString(PUNICODE_STRING string);
+PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber);
+NTSTATUS OpenRegistryKey(PUNICODE_STRING path, PHANDLE key);
+NTSTATUS CreateRegistryKey(PUNICODE_STRING path, PHANDLE key);
+NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID destination);
+NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension);
+NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName);
+NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
+NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
+
+// ---------------------------------------------------------------------------
+// createclose.cpp
+DRIVER_DISPATCH DispatchSystemControl;

@@ -1,0 +1,110 @@
+// Driver entry and device creation.
+#include "driver.h"
+
+ULONG gDeviceType;
+EVENT_SLOT gEventSlots[DIO_EVENT_SLOT_COUNT];
+
+// {6B049747-8679-4542-B232-ECCD4D2C6519}
+const GUID DEVICE_INTERFACE_GUID = {
+    0x6B049747, 0x8679, 0x4542, {0xB2, 0x32, 0xEC, 0xCD, 0x4D, 0x2C, 0x65, 0x19}};
+
+// Codes above this one are PCI boards: bus position queried, device power
+// handled, level-sensitive shared interrupt.
+#define DIO_LAST_NON_PCI_MODEL 20
+
+DIO_INIT_ROUTINE
+NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
+  for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
+    gEventSlots[slot].Enabled = 0;
+    for (ULONG event = 0; event < DIO_EVENTS_PER_SLOT; ++event) gEventSlots[slot].Events[event] = NULL;
+  }
+
+  // The board model. Nothing here can make loading fail: without a usable
+  // value the driver serves a board of model 0.
+  HANDLE serviceKey;
+  NTSTATUS status = OpenRegistryKey(RegistryPath, &serviceKey);
+  gDeviceType = 0;
+  if (NT_SUCCESS(status)) {
+    ReadRegistryValue(serviceKey, L"DeviceType", sizeof(L"DeviceType"), &gDeviceType);
+    ZwClose(serviceKey);
+  }
+
+  DriverObject->DriverExtension->AddDevice = AddDevice;
+  DriverObject->DriverUnload = DriverUnload;
+  DriverObject->MajorFunction[IRP_MJ_SYSTEM_CONTROL] = DispatchSystemControl;
+  return STATUS_SUCCESS;
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject) {
+  PAGED_CODE();
+
+  PDEVICE_OBJECT device;
+  NTSTATUS status = IoCreateDevice(DriverObject, sizeof(DEVICE_EXTENSION), NULL,
+                                   FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  if (!NT_SUCCESS(status)) return status;
+
+  // Shutdown requests come whether or not a shutdown output is configured.
+  IoRegisterShutdownNotification(device);
+
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
+  extension->Self = device;
+  extension->PhysicalDeviceObject = PhysicalDeviceObject;
+  extension->DevicePowerState = PowerDeviceD0;
+  extension->OnSystem = 1;
+  extension->OutstandingIo = 1;
+  KeInitializeEvent(&extension->RemoveEvent, NotificationEvent, FALSE);
+  extension->OpenCount = 0;
+  extension->Started = 0;
+  extension->Removing = 0;
+  extension->InterruptObject = NULL;
+  extension->HoldRequests = 1;
+
+  if (gDeviceType > DIO_LAST_NON_PCI_MODEL) {
+    ULONG length;
+    ULONG address = 0;
+    IoGetDeviceProperty(PhysicalDeviceObject, DevicePropertyBusNumber, sizeof(ULONG),
+                        &extension->BusNumber, &length);
+    IoGetDeviceProperty(PhysicalDeviceObject, DevicePropertyAddress, sizeof(ULONG), &address,
+                        &length);
+    // (device << 16) | function: the slot is the PCI device number.
+    extension->SlotNumber = address >> 16;
+  } else {
+    extension->BusNumber = 0;
+    extension->SlotNumber = 0;
+  }
+
+  POWER_STATE state;
+  state.DeviceState = PowerDeviceD0;
+  PoSetPowerState(device, DevicePowerState, state);
+
+  status = IoRegisterDeviceInterface(PhysicalDeviceObject, &DEVICE_INTERFACE_GUID, NULL,
+                                     &extension->InterfaceName);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(device);
+    return status;
+  }
+  IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE);
+
+  // Every request the driver passes on goes to the device it attached to; a
+  // stack that takes no new device (its top is still initialising or going
+  // away) leaves nothing to pass requests to, so the device is undone.
+  extension->NextLowerDriver = IoAttachDeviceToDeviceStack(device, PhysicalDeviceObject);
+  if (extension->NextLowerDriver == NULL) {
+    IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+    RtlFreeUnicodeString(&extension->InterfaceName);
+    IoDeleteDevice(device);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+
+  device->Flags |= DO_POWER_PAGABLE | DO_DIRECT_IO;
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  return STATUS_SUCCESS;
+}
+
+DIO_PAGED_ROUTINE
+VOID DriverUnload(PDRIVER_OBJECT DriverObject) {
+  PAGED_CODE();
+  // Device objects go with their removal requests, never here.
+  UNREFERENCED_PARAMETER(DriverObject);
+}

@@ -1,0 +1,274 @@
+// The driver's registry layout: the board model in the service key, the
+// DeviceNNN subkeys and the device map written at start, and the DO settings
+// read at start. Every routine frees what it allocates and closes what it
+// opens on every path.
+#include "driver.h"
+
+// Room for the longest key path built here: the service or device-map key,
+// a DeviceNNN name or "DO", and a terminator.
+#define DIO_KEY_PATH_BYTES 256
+
+// A full value record's fixed part with a few bytes of data to spare.
+#define DIO_VALUE_QUERY_SLACK 28
+
+static const WCHAR kDriverName[] = L"TesZEPDIO.dll";
+static const WCHAR kServiceKernelKey[] = L"TesZEPDIOS";
+static const WCHAR kMapKernelKey[] = L"TESZEPDIOS";
+static const ULONG kAllowConflicts = 1;
+
+// One zero-filled block: the header, then a buffer of `capacity` bytes.
+DIO_PAGED_ROUTINE
+PUNICODE_STRING AllocateCountedString(USHORT capacity) {
+  PAGED_CODE();
+  SIZE_T size = sizeof(UNICODE_STRING) + capacity;
+  PUNICODE_STRING string = (PUNICODE_STRING)ExAllocatePool(PagedPool, size);
+  if (string == NULL) return NULL;
+  RtlZeroMemory(string, size);
+  string->Length = 0;
+  string->MaximumLength = capacity;
+  string->Buffer = (PWSTR)(string + 1);
+  return string;
+}
+
+DIO_PAGED_ROUTINE
+VOID FreeCountedString(PUNICODE_STRING string) {
+  PAGED_CODE();
+  if (string != NULL) ExFreePoolWithTag(string, 0);
+}
+
+// "Device%03d" for numbers 0 to 1000.
+DIO_PAGED_ROUTINE
+PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber) {
+  PAGED_CODE();
+  if (deviceNumber > DIO_DEVICE_NUMBER_LIMIT) return NULL;
+  PUNICODE_STRING name = AllocateCountedString(11 * sizeof(WCHAR));
+  if (name == NULL) return NULL;
+  int length = _snwprintf(name->Buffer, 11, L"Device%03d", (int)deviceNumber);
+  name->Length = (USHORT)(length * sizeof(WCHAR));
+  return name;
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS OpenRegistryKey(PUNICODE_STRING path, PHANDLE key) {
+  PAGED_CODE();
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL,
+                             NULL);
+  return ZwOpenKey(key, KEY_ALL_ACCESS, &attributes);
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS CreateRegistryKey(PUNICODE_STRING path, PHANDLE key) {
+  PAGED_CODE();
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL,
+                             NULL);
+  return ZwCreateKey(key, KEY_ALL_ACCESS, &attributes, 0, NULL, REG_OPTION_NON_VOLATILE, NULL);
+}
+
+// Reads a value of at most 4 bytes, whatever its type. A value that is
+// missing, longer, or does not fit the query buffer leaves the destination
+// as it was; a shorter one overwrites only its own bytes.
+DIO_PAGED_ROUTINE
+NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID destination) {
+  PAGED_CODE();
+  ULONG bufferSize = (ULONG)nameSize + DIO_VALUE_QUERY_SLACK;
+  PKEY_VALUE_FULL_INFORMATION record =
+      (PKEY_VALUE_FULL_INFORMATION)ExAllocatePool(PagedPool, bufferSize);
+  if (record == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+
+  UNICODE_STRING valueName;
+  valueName.Buffer = (PWSTR)name;
+  valueName.Length = (USHORT)(nameSize - sizeof(WCHAR));
+  valueName.MaximumLength = nameSize;
+  ULONG resultLength;
+  NTSTATUS status =
+      ZwQueryValueKey(key, &valueName, KeyValueFullInformation, record, bufferSize, &resultLength);
+  if (NT_SUCCESS(status) && record->DataLength <= sizeof(ULONG) &&
+      record->DataOffset <= bufferSize && record->DataLength <= bufferSize - record->DataOffset) {
+    RtlCopyMemory(destination, (PUCHAR)record + record->DataOffset, record->DataLength);
+  }
+  ExFreePoolWithTag(record, 0);
+  return status;
+}
+
+// `path` = `keyPath` followed by `name`, terminated.
+DIO_PAGED_ROUTINE
+static NTSTATUS BuildKeyPath(PUNICODE_STRING path, PCWSTR keyPath, PCUNICODE_STRING name) {
+  PAGED_CODE();
+  NTSTATUS status = RtlAppendUnicodeToString(path, keyPath);
+  if (NT_SUCCESS(status)) status = RtlAppendUnicodeStringToString(path, name);
+  if (NT_SUCCESS(status) && path->Length + sizeof(WCHAR) > path->MaximumLength)
+    status = STATUS_BUFFER_TOO_SMALL;  // no room left for the terminator
+  return status;
+}
+
+DIO_PAGED_ROUTINE
+static VOID WriteDword(PUNICODE_STRING keyPath, PCWSTR name, ULONG value) {
+  PAGED_CODE();
+  RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, keyPath->Buffer, name,
+                        REG_DWORD, &value, sizeof(value));
+}
+
+DIO_PAGED_ROUTINE
+static VOID WriteText(PUNICODE_STRING keyPath, PCWSTR name, const WCHAR *text, ULONG size) {
+  PAGED_CODE();
+  RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, keyPath->Buffer, name,
+                        REG_SZ, (PVOID)text, size);
+}
+
+// The service key's DeviceNNN subkey path for a device number.
+DIO_PAGED_ROUTINE
+static NTSTATUS MakeServiceSubkeyPath(ULONG deviceNumber, PUNICODE_STRING *path) {
+  PAGED_CODE();
+  *path = NULL;
+  PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
+  PUNICODE_STRING servicePath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  if (name == NULL || servicePath == NULL) {
+    FreeCountedString(name);
+    FreeCountedString(servicePath);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  NTSTATUS status = BuildKeyPath(servicePath, DIO_SERVICE_KEY_PATH, name);
+  FreeCountedString(name);
+  if (!NT_SUCCESS(status)) {
+    FreeCountedString(servicePath);
+    return status;
+  }
+  *path = servicePath;
+  return STATUS_SUCCESS;
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
+  PUNICODE_STRING servicePath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  PUNICODE_STRING mapPath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
+  if (name == NULL || servicePath == NULL || mapPath == NULL) goto done;
+
+  status = BuildKeyPath(servicePath, DIO_SERVICE_KEY_PATH, name);
+  if (!NT_SUCCESS(status)) goto done;
+
+  // The device map may not exist yet; the map entry written next needs it.
+  {
+    UNICODE_STRING deviceMap;
+    HANDLE key;
+    RtlInitUnicodeString(&deviceMap, DIO_DEVICE_MAP_PATH);
+    if (NT_SUCCESS(CreateRegistryKey(&deviceMap, &key))) ZwClose(key);
+  }
+
+  status = BuildKeyPath(mapPath, DIO_DEVICE_MAP_PATH, name);
+  if (!NT_SUCCESS(status)) goto done;
+
+  WriteText(mapPath, L"DriverName", kDriverName, sizeof(kDriverName));
+  WriteText(mapPath, L"KernelKey", kMapKernelKey, sizeof(kMapKernelKey));
+  WriteDword(servicePath, L"OnSystem", extension->OnSystem);
+  WriteText(servicePath, L"DriverName", kDriverName, sizeof(kDriverName));
+  WriteText(servicePath, L"KernelKey", kServiceKernelKey, sizeof(kServiceKernelKey));
+  WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress);
+  WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
+  WriteDword(servicePath, L"AllowConflicts", kAllowConflicts);
+  WriteDword(servicePath, L"DeviceType", gDeviceType);
+  status = STATUS_SUCCESS;
+
+done:
+  FreeCountedString(name);
+  FreeCountedString(servicePath);
+  FreeCountedString(mapPath);
+  return status;
+}
+
+// Publishes the path user mode opens the device by: "\\." followed by the
+// interface link name from its fourth character on (the link begins with the
+// three-character prefix of global names and a backslash). The text is stored
+// without a terminator. A link too short to have that prefix, or a path that
+// would not fit its buffer, writes nothing.
+DIO_PAGED_ROUTINE
+NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName) {
+  PAGED_CODE();
+  const ULONG prefixChars = 3;
+  ULONG linkChars = linkName->Length / sizeof(WCHAR);
+  if (linkName->Buffer == NULL || linkChars < prefixChars + 1) return STATUS_INVALID_PARAMETER;
+  // "\\." replaces the prefix; the result and its terminator must fit.
+  if (linkChars + 1 > DIO_DEVICE_PATH_CHARS) return STATUS_BUFFER_TOO_SMALL;
+
+  PUNICODE_STRING valueName = AllocateCountedString(10);
+  if (valueName == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+  NTSTATUS status = RtlIntegerToUnicodeString(deviceNumber, 10, valueName);
+  if (!NT_SUCCESS(status)) {
+    FreeCountedString(valueName);
+    return status;
+  }
+
+  UNICODE_STRING mapKeyPath;
+  HANDLE mapKey;
+  RtlInitUnicodeString(&mapKeyPath, DIO_MAP_KEY_PATH);
+  status = CreateRegistryKey(&mapKeyPath, &mapKey);
+  if (!NT_SUCCESS(status)) {
+    FreeCountedString(valueName);
+    return status;
+  }
+
+  WCHAR devicePath[DIO_DEVICE_PATH_CHARS];
+  int length = _snwprintf(devicePath, DIO_DEVICE_PATH_CHARS, L"\\\\.%.*ws",
+                          (int)(linkChars - prefixChars), linkName->Buffer + prefixChars);
+  status = ZwSetValueKey(mapKey, valueName, 0, REG_SZ, devicePath, (ULONG)length * sizeof(WCHAR));
+  ZwClose(mapKey);
+  FreeCountedString(valueName);
+  return status;
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  PUNICODE_STRING servicePath;
+  NTSTATUS status = MakeServiceSubkeyPath(deviceNumber, &servicePath);
+  if (!NT_SUCCESS(status)) return status;
+  WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
+  WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress);
+  WriteDword(servicePath, L"BusNumber", extension->BusNumber);
+  WriteDword(servicePath, L"SlotNumber", extension->SlotNumber);
+  WriteDword(servicePath, L"OnSystem", extension->OnSystem);
+  FreeCountedString(servicePath);
+  return STATUS_SUCCESS;
+}
+
+// Fills the six DO fields from the "DO" key; fields whose value is missing
+// or unusable keep what they held, and so do all of them without the key.
+DIO_PAGED_ROUTINE
+NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  PUNICODE_STRING doPath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  if (doPath == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+  UNICODE_STRING doName;
+  RtlInitUnicodeString(&doName, L"DO");
+  NTSTATUS status = BuildKeyPath(doPath, DIO_SERVICE_KEY_PATH, &doName);
+  if (!NT_SUCCESS(status)) {
+    FreeCountedString(doPath);
+    return status;
+  }
+
+  HANDLE doKey;
+  if (!NT_SUCCESS(RtlCheckRegistryKey(RTL_REGISTRY_ABSOLUTE, doPath->Buffer)) ||
+      !NT_SUCCESS(OpenRegistryKey(doPath, &doKey))) {
+    FreeCountedString(doPath);
+    return STATUS_SUCCESS;
+  }
+  ReadRegistryValue(doKey, L"DO_Trigger_Start", sizeof(L"DO_Trigger_Start"),
+                    &extension->DO_Trigger_Start);
+  ReadRegistryValue(doKey, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"),
+                    &extension->DO_Trigger_Shutdown);
+  ReadRegistryValue(doKey, L"DO_Channel_Start", sizeof(L"DO_Channel_Start"),
+                    &extension->DO_Channel_Start);
+  ReadRegistryValue(doKey, L"DO_Channel_Shutdown", sizeof(L"DO_Channel_Shutdown"),
+                    &extension->DO_Channel_Shutdown);
+  ReadRegistryValue(doKey, L"DO_Level_Start", sizeof(L"DO_Level_Start"),
+                    &extension->DO_Level_Start);
+  ReadRegistryValue(doKey, L"DO_Level_Shutdown", sizeof(L"DO_Level_Shutdown"),
+                    &extension->DO_Level_Shutdown);
+  ZwClose(doKey);
+  FreeCountedString(doPath);
+  return STATUS_SUCCESS;
+}

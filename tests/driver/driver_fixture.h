@@ -1,0 +1,55 @@
+// Loads the driver into a fresh host machine, adds devices for PDOs of the
+// simulated bus, and takes everything down again when the test ends.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "host_kernel.h"
+#include "registry_store.h"
+
+namespace diotest {
+
+extern const char kServiceKey[];  // as installed, "\REGISTRY\MACHINE\...\TESZEPDIOS"
+extern const char kDeviceMapKey[];
+
+// The registry value as written: its type and raw bytes.
+struct StoredValue {
+  uint32_t type;
+  std::vector<uint8_t> data;
+};
+StoredValue Stored(const std::string &keyPath, const std::string &name);
+bool HasValue(const std::string &keyPath, const std::string &name);
+uint32_t StoredDword(const std::string &keyPath, const std::string &name);
+// The names of a key's values in the order they were first written.
+std::vector<std::string> ValueNames(const std::string &keyPath);
+// Bytes of a wide text, with its terminator when `terminated`.
+std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
+
+class DriverTest : public testing::Test {
+ protected:
+  // Creates the service key and loads the driver. Without `deviceType` the
+  // key has no "DeviceType" value.
+  void Load();
+  void Load(uint32_t deviceType);
+  // Loads with "DeviceType" holding exactly these bytes, of this type.
+  void LoadWithRawDeviceType(uint32_t type, const std::vector<uint8_t> &bytes);
+
+  // Runs AddDevice for a new PDO; returns the function device object, or
+  // none when AddDevice failed (its status in `status`).
+  PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {}, NTSTATUS *status = nullptr);
+
+  static PDEVICE_EXTENSION Extension(PDEVICE_OBJECT device) {
+    return static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
+  }
+
+  void TearDown() override;
+
+  PDRIVER_OBJECT driver_ = nullptr;
+  std::vector<PDEVICE_OBJECT> pdos_;
+};
+
+}  // namespace diotest

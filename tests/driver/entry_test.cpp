@@ -1,0 +1,210 @@
+// Loading the driver and creating its device objects.
+#include "driver_fixture.h"
+
+namespace diotest {
+namespace {
+
+using EntryTest = DriverTest;
+
+TEST_F(EntryTest, BoardModelIsReadFromAtMostFourBytesOfAnyType) {
+  struct Case {
+    const char *what;
+    uint32_t type;
+    std::vector<uint8_t> bytes;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"a 4-byte dword is taken", REG_DWORD, {24, 0, 0, 0}, 24},
+      {"4 bytes of another type are taken too", REG_BINARY, {0x16, 0, 0, 0}, 22},
+      {"a 2-byte value fills the low bytes of a cleared code", REG_BINARY, {0x34, 0x12}, 0x1234},
+      {"a 1-byte value", REG_BINARY, {0x15}, 21},
+      {"5 bytes are ignored", REG_BINARY, {24, 0, 0, 0, 0}, 0},
+      {"a 64-bit value is ignored", REG_QWORD, {24, 0, 0, 0, 0, 0, 0, 0}, 0},
+      {"a text of 4 bytes is taken as its bytes", REG_SZ, {'2', 0, 0, 0}, '2'},
+      {"no data", REG_BINARY, {}, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    hostk::ResetMachine();
+    gDeviceType = 0xDEADBEEF;  // left over from an earlier load
+    LoadWithRawDeviceType(c.type, c.bytes);
+    EXPECT_EQ(gDeviceType, c.expected);
+    hostk::UnloadDriver(driver_);
+    driver_ = nullptr;
+  }
+}
+
+TEST_F(EntryTest, LoadsAsModelZeroWithoutAValueOrAServiceKey) {
+  gDeviceType = 24;
+  Load();  // service key without "DeviceType"
+  EXPECT_EQ(gDeviceType, 0u);
+  hostk::UnloadDriver(driver_);
+
+  gDeviceType = 24;
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  driver_ = hostk::LoadDriver(DriverEntry, u"\\REGISTRY\\MACHINE\\SYSTEM\\Missing", &status);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(gDeviceType, 0u);
+}
+
+TEST_F(EntryTest, ClearsEveryEventSlot) {
+  static KEVENT stale;
+  for (auto &slot : gEventSlots) {
+    slot.Enabled = 1;
+    slot.UserWord = 0x5A5A;
+    for (auto &event : slot.Events) event = &stale;
+  }
+  Load(24);
+  for (const auto &slot : gEventSlots) {
+    EXPECT_EQ(slot.Enabled, 0u);
+    for (PKEVENT event : slot.Events) EXPECT_EQ(event, nullptr);
+    EXPECT_EQ(slot.UserWord, 0x5A5A) << "only the in-use mark and the events are cleared";
+  }
+}
+
+TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
+  Load(24);
+  EXPECT_EQ(driver_->DriverExtension->AddDevice, AddDevice);
+  EXPECT_EQ(driver_->DriverUnload, DriverUnload);
+  PDEVICE_OBJECT device = Add();
+  ASSERT_NE(device, nullptr);
+
+  static int marker;
+  hostk::IrpResult wmi = hostk::SendIrp(device, IRP_MJ_SYSTEM_CONTROL, 0x0B,
+                                        [](PIRP, PIO_STACK_LOCATION location) {
+                                          location->Parameters.Others.Argument1 = &marker;
+                                        });
+  ASSERT_EQ(hostk::BusRequests().size(), 1u);
+  const hostk::BusRequest seen = hostk::BusRequests()[0];
+  EXPECT_EQ(seen.pdo, pdos_[0]);
+  EXPECT_EQ(seen.major, IRP_MJ_SYSTEM_CONTROL);
+  EXPECT_EQ(seen.minor, 0x0B);
+  EXPECT_EQ(seen.arguments[0], &marker) << "the bus must see the request as it was sent";
+  EXPECT_EQ(wmi.ioStatus.Status, STATUS_NOT_SUPPORTED);
+
+  hostk::IrpResult read = hostk::SendIrp(device, IRP_MJ_READ, 0);
+  EXPECT_EQ(read.ioStatus.Status, STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(hostk::BusRequests().size(), 1u);
+}
+
+TEST_F(EntryTest, AddDeviceLeavesAnAttachedHeldDeviceInD0) {
+  Load(24);
+  PDEVICE_OBJECT device = Add();
+  ASSERT_NE(device, nullptr);
+  PDEVICE_EXTENSION extension = Extension(device);
+
+  EXPECT_EQ(extension->Self, device);
+  EXPECT_EQ(extension->PhysicalDeviceObject, pdos_[0]);
+  EXPECT_EQ(extension->NextLowerDriver, pdos_[0]);
+  EXPECT_EQ(device->DeviceType, ULONG(FILE_DEVICE_UNKNOWN));
+  EXPECT_EQ(device->StackSize, 2);
+  EXPECT_EQ(device->Flags & (DO_POWER_PAGABLE | DO_DIRECT_IO | DO_DEVICE_INITIALIZING),
+            ULONG(DO_POWER_PAGABLE | DO_DIRECT_IO));
+  EXPECT_EQ(extension->DevicePowerState, PowerDeviceD0);
+  EXPECT_EQ(hostk::ReportedPowerState(device), PowerDeviceD0);
+  EXPECT_EQ(extension->HoldRequests, 1u);
+  EXPECT_EQ(extension->Started, 0u);
+  EXPECT_EQ(extension->OutstandingIo, 1);
+  EXPECT_EQ(extension->OpenCount, 0);
+  EXPECT_EQ(extension->Removing, 0u);
+  EXPECT_EQ(extension->OnSystem, 1u);
+  EXPECT_EQ(KeReadStateEvent(&extension->RemoveEvent), 0);
+  EXPECT_EQ(extension->InterruptObject, nullptr);
+  EXPECT_EQ(extension->DeviceNumber, 0u);
+  EXPECT_EQ(hostk::ShutdownRegistrations(), std::vector<PDEVICE_OBJECT>{device});
+
+  // The interface is on at once, under a link name in the kernel's format.
+  auto interfaces = hostk::Interfaces();
+  ASSERT_EQ(interfaces.size(), 1u);
+  EXPECT_TRUE(interfaces[0].enabled);
+  EXPECT_EQ(hostk::Utf8(hostk::Text(&extension->InterfaceName)),
+            "\\??\\PCI#VEN_1D5A&DEV_2400&SUBSYS_00000000&REV_01#4&1A2B3C4D&0&0018#"
+            "{6b049747-8679-4542-b232-eccd4d2c6519}");
+}
+
+TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
+  struct Case {
+    uint32_t model;
+    ULONG bus;
+    ULONG address;
+    bool hasProperties;
+    ULONG expectedBus;
+    ULONG expectedSlot;
+  };
+  const Case cases[] = {
+      {21, 2, 0x00030001, true, 2, 3},   // device 3, function 1
+      {24, 0, 0x001F0007, true, 0, 31},
+      {0xFFFFFFFF, 7, 0x00040000, true, 7, 4},
+      {20, 2, 0x00030001, true, 0, 0},   // not a PCI model
+      {0, 2, 0x00030001, true, 0, 0},
+      {24, 2, 0x00030001, false, 0, 0},  // the bus supplies neither
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model));
+    hostk::ResetMachine();
+    pdos_.clear();
+    Load(c.model);
+    hostk::PdoConfig config;
+    config.busNumber = c.bus;
+    config.address = c.address;
+    config.hasBusNumber = config.hasAddress = c.hasProperties;
+    PDEVICE_OBJECT device = Add(config);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(Extension(device)->BusNumber, c.expectedBus);
+    EXPECT_EQ(Extension(device)->SlotNumber, c.expectedSlot);
+    TearDown();
+  }
+}
+
+TEST_F(EntryTest, AFailedAddDeviceLeavesNothingBehind) {
+  // The kernel's allocations in AddDevice, in order: the device object, the
+  // shutdown registration, the interface's link name.
+  struct Case {
+    const char *what;
+    uint64_t failingAllocation;
+    NTSTATUS expected;
+  };
+  const Case cases[] = {
+      {"no device object", 1, STATUS_INSUFFICIENT_RESOURCES},
+      {"no shutdown registration: ignored", 2, STATUS_SUCCESS},
+      {"interface registration fails", 3, STATUS_INSUFFICIENT_RESOURCES},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    hostk::ResetMachine();
+    pdos_.clear();
+    Load(24);
+    PDEVICE_OBJECT pdo = hostk::CreatePdo({});
+    pdos_.push_back(pdo);
+    hostk::FailAllocationAt(c.failingAllocation);
+    NTSTATUS status = hostk::AddDevice(driver_, pdo);
+    PDEVICE_OBJECT device = pdo->AttachedDevice;
+    EXPECT_EQ(status, c.expected);
+    if (NT_SUCCESS(c.expected)) {
+      EXPECT_NE(device, nullptr);
+      EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
+    } else {
+      EXPECT_TRUE(hostk::DevicesOf(driver_).empty());
+      EXPECT_EQ(pdos_[0]->AttachedDevice, nullptr);
+      EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
+    }
+    TearDown();
+    EXPECT_TRUE(hostk::Outstanding().empty());
+  }
+}
+
+TEST_F(EntryTest, AStackThatTakesNoDeviceUndoesTheDevice) {
+  Load(24);
+  PDEVICE_OBJECT pdo = hostk::CreatePdo({});
+  pdos_.push_back(pdo);
+  pdo->Flags |= DO_DEVICE_INITIALIZING;  // the bus has not finished it
+  EXPECT_EQ(hostk::AddDevice(driver_, pdo), STATUS_NO_SUCH_DEVICE);
+  pdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
+  EXPECT_TRUE(hostk::DevicesOf(driver_).empty());
+  EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
+  ASSERT_EQ(hostk::Interfaces().size(), 1u);
+  EXPECT_FALSE(hostk::Interfaces()[0].enabled);
+}
+
+}  // namespace
+}  // namespace diotest

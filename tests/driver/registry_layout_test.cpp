@@ -1,0 +1,261 @@
+// The driver's registry layout: DeviceNNN subkeys, the device map and the
+// DO settings, written and read by the routines the start-up calls.
+#include <cstring>
+
+#include "driver_fixture.h"
+
+namespace diotest {
+namespace {
+
+const std::string kService0 = std::string(kServiceKey) + "\\Device000";
+const std::string kMap0 = std::string(kDeviceMapKey) + "\\Device000";
+const std::string kMapEntry = std::string(kDeviceMapKey) + "\\MapEntry";
+const std::string kDoKey = std::string(kServiceKey) + "\\DO";
+
+class RegistryLayoutTest : public DriverTest {
+ protected:
+  void SetUp() override {
+    Load(24);
+    memset(&extension_, 0, sizeof extension_);
+    extension_.OnSystem = 1;
+    extension_.BaseAddress = 0x1'0000'E000ull;  // only the low 32 bits are published
+    extension_.InterruptLevel = 11;
+    extension_.BusNumber = 2;
+    extension_.SlotNumber = 3;
+  }
+
+  // A link name as the kernel hands it out: a counted string that is not
+  // terminated, with bytes of other data right behind it.
+  UNICODE_STRING Link(const std::u16string &text) {
+    linkBuffer_.assign(text.begin(), text.end());
+    linkBuffer_.insert(linkBuffer_.end(), {u'J', u'U', u'N', u'K'});
+    UNICODE_STRING link;
+    link.Buffer = reinterpret_cast<PWSTR>(linkBuffer_.data());
+    link.Length = USHORT(text.size() * sizeof(WCHAR));
+    link.MaximumLength = link.Length;
+    return link;
+  }
+
+  DEVICE_EXTENSION extension_;
+  std::vector<char16_t> linkBuffer_;
+};
+
+std::u16string Text(PCUNICODE_STRING string) { return hostk::Text(string); }
+
+TEST_F(RegistryLayoutTest, CountedStringsAreOneZeroFilledBlock) {
+  PUNICODE_STRING string = AllocateCountedString(40);
+  ASSERT_NE(string, nullptr);
+  EXPECT_EQ(string->Length, 0);
+  EXPECT_EQ(string->MaximumLength, 40);
+  EXPECT_EQ(reinterpret_cast<char *>(string->Buffer), reinterpret_cast<char *>(string + 1));
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(string->Buffer[i], 0) << i;
+  EXPECT_EQ(hostk::Pool().blocksInUse, 1u);
+  FreeCountedString(string);
+
+  hostk::FailAllocationAt(1);
+  EXPECT_EQ(AllocateCountedString(40), nullptr);
+}
+
+TEST_F(RegistryLayoutTest, DeviceKeyNamesHaveAtLeastThreeDigitsUpTo1000) {
+  const std::pair<ULONG, const char16_t *> cases[] = {
+      {0, u"Device000"}, {7, u"Device007"}, {42, u"Device042"}, {999, u"Device999"},
+      {1000, u"Device1000"}};
+  for (const auto &c : cases) {
+    PUNICODE_STRING name = MakeDeviceKeyName(c.first);
+    ASSERT_NE(name, nullptr) << c.first;
+    EXPECT_EQ(Text(name), c.second);
+    EXPECT_EQ(name->Buffer[name->Length / sizeof(WCHAR)], 0) << "terminated";
+    FreeCountedString(name);
+  }
+  EXPECT_EQ(MakeDeviceKeyName(1001), nullptr);
+  EXPECT_EQ(MakeDeviceKeyName(0xFFFFFFFF), nullptr);
+  hostk::FailAllocationAt(1);
+  EXPECT_EQ(MakeDeviceKeyName(0), nullptr);
+}
+
+TEST_F(RegistryLayoutTest, ValuesAreReadOnlyWhenTheyFitInFourBytes) {
+  HANDLE key;
+  UNICODE_STRING path;
+  RtlInitUnicodeString(&path, L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS");
+  ASSERT_EQ(OpenRegistryKey(&path, &key), STATUS_SUCCESS);
+  hostreg::KeyRef service = hostreg::Find(kServiceKey);
+  struct Case {
+    const char *what;
+    std::vector<uint8_t> data;
+    NTSTATUS status;
+    uint32_t expected;  // destination started as 0xAAAAAAAA
+  };
+  const Case cases[] = {
+      {"4 bytes", {1, 2, 3, 4}, STATUS_SUCCESS, 0x04030201},
+      {"3 bytes overwrite only their own", {1, 2, 3}, STATUS_SUCCESS, 0xAA030201},
+      {"no bytes", {}, STATUS_SUCCESS, 0xAAAAAAAA},
+      {"8 bytes fit the buffer but are ignored", std::vector<uint8_t>(8, 1), STATUS_SUCCESS,
+       0xAAAAAAAA},
+      {"40 bytes do not fit the buffer", std::vector<uint8_t>(40, 1), STATUS_BUFFER_OVERFLOW,
+       0xAAAAAAAA},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    hostreg::SetValue(service, u"DO_Trigger_Shutdown", REG_BINARY, c.data.data(), c.data.size());
+    uint32_t destination = 0xAAAAAAAA;
+    EXPECT_EQ(ReadRegistryValue(key, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"),
+                                &destination),
+              c.status);
+    EXPECT_EQ(destination, c.expected);
+  }
+  uint32_t destination = 5;
+  EXPECT_EQ(ReadRegistryValue(key, L"Missing", sizeof(L"Missing"), &destination),
+            STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(destination, 5u);
+  hostk::FailAllocationAt(1);
+  EXPECT_EQ(ReadRegistryValue(key, L"Missing", sizeof(L"Missing"), &destination),
+            STATUS_INSUFFICIENT_RESOURCES);
+  ZwClose(key);
+}
+
+TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
+  ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
+
+  EXPECT_EQ(ValueNames(kMap0), (std::vector<std::string>{"DriverName", "KernelKey"}));
+  EXPECT_EQ(ValueNames(kService0),
+            (std::vector<std::string>{"OnSystem", "DriverName", "KernelKey", "BaseAddress",
+                                      "Interrupt", "AllowConflicts", "DeviceType"}));
+
+  StoredValue driverName = Stored(kMap0, "DriverName");
+  EXPECT_EQ(driverName.type, uint32_t(REG_SZ));
+  EXPECT_EQ(driverName.data, WideBytes(u"TesZEPDIO.dll", true));
+  EXPECT_EQ(driverName.data.size(), 28u);
+  EXPECT_EQ(Stored(kService0, "DriverName").data, driverName.data);
+  // The same key name, upper case in the map and mixed case in the service.
+  EXPECT_EQ(Stored(kMap0, "KernelKey").data, WideBytes(u"TESZEPDIOS", true));
+  EXPECT_EQ(Stored(kService0, "KernelKey").data, WideBytes(u"TesZEPDIOS", true));
+  EXPECT_EQ(Stored(kService0, "KernelKey").data.size(), 22u);
+
+  EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
+  EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0xE000u);
+  EXPECT_EQ(StoredDword(kService0, "Interrupt"), 11u);
+  EXPECT_EQ(StoredDword(kService0, "AllowConflicts"), 1u);
+  EXPECT_EQ(StoredDword(kService0, "DeviceType"), 24u);
+}
+
+TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
+  EXPECT_EQ(WriteDeviceKeys(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(hostreg::Find(kDeviceMapKey), nullptr);
+  // Each of the three allocations in turn.
+  for (uint64_t n = 1; n <= 3; ++n) {
+    hostk::FailAllocationAt(n);
+    EXPECT_EQ(WriteDeviceKeys(0, &extension_), STATUS_INSUFFICIENT_RESOURCES) << n;
+    EXPECT_EQ(hostreg::Find(kService0), nullptr) << n;
+    EXPECT_EQ(hostreg::Find(kMap0), nullptr) << n;
+  }
+}
+
+TEST_F(RegistryLayoutTest, DeviceResourcesRewriteTheServiceSubkey) {
+  ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
+  extension_.InterruptLevel = 5;  // the raw list's level replaces the translated one
+  extension_.OnSystem = 1;
+  ASSERT_EQ(WriteDeviceResources(0, &extension_), STATUS_SUCCESS);
+  EXPECT_EQ(StoredDword(kService0, "Interrupt"), 5u);
+  EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0xE000u);
+  EXPECT_EQ(StoredDword(kService0, "BusNumber"), 2u);
+  EXPECT_EQ(StoredDword(kService0, "SlotNumber"), 3u);
+  EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
+
+  EXPECT_EQ(WriteDeviceResources(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
+  hostk::FailAllocationAt(1);
+  EXPECT_EQ(WriteDeviceResources(0, &extension_), STATUS_INSUFFICIENT_RESOURCES);
+}
+
+TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
+  hostreg::Make(kDeviceMapKey);
+  UNICODE_STRING link = Link(u"\\??\\PCI#VEN_1D5A&DEV_2400#4&0&0018#{6b049747-8679-4542-b232-eccd4d2c6519}");
+  ASSERT_EQ(WriteMapEntry(0, &link), STATUS_SUCCESS);
+  StoredValue entry = Stored(kMapEntry, "0");
+  EXPECT_EQ(entry.type, uint32_t(REG_SZ));
+  EXPECT_EQ(entry.data,
+            WideBytes(u"\\\\.\\PCI#VEN_1D5A&DEV_2400#4&0&0018#{6b049747-8679-4542-b232-eccd4d2c6519}",
+                      false));
+
+  UNICODE_STRING other = Link(u"\\??\\X");
+  ASSERT_EQ(WriteMapEntry(12, &other), STATUS_SUCCESS);
+  EXPECT_EQ(Stored(kMapEntry, "12").data, WideBytes(u"\\\\.\\X", false));
+}
+
+TEST_F(RegistryLayoutTest, MapEntryRefusesLinksItCannotTurnIntoAPath) {
+  hostreg::Make(kDeviceMapKey);
+  struct Case {
+    const char *what;
+    size_t characters;
+    NTSTATUS status;  // 0 for success
+  };
+  const Case cases[] = {
+      {"no characters", 0, STATUS_INVALID_PARAMETER},
+      {"only the prefix", 3, STATUS_INVALID_PARAMETER},
+      {"the prefix and one character", 4, STATUS_SUCCESS},
+      {"a path of 255 characters fits with its terminator", 255, STATUS_SUCCESS},
+      {"a path of 256 characters does not", 256, STATUS_BUFFER_TOO_SMALL},
+      {"far too long", 4000, STATUS_BUFFER_TOO_SMALL},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::u16string text = std::u16string(u"\\??\\").substr(0, c.characters);
+    text.resize(c.characters, u'x');
+    UNICODE_STRING link = Link(text);
+    hostreg::DeleteValue(hostreg::Find(kMapEntry) ? hostreg::Find(kMapEntry) : hostreg::Make(kMapEntry),
+                         u"0");
+    EXPECT_EQ(WriteMapEntry(0, &link), c.status);
+    if (NT_SUCCESS(c.status)) {
+      EXPECT_EQ(Stored(kMapEntry, "0").data.size(), c.characters * 2);
+    } else {
+      EXPECT_FALSE(HasValue(kMapEntry, "0"));
+    }
+  }
+}
+
+TEST_F(RegistryLayoutTest, MapEntryNeedsTheDeviceMapAndPool) {
+  UNICODE_STRING link = Link(u"\\??\\X");
+  EXPECT_EQ(WriteMapEntry(0, &link), STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(hostreg::Find(kMapEntry), nullptr);
+  hostreg::Make(kDeviceMapKey);
+  hostk::FailAllocationAt(1);
+  EXPECT_EQ(WriteMapEntry(0, &link), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(hostreg::Find(kMapEntry), nullptr);
+}
+
+TEST_F(RegistryLayoutTest, DoSettingsFillOnlyTheFieldsTheKeyHolds) {
+  const ULONG kUntouched = 0x77;
+  auto reset = [&] {
+    extension_.DO_Trigger_Start = extension_.DO_Trigger_Shutdown = kUntouched;
+    extension_.DO_Channel_Start = extension_.DO_Channel_Shutdown = kUntouched;
+    extension_.DO_Level_Start = extension_.DO_Level_Shutdown = kUntouched;
+  };
+  auto fields = [&] {
+    return std::vector<ULONG>{extension_.DO_Trigger_Start,  extension_.DO_Trigger_Shutdown,
+                              extension_.DO_Channel_Start,  extension_.DO_Channel_Shutdown,
+                              extension_.DO_Level_Start,    extension_.DO_Level_Shutdown};
+  };
+
+  reset();
+  EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);  // no DO key
+  EXPECT_EQ(fields(), std::vector<ULONG>(6, kUntouched));
+
+  hostreg::PutDword(kDoKey, "DO_Trigger_Start", 1);
+  EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);
+  EXPECT_EQ(fields(), (std::vector<ULONG>{1, kUntouched, kUntouched, kUntouched, kUntouched,
+                                          kUntouched}));
+
+  reset();
+  const char *names[] = {"DO_Trigger_Start", "DO_Trigger_Shutdown", "DO_Channel_Start",
+                         "DO_Channel_Shutdown", "DO_Level_Start", "DO_Level_Shutdown"};
+  for (ULONG i = 0; i < 6; ++i) hostreg::PutDword(kDoKey, names[i], 10 + i);
+  uint64_t wide = 9;  // a 64-bit value is ignored
+  hostreg::SetValue(hostreg::Find(kDoKey), u"do_level_shutdown", REG_QWORD, &wide, sizeof wide);
+  EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);
+  EXPECT_EQ(fields(), (std::vector<ULONG>{10, 11, 12, 13, 14, kUntouched}));
+
+  hostk::FailAllocationAt(1);
+  EXPECT_EQ(ReadDoSettings(&extension_), STATUS_INSUFFICIENT_RESOURCES);
+}
+
+}  // namespace
+}  // namespace diotest

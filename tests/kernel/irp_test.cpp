@@ -1,0 +1,198 @@
+// Requests through a stack of three device objects: stack locations,
+// completion routines and their order, pending propagation, and the
+// verifier's stops.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_kernel.h"
+
+namespace {
+
+// A driver whose behaviour each test scripts: what its dispatch routine does
+// with a request, and a log of what ran.
+std::vector<std::string> journal;
+
+struct Layer {
+  PDRIVER_OBJECT driver = nullptr;
+  PDEVICE_OBJECT device = nullptr;
+  PDEVICE_OBJECT lower = nullptr;
+};
+
+Layer middle, top;
+
+enum class Action { Skip, CopyWithRoutine, CopyWithRoutineAndPend, CompleteSuccess };
+Action middleAction = Action::Skip;
+Action topAction = Action::Skip;
+NTSTATUS routineResult = STATUS_SUCCESS;
+
+NTSTATUS Routine(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+  journal.push_back(std::string("routine of ") + static_cast<const char *>(context) +
+                    (device == top.device      ? " (top)"
+                     : device == middle.device ? " (middle)"
+                                               : " (none)") +
+                    (irp->PendingReturned ? " pending-returned" : ""));
+  if (irp->PendingReturned && routineResult != STATUS_MORE_PROCESSING_REQUIRED)
+    IoMarkIrpPending(irp);
+  return routineResult;
+}
+
+NTSTATUS Act(Layer &layer, Action action, PIRP irp, const char *name) {
+  journal.push_back(std::string("dispatch ") + name);
+  switch (action) {
+    case Action::Skip:
+      IoSkipCurrentIrpStackLocation(irp);
+      return IoCallDriver(layer.lower, irp);
+    case Action::CopyWithRoutine:
+    case Action::CopyWithRoutineAndPend: {
+      IoCopyCurrentIrpStackLocationToNext(irp);
+      IoSetCompletionRoutine(irp, Routine, const_cast<char *>(name), TRUE, TRUE, TRUE);
+      if (action == Action::CopyWithRoutineAndPend) IoMarkIrpPending(irp);
+      NTSTATUS status = IoCallDriver(layer.lower, irp);
+      return action == Action::CopyWithRoutineAndPend ? STATUS_PENDING : status;
+    }
+    case Action::CompleteSuccess:
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+      return STATUS_SUCCESS;
+  }
+  return STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS MiddleDispatch(PDEVICE_OBJECT, PIRP irp) { return Act(middle, middleAction, irp, "middle"); }
+NTSTATUS TopDispatch(PDEVICE_OBJECT, PIRP irp) { return Act(top, topAction, irp, "top"); }
+
+NTSTATUS MiddleEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  for (auto &entry : driver->MajorFunction) entry = MiddleDispatch;
+  return STATUS_SUCCESS;
+}
+NTSTATUS TopEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  for (auto &entry : driver->MajorFunction) entry = TopDispatch;
+  return STATUS_SUCCESS;
+}
+
+class IrpTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    journal.clear();
+    routineResult = STATUS_SUCCESS;
+    pdo_ = hostk::CreatePdo({});
+    middle.driver = hostk::LoadDriver(MiddleEntry, u"\\REGISTRY\\MACHINE\\middle", nullptr);
+    top.driver = hostk::LoadDriver(TopEntry, u"\\REGISTRY\\MACHINE\\top", nullptr);
+    for (Layer *layer : {&middle, &top}) {
+      ASSERT_EQ(IoCreateDevice(layer->driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE,
+                               &layer->device),
+                STATUS_SUCCESS);
+      layer->lower = IoAttachDeviceToDeviceStack(layer->device, pdo_);
+      layer->device->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
+    }
+  }
+  void TearDown() override {
+    for (Layer *layer : {&top, &middle}) {
+      IoDetachDevice(layer->lower);
+      IoDeleteDevice(layer->device);
+      hostk::UnloadDriver(layer->driver);
+    }
+    hostk::DeletePdo(pdo_);
+  }
+  PDEVICE_OBJECT pdo_ = nullptr;
+};
+
+TEST_F(IrpTest, AttachingStacksOnTheTopAndCountsLocations) {
+  EXPECT_EQ(middle.lower, pdo_);
+  EXPECT_EQ(top.lower, middle.device) << "attaching to the PDO lands on the stack's top";
+  EXPECT_EQ(top.device->StackSize, 3);
+  EXPECT_EQ(IoGetAttachedDevice(pdo_), top.device);
+}
+
+TEST_F(IrpTest, SkippedLocationsReachTheBusUnchanged) {
+  middleAction = topAction = Action::Skip;
+  static int marker;
+  hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14,
+                                           [](PIRP, PIO_STACK_LOCATION location) {
+                                             location->Parameters.Others.Argument2 = &marker;
+                                           });
+  ASSERT_EQ(hostk::BusRequests().size(), 1u);
+  EXPECT_EQ(hostk::BusRequests()[0].minor, 0x14);
+  EXPECT_EQ(hostk::BusRequests()[0].arguments[1], &marker);
+  EXPECT_EQ(result.returned, STATUS_NOT_SUPPORTED);
+  EXPECT_EQ(journal, (std::vector<std::string>{"dispatch top", "dispatch middle"}));
+}
+
+TEST_F(IrpTest, CompletionRoutinesRunLowestFirstWithTheirSettersDevice) {
+  middleAction = topAction = Action::CopyWithRoutine;
+  hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14);
+  EXPECT_TRUE(result.completed);
+  EXPECT_EQ(journal, (std::vector<std::string>{"dispatch top", "dispatch middle",
+                                               "routine of middle (middle)",
+                                               "routine of top (top)"}));
+}
+
+TEST_F(IrpTest, PendingPropagatesOnlyWhereNoRoutineRan) {
+  // The middle driver pends with a routine; the top one skips, so the I/O
+  // manager marks the top location pending itself.
+  middleAction = Action::CopyWithRoutineAndPend;
+  topAction = Action::Skip;
+  hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14);
+  EXPECT_EQ(result.returned, STATUS_PENDING);
+  EXPECT_TRUE(result.pendingReturned);
+  EXPECT_EQ(journal.back(), "routine of middle (middle)");
+}
+
+TEST_F(IrpTest, MoreProcessingRequiredStopsTheWalkUntilCompletedAgain) {
+  middleAction = Action::CopyWithRoutine;
+  topAction = Action::CopyWithRoutine;
+  routineResult = STATUS_MORE_PROCESSING_REQUIRED;
+  PIRP irp = IoAllocateIrp(top.device->StackSize, FALSE);
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+  IoCallDriver(top.device, irp);
+  EXPECT_EQ(journal.back(), "routine of middle (middle)") << "the walk stopped at the middle";
+  routineResult = STATUS_SUCCESS;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  EXPECT_EQ(journal.back(), "routine of top (top)");
+  IoFreeIrp(irp);
+}
+
+TEST_F(IrpTest, WarningsTakeTheErrorPath) {
+  topAction = Action::Skip;
+  middleAction = Action::Skip;
+  PIRP irp = IoAllocateIrp(top.device->StackSize, FALSE);
+  irp->IoStatus.Status = STATUS_BUFFER_OVERFLOW;
+  IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+  int calls = 0;
+  IoSetCompletionRoutine(
+      irp, [](PDEVICE_OBJECT device, PIRP, PVOID context) -> NTSTATUS {
+        ++*static_cast<int *>(context);
+        EXPECT_EQ(device, nullptr) << "the originator's routine gets no device";
+        return STATUS_MORE_PROCESSING_REQUIRED;
+      },
+      &calls, TRUE, FALSE, FALSE);
+  IoCallDriver(top.device, irp);
+  EXPECT_EQ(calls, 0) << "a success-only routine must not see a warning";
+  IoFreeIrp(irp);
+}
+
+TEST_F(IrpTest, TheVerifierStopsMisuse) {
+  middleAction = Action::CompleteSuccess;
+  topAction = Action::Skip;
+  EXPECT_DEATH(
+      {
+        PIRP irp = IoAllocateIrp(top.device->StackSize, FALSE);
+        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+        IoCallDriver(top.device, irp);
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+      },
+      "STOP 0x00000044");
+  topAction = Action::CopyWithRoutine;
+  EXPECT_DEATH(
+      {
+        PIRP irp = IoAllocateIrp(1, FALSE);
+        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+        IoCallDriver(top.device, irp);  // three drivers, one location
+      },
+      "STOP 0x00000035");
+}
+
+}  // namespace
