@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on a Debian machine (as root).
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest            # host build and tests
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # the Windows driver
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi

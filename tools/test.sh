@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the stand-ins' and the driver's
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the simulator,
+# and the checks of the Windows driver image.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+cmake --preset host >/dev/null
+cmake --build --preset host
+ctest --preset host -j "$(nproc)"
+build/host/sim/dio_sim >/dev/null
+cmake --preset windows-driver >/dev/null
+cmake --build --preset windows-driver
+tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
