@@ -1,0 +1,240 @@
+// Counted strings, the legacy wide formatter and the pool: results, which
+// bytes each call may touch, and allocation failure on demand.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host_kernel.h"
+
+namespace {
+
+// Marks buffer slots no call may write.
+const WCHAR kGuard = 0x7E7E;
+// Pool tags, as the four characters read in memory order.
+const ULONG kTestTag = 0x74736554;   // "Test"
+const ULONG kOtherTag = 0x72687430;  // "0thr"
+
+std::u16string U16(const wchar_t *text) {
+  return std::u16string(reinterpret_cast<const char16_t *>(text));
+}
+
+// A counted string over a guarded buffer, holding `text`.
+struct Counted {
+  std::vector<WCHAR> buffer = std::vector<WCHAR>(40, kGuard);
+  UNICODE_STRING string;
+  Counted(const wchar_t *text, USHORT maximum) {
+    std::u16string t = U16(text);
+    for (size_t i = 0; i < t.size(); ++i) buffer[i] = WCHAR(t[i]);
+    string = {USHORT(t.size() * 2), maximum, buffer.data()};
+  }
+  // The buffer as the call should leave it: `text`, then a terminator when
+  // asked, then untouched slots.
+  std::vector<WCHAR> Expect(const wchar_t *text, bool terminated) const {
+    std::vector<WCHAR> out(buffer.size(), kGuard);
+    std::u16string t = U16(text);
+    for (size_t i = 0; i < t.size(); ++i) out[i] = WCHAR(t[i]);
+    if (terminated) out[t.size()] = 0;
+    return out;
+  }
+};
+
+TEST(Strings, AppendUnicodeStringToString) {
+  struct Case {
+    const wchar_t *dest;
+    USHORT maximum;
+    const wchar_t *source;
+    NTSTATUS status;
+    const wchar_t *result;
+    bool terminated;
+  } cases[] = {
+      {L"ab", 10, L"cd", STATUS_SUCCESS, L"abcd", true},
+      {L"ab", 8, L"cd", STATUS_SUCCESS, L"abcd", false},  // exactly full: no terminator
+      {L"ab", 6, L"cd", STATUS_BUFFER_TOO_SMALL, L"ab", false},
+      {L"", 2, L"xy", STATUS_BUFFER_TOO_SMALL, L"", false},
+      {L"abc", 12, L"def", STATUS_SUCCESS, L"abcdef", false},
+      {L"", 8, L"xyz", STATUS_SUCCESS, L"xyz", true},
+      {L"q", 80, L"", STATUS_SUCCESS, L"q", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(hostk::Utf8(U16(c.dest)) + " + " + hostk::Utf8(U16(c.source)) + " in " +
+                 std::to_string(c.maximum));
+    Counted dest(c.dest, c.maximum);
+    Counted source(c.source, 80);
+    const UNICODE_STRING before = dest.string;
+    EXPECT_EQ(c.status, RtlAppendUnicodeStringToString(&dest.string, &source.string));
+    EXPECT_EQ(dest.Expect(c.result, c.terminated), dest.buffer);
+    EXPECT_EQ(U16(c.result).size() * 2, dest.string.Length);
+    EXPECT_EQ(before.MaximumLength, dest.string.MaximumLength);
+    EXPECT_EQ(before.Buffer, dest.string.Buffer);
+  }
+}
+
+TEST(Strings, CopyUnicodeStringTruncates) {
+  struct Case {
+    const wchar_t *source;  // null: no source string
+    USHORT maximum;
+    const wchar_t *result;
+    bool terminated;
+  } cases[] = {
+      {L"hello", 20, L"hello", true},
+      {L"hello", 12, L"hello", true},
+      {L"hello", 10, L"hello", false},
+      {L"hello", 6, L"hel", false},
+      {L"hello", 0, L"", false},
+      {L"", 4, L"", true},
+      {nullptr, 20, L"", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.source ? hostk::Utf8(U16(c.source)) : "(none)") + " into " +
+                 std::to_string(c.maximum));
+    Counted dest(L"", c.maximum);
+    dest.string.Length = 4;  // stale contents the copy replaces
+    Counted source(c.source ? c.source : L"", 80);
+    RtlCopyUnicodeString(&dest.string, c.source ? &source.string : nullptr);
+    EXPECT_EQ(dest.Expect(c.result, c.terminated), dest.buffer);
+    EXPECT_EQ(U16(c.result).size() * 2, dest.string.Length);
+  }
+}
+
+TEST(Strings, IntegerToUnicodeString) {
+  struct Case {
+    ULONG value;
+    ULONG base;
+    USHORT maximum;
+    NTSTATUS status;
+    const wchar_t *text;
+  } cases[] = {
+      {0, 10, 4, STATUS_SUCCESS, L"0"},
+      {1234, 0, 10, STATUS_SUCCESS, L"1234"},
+      {1234, 10, 8, STATUS_BUFFER_OVERFLOW, nullptr},  // no room for the terminator
+      {255, 16, 6, STATUS_SUCCESS, L"FF"},
+      {5, 2, 8, STATUS_SUCCESS, L"101"},
+      {8, 8, 6, STATUS_SUCCESS, L"10"},
+      {0xFFFFFFFF, 10, 22, STATUS_SUCCESS, L"4294967295"},
+      {0xFFFFFFFF, 10, 20, STATUS_BUFFER_OVERFLOW, nullptr},
+      {0xFFFFFFFF, 16, 18, STATUS_SUCCESS, L"FFFFFFFF"},
+      {0xFFFFFFFF, 2, 66, STATUS_SUCCESS, L"11111111111111111111111111111111"},
+      {0x80000000, 0, 22, STATUS_SUCCESS, L"2147483648"},
+      {10, 3, 20, STATUS_INVALID_PARAMETER, nullptr},
+      {10, 1, 20, STATUS_INVALID_PARAMETER, nullptr},
+      {10, 36, 20, STATUS_INVALID_PARAMETER, nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.value) + " base " + std::to_string(c.base) + " in " +
+                 std::to_string(c.maximum));
+    Counted out(L"", c.maximum);
+    EXPECT_EQ(c.status, RtlIntegerToUnicodeString(c.value, c.base, &out.string));
+    if (c.text) {
+      EXPECT_EQ(out.Expect(c.text, true), out.buffer);
+      EXPECT_EQ(U16(c.text).size() * 2, out.string.Length);
+    } else {
+      // Whatever a failing call does, it stays inside MaximumLength.
+      for (size_t i = c.maximum / 2; i < out.buffer.size(); ++i) EXPECT_EQ(kGuard, out.buffer[i]);
+    }
+  }
+}
+
+// One call of the formatter with its own arguments, into a buffer of `n`.
+#define FORMAT(...) [](wchar_t *b, size_t n) { return _snwprintf(b, n, __VA_ARGS__); }
+
+TEST(Strings, SnwprintfLegacySemantics) {
+  struct Case {
+    size_t count;
+    std::function<int(wchar_t *, size_t)> format;
+    int result;
+    const wchar_t *text;  // what lands in the buffer, before any terminator
+    bool terminated;
+  } cases[] = {
+      {6, FORMAT(L"abcde"), 5, L"abcde", true},
+      {5, FORMAT(L"abcde"), 5, L"abcde", false},  // fits exactly: no terminator
+      {4, FORMAT(L"abcde"), -1, L"abcd", false},  // too long: count characters, no more
+      {0, FORMAT(L"abcde"), -1, L"", false},
+      {3, FORMAT(L"%d", 12345), -1, L"123", false},
+      {4, FORMAT(L"%ws", L"wide"), 4, L"wide", false},
+      {1, FORMAT(L""), 0, L"", true},
+      {40, FORMAT(L"%d", -42), 3, L"-42", true},
+      {40, FORMAT(L"%03d", 7), 3, L"007", true},
+      {40, FORMAT(L"%03d", -5), 3, L"-05", true},
+      {40, FORMAT(L"%03d", 12345), 5, L"12345", true},
+      {40, FORMAT(L"%u", 0xFFFFFFFFu), 10, L"4294967295", true},
+      {40, FORMAT(L"%x/%X", 0xBEEFu, 0xBEEFu), 9, L"beef/BEEF", true},
+      {40, FORMAT(L"%04X", 0x1Au), 4, L"001A", true},
+      {40, FORMAT(L"[%ws]", L"port"), 6, L"[port]", true},
+      {40, FORMAT(L"%.*ws|", 3, L"abcdef"), 4, L"abc|", true},
+      {40, FORMAT(L"%.*ws|", 9, L"ab"), 3, L"ab|", true},
+      {40, FORMAT(L"%s", L"str"), 3, L"str", true},  // %s takes a wide string here
+      {40, FORMAT(L"%c%c", L'Z', L'!'), 2, L"Z!", true},
+      {40, FORMAT(L"\\DosDevices\\COM%d%ws%%", 3, L"_x"), 19, L"\\DosDevices\\COM3_x%", true},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i) + ", expecting " + hostk::Utf8(U16(c.text)));
+    Counted out(L"", 0);
+    EXPECT_EQ(c.result, c.format(out.buffer.data(), c.count));
+    EXPECT_EQ(out.Expect(c.text, c.terminated), out.buffer);
+  }
+}
+
+TEST(Pool, AccountingAndFailureInjection) {
+  struct Case {
+    uint64_t failAt, failFrom;
+    std::vector<bool> succeeds;  // the allocations after arming, in order
+  } cases[] = {
+      {0, 0, {true, true, true}},
+      {1, 0, {false, true, true}},
+      {3, 0, {true, true, false, true, true}},
+      {0, 2, {true, false, false, false}},
+      {1, 3, {false, true, false, false}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE("fail at " + std::to_string(c.failAt) + ", from " + std::to_string(c.failFrom));
+    // Counting starts when injection is armed, not at the reset.
+    void *early = ExAllocatePoolWithTag(NonPagedPool, 16, kOtherTag);
+    ASSERT_NE(nullptr, early);
+    const hostk::PoolStats before = hostk::Pool();
+    hostk::FailAllocationAt(c.failAt);
+    hostk::FailAllocationsFrom(c.failFrom);
+    std::vector<void *> blocks;
+    uint64_t good = 0;
+    for (size_t i = 0; i < c.succeeds.size(); ++i) {
+      void *p = i % 2 ? ExAllocatePool(PagedPool, 24)
+                      : ExAllocatePoolWithTag(NonPagedPool, 24, kTestTag);
+      EXPECT_EQ(c.succeeds[i], p != nullptr) << "allocation " << i + 1;
+      if (p) {
+        blocks.push_back(p);
+        ++good;
+      }
+    }
+    hostk::FailAllocationAt(0);
+    hostk::FailAllocationsFrom(0);
+    hostk::PoolStats during = hostk::Pool();
+    EXPECT_EQ(before.allocations + good, during.allocations);
+    EXPECT_EQ(before.blocksInUse + good, during.blocksInUse);
+    EXPECT_EQ(before.bytesInUse + 24 * good, during.bytesInUse);
+    for (void *p : blocks) ExFreePool(p);
+    ExFreePoolWithTag(early, kOtherTag);
+    EXPECT_EQ(0u, hostk::Pool().blocksInUse);
+    EXPECT_EQ(0u, hostk::Pool().bytesInUse);
+  }
+  // Fresh pool holds no zeros a driver could come to rely on.
+  auto *fresh = static_cast<unsigned char *>(ExAllocatePool(NonPagedPool, 64));
+  ASSERT_NE(nullptr, fresh);
+  for (int i = 0; i < 64; ++i) EXPECT_NE(0, fresh[i]) << "byte " << i;
+  ExFreePool(fresh);
+}
+
+TEST(PoolDeathTest, FreeingTwiceStopsTheRun) {
+  EXPECT_DEATH(
+      {
+        void *p = ExAllocatePoolWithTag(NonPagedPool, 8, kTestTag);
+        ExFreePool(p);
+        ExFreePool(p);
+      },
+      "STOP 0x000000C2");
+  EXPECT_DEATH(ExFreePoolWithTag(ExAllocatePoolWithTag(NonPagedPool, 8, kTestTag), kOtherTag),
+               "STOP 0x000000C2");
+}
+
+}  // namespace
