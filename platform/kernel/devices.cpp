@@ -112,6 +112,12 @@ bool IsPdo(PDEVICE_OBJECT device) {
   return record && record->isPdo;
 }
 
+PdoConfig ConfigOf(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord *record = RecordOf(pdo);
+  return record ? record->pdo : PdoConfig{};
+}
+
 PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device) {
   std::lock_guard<std::recursive_mutex> hold(State().mutex);
   DeviceRecord *record = RecordOf(device);

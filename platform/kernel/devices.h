@@ -5,9 +5,13 @@
 
 namespace hostk {
 
-// The driver object of the simulated bus that owns every PDO.
+// The dispatch routine of the simulated bus driver, for every request.
+NTSTATUS BusDispatch(PDEVICE_OBJECT pdo, PIRP irp);
+// Its driver object, which owns every PDO.
 PDRIVER_OBJECT BusDriver();
 bool IsPdo(PDEVICE_OBJECT device);
+// The PDO's configuration.
+PdoConfig ConfigOf(PDEVICE_OBJECT pdo);
 // The device a device object is attached to, or none.
 PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device);
 

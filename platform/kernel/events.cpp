@@ -1,6 +1,40 @@
-// Kernel events. Waits come with the threads that need them; what is here is
-// the state of an event and the IRQL rules of setting it.
+// Kernel events and waits. Waiters block on one condition variable shared by
+// every dispatcher object; a set wakes them all to look again.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "machine.h"
+
+namespace {
+
+std::mutex dispatcherMutex;
+std::condition_variable dispatcherChanged;
+size_t blockedThreads = 0;  // threads inside a blocking KeWaitForSingleObject
+
+}  // namespace
+
+namespace hostk {
+
+// Used by the other parts of the kernel that wait for something other than
+// an event (a request's completion): runs `done` under the dispatcher lock
+// until it is true.
+void WaitUntil(const std::function<bool()> &done) {
+  std::unique_lock<std::mutex> hold(dispatcherMutex);
+  dispatcherChanged.wait(hold, done);
+}
+
+void WaitForBlockedThreads(size_t count) {
+  WaitUntil([count] { return blockedThreads >= count; });
+}
+
+void NotifyWaiters(const std::function<void()> &change) {
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
+  if (change) change();
+  dispatcherChanged.notify_all();
+}
+
+}  // namespace hostk
 
 extern "C" {
 
@@ -8,6 +42,7 @@ VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
   if (type != NotificationEvent && type != SynchronizationEvent) {
     hostk::BugCheck(hostk::DRIVER_VERIFIER_DETECTED_VIOLATION, "KeInitializeEvent with an unknown type");
   }
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
   memset(event, 0, sizeof *event);
   event->Header.Type = UCHAR(type);
   event->Header.SignalState = state ? 1 : 0;
@@ -17,18 +52,56 @@ VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
 LONG KeSetEvent(PRKEVENT event, LONG increment, BOOLEAN wait) {
   (void)increment;
   hostk::RequireIrqlAtMost(wait ? APC_LEVEL : DISPATCH_LEVEL, "KeSetEvent");
-  return __atomic_exchange_n(&event->Header.SignalState, 1, __ATOMIC_SEQ_CST);
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
+  LONG previous = event->Header.SignalState;
+  event->Header.SignalState = 1;
+  dispatcherChanged.notify_all();
+  return previous;
 }
 
 LONG KeResetEvent(PRKEVENT event) {
   hostk::RequireIrqlAtMost(DISPATCH_LEVEL, "KeResetEvent");
-  return __atomic_exchange_n(&event->Header.SignalState, 0, __ATOMIC_SEQ_CST);
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
+  LONG previous = event->Header.SignalState;
+  event->Header.SignalState = 0;
+  return previous;
 }
 
 VOID KeClearEvent(PRKEVENT event) { KeResetEvent(event); }
 
 LONG KeReadStateEvent(PRKEVENT event) {
-  return __atomic_load_n(&event->Header.SignalState, __ATOMIC_SEQ_CST);
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
+  return event->Header.SignalState;
+}
+
+NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON reason, KPROCESSOR_MODE mode,
+                               BOOLEAN alertable, PLARGE_INTEGER timeout) {
+  (void)reason;
+  (void)mode;
+  (void)alertable;
+  bool poll = timeout && timeout->QuadPart == 0;
+  // Only a test of the state may be made at DISPATCH_LEVEL.
+  hostk::RequireIrqlAtMost(poll ? DISPATCH_LEVEL : APC_LEVEL, "KeWaitForSingleObject");
+  auto *event = static_cast<PRKEVENT>(object);
+  std::unique_lock<std::mutex> hold(dispatcherMutex);
+  auto signalled = [event] { return event->Header.SignalState != 0; };
+  if (!timeout) {
+    ++blockedThreads;
+    dispatcherChanged.notify_all();
+    dispatcherChanged.wait(hold, signalled);
+    --blockedThreads;
+  } else if (!poll) {
+    if (timeout->QuadPart > 0) {
+      hostk::BugCheck(hostk::DRIVER_VERIFIER_DETECTED_VIOLATION,
+                      "absolute wait times are not simulated");
+    }
+    auto span = std::chrono::microseconds(-timeout->QuadPart / 10);
+    if (!dispatcherChanged.wait_for(hold, span, signalled)) return STATUS_TIMEOUT;
+  } else if (!signalled()) {
+    return STATUS_TIMEOUT;
+  }
+  if (event->Header.Type == SynchronizationEvent) event->Header.SignalState = 0;
+  return STATUS_SUCCESS;
 }
 
 }  // extern "C"

@@ -38,6 +38,11 @@ std::vector<std::string> Outstanding();
 // dropped without being freed (call Outstanding() first to report them).
 void ResetMachine();
 
+// Blocks until at least `count` threads wait, without a time limit, in
+// KeWaitForSingleObject: for tests that must know a thread is parked inside
+// the driver.
+void WaitForBlockedThreads(size_t count);
+
 // ---------------------------------------------------------------------------
 // Pool
 struct PoolStats {
@@ -78,6 +83,22 @@ void ClearPortTrace();
 std::string Describe(const PortAccess &access);
 
 // ---------------------------------------------------------------------------
+// Requests. SendIrp builds a request for the device's stack as a kernel-mode
+// originator would, fills its first location (`setup` may add parameters),
+// calls the device and captures how it completed. It stops the run when the
+// dispatch routine neither completed nor pended the request, or returned a
+// status other than the one it completed with. A pended request is waited
+// for; a power request goes through PoCallDriver.
+struct IrpResult {
+  NTSTATUS returned = STATUS_PENDING;  // what IoCallDriver returned
+  bool completed = false;
+  bool pendingReturned = false;
+  IO_STATUS_BLOCK ioStatus = {};
+};
+IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                  const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {});
+
+// ---------------------------------------------------------------------------
 // Simulated bus. Its driver owns the physical device objects (PDOs) handed to
 // a function driver's AddDevice.
 struct PdoConfig {
@@ -91,8 +112,7 @@ struct PdoConfig {
 PDEVICE_OBJECT CreatePdo(const PdoConfig &config);
 // Removes a PDO once nothing is attached to it any more.
 void DeletePdo(PDEVICE_OBJECT pdo);
-// What reached the bus driver at the bottom of a stack, oldest first. The bus
-// driver completes each request with the status it carries.
+// What reached the bus driver at the bottom of a stack, oldest first.
 struct BusRequest {
   PDEVICE_OBJECT pdo;
   UCHAR major;
@@ -100,6 +120,93 @@ struct BusRequest {
   PVOID arguments[4];  // Parameters.Others as the bus driver received them
 };
 std::vector<BusRequest> BusRequests();
+
+// How the bus driver answers a kind of request. By default it succeeds the
+// Plug and Play requests a bus driver handles (start, stop, removal and their
+// queries, capabilities) and set-power and query-power requests, and
+// completes everything else with the status the request carries.
+struct BusReply {
+  NTSTATUS status = STATUS_SUCCESS;
+  ULONG_PTR information = 0;
+  bool hold = false;  // pend the request until CompleteHeldRequests
+};
+void SetBusReply(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, const BusReply &reply);
+// Requests the bus driver pended, in arrival order.
+size_t HeldRequestCount();
+// Blocks until at least `count` requests are held.
+void WaitForHeldRequests(size_t count);
+// Completes every held request from another thread running at `irql`, with
+// the reply's status, and returns once they are completed.
+void CompleteHeldRequests(KIRQL irql = PASSIVE_LEVEL);
+
+// ---------------------------------------------------------------------------
+// Plug and Play manager. Resource lists are built as the PnP manager hands
+// them to a driver: one full descriptor holding the partial descriptors.
+struct Resource {
+  UCHAR type = CmResourceTypeNull;
+  UCHAR share = CmResourceShareDeviceExclusive;
+  USHORT flags = 0;
+  uint64_t start = 0;  // port and memory
+  ULONG length = 0;
+  ULONG level = 0;     // interrupt
+  ULONG vector = 0;
+  KAFFINITY affinity = 0;
+};
+Resource PortResource(uint64_t start, ULONG length);
+Resource InterruptResource(ULONG level, ULONG vector, KAFFINITY affinity = 1);
+Resource OtherResource(UCHAR type);
+std::vector<uint8_t> ResourceList(const std::vector<Resource> &descriptors);
+inline PCM_RESOURCE_LIST AsList(std::vector<uint8_t> &bytes) {
+  return bytes.empty() ? nullptr : reinterpret_cast<PCM_RESOURCE_LIST>(bytes.data());
+}
+
+// Sends a Plug and Play request to the top of the PDO's stack, with the
+// status STATUS_NOT_SUPPORTED preset as the PnP manager does.
+IrpResult SendPnp(PDEVICE_OBJECT pdo, UCHAR minor,
+                  const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {});
+IrpResult StartDevice(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated);
+
+// ---------------------------------------------------------------------------
+// Power manager.
+IrpResult SendSetPower(PDEVICE_OBJECT pdo, POWER_STATE_TYPE type, POWER_STATE state);
+IrpResult SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state);
+inline POWER_STATE SystemState(SYSTEM_POWER_STATE s) {
+  POWER_STATE state;
+  state.SystemState = s;
+  return state;
+}
+inline POWER_STATE DeviceState(DEVICE_POWER_STATE d) {
+  POWER_STATE state;
+  state.DeviceState = d;
+  return state;
+}
+// Power requests the power manager sent for drivers (PoRequestPowerIrp), in
+// order: the device, minor function and state asked for, and the status they
+// completed with (STATUS_PENDING while in flight).
+struct PowerRequestRecord {
+  PDEVICE_OBJECT device;
+  UCHAR minor;
+  POWER_STATE state;
+  NTSTATUS status;
+};
+std::vector<PowerRequestRecord> PowerRequests();
+// Waits until every request the power manager queued to its worker threads
+// has been delivered.
+void DrainPowerWork();
+
+// ---------------------------------------------------------------------------
+// Interrupts. An interrupt on a vector runs the service routines connected to
+// it, each at its IRQL under its interrupt lock, until one claims it.
+// Returns whether one did.
+bool RaiseInterrupt(ULONG vector);
+struct InterruptInfo {
+  ULONG vector;
+  KIRQL irql;
+  KINTERRUPT_MODE mode;
+  bool shared;
+  KAFFINITY affinity;
+};
+std::vector<InterruptInfo> ConnectedInterrupts();
 
 // ---------------------------------------------------------------------------
 // Loader. Runs DriverEntry at PASSIVE_LEVEL with the service key path, as the
@@ -128,21 +235,6 @@ std::vector<PDEVICE_OBJECT> ShutdownRegistrations();
 DEVICE_POWER_STATE ReportedPowerState(PDEVICE_OBJECT device);
 // Device objects of a driver, newest first.
 std::vector<PDEVICE_OBJECT> DevicesOf(PDRIVER_OBJECT driver);
-
-// ---------------------------------------------------------------------------
-// Requests. SendIrp builds a request for the device's stack as a kernel-mode
-// originator would, fills its first location (`setup` may add parameters),
-// calls the device and captures how it completed. It stops the run when the
-// dispatch routine neither completed nor pended the request, or returned a
-// status other than the one it completed with.
-struct IrpResult {
-  NTSTATUS returned = STATUS_PENDING;  // what IoCallDriver returned
-  bool completed = false;
-  bool pendingReturned = false;
-  IO_STATUS_BLOCK ioStatus = {};
-};
-IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
-                  const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {});
 
 // ---------------------------------------------------------------------------
 // Text helpers for tests and the simulator.

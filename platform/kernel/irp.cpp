@@ -13,9 +13,18 @@ constexpr ULONG kIrpTag = 0x20707249;  // "Irp "
 std::mutex liveMutex;
 std::map<PIRP, bool> liveIrps;  // allocated and not freed
 
+// The requests inside dispatch routines on this thread, innermost last.
+thread_local std::vector<std::pair<PIRP, PDEVICE_OBJECT>> dispatching;
+
 }  // namespace
 
 namespace hostk {
+
+PDEVICE_OBJECT DispatchingDevice(PIRP irp) {
+  for (auto it = dispatching.rbegin(); it != dispatching.rend(); ++it)
+    if (it->first == irp) return it->second;
+  return nullptr;
+}
 
 void ListIrpLeaks(std::vector<std::string> *out) {
   std::lock_guard<std::mutex> hold(liveMutex);
@@ -34,9 +43,13 @@ namespace {
 
 NTSTATUS CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   auto *result = static_cast<IrpResult *>(context);
-  result->completed = true;
-  result->ioStatus = irp->IoStatus;
-  result->pendingReturned = irp->PendingReturned != 0;
+  IO_STATUS_BLOCK ioStatus = irp->IoStatus;
+  bool pendingReturned = irp->PendingReturned != 0;
+  NotifyWaiters([&] {
+    result->ioStatus = ioStatus;
+    result->pendingReturned = pendingReturned;
+    result->completed = true;
+  });
   // The originator keeps the IRP and frees it.
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
@@ -55,12 +68,9 @@ IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
   next->MinorFunction = minor;
   if (setup) setup(irp, next);
   IoSetCompletionRoutine(irp, CaptureCompletion, &result, TRUE, TRUE, TRUE);
-  result.returned = IoCallDriver(device, irp);
+  result.returned = major == IRP_MJ_POWER ? PoCallDriver(device, irp) : IoCallDriver(device, irp);
   if (result.returned == STATUS_PENDING) {
-    if (!result.completed) {
-      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
-               "request pended and not completed; no thread here would complete it");
-    }
+    WaitUntil([&result] { return result.completed; });
   } else {
     if (!result.completed) {
       BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
@@ -106,6 +116,7 @@ VOID IoFreeIrp(PIRP irp) {
     std::lock_guard<std::mutex> hold(liveMutex);
     if (!liveIrps.erase(irp)) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "IoFreeIrp of an unknown IRP");
   }
+  ForgetPowerIrp(irp);
   FreeSystem(irp, kIrpTag);
 }
 
@@ -117,9 +128,14 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   }
   PIO_STACK_LOCATION location = --irp->Tail.Overlay.CurrentStackLocation;
   location->DeviceObject = device;
+  if (location->MajorFunction == IRP_MJ_POWER && DispatchingDevice(irp) && !InPoCallDriver()) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "power request passed down without PoCallDriver");
+  }
   PDRIVER_DISPATCH dispatch = device->DriverObject->MajorFunction[location->MajorFunction];
   KIRQL before = KeGetCurrentIrql();
+  dispatching.emplace_back(irp, device);
   NTSTATUS status = dispatch(device, irp);
+  dispatching.pop_back();
   if (KeGetCurrentIrql() != before) {
     BugCheck(IRQL_NOT_LESS_OR_EQUAL, "dispatch routine returned at another IRQL than it was called");
   }
@@ -140,6 +156,9 @@ VOID IofCompleteRequest(PIRP irp, CCHAR priorityBoost) {
   }
   if (irp->IoStatus.Status == STATUS_PENDING) {
     BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "request completed with STATUS_PENDING");
+  }
+  if (irp->Tail.Overlay.CurrentStackLocation->MajorFunction == IRP_MJ_POWER) {
+    CheckPowerHandOff(irp, "completed");
   }
   // Walk up from the completing driver's location. Before each routine runs
   // the current location moves up one, so the routine sees the location of

@@ -19,7 +19,6 @@ struct LoadedDriver {
 std::recursive_mutex driversMutex;
 std::vector<LoadedDriver *> drivers;
 LoadedDriver *busDriver = nullptr;
-std::vector<BusRequest> busRequests;
 
 // Entries of a driver object that its DriverEntry did not fill.
 NTSTATUS InvalidDeviceRequest(PDEVICE_OBJECT, PIRP irp) {
@@ -27,24 +26,6 @@ NTSTATUS InvalidDeviceRequest(PDEVICE_OBJECT, PIRP irp) {
   irp->IoStatus.Information = 0;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return STATUS_INVALID_DEVICE_REQUEST;
-}
-
-// The simulated bus driver at the bottom of every stack completes what
-// reaches it with the status it carries (STATUS_NOT_SUPPORTED as the
-// originator set it), like a bus driver that does not handle the request.
-NTSTATUS BusDispatch(PDEVICE_OBJECT pdo, PIRP irp) {
-  PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(irp);
-  {
-    std::lock_guard<std::recursive_mutex> hold(driversMutex);
-    busRequests.push_back(BusRequest{pdo, location->MajorFunction, location->MinorFunction,
-                                     {location->Parameters.Others.Argument1,
-                                      location->Parameters.Others.Argument2,
-                                      location->Parameters.Others.Argument3,
-                                      location->Parameters.Others.Argument4}});
-  }
-  NTSTATUS status = irp->IoStatus.Status;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
 }
 
 LoadedDriver *NewDriverObject(const std::u16string &serviceKey) {
@@ -73,11 +54,6 @@ PDRIVER_OBJECT BusDriver() {
     for (auto &entry : busDriver->object->MajorFunction) entry = BusDispatch;
   }
   return busDriver->object;
-}
-
-std::vector<BusRequest> BusRequests() {
-  std::lock_guard<std::recursive_mutex> hold(driversMutex);
-  return busRequests;
 }
 
 PDRIVER_OBJECT LoadDriver(PDRIVER_INITIALIZE entry, const std::u16string &serviceKeyPath,
@@ -146,6 +122,7 @@ std::vector<std::string> Outstanding() {
   }
   ListDeviceLeaks(&out);
   ListIrpLeaks(&out);
+  ListInterruptLeaks(&out);
   ListHandleLeaks(&out);
   ListPoolLeaks(&out);
   return out;
@@ -157,10 +134,12 @@ void ResetDrivers() {
   drivers.clear();
   if (busDriver) FreeDriverObject(busDriver);
   busDriver = nullptr;
-  busRequests.clear();
 }
 
 void ResetMachine() {
+  ResetPower();
+  ResetInterrupts();
+  ResetBus();
   ResetDrivers();
   ResetDevices();
   ResetIrps();

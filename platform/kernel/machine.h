@@ -1,6 +1,7 @@
 // Internal to the kernel stand-in: how its parts reach one another.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,25 @@ void ResetHandles();
 void ResetDevices();
 void ResetPorts();
 void ResetIrps();
+void ResetBus();
+void ResetPower();
+void ResetInterrupts();
+void ListInterruptLeaks(std::vector<std::string> *out);
 void ResetDrivers();
+
+// Blocks until `done`, evaluated under the dispatcher lock, is true; woken
+// by NotifyWaiters and by every event set.
+void WaitUntil(const std::function<bool()> &done);
+// Makes `change` (if any) under the dispatcher lock, then wakes the waiters.
+void NotifyWaiters(const std::function<void()> &change = {});
+
+// The device whose dispatch routine is handling `irp` on this thread, or
+// none when the request is not inside a dispatch routine here.
+PDEVICE_OBJECT DispatchingDevice(PIRP irp);
+// Power bookkeeping of the verifier (power.cpp).
+void CheckPowerHandOff(PIRP irp, const char *how);
+void ForgetPowerIrp(PIRP irp);
+bool InPoCallDriver();
 
 // The text of a wide string that may lack its terminator.
 std::u16string TextOf(const WCHAR *text, size_t characters);

@@ -161,6 +161,7 @@ TEST_F(IrpTest, WarningsTakeTheErrorPath) {
   PIRP irp = IoAllocateIrp(top.device->StackSize, FALSE);
   irp->IoStatus.Status = STATUS_BUFFER_OVERFLOW;
   IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+  IoGetNextIrpStackLocation(irp)->MinorFunction = IRP_MN_QUERY_PNP_DEVICE_STATE;
   int calls = 0;
   IoSetCompletionRoutine(
       irp, [](PDEVICE_OBJECT device, PIRP, PVOID context) -> NTSTATUS {

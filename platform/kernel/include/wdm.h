@@ -305,6 +305,10 @@ typedef struct _KDPC {
 } KDPC, *PKDPC, *PRKDPC;
 
 typedef struct _KINTERRUPT KINTERRUPT, *PKINTERRUPT;
+typedef BOOLEAN KSERVICE_ROUTINE(struct _KINTERRUPT *Interrupt, PVOID ServiceContext);
+typedef KSERVICE_ROUTINE *PKSERVICE_ROUTINE;
+typedef BOOLEAN KSYNCHRONIZE_ROUTINE(PVOID SynchronizeContext);
+typedef KSYNCHRONIZE_ROUTINE *PKSYNCHRONIZE_ROUTINE;
 
 // ---------------------------------------------------------------------------
 // Power
@@ -825,6 +829,9 @@ NTKERNELAPI LONG KeSetEvent(PRKEVENT Event, LONG Increment, BOOLEAN Wait);
 NTKERNELAPI LONG KeResetEvent(PRKEVENT Event);
 NTKERNELAPI VOID KeClearEvent(PRKEVENT Event);
 NTKERNELAPI LONG KeReadStateEvent(PRKEVENT Event);
+NTKERNELAPI NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
+                                           KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
+                                           PLARGE_INTEGER Timeout);
 
 // Device objects, stacks and interfaces
 NTKERNELAPI NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
@@ -847,6 +854,16 @@ NTKERNELAPI NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObje
 NTKERNELAPI NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
 NTKERNELAPI NTSTATUS IoRegisterShutdownNotification(PDEVICE_OBJECT DeviceObject);
 NTKERNELAPI VOID IoUnregisterShutdownNotification(PDEVICE_OBJECT DeviceObject);
+typedef VOID REQUEST_POWER_COMPLETE(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
+                                    POWER_STATE PowerState, PVOID Context,
+                                    PIO_STATUS_BLOCK IoStatus);
+typedef REQUEST_POWER_COMPLETE *PREQUEST_POWER_COMPLETE;
+NTKERNELAPI VOID PoStartNextPowerIrp(PIRP Irp);
+NTKERNELAPI NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+NTKERNELAPI NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
+                                       POWER_STATE PowerState,
+                                       PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context,
+                                       PIRP *Irp);
 NTKERNELAPI POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type,
                                         POWER_STATE State);
 
@@ -904,6 +921,18 @@ FORCEINLINE VOID IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE Complet
 FORCEINLINE VOID IoMarkIrpPending(PIRP Irp) {
   IoGetCurrentIrpStackLocation(Irp)->Control |= SL_PENDING_RETURNED;
 }
+
+// Interrupts
+NTKERNELAPI NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject,
+                                        PKSERVICE_ROUTINE ServiceRoutine, PVOID ServiceContext,
+                                        PKSPIN_LOCK SpinLock, ULONG Vector, KIRQL Irql,
+                                        KIRQL SynchronizeIrql, KINTERRUPT_MODE InterruptMode,
+                                        BOOLEAN ShareVector, KAFFINITY ProcessorEnableMask,
+                                        BOOLEAN FloatingSave);
+NTKERNELAPI VOID IoDisconnectInterrupt(PKINTERRUPT InterruptObject);
+NTKERNELAPI BOOLEAN KeSynchronizeExecution(PKINTERRUPT Interrupt,
+                                           PKSYNCHRONIZE_ROUTINE SynchronizeRoutine,
+                                           PVOID SynchronizeContext);
 
 // Port I/O: the processor's in/out instructions on a 16-bit port number. On
 // the host they reach the simulated port space, which traces every access.

@@ -1,0 +1,167 @@
+// The power manager: power requests it sends for drivers, the hand-off rules
+// of power requests, and the worker threads that deliver requests to
+// power-pageable devices at PASSIVE_LEVEL.
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "devices.h"
+
+namespace hostk {
+namespace {
+
+std::mutex powerMutex;
+std::set<std::pair<PIRP, PDEVICE_OBJECT>> startedNext;  // PoStartNextPowerIrp calls
+std::vector<PowerRequestRecord> powerRequests;
+std::vector<std::thread> workers;
+thread_local int poCallDepth = 0;
+
+struct RequestContext {
+  PDEVICE_OBJECT device;
+  UCHAR minor;
+  POWER_STATE state;
+  PREQUEST_POWER_COMPLETE callback;
+  PVOID context;
+  size_t record;
+};
+
+// The power manager's own completion routine: hands the outcome to the
+// requester's callback, then frees the request.
+NTSTATUS RequestCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+  auto *request = static_cast<RequestContext *>(context);
+  {
+    std::lock_guard<std::mutex> hold(powerMutex);
+    if (request->record < powerRequests.size())
+      powerRequests[request->record].status = irp->IoStatus.Status;
+  }
+  if (request->callback) {
+    request->callback(request->device, request->minor, request->state, request->context,
+                      &irp->IoStatus);
+  }
+  delete request;
+  IoFreeIrp(irp);
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+}  // namespace
+
+bool InPoCallDriver() { return poCallDepth > 0; }
+
+void CheckPowerHandOff(PIRP irp, const char *how) {
+  PDEVICE_OBJECT owner = DispatchingDevice(irp);
+  if (!owner) return;
+  std::lock_guard<std::mutex> hold(powerMutex);
+  if (!startedNext.count({irp, owner})) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             std::string("power request ") + how + " without PoStartNextPowerIrp first");
+  }
+}
+
+void ForgetPowerIrp(PIRP irp) {
+  std::lock_guard<std::mutex> hold(powerMutex);
+  for (auto it = startedNext.begin(); it != startedNext.end();) {
+    it = it->first == irp ? startedNext.erase(it) : std::next(it);
+  }
+}
+
+std::vector<PowerRequestRecord> PowerRequests() {
+  std::lock_guard<std::mutex> hold(powerMutex);
+  return powerRequests;
+}
+
+void DrainPowerWork() {
+  for (;;) {
+    std::vector<std::thread> running;
+    {
+      std::lock_guard<std::mutex> hold(powerMutex);
+      running.swap(workers);
+    }
+    if (running.empty()) break;
+    for (auto &t : running) t.join();
+  }
+}
+
+void ResetPower() {
+  DrainPowerWork();
+  std::lock_guard<std::mutex> hold(powerMutex);
+  powerRequests.clear();
+  startedNext.clear();
+}
+
+IrpResult SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state) {
+  return SendIrp(IoGetAttachedDevice(pdo), IRP_MJ_POWER, minor,
+                 [type, state](PIRP, PIO_STACK_LOCATION location) {
+                   location->Parameters.Power.Type = type;
+                   location->Parameters.Power.State = state;
+                   location->Parameters.Power.ShutdownType = PowerActionNone;
+                 });
+}
+
+IrpResult SendSetPower(PDEVICE_OBJECT pdo, POWER_STATE_TYPE type, POWER_STATE state) {
+  return SendPower(pdo, IRP_MN_SET_POWER, type, state);
+}
+
+}  // namespace hostk
+
+using namespace hostk;
+
+extern "C" {
+
+VOID PoStartNextPowerIrp(PIRP irp) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "PoStartNextPowerIrp");
+  PDEVICE_OBJECT owner = DispatchingDevice(irp);
+  std::lock_guard<std::mutex> hold(powerMutex);
+  startedNext.insert({irp, owner});
+}
+
+NTSTATUS PoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "PoCallDriver");
+  if (IoGetNextIrpStackLocation(irp)->MajorFunction != IRP_MJ_POWER) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "PoCallDriver with a request that is not a power request");
+  }
+  CheckPowerHandOff(irp, "passed down");
+  // A power-pageable device gets its power requests at PASSIVE_LEVEL: from
+  // a raised IRQL the request goes to a worker thread.
+  if ((device->Flags & DO_POWER_PAGABLE) && KeGetCurrentIrql() > PASSIVE_LEVEL) {
+    std::lock_guard<std::mutex> hold(powerMutex);
+    workers.emplace_back([device, irp] {
+      ++poCallDepth;
+      IofCallDriver(device, irp);
+      --poCallDepth;
+    });
+    return STATUS_PENDING;
+  }
+  ++poCallDepth;
+  NTSTATUS status = IofCallDriver(device, irp);
+  --poCallDepth;
+  return status;
+}
+
+NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
+                           PREQUEST_POWER_COMPLETE callback, PVOID context, PIRP *irpOut) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "PoRequestPowerIrp");
+  if (minor != IRP_MN_SET_POWER && minor != IRP_MN_QUERY_POWER && minor != IRP_MN_WAIT_WAKE)
+    return STATUS_INVALID_PARAMETER_2;
+  PDEVICE_OBJECT top = IoGetAttachedDevice(device);
+  PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->RequestorMode = KernelMode;
+  PIO_STACK_LOCATION location = IoGetNextIrpStackLocation(irp);
+  location->MajorFunction = IRP_MJ_POWER;
+  location->MinorFunction = minor;
+  location->Parameters.Power.Type = minor == IRP_MN_WAIT_WAKE ? SystemPowerState : DevicePowerState;
+  location->Parameters.Power.State = state;
+  auto *request = new RequestContext{device, minor, state, callback, context, 0};
+  {
+    std::lock_guard<std::mutex> hold(powerMutex);
+    request->record = powerRequests.size();
+    powerRequests.push_back(PowerRequestRecord{device, minor, state, STATUS_PENDING});
+  }
+  IoSetCompletionRoutine(irp, RequestCompletion, request, TRUE, TRUE, TRUE);
+  if (irpOut) *irpOut = minor == IRP_MN_WAIT_WAKE ? irp : nullptr;
+  PoCallDriver(top, irp);
+  return STATUS_PENDING;
+}
+
+}  // extern "C"
