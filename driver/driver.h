@@ -121,6 +121,35 @@ NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName);
 NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
+NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);
+
+// ---------------------------------------------------------------------------
+// pnp.cpp: Plug and Play, and the counting of requests inside the driver
+DRIVER_DISPATCH DispatchPnp;
+BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension);
+VOID ReleaseRequest(PDEVICE_EXTENSION extension);
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information);
+NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
+IO_COMPLETION_ROUTINE ForwardCompletion;
+VOID StopDevice(PDEVICE_EXTENSION extension);
+NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp);
+
+// ---------------------------------------------------------------------------
+// startup.cpp: bringing the board into service at start
+NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
+                       PCM_RESOURCE_LIST raw);
+NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list);
+
+// ---------------------------------------------------------------------------
+// power.cpp
+DRIVER_DISPATCH DispatchPower;
+NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp);
+NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp);
+IO_COMPLETION_ROUTINE SystemPowerUpComplete;
+IO_COMPLETION_ROUTINE DevicePowerUpComplete;
+NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE state);
+REQUEST_POWER_COMPLETE DevicePowerRequestComplete;
+REQUEST_POWER_COMPLETE DevicePowerUpRequested;
 
 // ---------------------------------------------------------------------------
 // createclose.cpp

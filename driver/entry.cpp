@@ -31,6 +31,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) 
 
   DriverObject->DriverExtension->AddDevice = AddDevice;
   DriverObject->DriverUnload = DriverUnload;
+  DriverObject->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
+  DriverObject->MajorFunction[IRP_MJ_POWER] = DispatchPower;
   DriverObject->MajorFunction[IRP_MJ_SYSTEM_CONTROL] = DispatchSystemControl;
   return STATUS_SUCCESS;
 }

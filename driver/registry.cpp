@@ -272,3 +272,32 @@ NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
   FreeCountedString(doPath);
   return STATUS_SUCCESS;
 }
+
+// Deletes the map's and the service's DeviceNNN subkeys of a device, in
+// that order. Returns the first failure; a subkey that is missing or cannot
+// be deleted does not keep the other from being tried.
+DIO_PAGED_ROUTINE
+NTSTATUS DeleteDeviceKeys(ULONG deviceNumber) {
+  PAGED_CODE();
+  PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
+  PUNICODE_STRING path = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  NTSTATUS result = STATUS_INSUFFICIENT_RESOURCES;
+  if (name != NULL && path != NULL) {
+    PCWSTR parents[] = {DIO_DEVICE_MAP_PATH, DIO_SERVICE_KEY_PATH};
+    result = STATUS_SUCCESS;
+    for (ULONG i = 0; i < sizeof(parents) / sizeof(parents[0]); ++i) {
+      path->Length = 0;
+      HANDLE key;
+      NTSTATUS status = BuildKeyPath(path, parents[i], name);
+      if (NT_SUCCESS(status)) status = OpenRegistryKey(path, &key);
+      if (NT_SUCCESS(status)) {
+        status = ZwDeleteKey(key);
+        ZwClose(key);
+      }
+      if (NT_SUCCESS(result)) result = status;
+    }
+  }
+  FreeCountedString(name);
+  FreeCountedString(path);
+  return result;
+}

@@ -1,7 +1,11 @@
 // dio_sim: loads TesZEPDIO into the host kernel for a simulated board and
-// logs what the driver does with it.
+// runs the board's life, logging what the driver does.
 //
-//   dio_sim [--model N]     board-model code written to "DeviceType" (default 24)
+//   dio_sim [--model N] [--do-start CH,LEVEL] [--do-shutdown CH,LEVEL]
+//
+//   --model        board-model code written to "DeviceType" (default 24)
+//   --do-start     DO settings as the applet stores them: drive channel CH
+//   --do-shutdown  to LEVEL when the board starts / the system shuts down
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,12 +18,48 @@
 
 namespace {
 
+const char kServices[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services";
 const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
 
-// Where the simulated bus puts each board's ports.
+// Where the simulated bus puts the board's ports and interrupt.
 const uint16_t kInfoBase = 0xD000;
 const uint16_t kRegisterBase = 0xE000;
 const uint16_t kThirdBase = 0xD800;
+const ULONG kRawLevel = 11;
+const ULONG kTranslatedLevel = 6;
+const ULONG kTranslatedVector = 0x71;
+
+struct Options {
+  uint32_t model = 24;
+  bool doStart = false, doShutdown = false;
+  uint32_t startChannel = 0, startLevel = 0, shutdownChannel = 0, shutdownLevel = 0;
+};
+
+bool ParsePair(const char *text, uint32_t *a, uint32_t *b) {
+  char *end;
+  *a = uint32_t(strtoul(text, &end, 0));
+  if (*end != ',') return false;
+  *b = uint32_t(strtoul(end + 1, &end, 0));
+  return *end == 0;
+}
+
+bool Parse(int argc, char **argv, Options *o) {
+  for (int i = 1; i < argc; ++i) {
+    bool more = i + 1 < argc;
+    if (!strcmp(argv[i], "--model") && more) {
+      o->model = uint32_t(strtoul(argv[++i], nullptr, 0));
+    } else if (!strcmp(argv[i], "--do-start") && more) {
+      o->doStart = ParsePair(argv[++i], &o->startChannel, &o->startLevel);
+      if (!o->doStart) return false;
+    } else if (!strcmp(argv[i], "--do-shutdown") && more) {
+      o->doShutdown = ParsePair(argv[++i], &o->shutdownChannel, &o->shutdownLevel);
+      if (!o->doShutdown) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
 
 const char *LayoutName(uint32_t model) {
   switch (hostboard::LayoutFor(model)) {
@@ -29,28 +69,56 @@ const char *LayoutName(uint32_t model) {
   }
 }
 
-int Usage() {
-  fprintf(stderr, "usage: dio_sim [--model N]\n");
-  return 2;
+// The start request's resources: the raw and the translated list.
+struct Resources {
+  std::vector<uint8_t> raw, translated;
+};
+
+Resources ResourcesFor(uint32_t model) {
+  std::vector<hostk::Resource> ports;
+  if (hostboard::LayoutFor(model) == hostboard::L24) {
+    ports = {hostk::PortResource(kInfoBase, 32), hostk::PortResource(kRegisterBase, 128),
+             hostk::PortResource(kThirdBase, 16)};
+  } else {
+    ports = {hostk::PortResource(kRegisterBase, 32)};
+  }
+  std::vector<hostk::Resource> raw = ports, translated = ports;
+  raw.push_back(hostk::InterruptResource(kRawLevel, kRawLevel));
+  translated.push_back(hostk::InterruptResource(kTranslatedLevel, kTranslatedVector));
+  return Resources{hostk::ResourceList(raw), hostk::ResourceList(translated)};
+}
+
+std::string Status(NTSTATUS status) { return diosim::Hex(uint32_t(status), 8); }
+
+void Request(const char *what, const hostk::IrpResult &result) {
+  diosim::Line(std::string(what) + ": " + Status(result.ioStatus.Status));
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  uint32_t model = 24;
-  for (int i = 1; i < argc; ++i) {
-    if (!strcmp(argv[i], "--model") && i + 1 < argc) {
-      model = uint32_t(strtoul(argv[++i], nullptr, 0));
-    } else {
-      return Usage();
-    }
+  Options options;
+  if (!Parse(argc, argv, &options)) {
+    fprintf(stderr, "usage: dio_sim [--model N] [--do-start CH,LEVEL] [--do-shutdown CH,LEVEL]\n");
+    return 2;
   }
-
   using namespace diosim;
+  const uint32_t model = options.model;
   printf("TesZEPDIO on a simulated board of model %u (%s)\n", model, LayoutName(model));
 
   Heading("installation");
   hostreg::PutDword(kServiceKey, "DeviceType", model);
+  const std::string doKey = std::string(kServiceKey) + "\\DO";
+  if (options.doStart) {
+    hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
+    hostreg::PutDword(doKey, "DO_Channel_Start", options.startChannel);
+    hostreg::PutDword(doKey, "DO_Level_Start", options.startLevel);
+  }
+  if (options.doShutdown) {
+    hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
+    hostreg::PutDword(doKey, "DO_Channel_Shutdown", options.shutdownChannel);
+    hostreg::PutDword(doKey, "DO_Level_Shutdown", options.shutdownLevel);
+  }
   RegistryTree(kServiceKey);
 
   std::unique_ptr<hostboard::SimBoard> board;
@@ -61,11 +129,12 @@ int main(int argc, char **argv) {
     board = std::make_unique<hostboard::SimBoard>(hostboard::LayoutFor(model), kRegisterBase);
   }
   board->Attach();
+  board->SetDo(0x00);
 
   Heading("load: DriverEntry");
   NTSTATUS status;
   PDRIVER_OBJECT driver = hostk::LoadDriver(DriverEntry, hostreg::FromUtf8(kServiceKey), &status);
-  Line("status " + Hex(uint32_t(status), 8) + ", board model " + std::to_string(gDeviceType) +
+  Line("status " + Status(status) + ", board model " + std::to_string(gDeviceType) +
        (IsPciBoard() ? ": PCI board, level-sensitive shared interrupt"
                      : ": latched unshared interrupt"));
 
@@ -75,19 +144,68 @@ int main(int argc, char **argv) {
   config.address = 0x00030001;
   PDEVICE_OBJECT pdo = hostk::CreatePdo(config);
   status = hostk::AddDevice(driver, pdo);
-  Line("status " + Hex(uint32_t(status), 8));
+  Line("status " + Status(status));
   if (!NT_SUCCESS(status)) return 1;
   PDEVICE_OBJECT device = pdo->AttachedDevice;
   DeviceState(device);
 
-  Heading("registry after AddDevice");
-  RegistryTree("\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services");
+  Heading("Plug and Play: start");
+  Resources resources = ResourcesFor(model);
+  Line("ports " + Hex(model == 24 ? kInfoBase : kRegisterBase, 4) +
+       (model == 24 ? ", " + Hex(kRegisterBase, 4) + ", " + Hex(kThirdBase, 4) : "") +
+       "; interrupt level " + std::to_string(kRawLevel) + " (translated: level " +
+       std::to_string(kTranslatedLevel) + ", vector " + Hex(kTranslatedVector) + ")");
+  Request("start", hostk::StartDevice(pdo, hostk::AsList(resources.raw),
+                                      hostk::AsList(resources.translated)));
+  DeviceState(device);
+  auto *x = static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
+  if (model == 24) {
+    std::string info;
+    for (UCHAR b : x->BoardInfo) info += " " + Hex(b, 2);
+    Line("board info      " + info);
+  }
+  Line("DO register      " + Hex(board->Do(), 2));
+  Heading("port accesses of the start-up");
+  PortAccesses();
+  Heading("registry after the start");
+  RegistryTree(kServices);
 
-  Heading("port accesses");
+  Heading("power: the system sleeps (S3) and wakes (S0)");
+  Request("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3)));
+  DeviceSummary(device);
+  Request("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking)));
+  hostk::DrainPowerWork();
+  DeviceSummary(device);
+  for (const auto &r : hostk::PowerRequests()) {
+    Line(std::string("driver asked for D") + std::to_string(r.state.DeviceState - 1) + ": " +
+         Status(r.status));
+  }
   PortAccesses();
 
-  Heading("what the driver holds at the end");
+  Heading("Plug and Play: stop and restart");
+  Request("query stop", hostk::SendPnp(pdo, IRP_MN_QUERY_STOP_DEVICE));
+  Request("stop", hostk::SendPnp(pdo, IRP_MN_STOP_DEVICE));
+  DeviceSummary(device);
+  Request("start", hostk::StartDevice(pdo, hostk::AsList(resources.raw),
+                                      hostk::AsList(resources.translated)));
+  DeviceSummary(device);
+  PortAccesses();
+
+  Heading("Plug and Play: surprise removal, then removal");
+  Request("surprise removal", hostk::SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL));
+  DeviceSummary(device);
+  Request("remove", hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE));
+  Line(pdo->AttachedDevice ? "device object still attached" : "device object detached and deleted");
+  PortAccesses();
+  Heading("registry after the removal");
+  RegistryTree(kServices);
+
+  Heading("unload");
+  hostk::DeletePdo(pdo);
+  hostk::UnloadDriver(driver);
+  board.reset();
   Balance();
+  bool balanced = hostk::Outstanding().empty();
   hostk::ResetMachine();
-  return 0;
+  return balanced ? 0 : 1;
 }

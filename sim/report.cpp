@@ -76,6 +76,19 @@ void DeviceState(PDEVICE_OBJECT device) {
   }
 }
 
+void DeviceSummary(PDEVICE_OBJECT device) {
+  auto *x = static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
+  std::string line = x->Started ? "started" : "not started";
+  if (x->HoldRequests) line += ", requests held";
+  line += std::string(", ") + PowerName(x->DevicePowerState);
+  for (const auto &i : hostk::Interfaces()) {
+    if (i.pdo == x->PhysicalDeviceObject)
+      line += std::string(", interface ") + (i.enabled ? "enabled" : "disabled");
+  }
+  line += ", " + std::to_string(x->OpenCount) + " open handle(s)";
+  Line("device: " + line);
+}
+
 void Balance() {
   auto left = hostk::Outstanding();
   if (left.empty()) {

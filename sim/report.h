@@ -15,6 +15,8 @@ void RegistryTree(const std::string &absolutePath);
 void PortAccesses();
 // The device object's flags and the driver's record of it.
 void DeviceState(PDEVICE_OBJECT device);
+// One line: started or not, held, power state, interface, open handles.
+void DeviceSummary(PDEVICE_OBJECT device);
 // What the test harness would call a leak: anything the driver still holds.
 void Balance();
 

@@ -8,7 +8,7 @@ tools/install-deps.sh
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host -j "$(nproc)"
-build/host/sim/dio_sim >/dev/null
+for model in 24 22 0; do build/host/sim/dio_sim --model "$model" --do-start 1,1 --do-shutdown 2,0 >/dev/null; done
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys

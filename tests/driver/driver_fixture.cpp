@@ -76,19 +76,63 @@ PDEVICE_OBJECT DriverTest::Add(const hostk::PdoConfig &config, NTSTATUS *status)
   return pdo->AttachedDevice;
 }
 
-// Undoes AddDevice for every device still there, the way removal does, then
-// takes the PDOs away and unloads the driver.
+StartResources SameResources(const std::vector<hostk::Resource> &descriptors) {
+  return StartResources{hostk::ResourceList(descriptors), hostk::ResourceList(descriptors)};
+}
+
+StartResources BoardResources() { return BoardResources(gDeviceType); }
+
+StartResources BoardResources(uint32_t model) {
+  std::vector<hostk::Resource> ports;
+  if (hostboard::LayoutFor(model) == hostboard::L24) {
+    ports = {hostk::PortResource(kInfoBase, 32), hostk::PortResource(kRegisterBase, 128),
+             hostk::PortResource(kThirdBase, 16)};
+  } else {
+    ports = {hostk::PortResource(kRegisterBase, 32)};
+  }
+  std::vector<hostk::Resource> raw = ports, translated = ports;
+  raw.push_back(hostk::InterruptResource(kRawLevel, kRawLevel, kAffinity));
+  translated.push_back(hostk::InterruptResource(kTranslatedLevel, kTranslatedVector, kAffinity));
+  return StartResources{hostk::ResourceList(raw), hostk::ResourceList(translated)};
+}
+
+hostboard::SimBoard &DriverTest::AttachBoard() {
+  if (BoardLayout() == BoardLayout24) {
+    board_ = std::make_unique<hostboard::SimBoard>(hostboard::L24, kInfoBase, kRegisterBase,
+                                                   kThirdBase);
+  } else {
+    board_ = std::make_unique<hostboard::SimBoard>(hostboard::LayoutFor(gDeviceType),
+                                                   kRegisterBase);
+  }
+  board_->Attach();
+  return *board_;
+}
+
+hostk::IrpResult DriverTest::Start(PDEVICE_OBJECT pdo, StartResources &resources) {
+  return hostk::StartDevice(pdo, hostk::AsList(resources.raw), hostk::AsList(resources.translated));
+}
+
+PDEVICE_OBJECT DriverTest::StartedDevice(uint32_t model) {
+  Load(model);
+  AttachBoard();
+  PDEVICE_OBJECT device = Add();
+  EXPECT_NE(device, nullptr);
+  if (!device) return nullptr;
+  StartResources resources = BoardResources();
+  hostk::IrpResult result = Start(pdos_.back(), resources);
+  EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
+  hostk::ClearPortTrace();
+  return device;
+}
+
+// Removes every device still there through Plug and Play, takes the PDOs
+// away and unloads the driver.
 void DriverTest::TearDown() {
-  if (driver_) {
-    for (PDEVICE_OBJECT device : hostk::DevicesOf(driver_)) {
-      PDEVICE_EXTENSION extension = Extension(device);
-      IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
-      RtlFreeUnicodeString(&extension->InterfaceName);
-      if (extension->NextLowerDriver) IoDetachDevice(extension->NextLowerDriver);
-      IoDeleteDevice(device);
-    }
+  for (PDEVICE_OBJECT pdo : pdos_) {
+    if (pdo->AttachedDevice) hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
   }
   for (PDEVICE_OBJECT pdo : pdos_) hostk::DeletePdo(pdo);
+  board_.reset();
   pdos_.clear();
   if (driver_) hostk::UnloadDriver(driver_);
   driver_ = nullptr;

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver.h"
 #include "host_kernel.h"
 #include "registry_store.h"
+#include "sim_board.h"
 
 namespace diotest {
 
@@ -29,6 +31,25 @@ std::vector<std::string> ValueNames(const std::string &keyPath);
 // Bytes of a wide text, with its terminator when `terminated`.
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
 
+// Where the simulated bus puts a board's ports and interrupt.
+constexpr uint16_t kInfoBase = 0xD000;      // layout 24's first range
+constexpr uint16_t kRegisterBase = 0xE000;  // the register block
+constexpr uint16_t kThirdBase = 0xD800;     // layout 24's third range
+constexpr ULONG kRawLevel = 11;             // the interrupt as the bus reports it
+constexpr ULONG kTranslatedLevel = 6;       // and as the kernel connects it
+constexpr ULONG kTranslatedVector = 0x71;
+constexpr KAFFINITY kAffinity = 0x3;
+
+// A start request's two resource lists.
+struct StartResources {
+  std::vector<uint8_t> raw;
+  std::vector<uint8_t> translated;
+};
+// The ports and interrupt of a board of the loaded model.
+StartResources BoardResources();
+StartResources BoardResources(uint32_t model);
+StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
+
 class DriverTest : public testing::Test {
  protected:
   // Creates the service key and loads the driver. Without `deviceType` the
@@ -42,6 +63,14 @@ class DriverTest : public testing::Test {
   // none when AddDevice failed (its status in `status`).
   PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {}, NTSTATUS *status = nullptr);
 
+  // Attaches a simulated board of the loaded model at the default ports.
+  hostboard::SimBoard &AttachBoard();
+  // Loads for `model`, adds a device and starts it on a board; returns the
+  // device object.
+  PDEVICE_OBJECT StartedDevice(uint32_t model);
+  hostk::IrpResult Start(PDEVICE_OBJECT pdo, StartResources &resources);
+  PDEVICE_OBJECT Pdo(size_t i = 0) const { return pdos_[i]; }
+
   static PDEVICE_EXTENSION Extension(PDEVICE_OBJECT device) {
     return static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
   }
@@ -50,6 +79,7 @@ class DriverTest : public testing::Test {
 
   PDRIVER_OBJECT driver_ = nullptr;
   std::vector<PDEVICE_OBJECT> pdos_;
+  std::unique_ptr<hostboard::SimBoard> board_;
 };
 
 }  // namespace diotest

@@ -1,0 +1,172 @@
+// Plug and Play: start, stop, removal and their queries, and the count of
+// Plug and Play and power requests inside the driver that stop and removal
+// wait for.
+#include "driver.h"
+
+// A request may go on unless StopDevice is draining the count.
+BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension) {
+  InterlockedIncrement(&extension->OutstandingIo);
+  if (!extension->Removing) return TRUE;
+  ReleaseRequest(extension);
+  return FALSE;
+}
+
+VOID ReleaseRequest(PDEVICE_EXTENSION extension) {
+  if (InterlockedDecrement(&extension->OutstandingIo) == 0) {
+    KeSetEvent(&extension->RemoveEvent, 0, FALSE);
+  }
+}
+
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+static NTSTATUS PassDown(PDEVICE_EXTENSION extension, PIRP irp) {
+  IoSkipCurrentIrpStackLocation(irp);
+  return IoCallDriver(extension->NextLowerDriver, irp);
+}
+
+// Gives the request back to the caller once the lower drivers finished it.
+NTSTATUS ForwardCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+  UNREFERENCED_PARAMETER(device);
+  UNREFERENCED_PARAMETER(irp);
+  KeSetEvent((PKEVENT)context, 0, FALSE);
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// Sends the request down and waits until the lower drivers have finished it;
+// returns their status. The caller completes the request.
+NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp) {
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IoCopyCurrentIrpStackLocationToNext(irp);
+  IoSetCompletionRoutine(irp, ForwardCompletion, &done, TRUE, TRUE, TRUE);
+  NTSTATUS status = IoCallDriver(extension->NextLowerDriver, irp);
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
+    status = irp->IoStatus.Status;
+  }
+  return status;
+}
+
+// Takes the started hardware out of service once no other Plug and Play or
+// power request is inside the driver. Called holding one count of the
+// caller's request; the port registers are left as they are.
+DIO_PAGED_ROUTINE
+VOID StopDevice(PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  extension->HoldRequests = 1;
+  if (!extension->Started) return;
+
+  extension->Removing = 1;
+  KeResetEvent(&extension->RemoveEvent);
+  ReleaseRequest(extension);  // the device's own bias
+  ReleaseRequest(extension);  // the caller's count
+  KeWaitForSingleObject(&extension->RemoveEvent, Executive, KernelMode, FALSE, NULL);
+  extension->Removing = 0;
+
+  if (extension->Started) {
+    extension->Started = 0;
+    if (extension->InterruptObject != NULL) {
+      IoDisconnectInterrupt(extension->InterruptObject);
+      extension->InterruptObject = NULL;
+    }
+  }
+  AcquireRequest(extension);
+  AcquireRequest(extension);
+}
+
+// Removal cannot fail: whatever becomes of the registry subkeys, the device
+// is stopped, the request goes down, and the device object is detached and
+// deleted. The subkeys of a device whose start failed were never written.
+DIO_PAGED_ROUTINE
+NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
+  PAGED_CODE();
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
+  DeleteDeviceKeys(extension->DeviceNumber);
+  StopDevice(extension);
+
+  NTSTATUS status = PassDown(extension, irp);
+
+  IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+  RtlFreeUnicodeString(&extension->InterfaceName);
+  if (extension->NextLowerDriver != NULL) IoDetachDevice(extension->NextLowerDriver);
+  IoDeleteDevice(extension->Self);
+  return status;
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  PAGED_CODE();
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+  if (!AcquireRequest(extension)) return CompleteRequest(Irp, STATUS_DELETE_PENDING, 0);
+
+  NTSTATUS status;
+  switch (stack->MinorFunction) {
+    case IRP_MN_START_DEVICE:
+      status = ForwardAndWait(DeviceObject, Irp);
+      if (!NT_SUCCESS(status)) {
+        CompleteRequest(Irp, status, (ULONG)Irp->IoStatus.Information);
+        break;
+      }
+      status = StartHardware(extension, stack->Parameters.StartDevice.AllocatedResourcesTranslated,
+                             stack->Parameters.StartDevice.AllocatedResources);
+      if (NT_SUCCESS(status)) {
+        extension->HoldRequests = 0;
+        IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE);
+      }
+      CompleteRequest(Irp, status, 0);
+      break;
+
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+      if (extension->OpenCount > 0) {
+        status = CompleteRequest(Irp, STATUS_UNSUCCESSFUL, 0);
+        break;
+      }
+      extension->HoldRequests = 1;
+      status = PassDown(extension, Irp);
+      break;
+
+    case IRP_MN_REMOVE_DEVICE:
+      // The device object is gone: nothing of the extension is touched again.
+      return HandleRemoveDevice(DeviceObject, Irp);
+
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_STOP_DEVICE:
+      extension->HoldRequests = 0;
+      status = PassDown(extension, Irp);
+      break;
+
+    case IRP_MN_STOP_DEVICE:
+      StopDevice(extension);
+      status = PassDown(extension, Irp);
+      break;
+
+    case IRP_MN_QUERY_STOP_DEVICE:
+      extension->HoldRequests = 1;
+      status = PassDown(extension, Irp);
+      break;
+
+    case IRP_MN_QUERY_CAPABILITIES:
+      status = ForwardAndWait(DeviceObject, Irp);
+      CompleteRequest(Irp, status, (ULONG)Irp->IoStatus.Information);
+      break;
+
+    case IRP_MN_SURPRISE_REMOVAL:
+      StopDevice(extension);
+      IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+      status = PassDown(extension, Irp);
+      break;
+
+    default:
+      status = PassDown(extension, Irp);
+      break;
+  }
+  ReleaseRequest(extension);
+  return status;
+}

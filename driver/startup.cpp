@@ -1,0 +1,109 @@
+// Bringing a board into service when Plug and Play starts the device.
+#include "driver.h"
+
+#define DIO_DEFAULT_PORT_COUNT 32
+
+// The offsets of layout 24's board-information bytes from InfoBase.
+static const ULONG kBoardInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
+
+// Takes the port ranges and the interrupt from the first full descriptor of
+// a resource list. Every descriptor is read; one of a type the board never
+// has fails the pass afterwards, with what was read kept.
+DIO_PAGED_ROUTINE
+NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list) {
+  PAGED_CODE();
+  if (list == NULL || list->Count == 0 || list->List[0].PartialResourceList.Count == 0)
+    return STATUS_SUCCESS;
+
+  PCM_PARTIAL_RESOURCE_LIST partial = &list->List[0].PartialResourceList;
+  BOOLEAN layout24 = BoardLayout() == BoardLayout24;
+  ULONG ports = 0;
+  BOOLEAN unrecognised = FALSE;
+  for (ULONG i = 0; i < partial->Count; ++i) {
+    PCM_PARTIAL_RESOURCE_DESCRIPTOR d = &partial->PartialDescriptors[i];
+    switch (d->Type) {
+      case CmResourceTypePort:
+        if (layout24) {
+          // Information block, register block, then a range only recorded.
+          if (ports == 0) {
+            extension->Range1Start.QuadPart = d->u.Port.Start.QuadPart;
+            extension->Range1Length = d->u.Port.Length;
+          } else if (ports == 1) {
+            extension->Range2Start.QuadPart = d->u.Port.Start.QuadPart;
+            extension->PortCount = d->u.Port.Length;
+          } else if (ports == 2) {
+            extension->Range3Start.QuadPart = d->u.Port.Start.QuadPart;
+            extension->Range3Length = d->u.Port.Length;
+          }
+        } else {
+          // The first range of each pass is the register block, so a restart
+          // takes the base its own resources give.
+          if (ports == 0) extension->Range2Start.QuadPart = d->u.Port.Start.QuadPart;
+          extension->PortCount = d->u.Port.Length != 0 ? d->u.Port.Length : DIO_DEFAULT_PORT_COUNT;
+        }
+        ++ports;
+        break;
+
+      case CmResourceTypeInterrupt:
+        extension->InterruptIrql = (UCHAR)d->u.Interrupt.Level;
+        extension->InterruptLevel = d->u.Interrupt.Level;
+        extension->InterruptVector = d->u.Interrupt.Vector;
+        extension->InterruptAffinity = d->u.Interrupt.Affinity;
+        break;
+
+      case CmResourceTypeMemory:
+      case CmResourceTypeDeviceSpecific:
+      case CmResourceTypeBusNumber:
+      case CmResourceTypeDevicePrivate:
+        break;
+
+      default:
+        unrecognised = TRUE;
+        break;
+    }
+  }
+  return unrecognised ? STATUS_DEVICE_CONFIGURATION_ERROR : STATUS_SUCCESS;
+}
+
+// Records the device in the registry, loads its DO configuration, drives the
+// start DO bit and turns the board's interrupts off. The interrupt itself is
+// connected at the first enable request. Registry failures do not stop it.
+DIO_PAGED_ROUTINE
+NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
+                       PCM_RESOURCE_LIST raw) {
+  PAGED_CODE();
+  if (extension->Started) return STATUS_SUCCESS;
+
+  NTSTATUS status = ParseResources(extension, translated);
+  if (!NT_SUCCESS(status)) return status;
+  if (BoardLayout() == BoardLayout24) extension->InfoBase = extension->Range1Start.LowPart;
+  extension->InterruptObject = NULL;
+  extension->DeviceNumber = 0;
+  extension->BaseAddress = extension->Range2Start.LowPart;
+
+  WriteDeviceKeys(extension->DeviceNumber, extension);
+  WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName);
+  // The raw list gives the interrupt level the registry records; the
+  // translated one what the interrupt is connected with.
+  ParseResources(extension, raw);
+  WriteDeviceResources(extension->DeviceNumber, extension);
+  ReadDoSettings(extension);
+  ParseResources(extension, translated);
+  extension->Started = 1;
+
+  if (BoardLayout() == BoardLayout24) {
+    for (ULONG i = 0; i < sizeof(kBoardInfoOffsets) / sizeof(kBoardInfoOffsets[0]); ++i)
+      extension->BoardInfo[i] = ReadRegister(extension->InfoBase, kBoardInfoOffsets[i]);
+    extension->BoardInfo[7] = 1;
+  }
+  if (extension->DO_Trigger_Start) {
+    SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
+  }
+  if (extension->DO_Trigger_Shutdown) {
+    // Shutdown requests go to the top of the PDO's stack: this device.
+    IoRegisterShutdownNotification(extension->PhysicalDeviceObject);
+    extension->ShutdownRegistered = 1;
+  }
+  ResetInterruptRegisters(extension, FALSE);
+  return STATUS_SUCCESS;
+}
