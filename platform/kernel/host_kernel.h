@@ -207,6 +207,11 @@ struct InterruptInfo {
   KAFFINITY affinity;
 };
 std::vector<InterruptInfo> ConnectedInterrupts();
+// DPCs run as soon as the IRQL drops below DISPATCH_LEVEL. While held they
+// stay queued, so a test can raise several interrupts before they run.
+void HoldDpcs(bool hold);
+void RunDpcs();
+size_t QueuedDpcCount();
 
 // ---------------------------------------------------------------------------
 // Loader. Runs DriverEntry at PASSIVE_LEVEL with the service key path, as the

@@ -120,6 +120,7 @@ std::vector<std::string> Outstanding() {
     for (LoadedDriver *driver : drivers)
       out.push_back("driver " + Utf8(driver->serviceKey) + " still loaded");
   }
+  ListProcessLeaks(&out);
   ListDeviceLeaks(&out);
   ListIrpLeaks(&out);
   ListInterruptLeaks(&out);
@@ -137,7 +138,9 @@ void ResetDrivers() {
 }
 
 void ResetMachine() {
+  ResetProcesses();
   ResetPower();
+  ResetDpcs();
   ResetInterrupts();
   ResetBus();
   ResetDrivers();

@@ -26,6 +26,13 @@ void ResetIrps();
 void ResetBus();
 void ResetPower();
 void ResetInterrupts();
+void ResetProcesses();
+void ResetDpcs();
+// Runs the queued DPCs at DISPATCH_LEVEL unless they are held.
+void RunPendingDpcs();
+// Spin locks the calling thread holds.
+int SpinLocksHeld();
+void ListProcessLeaks(std::vector<std::string> *out);
 void ListInterruptLeaks(std::vector<std::string> *out);
 void ResetDrivers();
 

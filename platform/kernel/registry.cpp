@@ -1,12 +1,13 @@
 // The kernel's registry routines over the machine's one registry.
 #include "../registry/registry_store.h"
-#include "handles.h"
+#include "objects.h"
 
 namespace hostk {
 namespace {
 
 struct KeyObject : HandleObject {
   hostreg::KeyRef key;
+  POBJECT_TYPE Type() const override { return &KeyObjectType; }
   std::string Describe() const override {
     return "registry key " + hostreg::ToUtf8(key->deleted ? key->name + u" (deleted)"
                                                           : hostreg::PathOf(*key));
@@ -40,7 +41,9 @@ NTSTATUS Resolve(POBJECT_ATTRIBUTES attributes, hostreg::KeyRef *start,
     return STATUS_INVALID_PARAMETER;
   std::u16string path = NameOf(attributes->ObjectName);
   if (attributes->RootDirectory) {
-    auto object = std::dynamic_pointer_cast<KeyObject>(LookupHandle(attributes->RootDirectory, nullptr));
+    NTSTATUS status;
+    auto object = std::dynamic_pointer_cast<KeyObject>(
+        LookupHandle(attributes->RootDirectory, KernelMode, nullptr, &status));
     if (!object) return STATUS_INVALID_HANDLE;
     if (!path.empty() && path[0] == u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
     *start = object->key;
@@ -59,7 +62,8 @@ NTSTATUS Resolve(POBJECT_ATTRIBUTES attributes, hostreg::KeyRef *start,
 
 hostreg::KeyRef KeyOf(HANDLE handle, const char *routine, ACCESS_MASK needed, NTSTATUS *status) {
   ACCESS_MASK granted = 0;
-  auto object = std::dynamic_pointer_cast<KeyObject>(LookupHandle(handle, &granted));
+  NTSTATUS lookup;
+  auto object = std::dynamic_pointer_cast<KeyObject>(LookupHandle(handle, KernelMode, &granted, &lookup));
   if (!object) {
     // Kernel-mode callers that pass a bad handle bring the machine down.
     BugCheck(INVALID_KERNEL_HANDLE, std::string(routine) + " with a handle that is not an open key");
@@ -75,7 +79,7 @@ hostreg::KeyRef KeyOf(HANDLE handle, const char *routine, ACCESS_MASK needed, NT
 HANDLE NewKeyHandle(const hostreg::KeyRef &key, ACCESS_MASK access) {
   auto object = std::make_shared<KeyObject>();
   object->key = key;
-  return InsertHandle(object, access);
+  return InsertKernelHandle(object, access);
 }
 
 // The handle-less routines take a null-terminated absolute path.

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host_kernel.h"
+#include "machine.h"
 
 namespace {
 // The IRQL of the calling thread. Every host thread starts at PASSIVE_LEVEL,
@@ -55,7 +55,10 @@ VOID KeLowerIrql(KIRQL newIrql) {
                     "KeLowerIrql to " + std::to_string(newIrql) + " from the lower IRQL " +
                         std::to_string(currentIrql));
   }
+  KIRQL old = currentIrql;
   currentIrql = newIrql;
+  // Dropping below DISPATCH_LEVEL lets the queued DPCs run.
+  if (old >= DISPATCH_LEVEL && newIrql < DISPATCH_LEVEL) hostk::RunPendingDpcs();
 }
 
 VOID HostCheckPagedCode(const char *function) {

@@ -211,6 +211,28 @@ typedef struct _OBJECT_ATTRIBUTES {
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
 
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
+#define EVENT_QUERY_STATE 0x0001
+#define EVENT_MODIFY_STATE 0x0002
+#define EVENT_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x3)
+
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#define GENERIC_ALL 0x10000000L
+
+// Control codes
+#define CTL_CODE(DeviceType, Function, Method, Access) \
+  (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
+#define METHOD_BUFFERED 0
+#define METHOD_IN_DIRECT 1
+#define METHOD_OUT_DIRECT 2
+#define METHOD_NEITHER 3
+#define FILE_ANY_ACCESS 0
+#define FILE_READ_ACCESS 0x0001
+#define FILE_WRITE_ACCESS 0x0002
+
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2
@@ -802,6 +824,21 @@ NTSYSAPI NTSTATUS RtlWriteRegistryValue(ULONG RelativeTo, PCWSTR Path, PCWSTR Va
                                         ULONG ValueType, PVOID ValueData, ULONG ValueLength);
 NTSYSAPI NTSTATUS RtlCheckRegistryKey(ULONG RelativeTo, PWSTR Path);
 
+// Objects
+typedef struct _OBJECT_TYPE OBJECT_TYPE, *POBJECT_TYPE;
+typedef struct _OBJECT_HANDLE_INFORMATION {
+  ULONG HandleAttributes;
+  ACCESS_MASK GrantedAccess;
+} OBJECT_HANDLE_INFORMATION, *POBJECT_HANDLE_INFORMATION;
+extern POBJECT_TYPE *ExEventObjectType;
+extern POBJECT_TYPE *IoFileObjectType;
+NTKERNELAPI NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess,
+                                               POBJECT_TYPE ObjectType,
+                                               KPROCESSOR_MODE AccessMode, PVOID *Object,
+                                               POBJECT_HANDLE_INFORMATION HandleInformation);
+NTKERNELAPI LONG_PTR ObfDereferenceObject(PVOID Object);
+#define ObDereferenceObject(o) ObfDereferenceObject(o)
+
 // Interlocked operations on 32-bit values: atomic, full barrier, and each
 // returns the resulting value (the exchanges return the previous one).
 FORCEINLINE LONG InterlockedIncrement(LONG volatile *Addend) {
@@ -921,6 +958,23 @@ FORCEINLINE VOID IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE Complet
 FORCEINLINE VOID IoMarkIrpPending(PIRP Irp) {
   IoGetCurrentIrpStackLocation(Irp)->Control |= SL_PENDING_RETURNED;
 }
+
+// DPCs, spin locks and the device queue
+NTKERNELAPI VOID KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine,
+                                 PVOID DeferredContext);
+NTKERNELAPI BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2);
+NTKERNELAPI VOID KeFlushQueuedDpcs(void);
+NTKERNELAPI VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock);
+NTKERNELAPI VOID KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql);
+NTKERNELAPI VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql);
+NTKERNELAPI VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock);
+NTKERNELAPI VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock);
+NTKERNELAPI VOID IoAcquireCancelSpinLock(PKIRQL Irql);
+NTKERNELAPI VOID IoReleaseCancelSpinLock(KIRQL Irql);
+NTKERNELAPI VOID KeInitializeDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
+NTKERNELAPI BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE DeviceQueue,
+                                        PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
+NTKERNELAPI PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
 
 // Interrupts
 NTKERNELAPI NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject,

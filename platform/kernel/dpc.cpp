@@ -1,0 +1,223 @@
+// DPCs, spin locks, the device queue and the cancel spin lock.
+//
+// A queued DPC runs at DISPATCH_LEVEL as soon as the IRQL of the thread that
+// queued it (or of any thread) drops below DISPATCH_LEVEL, unless a test
+// holds DPCs back to run them later with RunDpcs.
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "machine.h"
+
+namespace hostk {
+namespace {
+
+std::recursive_mutex dpcMutex;
+std::deque<PKDPC> dpcQueue;
+bool dpcsHeld = false;
+int dpcsRunning = 0;  // on any thread
+thread_local bool runningDpcs = false;
+thread_local int spinLocksHeld = 0;
+
+// Marks a DPC as queued; KDPC.DpcData is the kernel's own field for this.
+void *const kQueuedMark = reinterpret_cast<void *>(1);
+
+KSPIN_LOCK cancelSpinLock;
+
+ULONG_PTR Owner() {
+  static thread_local char token;
+  return reinterpret_cast<ULONG_PTR>(&token);
+}
+
+void Acquire(PKSPIN_LOCK lock, const char *routine) {
+  ULONG_PTR me = Owner();
+  if (__atomic_load_n(lock, __ATOMIC_SEQ_CST) == me) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, std::string(routine) + ": spin lock acquired again by its holder");
+  }
+  ULONG_PTR expected = 0;
+  while (!__atomic_compare_exchange_n(lock, &expected, me, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+    expected = 0;
+    std::this_thread::yield();
+  }
+  ++spinLocksHeld;
+}
+
+void Release(PKSPIN_LOCK lock, const char *routine) {
+  if (__atomic_load_n(lock, __ATOMIC_SEQ_CST) != Owner()) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, std::string(routine) + ": spin lock released by a thread that does not hold it");
+  }
+  --spinLocksHeld;
+  __atomic_store_n(lock, 0, __ATOMIC_RELEASE);
+}
+
+void RequireDispatch(const char *routine) {
+  if (KeGetCurrentIrql() != DISPATCH_LEVEL) {
+    BugCheck(IRQL_NOT_LESS_OR_EQUAL, std::string(routine) + " needs DISPATCH_LEVEL");
+  }
+}
+
+}  // namespace
+
+int SpinLocksHeld() { return spinLocksHeld; }
+
+void RunDpcQueue(bool evenIfHeld) {
+  if (runningDpcs) return;
+  runningDpcs = true;
+  for (;;) {
+    PKDPC dpc;
+    {
+      std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+      if ((dpcsHeld && !evenIfHeld) || dpcQueue.empty()) break;
+      dpc = dpcQueue.front();
+      dpcQueue.pop_front();
+      dpc->DpcData = nullptr;
+      ++dpcsRunning;
+    }
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    dpc->DeferredRoutine(dpc, dpc->DeferredContext, dpc->SystemArgument1, dpc->SystemArgument2);
+    if (spinLocksHeld != 0) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "DPC returned holding a spin lock");
+    }
+    {
+      std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+      --dpcsRunning;
+    }
+    KeLowerIrql(old);
+  }
+  runningDpcs = false;
+}
+
+void RunPendingDpcs() { RunDpcQueue(false); }
+
+void HoldDpcs(bool hold) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(dpcMutex);
+    dpcsHeld = hold;
+  }
+  if (!hold && KeGetCurrentIrql() < DISPATCH_LEVEL) RunPendingDpcs();
+}
+
+void RunDpcs() { HoldDpcs(false); }
+
+size_t QueuedDpcCount() {
+  std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+  return dpcQueue.size();
+}
+
+void ResetDpcs() {
+  std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+  dpcQueue.clear();
+  dpcsHeld = false;
+  dpcsRunning = 0;
+  cancelSpinLock = 0;
+}
+
+}  // namespace hostk
+
+using namespace hostk;
+
+extern "C" {
+
+VOID KeInitializeDpc(PRKDPC dpc, PKDEFERRED_ROUTINE routine, PVOID context) {
+  std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+  for (PKDPC queued : dpcQueue) {
+    if (queued == dpc) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "KeInitializeDpc of a queued DPC");
+  }
+  memset(dpc, 0, sizeof *dpc);
+  dpc->DeferredRoutine = routine;
+  dpc->DeferredContext = context;
+}
+
+BOOLEAN KeInsertQueueDpc(PRKDPC dpc, PVOID argument1, PVOID argument2) {
+  {
+    std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+    if (dpc->DpcData) return FALSE;  // already queued: the new arguments are dropped
+    dpc->DpcData = kQueuedMark;
+    dpc->SystemArgument1 = argument1;
+    dpc->SystemArgument2 = argument2;
+    dpcQueue.push_back(dpc);
+  }
+  if (KeGetCurrentIrql() < DISPATCH_LEVEL) RunPendingDpcs();
+  return TRUE;
+}
+
+// Every DPC queued before the call has run when it returns.
+VOID KeFlushQueuedDpcs(void) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "KeFlushQueuedDpcs");
+  RunDpcQueue(true);
+  for (;;) {
+    {
+      std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+      if (dpcsRunning == 0) return;
+    }
+    std::this_thread::yield();
+  }
+}
+
+VOID KeInitializeSpinLock(PKSPIN_LOCK lock) { *lock = 0; }
+
+VOID KeAcquireSpinLock(PKSPIN_LOCK lock, PKIRQL oldIrql) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "KeAcquireSpinLock");
+  KeRaiseIrql(DISPATCH_LEVEL, oldIrql);
+  Acquire(lock, "KeAcquireSpinLock");
+}
+
+VOID KeReleaseSpinLock(PKSPIN_LOCK lock, KIRQL oldIrql) {
+  RequireDispatch("KeReleaseSpinLock");
+  Release(lock, "KeReleaseSpinLock");
+  KeLowerIrql(oldIrql);
+}
+
+VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock) {
+  RequireDispatch("KeAcquireSpinLockAtDpcLevel");
+  Acquire(lock, "KeAcquireSpinLockAtDpcLevel");
+}
+
+VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK lock) {
+  RequireDispatch("KeReleaseSpinLockFromDpcLevel");
+  Release(lock, "KeReleaseSpinLockFromDpcLevel");
+}
+
+VOID IoAcquireCancelSpinLock(PKIRQL oldIrql) { KeAcquireSpinLock(&cancelSpinLock, oldIrql); }
+
+VOID IoReleaseCancelSpinLock(KIRQL oldIrql) { KeReleaseSpinLock(&cancelSpinLock, oldIrql); }
+
+VOID KeInitializeDeviceQueue(PKDEVICE_QUEUE queue) {
+  memset(queue, 0, sizeof *queue);
+  queue->DeviceListHead.Flink = queue->DeviceListHead.Blink = &queue->DeviceListHead;
+}
+
+BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE queue, PKDEVICE_QUEUE_ENTRY entry) {
+  RequireDispatch("KeInsertDeviceQueue");
+  if (!queue->Busy) {
+    // An idle queue only becomes busy: the caller starts the request now.
+    queue->Busy = TRUE;
+    entry->Inserted = FALSE;
+    return FALSE;
+  }
+  PLIST_ENTRY head = &queue->DeviceListHead;
+  entry->DeviceListEntry.Flink = head;
+  entry->DeviceListEntry.Blink = head->Blink;
+  head->Blink->Flink = &entry->DeviceListEntry;
+  head->Blink = &entry->DeviceListEntry;
+  entry->Inserted = TRUE;
+  return TRUE;
+}
+
+PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE queue) {
+  RequireDispatch("KeRemoveDeviceQueue");
+  PLIST_ENTRY head = &queue->DeviceListHead;
+  if (head->Flink == head) {
+    queue->Busy = FALSE;
+    return nullptr;
+  }
+  PLIST_ENTRY first = head->Flink;
+  head->Flink = first->Flink;
+  first->Flink->Blink = head;
+  auto *entry = CONTAINING_RECORD(first, KDEVICE_QUEUE_ENTRY, DeviceListEntry);
+  entry->Inserted = FALSE;
+  return entry;
+}
+
+}  // extern "C"

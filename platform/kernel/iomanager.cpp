@@ -1,0 +1,162 @@
+// The I/O manager's path from user mode: opening a device by its path, file
+// objects, the create, cleanup, close and device-control requests, and the
+// system shutdown's requests.
+#include <algorithm>
+
+#include "devices.h"
+#include "process.h"
+#include "user_mode.h"
+
+namespace hostk {
+namespace {
+
+constexpr CSHORT kIoTypeFile = 5;
+constexpr ULONG kFileTag = 0x656C6946;    // "File"
+constexpr ULONG kBufferTag = 0x66754249;  // "IBuf"
+constexpr uint8_t kUninitialisedBuffer = 0xCC;
+
+std::u16string Upper(std::u16string text) {
+  for (auto &c : text)
+    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+  return text;
+}
+
+// The stack a path names: "\\.\X" is "\??\X", an enabled interface's link.
+PDEVICE_OBJECT Resolve(const std::u16string &path) {
+  if (path.size() < 4 || path.compare(0, 4, u"\\\\.\\") != 0) return nullptr;
+  std::u16string link = Upper(u"\\??\\" + path.substr(4));
+  for (const auto &i : Interfaces())
+    if (i.enabled && Upper(i.symbolicLink) == link) return i.pdo;
+  return nullptr;
+}
+
+// A file object and the device it was opened on.
+struct FileHolder : HandleObject {
+  PFILE_OBJECT file = nullptr;
+  PDEVICE_OBJECT pdo = nullptr;
+
+  ~FileHolder() override {
+    if (file) FreeSystem(file, kFileTag);
+  }
+  std::string Describe() const override { return "file on a device"; }
+  POBJECT_TYPE Type() const override { return &FileObjectType; }
+  void *Body() override { return file; }
+
+  IrpResult Send(UCHAR major, const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {}) {
+    PFILE_OBJECT f = file;
+    return SendIrp(IoGetAttachedDevice(pdo), major, 0,
+                   [f, &setup](PIRP irp, PIO_STACK_LOCATION location) {
+                     irp->RequestorMode = UserMode;
+                     irp->Tail.Overlay.OriginalFileObject = f;
+                     irp->IoStatus.Status = STATUS_SUCCESS;
+                     location->FileObject = f;
+                     if (setup) setup(irp, location);
+                   });
+  }
+
+  // The last handle is gone: the driver cleans up, then closes.
+  void LastHandleClosed() override {
+    Send(IRP_MJ_CLEANUP);
+    Send(IRP_MJ_CLOSE);
+  }
+};
+
+// Generic rights as a file maps them.
+ACCESS_MASK MapFileAccess(ACCESS_MASK access) {
+  if (access & GENERIC_READ) access |= FILE_READ_DATA;
+  if (access & GENERIC_WRITE) access |= FILE_WRITE_DATA;
+  if (access & GENERIC_ALL) access |= FILE_READ_DATA | FILE_WRITE_DATA;
+  return access & ~ACCESS_MASK(GENERIC_READ | GENERIC_WRITE | GENERIC_ALL);
+}
+
+}  // namespace
+
+namespace user {
+
+NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle) {
+  *handle = nullptr;
+  hostk::Process *process = CurrentProcess();
+  if (!process) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "OpenFile outside a user process");
+  PDEVICE_OBJECT pdo = Resolve(path);
+  if (!pdo) return STATUS_OBJECT_NAME_NOT_FOUND;
+  auto holder = std::make_shared<FileHolder>();
+  holder->pdo = pdo;
+  holder->file = static_cast<PFILE_OBJECT>(AllocateSystem(NonPagedPool, sizeof(FILE_OBJECT), kFileTag));
+  if (!holder->file) return STATUS_INSUFFICIENT_RESOURCES;
+  memset(holder->file, 0, sizeof(FILE_OBJECT));
+  holder->file->Type = kIoTypeFile;
+  holder->file->Size = sizeof(FILE_OBJECT);
+  holder->file->DeviceObject = pdo;
+  ACCESS_MASK granted = MapFileAccess(access);
+  holder->file->ReadAccess = (granted & FILE_READ_DATA) != 0;
+  holder->file->WriteAccess = (granted & FILE_WRITE_DATA) != 0;
+  IrpResult result = holder->Send(IRP_MJ_CREATE);
+  // No cleanup or close follows a failed open.
+  if (!NT_SUCCESS(result.ioStatus.Status)) return result.ioStatus.Status;
+  *handle = InsertProcessHandle(process, holder, granted);
+  return STATUS_SUCCESS;
+}
+
+IoctlResult DeviceIoControl(HANDLE handle, ULONG code, const void *input, ULONG inputLength,
+                            void *output, ULONG outputLength) {
+  ACCESS_MASK granted = 0;
+  NTSTATUS status;
+  auto holder = std::dynamic_pointer_cast<FileHolder>(LookupHandle(handle, UserMode, &granted, &status));
+  if (!holder) return IoctlResult{STATUS_INVALID_HANDLE, 0, 0, {}};
+  // The access the code asks for is checked before the driver sees it.
+  ULONG needed = (code >> 14) & 3;
+  if (((needed & FILE_READ_ACCESS) && !(granted & FILE_READ_DATA)) ||
+      ((needed & FILE_WRITE_ACCESS) && !(granted & FILE_WRITE_DATA))) {
+    return IoctlResult{STATUS_ACCESS_DENIED, 0, 0, {}};
+  }
+  ULONG method = code & 3;
+  PVOID systemBuffer = nullptr;
+  ULONG bufferLength = std::max(inputLength, outputLength);
+  if (method == METHOD_BUFFERED && bufferLength) {
+    systemBuffer = AllocateSystem(NonPagedPool, bufferLength, kBufferTag);
+    if (!systemBuffer) return IoctlResult{STATUS_INSUFFICIENT_RESOURCES, 0, 0, {}};
+    memset(systemBuffer, kUninitialisedBuffer, bufferLength);
+    if (inputLength) memcpy(systemBuffer, input, inputLength);
+  }
+  IrpResult result = holder->Send(IRP_MJ_DEVICE_CONTROL, [&](PIRP irp, PIO_STACK_LOCATION location) {
+    location->Parameters.DeviceIoControl.IoControlCode = code;
+    location->Parameters.DeviceIoControl.InputBufferLength = inputLength;
+    location->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+    if (method == METHOD_BUFFERED) {
+      irp->AssociatedIrp.SystemBuffer = systemBuffer;
+    } else {
+      location->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void *>(input);
+    }
+    irp->UserBuffer = output;
+  });
+  IoctlResult out{result.ioStatus.Status, 0, result.ioStatus.Information, {}};
+  if (systemBuffer) {
+    auto *bytes = static_cast<uint8_t *>(systemBuffer);
+    out.systemBuffer.assign(bytes, bytes + bufferLength);
+  }
+  ULONG_PTR information = result.ioStatus.Information;
+  if (!NT_ERROR(result.ioStatus.Status)) {
+    if (information > outputLength) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+               "device-control request completed with more bytes than its output buffer holds");
+    }
+    if (method == METHOD_BUFFERED && information) memcpy(output, systemBuffer, information);
+  } else {
+    information = 0;
+  }
+  if (systemBuffer) FreeSystem(systemBuffer, kBufferTag);
+  out.information = information;
+  return out;
+}
+
+}  // namespace user
+
+std::vector<NTSTATUS> ShutdownSystem() {
+  std::vector<NTSTATUS> statuses;
+  for (PDEVICE_OBJECT device : ShutdownRegistrations()) {
+    statuses.push_back(SendIrp(IoGetAttachedDevice(device), IRP_MJ_SHUTDOWN, 0).ioStatus.Status);
+  }
+  return statuses;
+}
+
+}  // namespace hostk
