@@ -1,5 +1,101 @@
-// Requests on handles, and the requests the driver passes on untouched.
+// Handles of the device: open, cleanup and close, and the requests the
+// driver passes on untouched.
 #include "driver.h"
+
+static NTSTATUS Finish(PIRP irp, NTSTATUS status) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = 0;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+// Each handle gets an event slot of its own until it is closed.
+NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(Irp)->FileObject;
+  if (file->FsContext2 != NULL) return Finish(Irp, STATUS_UNSUCCESSFUL);
+
+  POPEN_CONTEXT context = (POPEN_CONTEXT)ExAllocatePool(PagedPool, sizeof(OPEN_CONTEXT));
+  if (context == NULL) return Finish(Irp, STATUS_INSUFFICIENT_RESOURCES);
+  context->SlotIndex = ClaimEventSlot();
+  if (context->SlotIndex < 0) {
+    ExFreePoolWithTag(context, 0);
+    return Finish(Irp, STATUS_INSUFFICIENT_RESOURCES);
+  }
+  file->FsContext2 = context;
+  InterlockedIncrement(&extension->OpenCount);
+  return Finish(Irp, STATUS_SUCCESS);
+}
+
+// Cancels the requests of a handle that wait in the device queue. Nothing in
+// this driver queues requests, so the queue is always found empty; the sweep
+// keeps the handle's promise that nothing of it outlives the cleanup.
+static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
+  LIST_ENTRY cancelled, kept;
+  cancelled.Flink = cancelled.Blink = &cancelled;
+  kept.Flink = kept.Blink = &kept;
+  KIRQL irql;
+  IoAcquireCancelSpinLock(&irql);
+  PKDEVICE_QUEUE_ENTRY entry;
+  while ((entry = KeRemoveDeviceQueue(&device->DeviceQueue)) != NULL) {
+    PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.DeviceQueueEntry);
+    PLIST_ENTRY list = &kept;
+    if (IoGetCurrentIrpStackLocation(irp)->FileObject == file) {
+      irp->Cancel = TRUE;
+      irp->CancelIrql = irql;
+      irp->CancelRoutine = NULL;
+      list = &cancelled;
+    }
+    irp->Tail.Overlay.ListEntry.Flink = list;
+    irp->Tail.Overlay.ListEntry.Blink = list->Blink;
+    list->Blink->Flink = &irp->Tail.Overlay.ListEntry;
+    list->Blink = &irp->Tail.Overlay.ListEntry;
+  }
+  while (kept.Flink != &kept) {
+    PLIST_ENTRY next = kept.Flink;
+    kept.Flink = next->Flink;
+    next->Flink->Blink = &kept;
+    PIRP irp = CONTAINING_RECORD(next, IRP, Tail.Overlay.ListEntry);
+    // An idle queue is only marked busy by the first insertion.
+    if (!KeInsertDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry)) {
+      KeInsertDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry);
+    }
+  }
+  IoReleaseCancelSpinLock(irql);
+  while (cancelled.Flink != &cancelled) {
+    PLIST_ENTRY next = cancelled.Flink;
+    cancelled.Flink = next->Flink;
+    next->Flink->Blink = &cancelled;
+    Finish(CONTAINING_RECORD(next, IRP, Tail.Overlay.ListEntry), STATUS_CANCELLED);
+  }
+}
+
+// The handle's last user is gone: its events are released, and after the
+// device's last handle the board's interrupts are turned off.
+NTSTATUS DispatchCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+  for (;;) {
+    LONG count = extension->OpenCount;
+    if (count <= 0) break;
+    if (InterlockedCompareExchange(&extension->OpenCount, count - 1, count) == count) break;
+  }
+  DisableEventNotification(DeviceObject, extension, Irp, stack);
+  CancelQueuedRequests(DeviceObject, stack->FileObject);
+  return Finish(Irp, STATUS_SUCCESS);
+}
+
+NTSTATUS DispatchClose(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  UNREFERENCED_PARAMETER(DeviceObject);
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(Irp)->FileObject;
+  POPEN_CONTEXT context = (POPEN_CONTEXT)file->FsContext2;
+  if (context != NULL) {
+    ReleaseEventSlot(context->SlotIndex);
+    file->FsContext2 = NULL;
+    ExFreePoolWithTag(context, 0);
+  }
+  return Finish(Irp, STATUS_SUCCESS);
+}
 
 // WMI requests are not the driver's: the next driver down sees them as sent.
 NTSTATUS DispatchSystemControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {

@@ -9,6 +9,8 @@
 #include <wdm.h>
 #include <wchar.h>  // _snwprintf, which the kernel exports
 
+#include "dio_ioctl.h"
+
 // Pageable code, and code dropped once the driver is initialised.
 #if defined(_WIN32)
 #define DIO_PAGED_ROUTINE __attribute__((section("PAGE")))
@@ -28,6 +30,11 @@ typedef struct _EVENT_SLOT {
   USHORT UserWord;
   PKEVENT Events[DIO_EVENTS_PER_SLOT];  // referenced event objects, or none
 } EVENT_SLOT, *PEVENT_SLOT;
+
+// The per-handle record, hung on the file object's FsContext2.
+typedef struct _OPEN_CONTEXT {
+  LONG SlotIndex;  // the handle's entry of gEventSlots, its own until close
+} OPEN_CONTEXT, *POPEN_CONTEXT;
 
 // The per-device record, allocated zero-filled with the device object.
 typedef struct _DEVICE_EXTENSION {
@@ -152,5 +159,32 @@ REQUEST_POWER_COMPLETE DevicePowerRequestComplete;
 REQUEST_POWER_COMPLETE DevicePowerUpRequested;
 
 // ---------------------------------------------------------------------------
-// createclose.cpp
+// createclose.cpp: handles
+DRIVER_DISPATCH DispatchCreate;
+DRIVER_DISPATCH DispatchCleanup;
+DRIVER_DISPATCH DispatchClose;
 DRIVER_DISPATCH DispatchSystemControl;
+
+// ---------------------------------------------------------------------------
+// events.cpp: DI interrupt notification and the event-slot table
+extern KSPIN_LOCK gEventSlotLock;  // serialises the table and the signalling
+VOID InitializeEventSlots(void);
+LONG ClaimEventSlot(void);
+VOID ReleaseEventSlot(LONG slot);
+NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
+                                 PIO_STACK_LOCATION stack);
+NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
+                                  PIO_STACK_LOCATION stack);
+VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension);
+KSERVICE_ROUTINE InterruptService;
+KDEFERRED_ROUTINE InterruptDpc;
+VOID SignalEvent(USHORT eventNumber);
+
+// ---------------------------------------------------------------------------
+// devctl.cpp: the device-control interface
+DRIVER_DISPATCH DispatchDeviceControl;
+NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code);
+
+// ---------------------------------------------------------------------------
+// shutdown.cpp
+DRIVER_DISPATCH DispatchShutdown;

@@ -14,10 +14,7 @@ const GUID DEVICE_INTERFACE_GUID = {
 
 DIO_INIT_ROUTINE
 NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
-  for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
-    gEventSlots[slot].Enabled = 0;
-    for (ULONG event = 0; event < DIO_EVENTS_PER_SLOT; ++event) gEventSlots[slot].Events[event] = NULL;
-  }
+  InitializeEventSlots();
 
   // The board model. Nothing here can make loading fail: without a usable
   // value the driver serves a board of model 0.
@@ -31,6 +28,11 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) 
 
   DriverObject->DriverExtension->AddDevice = AddDevice;
   DriverObject->DriverUnload = DriverUnload;
+  DriverObject->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
+  DriverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
+  DriverObject->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
+  DriverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+  DriverObject->MajorFunction[IRP_MJ_SHUTDOWN] = DispatchShutdown;
   DriverObject->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
   DriverObject->MajorFunction[IRP_MJ_POWER] = DispatchPower;
   DriverObject->MajorFunction[IRP_MJ_SYSTEM_CONTROL] = DispatchSystemControl;

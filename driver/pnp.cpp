@@ -71,10 +71,7 @@ VOID StopDevice(PDEVICE_EXTENSION extension) {
 
   if (extension->Started) {
     extension->Started = 0;
-    if (extension->InterruptObject != NULL) {
-      IoDisconnectInterrupt(extension->InterruptObject);
-      extension->InterruptObject = NULL;
-    }
+    DisconnectBoardInterrupt(extension);
   }
   AcquireRequest(extension);
   AcquireRequest(extension);

@@ -15,6 +15,7 @@
 #include "registry_store.h"
 #include "report.h"
 #include "sim_board.h"
+#include "user_mode.h"
 
 namespace {
 
@@ -94,6 +95,97 @@ void Request(const char *what, const hostk::IrpResult &result) {
   diosim::Line(std::string(what) + ": " + Status(result.ioStatus.Status));
 }
 
+std::u16string DevicePath() {
+  hostreg::Value value;
+  if (!hostreg::GetValue(std::string(kServices) + "\\ZEPDIO\\MapEntry", "0", &value)) return u"";
+  std::u16string path(value.data.size() / 2, u'\0');
+  for (size_t i = 0; i < path.size(); ++i)
+    path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+  return path;
+}
+
+std::string Signalled(const std::vector<HANDLE> &events) {
+  std::string out;
+  for (size_t n = 0; n < events.size(); ++n) {
+    if (hostk::user::IsSignalled(events[n])) {
+      out += (out.empty() ? "" : ", ") + std::to_string(n);
+      hostk::user::ResetEvent(events[n]);
+    }
+  }
+  return out.empty() ? "none" : out;
+}
+
+// A user program: opens the device by the path the driver published, reads
+// and writes ports, enables the board's DI sources and hands in nine events,
+// then waits while DI lines fire; configures the DO outputs and closes.
+void RunProgram(hostboard::SimBoard &board, uint32_t model) {
+  using namespace diosim;
+  using hostk::user::DeviceIoControl;
+  Heading("user program: open, ports, events");
+  board.SetInterruptListener([] { hostk::RaiseInterrupt(kTranslatedVector); });
+  hostk::user::Process program("dioapp.exe");
+  hostk::user::ProcessScope scope(program);
+  std::u16string path = DevicePath();
+  HANDLE file = nullptr;
+  NTSTATUS status = hostk::user::OpenFile(path, GENERIC_READ | GENERIC_WRITE, &file);
+  Line("open " + hostk::Utf8(path) + ": " + Status(status));
+  if (!NT_SUCCESS(status)) return;
+
+  DIO_BOARD_INFO info;
+  auto result = DeviceIoControl(file, IOCTL_DIO_GET_BOARD_INFO, nullptr, 0, &info, sizeof info);
+  std::string bytes;
+  for (UCHAR b : info.Bytes) bytes += " " + Hex(b, 2);
+  Line("board information:" + bytes + " (" + Status(result.status) + ")");
+
+  DIO_PORT_IO read = {1, {0}};
+  result = DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &read, 4, &read, 1);
+  Line("read DO register (offset 1): " + Hex(read.Value.Byte, 2) + " (" + Status(result.status) + ")");
+  read.Offset = 200;
+  result = DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &read, 4, &read, 1);
+  Line("read offset 200, outside the block: " + Status(result.status));
+
+  // The DI sources are switched on by the program itself.
+  const ULONG enable0 = model == 22 ? 4 : 2;
+  DIO_PORT_IO write = {enable0, {0xFF}};
+  result = DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0);
+  Line("enable DI sources 0-7: " + Status(result.status));
+  if (model == 22 || model == 24) {
+    write.Offset = model == 22 ? 5 : 10;
+    result = DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0);
+    Line("enable DI sources 8 and up: " + Status(result.status));
+  }
+
+  std::vector<HANDLE> events;
+  DIO_EVENT_REQUEST request;
+  memset(&request, 0, sizeof request);
+  request.HandleCount = DIO_EVENT_COUNT;
+  for (int n = 0; n < DIO_EVENT_COUNT; ++n) {
+    events.push_back(hostk::user::CreateEvent(true, false));
+    request.Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events.back()));
+  }
+  result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &request,
+                           sizeof request);
+  Line("enable events 0-8: " + Status(result.status) + ", interrupt " +
+       (hostk::ConnectedInterrupts().empty() ? "not connected" : "connected"));
+  PortAccesses();
+
+  for (int source : {0, 3, 8}) {
+    board.PulseDiLine(source);
+    Line("DI line " + std::to_string(source) + " fires; the interrupt service routine:");
+    PortAccesses();
+    Line("events signalled: " + Signalled(events));
+  }
+
+  DIO_DO_CONFIG config = {0, 1, 0, 0, 0, 1};
+  result = DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, nullptr, 0);
+  Line("DO configuration: at shutdown drive channel 0 to 1: " + Status(result.status));
+
+  status = hostk::user::CloseHandle(file);
+  Line("close: " + Status(status) + ", interrupt " +
+       (hostk::ConnectedInterrupts().empty() ? "disconnected" : "still connected"));
+  PortAccesses();
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -170,6 +262,8 @@ int main(int argc, char **argv) {
   Heading("registry after the start");
   RegistryTree(kServices);
 
+  RunProgram(*board, model);
+
   Heading("power: the system sleeps (S3) and wakes (S0)");
   Request("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3)));
   DeviceSummary(device);
@@ -190,6 +284,18 @@ int main(int argc, char **argv) {
                                       hostk::AsList(resources.translated)));
   DeviceSummary(device);
   PortAccesses();
+
+  Heading("system shutdown");
+  std::vector<NTSTATUS> deliveries = hostk::ShutdownSystem();
+  for (NTSTATUS s : deliveries) Line("IRP_MJ_SHUTDOWN, one per registration: " + Status(s));
+  Line("DO register      " + Hex(board->Do(), 2));
+  PortAccesses();
+  hostreg::Value onSystem;
+  if (hostreg::GetValue(std::string(kServiceKey) + "\\Device000", "OnSystem", &onSystem)) {
+    uint32_t v = 0;
+    memcpy(&v, onSystem.data.data(), onSystem.data.size() < 4 ? onSystem.data.size() : 4);
+    Line("\"OnSystem\" now " + std::to_string(v));
+  }
 
   Heading("Plug and Play: surprise removal, then removal");
   Request("surprise removal", hostk::SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL));

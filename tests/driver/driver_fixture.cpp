@@ -39,6 +39,14 @@ std::vector<std::string> ValueNames(const std::string &keyPath) {
   return names;
 }
 
+std::u16string DevicePath() {
+  StoredValue value = Stored(std::string(kDeviceMapKey) + "\\MapEntry", "0");
+  std::u16string path(value.data.size() / 2, u'\0');
+  for (size_t i = 0; i < path.size(); ++i)
+    path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+  return path;
+}
+
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
   std::vector<uint8_t> bytes;
   for (char16_t c : text) {

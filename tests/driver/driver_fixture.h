@@ -28,6 +28,8 @@ bool HasValue(const std::string &keyPath, const std::string &name);
 uint32_t StoredDword(const std::string &keyPath, const std::string &name);
 // The names of a key's values in the order they were first written.
 std::vector<std::string> ValueNames(const std::string &keyPath);
+// The path a user program opens the device by: the device map's value "0".
+std::u16string DevicePath();
 // Bytes of a wide text, with its terminator when `terminated`.
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
 

@@ -1,0 +1,150 @@
+// The device-control interface: port access relative to the register block,
+// DI event notification, the DO configuration and the board information.
+// Every request is finished here.
+#include "driver.h"
+
+// The width of a port request's access.
+static ULONG WidthOf(ULONG code) {
+  switch (code) {
+    case IOCTL_DIO_READ_PORT_USHORT:
+    case IOCTL_DIO_WRITE_PORT_USHORT:
+      return 2;
+    case IOCTL_DIO_READ_PORT_ULONG:
+    case IOCTL_DIO_WRITE_PORT_ULONG:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+// An access must lie wholly inside the register block of a started board:
+// no port outside the board's range is ever touched.
+static NTSTATUS CheckPortAccess(PDEVICE_EXTENSION extension, ULONG offset, ULONG width) {
+  if (!extension->Started) return STATUS_INVALID_DEVICE_STATE;
+  if (offset >= extension->PortCount || width > extension->PortCount - offset)
+    return STATUS_ACCESS_VIOLATION;
+  return STATUS_SUCCESS;
+}
+
+static USHORT PortOf(PDEVICE_EXTENSION extension, ULONG offset) {
+  return (USHORT)((ULONG)extension->BaseAddress + offset);
+}
+
+NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code) {
+  ULONG width = WidthOf(code);
+  if (stack->Parameters.DeviceIoControl.InputBufferLength != sizeof(ULONG) ||
+      stack->Parameters.DeviceIoControl.OutputBufferLength < width) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  PDIO_PORT_IO request = (PDIO_PORT_IO)irp->AssociatedIrp.SystemBuffer;
+  NTSTATUS status = CheckPortAccess(extension, request->Offset, width);
+  if (!NT_SUCCESS(status)) return status;
+  USHORT port = PortOf(extension, request->Offset);
+  PVOID buffer = irp->AssociatedIrp.SystemBuffer;
+  switch (width) {
+    case 1: *(PUCHAR)buffer = READ_PORT_UCHAR((PUCHAR)(ULONG_PTR)port); break;
+    case 2: *(PUSHORT)buffer = READ_PORT_USHORT((PUSHORT)(ULONG_PTR)port); break;
+    default: *(PULONG)buffer = READ_PORT_ULONG((PULONG)(ULONG_PTR)port); break;
+  }
+  irp->IoStatus.Information = width;
+  return STATUS_SUCCESS;
+}
+
+static NTSTATUS WritePort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack,
+                          ULONG code) {
+  ULONG width = WidthOf(code);
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(ULONG) + width)
+    return STATUS_INVALID_PARAMETER;
+  PDIO_PORT_IO request = (PDIO_PORT_IO)irp->AssociatedIrp.SystemBuffer;
+  NTSTATUS status = CheckPortAccess(extension, request->Offset, width);
+  if (!NT_SUCCESS(status)) return status;
+  USHORT port = PortOf(extension, request->Offset);
+  switch (width) {
+    case 1: WRITE_PORT_UCHAR((PUCHAR)(ULONG_PTR)port, request->Value.Byte); break;
+    case 2: WRITE_PORT_USHORT((PUSHORT)(ULONG_PTR)port, request->Value.Word); break;
+    default: WRITE_PORT_ULONG((PULONG)(ULONG_PTR)port, request->Value.Dword); break;
+  }
+  return STATUS_SUCCESS;
+}
+
+// Replaces the DO configuration. The shutdown output needs a shutdown
+// request: the device registers for one when it gets a shutdown trigger and
+// unregisters when it loses it. Neither the board nor the registry changes.
+static NTSTATUS ConfigureDo(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
+                            PIO_STACK_LOCATION stack) {
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_DO_CONFIG))
+    return STATUS_BUFFER_TOO_SMALL;
+  PDIO_DO_CONFIG config = (PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
+  extension->DO_Trigger_Start = config->TriggerStart;
+  extension->DO_Trigger_Shutdown = config->TriggerShutdown;
+  extension->DO_Channel_Start = config->ChannelStart;
+  extension->DO_Channel_Shutdown = config->ChannelShutdown;
+  extension->DO_Level_Start = config->LevelStart;
+  extension->DO_Level_Shutdown = config->LevelShutdown;
+  if (extension->DO_Trigger_Shutdown != 0 && !extension->ShutdownRegistered) {
+    IoRegisterShutdownNotification(device);
+    extension->ShutdownRegistered = 1;
+  } else if (extension->DO_Trigger_Shutdown == 0 && extension->ShutdownRegistered) {
+    IoUnregisterShutdownNotification(device);
+    extension->ShutdownRegistered = 0;
+  }
+  return STATUS_SUCCESS;
+}
+
+// The board-information bytes in the order user mode expects them.
+static NTSTATUS GetBoardInfo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack) {
+  static const UCHAR order[8] = {0, 1, 2, 5, 3, 4, 6, 7};
+  if (stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(DIO_BOARD_INFO))
+    return STATUS_BUFFER_TOO_SMALL;
+  PDIO_BOARD_INFO info = (PDIO_BOARD_INFO)irp->AssociatedIrp.SystemBuffer;
+  for (ULONG i = 0; i < sizeof(order); ++i) info->Bytes[i] = extension->BoardInfo[order[i]];
+  irp->IoStatus.Information = sizeof(DIO_BOARD_INFO);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+  Irp->IoStatus.Information = 0;
+
+  NTSTATUS status = STATUS_NOT_IMPLEMENTED;
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) {
+    switch (code) {
+      case IOCTL_DIO_READ_PORT_UCHAR:
+      case IOCTL_DIO_READ_PORT_USHORT:
+      case IOCTL_DIO_READ_PORT_ULONG:
+        status = ReadPort(extension, Irp, stack, code);
+        break;
+      case IOCTL_DIO_WRITE_PORT_UCHAR:
+      case IOCTL_DIO_WRITE_PORT_USHORT:
+      case IOCTL_DIO_WRITE_PORT_ULONG:
+        status = WritePort(extension, Irp, stack, code);
+        break;
+      case IOCTL_DIO_ENABLE_EVENT:
+        if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_EVENT_REQUEST) ||
+            stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(DIO_EVENT_REQUEST)) {
+          status = STATUS_BUFFER_TOO_SMALL;
+        } else if (!extension->Started) {
+          status = STATUS_INVALID_DEVICE_STATE;
+        } else {
+          status = EnableEventNotification(DeviceObject, extension, Irp, stack);
+        }
+        break;
+      case IOCTL_DIO_DISABLE_EVENT:
+        status = DisableEventNotification(DeviceObject, extension, Irp, stack);
+        break;
+      case IOCTL_DIO_DO_SYS_CONFIG:
+        status = ConfigureDo(DeviceObject, extension, Irp, stack);
+        break;
+      case IOCTL_DIO_GET_BOARD_INFO:
+        status = GetBoardInfo(extension, Irp, stack);
+        break;
+    }
+  }
+  // Only an enable whose handle was refused reports its request back.
+  if (!NT_SUCCESS(status) && code != IOCTL_DIO_ENABLE_EVENT) Irp->IoStatus.Information = 0;
+  Irp->IoStatus.Status = status;
+  IoCompleteRequest(Irp, IO_NO_INCREMENT);
+  return status;
+}

@@ -1,0 +1,202 @@
+// Fuzzes the driver's whole device-control surface: any code, any lengths,
+// any buffer bytes, in sequences with opens and closes, DI interrupts, Plug
+// and Play and power requests and system shutdown between them. Every run
+// starts a fresh machine and ends by removing the device; the machine must
+// then be balanced (no pool block, handle, reference or IRP left), and any
+// broken calling rule stops the run as a bug check.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "driver.h"
+#include "host_kernel.h"
+#include "registry_store.h"
+#include "sim_board.h"
+#include "user_mode.h"
+
+namespace {
+
+const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
+const uint16_t kInfoBase = 0xD000, kRegisterBase = 0xE000, kThirdBase = 0xD800;
+const ULONG kVector = 0x71;
+
+// Reads the input front to back; past its end every read gives zeros.
+struct Input {
+  const uint8_t *data;
+  size_t size;
+  uint8_t Byte() { return size ? (--size, *data++) : 0; }
+  uint32_t Dword() {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(Byte()) << (8 * i);
+    return v;
+  }
+  void Bytes(void *out, size_t n) {
+    auto *p = static_cast<uint8_t *>(out);
+    for (size_t i = 0; i < n; ++i) p[i] = Byte();
+  }
+};
+
+const ULONG kCodes[] = {IOCTL_DIO_READ_PORT_UCHAR,  IOCTL_DIO_READ_PORT_USHORT,
+                        IOCTL_DIO_READ_PORT_ULONG,  IOCTL_DIO_WRITE_PORT_UCHAR,
+                        IOCTL_DIO_WRITE_PORT_USHORT, IOCTL_DIO_WRITE_PORT_ULONG,
+                        IOCTL_DIO_ENABLE_EVENT,     IOCTL_DIO_DISABLE_EVENT,
+                        IOCTL_DIO_DO_SYS_CONFIG,    IOCTL_DIO_GET_BOARD_INFO};
+
+struct Machine {
+  PDRIVER_OBJECT driver = nullptr;
+  PDEVICE_OBJECT pdo = nullptr;
+  std::unique_ptr<hostboard::SimBoard> board;
+  std::vector<uint8_t> raw, translated;
+  std::unique_ptr<hostk::user::Process> program;
+  std::vector<HANDLE> files;
+  std::vector<HANDLE> events;
+};
+
+std::u16string DevicePath() {
+  hostreg::Value value;
+  hostreg::GetValue("\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry", "0",
+                    &value);
+  std::u16string path(value.data.size() / 2, u'\0');
+  for (size_t i = 0; i < path.size(); ++i)
+    path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+  return path;
+}
+
+void Start(Machine &m) {
+  hostk::StartDevice(m.pdo, hostk::AsList(m.raw), hostk::AsList(m.translated));
+}
+
+void Bring(Machine &m, uint32_t model) {
+  hostreg::PutDword(kServiceKey, "DeviceType", model);
+  m.driver = hostk::LoadDriver(DriverEntry, hostreg::FromUtf8(kServiceKey), nullptr);
+  std::vector<hostk::Resource> ports;
+  if (hostboard::LayoutFor(model) == hostboard::L24) {
+    m.board = std::make_unique<hostboard::SimBoard>(hostboard::L24, kInfoBase, kRegisterBase, kThirdBase);
+    ports = {hostk::PortResource(kInfoBase, 32), hostk::PortResource(kRegisterBase, 128),
+             hostk::PortResource(kThirdBase, 16)};
+  } else {
+    m.board = std::make_unique<hostboard::SimBoard>(hostboard::LayoutFor(model), kRegisterBase);
+    ports = {hostk::PortResource(kRegisterBase, 32)};
+  }
+  m.board->Attach();
+  m.board->SetInterruptListener([] { hostk::RaiseInterrupt(kVector); });
+  std::vector<hostk::Resource> raw = ports, translated = ports;
+  raw.push_back(hostk::InterruptResource(11, 11));
+  translated.push_back(hostk::InterruptResource(6, kVector));
+  m.raw = hostk::ResourceList(raw);
+  m.translated = hostk::ResourceList(translated);
+  m.pdo = hostk::CreatePdo({});
+  hostk::AddDevice(m.driver, m.pdo);
+  Start(m);
+  m.program = std::make_unique<hostk::user::Process>("fuzz");
+}
+
+// A handle value for an enable request: one of the program's events, its
+// file handles, or any value at all.
+ULONG64 HandleValue(Machine &m, Input &in) {
+  uint8_t pick = in.Byte();
+  if (pick < 128 && !m.events.empty()) return reinterpret_cast<uintptr_t>(m.events[pick % m.events.size()]);
+  if (pick < 160 && !m.files.empty()) return reinterpret_cast<uintptr_t>(m.files[pick % m.files.size()]);
+  if (pick < 176) return 0;
+  ULONG64 v = in.Dword();
+  return v | (ULONG64(in.Dword()) << 32);
+}
+
+void DeviceControl(Machine &m, Input &in) {
+  if (m.files.empty()) return;
+  HANDLE file = m.files[in.Byte() % m.files.size()];
+  uint8_t pick = in.Byte();
+  ULONG code = pick < 200 ? kCodes[pick % 10] : in.Dword();
+  if (pick >= 200 && pick < 220) code = (code & 0x0000FFFF) | (ULONG(FILE_DEVICE_DIO) << 16);
+  ULONG inLength = in.Byte(), outLength = in.Byte();
+  if (in.Byte() & 1) inLength = sizeof(DIO_EVENT_REQUEST) + (in.Byte() & 7) - 4;
+  if (in.Byte() & 1) outLength = sizeof(DIO_EVENT_REQUEST) + (in.Byte() & 7) - 4;
+  std::vector<uint8_t> input(inLength), output(outLength);
+  in.Bytes(input.data(), input.size());
+  if (code == IOCTL_DIO_ENABLE_EVENT && inLength >= sizeof(DIO_EVENT_REQUEST)) {
+    auto *request = reinterpret_cast<DIO_EVENT_REQUEST *>(input.data());
+    for (auto &handle : request->Handles) handle = HandleValue(m, in);
+  }
+  auto result = hostk::user::DeviceIoControl(file, code, input.data(), inLength, output.data(), outLength);
+  if (result.information > outLength) abort();
+}
+
+void Step(Machine &m, Input &in) {
+  hostk::user::ProcessScope scope(*m.program);
+  switch (in.Byte() % 12) {
+    case 0: case 1: case 2: case 3: DeviceControl(m, in); break;
+    case 4:
+      if (m.files.size() < 4) {
+        HANDLE file;
+        if (NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | (in.Byte() & 1 ? GENERIC_WRITE : 0), &file)))
+          m.files.push_back(file);
+      }
+      break;
+    case 5:
+      if (!m.files.empty()) {
+        size_t i = in.Byte() % m.files.size();
+        hostk::user::CloseHandle(m.files[i]);
+        m.files.erase(m.files.begin() + long(i));
+      }
+      break;
+    case 6:
+      if (m.events.size() < 12) {
+        ACCESS_MASK access = in.Byte() & 1 ? EVENT_ALL_ACCESS : EVENT_MODIFY_STATE;
+        m.events.push_back(hostk::user::CreateEvent(true, false, access));
+      }
+      break;
+    case 7: m.board->PulseDiLine(in.Byte() % m.board->SourceCount()); break;
+    case 8: hostk::HoldDpcs(in.Byte() & 1); break;
+    case 9: {
+      static const UCHAR minors[] = {IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE,
+                                     IRP_MN_STOP_DEVICE, IRP_MN_QUERY_REMOVE_DEVICE,
+                                     IRP_MN_CANCEL_REMOVE_DEVICE, IRP_MN_QUERY_CAPABILITIES};
+      uint8_t pick = in.Byte() % 7;
+      if (pick == 6) {
+        Start(m);
+      } else {
+        DEVICE_CAPABILITIES caps = {};
+        caps.Size = sizeof caps;
+        caps.Version = 1;
+        hostk::SendPnp(m.pdo, minors[pick], [&caps](PIRP, PIO_STACK_LOCATION location) {
+          location->Parameters.DeviceCapabilities.Capabilities = &caps;
+        });
+      }
+      break;
+    }
+    case 10: {
+      SYSTEM_POWER_STATE state = in.Byte() & 1 ? PowerSystemWorking : PowerSystemSleeping3;
+      hostk::SendSetPower(m.pdo, SystemPowerState, hostk::SystemState(state));
+      hostk::DrainPowerWork();
+      break;
+    }
+    case 11: hostk::ShutdownSystem(); break;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  hostk::ResetMachine();
+  Input in{data, size};
+  static const uint32_t models[] = {24, 22, 0, 21};
+  Machine m;
+  Bring(m, models[in.Byte() % 4]);
+  for (int steps = 0; in.size && steps < 64; ++steps) Step(m, in);
+
+  // The program ends, then the device is removed and the driver unloaded.
+  hostk::RunDpcs();
+  m.program.reset();
+  hostk::SendPnp(m.pdo, IRP_MN_REMOVE_DEVICE);
+  hostk::DeletePdo(m.pdo);
+  hostk::UnloadDriver(m.driver);
+  m.board.reset();
+  std::vector<std::string> left = hostk::Outstanding();
+  if (!left.empty()) {
+    for (const auto &line : left) fprintf(stderr, "left: %s\n", line.c_str());
+    abort();
+  }
+  return 0;
+}

@@ -1,0 +1,349 @@
+// DI interrupt notification and handles, as a user program sees them: it
+// opens the device, enables the board's DI sources with port writes, hands
+// in its events, and waits for them while the board's DI lines fire.
+#include <cstring>
+#include <memory>
+
+#include "driver_fixture.h"
+#include "user_mode.h"
+
+namespace diotest {
+namespace {
+
+using hostk::user::DeviceIoControl;
+
+class EventsTest : public DriverTest {
+ protected:
+  // A started board of the model whose interrupt line reaches the kernel,
+  // and a user program with the device open.
+  void Bring(uint32_t model) {
+    device_ = StartedDevice(model);
+    board_->SetInterruptListener([] { hostk::RaiseInterrupt(kTranslatedVector); });
+    program_ = std::make_unique<hostk::user::Process>("program");
+    scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
+    file_ = Open();
+  }
+  HANDLE Open(NTSTATUS expected = STATUS_SUCCESS) {
+    HANDLE file = nullptr;
+    EXPECT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file), expected);
+    return file;
+  }
+  void TearDown() override {
+    scope_.reset();
+    program_.reset();  // the program ends: its handles close
+    DriverTest::TearDown();
+  }
+
+  // Switches the board's DI sources on, as the user-mode side does.
+  void WritePort(ULONG offset, UCHAR value) {
+    DIO_PORT_IO request = {offset, {value}};
+    EXPECT_EQ(DeviceIoControl(file_, IOCTL_DIO_WRITE_PORT_UCHAR, &request, 5, nullptr, 0).status,
+              STATUS_SUCCESS);
+  }
+  void EnableSources() {
+    switch (BoardLayout()) {
+      case BoardLayout22: WritePort(4, 0xFF); WritePort(5, 0x01); break;
+      case BoardLayout24: WritePort(2, 0xFF); WritePort(10, 0xFF); break;
+      default: WritePort(2, 0xFF); break;
+    }
+  }
+
+  // Enables events on `file` with these handles; returns the request after.
+  hostk::user::IoctlResult Enable(HANDLE file, const std::vector<HANDLE> &events,
+                                  DIO_EVENT_REQUEST *out = nullptr, USHORT count = 0xFFFF) {
+    DIO_EVENT_REQUEST request;
+    memset(&request, 0, sizeof request);
+    request.UserWord = 0x1234;
+    request.Status = 0x7777;
+    request.HandleCount = count == 0xFFFF ? USHORT(events.size()) : count;
+    for (size_t n = 0; n < events.size() && n < 18; ++n)
+      request.Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events[n]));
+    DIO_EVENT_REQUEST reply;
+    auto result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &reply,
+                                  sizeof reply);
+    if (out) *out = result.information ? reply : request;
+    return result;
+  }
+  std::vector<HANDLE> Events(size_t n) {
+    std::vector<HANDLE> events;
+    for (size_t i = 0; i < n; ++i) events.push_back(hostk::user::CreateEvent(true, false));
+    return events;
+  }
+  // Which of the events are signalled, as a string of 0 and 1; resets them.
+  static std::string Signalled(const std::vector<HANDLE> &events) {
+    std::string out;
+    for (HANDLE e : events) {
+      out += hostk::user::IsSignalled(e) ? '1' : '0';
+      hostk::user::ResetEvent(e);
+    }
+    return out;
+  }
+
+  PDEVICE_OBJECT device_ = nullptr;
+  std::unique_ptr<hostk::user::Process> program_;
+  std::unique_ptr<hostk::user::ProcessScope> scope_;
+  HANDLE file_ = nullptr;
+};
+
+TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
+  struct Case {
+    uint32_t model;
+    int source;
+    const char *signalled;  // events 0 to 8
+  };
+  const Case cases[] = {
+      {24, 0, "100000000"}, {24, 7, "000000010"}, {24, 8, "000000001"},
+      {24, 9, "000000000"},  // there is no event 9
+      {22, 3, "000100000"}, {22, 8, "000000001"},  // the ninth source
+      {0, 2, "001000000"},  {0, 5, "000000000"},   // only bits 0 to 3 name events
+      {21, 0, "100000000"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model) + " source " + std::to_string(c.source));
+    hostk::ResetMachine();
+    pdos_.clear();
+    Bring(c.model);
+    EnableSources();
+    std::vector<HANDLE> events = Events(9);
+    auto result = Enable(file_, events);
+    ASSERT_EQ(result.status, STATUS_SUCCESS);
+    EXPECT_EQ(result.information, sizeof(DIO_EVENT_REQUEST));
+    board_->PulseDiLine(c.source);
+    EXPECT_EQ(Signalled(events), c.signalled);
+    EXPECT_FALSE(board_->InterruptAsserted()) << "acknowledged";
+    TearDown();
+  }
+}
+
+TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
+  Bring(24);
+  EnableSources();
+  std::vector<HANDLE> events = Events(9);
+  DIO_EVENT_REQUEST reply;
+
+  // No handles at all: enabled and connected.
+  auto result = Enable(file_, {}, &reply);
+  EXPECT_EQ(result.status, STATUS_SUCCESS);
+  EXPECT_EQ(result.information, 208u);
+  EXPECT_EQ(reply.Status, 0);
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
+  EXPECT_EQ(gEventSlots[0].Enabled, 1u);
+  EXPECT_EQ(gEventSlots[0].UserWord, 0x1234);
+
+  // A zero handle is skipped.
+  std::vector<HANDLE> gap = events;
+  gap[3] = nullptr;
+  ASSERT_EQ(Enable(file_, gap).status, STATUS_SUCCESS);
+  for (int source : {0, 3, 4}) board_->PulseDiLine(source);
+  EXPECT_EQ(Signalled(events), "100010000");
+
+  // A second enable with fewer handles drops the earlier ones.
+  ASSERT_EQ(Enable(file_, {events[5]}).status, STATUS_SUCCESS);
+  for (int source : {0, 3, 4}) board_->PulseDiLine(source);
+  EXPECT_EQ(Signalled(events), "000001000") << "only the new event, as event 0";
+
+  // Only nine events exist: the handles past the ninth are not looked at.
+  std::vector<HANDLE> many = events;
+  for (int i = 0; i < 9; ++i) many.push_back(reinterpret_cast<HANDLE>(uintptr_t(0xBAD0 + 4 * i)));
+  ASSERT_EQ(Enable(file_, many).status, STATUS_SUCCESS);
+  board_->PulseDiLine(8);
+  EXPECT_EQ(Signalled(events), "000000001");
+}
+
+TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
+  Bring(24);
+  EnableSources();
+  std::vector<HANDLE> events = Events(2);
+  HANDLE waitOnly = hostk::user::CreateEvent(true, false, SYNCHRONIZE);
+  HANDLE modifyOnly = hostk::user::CreateEvent(true, false, EVENT_MODIFY_STATE);
+  HANDLE kernel = hostk::user::CreateKernelEvent();
+  struct Case {
+    const char *what;
+    HANDLE handle;
+    NTSTATUS status;
+  };
+  const Case cases[] = {
+      {"not a handle", reinterpret_cast<HANDLE>(uintptr_t(0x7FF0)), STATUS_INVALID_HANDLE},
+      {"a kernel handle from a user program", kernel, STATUS_INVALID_HANDLE},
+      {"not an event", file_, STATUS_OBJECT_TYPE_MISMATCH},
+      {"an event without the right to wait on it", modifyOnly, STATUS_ACCESS_DENIED},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    auto result = Enable(file_, {events[0], waitOnly, c.handle, events[1]});
+    EXPECT_EQ(result.status, c.status);
+    // The driver reports the status in the request; an error status brings
+    // nothing back to the program.
+    EXPECT_EQ(result.driverInformation, 208u);
+    DIO_EVENT_REQUEST seen;
+    ASSERT_EQ(result.systemBuffer.size(), sizeof seen);
+    memcpy(&seen, result.systemBuffer.data(), sizeof seen);
+    EXPECT_EQ(seen.Status, c.status);
+    EXPECT_EQ(result.information, 0u);
+    // The first two were taken and stay; the interrupt was not connected.
+    EXPECT_NE(gEventSlots[0].Events[0], nullptr);
+    EXPECT_NE(gEventSlots[0].Events[1], nullptr);
+    EXPECT_EQ(gEventSlots[0].Events[3], nullptr);
+    EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+  }
+  ZwClose(kernel);
+}
+
+TEST_F(EventsTest, AFailedConnectionLeavesTheSlotEnabledAndIsRetried) {
+  Bring(24);
+  // Another device holds the vector without sharing it.
+  PKINTERRUPT other = nullptr;
+  ASSERT_EQ(IoConnectInterrupt(&other, [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; },
+                               nullptr, nullptr, kTranslatedVector, 9, 9, LevelSensitive, FALSE,
+                               1, FALSE),
+            STATUS_SUCCESS);
+  std::vector<HANDLE> events = Events(1);
+  auto result = Enable(file_, events);
+  EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(result.information, 0u);
+  EXPECT_EQ(gEventSlots[0].Enabled, 1u);
+  EXPECT_EQ(Extension(device_)->InterruptObject, nullptr);
+  IoDisconnectInterrupt(other);
+  EXPECT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+  EXPECT_NE(Extension(device_)->InterruptObject, nullptr);
+}
+
+TEST_F(EventsTest, TheLastCleanupTurnsTheBoardOffAndDisconnects) {
+  Bring(24);
+  HANDLE second = Open();
+  EnableSources();
+  std::vector<HANDLE> events = Events(1);
+  ASSERT_EQ(Enable(second, events).status, STATUS_SUCCESS);
+
+  // A disable while another handle is open touches no register.
+  hostk::ClearPortTrace();
+  EXPECT_EQ(DeviceIoControl(second, IOCTL_DIO_DISABLE_EVENT, nullptr, 0, nullptr, 0).status,
+            STATUS_SUCCESS);
+  EXPECT_TRUE(hostk::PortTrace().empty());
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
+  EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS);
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "the first handle is still open";
+
+  hostk::ClearPortTrace();
+  EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
+  file_ = nullptr;
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+  std::vector<uint16_t> written;
+  for (const auto &a : hostk::PortTrace()) written.push_back(a.port);
+  EXPECT_EQ(written, (std::vector<uint16_t>{0xE007, 0xE002, 0xE00A, 0xE00F, 0xE000 + 70, 0xE000 + 80}));
+  EXPECT_EQ(Extension(device_)->OpenCount, 0);
+}
+
+TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
+  Bring(24);
+  EnableSources();
+  HANDLE b = Open();
+  std::vector<HANDLE> eventsB = Events(1);
+  ASSERT_EQ(Enable(b, eventsB).status, STATUS_SUCCESS);
+
+  // The first handle goes; a new one takes its slot, not the second's.
+  hostk::user::CloseHandle(file_);
+  HANDLE c = Open();
+  file_ = c;
+  std::vector<HANDLE> eventsC = Events(1);
+  ASSERT_EQ(Enable(c, eventsC).status, STATUS_SUCCESS);
+  hostk::user::CloseHandle(c);
+  file_ = Open();
+  board_->PulseDiLine(0);
+  EXPECT_EQ(Signalled(eventsB), "1") << "closing another handle kept this one's events";
+
+  // 100 slots: the 101st handle is refused until one closes.
+  std::vector<HANDLE> handles;
+  while (handles.size() < 98) handles.push_back(Open());
+  Open(STATUS_INSUFFICIENT_RESOURCES);
+  hostk::user::CloseHandle(handles[40]);
+  handles[40] = Open();
+  EXPECT_NE(handles[40], nullptr);
+  for (HANDLE h : handles) hostk::user::CloseHandle(h);
+}
+
+TEST_F(EventsTest, TwoHandlesWithTheSameEventNumberAreBothSignalled) {
+  Bring(22);
+  EnableSources();
+  HANDLE second = Open();
+  std::vector<HANDLE> first = Events(1), other = Events(1);
+  ASSERT_EQ(Enable(file_, first).status, STATUS_SUCCESS);
+  ASSERT_EQ(Enable(second, other).status, STATUS_SUCCESS);
+  board_->PulseDiLine(0);
+  EXPECT_EQ(Signalled(first) + Signalled(other), "11");
+}
+
+TEST_F(EventsTest, InterruptsBeforeTheDpcRunsLoseNoEvent) {
+  Bring(0);
+  EnableSources();
+  std::vector<HANDLE> events = Events(4);
+  ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+  hostk::HoldDpcs(true);
+  board_->PulseDiLine(1);
+  board_->PulseDiLine(3);
+  EXPECT_EQ(hostk::QueuedDpcCount(), 1u);
+  EXPECT_EQ(Signalled(events), "0000");
+  hostk::RunDpcs();
+  EXPECT_EQ(Signalled(events), "0101");
+}
+
+TEST_F(EventsTest, Layout24InterruptsWithoutDiStatusSignalNothing) {
+  Bring(24);
+  EnableSources();
+  std::vector<HANDLE> events = Events(9);
+  ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+  board_->PulseDiLine(2);
+  EXPECT_EQ(Signalled(events), "001000000");
+
+  // The board's other interrupt source: claimed, acknowledged nowhere, and
+  // the events of the last DI interrupt are not signalled again.
+  board_->OverrideIntSum(0x02);
+  EXPECT_TRUE(hostk::RaiseInterrupt(kTranslatedVector));
+  EXPECT_EQ(Signalled(events), "000000000");
+  board_->OverrideIntSum(0);
+  EXPECT_FALSE(hostk::RaiseInterrupt(kTranslatedVector)) << "not this board's";
+}
+
+TEST_F(EventsTest, Layout24ScansOnlyTheStatusBytesItSaves) {
+  Bring(24);
+  Extension(device_)->BoardInfo[0] = 0xFF;  // claims 32 status bytes
+  EnableSources();
+  std::vector<HANDLE> events = Events(9);
+  HANDLE second = Open();
+  std::vector<HANDLE> neighbour = Events(9);  // the next slot's
+  ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+  ASSERT_EQ(Enable(second, neighbour).status, STATUS_SUCCESS);
+  for (int source = 8; source < 16; ++source) board_->PulseDiLine(source);
+  EXPECT_EQ(Signalled(events), "000000001");
+  EXPECT_EQ(Signalled(neighbour), "000000001");
+}
+
+TEST_F(EventsTest, NoPoolForAHandleRefusesTheOpen) {
+  Bring(24);
+  // An open allocates the file object, the request, then the handle's record.
+  hostk::FailAllocationAt(3);
+  Open(STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(Extension(device_)->OpenCount, 1);
+}
+
+TEST_F(EventsTest, AnEnableNeedsAStartedBoardAndAWholeRequest) {
+  Bring(24);
+  std::vector<HANDLE> events = Events(1);
+  DIO_EVENT_REQUEST request = {};
+  auto shortInput = DeviceIoControl(file_, IOCTL_DIO_ENABLE_EVENT, &request, 207, &request, 208);
+  EXPECT_EQ(shortInput.status, STATUS_BUFFER_TOO_SMALL);
+  auto shortOutput = DeviceIoControl(file_, IOCTL_DIO_ENABLE_EVENT, &request, 208, &request, 16);
+  EXPECT_EQ(shortOutput.status, STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(gEventSlots[0].Enabled, 0u);
+
+  ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  hostk::ClearPortTrace();
+  EXPECT_EQ(Enable(file_, events).status, STATUS_INVALID_DEVICE_STATE);
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+  hostk::user::CloseHandle(file_);
+  file_ = nullptr;
+  EXPECT_TRUE(hostk::PortTrace().empty()) << "a stopped board is not touched at the last cleanup";
+}
+
+}  // namespace
+}  // namespace diotest

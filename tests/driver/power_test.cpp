@@ -1,0 +1,323 @@
+// Power: a PCI board follows the system into sleep (D3) and back (D0); every
+// other power request, and all of them on other boards, go down untouched.
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "driver_fixture.h"
+
+namespace diotest {
+namespace {
+
+constexpr NTSTATUS kRefused = STATUS_INVALID_DEVICE_STATE;
+
+// "S3", "D0": the names of the platform's power state numbers.
+std::string StateName(POWER_STATE_TYPE type, ULONG state) {
+  std::string letter = type == SystemPowerState ? "S" : type == DevicePowerState ? "D" : "?";
+  return state == 0 ? letter + "-unspecified" : letter + std::to_string(state - 1);
+}
+
+std::string MinorName(UCHAR minor) {
+  return minor == IRP_MN_SET_POWER ? "set " : minor == IRP_MN_QUERY_POWER ? "query " : "other ";
+}
+
+std::string Hex(NTSTATUS status) {
+  char text[16];
+  snprintf(text, sizeof text, "%08X", unsigned(status));
+  return text;
+}
+
+class PowerTest : public DriverTest {
+ protected:
+  // A fresh machine with a board of `model`, started unless told otherwise.
+  bool Begin(uint32_t model, bool start = true) {
+    hostk::ResetMachine();
+    pdos_.clear();
+    if (!start) Load(model);
+    device_ = start ? StartedDevice(model) : Add();
+    Mark();
+    return device_ != nullptr;
+  }
+  // Takes the device away; the machine must be balanced again.
+  void End() {
+    hostk::DrainPowerWork();
+    TearDown();
+    EXPECT_TRUE(hostk::Outstanding().empty());
+  }
+  // What the bus and the power manager saw before this is ignored.
+  void Mark() {
+    busMark_ = hostk::BusRequests().size();
+    requestMark_ = hostk::PowerRequests().size();
+  }
+
+  hostk::IrpResult Send(POWER_STATE_TYPE type, ULONG state, UCHAR minor = IRP_MN_SET_POWER) {
+    POWER_STATE power;
+    power.SystemState = SYSTEM_POWER_STATE(state);
+    return hostk::SendPower(Pdo(), minor, type, power);
+  }
+
+  // Sends a set-power request the bus holds; once it is held, runs
+  // `whileHeld`, makes the bus answer later requests with `then`, and
+  // completes the held one from another thread at `irql`.
+  hostk::IrpResult SendHeld(POWER_STATE_TYPE type, ULONG state, KIRQL irql,
+                            const hostk::BusReply &then,
+                            const std::function<void()> &whileHeld = {}) {
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
+    hostk::IrpResult result;
+    std::thread sender([&] { result = Send(type, state); });
+    hostk::WaitForHeldRequests(1);
+    if (whileHeld) whileHeld();
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, then);
+    hostk::CompleteHeldRequests(irql);
+    sender.join();
+    return result;
+  }
+
+  // The power requests that reached the bus, as "set D3", decoded from the
+  // arguments the bus received (Parameters.Power overlays Parameters.Others).
+  std::vector<std::string> BusSaw() const {
+    std::vector<std::string> seen;
+    std::vector<hostk::BusRequest> all = hostk::BusRequests();
+    for (size_t i = busMark_; i < all.size(); ++i) {
+      if (all[i].major != IRP_MJ_POWER) continue;
+      const auto *bytes = reinterpret_cast<const uint8_t *>(all[i].arguments);
+      constexpr size_t base = offsetof(IO_STACK_LOCATION, Parameters.Others.Argument1);
+      ULONG type = 0, state = 0;
+      memcpy(&type, bytes + offsetof(IO_STACK_LOCATION, Parameters.Power.Type) - base, 4);
+      memcpy(&state, bytes + offsetof(IO_STACK_LOCATION, Parameters.Power.State) - base, 4);
+      std::string text = MinorName(all[i].minor) + StateName(POWER_STATE_TYPE(type), state);
+      seen.push_back(all[i].pdo == Pdo() ? text : text + " on another device");
+    }
+    return seen;
+  }
+
+  // The power requests the driver made, as "set D0 -> 00000000" (the
+  // status they completed with, 00000103 while in flight).
+  std::vector<std::string> Requested() const {
+    std::vector<std::string> made;
+    std::vector<hostk::PowerRequestRecord> all = hostk::PowerRequests();
+    for (size_t i = requestMark_; i < all.size(); ++i) {
+      std::string text =
+          MinorName(all[i].minor) + StateName(DevicePowerState, all[i].state.DeviceState);
+      text += " -> " + Hex(all[i].status);
+      made.push_back(all[i].device == Pdo() ? text : text + " for another device");
+    }
+    return made;
+  }
+
+  // The state the driver keeps and the one it reported agree, and no
+  // request is left counted inside the driver.
+  void ExpectState(DEVICE_POWER_STATE state) const {
+    EXPECT_EQ(Extension(device_)->DevicePowerState, state);
+    EXPECT_EQ(hostk::ReportedPowerState(device_), state);
+    EXPECT_EQ(Extension(device_)->OutstandingIo, 1) << "only the device's own count";
+  }
+
+  PDEVICE_OBJECT device_ = nullptr;
+  size_t busMark_ = 0, requestMark_ = 0;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
+  for (uint32_t model : {24u, 21u}) {
+    for (SYSTEM_POWER_STATE sleep :
+         {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
+      SCOPED_TRACE("model " + std::to_string(model) + ", " + StateName(SystemPowerState, sleep));
+      ASSERT_TRUE(Begin(model));
+      EXPECT_EQ(Send(SystemPowerState, sleep).ioStatus.Status, STATUS_SUCCESS);
+      EXPECT_EQ(BusSaw(), (Strings{"set D3", "set " + StateName(SystemPowerState, sleep)}))
+          << "the device goes to D3 before the system request goes down";
+      EXPECT_EQ(Requested(), Strings{"set D3 -> 00000000"});
+      ExpectState(PowerDeviceD3);
+
+      Mark();
+      EXPECT_EQ(Send(SystemPowerState, PowerSystemWorking).ioStatus.Status, STATUS_SUCCESS);
+      EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"})) << "the system request goes down first";
+      EXPECT_EQ(Requested(), Strings{"set D0 -> 00000000"});
+      ExpectState(PowerDeviceD0);
+      End();
+    }
+  }
+}
+
+// The system request comes back at DISPATCH_LEVEL on another thread, where
+// nothing may wait: the D0 request is made there without waiting, and the
+// power manager delivers it on a worker thread.
+TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
+  struct Case {
+    const char *what;
+    hostk::BusReply deviceReply;  // how the bus answers the D0 request
+    DEVICE_POWER_STATE expected;
+  };
+  const Case cases[] = {
+      {"D0 answered at once", {STATUS_SUCCESS, 0, false}, PowerDeviceD0},
+      {"D0 held, then completed at DISPATCH_LEVEL", {STATUS_SUCCESS, 0, true}, PowerDeviceD0},
+      {"D0 refused: the board stays in D3", {kRefused, 0, false}, PowerDeviceD3},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(Begin(24));
+    Send(SystemPowerState, PowerSystemSleeping3);
+    Mark();
+    hostk::IrpResult wake =
+        SendHeld(SystemPowerState, PowerSystemWorking, DISPATCH_LEVEL, c.deviceReply, [this] {
+          EXPECT_EQ(BusSaw(), Strings{"set S0"});
+          EXPECT_TRUE(Requested().empty()) << "no D0 before the system is back";
+        });
+    EXPECT_EQ(wake.returned, STATUS_PENDING);
+    EXPECT_TRUE(wake.pendingReturned) << "the completion routine must keep the pending mark";
+    EXPECT_EQ(wake.ioStatus.Status, STATUS_SUCCESS);
+    hostk::DrainPowerWork();  // the worker has delivered the D0 request
+    if (c.deviceReply.hold) {
+      ASSERT_EQ(hostk::HeldRequestCount(), 1u);
+      EXPECT_EQ(Requested(), Strings{"set D0 -> 00000103"});
+      EXPECT_EQ(Extension(device_)->DevicePowerState, PowerDeviceD3) << "D0 not powered yet";
+      hostk::CompleteHeldRequests(DISPATCH_LEVEL);
+    }
+    EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
+    EXPECT_EQ(Requested(), Strings{"set D0 -> " + Hex(c.deviceReply.status)});
+    ExpectState(c.expected);
+    End();
+  }
+}
+
+// Requests that ask for no change here, and every request on a board that
+// is not on the PCI bus, go down as they came, with the bus's answer.
+TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
+  struct Case {
+    const char *what;
+    uint32_t model;
+    ULONG before;  // a device state reached first, or 0
+    UCHAR minor;
+    POWER_STATE_TYPE type;
+    ULONG state;
+  };
+  constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
+  const Case cases[] = {
+      {"working while in D0", 24, 0, set, SystemPowerState, PowerSystemWorking},
+      {"unspecified while in D0", 24, 0, set, SystemPowerState, PowerSystemUnspecified},
+      {"off while in D3", 24, PowerDeviceD3, set, SystemPowerState, PowerSystemShutdown},
+      {"device D0 while in D0", 21, 0, set, DevicePowerState, PowerDeviceD0},
+      {"device D3 while in D3", 24, PowerDeviceD3, set, DevicePowerState, PowerDeviceD3},
+      {"sleep on model 20", 20, 0, set, SystemPowerState, PowerSystemSleeping3},
+      {"off on model 0", 0, 0, set, SystemPowerState, PowerSystemShutdown},
+      {"device D3 on model 20", 20, 0, set, DevicePowerState, PowerDeviceD3},
+      {"query hibernate", 24, 0, query, SystemPowerState, PowerSystemHibernate},
+      {"query working while in D3", 24, PowerDeviceD3, query, SystemPowerState, PowerSystemWorking},
+      {"query D3", 24, 0, query, DevicePowerState, PowerDeviceD3},
+      {"query sleep on model 20", 20, 0, query, SystemPowerState, PowerSystemSleeping3},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(Begin(c.model));
+    if (c.before) Send(DevicePowerState, c.before);
+    Mark();
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {kRefused, 0, false});
+    EXPECT_EQ(Send(c.type, c.state, c.minor).ioStatus.Status,
+              c.minor == query ? kRefused : STATUS_SUCCESS);
+    EXPECT_EQ(BusSaw(), Strings{MinorName(c.minor) + StateName(c.type, c.state)});
+    EXPECT_TRUE(Requested().empty());
+    ExpectState(c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0);
+    End();
+  }
+}
+
+TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
+  ASSERT_TRUE(Begin(24));
+  for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0, PowerDeviceD2, PowerDeviceD3,
+                                   PowerDeviceD1, PowerDeviceD0, PowerDeviceD3}) {
+    SCOPED_TRACE("to " + StateName(DevicePowerState, state));
+    Mark();
+    EXPECT_EQ(Send(DevicePowerState, state).ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_EQ(BusSaw(), Strings{"set " + StateName(DevicePowerState, state)});
+    EXPECT_TRUE(Requested().empty());
+    ExpectState(state);
+  }
+  // Put in D3 on its own, the board wakes with the system all the same.
+  Mark();
+  Send(SystemPowerState, PowerSystemWorking);
+  EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
+  EXPECT_EQ(Requested(), Strings{"set D0 -> 00000000"});
+  ExpectState(PowerDeviceD0);
+
+  // Powered up later at DISPATCH_LEVEL, where only D0 may be reported.
+  Send(DevicePowerState, PowerDeviceD3);
+  hostk::IrpResult d1 = SendHeld(DevicePowerState, PowerDeviceD1, DISPATCH_LEVEL, {});
+  EXPECT_TRUE(d1.pendingReturned) << "the completion routine must keep the pending mark";
+  EXPECT_EQ(Extension(device_)->DevicePowerState, PowerDeviceD1);
+  EXPECT_EQ(hostk::ReportedPowerState(device_), PowerDeviceD3);
+  EXPECT_EQ(SendHeld(DevicePowerState, PowerDeviceD0, DISPATCH_LEVEL, {}).ioStatus.Status,
+            STATUS_SUCCESS);
+  ExpectState(PowerDeviceD0);
+  End();
+}
+
+TEST_F(PowerTest, ARefusedD3FailsTheSleepWithoutPassingItDown) {
+  ASSERT_TRUE(Begin(24));
+  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 5, false});
+  hostk::IrpResult sleep = Send(SystemPowerState, PowerSystemSleeping3);
+  EXPECT_EQ(sleep.returned, kRefused);
+  EXPECT_EQ(sleep.ioStatus.Status, kRefused);
+  EXPECT_EQ(sleep.ioStatus.Information, 0u);
+  EXPECT_EQ(BusSaw(), Strings{"set D3"}) << "the system request must not go down";
+  EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
+  EXPECT_EQ(Extension(device_)->OutstandingIo, 1);
+  End();
+}
+
+TEST_F(PowerTest, ARefusedPowerUpLeavesTheBoardInD3) {
+  for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
+    ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
+    SCOPED_TRACE(StateName(type, state) + " refused");
+    ASSERT_TRUE(Begin(24));
+    Send(DevicePowerState, PowerDeviceD3);
+    Mark();
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, false});
+    EXPECT_EQ(Send(type, state).ioStatus.Status, kRefused);
+    EXPECT_EQ(BusSaw(), Strings{"set " + StateName(type, state)});
+    EXPECT_TRUE(Requested().empty()) << "no D0 request after a failed wake";
+    ExpectState(PowerDeviceD3);
+    End();
+  }
+}
+
+TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
+  struct Case {
+    const char *what;
+    UCHAR query, cancel;  // what holds a started board and releases it again (0: not started)
+  };
+  const Case cases[] = {
+      {"never started", 0, 0},
+      {"stop pending", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
+      {"remove pending", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(Begin(24, c.query != 0));
+    if (c.query) {
+      EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
+    }
+    ASSERT_EQ(Extension(device_)->HoldRequests, 1u);
+    Mark();
+    Send(SystemPowerState, PowerSystemSleeping3);
+    Send(DevicePowerState, PowerDeviceD3);
+    EXPECT_EQ(BusSaw(), (Strings{"set S3", "set D3"}));
+    EXPECT_TRUE(Requested().empty());
+    ExpectState(PowerDeviceD0);
+    if (c.cancel) {
+      // Released, the same sleep takes the board to D3.
+      hostk::SendPnp(Pdo(), c.cancel);
+      Mark();
+      Send(SystemPowerState, PowerSystemSleeping3);
+      EXPECT_EQ(BusSaw(), (Strings{"set D3", "set S3"}));
+      ExpectState(PowerDeviceD3);
+    }
+    End();
+  }
+}
+
+}  // namespace
+}  // namespace diotest
