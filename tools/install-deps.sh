@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest            # host build and tests
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # the Windows driver
+  g++-mingw-w64-i686 binutils-mingw-w64-i686  # the applet, and its resources on the host
+  python3                                      # draws the applet's icon and bitmaps
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the stand-ins' and the driver's
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, the simulator,
-# and the checks of the Windows driver image.
+# the checks of the Windows driver image, and the real applet under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,3 +12,4 @@ for model in 24 22 0; do build/host/sim/dio_sim --model "$model" --do-start 1,1 
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
+tools/wine-applet-test.sh

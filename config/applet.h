@@ -1,0 +1,151 @@
+// TesZEPDIOConfig: the Control Panel applet that configures the DIO board's
+// driver. Chief header: the applet's one module-wide record APPLET_STATE,
+// the registry keys it uses, and prototypes grouped by the file that defines
+// them.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <cpl.h>
+
+#include "TesZEPDIO.h"
+#include "resources/resource.h"
+
+// The driver's service key and the subkeys the applet reads and writes, under
+// HKEY_LOCAL_MACHINE. The driver creates Device000 for its first board.
+#define DIO_SERVICE_KEY "SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS"
+#define DIO_DEVICE000_KEY DIO_SERVICE_KEY "\\Device000"
+#define DIO_COUNTER_KEY DIO_SERVICE_KEY "\\Counter"
+#define DIO_INTERRUPT_KEY DIO_SERVICE_KEY "\\Interrupt"
+#define DIO_DO_KEY DIO_SERVICE_KEY "\\DO"
+
+// Registry texts are read into buffers of this size.
+#define DIO_TEXT_BUFFER 260
+
+// The DI interrupt tables hold channels 0 to 15; the nine-channel page has
+// channels 0 to 8.
+#define DIO_MAX_DI_CHANNELS 16
+#define DIO_DI9_CHANNELS 9
+#define DIO_MAX_PAGES 4
+
+// Board model codes that change what the applet shows or saves.
+#define DIO_MODEL_NINE_CHANNEL 22
+#define DIO_MODEL_DIO_INFO 24
+
+// Feature flags reported by the library (low-order byte).
+#define DIO_FEATURE_COUNTER 0x02
+#define DIO_FEATURE_LED 0x04
+#define DIO_FEATURE_PLED 0x08
+#define DIO_FEATURE_BUZZER 0x10
+#define DIO_FEATURE_POWER_STATE 0x20
+#define DIO_FEATURE_DI_INTERRUPT 0x40
+
+typedef struct _APPLET_STATE {
+  // The device, as found by InitializeApplet.
+  int deviceType;
+  HANDLE deviceHandle;
+  DWORD infoDiCount;
+  DWORD infoDoCount;
+  DWORD featureFlags;
+  DIO_INFO dioInfo;
+
+  // Counter settings ("Counter" key).
+  int counterAClockInternal;
+  int counterAGateInternal;
+  int counterAOutputRegister;
+  int counterBClockInternal;
+  int counterBGateInternal;
+  int counterBOutputRegister;
+  int timeBase;
+  int selectedCounter;
+
+  // DI interrupt settings ("Interrupt" key).
+  int diRisingEdge[DIO_MAX_DI_CHANNELS];
+  int diEnable[DIO_MAX_DI_CHANNELS];
+  int di9Enable[DIO_DI9_CHANNELS];
+  int selectedChannel;
+
+  // DO start/shutdown settings ("DO" key).
+  int triggerStart;
+  int triggerShutdown;
+  int channelStart;
+  int channelShutdown;
+  int levelStart;
+  int levelShutdown;
+
+  // Windows.
+  HINSTANCE moduleInstance;
+  HWND cplWindow;
+  HWND tabControl;
+  HWND pageTable[DIO_MAX_PAGES];
+  HWND supportPage;
+  HWND interruptPage;
+  HWND counterPage;
+  HWND doPage;
+} APPLET_STATE;
+
+// ---------------------------------------------------------------------------
+// state.cpp
+extern APPLET_STATE gApplet;
+
+// ---------------------------------------------------------------------------
+// cplapplet.cpp
+EXTERN_C LONG APIENTRY CPlApplet(HWND cplWindow, UINT message, LPARAM lParam1, LPARAM lParam2);
+EXTERN_C BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+
+// ---------------------------------------------------------------------------
+// init.cpp
+int InitializeApplet(void);
+BOOL IsDriverInstalled(void);
+
+// ---------------------------------------------------------------------------
+// registry_io.cpp: reads that leave the caller's field alone when the value
+// cannot be read, and texts that are always terminated
+BOOL KeyExists(LPCSTR path);
+BOOL ReadRegistryText(HKEY key, LPCSTR name, char *buffer, DWORD size);
+BOOL ReadRegistryDword(HKEY key, LPCSTR name, DWORD *value);
+void WriteRegistryText(HKEY key, LPCSTR name, LPCSTR text);
+void WriteRegistryDword(HKEY key, LPCSTR name, DWORD value);
+int TextToInt(const char *text);
+
+// ---------------------------------------------------------------------------
+// main_dialog.cpp
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---------------------------------------------------------------------------
+// support_page.cpp
+INT_PTR CALLBACK SupportPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+int FillSupportPage(void);
+
+// ---------------------------------------------------------------------------
+// do_page.cpp
+INT_PTR CALLBACK DoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+void FillDoPage(void);
+
+// ---------------------------------------------------------------------------
+// do_settings.cpp
+int LoadDoSettings(void);
+int SaveDoSettings(int fromDialog);
+int ApplyDoSettings(DIO_DO_CONFIG *config);
+
+// ---------------------------------------------------------------------------
+// interrupt_settings.cpp
+int InterruptChannelCount(void);
+int LoadInterruptSettings(void);
+int SaveInterruptSettings(int fromDialog);
+int LoadInterrupt9Settings(void);
+int SaveInterrupt9Settings(int fromDialog);
+
+// ---------------------------------------------------------------------------
+// interrupt_page.cpp
+INT_PTR CALLBACK InterruptPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK Interrupt9PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---------------------------------------------------------------------------
+// counter_settings.cpp
+int LoadCounterSettings(void);
+int SaveCounterSettings(int fromDialog);
+
+// ---------------------------------------------------------------------------
+// counter_page.cpp
+INT_PTR CALLBACK CounterPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,59 @@
+// The DO start/shutdown settings in the driver's "DO" key, which the driver
+// reads whenever a board starts, and their hand-over to the board through
+// the DIO library.
+#include "applet.h"
+
+namespace {
+
+// Triggers and levels count as set only when stored as exactly 1.
+void LoadFlag(HKEY key, LPCSTR name, int *field) {
+  DWORD value;
+  if (ReadRegistryDword(key, name, &value)) *field = value == 1 ? 1 : 0;
+}
+
+void LoadNumber(HKEY key, LPCSTR name, int *field) {
+  DWORD value;
+  if (ReadRegistryDword(key, name, &value)) *field = int(value);
+}
+
+}  // namespace
+
+// 1 when the key was read, 0 when it could not be opened. A value that is
+// missing or not four bytes long leaves its field as it was.
+int LoadDoSettings(void) {
+  HKEY key;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key) != ERROR_SUCCESS) return 0;
+  LoadFlag(key, "DO_Trigger_Start", &gApplet.triggerStart);
+  LoadFlag(key, "DO_Trigger_Shutdown", &gApplet.triggerShutdown);
+  LoadNumber(key, "DO_Channel_Start", &gApplet.channelStart);
+  LoadNumber(key, "DO_Channel_Shutdown", &gApplet.channelShutdown);
+  LoadFlag(key, "DO_Level_Start", &gApplet.levelStart);
+  LoadFlag(key, "DO_Level_Shutdown", &gApplet.levelShutdown);
+  RegCloseKey(key);
+  return 1;
+}
+
+// From the dialog (1), a trigger that is off keeps its stored channel and
+// level; the first values of a new key (0) are all written.
+int SaveDoSettings(int fromDialog) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key) != ERROR_SUCCESS) return 1;
+  WriteRegistryDword(key, "DO_Trigger_Start", gApplet.triggerStart ? 1 : 0);
+  WriteRegistryDword(key, "DO_Trigger_Shutdown", gApplet.triggerShutdown ? 1 : 0);
+  bool start = gApplet.triggerStart || !fromDialog;
+  bool shutdown = gApplet.triggerShutdown || !fromDialog;
+  if (start) WriteRegistryDword(key, "DO_Channel_Start", DWORD(gApplet.channelStart));
+  if (shutdown) WriteRegistryDword(key, "DO_Channel_Shutdown", DWORD(gApplet.channelShutdown));
+  if (start) WriteRegistryDword(key, "DO_Level_Start", DWORD(gApplet.levelStart));
+  if (shutdown) WriteRegistryDword(key, "DO_Level_Shutdown", DWORD(gApplet.levelShutdown));
+  RegCloseKey(key);
+  return 1;
+}
+
+// 1 when the library closed the board again without error.
+int ApplyDoSettings(DIO_DO_CONFIG *config) {
+  HANDLE handle = NULL;
+  DeviceOpen(0, &handle);
+  DOSysConfig(config);
+  return DeviceClose(&handle) == 0 ? 1 : 0;
+}

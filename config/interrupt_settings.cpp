@@ -1,0 +1,71 @@
+// The DI interrupt settings in the applet's "Interrupt" key: per channel
+// "DIn_Control" ("Enable" or "Disable") and "DIn_TriggerEdge" ("Rising" or
+// "Falling").
+#include "applet.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Sets *field from a stored text: 1 when it is exactly `match`.
+void LoadText(HKEY key, int channel, const char *suffix, const char *match, int *field) {
+  char name[32], text[DIO_TEXT_BUFFER];
+  snprintf(name, sizeof name, "DI%d_%s", channel, suffix);
+  if (ReadRegistryText(key, name, text, sizeof text)) *field = strcmp(text, match) == 0 ? 1 : 0;
+}
+
+void SaveText(HKEY key, int channel, const char *suffix, const char *text) {
+  char name[32];
+  snprintf(name, sizeof name, "DI%d_%s", channel, suffix);
+  WriteRegistryText(key, name, text);
+}
+
+}  // namespace
+
+// The board's DI interrupt channels, as far as the tables reach.
+int InterruptChannelCount(void) {
+  int count = gApplet.dioInfo.diInterruptCount;
+  return count > DIO_MAX_DI_CHANNELS ? DIO_MAX_DI_CHANNELS : count;
+}
+
+// 1 when the key was read, 0 when it does not exist.
+int LoadInterruptSettings(void) {
+  HKEY key;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 0;
+  for (int n = 0; n < InterruptChannelCount(); ++n) {
+    LoadText(key, n, "Control", "Enable", &gApplet.diEnable[n]);
+    LoadText(key, n, "TriggerEdge", "Rising", &gApplet.diRisingEdge[n]);
+  }
+  RegCloseKey(key);
+  return 1;
+}
+
+// The first-run values (0) enable every channel on the rising edge.
+int SaveInterruptSettings(int fromDialog) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 1;
+  for (int n = 0; n < InterruptChannelCount(); ++n) {
+    SaveText(key, n, "Control", fromDialog && !gApplet.diEnable[n] ? "Disable" : "Enable");
+    SaveText(key, n, "TriggerEdge", fromDialog && !gApplet.diRisingEdge[n] ? "Falling" : "Rising");
+  }
+  RegCloseKey(key);
+  return 1;
+}
+
+int LoadInterrupt9Settings(void) {
+  HKEY key;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 0;
+  for (int n = 0; n < DIO_DI9_CHANNELS; ++n) LoadText(key, n, "Control", "Enable", &gApplet.di9Enable[n]);
+  RegCloseKey(key);
+  return 1;
+}
+
+int SaveInterrupt9Settings(int fromDialog) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 1;
+  for (int n = 0; n < DIO_DI9_CHANNELS; ++n)
+    SaveText(key, n, "Control", fromDialog && !gApplet.di9Enable[n] ? "Disable" : "Enable");
+  RegCloseKey(key);
+  return 1;
+}

@@ -1,0 +1,159 @@
+// Internal to the Win32 stand-in: windows, modules and resources, and the
+// routines the files of the stand-in share.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host_win32.h"
+
+namespace hostwin {
+
+// ---------------------------------------------------------------------------
+// desktop.cpp: faults, the last error, the message log
+void Fault(const std::string &what);
+std::vector<std::string> &Faults();
+void LogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---------------------------------------------------------------------------
+// resources.cpp: modules and their resources
+struct Resource {
+  WORD typeId = 0;           // 0 when the type is named
+  std::u16string typeName;
+  WORD nameId = 0;           // 0 when the resource is named
+  std::u16string name;
+  WORD language = 0;
+  std::vector<uint8_t> data;
+};
+struct Module {
+  std::string name;
+  std::vector<Resource> resources;
+  void *library = nullptr;  // the loaded image, for libraries
+  int references = 0;
+};
+// Parses a .res file; false when it is malformed.
+bool ParseResFile(const std::vector<uint8_t> &bytes, std::vector<Resource> *out);
+HINSTANCE AddModule(std::unique_ptr<Module> module);
+Module *ModuleOf(HINSTANCE instance);
+void RemoveModule(HINSTANCE instance);
+std::vector<HINSTANCE> Modules();
+// Looks a resource up by type number and by a name that is either a number
+// (MAKEINTRESOURCE) or a text ("#12" means number 12, as on Windows).
+const Resource *FindResourceOf(HINSTANCE instance, WORD type, LPCSTR name);
+constexpr WORD kRtIcon = 3, kRtBitmap = 2, kRtDialog = 5, kRtString = 6, kRtGroupIcon = 14;
+
+// ---------------------------------------------------------------------------
+// gdi.cpp: bitmaps and icons decoded from resources
+HBITMAP LoadBitmapResource(HINSTANCE instance, int id);
+void ForgetPictures();
+
+// ---------------------------------------------------------------------------
+// dialog_template.cpp
+struct DialogItem {
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  int id = 0;
+  std::string className;  // predefined classes by their names
+  std::string title;
+  int titleOrdinal = -1;  // a resource number in place of a title
+};
+struct DialogTemplate {
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  std::string title;
+  bool hasFont = false;
+  int pointSize = 0;
+  std::string fontName;
+  std::vector<DialogItem> items;
+};
+bool ParseDialogTemplate(const std::vector<uint8_t> &data, DialogTemplate *out);
+
+// ---------------------------------------------------------------------------
+// windows.cpp: the window table
+enum class Kind { Frame, Dialog, Button, ComboBox, Static, Tab };
+
+struct TabItem {
+  std::string text;
+  LPARAM param = 0;
+};
+
+struct Window {
+  HWND handle = nullptr;
+  Kind kind = Kind::Frame;
+  std::string className;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  int id = 0;
+  HWND parent = nullptr;  // child windows
+  HWND owner = nullptr;   // top-level windows
+  std::string text;
+  RECT rect = {0, 0, 0, 0};  // in the parent's client area (screen for top-level)
+  bool destroyed = false;
+  std::vector<HWND> children;
+  LONG_PTR userData = 0;
+
+  // dialogs
+  DLGPROC proc = nullptr;
+  HINSTANCE instance = nullptr;
+  int templateId = 0;
+  LONG_PTR msgResult = 0;
+  bool modal = false;
+  bool ended = false;
+  INT_PTR endResult = 0;
+  bool ownerWasEnabled = false;
+
+  // buttons
+  int check = BST_UNCHECKED;
+  // combo boxes
+  std::vector<std::string> items;
+  int selection = -1;
+  // static controls
+  HANDLE image = nullptr;
+  // tab controls
+  std::vector<TabItem> tabs;
+  int tabSelection = -1;
+};
+
+// The live window of a handle, or none for a handle that names no window or
+// a destroyed one.
+Window *Find(HWND handle);
+Window *NewWindow(Kind kind, const std::string &className, HWND parent);
+// Destroys the window and its children: WM_DESTROY parent first, then
+// WM_NCDESTROY children first, as Windows does.
+void DestroyTree(HWND handle);
+std::vector<Window *> LiveWindows();
+void ForgetWindows();
+bool Visible(const Window &window);  // the window and all its ancestors
+bool Usable(const Window &window);   // visible and enabled, with its ancestors
+// Sends WM_COMMAND(id, code) from a control to its parent.
+void NotifyParent(Window &control, UINT code);
+
+// Window procedures of the predefined classes.
+LRESULT ButtonProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT ComboBoxProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT StaticProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT TabProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
+// What every window does with the messages its class leaves alone.
+LRESULT DefaultProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// dialogs.cpp
+LRESULT DialogProcOf(Window &dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ForgetOperators();
+std::vector<std::string> UnusedOperators();
+
+// registry.cpp
+std::vector<std::string> OpenKeys();
+void ForgetKeys();
+
+// loader.cpp
+std::vector<std::string> LoadedLibraries();
+void ForgetLibraries();
+
+// messagebox.cpp
+void ForgetMessageBoxes();
+
+}  // namespace hostwin

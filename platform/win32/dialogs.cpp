@@ -1,0 +1,218 @@
+// Dialogs built from templates: modal (DialogBoxParamA, answered by the
+// test's user script), modeless child pages (CreateDialogParamA), EndDialog,
+// and the default dialog procedure around the application's own.
+#include <deque>
+#include <strings.h>
+
+#include "desktop.h"
+
+namespace hostwin {
+namespace {
+
+std::deque<std::function<void(HWND)>> &Users() {
+  static std::deque<std::function<void(HWND)>> users;
+  return users;
+}
+
+// Dialog base units of the template's font at 96 dots per inch, in pixels:
+// a dialog unit is a quarter of the width and an eighth of the height.
+void BaseUnits(const DialogTemplate &t, int *x, int *y) {
+  bool sansSerif8 = t.hasFont && t.pointSize == 8 &&
+                    (t.fontName == "MS Sans Serif" || t.fontName == "Microsoft Sans Serif" ||
+                     t.fontName == "MS Shell Dlg");
+  *x = sansSerif8 ? 6 : 8;
+  *y = sansSerif8 ? 13 : 16;
+}
+
+RECT Pixels(short x, short y, short cx, short cy, int bx, int by) {
+  LONG left = x * bx / 4, top = y * by / 8;
+  return RECT{left, top, left + cx * bx / 4, top + cy * by / 8};
+}
+
+Kind KindOf(const std::string &className, bool *known) {
+  *known = true;
+  if (strcasecmp(className.c_str(), "Button") == 0) return Kind::Button;
+  if (strcasecmp(className.c_str(), "ComboBox") == 0) return Kind::ComboBox;
+  if (strcasecmp(className.c_str(), "Static") == 0) return Kind::Static;
+  if (strcasecmp(className.c_str(), WC_TABCONTROLA) == 0) return Kind::Tab;
+  *known = false;
+  return Kind::Frame;
+}
+
+void CreateControl(Window &dialog, const DialogItem &item, int bx, int by) {
+  bool known;
+  Kind kind = KindOf(item.className, &known);
+  Window *control = NewWindow(kind, kind == Kind::Tab ? WC_TABCONTROLA : item.className, dialog.handle);
+  control->style = item.style | WS_CHILD;
+  control->exStyle = item.exStyle | WS_EX_NOPARENTNOTIFY;
+  control->id = item.id;
+  control->text = item.title;
+  control->rect = Pixels(item.x, item.y, item.cx, item.cy, bx, by);
+  HWND handle = control->handle;
+  if (kind == Kind::Static && (item.style & SS_TYPEMASK) == SS_BITMAP && item.titleOrdinal >= 0) {
+    // A bitmap static loads its picture from the dialog's module and, unless
+    // told otherwise, takes the picture's size.
+    if (HBITMAP bitmap = LoadBitmapResource(dialog.instance, item.titleOrdinal)) {
+      control->image = bitmap;
+      Picture picture;
+      if (!(item.style & (SS_CENTERIMAGE | SS_REALSIZECONTROL)) && DescribeBitmap(bitmap, &picture)) {
+        control->rect.right = control->rect.left + picture.width;
+        control->rect.bottom = control->rect.top + picture.height;
+      }
+    }
+  }
+  // Common controls ask their parent which character set it wants.
+  if (kind == Kind::Tab) SendMessageA(dialog.handle, WM_NOTIFYFORMAT, reinterpret_cast<WPARAM>(handle), NF_QUERY);
+}
+
+// Builds the dialog and runs its WM_INITDIALOG. Null, with the last error
+// set, when the template or a window class is missing or the parent is bad.
+HWND BuildDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM init, bool modal) {
+  const Resource *resource = FindResourceOf(instance, kRtDialog, name);
+  if (!resource) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  if (parent && !Find(parent)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  DialogTemplate t;
+  if (!ParseDialogTemplate(resource->data, &t)) {
+    Fault("dialog template " + std::to_string(resource->nameId) + " is malformed");
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return nullptr;
+  }
+  for (const DialogItem &item : t.items) {
+    bool known;
+    KindOf(item.className, &known);
+    if (!known) {
+      SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+      return nullptr;
+    }
+  }
+  bool child = (t.style & WS_CHILD) != 0;
+  Window *dialog = NewWindow(Kind::Dialog, "#32770", child ? parent : nullptr);
+  dialog->owner = child ? nullptr : parent;
+  dialog->style = t.style & ~DWORD(WS_VISIBLE);
+  dialog->exStyle = t.exStyle;
+  dialog->text = t.title;
+  dialog->instance = instance;
+  dialog->templateId = resource->nameId;
+  dialog->modal = modal;
+  int bx, by;
+  BaseUnits(t, &bx, &by);
+  dialog->rect = Pixels(t.x, t.y, t.cx, t.cy, bx, by);
+  HWND handle = dialog->handle;
+  dialog->proc = proc;
+  if (t.hasFont) SendMessageA(handle, WM_SETFONT, 0, FALSE);
+  for (const DialogItem &item : t.items) {
+    Window *d = Find(handle);
+    if (!d) return nullptr;
+    CreateControl(*d, item, bx, by);
+  }
+  HWND focus = nullptr;
+  for (HWND c : Children(handle))
+    if (Find(c) && (Find(c)->style & WS_TABSTOP) && !focus) focus = c;
+  SendMessageA(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), init);
+  Window *d = Find(handle);
+  if (d && !modal && !d->ended && (t.style & WS_VISIBLE)) ShowWindow(handle, SW_SHOW);
+  return d ? handle : nullptr;
+}
+
+}  // namespace
+
+// The default dialog procedure: the application's procedure first; what it
+// leaves (FALSE) gets the default handling. For most messages a handled one
+// answers with DWLP_MSGRESULT, which is cleared before each call.
+LRESULT DialogProcOf(Window &dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND handle = dialog.handle;
+  LogMessage(handle, message, wParam, lParam);
+  INT_PTR handled = FALSE;
+  if (dialog.proc) {
+    dialog.msgResult = 0;
+    handled = dialog.proc(handle, message, wParam, lParam);
+  }
+  Window *self = Find(handle);
+  if (!handled) {
+    if (!self) return 0;
+    if (message == WM_CLOSE) {
+      SendMessageA(handle, WM_COMMAND, IDCANCEL, 0);
+      return 0;
+    }
+    return DefaultProc(*self, message, wParam, lParam);
+  }
+  if (message == WM_INITDIALOG) return handled;
+  return self ? self->msgResult : 0;
+}
+
+void WhenDialogOpens(std::function<void(HWND dialog)> user) { Users().push_back(std::move(user)); }
+
+void ForgetOperators() { Users().clear(); }
+
+std::vector<std::string> UnusedOperators() {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < Users().size(); ++i) out.push_back("a user waits for a dialog that never opened");
+  return out;
+}
+
+}  // namespace hostwin
+
+using namespace hostwin;
+
+extern "C" {
+
+HWND WINAPI CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM init) {
+  return BuildDialog(instance, name, parent, proc, init, false);
+}
+
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM init) {
+  HWND handle = BuildDialog(instance, name, parent, proc, init, true);
+  if (!handle) return GetLastError() == ERROR_INVALID_WINDOW_HANDLE ? 0 : -1;
+  Window *dialog = Find(handle);
+  std::string what = "dialog " + std::to_string(dialog->templateId);
+  if (!dialog->ended) {
+    // The owner cannot be used while the dialog is up.
+    if (Window *owner = Find(dialog->owner); owner && !(owner->style & WS_DISABLED)) {
+      dialog->ownerWasEnabled = true;
+      EnableWindow(dialog->owner, FALSE);
+    }
+    dialog->style &= ~DWORD(WS_VISIBLE);
+    ShowWindow(handle, SW_SHOW);
+    if (Users().empty()) {
+      Fault(what + " opened with nobody to answer it");
+    } else {
+      auto user = std::move(Users().front());
+      Users().pop_front();
+      user(handle);
+    }
+    dialog = Find(handle);
+    if (dialog && !dialog->ended) {
+      Fault(what + " is still open after its user finished");
+      EndDialog(handle, 0);
+    }
+  }
+  dialog = Find(handle);
+  INT_PTR result = dialog ? dialog->endResult : 0;
+  DestroyWindow(handle);
+  return result;
+}
+
+// Hides the dialog at once; the modal loop ends when control returns to it.
+BOOL WINAPI EndDialog(HWND handle, INT_PTR result) {
+  Window *dialog = Find(handle);
+  if (!dialog || dialog->kind != Kind::Dialog) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  dialog->ended = true;
+  dialog->endResult = result;
+  HWND owner = dialog->owner;
+  bool reenable = dialog->ownerWasEnabled;
+  dialog->ownerWasEnabled = false;
+  if (reenable) EnableWindow(owner, TRUE);
+  ShowWindow(handle, SW_HIDE);
+  return TRUE;
+}
+
+}  // extern "C"

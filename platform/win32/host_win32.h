@@ -1,0 +1,146 @@
+// The host side of the Win32 stand-in: what tests use to set up the desktop,
+// act as the user, look at windows and check that the applet left the desktop
+// balanced. The applet never includes this header; it sees only <windows.h>.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <cpl.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hostwin {
+
+// ---------------------------------------------------------------------------
+// Balance. Everything a test must give back: open registry keys, windows,
+// loaded libraries, modal dialogs nobody was there to answer, and breaches of
+// the calling rules that Windows would not report through an error code.
+// Empty when balanced; otherwise one line per item.
+std::vector<std::string> Outstanding();
+// Puts the desktop back in its first state. Outstanding items are dropped
+// (call Outstanding() first to report them). The registry itself belongs to
+// the machine (hostreg::Reset).
+void ResetDesktop();
+
+// ---------------------------------------------------------------------------
+// Modules. A module is a library image with its resources: the compiled
+// resource file (.res) that the Windows build links into the image.
+HINSTANCE RegisterResourceModule(const std::string &name, const std::vector<uint8_t> &res);
+void UnregisterResourceModule(HINSTANCE module);
+std::vector<uint8_t> ReadBinaryFile(const std::string &path);
+
+// ---------------------------------------------------------------------------
+// Messages delivered to dialog procedures, oldest first, for comparison with
+// an expected sequence.
+struct Message {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  UINT code;  // WM_NOTIFY: the notification code from the NMHDR
+};
+const std::vector<Message> &Messages();
+void ClearMessages();
+std::string Describe(const Message &message);
+
+// ---------------------------------------------------------------------------
+// The user. Each action does what a mouse click does on Windows, including
+// the notifications, and returns false when a user could not do it: the
+// window is hidden or disabled, or is not that kind of control.
+bool Click(HWND button);                // push button, check box, radio button
+bool ChooseItem(HWND combo, int index);  // opens a drop-down list and picks an item
+bool ClickTab(HWND tab, int index);      // a tab of a tab control
+// The user who answers the next modal dialog: called with the dialog once it
+// is shown. A dialog still open when the script returns, or one that opens
+// with no script waiting, is a fault: on Windows it would wait forever.
+void WhenDialogOpens(std::function<void(HWND dialog)> user);
+
+// ---------------------------------------------------------------------------
+// Looking at windows.
+std::string Text(HWND window);
+std::string ClassName(HWND window);  // "Button", "ComboBox", "Static", "SysTabControl32", "#32770"
+std::vector<HWND> Children(HWND window);
+// The window's rectangle in its parent's client area, in pixels.
+RECT Placement(HWND window);
+// Items of a combo box or tab control, in list order.
+std::vector<std::string> Items(HWND control);
+// The dialog template a dialog was built from, or 0.
+int TemplateId(HWND dialog);
+// Top-level windows that exist, oldest first.
+std::vector<HWND> TopLevelWindows();
+
+struct Picture {
+  int resourceId = 0;  // the bitmap or icon resource it was loaded from
+  int width = 0;
+  int height = 0;
+  int bitsPerPixel = 0;
+  std::vector<uint32_t> pixels;  // 0xRRGGBB, top row first
+};
+bool DescribeBitmap(HBITMAP bitmap, Picture *picture);
+bool DescribeIcon(HICON icon, Picture *picture);
+int LiveBitmaps();
+
+// ---------------------------------------------------------------------------
+// Message boxes. MessageBoxA records its call and returns IDOK at once, as a
+// user pressing OK would.
+struct MessageBoxCall {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+  size_t atMessage;  // how many dialog messages had been delivered before it
+};
+const std::vector<MessageBoxCall> &MessageBoxes();
+
+// ---------------------------------------------------------------------------
+// Registry, as the applet's process sees it: every value written through
+// RegSetValueExA, in order, and a switch that takes away write access to
+// HKEY_LOCAL_MACHINE (creating keys and setting values fail with
+// ERROR_ACCESS_DENIED; existing keys still open).
+struct RegistryWrite {
+  std::string key;  // "\REGISTRY\MACHINE\..."
+  std::string value;
+  DWORD type;
+  std::vector<uint8_t> data;  // as passed (ANSI text for REG_SZ)
+  LSTATUS result;
+};
+const std::vector<RegistryWrite> &RegistryWrites();
+void DenyRegistryWrites(bool deny);
+
+// ---------------------------------------------------------------------------
+// The Control Panel. It loads an applet library, talks to it through
+// CPlApplet in the Control Panel's order and unloads it again. Its own window
+// is the one it passes with every call.
+struct CplCall {
+  UINT message;
+  LPARAM lParam1;
+  LPARAM lParam2;
+  LONG result;
+};
+struct ControlPanel {
+  HMODULE module = nullptr;
+  APPLET_PROC proc = nullptr;
+  HWND window = nullptr;
+  LONG count = 0;
+  std::vector<CPLINFO> inquired;     // what CPL_INQUIRE left, per applet
+  std::vector<NEWCPLINFOA> described;  // what CPL_NEWINQUIRE filled, per applet
+  std::vector<CplCall> calls;
+};
+// Loads the library and sends CPL_INIT, CPL_GETCOUNT, then CPL_INQUIRE for
+// each applet and CPL_NEWINQUIRE for each one that CPL_INQUIRE left
+// undescribed. False, with the library unloaded, when loading fails or
+// CPL_INIT returns 0.
+bool OpenControlPanel(const std::string &path, ControlPanel *panel);
+// CPL_DBLCLK for applet `index`, as when the user opens it.
+LONG DoubleClick(ControlPanel *panel, int index);
+// CPL_STOP for each applet, CPL_EXIT, then the library is unloaded.
+void CloseControlPanel(ControlPanel *panel);
+// What "control file.cpl" does: open, CPL_STARTWPARMSW, CPL_DBLCLK unless
+// that was handled, close. Returns the calls made.
+std::vector<CplCall> RunControlCommand(const std::string &path);
+std::string CplMessageName(UINT message);
+
+}  // namespace hostwin

@@ -1,0 +1,44 @@
+// Host stand-in for <commctrl.h>: the tab control, the one common control the
+// applet uses. Its window class is registered by the process that hosts the
+// applet, as the Control Panel does.
+#pragma once
+
+#include <windows.h>
+
+#define WC_TABCONTROLA "SysTabControl32"
+#define WC_TABCONTROL WC_TABCONTROLA
+
+#define TCS_BUTTONS 0x0100
+#define TCS_TABS 0x0000
+
+#define TCIF_TEXT 0x0001
+#define TCIF_IMAGE 0x0002
+#define TCIF_RTLREADING 0x0004
+#define TCIF_PARAM 0x0008
+#define TCIF_STATE 0x0010
+
+typedef struct tagTCITEMA {
+  UINT mask;
+  DWORD dwState;
+  DWORD dwStateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  LPARAM lParam;
+} TCITEMA, *LPTCITEMA;
+typedef TCITEMA TCITEM;
+
+#define TCM_FIRST 0x1300
+#define TCM_GETITEMCOUNT (TCM_FIRST + 4)
+#define TCM_GETITEMA (TCM_FIRST + 5)
+#define TCM_SETITEMA (TCM_FIRST + 6)
+#define TCM_INSERTITEMA (TCM_FIRST + 7)
+#define TCM_DELETEITEM (TCM_FIRST + 8)
+#define TCM_DELETEALLITEMS (TCM_FIRST + 9)
+#define TCM_GETCURSEL (TCM_FIRST + 11)
+#define TCM_SETCURSEL (TCM_FIRST + 12)
+#define TCM_SETCURFOCUS (TCM_FIRST + 48)
+
+#define TCN_FIRST (0U - 550U)
+#define TCN_SELCHANGE (TCN_FIRST - 1)
+#define TCN_SELCHANGING (TCN_FIRST - 2)

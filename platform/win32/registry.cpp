@@ -1,0 +1,224 @@
+// advapi32's ANSI registry functions over the machine's one registry, with
+// the error codes and buffer handling of Windows. Texts are stored in UTF-16,
+// as the kernel writes them, and converted at the ANSI boundary.
+#include "../registry/registry_store.h"
+#include "desktop.h"
+
+namespace hostwin {
+namespace {
+
+constexpr LSTATUS kErrorKeyDeleted = 1018;
+constexpr LSTATUS kErrorNoAccess = 998;
+
+struct OpenKey {
+  hostreg::KeyRef key;
+};
+
+std::map<uintptr_t, OpenKey> &Handles() {
+  static std::map<uintptr_t, OpenKey> handles;
+  return handles;
+}
+uintptr_t &NextHandle() {
+  static uintptr_t next = 0x1000;
+  return next;
+}
+std::vector<RegistryWrite> &Writes() {
+  static std::vector<RegistryWrite> writes;
+  return writes;
+}
+bool &WritesDenied() {
+  static bool denied = false;
+  return denied;
+}
+
+bool IsPredefined(HKEY key) { return (uintptr_t(key) & 0xFFFFFFFFu) >= 0x80000000u && uintptr_t(key) >> 32 != 0; }
+
+// The key a handle names: a predefined root or an open handle.
+LSTATUS Resolve(HKEY handle, hostreg::KeyRef *out) {
+  if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) {
+    const char16_t *root = handle == HKEY_LOCAL_MACHINE ? u"MACHINE" : u"USER";
+    return hostreg::Open(hostreg::Root(), {root}, out) == hostreg::Result::Ok ? ERROR_SUCCESS
+                                                                               : ERROR_INVALID_HANDLE;
+  }
+  auto it = Handles().find(reinterpret_cast<uintptr_t>(handle));
+  if (it == Handles().end()) return ERROR_INVALID_HANDLE;
+  *out = it->second.key;
+  return ERROR_SUCCESS;
+}
+
+HKEY NewHandle(const hostreg::KeyRef &key) {
+  uintptr_t value = NextHandle();
+  NextHandle() += 4;
+  Handles()[value] = OpenKey{key};
+  return reinterpret_cast<HKEY>(value);
+}
+
+LSTATUS StatusOf(hostreg::Result result) {
+  switch (result) {
+    case hostreg::Result::Ok: return ERROR_SUCCESS;
+    case hostreg::Result::NotFound:
+    case hostreg::Result::PathNotFound: return ERROR_FILE_NOT_FOUND;
+    case hostreg::Result::KeyDeleted: return kErrorKeyDeleted;
+    case hostreg::Result::HasSubkeys: return ERROR_ACCESS_DENIED;
+    case hostreg::Result::BadName: return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+bool Protected(const hostreg::KeyRef &key) {
+  std::u16string path = hostreg::PathOf(*key);
+  return WritesDenied() && path.rfind(u"\\REGISTRY\\MACHINE", 0) == 0;
+}
+
+std::u16string Name(LPCSTR text) { return hostreg::FromUtf8(text ? text : ""); }
+
+}  // namespace
+
+std::vector<std::string> OpenKeys() {
+  std::vector<std::string> out;
+  for (const auto &entry : Handles()) {
+    const auto &key = entry.second.key;
+    out.push_back("registry key " + hostreg::ToUtf8(key->deleted ? key->name : hostreg::PathOf(*key)) +
+                  " still open");
+  }
+  return out;
+}
+
+void ForgetKeys() {
+  Handles().clear();
+  Writes().clear();
+  WritesDenied() = false;
+}
+
+const std::vector<RegistryWrite> &RegistryWrites() { return Writes(); }
+void DenyRegistryWrites(bool deny) { WritesDenied() = deny; }
+
+}  // namespace hostwin
+
+using namespace hostwin;
+
+extern "C" {
+
+LSTATUS WINAPI RegOpenKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  hostreg::KeyRef base, key;
+  LSTATUS status = Resolve(handle, &base);
+  if (status != ERROR_SUCCESS) return status;
+  if (!subKey || !*subKey) {
+    *result = handle;  // the same handle, not a new one
+    return ERROR_SUCCESS;
+  }
+  status = StatusOf(hostreg::Open(base, hostreg::SplitPath(Name(subKey)), &key));
+  if (status == ERROR_SUCCESS) *result = NewHandle(key);
+  return status;
+}
+
+// Opens the key, creating every missing component of the path.
+LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  hostreg::KeyRef base, key;
+  LSTATUS status = Resolve(handle, &base);
+  if (status != ERROR_SUCCESS) return status;
+  if (!subKey || !*subKey) {
+    *result = handle;
+    return ERROR_SUCCESS;
+  }
+  auto components = hostreg::SplitPath(Name(subKey));
+  status = StatusOf(hostreg::Open(base, components, &key));
+  if (status == ERROR_FILE_NOT_FOUND) {
+    if (Protected(base)) return ERROR_ACCESS_DENIED;
+    status = StatusOf(hostreg::CreateAll(base, components, &key));
+  }
+  if (status == ERROR_SUCCESS) *result = NewHandle(key);
+  return status;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD dataSize) {
+  if (reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
+  hostreg::KeyRef key;
+  LSTATUS status = Resolve(handle, &key);
+  if (status != ERROR_SUCCESS) return status;
+  hostreg::Value value;
+  status = StatusOf(hostreg::QueryValue(key, Name(valueName), &value));
+  if (status != ERROR_SUCCESS) return status;  // buffer and size untouched
+
+  std::vector<uint8_t> bytes;
+  if (IsText(value.type)) {
+    for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
+      char16_t c = char16_t(value.data[i] | value.data[i + 1] << 8);
+      bytes.push_back(c < 0x100 ? uint8_t(c) : uint8_t('?'));
+    }
+  } else {
+    bytes = value.data;
+  }
+  DWORD size = DWORD(bytes.size());
+  if (type) *type = value.type;
+  if (!dataSize) return ERROR_SUCCESS;
+  if (!data) {
+    *dataSize = size;
+    return ERROR_SUCCESS;
+  }
+  if (*dataSize < size) {
+    // The documented contents are undefined: make a caller that reads them
+    // see rubbish.
+    memset(data, 0xA5, *dataSize);
+    *dataSize = size;
+    return ERROR_MORE_DATA;
+  }
+  if (size) memcpy(data, bytes.data(), size);
+  // A text stored without its terminator gets one when there is room; the
+  // size returned still leaves it out.
+  if (IsText(value.type) && (size == 0 || bytes.back() != 0) && *dataSize > size) data[size] = 0;
+  *dataSize = size;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWORD type,
+                              const BYTE *data, DWORD dataSize) {
+  (void)reserved;
+  hostreg::KeyRef key;
+  LSTATUS status = Resolve(handle, &key);
+  RegistryWrite write{status == ERROR_SUCCESS ? hostreg::ToUtf8(hostreg::PathOf(*key)) : "(bad handle)",
+                      valueName ? valueName : "", type, {}, 0};
+  if (data) write.data.assign(data, data + dataSize);
+  if (status == ERROR_SUCCESS && dataSize && !data) status = kErrorNoAccess;
+  if (status == ERROR_SUCCESS && Protected(key)) status = ERROR_ACCESS_DENIED;
+  if (status == ERROR_SUCCESS) {
+    std::vector<uint8_t> stored;
+    if (IsText(type)) {
+      // A length that left out a C string's terminator is made to include it.
+      if (dataSize && data[dataSize - 1] != 0 && data[dataSize] == 0) ++dataSize;
+      for (DWORD i = 0; i < dataSize; ++i) stored.insert(stored.end(), {data[i], 0});
+    } else if (data) {
+      stored.assign(data, data + dataSize);
+    }
+    status = StatusOf(hostreg::SetValue(key, Name(valueName), type, stored.data(), stored.size()));
+  }
+  write.result = status;
+  Writes().push_back(write);
+  return status;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY handle) {
+  if (IsPredefined(handle)) return ERROR_SUCCESS;
+  return Handles().erase(reinterpret_cast<uintptr_t>(handle)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// Refuses a key that has subkeys.
+LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  hostreg::KeyRef base, key;
+  LSTATUS status = Resolve(handle, &base);
+  if (status != ERROR_SUCCESS) return status;
+  if (!subKey) return ERROR_INVALID_PARAMETER;
+  status = StatusOf(hostreg::Open(base, hostreg::SplitPath(Name(subKey)), &key));
+  if (status != ERROR_SUCCESS) return status;
+  if (Protected(key)) return ERROR_ACCESS_DENIED;
+  return StatusOf(hostreg::DeleteKey(key));
+}
+
+}  // extern "C"

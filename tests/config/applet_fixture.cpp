@@ -1,0 +1,145 @@
+#include "applet_fixture.h"
+
+#include <cstring>
+
+namespace applettest {
+
+const std::string kServiceKey = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
+const std::string kDevice000Key = kServiceKey + "\\Device000";
+const std::string kCounterKey = kServiceKey + "\\Counter";
+const std::string kInterruptKey = kServiceKey + "\\Interrupt";
+const std::string kDoKey = kServiceKey + "\\DO";
+
+void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, "DeviceType", deviceType); }
+
+void PutDword(const std::string &key, const std::string &name, uint32_t value) {
+  hostreg::PutDword(key, name, value);
+}
+
+void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated) {
+  std::u16string wide = hostreg::FromUtf8(text);
+  if (terminated) wide.push_back(u'\0');
+  hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), REG_SZ, wide.data(), wide.size() * 2);
+}
+
+void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes) {
+  hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), type, bytes.data(), bytes.size());
+}
+
+bool Has(const std::string &key, const std::string &name) {
+  hostreg::Value value;
+  return hostreg::GetValue(key, name, &value);
+}
+
+uint32_t Dword(const std::string &key, const std::string &name) {
+  hostreg::Value value;
+  if (!hostreg::GetValue(key, name, &value)) {
+    ADD_FAILURE() << "no value " << name << " in " << key;
+    return 0xDEADBEEF;
+  }
+  EXPECT_EQ(value.type, uint32_t(REG_DWORD)) << name;
+  EXPECT_EQ(value.data.size(), 4u) << name;
+  uint32_t dword = 0;
+  memcpy(&dword, value.data.data(), std::min<size_t>(4, value.data.size()));
+  return dword;
+}
+
+std::string Text(const std::string &key, const std::string &name) {
+  hostreg::Value value;
+  if (!hostreg::GetValue(key, name, &value)) {
+    ADD_FAILURE() << "no value " << name << " in " << key;
+    return "(missing)";
+  }
+  EXPECT_EQ(value.type, uint32_t(REG_SZ)) << name;
+  std::u16string wide(value.data.size() / 2, u'\0');
+  if (!wide.empty()) memcpy(&wide[0], value.data.data(), wide.size() * 2);
+  EXPECT_TRUE(!wide.empty() && wide.back() == u'\0') << name << " is stored without its terminator";
+  if (!wide.empty() && wide.back() == u'\0') wide.pop_back();
+  return hostreg::ToUtf8(wide);
+}
+
+std::vector<std::string> ValueNames(const std::string &key) {
+  std::vector<std::string> names;
+  hostreg::KeyRef ref = hostreg::Find(key);
+  if (!ref) return names;
+  std::lock_guard<std::recursive_mutex> hold(hostreg::Lock());
+  for (const auto &value : ref->values) names.push_back(hostreg::ToUtf8(value.name));
+  return names;
+}
+
+diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
+  diolib::Board board;
+  board.diCount = diCount;
+  board.doCount = doCount;
+  board.featureFlags = featureFlags;
+  return board;
+}
+
+std::vector<std::string> LibraryCalls() {
+  std::vector<std::string> names;
+  for (const auto &call : diolib::Calls()) names.push_back(call.function);
+  return names;
+}
+
+std::vector<std::string> WritesSince(size_t mark) {
+  std::vector<std::string> out;
+  const auto &writes = hostwin::RegistryWrites();
+  for (size_t i = mark; i < writes.size(); ++i) {
+    const auto &w = writes[i];
+    std::string key = w.key.substr(w.key.rfind('\\') + 1);
+    std::string data;
+    if (w.type == REG_DWORD && w.data.size() == 4) {
+      uint32_t v;
+      memcpy(&v, w.data.data(), 4);
+      data = std::to_string(v);
+    } else {
+      data.assign(w.data.begin(), w.data.end());
+      if (!data.empty() && data.back() == '\0') data.pop_back();
+    }
+    out.push_back(key + "\\" + w.value + "=" + data);
+  }
+  return out;
+}
+
+HWND Item(HWND window, int id) { return GetDlgItem(window, id); }
+
+HWND Page(HWND dialog, int templateId) {
+  for (HWND child : hostwin::Children(dialog))
+    if (hostwin::TemplateId(child) == templateId) return child;
+  return nullptr;
+}
+
+std::vector<std::string> Tabs(HWND dialog) { return hostwin::Items(Item(dialog, IDC_TAB)); }
+
+bool Ticked(HWND page, int indicator) {
+  auto image = reinterpret_cast<HBITMAP>(SendDlgItemMessageA(page, indicator, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  hostwin::Picture picture;
+  if (!hostwin::DescribeBitmap(image, &picture)) {
+    ADD_FAILURE() << "indicator " << indicator << " shows no bitmap";
+    return false;
+  }
+  EXPECT_TRUE(picture.resourceId == IDB_TICK || picture.resourceId == IDB_CROSS) << indicator;
+  return picture.resourceId == IDB_TICK;
+}
+
+void AppletTest::Load() {
+  ASSERT_FALSE(loaded_);
+  ASSERT_TRUE(hostwin::OpenControlPanel(APPLET_PATH, &panel_)) << "the applet did not load";
+  loaded_ = true;
+}
+
+void AppletTest::OpenDialog(std::function<void(HWND dialog)> user) {
+  ASSERT_TRUE(loaded_);
+  hostwin::WhenDialogOpens(std::move(user));
+  EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
+}
+
+void AppletTest::Unload() {
+  if (!loaded_) return;
+  hostwin::CloseControlPanel(&panel_);
+  loaded_ = false;
+}
+
+void AppletTest::TearDown() { Unload(); }
+
+}  // namespace applettest

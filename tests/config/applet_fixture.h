@@ -1,0 +1,63 @@
+// Loads the applet into the Control Panel stand-in, as the user would open
+// it, and gives tests the registry and windows to look at.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "diolib.h"
+#include "host_win32.h"
+#include "registry_store.h"
+#include "resources/resource.h"
+
+namespace applettest {
+
+extern const std::string kServiceKey;  // "\REGISTRY\MACHINE\...\TESZEPDIOS"
+extern const std::string kDevice000Key;
+extern const std::string kCounterKey;
+extern const std::string kInterruptKey;
+extern const std::string kDoKey;
+
+// The registry as the driver and earlier runs of the applet leave it.
+void InstallDriver(uint32_t deviceType);
+void PutDword(const std::string &key, const std::string &name, uint32_t value);
+void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true);
+void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
+bool Has(const std::string &key, const std::string &name);
+uint32_t Dword(const std::string &key, const std::string &name);
+std::string Text(const std::string &key, const std::string &name);  // a REG_SZ without its terminator
+std::vector<std::string> ValueNames(const std::string &key);
+
+// A board as the DIO library reports it. For models other than 24 the
+// applet takes the counts from GetDeviceInfor.
+diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags);
+
+// Names of the library's calls, in order.
+std::vector<std::string> LibraryCalls();
+// The registry writes since the mark, as "Key\Value=data".
+std::vector<std::string> WritesSince(size_t mark);
+
+// Window helpers.
+HWND Item(HWND window, int id);
+HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
+std::vector<std::string> Tabs(HWND dialog);
+bool Ticked(HWND page, int indicator);  // shows bitmap 116 rather than 118
+
+class AppletTest : public testing::Test {
+ protected:
+  // Loads the applet: CPL_INIT, CPL_GETCOUNT, CPL_INQUIRE, CPL_NEWINQUIRE.
+  void Load();
+  // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown.
+  void OpenDialog(std::function<void(HWND dialog)> user);
+  // CPL_STOP, CPL_EXIT and unload.
+  void Unload();
+  void TearDown() override;
+
+  hostwin::ControlPanel panel_;
+  bool loaded_ = false;
+};
+
+}  // namespace applettest

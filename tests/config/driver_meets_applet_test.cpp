@@ -1,0 +1,51 @@
+// The two deliverables meeting in one registry, as on Windows: the driver
+// records the board it starts, the applet finds it there and stores the DO
+// settings, and the driver's next start drives the configured DO bit.
+#include "applet_fixture.h"
+#include "driver_side.h"
+
+namespace applettest {
+namespace {
+
+class DriverMeetsAppletTest : public AppletTest {};
+
+TEST_F(DriverMeetsAppletTest, TheAppletsDoSettingsReachTheBoardAtItsNextStart) {
+  meeting::DriverSide driver(24);
+  ASSERT_TRUE(driver.StartBoard());
+  EXPECT_TRUE(hostreg::Find(kDevice000Key)) << "the driver records its first board";
+  EXPECT_EQ(driver.DoRegister(), 0xFF) << "no start output configured yet";
+
+  Load();
+  OpenDialog([](HWND dialog) {
+    // Model 24, as the driver recorded it: the FPGA version is shown.
+    HWND support = Page(dialog, IDD_SUPPORT_PAGE);
+    EXPECT_EQ(hostwin::Text(Item(support, IDC_SUP_GROUP)), "Support Function (FPGA Version:3.00)");
+    ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(Tabs(dialog).size()) - 1));
+    HWND page = Page(dialog, IDD_DO_PAGE);
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
+    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
+    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_LEVEL), 1));  // Low
+    ASSERT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+  });
+  Unload();
+  EXPECT_TRUE(hostwin::MessageBoxes().empty()) << "the driver is installed";
+  EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), 1u);
+  EXPECT_EQ(Dword(kDoKey, "DO_Channel_Start"), 3u);
+  EXPECT_EQ(Dword(kDoKey, "DO_Level_Start"), 0u);
+
+  driver.RemoveBoard();
+  EXPECT_FALSE(hostreg::Find(kDevice000Key)) << "removal deletes the board's key";
+  ASSERT_TRUE(driver.StartBoard());
+  EXPECT_EQ(driver.DoRegister(), 0xF7) << "DO3 driven low at start";
+}
+
+TEST_F(DriverMeetsAppletTest, BeforeTheDriverHasStartedABoardTheAppletSaysSo) {
+  meeting::DriverSide driver(24);  // loaded, but no board started: no Device000
+  Load();
+  OpenDialog([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL))); });
+  ASSERT_EQ(hostwin::MessageBoxes().size(), 1u);
+  EXPECT_EQ(hostwin::MessageBoxes()[0].text, "The ZEP DIO driver does not installed");
+}
+
+}  // namespace
+}  // namespace applettest

@@ -1,0 +1,158 @@
+// The counter and interrupt settings: how stored texts load and what the
+// next OK writes back.
+#include "applet_fixture.h"
+
+namespace applettest {
+namespace {
+
+class AppletSettingsTest : public AppletTest {
+ protected:
+  void PressOk() {
+    OpenDialog([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK))); });
+  }
+};
+
+struct TextCase {
+  const char *what;
+  std::vector<uint8_t> stored;  // UTF-16 bytes as kept in the registry
+  uint32_t type;
+  const char *savedControl;  // what OK writes back for DI1_Control
+};
+
+std::vector<uint8_t> Wide(const std::string &text, bool terminated) {
+  std::vector<uint8_t> bytes;
+  for (char c : text) bytes.insert(bytes.end(), {uint8_t(c), 0});
+  if (terminated) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+TEST_F(AppletSettingsTest, InterruptTextsCountOnlyWhenTheyAreExactlyEnable) {
+  std::vector<uint8_t> longText = Wide(std::string(300, 'E'), true);
+  const TextCase cases[] = {
+      {"Enable", Wide("Enable", true), REG_SZ, "Enable"},
+      {"Enable without its terminator", Wide("Enable", false), REG_SZ, "Enable"},
+      {"a different letter case", Wide("enable", true), REG_SZ, "Disable"},
+      {"Enable and more", Wide("Enabled", true), REG_SZ, "Disable"},
+      {"an empty text", {}, REG_SZ, "Disable"},
+      {"another type", Wide("Enable", true), REG_BINARY, "Disable"},
+      // Too long for the buffer: cannot be read, so channel 1 keeps the
+      // value it has when the applet loads (disabled).
+      {"too long to read", longText, REG_SZ, "Disable"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    hostwin::ResetDesktop();
+    diolib::Reset();
+    hostreg::Reset();
+    InstallDriver(0);
+    PutText(kCounterKey, "TimeBase", "0");
+    PutText(kInterruptKey, "DI0_Control", "Disable");
+    PutRaw(kInterruptKey, "DI1_Control", c.type, c.stored);
+    Load();
+    PressOk();
+    EXPECT_EQ(Text(kInterruptKey, "DI0_Control"), "Disable");
+    EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), c.savedControl);
+    Unload();
+  }
+}
+
+TEST_F(AppletSettingsTest, AMissingValueKeepsTheChannelAsItWas) {
+  InstallDriver(0);
+  PutText(kCounterKey, "TimeBase", "0");
+  PutText(kInterruptKey, "DI0_TriggerEdge", "Falling");  // DI0_Control and DI1_* missing
+  Load();
+  PressOk();
+  EXPECT_EQ(Text(kInterruptKey, "DI0_Control"), "Enable");
+  EXPECT_EQ(Text(kInterruptKey, "DI0_TriggerEdge"), "Falling");
+  EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Disable");
+  EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Falling");
+}
+
+TEST_F(AppletSettingsTest, MoreThanSixteenInterruptChannelsAreTreatedAsSixteen) {
+  InstallDriver(24);
+  diolib::Board board;
+  board.info.diInterruptCount = 200;
+  diolib::Configure(board);
+  Load();  // first run: defaults
+  auto names = ValueNames(kInterruptKey);
+  ASSERT_EQ(names.size(), 32u);
+  EXPECT_EQ(names.back(), "DI15_TriggerEdge");
+  for (int n = 0; n < 16; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Disable");
+  PutText(kInterruptKey, "DI16_Control", "Enable");
+  Unload();
+  Load();
+  PressOk();
+  EXPECT_EQ(ValueNames(kInterruptKey).size(), 33u) << "nothing written past channel 15";
+  EXPECT_EQ(Text(kInterruptKey, "DI15_Control"), "Disable");
+  EXPECT_EQ(Text(kInterruptKey, "DI16_Control"), "Enable");
+}
+
+TEST_F(AppletSettingsTest, ABoardWithoutInterruptChannelsWritesNoInterruptValues) {
+  InstallDriver(24);
+  diolib::Board board;
+  board.info.diInterruptCount = 0;
+  diolib::Configure(board);
+  Load();
+  PressOk();
+  EXPECT_TRUE(ValueNames(kInterruptKey).empty());
+  EXPECT_TRUE(hostreg::Find(kInterruptKey)) << "the key is still made";
+}
+
+TEST_F(AppletSettingsTest, TimeBaseIsReadAsANumberAndWrittenBack) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"2", "2"},   {" 3", "3"},   {"\t-1x", "-1"}, {"x7", "0"},
+      {"", "0"},    {"7", "7"},    {"+12", "12"},   {"99999999999", "2147483647"},
+      {"-99999999999", "-2147483648"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string("TimeBase \"") + c.first + "\"");
+    hostwin::ResetDesktop();
+    diolib::Reset();
+    hostreg::Reset();
+    InstallDriver(0);
+    PutText(kCounterKey, "TimeBase", c.first);
+    Load();
+    PressOk();
+    EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.second);
+    Unload();
+  }
+}
+
+TEST_F(AppletSettingsTest, CounterChoicesLoadOnlyFromTheirExactInternalWords) {
+  InstallDriver(0);
+  PutText(kCounterKey, "CounterA_CLKSource", "External");
+  PutText(kCounterKey, "CounterA_GateControl", "Internal");
+  PutText(kCounterKey, "CounterA_Output", "register");
+  PutText(kCounterKey, "CounterB_CLKSource", "Internal", false);
+  PutText(kCounterKey, "CounterB_GateControl", "DI");
+  // CounterB_Output missing: stays the register.
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  PressOk();
+  std::vector<std::string> counter;
+  for (const auto &line : WritesSince(mark))
+    if (line.rfind("Counter\\", 0) == 0) counter.push_back(line);
+  EXPECT_EQ(counter, (std::vector<std::string>{
+                         "Counter\\CounterA_CLKSource=External", "Counter\\CounterA_GateControl=Internal",
+                         "Counter\\CounterA_Output=DO", "Counter\\CounterB_CLKSource=Internal",
+                         "Counter\\CounterB_GateControl=DI", "Counter\\CounterB_Output=Register",
+                         "Counter\\TimeBase=0"}));
+  EXPECT_EQ(Text(kCounterKey, "CounterB_GateControl"), "DI");
+}
+
+TEST_F(AppletSettingsTest, WithoutWriteAccessNothingIsStoredAndNothingLeaks) {
+  InstallDriver(0);
+  diolib::Configure(MakeBoard(16, 4, 0x02));
+  hostwin::DenyRegistryWrites(true);
+  Load();
+  OpenDialog([](HWND dialog) {
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+  });
+  EXPECT_FALSE(hostreg::Find(kCounterKey));
+  EXPECT_FALSE(hostreg::Find(kDoKey));
+  EXPECT_EQ(LibraryCalls().back(), "DeviceClose") << "the DO settings still go to the board";
+}
+
+}  // namespace
+}  // namespace applettest

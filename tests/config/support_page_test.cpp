@@ -1,0 +1,103 @@
+// The support function page: texts and indicators for what the board has.
+#include "applet_fixture.h"
+
+namespace applettest {
+namespace {
+
+class AppletSupportPageTest : public AppletTest {};
+
+struct SupportCase {
+  const char *what;
+  uint32_t deviceType;
+  DWORD featureFlags;
+  DIO_INFO info;  // model 24; other models: counts from GetDeviceInfor
+  const char *group, *di, *interrupt, *doText, *pled;
+  std::vector<int> ticked;
+};
+
+TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
+  const std::vector<int> all = {1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043};
+  const SupportCase cases[] = {
+      {"model 24 with everything", 24, 0x7E, {16, 4, 8, 0, 4, 0, 3, 0},
+       "Support Function (FPGA Version:3.00)", "DI Ports:2 (DI_0~DI_15)", "DI Interrupt (DI_0~DI_3)",
+       "DO Ports:1 (DO_0~DO_7)", "Program LED (PLED0~PLED3)", all},
+      {"nine DI channels, no DO, no functions", 24, 0x00, {9, 0, 0, 0, 0, 0, 0, 0},
+       "Support Function (FPGA Version:0.00)", "DI Ports:2 (DI_0~DI_8)", "DI Interrupt", "DO Ports:1 (DO_0~DO_-1)",
+       "Program LED", {1033, 1035}},
+      {"counters only", 24, 0x02, {8, 2, 16, 0, 0, 0, 12, 0}, "Support Function (FPGA Version:12.00)",
+       "DI Ports:1 (DI_0~DI_7)", "DI Interrupt", "DO Ports:2 (DO_0~DO_15)", "Program LED",
+       {1033, 1035, 1036, 1037, 1038, 1039}},
+      {"LED, buzzer and power state", 24, 0x34, {1, 0, 17, 0, 0, 0, 1, 0}, "Support Function (FPGA Version:1.00)",
+       "DI Ports:1 (DI_0~DI_0)", "DI Interrupt", "DO Ports:3 (DO_0~DO_16)", "Program LED",
+       {1033, 1035, 1040, 1041, 1043}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    hostwin::ResetDesktop();
+    diolib::Reset();
+    hostreg::Reset();
+    InstallDriver(c.deviceType);
+    diolib::Board board = MakeBoard(0, 0, c.featureFlags);
+    board.info = c.info;
+    diolib::Configure(board);
+    Load();
+    OpenDialog([&](HWND dialog) {
+      HWND page = Page(dialog, IDD_SUPPORT_PAGE);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_GROUP)), c.group);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_DI_TEXT)), c.di);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_INTERRUPT_TEXT)), c.interrupt);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_DO_TEXT)), c.doText);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_PLED_TEXT)), c.pled);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_COUNTER_TEXT)), "Counter") << "never changed";
+      std::vector<int> ticked;
+      for (int id : all)
+        if (Ticked(page, id)) ticked.push_back(id);
+      EXPECT_EQ(ticked, c.ticked);
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+    });
+    Unload();
+  }
+}
+
+TEST_F(AppletSupportPageTest, OtherModelsKeepTheGroupTitleAndHaveTwoInterruptChannels) {
+  InstallDriver(1);
+  diolib::Configure(MakeBoard(16, 4, 0x48));
+  Load();
+  OpenDialog([](HWND dialog) {
+    HWND page = Page(dialog, IDD_SUPPORT_PAGE);
+    EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_GROUP)), "Support Function");
+    EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_INTERRUPT_TEXT)), "DI Interrupt (DI_0~DI_1)");
+    EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_PLED_TEXT)), "Program LED (PLED0~PLED-1)");
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+  });
+}
+
+// The two bitmaps as drawn: a green tick and a red cross on white, 11 x 12.
+TEST_F(AppletSupportPageTest, TheIndicatorBitmapsAreATickAndACross) {
+  InstallDriver(0);
+  Load();
+  struct Expected {
+    int id;
+    int bitsPerPixel;
+    uint32_t ink;
+  };
+  for (const Expected &e : {Expected{IDB_TICK, 24, 0x008000}, Expected{IDB_CROSS, 4, 0xFF0000}}) {
+    HBITMAP bitmap = LoadBitmapA(panel_.module, MAKEINTRESOURCEA(e.id));
+    hostwin::Picture picture;
+    ASSERT_TRUE(hostwin::DescribeBitmap(bitmap, &picture)) << e.id;
+    EXPECT_EQ(picture.width, 11);
+    EXPECT_EQ(picture.height, 12);
+    EXPECT_EQ(picture.bitsPerPixel, e.bitsPerPixel);
+    size_t ink = 0;
+    for (uint32_t pixel : picture.pixels) {
+      EXPECT_TRUE(pixel == 0xFFFFFF || pixel == e.ink) << std::hex << pixel;
+      ink += pixel == e.ink;
+    }
+    EXPECT_GT(ink, 10u) << e.id;
+    EXPECT_GT(picture.pixels.size() - ink, 60u) << e.id;
+    DeleteObject(bitmap);
+  }
+}
+
+}  // namespace
+}  // namespace applettest

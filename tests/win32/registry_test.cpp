@@ -1,0 +1,129 @@
+// advapi32's registry functions: error codes, short buffers, missing values
+// and REG_SZ terminators, over the registry the kernel shares.
+#include <cstring>
+
+#include "registry_store.h"
+#include "win32_fixture.h"
+
+namespace win32test {
+namespace {
+
+class Win32RegistryTest : public Win32Test {};
+
+const char kPath[] = "SOFTWARE\\Test\\Sub";
+const char kAbsolute[] = "\\REGISTRY\\MACHINE\\SOFTWARE\\Test\\Sub";
+
+TEST_F(Win32RegistryTest, OpenFindsOnlyExistingKeysAndCreateMakesTheWholePath) {
+  HKEY key = reinterpret_cast<HKEY>(1);
+  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(key, nullptr);
+  HKEY created, again, opened;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &created), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "software\\TEST\\sub", &again), ERROR_SUCCESS);
+  EXPECT_NE(created, again) << "each open is a new handle";
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test", &opened), ERROR_SUCCESS);
+  HKEY same;
+  EXPECT_EQ(RegOpenKeyA(opened, "", &same), ERROR_SUCCESS);
+  EXPECT_EQ(same, opened) << "an empty path gives back the same handle";
+  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "", &same), ERROR_SUCCESS);
+  EXPECT_EQ(same, HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(RegDeleteKeyA(opened, ""), ERROR_ACCESS_DENIED) << "it has a subkey";
+
+  const std::pair<HKEY, LSTATUS> closes[] = {{created, ERROR_SUCCESS},      {created, ERROR_INVALID_HANDLE},
+                                              {nullptr, ERROR_INVALID_HANDLE}, {HKEY_LOCAL_MACHINE, ERROR_SUCCESS},
+                                              {again, ERROR_SUCCESS},         {opened, ERROR_SUCCESS}};
+  for (const auto &c : closes) EXPECT_EQ(RegCloseKey(c.first), c.second) << c.first;
+  EXPECT_EQ(RegQueryValueExA(created, "x", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+}
+
+// A REG_SZ "hello" stored by the kernel, with and without its terminator,
+// read through buffers of several sizes.
+TEST_F(Win32RegistryTest, QueriesHandleShortBuffersAndMissingTerminators) {
+  struct Case {
+    bool terminated;
+    int bufferSize;  // -1: no buffer, only the size asked
+    LSTATUS status;
+    DWORD size;
+    const char *bytes;  // the first 7 bytes of the buffer afterwards ('~' untouched)
+  };
+  const Case cases[] = {
+      {false, -1, ERROR_SUCCESS, 5, "~~~~~~~"},   {false, 4, ERROR_MORE_DATA, 5, nullptr},
+      {false, 5, ERROR_SUCCESS, 5, "hello~~"},    {false, 6, ERROR_SUCCESS, 5, "hello\0~"},
+      {true, -1, ERROR_SUCCESS, 6, "~~~~~~~"},    {true, 5, ERROR_MORE_DATA, 6, nullptr},
+      {true, 6, ERROR_SUCCESS, 6, "hello\0~"},    {true, 7, ERROR_SUCCESS, 6, "hello\0~"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.terminated ? "terminated" : "unterminated") + ", buffer " +
+                 std::to_string(c.bufferSize));
+    std::u16string text = c.terminated ? std::u16string(u"hello", 6) : u"hello";
+    hostreg::SetValue(hostreg::Make(kAbsolute), u"Text", REG_SZ, text.data(), text.size() * 2);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
+    char buffer[8];
+    memset(buffer, '~', sizeof buffer);
+    DWORD size = c.bufferSize < 0 ? 0 : DWORD(c.bufferSize);
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, &type,
+                               c.bufferSize < 0 ? nullptr : reinterpret_cast<BYTE *>(buffer), &size),
+              c.status);
+    EXPECT_EQ(size, c.size);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    if (c.bytes) EXPECT_EQ(std::string(buffer, 7), std::string(c.bytes, 7));
+    else EXPECT_NE(std::string(buffer, 4), "hell") << "a short buffer holds no usable text";
+    RegCloseKey(key);
+  }
+}
+
+TEST_F(Win32RegistryTest, MissingValuesAndBadArgumentsLeaveTheBufferAlone) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
+  char buffer[4] = {'a', 'b', 'c', 'd'};
+  DWORD size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "None", nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  EXPECT_EQ(RegQueryValueExA(key, "None", nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), nullptr),
+            ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+}
+
+TEST_F(Win32RegistryTest, TextsAreStoredAsTheKernelReadsThem) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
+  const char terminated[] = "abc";     // the length leaves out the terminator: made to include it
+  const char unterminated[] = "abcX";  // three bytes of it: stored as they are
+  const DWORD number = 0x01020304;
+  EXPECT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE *>(terminated), 3), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "B", 0, REG_SZ, reinterpret_cast<const BYTE *>(unterminated), 3), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "C", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number), 4), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "D", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::pair<const char *, std::vector<uint8_t>> stored[] = {
+      {"A", {'a', 0, 'b', 0, 'c', 0, 0, 0}}, {"B", {'a', 0, 'b', 0, 'c', 0}}, {"C", {4, 3, 2, 1}}, {"D", {}}};
+  for (const auto &s : stored) {
+    hostreg::Value value;
+    ASSERT_TRUE(hostreg::GetValue(kAbsolute, s.first, &value)) << s.first;
+    EXPECT_EQ(value.data, s.second) << s.first;
+  }
+  EXPECT_EQ(hostwin::RegistryWrites().size(), 4u);
+}
+
+TEST_F(Win32RegistryTest, WithoutWriteAccessOnlyOpeningWorks) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  hostwin::DenyRegistryWrites(true);
+  HKEY none = reinterpret_cast<HKEY>(1);
+  EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", &none), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(none, nullptr);
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
+  DWORD one = 1;
+  EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4), ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+  EXPECT_FALSE(hostreg::Find("\\REGISTRY\\MACHINE\\SOFTWARE\\Other"));
+  hostwin::DenyRegistryWrites(false);
+}
+
+}  // namespace
+}  // namespace win32test

@@ -1,0 +1,41 @@
+#include "win32_fixture.h"
+
+namespace win32test {
+
+bool gVetoTabChange = false;
+
+INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  (void)wParam;
+  if (message == WM_NOTIFY && gVetoTabChange && reinterpret_cast<NMHDR *>(lParam)->code == TCN_SELCHANGING) {
+    SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+    return TRUE;
+  }
+  return message == WM_INITDIALOG;
+}
+
+std::vector<Recorded> Notifications() {
+  std::vector<Recorded> out;
+  for (const auto &m : hostwin::Messages())
+    if (m.message == WM_COMMAND || m.message == WM_NOTIFY) out.push_back({m.window, m.message, m.wParam, m.code});
+  return out;
+}
+
+void Win32Test::SetUp() {
+  gVetoTabChange = false;
+  module_ = hostwin::RegisterResourceModule("win32_test", hostwin::ReadBinaryFile(TEST_RES));
+}
+
+void Win32Test::TearDown() {
+  if (dialog_ && IsWindow(dialog_)) DestroyWindow(dialog_);
+  hostwin::UnregisterResourceModule(module_);
+}
+
+HWND Win32Test::OpenTestDialog() {
+  dialog_ = CreateDialogParamA(module_, MAKEINTRESOURCEA(200), nullptr, TestDialogProc, 0);
+  EXPECT_NE(dialog_, nullptr);
+  ShowWindow(dialog_, SW_SHOW);
+  hostwin::ClearMessages();
+  return dialog_;
+}
+
+}  // namespace win32test

@@ -1,0 +1,38 @@
+// The Win32 stand-in's own tests: a module with the test resources and a
+// dialog procedure that records nothing itself (the stand-in logs every
+// message a dialog procedure receives) and can veto a tab change.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "host_win32.h"
+
+namespace win32test {
+
+struct Recorded {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  UINT code;
+};
+
+// The messages dialog procedures received since the last clear, without
+// those of no interest to the notification rules (WM_SHOWWINDOW, WM_ENABLE).
+std::vector<Recorded> Notifications();
+
+class Win32Test : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // A modeless top-level dialog made from template 200.
+  HWND OpenTestDialog();
+
+  HINSTANCE module_ = nullptr;
+  HWND dialog_ = nullptr;
+};
+
+// Answers TCN_SELCHANGING with TRUE (keep the tab) while set.
+extern bool gVetoTabChange;
+INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace win32test

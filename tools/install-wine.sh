@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what the Wine test of the applet needs on a Debian machine (as
+# root): 32-bit Wine, a virtual X server, a tool that acts as the user, and
+# ImageMagick for the screenshots.
+set -euo pipefail
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt-get update
+fi
+packages=(wine wine32:i386 xvfb xdotool imagemagick x11-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
