@@ -19,8 +19,10 @@
 //                                              block (offset + width above the port count)
 //   STATUS_INVALID_DEVICE_STATE (0xC0000184)   a port access or an enable while the board is
 //                                              not started
-//   a handle lookup's status                   enable: an event handle refused; written at
-//                                              offset 16 of the request, information 208
+//   a handle lookup's status                   enable: an event handle refused; the driver
+//                                              also writes it at offset 16 of the request with
+//                                              information 208, which the I/O manager does not
+//                                              copy back for an error status
 //   the interrupt connection's status          enable: the board's interrupt not connected
 #pragma once
 

@@ -1,0 +1,343 @@
+// The device-control interface as a user program sees it: every request goes
+// through the I/O manager on a handle opened by the path the driver publishes.
+#include <cstring>
+
+#include "driver_fixture.h"
+#include "user_mode.h"
+
+namespace diotest {
+namespace {
+
+using hostk::user::IoctlResult;
+
+const std::string kMapEntry = std::string(kDeviceMapKey) + "\\MapEntry";
+constexpr uint8_t kUntouched = 0xEE;
+
+// The path published for device 0 ("\\.\..."), stored without a terminator.
+std::u16string DevicePath() {
+  StoredValue value = Stored(kMapEntry, "0");
+  EXPECT_EQ(value.type, uint32_t(REG_SZ));
+  std::u16string path;
+  for (size_t i = 0; i + 1 < value.data.size(); i += 2)
+    path.push_back(char16_t(value.data[i] | value.data[i + 1] << 8));
+  return path;
+}
+
+// A user program with handles on the device. It closes them and ends before
+// the fixture removes the device.
+class Program {
+ public:
+  Program() : scope_(process_) {}
+  ~Program() {
+    for (HANDLE h : handles_) EXPECT_EQ(hostk::user::CloseHandle(h), STATUS_SUCCESS);
+  }
+  HANDLE Open(ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE) {
+    HANDLE file = nullptr;
+    EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), STATUS_SUCCESS);
+    if (file) handles_.push_back(file);
+    return file;
+  }
+
+ private:
+  hostk::user::Process process_{"diotest"};
+  hostk::user::ProcessScope scope_;
+  std::vector<HANDLE> handles_;
+};
+
+IoctlResult Call(HANDLE file, ULONG code, const void *in, ULONG inLength, void *out = nullptr,
+                 ULONG outLength = 0) {
+  IoctlResult r = hostk::user::DeviceIoControl(file, code, in, inLength, out, outLength);
+  EXPECT_LE(r.information, outLength) << "never more than the output holds";
+  return r;
+}
+
+std::vector<std::string> Trace() {
+  std::vector<std::string> trace;
+  for (const auto &a : hostk::PortTrace()) trace.push_back(hostk::Describe(a));
+  return trace;
+}
+
+void ExpectRefused(const IoctlResult &r, NTSTATUS status) {
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.information, 0u);
+  EXPECT_TRUE(Trace().empty()) << "no port is touched";
+}
+
+struct PortCode {
+  ULONG code, width;
+  bool write;
+};
+// Reads first: the writes change the block's last ports.
+const PortCode kPortCodes[] = {
+    {IOCTL_DIO_READ_PORT_UCHAR, 1, false},  {IOCTL_DIO_READ_PORT_USHORT, 2, false},
+    {IOCTL_DIO_READ_PORT_ULONG, 4, false},  {IOCTL_DIO_WRITE_PORT_UCHAR, 1, true},
+    {IOCTL_DIO_WRITE_PORT_USHORT, 2, true}, {IOCTL_DIO_WRITE_PORT_ULONG, 4, true}};
+
+uint32_t Mask(ULONG width) { return width == 4 ? 0xFFFFFFFFu : (1u << 8 * width) - 1; }
+
+// A port request: the offset, then a value (used by writes only).
+struct PortBuffer {
+  uint8_t bytes[16] = {};
+  PortBuffer(ULONG offset, uint32_t value) {
+    memcpy(bytes, &offset, 4);
+    memcpy(bytes + 4, &value, 4);
+  }
+};
+
+class DeviceControlTest : public DriverTest {
+ protected:
+  // A fresh machine for a table row that needs a board of its own.
+  void Fresh() {
+    TearDown();
+    hostk::ResetMachine();
+  }
+};
+
+TEST_F(DeviceControlTest, PortAccessesMustLieWhollyInsideTheRegisterBlock) {
+  const uint32_t kLastFour = 0x44332211, kWritten = 0xA5C3E1F0;
+  for (uint32_t model : {0u, 24u}) {
+    SCOPED_TRACE("model " + std::to_string(model));
+    Fresh();
+    const ULONG count = Extension(StartedDevice(model))->PortCount;
+    board_->Write(uint16_t(kRegisterBase + count - 4), 4, kLastFour);
+    Program program;
+    HANDLE file = program.Open();
+    for (const PortCode &c : kPortCodes) {
+      for (ULONG offset : {count - c.width, count - c.width + 1, count - 1, count, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.code << " at " << offset);
+        const bool inside = uint64_t(offset) + c.width <= count;
+        PortBuffer request(offset, kWritten);
+        uint32_t value = 0;
+        hostk::ClearPortTrace();
+        IoctlResult r = c.write ? Call(file, c.code, request.bytes, 4 + c.width)
+                                : Call(file, c.code, request.bytes, 4, &value, sizeof value);
+        if (!inside) {
+          ExpectRefused(r, STATUS_ACCESS_VIOLATION);
+          continue;
+        }
+        EXPECT_EQ(r.status, STATUS_SUCCESS);
+        EXPECT_EQ(r.information, c.write ? 0u : c.width);
+        uint32_t seen = c.write ? kWritten : kLastFour >> 8 * (offset - (count - 4));
+        seen &= Mask(c.width);
+        if (!c.write) {
+          EXPECT_EQ(value, seen) << "the value read is returned";
+        }
+        EXPECT_EQ(Trace(), std::vector<std::string>{hostk::Describe(
+                               {c.write, int(c.width), uint16_t(kRegisterBase + offset), seen})});
+      }
+    }
+  }
+}
+
+TEST_F(DeviceControlTest, ReadsTakeExactlyTheOffsetAndWritesTheOffsetAndAWholeValue) {
+  const ULONG offset = Extension(StartedDevice(24))->PortCount - 4;
+  Program program;
+  HANDLE file = program.Open();
+  for (const PortCode &c : kPortCodes) {
+    const ULONG w = c.width;
+    std::vector<std::pair<ULONG, ULONG>> lengths =  // input, output
+        {{4, w}, {4, 8}, {0, w}, {3, w}, {5, 8}, {8, 8}, {4, w - 1}};
+    if (c.write) lengths = {{0, 0}, {4, 0}, {3 + w, 0}, {4 + w, 0}, {12, 0}, {4 + w, 8}};
+    for (auto [in, outLength] : lengths) {
+      SCOPED_TRACE(testing::Message() << std::hex << c.code << std::dec << " in " << in
+                                      << " out " << outLength);
+      const bool ok = c.write ? in >= 4 + w : in == 4 && outLength >= w;
+      PortBuffer request(offset, 0);
+      uint8_t out[16];
+      hostk::ClearPortTrace();
+      IoctlResult r = Call(file, c.code, request.bytes, in, out, outLength);
+      if (!ok) {
+        ExpectRefused(r, STATUS_INVALID_PARAMETER);
+        continue;
+      }
+      EXPECT_EQ(r.status, STATUS_SUCCESS);
+      EXPECT_EQ(r.information, c.write ? 0u : w);
+      EXPECT_EQ(Trace().size(), 1u);
+    }
+  }
+}
+
+TEST_F(DeviceControlTest, CodesOutsideTheTableAreNotImplemented) {
+  StartedDevice(24);
+  Program program;
+  HANDLE file = program.Open();
+  const ULONG codes[] = {
+      CTL_CODE(FILE_DEVICE_DIO, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS),
+      CTL_CODE(FILE_DEVICE_DIO, 0x910, METHOD_BUFFERED, FILE_ANY_ACCESS),  // a write, other access
+      CTL_CODE(FILE_DEVICE_DIO, 0x900, METHOD_NEITHER, FILE_READ_ACCESS),  // a read, other method
+      CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_READ_ACCESS),
+      CTL_CODE(FILE_DEVICE_DIO, 0, METHOD_BUFFERED, FILE_ANY_ACCESS), 0xFFFFFFFFu};
+  for (ULONG code : codes) {
+    SCOPED_TRACE(testing::Message() << std::hex << code);
+    PortBuffer request(0, 0xFF);
+    uint8_t out[16];
+    hostk::ClearPortTrace();
+    ExpectRefused(Call(file, code, request.bytes, sizeof request.bytes, out, sizeof out),
+                  STATUS_NOT_IMPLEMENTED);
+  }
+}
+
+TEST_F(DeviceControlTest, BuffersShorterThanTheirRecordFailAndChangeNothing) {
+  PDEVICE_OBJECT device = StartedDevice(24);
+  Program program;
+  HANDLE file = program.Open();
+  const DEVICE_EXTENSION before = *Extension(device);
+  DIO_EVENT_REQUEST enable = {};
+  enable.UserWord = 7;
+  enable.HandleCount = 1;
+  enable.Handles[0] = ULONG64(ULONG_PTR(hostk::user::CreateEvent(true, false)));
+  const DIO_DO_CONFIG config = {1, 1, 2, 3, 1, 1};
+  struct Row {
+    ULONG code;
+    const void *in;
+    ULONG inLength, outLength;
+  } rows[] = {
+      {IOCTL_DIO_ENABLE_EVENT, &enable, 207, 208}, {IOCTL_DIO_ENABLE_EVENT, &enable, 208, 207},
+      {IOCTL_DIO_ENABLE_EVENT, &enable, 208, 0},   {IOCTL_DIO_ENABLE_EVENT, nullptr, 0, 0},
+      {IOCTL_DIO_DO_SYS_CONFIG, &config, 23, 24},  {IOCTL_DIO_DO_SYS_CONFIG, nullptr, 0, 0},
+      {IOCTL_DIO_GET_BOARD_INFO, &config, 8, 7},   {IOCTL_DIO_GET_BOARD_INFO, nullptr, 0, 0}};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::Message() << std::hex << row.code << std::dec << " in "
+                                    << row.inLength << " out " << row.outLength);
+    uint8_t out[256];
+    ExpectRefused(Call(file, row.code, row.in, row.inLength, out, row.outLength),
+                  STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(memcmp(&before, Extension(device), sizeof before), 0) << "the extension changed";
+    EXPECT_EQ(hostk::ShutdownRegistrations(), std::vector<PDEVICE_OBJECT>{device});
+    EXPECT_EQ(gEventSlots[0].Enabled + gEventSlots[0].UserWord, 0u);
+    EXPECT_EQ(gEventSlots[0].Events[0], nullptr);
+    EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+  }
+}
+
+TEST_F(DeviceControlTest, AStoppedBoardRefusesPortRequestsAndEnables) {
+  StartedDevice(24);
+  Program program;
+  HANDLE file = program.Open();
+  ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  hostk::ClearPortTrace();
+  for (const PortCode &c : kPortCodes) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.code);
+    PortBuffer request(0, 0xFF);
+    uint32_t value = 0;
+    ExpectRefused(c.write ? Call(file, c.code, request.bytes, 4 + c.width)
+                          : Call(file, c.code, request.bytes, 4, &value, sizeof value),
+                  STATUS_INVALID_DEVICE_STATE);
+  }
+  DIO_EVENT_REQUEST enable = {};
+  ExpectRefused(Call(file, IOCTL_DIO_ENABLE_EVENT, &enable, sizeof enable, &enable, sizeof enable),
+                STATUS_INVALID_DEVICE_STATE);
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+  EXPECT_EQ(gEventSlots[0].Enabled, 0u);
+}
+
+// Registrations in delivery order: 'D' the driver's device, 'P' the PDO.
+std::string Registrations(PDEVICE_OBJECT device) {
+  std::string text;
+  for (PDEVICE_OBJECT d : hostk::ShutdownRegistrations()) text += d == device ? 'D' : 'P';
+  return text;
+}
+
+TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
+  struct Scenario {
+    bool triggerAtStart;  // the start registers the PDO
+    const char *initially;
+    std::vector<std::pair<ULONG, const char *>> steps;  // trigger, registrations after
+  } scenarios[] = {
+      // Unregistering takes every registration of the device, AddDevice's too.
+      {false, "D", {{1, "DD"}, {2, "DD"}, {0, ""}, {0, ""}, {1, "D"}}},
+      {true, "PD", {{1, "PD"}, {0, "P"}, {3, "DP"}}}};
+  for (const Scenario &s : scenarios) {
+    SCOPED_TRACE(s.triggerAtStart ? "trigger at start" : "no trigger at start");
+    Fresh();
+    if (s.triggerAtStart) hostreg::PutDword(std::string(kServiceKey) + "\\DO", "DO_Trigger_Shutdown", 1);
+    PDEVICE_OBJECT device = StartedDevice(24);
+    PDEVICE_EXTENSION x = Extension(device);
+    EXPECT_EQ(Registrations(device), s.initially);
+    const std::string registry = hostreg::Dump(kServiceKey);
+    Program program;
+    HANDLE file = program.Open(FILE_READ_DATA);  // the request needs no access
+    ULONG n = 0;
+    for (auto [trigger, registrations] : s.steps) {
+      SCOPED_TRACE(++n);
+      const DIO_DO_CONFIG config = {10 + n, trigger, 20 + n, 30 + n, 40 + n, 50 + n};
+      IoctlResult r = Call(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config);
+      EXPECT_EQ(r.status, STATUS_SUCCESS);
+      EXPECT_EQ(r.information, 0u);
+      EXPECT_EQ(Registrations(device), registrations);
+      EXPECT_EQ(x->ShutdownRegistered, trigger ? 1 : 0);
+      EXPECT_EQ((std::vector<ULONG>{x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
+                                    x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown}),
+                (std::vector<ULONG>{10 + n, trigger, 20 + n, 30 + n, 40 + n, 50 + n}));
+      EXPECT_TRUE(Trace().empty()) << "the board is not touched";
+      EXPECT_EQ(hostreg::Dump(kServiceKey), registry) << "nor the registry";
+    }
+  }
+}
+
+TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
+  const std::vector<uint8_t> kZeros(8, 0);
+  // Layout 24: the information block's +0, +1, +2, +6, +4, +5, +31, then 1.
+  const std::pair<uint32_t, std::vector<uint8_t>> cases[] = {
+      {24, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}}, {22, kZeros}, {0, kZeros}};
+  for (const auto &[model, expected] : cases) {
+    SCOPED_TRACE(model);
+    Fresh();
+    Load(model);
+    hostboard::SimBoard &board = AttachBoard();
+    const uint32_t offsets[] = {0, 1, 2, 4, 5, 6, 31};
+    const uint8_t values[] = {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76};
+    for (int i = 0; model == 24 && i < 7; ++i) board.SetInfoByte(offsets[i], values[i]);
+    Add();
+    StartResources resources = BoardResources();
+    ASSERT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
+    Program program;
+    uint8_t out[16];
+    memset(out, kUntouched, sizeof out);
+    IoctlResult r = Call(program.Open(0), IOCTL_DIO_GET_BOARD_INFO, nullptr, 0, out, sizeof out);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 8u);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), expected);
+    EXPECT_EQ(out[8], kUntouched);
+  }
+}
+
+TEST_F(DeviceControlTest, TheIoManagerRefusesCodesTheHandleWasNotGranted) {
+  StartedDevice(24);
+  Program program;
+  HANDLE reader = program.Open(FILE_READ_DATA);  // its event slot is the first
+  HANDLE writer = program.Open(FILE_WRITE_DATA);
+  HANDLE neither = program.Open(0);
+  DIO_EVENT_REQUEST enable = {};
+  enable.HandleCount = 1;
+  enable.Handles[0] = ULONG64(ULONG_PTR(hostk::user::CreateEvent(true, false)));
+  ASSERT_EQ(Call(reader, IOCTL_DIO_ENABLE_EVENT, &enable, sizeof enable, &enable, sizeof enable).status,
+            STATUS_SUCCESS);
+  ASSERT_NE(gEventSlots[0].Events[0], nullptr);
+  const struct {
+    HANDLE file;
+    ULONG code;
+    NTSTATUS status;
+  } rows[] = {{reader, IOCTL_DIO_WRITE_PORT_UCHAR, STATUS_ACCESS_DENIED},
+              {reader, IOCTL_DIO_DISABLE_EVENT, STATUS_ACCESS_DENIED},
+              {neither, IOCTL_DIO_WRITE_PORT_UCHAR, STATUS_ACCESS_DENIED},
+              {writer, IOCTL_DIO_READ_PORT_UCHAR, STATUS_ACCESS_DENIED},
+              {neither, IOCTL_DIO_READ_PORT_UCHAR, STATUS_ACCESS_DENIED},
+              {reader, IOCTL_DIO_READ_PORT_UCHAR, STATUS_SUCCESS},
+              {writer, IOCTL_DIO_WRITE_PORT_UCHAR, STATUS_SUCCESS}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << std::hex << row.code);
+    const bool write = row.code != IOCTL_DIO_READ_PORT_UCHAR;
+    PortBuffer request(0, 0x5A);
+    uint32_t value;
+    hostk::ClearPortTrace();
+    IoctlResult r = Call(row.file, row.code, request.bytes, write ? 5 : 4, &value, write ? 0 : 1);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(Trace().size(), row.status == STATUS_SUCCESS ? 1u : 0u);
+  }
+  EXPECT_NE(gEventSlots[0].Events[0], nullptr) << "the refused disable never reached the driver";
+}
+
+}  // namespace
+}  // namespace diotest
