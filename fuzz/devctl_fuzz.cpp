@@ -13,14 +13,12 @@
 #include "driver.h"
 #include "host_kernel.h"
 #include "registry_store.h"
-#include "sim_board.h"
+#include "bench.h"
 #include "user_mode.h"
 
 namespace {
 
 const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
-const uint16_t kInfoBase = 0xD000, kRegisterBase = 0xE000, kThirdBase = 0xD800;
-const ULONG kVector = 0x71;
 
 // Reads the input front to back; past its end every read gives zeros.
 struct Input {
@@ -54,16 +52,6 @@ struct Machine {
   std::vector<HANDLE> events;
 };
 
-std::u16string DevicePath() {
-  hostreg::Value value;
-  hostreg::GetValue("\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry", "0",
-                    &value);
-  std::u16string path(value.data.size() / 2, u'\0');
-  for (size_t i = 0; i < path.size(); ++i)
-    path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
-  return path;
-}
-
 void Start(Machine &m) {
   hostk::StartDevice(m.pdo, hostk::AsList(m.raw), hostk::AsList(m.translated));
 }
@@ -71,22 +59,10 @@ void Start(Machine &m) {
 void Bring(Machine &m, uint32_t model) {
   hostreg::PutDword(kServiceKey, "DeviceType", model);
   m.driver = hostk::LoadDriver(DriverEntry, hostreg::FromUtf8(kServiceKey), nullptr);
-  std::vector<hostk::Resource> ports;
-  if (hostboard::LayoutFor(model) == hostboard::L24) {
-    m.board = std::make_unique<hostboard::SimBoard>(hostboard::L24, kInfoBase, kRegisterBase, kThirdBase);
-    ports = {hostk::PortResource(kInfoBase, 32), hostk::PortResource(kRegisterBase, 128),
-             hostk::PortResource(kThirdBase, 16)};
-  } else {
-    m.board = std::make_unique<hostboard::SimBoard>(hostboard::LayoutFor(model), kRegisterBase);
-    ports = {hostk::PortResource(kRegisterBase, 32)};
-  }
-  m.board->Attach();
-  m.board->SetInterruptListener([] { hostk::RaiseInterrupt(kVector); });
-  std::vector<hostk::Resource> raw = ports, translated = ports;
-  raw.push_back(hostk::InterruptResource(11, 11));
-  translated.push_back(hostk::InterruptResource(6, kVector));
-  m.raw = hostk::ResourceList(raw);
-  m.translated = hostk::ResourceList(translated);
+  m.board = hostboard::BenchBoard(model);
+  hostboard::StartResources resources = hostboard::BenchResources(model);
+  m.raw = resources.raw;
+  m.translated = resources.translated;
   m.pdo = hostk::CreatePdo({});
   hostk::AddDevice(m.driver, m.pdo);
   Start(m);
@@ -130,7 +106,7 @@ void Step(Machine &m, Input &in) {
     case 4:
       if (m.files.size() < 4) {
         HANDLE file;
-        if (NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | (in.Byte() & 1 ? GENERIC_WRITE : 0), &file)))
+        if (NT_SUCCESS(hostk::user::OpenFile(hostboard::PublishedDevicePath(), GENERIC_READ | (in.Byte() & 1 ? GENERIC_WRITE : 0), &file)))
           m.files.push_back(file);
       }
       break;

@@ -14,7 +14,7 @@
 #include "host_kernel.h"
 #include "registry_store.h"
 #include "report.h"
-#include "sim_board.h"
+#include "bench.h"
 #include "user_mode.h"
 
 namespace {
@@ -22,13 +22,7 @@ namespace {
 const char kServices[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services";
 const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
 
-// Where the simulated bus puts the board's ports and interrupt.
-const uint16_t kInfoBase = 0xD000;
-const uint16_t kRegisterBase = 0xE000;
-const uint16_t kThirdBase = 0xD800;
-const ULONG kRawLevel = 11;
-const ULONG kTranslatedLevel = 6;
-const ULONG kTranslatedVector = 0x71;
+using namespace hostboard;  // the bench: ports, interrupt, resources
 
 struct Options {
   uint32_t model = 24;
@@ -70,38 +64,10 @@ const char *LayoutName(uint32_t model) {
   }
 }
 
-// The start request's resources: the raw and the translated list.
-struct Resources {
-  std::vector<uint8_t> raw, translated;
-};
-
-Resources ResourcesFor(uint32_t model) {
-  std::vector<hostk::Resource> ports;
-  if (hostboard::LayoutFor(model) == hostboard::L24) {
-    ports = {hostk::PortResource(kInfoBase, 32), hostk::PortResource(kRegisterBase, 128),
-             hostk::PortResource(kThirdBase, 16)};
-  } else {
-    ports = {hostk::PortResource(kRegisterBase, 32)};
-  }
-  std::vector<hostk::Resource> raw = ports, translated = ports;
-  raw.push_back(hostk::InterruptResource(kRawLevel, kRawLevel));
-  translated.push_back(hostk::InterruptResource(kTranslatedLevel, kTranslatedVector));
-  return Resources{hostk::ResourceList(raw), hostk::ResourceList(translated)};
-}
-
 std::string Status(NTSTATUS status) { return diosim::Hex(uint32_t(status), 8); }
 
 void Request(const char *what, const hostk::IrpResult &result) {
   diosim::Line(std::string(what) + ": " + Status(result.ioStatus.Status));
-}
-
-std::u16string DevicePath() {
-  hostreg::Value value;
-  if (!hostreg::GetValue(std::string(kServices) + "\\ZEPDIO\\MapEntry", "0", &value)) return u"";
-  std::u16string path(value.data.size() / 2, u'\0');
-  for (size_t i = 0; i < path.size(); ++i)
-    path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
-  return path;
 }
 
 std::string Signalled(const std::vector<HANDLE> &events) {
@@ -122,10 +88,9 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
   using namespace diosim;
   using hostk::user::DeviceIoControl;
   Heading("user program: open, ports, events");
-  board.SetInterruptListener([] { hostk::RaiseInterrupt(kTranslatedVector); });
   hostk::user::Process program("dioapp.exe");
   hostk::user::ProcessScope scope(program);
-  std::u16string path = DevicePath();
+  std::u16string path = PublishedDevicePath();
   HANDLE file = nullptr;
   NTSTATUS status = hostk::user::OpenFile(path, GENERIC_READ | GENERIC_WRITE, &file);
   Line("open " + hostk::Utf8(path) + ": " + Status(status));
@@ -213,14 +178,7 @@ int main(int argc, char **argv) {
   }
   RegistryTree(kServiceKey);
 
-  std::unique_ptr<hostboard::SimBoard> board;
-  if (hostboard::LayoutFor(model) == hostboard::L24) {
-    board = std::make_unique<hostboard::SimBoard>(hostboard::L24, kInfoBase, kRegisterBase,
-                                                  kThirdBase);
-  } else {
-    board = std::make_unique<hostboard::SimBoard>(hostboard::LayoutFor(model), kRegisterBase);
-  }
-  board->Attach();
+  std::unique_ptr<SimBoard> board = BenchBoard(model);
   board->SetDo(0x00);
 
   Heading("load: DriverEntry");
@@ -242,7 +200,7 @@ int main(int argc, char **argv) {
   DeviceState(device);
 
   Heading("Plug and Play: start");
-  Resources resources = ResourcesFor(model);
+  StartResources resources = BenchResources(model);
   Line("ports " + Hex(model == 24 ? kInfoBase : kRegisterBase, 4) +
        (model == 24 ? ", " + Hex(kRegisterBase, 4) + ", " + Hex(kThirdBase, 4) : "") +
        "; interrupt level " + std::to_string(kRawLevel) + " (translated: level " +

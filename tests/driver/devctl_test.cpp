@@ -10,18 +10,7 @@ namespace {
 
 using hostk::user::IoctlResult;
 
-const std::string kMapEntry = std::string(kDeviceMapKey) + "\\MapEntry";
 constexpr uint8_t kUntouched = 0xEE;
-
-// The path published for device 0 ("\\.\..."), stored without a terminator.
-std::u16string DevicePath() {
-  StoredValue value = Stored(kMapEntry, "0");
-  EXPECT_EQ(value.type, uint32_t(REG_SZ));
-  std::u16string path;
-  for (size_t i = 0; i + 1 < value.data.size(); i += 2)
-    path.push_back(char16_t(value.data[i] | value.data[i + 1] << 8));
-  return path;
-}
 
 // A user program with handles on the device. It closes them and ends before
 // the fixture removes the device.

@@ -39,14 +39,6 @@ std::vector<std::string> ValueNames(const std::string &keyPath) {
   return names;
 }
 
-std::u16string DevicePath() {
-  StoredValue value = Stored(std::string(kDeviceMapKey) + "\\MapEntry", "0");
-  std::u16string path(value.data.size() / 2, u'\0');
-  for (size_t i = 0; i < path.size(); ++i)
-    path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
-  return path;
-}
-
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
   std::vector<uint8_t> bytes;
   for (char16_t c : text) {
@@ -90,29 +82,10 @@ StartResources SameResources(const std::vector<hostk::Resource> &descriptors) {
 
 StartResources BoardResources() { return BoardResources(gDeviceType); }
 
-StartResources BoardResources(uint32_t model) {
-  std::vector<hostk::Resource> ports;
-  if (hostboard::LayoutFor(model) == hostboard::L24) {
-    ports = {hostk::PortResource(kInfoBase, 32), hostk::PortResource(kRegisterBase, 128),
-             hostk::PortResource(kThirdBase, 16)};
-  } else {
-    ports = {hostk::PortResource(kRegisterBase, 32)};
-  }
-  std::vector<hostk::Resource> raw = ports, translated = ports;
-  raw.push_back(hostk::InterruptResource(kRawLevel, kRawLevel, kAffinity));
-  translated.push_back(hostk::InterruptResource(kTranslatedLevel, kTranslatedVector, kAffinity));
-  return StartResources{hostk::ResourceList(raw), hostk::ResourceList(translated)};
-}
+StartResources BoardResources(uint32_t model) { return hostboard::BenchResources(model); }
 
 hostboard::SimBoard &DriverTest::AttachBoard() {
-  if (BoardLayout() == BoardLayout24) {
-    board_ = std::make_unique<hostboard::SimBoard>(hostboard::L24, kInfoBase, kRegisterBase,
-                                                   kThirdBase);
-  } else {
-    board_ = std::make_unique<hostboard::SimBoard>(hostboard::LayoutFor(gDeviceType),
-                                                   kRegisterBase);
-  }
-  board_->Attach();
+  board_ = hostboard::BenchBoard(gDeviceType);
   return *board_;
 }
 

@@ -11,7 +11,7 @@
 #include "driver.h"
 #include "host_kernel.h"
 #include "registry_store.h"
-#include "sim_board.h"
+#include "bench.h"
 
 namespace diotest {
 
@@ -29,25 +29,20 @@ uint32_t StoredDword(const std::string &keyPath, const std::string &name);
 // The names of a key's values in the order they were first written.
 std::vector<std::string> ValueNames(const std::string &keyPath);
 // The path a user program opens the device by: the device map's value "0".
-std::u16string DevicePath();
+inline std::u16string DevicePath() { return hostboard::PublishedDevicePath(); }
 // Bytes of a wide text, with its terminator when `terminated`.
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
 
-// Where the simulated bus puts a board's ports and interrupt.
-constexpr uint16_t kInfoBase = 0xD000;      // layout 24's first range
-constexpr uint16_t kRegisterBase = 0xE000;  // the register block
-constexpr uint16_t kThirdBase = 0xD800;     // layout 24's third range
-constexpr ULONG kRawLevel = 11;             // the interrupt as the bus reports it
-constexpr ULONG kTranslatedLevel = 6;       // and as the kernel connects it
-constexpr ULONG kTranslatedVector = 0x71;
-constexpr KAFFINITY kAffinity = 0x3;
-
-// A start request's two resource lists.
-struct StartResources {
-  std::vector<uint8_t> raw;
-  std::vector<uint8_t> translated;
-};
-// The ports and interrupt of a board of the loaded model.
+// The bench's ports and interrupt, and the start request's resources.
+using hostboard::kAffinity;
+using hostboard::kInfoBase;
+using hostboard::kRawLevel;
+using hostboard::kRegisterBase;
+using hostboard::kThirdBase;
+using hostboard::kTranslatedLevel;
+using hostboard::kTranslatedVector;
+using hostboard::StartResources;
+// The resources of a board of the loaded model, or of `model`.
 StartResources BoardResources();
 StartResources BoardResources(uint32_t model);
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
