@@ -139,7 +139,14 @@ int SaveInterrupt9Settings(int fromDialog);
 // ---------------------------------------------------------------------------
 // interrupt_page.cpp
 INT_PTR CALLBACK InterruptPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+void InitInterruptPage(void);
+int RefreshInterruptControls(void);
+
+// ---------------------------------------------------------------------------
+// interrupt9_page.cpp
 INT_PTR CALLBACK Interrupt9PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+void InitInterrupt9Page(void);
+int RefreshInterrupt9Controls(void);
 
 // ---------------------------------------------------------------------------
 // counter_settings.cpp
@@ -149,3 +156,6 @@ int SaveCounterSettings(int fromDialog);
 // ---------------------------------------------------------------------------
 // counter_page.cpp
 INT_PTR CALLBACK CounterPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+void InitCounterPage(void);
+int RelabelCounterSources(void);
+int RefreshCounterControls(void);

@@ -1,11 +1,138 @@
-// The counter page (dialog 105). For now the page only takes its place under
-// the "Counter" tab; its controls are not filled or handled yet, and the
-// counter settings are saved from gApplet on OK and Apply as they stand.
+// The counter page (dialog 105): for Counter A and Counter B the clock
+// source, gate and output destination, each internal or a board line, and
+// the internal clock frequency both counters share. The page edits gApplet
+// only; OK and Apply save.
 #include "applet.h"
 
+namespace {
+
+LRESULT Send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  return SendDlgItemMessageA(gApplet.counterPage, id, message, wParam, lParam);
+}
+
+void AddItem(int id, const char *text) { Send(id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)); }
+
+void SetCheck(int id, int on) { Send(id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED); }
+
+// The three choices of one counter in gApplet.
+struct CounterFields {
+  int *clockInternal;
+  int *gateInternal;
+  int *outputRegister;
+};
+
+// Counter 0 is A, 1 is B; any other number names no counter.
+bool FieldsOf(int counter, CounterFields *fields) {
+  switch (counter) {
+    case 0:
+      *fields = {&gApplet.counterAClockInternal, &gApplet.counterAGateInternal, &gApplet.counterAOutputRegister};
+      return true;
+    case 1:
+      *fields = {&gApplet.counterBClockInternal, &gApplet.counterBGateInternal, &gApplet.counterBOutputRegister};
+      return true;
+  }
+  return false;
+}
+
+// The board lines that the external choices of a counter use.
+struct LineNames {
+  const char *clock;
+  const char *gate;
+  const char *output;
+};
+const LineNames kModel1And2Lines[] = {{"DI6", "DI4", "DO6"}, {"DI7", "DI5", "DO7"}};
+const LineNames kOtherModelLines[] = {{"DI1", "DI0", "DO2"}, {"DI3", "DI2", "DO3"}};
+
+int SelectedListCounter(void) { return int(Send(IDC_CNT_COUNTER, CB_GETCURSEL)); }
+
+// A button sets its choice for the selected counter; its state is not read
+// back.
+void SetChoice(int id) {
+  CounterFields fields;
+  if (!FieldsOf(gApplet.selectedCounter, &fields)) return;
+  switch (id) {
+    case IDC_CNT_CLOCK_INTERNAL: *fields.clockInternal = 1; break;
+    case IDC_CNT_CLOCK_LINE: *fields.clockInternal = 0; break;
+    case IDC_CNT_GATE_INTERNAL: *fields.gateInternal = 1; break;
+    case IDC_CNT_GATE_LINE: *fields.gateInternal = 0; break;
+    case IDC_CNT_OUTPUT_REGISTER: *fields.outputRegister = 1; break;
+    case IDC_CNT_OUTPUT_LINE: *fields.outputRegister = 0; break;
+  }
+}
+
+void page_on_command(int id, int code) {
+  switch (id) {
+    case IDC_CNT_COUNTER:
+      if (code != CBN_SELCHANGE || SelectedListCounter() < 0) return;
+      gApplet.selectedCounter = SelectedListCounter();
+      RelabelCounterSources();
+      RefreshCounterControls();
+      break;
+    case IDC_CNT_FREQUENCY:
+      if (code == CBN_SELCHANGE && Send(IDC_CNT_FREQUENCY, CB_GETCURSEL) >= 0)
+        gApplet.timeBase = int(Send(IDC_CNT_FREQUENCY, CB_GETCURSEL));
+      break;
+    default:
+      SetChoice(id);
+      break;
+  }
+}
+
+}  // namespace
+
+void InitCounterPage(void) {
+  AddItem(IDC_CNT_COUNTER, "Counter A");
+  AddItem(IDC_CNT_COUNTER, "Counter B");
+  Send(IDC_CNT_COUNTER, CB_SETCURSEL, WPARAM(gApplet.selectedCounter));
+  // In the order of TimeBase: 0 is 100 kHz, 3 is 100 Hz.
+  AddItem(IDC_CNT_FREQUENCY, "100K Hz");
+  AddItem(IDC_CNT_FREQUENCY, "10K Hz");
+  AddItem(IDC_CNT_FREQUENCY, "1K Hz");
+  AddItem(IDC_CNT_FREQUENCY, "100 Hz");
+  RefreshCounterControls();
+}
+
+// Names the external choices after the board lines of the counter shown;
+// 0 when the list shows no counter.
+int RelabelCounterSources(void) {
+  int counter = SelectedListCounter();
+  if (counter < 0 || counter > 1) return 0;
+  bool models1And2 = gApplet.deviceType == 1 || gApplet.deviceType == 2;
+  const LineNames &lines = (models1And2 ? kModel1And2Lines : kOtherModelLines)[counter];
+  Send(IDC_CNT_CLOCK_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.clock));
+  Send(IDC_CNT_GATE_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.gate));
+  Send(IDC_CNT_OUTPUT_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.output));
+  return 1;
+}
+
+// Shows the choices of the counter in the list and the shared frequency; a
+// TimeBase outside the list leaves the frequency unselected. 0 when the
+// list shows no counter.
+int RefreshCounterControls(void) {
+  CounterFields fields;
+  if (!FieldsOf(SelectedListCounter(), &fields)) return 0;
+  SetCheck(IDC_CNT_CLOCK_INTERNAL, *fields.clockInternal);
+  SetCheck(IDC_CNT_CLOCK_LINE, !*fields.clockInternal);
+  SetCheck(IDC_CNT_GATE_INTERNAL, *fields.gateInternal);
+  SetCheck(IDC_CNT_GATE_LINE, !*fields.gateInternal);
+  SetCheck(IDC_CNT_OUTPUT_REGISTER, *fields.outputRegister);
+  SetCheck(IDC_CNT_OUTPUT_LINE, !*fields.outputRegister);
+  Send(IDC_CNT_FREQUENCY, CB_SETCURSEL, WPARAM(gApplet.timeBase));
+  return 1;
+}
+
 INT_PTR CALLBACK CounterPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-  (void)wParam;
   (void)lParam;
   gApplet.counterPage = page;
-  return message == WM_INITDIALOG || message == WM_COMMAND ? TRUE : FALSE;
+  switch (message) {
+    case WM_INITDIALOG:
+      InitCounterPage();
+      RelabelCounterSources();
+      RefreshCounterControls();
+      return TRUE;
+    case WM_COMMAND:
+      page_on_command(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+  }
+  return FALSE;
 }

@@ -53,6 +53,8 @@ int SaveInterruptSettings(int fromDialog) {
   return 1;
 }
 
+// The nine-channel page's DI0 to DI8, read when the page is created; 1 when
+// the key was read, 0 when it does not exist.
 int LoadInterrupt9Settings(void) {
   HKEY key;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 0;

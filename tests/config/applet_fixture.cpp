@@ -1,5 +1,6 @@
 #include "applet_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace applettest {
@@ -122,6 +123,12 @@ bool Ticked(HWND page, int indicator) {
   return picture.resourceId == IDB_TICK;
 }
 
+bool Checked(HWND page, int button) {
+  return SendDlgItemMessageA(page, button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, CB_GETCURSEL, 0, 0); }
+
 void AppletTest::Load() {
   ASSERT_FALSE(loaded_);
   ASSERT_TRUE(hostwin::OpenControlPanel(APPLET_PATH, &panel_)) << "the applet did not load";
@@ -132,6 +139,29 @@ void AppletTest::OpenDialog(std::function<void(HWND dialog)> user) {
   ASSERT_TRUE(loaded_);
   hostwin::WhenDialogOpens(std::move(user));
   EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
+}
+
+void AppletTest::OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close) {
+  OpenDialog([&](HWND dialog) {
+    std::vector<std::string> tabs = Tabs(dialog);
+    auto at = std::find(tabs.begin(), tabs.end(), tab);
+    ASSERT_NE(at, tabs.end()) << "no tab " << tab;
+    ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(at - tabs.begin())));
+    HWND page = Page(dialog, templateId);
+    ASSERT_NE(page, nullptr) << "no page " << templateId;
+    EXPECT_TRUE(IsWindowVisible(page));
+    user(page);
+    EXPECT_TRUE(hostwin::Click(Item(dialog, close)));
+  });
+}
+
+void AppletTest::StartOver() {
+  Unload();
+  EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>()) << "left by the case before";
+  EXPECT_EQ(diolib::Outstanding(), std::vector<std::string>()) << "left by the case before";
+  hostwin::ResetDesktop();
+  diolib::Reset();
+  hostreg::Reset();
 }
 
 void AppletTest::Unload() {

@@ -45,6 +45,8 @@ HWND Item(HWND window, int id);
 HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
 std::vector<std::string> Tabs(HWND dialog);
 bool Ticked(HWND page, int indicator);  // shows bitmap 116 rather than 118
+bool Checked(HWND page, int button);    // ticked check box or selected radio button
+LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR
 
 class AppletTest : public testing::Test {
  protected:
@@ -52,8 +54,14 @@ class AppletTest : public testing::Test {
   void Load();
   // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown.
   void OpenDialog(std::function<void(HWND dialog)> user);
+  // Opens the main dialog, clicks the tab with this caption, hands the page
+  // made from `templateId` to `user`, then clicks `close` (OK, Cancel).
+  void OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close = IDOK);
   // CPL_STOP, CPL_EXIT and unload.
   void Unload();
+  // Unloads and starts again from an empty registry and desktop and the
+  // library's default board: for the next case of a table.
+  void StartOver();
   void TearDown() override;
 
   hostwin::ControlPanel panel_;

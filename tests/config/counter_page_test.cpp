@@ -1,0 +1,236 @@
+// The counter page (dialog 105): the board lines its buttons name, what it
+// shows of the stored settings, the user's edits and what OK stores.
+#include "applet_fixture.h"
+
+namespace applettest {
+namespace {
+
+class AppletCounterPageTest : public AppletTest {
+ protected:
+  // A configured applet (a "Counter" key holding `timeBase`) on a board of
+  // `model` with counters.
+  void Configured(uint32_t model, const std::string &timeBase = "0") {
+    InstallDriver(model);
+    PutText(kCounterKey, "TimeBase", timeBase);
+    diolib::Configure(MakeBoard(16, 0, 0x02));
+  }
+  void OnCounterPage(std::function<void(HWND page)> user, int close = IDOK) {
+    OnPage("Counter", IDD_COUNTER_PAGE, std::move(user), close);
+  }
+};
+
+void ChooseCounter(HWND page, int counter) {
+  ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_COUNTER), counter));
+}
+
+// The three choices as the page shows them, "internal|DI4|register": the
+// text of the selected button of each pair, or "?" unless exactly one is.
+std::string Choices(HWND page) {
+  const std::pair<int, int> pairs[] = {{IDC_CNT_CLOCK_INTERNAL, IDC_CNT_CLOCK_LINE},
+                                       {IDC_CNT_GATE_INTERNAL, IDC_CNT_GATE_LINE},
+                                       {IDC_CNT_OUTPUT_REGISTER, IDC_CNT_OUTPUT_LINE}};
+  std::string out;
+  for (const auto &pair : pairs) {
+    bool first = Checked(page, pair.first), second = Checked(page, pair.second);
+    if (!out.empty()) out += "|";
+    out += first == second ? "?" : hostwin::Text(Item(page, first ? pair.first : pair.second));
+  }
+  return out;
+}
+
+// The texts of the three external buttons.
+std::string Lines(HWND page) {
+  return hostwin::Text(Item(page, IDC_CNT_CLOCK_LINE)) + " " + hostwin::Text(Item(page, IDC_CNT_GATE_LINE)) + " " +
+         hostwin::Text(Item(page, IDC_CNT_OUTPUT_LINE));
+}
+
+std::vector<std::string> CounterWrites(size_t mark) {
+  std::vector<std::string> out;
+  for (const auto &line : WritesSince(mark))
+    if (line.rfind("Counter\\", 0) == 0) out.push_back(line.substr(8));
+  return out;
+}
+
+struct LineCase {
+  uint32_t model;
+  const char *counterA, *counterB;
+};
+
+TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
+  const LineCase cases[] = {
+      {1, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {2, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {24, "DI1 DI0 DO2", "DI3 DI2 DO3"},
+      {3, "DI1 DI0 DO2", "DI3 DI2 DO3"}, {0, "DI1 DI0 DO2", "DI3 DI2 DO3"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model));
+    StartOver();
+    Configured(c.model);
+    Load();
+    OnCounterPage([&](HWND page) {
+      EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));
+      EXPECT_EQ(Lines(page), c.counterA);
+      ChooseCounter(page, 1);
+      EXPECT_EQ(Lines(page), c.counterB);
+      ChooseCounter(page, 0);
+      EXPECT_EQ(Lines(page), c.counterA);
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_CNT_CLOCK_INTERNAL)), "Internal");
+      EXPECT_EQ(hostwin::Text(Item(page, IDC_CNT_OUTPUT_REGISTER)), "Register");
+    });
+  }
+}
+
+TEST_F(AppletCounterPageTest, StoredChoicesShowPerCounterAndSaveInOrder) {
+  Configured(2);
+  PutText(kCounterKey, "CounterA_CLKSource", "External");
+  PutText(kCounterKey, "CounterA_GateControl", "Internal");
+  PutText(kCounterKey, "CounterA_Output", "register");  // differs in case: the DO line
+  PutText(kCounterKey, "CounterB_CLKSource", "Internal");
+  PutText(kCounterKey, "CounterB_GateControl", "DI");
+  PutText(kCounterKey, "CounterB_Output", "Register");
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  OnCounterPage([](HWND page) {
+    EXPECT_EQ(Choices(page), "DI6|Internal|DO6");
+    ChooseCounter(page, 1);
+    EXPECT_EQ(Choices(page), "Internal|DI5|Register");
+  });
+  EXPECT_EQ(CounterWrites(mark),
+            (std::vector<std::string>{"CounterA_CLKSource=External", "CounterA_GateControl=Internal",
+                                      "CounterA_Output=DO", "CounterB_CLKSource=Internal",
+                                      "CounterB_GateControl=DI", "CounterB_Output=Register", "TimeBase=0"}));
+}
+
+TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
+  Configured(24);
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  OnCounterPage([](HWND page) {
+    ChooseCounter(page, 1);
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_GATE_LINE)));
+    EXPECT_EQ(Choices(page), "Internal|DI2|Register") << "a pair's buttons clear only each other";
+    ChooseCounter(page, 0);
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_CLOCK_LINE)));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_OUTPUT_LINE)));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_OUTPUT_REGISTER)));
+    EXPECT_EQ(Choices(page), "DI1|Internal|Register");
+    ChooseCounter(page, 1);
+    EXPECT_EQ(Choices(page), "Internal|DI2|Register") << "Counter B's edit is kept";
+  });
+  EXPECT_EQ(CounterWrites(mark),
+            (std::vector<std::string>{"CounterA_CLKSource=External", "CounterA_GateControl=Internal",
+                                      "CounterA_Output=Register", "CounterB_CLKSource=Internal",
+                                      "CounterB_GateControl=DI", "CounterB_Output=Register", "TimeBase=0"}));
+  // The generic word, stored with its terminator: three bytes.
+  const auto &writes = hostwin::RegistryWrites();
+  auto gate = std::find_if(writes.begin() + long(mark), writes.end(),
+                           [](const hostwin::RegistryWrite &w) { return w.value == "CounterB_GateControl"; });
+  ASSERT_NE(gate, writes.end());
+  EXPECT_EQ(gate->data, (std::vector<uint8_t>{'D', 'I', 0}));
+  EXPECT_EQ(gate->type, DWORD(REG_SZ));
+}
+
+struct TimeBaseCase {
+  const char *stored;
+  LRESULT shown;  // index in the frequency list, or CB_ERR
+  const char *saved;
+};
+
+TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
+  const TimeBaseCase cases[] = {
+      {"2", 2, "2"}, {" 3", 3, "3"}, {"x", 0, "0"}, {"7", CB_ERR, "7"}, {"-1", CB_ERR, "-1"}, {"1Hz", 1, "1"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string("TimeBase \"") + c.stored + "\"");
+    StartOver();
+    Configured(0, c.stored);
+    Load();
+    OnCounterPage([&](HWND page) {
+      EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_FREQUENCY)),
+                (std::vector<std::string>{"100K Hz", "10K Hz", "1K Hz", "100 Hz"}));
+      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), c.shown);
+      ChooseCounter(page, 1);
+      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), c.shown) << "the same for Counter B";
+    });
+    EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.saved);
+  }
+}
+
+TEST_F(AppletCounterPageTest, OneFrequencyServesBothCounters) {
+  Configured(0, "7");
+  Load();
+  OnCounterPage([](HWND page) {
+    ChooseCounter(page, 1);
+    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_FREQUENCY), 1));  // 10K Hz
+    ChooseCounter(page, 0);
+    EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 1);
+  });
+  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "1");
+}
+
+TEST_F(AppletCounterPageTest, AFirstRunShowsAndStoresTheInternalChoices) {
+  InstallDriver(1);
+  diolib::Configure(MakeBoard(16, 0, 0x02));
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  OnCounterPage([](HWND page) {
+    EXPECT_EQ(Selection(page, IDC_CNT_COUNTER), 0);
+    EXPECT_EQ(Choices(page), "Internal|Internal|Register");
+    ChooseCounter(page, 1);
+    EXPECT_EQ(Choices(page), "Internal|Internal|Register");
+    EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 0);
+  });
+  EXPECT_EQ(CounterWrites(mark),
+            (std::vector<std::string>{"CounterA_CLKSource=Internal", "CounterA_GateControl=Internal",
+                                      "CounterA_Output=Register", "CounterB_CLKSource=Internal",
+                                      "CounterB_GateControl=Internal", "CounterB_Output=Register", "TimeBase=0"}));
+}
+
+TEST_F(AppletCounterPageTest, TheCounterShownAndUnsavedEditsLastForTheLoad) {
+  Configured(2);
+  Load();
+  OnCounterPage(
+      [](HWND page) {
+        ChooseCounter(page, 1);
+        ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_CLOCK_LINE)));
+        ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_FREQUENCY), 3));
+      },
+      IDCANCEL);
+  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "0") << "Cancel stores nothing";
+  OnCounterPage(
+      [](HWND page) {
+        EXPECT_EQ(Selection(page, IDC_CNT_COUNTER), 1);
+        EXPECT_EQ(Lines(page), "DI7 DI5 DO7");
+        EXPECT_EQ(Choices(page), "DI7|Internal|Register");
+        EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 3);
+      },
+      IDCANCEL);
+  Unload();
+  Load();
+  OnCounterPage(
+      [](HWND page) {
+        EXPECT_EQ(Selection(page, IDC_CNT_COUNTER), 0);
+        EXPECT_EQ(Lines(page), "DI6 DI4 DO6");
+        ChooseCounter(page, 1);
+        EXPECT_EQ(Choices(page), "Internal|Internal|Register");
+      },
+      IDCANCEL);
+}
+
+TEST_F(AppletCounterPageTest, OnlyASelectionChangeSwitchesCounterOrFrequency) {
+  Configured(0, "2");
+  Load();
+  OnCounterPage([](HWND page) {
+    HWND counter = Item(page, IDC_CNT_COUNTER), frequency = Item(page, IDC_CNT_FREQUENCY);
+    SendMessageA(counter, CB_SETCURSEL, 1, 0);
+    SendMessageA(frequency, CB_SETCURSEL, 0, 0);
+    for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP}) {
+      SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CNT_COUNTER, code), reinterpret_cast<LPARAM>(counter));
+      SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CNT_FREQUENCY, code), reinterpret_cast<LPARAM>(frequency));
+    }
+    EXPECT_EQ(Lines(page), "DI1 DI0 DO2") << "still labelled for Counter A";
+  });
+  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "2");
+}
+
+}  // namespace
+}  // namespace applettest

@@ -1,0 +1,233 @@
+// The DI interrupt page (dialog 104): its channel list per board, what it
+// shows of the stored settings, the user's edits and what OK stores.
+#include "applet_fixture.h"
+
+namespace applettest {
+namespace {
+
+class AppletInterruptPageTest : public AppletTest {
+ protected:
+  // A configured applet (a "Counter" key) on a board of `model` with DI
+  // interrupts; model 24 reports `channels` DI interrupt channels.
+  void Configured(uint32_t model, BYTE channels = 2) {
+    InstallDriver(model);
+    PutText(kCounterKey, "TimeBase", "0");
+    diolib::Board board = MakeBoard(16, 0, 0x40);
+    board.info = DIO_INFO{16, channels, 0, 0, 0, 0, 1, 0};
+    diolib::Configure(board);
+  }
+  void Store(int channel, const std::string &control, const std::string &edge) {
+    PutText(kInterruptKey, "DI" + std::to_string(channel) + "_Control", control);
+    PutText(kInterruptKey, "DI" + std::to_string(channel) + "_TriggerEdge", edge);
+  }
+  void OnInterruptPage(std::function<void(HWND page)> user, int close = IDOK) {
+    OnPage("Interrupt", IDD_INTERRUPT_PAGE, std::move(user), close);
+  }
+};
+
+// What the page shows of one channel: "DI3 on rising", "DI1 off falling".
+std::string Shown(HWND page) {
+  LRESULT channel = Selection(page, IDC_INT_CHANNEL);
+  std::string out = channel < 0 ? "none" : hostwin::Items(Item(page, IDC_INT_CHANNEL))[size_t(channel)];
+  out += Checked(page, IDC_INT_ENABLE) ? " on" : " off";
+  bool rising = Checked(page, IDC_INT_RISING), falling = Checked(page, IDC_INT_FALLING);
+  out += rising && !falling ? " rising" : falling && !rising ? " falling" : " no edge";
+  return out;
+}
+
+// Each channel in turn, chosen with the mouse.
+std::vector<std::string> EveryChannel(HWND page) {
+  std::vector<std::string> out;
+  HWND list = Item(page, IDC_INT_CHANNEL);
+  for (size_t n = 0; n < hostwin::Items(list).size(); ++n) {
+    EXPECT_TRUE(hostwin::ChooseItem(list, int(n)));
+    out.push_back(Shown(page));
+  }
+  return out;
+}
+
+std::vector<std::string> Names(int first, int count) {
+  std::vector<std::string> names;
+  for (int n = first; n < first + count; ++n) names.push_back("DI" + std::to_string(n));
+  return names;
+}
+
+struct ListCase {
+  const char *what;
+  uint32_t model;
+  BYTE channels;  // as DeviceDIOInfo reports them (model 24 only)
+  std::vector<std::string> items;
+};
+
+TEST_F(AppletInterruptPageTest, TheChannelListFollowsTheModelAndItsChannelCount) {
+  const ListCase cases[] = {
+      {"model 24, five channels", 24, 5, Names(0, 5)},
+      {"model 24, one channel", 24, 1, Names(0, 1)},
+      {"model 24, sixteen channels", 24, 16, Names(0, 16)},
+      {"model 24, 40 channels: only the sixteen the tables hold", 24, 40, Names(0, 16)},
+      {"model 0: always two", 0, 9, Names(0, 2)},
+      {"model 23: always two", 23, 0, Names(0, 2)},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOver();
+    Configured(c.model, c.channels);
+    Load();
+    OnInterruptPage([&](HWND page) {
+      EXPECT_EQ(hostwin::Items(Item(page, IDC_INT_CHANNEL)), c.items);
+      EXPECT_EQ(Shown(page), "DI0 on rising") << "channel 0 as at load";
+      EXPECT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT_CHANNEL), int(c.items.size()) - 1));
+      EXPECT_EQ(Shown(page), c.items.back() + (c.items.size() == 1 ? " on rising" : " off falling"));
+    });
+  }
+}
+
+TEST_F(AppletInterruptPageTest, WithoutChannelsThePageShowsNothingAndOkStoresNothing) {
+  Configured(24, 0);
+  Load();
+  OnInterruptPage([](HWND page) {
+    EXPECT_TRUE(hostwin::Items(Item(page, IDC_INT_CHANNEL)).empty());
+    EXPECT_EQ(Shown(page), "none off no edge") << "the buttons as the template made them";
+    // The buttons still take clicks, but there is no channel to change.
+    EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));
+    EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
+  });
+  EXPECT_TRUE(ValueNames(kInterruptKey).empty());
+}
+
+TEST_F(AppletInterruptPageTest, FiveChannelsLoadShowAndSaveInChannelOrder) {
+  Configured(24, 5);
+  Store(0, "Disable", "Rising");
+  Store(1, "Enable", "Falling");
+  Store(2, "Enable", "Rising");
+  Store(3, "Disable", "Falling");
+  Store(4, "Enable", "Rising");
+  Store(5, "Enable", "Rising");  // beyond the board's channels: never read or written
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  OnInterruptPage([](HWND page) {
+    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 off rising", "DI1 on falling", "DI2 on rising",
+                                                            "DI3 off falling", "DI4 on rising"}));
+  });
+  std::vector<std::string> interrupt;
+  for (const auto &line : WritesSince(mark))
+    if (line.rfind("Interrupt\\", 0) == 0) interrupt.push_back(line);
+  EXPECT_EQ(interrupt, (std::vector<std::string>{
+                           "Interrupt\\DI0_Control=Disable", "Interrupt\\DI0_TriggerEdge=Rising",
+                           "Interrupt\\DI1_Control=Enable",  "Interrupt\\DI1_TriggerEdge=Falling",
+                           "Interrupt\\DI2_Control=Enable",  "Interrupt\\DI2_TriggerEdge=Rising",
+                           "Interrupt\\DI3_Control=Disable", "Interrupt\\DI3_TriggerEdge=Falling",
+                           "Interrupt\\DI4_Control=Enable",  "Interrupt\\DI4_TriggerEdge=Rising"}));
+}
+
+struct TextCase {
+  const char *control, *edge;
+  const char *shown;  // DI1 as the page shows it
+};
+
+TEST_F(AppletInterruptPageTest, OnlyTheExactWordsEnableAndRisingCount) {
+  const TextCase cases[] = {
+      {"Enable", "Rising", "DI1 on rising"},   {"enable", "rising", "DI1 off falling"},
+      {"ENABLE", "RISING", "DI1 off falling"}, {"Enable ", "Rising.", "DI1 off falling"},
+      {"", "", "DI1 off falling"},             {"Disable", "Falling", "DI1 off falling"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string("\"") + c.control + "\", \"" + c.edge + "\"");
+    StartOver();
+    Configured(0);
+    Store(1, c.control, c.edge);
+    Load();
+    OnInterruptPage([&](HWND page) {
+      ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT_CHANNEL), 1));
+      EXPECT_EQ(Shown(page), c.shown);
+    });
+    bool on = std::string(c.shown) == "DI1 on rising";
+    EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), on ? "Enable" : "Disable");
+    EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), on ? "Rising" : "Falling");
+  }
+}
+
+TEST_F(AppletInterruptPageTest, EditsOfEveryChannelLastAcrossChannelChangesUntilOk) {
+  Configured(24, 4);
+  for (int n = 0; n < 4; ++n) Store(n, "Enable", "Rising");
+  Load();
+  OnInterruptPage([](HWND page) {
+    HWND list = Item(page, IDC_INT_CHANNEL);
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI0 off
+    ASSERT_TRUE(hostwin::ChooseItem(list, 2));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));  // DI2 falling, still on
+    ASSERT_TRUE(hostwin::ChooseItem(list, 3));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI3 off: the edge stays usable
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_RISING)));
+    EXPECT_EQ(EveryChannel(page),
+              (std::vector<std::string>{"DI0 off rising", "DI1 on rising", "DI2 on falling", "DI3 off rising"}));
+  });
+  EXPECT_EQ(Text(kInterruptKey, "DI0_Control"), "Disable");
+  EXPECT_EQ(Text(kInterruptKey, "DI0_TriggerEdge"), "Rising");
+  EXPECT_EQ(Text(kInterruptKey, "DI2_Control"), "Enable");
+  EXPECT_EQ(Text(kInterruptKey, "DI2_TriggerEdge"), "Falling");
+  EXPECT_EQ(Text(kInterruptKey, "DI3_Control"), "Disable");
+  EXPECT_EQ(Text(kInterruptKey, "DI3_TriggerEdge"), "Rising");
+}
+
+TEST_F(AppletInterruptPageTest, AFirstRunShowsTheValuesInMemoryAndOkStoresThem) {
+  InstallDriver(0);
+  diolib::Configure(MakeBoard(16, 0, 0x40));
+  Load();  // writes Enable and Rising for both channels
+  EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Enable");
+  EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Rising");
+  OnInterruptPage([](HWND page) {
+    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on rising", "DI1 off falling"}));
+  });
+  EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Disable");
+  EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Falling");
+}
+
+TEST_F(AppletInterruptPageTest, TheChannelShownAndUnsavedEditsLastForTheLoad) {
+  Configured(24, 5);
+  for (int n = 0; n < 5; ++n) Store(n, "Enable", "Rising");
+  Load();
+  OnInterruptPage(
+      [](HWND page) {
+        ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT_CHANNEL), 3));
+        ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
+      },
+      IDCANCEL);
+  EXPECT_EQ(Text(kInterruptKey, "DI3_TriggerEdge"), "Rising") << "Cancel stores nothing";
+  // The next dialog of the same load opens on DI3, with its edit.
+  OnInterruptPage([](HWND page) { EXPECT_EQ(Shown(page), "DI3 on falling"); }, IDCANCEL);
+  // A new load starts on DI0 with the stored values.
+  Unload();
+  Load();
+  OnInterruptPage(
+      [](HWND page) {
+        EXPECT_EQ(Shown(page), "DI0 on rising");
+        ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT_CHANNEL), 3));
+        EXPECT_EQ(Shown(page), "DI3 on rising");
+      },
+      IDCANCEL);
+}
+
+TEST_F(AppletInterruptPageTest, OnlyASelectionChangeSwitchesTheChannel) {
+  Configured(24, 4);
+  Load();
+  OnInterruptPage([](HWND page) {
+    HWND list = Item(page, IDC_INT_CHANNEL);
+    // Setting the selection sends nothing, and other notifications are not
+    // looked at: the buttons still show DI0.
+    SendMessageA(list, CB_SETCURSEL, 2, 0);
+    for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SETFOCUS})
+      SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_INT_CHANNEL, code), reinterpret_cast<LPARAM>(list));
+    EXPECT_EQ(Shown(page), "DI2 on rising");
+    ASSERT_TRUE(hostwin::ChooseItem(list, 2));
+    EXPECT_EQ(Shown(page), "DI2 off falling");
+    // The buttons act on the channel shown.
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));
+  });
+  EXPECT_EQ(Text(kInterruptKey, "DI0_Control"), "Enable");
+  EXPECT_EQ(Text(kInterruptKey, "DI2_Control"), "Enable");
+}
+
+}  // namespace
+}  // namespace applettest

@@ -1,0 +1,134 @@
+// Dialogs 104, 105 and 106 as the pages are built from them: each control's
+// class, text, place, size and style, the hidden trigger-edge controls of
+// 106, and the font that sets the dialog units.
+#include "applet_fixture.h"
+
+#include <cctype>
+
+namespace applettest {
+namespace {
+
+class AppletPageTemplatesTest : public AppletTest {};
+
+struct Control {
+  int id;
+  const char *className;
+  const char *text;
+  short x, y, cx, cy;  // dialog units
+  DWORD style;         // without WS_CHILD
+};
+
+// The font of the pages, "Microsoft Sans Serif" 8 point, has dialog base
+// units of 6 x 13 pixels: a dialog unit is a quarter of the one across and
+// an eighth of the other.
+RECT Pixels(short x, short y, short cx, short cy) {
+  LONG left = x * 6 / 4, top = y * 13 / 8;
+  return RECT{left, top, left + cx * 6 / 4, top + cy * 13 / 8};
+}
+
+std::string Lower(std::string text) {
+  for (char &c : text) c = char(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+const DWORD kVisible = WS_VISIBLE;
+const DWORD kList = kVisible | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+const DWORD kRadio = kVisible | BS_AUTORADIOBUTTON;
+const DWORD kGroupText = kVisible | SS_LEFT | WS_GROUP;
+const DWORD kSeparator = kVisible | SS_ETCHEDHORZ | SS_SUNKEN;
+const DWORD kEnableBox = kVisible | BS_AUTOCHECKBOX | BS_LEFTTEXT | WS_TABSTOP;
+
+const std::vector<Control> kInterruptPage = {
+    {-1, "Static", "Interrupt", 3, 4, 28, 8, kGroupText},
+    {1013, "ComboBox", "", 35, 3, 34, 60, kList},
+    {-1, "Static", "", 6, 17, 71, 1, kSeparator},
+    {1004, "Button", "Enable Control", 13, 21, 64, 10, kEnableBox},
+    {1016, "Static", "Trigger Edge:", 14, 33, 45, 8, kGroupText},
+    {1014, "Button", "Rising", 28, 45, 37, 10, kRadio},
+    {1006, "Button", "Falling", 28, 56, 38, 10, kRadio},
+};
+
+const std::vector<Control> kNineChannelPage = {
+    {-1, "Static", "Interrupt", 3, 4, 28, 8, kGroupText},
+    {1021, "ComboBox", "", 35, 3, 34, 60, kList},
+    {-1, "Static", "", 6, 17, 71, 1, kSeparator},
+    {1017, "Button", "Enable Control", 13, 21, 64, 10, kEnableBox},
+    {1018, "Static", "Trigger Edge:", 14, 33, 45, 8, kGroupText & ~kVisible},
+    {1019, "Button", "Rising", 28, 45, 37, 10, kRadio & ~kVisible},
+    {1020, "Button", "Falling", 28, 56, 38, 10, kRadio & ~kVisible},
+};
+
+// The external buttons' texts are those the page gives them for model 1.
+const std::vector<Control> kCounterPage = {
+    {-1, "Static", "Counter", 4, 7, 26, 8, kGroupText},
+    {1003, "ComboBox", "", 33, 6, 48, 54, kList},
+    {-1, "Static", "Clock Source:", 9, 20, 45, 8, kGroupText},
+    {1005, "Button", "Internal", 13, 31, 41, 10, kRadio},
+    {1015, "Button", "DI6", 57, 31, 27, 10, kRadio},
+    {-1, "Static", "Gate Control", 10, 43, 41, 8, kGroupText},
+    {1007, "Button", "Internal", 13, 51, 41, 10, kRadio},
+    {1008, "Button", "DI4", 57, 52, 27, 10, kRadio},
+    {-1, "Static", "Output Destination", 10, 63, 61, 8, kGroupText},
+    {1009, "Button", "Register", 13, 72, 44, 10, kRadio},
+    {1010, "Button", "DO6", 57, 72, 30, 10, kRadio},
+    {-1, "Static", "", 9, 90, 118, 1, kSeparator},
+    {-1, "Static", "Internal Clock Frequency", 8, 96, 81, 8, kGroupText},
+    {1011, "ComboBox", "", 91, 95, 39, 60, kList},
+};
+
+void ExpectPage(HWND page, short cx, short cy, const std::vector<Control> &controls) {
+  RECT size = Pixels(0, 0, cx, cy);
+  RECT at = hostwin::Placement(page);
+  EXPECT_EQ(at.right - at.left, size.right) << "width";
+  EXPECT_EQ(at.bottom - at.top, size.bottom) << "height";
+  DWORD style = DWORD(GetWindowLongPtrA(page, GWL_STYLE));
+  EXPECT_EQ(style & (WS_CHILD | DS_CONTROL | WS_CAPTION | WS_BORDER), DWORD(WS_CHILD | DS_CONTROL));
+  std::vector<HWND> children = hostwin::Children(page);
+  ASSERT_EQ(children.size(), controls.size());
+  const DWORD kChecked = WS_VISIBLE | WS_GROUP | WS_TABSTOP | WS_VSCROLL | WS_DISABLED | 0xFFFF;
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const Control &c = controls[i];
+    HWND control = children[i];
+    SCOPED_TRACE("control " + std::to_string(i) + " (" + std::to_string(c.id) + ")");
+    EXPECT_EQ(GetDlgCtrlID(control), c.id);
+    EXPECT_EQ(Lower(hostwin::ClassName(control)), Lower(c.className)) << "class names ignore case";
+    if (std::string(c.className) != "ComboBox") {
+      EXPECT_EQ(hostwin::Text(control), c.text);
+    }
+    RECT expected = Pixels(c.x, c.y, c.cx, c.cy), got = hostwin::Placement(control);
+    EXPECT_EQ(got.left, expected.left);
+    EXPECT_EQ(got.top, expected.top);
+    EXPECT_EQ(got.right, expected.right);
+    EXPECT_EQ(got.bottom, expected.bottom);
+    EXPECT_EQ(DWORD(GetWindowLongPtrA(control, GWL_STYLE)) & kChecked, c.style);
+  }
+}
+
+TEST_F(AppletPageTemplatesTest, InterruptAndCounterPages) {
+  InstallDriver(1);
+  diolib::Configure(MakeBoard(16, 0, 0x42));
+  Load();
+  OpenDialog([](HWND dialog) {
+    {
+      SCOPED_TRACE("dialog 104");
+      ExpectPage(Page(dialog, IDD_INTERRUPT_PAGE), 104, 68, kInterruptPage);
+    }
+    {
+      SCOPED_TRACE("dialog 105");
+      ExpectPage(Page(dialog, IDD_COUNTER_PAGE), 132, 118, kCounterPage);
+    }
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+  });
+}
+
+TEST_F(AppletPageTemplatesTest, NineChannelPage) {
+  InstallDriver(22);
+  Load();
+  OpenDialog([](HWND dialog) {
+    ExpectPage(Page(dialog, IDD_INTERRUPT9_PAGE), 104, 68, kNineChannelPage);
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+  });
+}
+
+}  // namespace
+}  // namespace applettest
