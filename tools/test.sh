@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the stand-ins' and the driver's
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, the simulator,
-# the checks of the Windows driver image, and the real applet under Wine.
+# the checks of the Windows driver image, a short fuzzing run of the
+# device-control surface, and the real applet under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,4 +13,7 @@ for model in 24 22 0; do build/host/sim/dio_sim --model "$model" --do-start 1,1 
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target devctl_fuzz
+build/fuzz/fuzz/devctl_fuzz -max_total_time=60 -seed=1 -print_final_stats=1 2>&1 | tail -n 12
 tools/wine-applet-test.sh
