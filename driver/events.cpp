@@ -41,9 +41,13 @@ LONG ClaimEventSlot(void) {
   return claimed;
 }
 
-// Empties a slot: its events are taken out under the lock and released
-// after it, then the slot is cleared (and freed when `free`).
-static VOID ClearSlot(LONG slot, BOOLEAN free) {
+// What EmptySlot clears besides the slot's events.
+#define DIO_SLOT_EVENTS 0      // only the events (a repeated enable)
+#define DIO_SLOT_STATE 1       // and the in-use mark and user word (disable)
+#define DIO_SLOT_OWNER 2       // and the handle's claim on the slot (close)
+
+// Takes a slot's events out under the lock and releases them after it.
+static VOID EmptySlot(LONG slot, ULONG what) {
   PKEVENT released[DIO_EVENTS_PER_SLOT];
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
@@ -52,16 +56,18 @@ static VOID ClearSlot(LONG slot, BOOLEAN free) {
     released[n] = s->Events[n];
     s->Events[n] = NULL;
   }
-  s->Enabled = 0;
-  s->UserWord = 0;
-  if (free) gSlotTaken[slot] = FALSE;
+  if (what >= DIO_SLOT_STATE) {
+    s->Enabled = 0;
+    s->UserWord = 0;
+  }
+  if (what >= DIO_SLOT_OWNER) gSlotTaken[slot] = FALSE;
   KeReleaseSpinLock(&gEventSlotLock, irql);
   for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
     if (released[n] != NULL) ObDereferenceObject(released[n]);
   }
 }
 
-VOID ReleaseEventSlot(LONG slot) { ClearSlot(slot, TRUE); }
+VOID ReleaseEventSlot(LONG slot) { EmptySlot(slot, DIO_SLOT_OWNER); }
 
 // The slot of the handle a request came on, or -1.
 static LONG SlotOf(PIO_STACK_LOCATION stack) {
@@ -92,8 +98,8 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
   if (slot < 0) return STATUS_INVALID_DEVICE_REQUEST;
   ForgetSavedStatus(extension);
 
-  // A repeated enable starts from an empty slot.
-  ClearSlot(slot, FALSE);
+  // A repeated enable starts without the events of the last one.
+  EmptySlot(slot, DIO_SLOT_EVENTS);
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
   gEventSlots[slot].UserWord = request->UserWord;
@@ -156,7 +162,7 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
   UNREFERENCED_PARAMETER(device);
   ForgetSavedStatus(extension);
   LONG slot = SlotOf(stack);
-  if (slot >= 0) ClearSlot(slot, FALSE);
+  if (slot >= 0) EmptySlot(slot, DIO_SLOT_STATE);
 
   if (extension->OpenCount == 0) {
     // A board that is not started (never, or no longer) is not touched.
