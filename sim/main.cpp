@@ -135,6 +135,7 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
   PortAccesses();
 
   for (int source : {0, 3, 8}) {
+    if (source >= board.SourceCount()) continue;
     board.PulseDiLine(source);
     Line("DI line " + std::to_string(source) + " fires; the interrupt service routine:");
     PortAccesses();
