@@ -10,11 +10,4 @@ packages=(
   clang libclang-rt-14-dev                     # the fuzz target (libFuzzer)
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "$0")/apt-install.sh" "${packages[@]}"

