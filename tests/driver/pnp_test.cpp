@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "driver_fixture.h"
+#include "user_mode.h"
 
 namespace diotest {
 namespace {
@@ -121,6 +122,22 @@ TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
     EXPECT_EQ(BusSaw(step.minor) - before, step.passedDown ? 1u : 0u);
   }
   Extension(device)->OpenCount = 0;
+}
+
+TEST_F(PnpTest, AnOpenHandleRefusesRemovalUntilItCloses) {
+  PDEVICE_OBJECT device = StartedDevice(24);
+  {
+    hostk::user::Process program("program");
+    hostk::user::ProcessScope scope(program);
+    HANDLE file = nullptr;
+    ASSERT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ, &file), STATUS_SUCCESS);
+    EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(BusSaw(IRP_MN_QUERY_REMOVE_DEVICE), 0u);
+    EXPECT_EQ(State(device), "started");
+  }  // the program ends: its handle closes
+  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(BusSaw(IRP_MN_QUERY_REMOVE_DEVICE), 1u);
+  EXPECT_EQ(State(device), "started, held");
 }
 
 TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
