@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "devices.h"
+#include "registry_store.h"
 
 namespace hostk {
 namespace {
@@ -47,12 +48,6 @@ constexpr ULONG kShutdownEntryTag = 0x74756853;  // "Shut"
 DeviceRecord *RecordOf(PDEVICE_OBJECT device) {
   auto it = State().records.find(device);
   return it == State().records.end() ? nullptr : &it->second;
-}
-
-std::u16string Upper(std::u16string text) {
-  for (auto &c : text)
-    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
-  return text;
 }
 
 std::u16string GuidText(const GUID &guid) {
@@ -325,7 +320,7 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT pdo, const GUID *classGuid,
   symbolicLinkName->MaximumLength = USHORT(bytes);
 
   for (const auto &i : state.interfaces)
-    if (Upper(i.link) == Upper(link)) return STATUS_SUCCESS;  // registered before
+    if (hostreg::EqualNoCase(i.link, link)) return STATUS_SUCCESS;  // registered before
   state.interfaces.push_back(Interface{link, pdo, false});
   return STATUS_SUCCESS;
 }
@@ -333,9 +328,9 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT pdo, const GUID *classGuid,
 NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING symbolicLinkName, BOOLEAN enable) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "IoSetDeviceInterfaceState");
   std::lock_guard<std::recursive_mutex> hold(State().mutex);
-  std::u16string link = Upper(Text(symbolicLinkName));
+  std::u16string link = Text(symbolicLinkName);
   for (auto &i : State().interfaces) {
-    if (Upper(i.link) != link) continue;
+    if (!hostreg::EqualNoCase(i.link, link)) continue;
     if (enable && i.enabled) return STATUS_OBJECT_NAME_EXISTS;
     if (!enable && !i.enabled) return STATUS_OBJECT_NAME_NOT_FOUND;
     i.enabled = enable != 0;

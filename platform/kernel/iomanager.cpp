@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "devices.h"
+#include "registry_store.h"
 #include "process.h"
 #include "user_mode.h"
 
@@ -15,18 +16,12 @@ constexpr ULONG kFileTag = 0x656C6946;    // "File"
 constexpr ULONG kBufferTag = 0x66754249;  // "IBuf"
 constexpr uint8_t kUninitialisedBuffer = 0xCC;
 
-std::u16string Upper(std::u16string text) {
-  for (auto &c : text)
-    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
-  return text;
-}
-
 // The stack a path names: "\\.\X" is "\??\X", an enabled interface's link.
 PDEVICE_OBJECT Resolve(const std::u16string &path) {
   if (path.size() < 4 || path.compare(0, 4, u"\\\\.\\") != 0) return nullptr;
-  std::u16string link = Upper(u"\\??\\" + path.substr(4));
+  std::u16string link = u"\\??\\" + path.substr(4);
   for (const auto &i : Interfaces())
-    if (i.enabled && Upper(i.symbolicLink) == link) return i.pdo;
+    if (i.enabled && hostreg::EqualNoCase(i.symbolicLink, link)) return i.pdo;
   return nullptr;
 }
 
