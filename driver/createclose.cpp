@@ -28,16 +28,22 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 // Cancels the requests of a handle that wait in the device queue. Nothing in
-// this driver queues requests, so the queue is always found empty; the sweep
-// keeps the handle's promise that nothing of it outlives the cleanup.
+// this driver queues requests, so the queue is always found idle or empty;
+// the sweep keeps the handle's promise that nothing of it outlives the
+// cleanup. Only a busy queue may be given to KeRemoveDeviceQueue, and an
+// empty one would answer by going idle under the request being worked on:
+// a queue found idle or empty is left as it was, and entries are taken only
+// while there are any.
 static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
+  PKDEVICE_QUEUE queue = &device->DeviceQueue;
   LIST_ENTRY cancelled, kept;
   cancelled.Flink = cancelled.Blink = &cancelled;
   kept.Flink = kept.Blink = &kept;
   KIRQL irql;
   IoAcquireCancelSpinLock(&irql);
-  PKDEVICE_QUEUE_ENTRY entry;
-  while ((entry = KeRemoveDeviceQueue(&device->DeviceQueue)) != NULL) {
+  while (queue->Busy && !IsListEmpty(&queue->DeviceListHead)) {
+    PKDEVICE_QUEUE_ENTRY entry = KeRemoveDeviceQueue(queue);
+    if (entry == NULL) break;
     PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.DeviceQueueEntry);
     PLIST_ENTRY list = &kept;
     if (IoGetCurrentIrpStackLocation(irp)->FileObject == file) {
@@ -56,9 +62,10 @@ static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
     kept.Flink = next->Flink;
     next->Flink->Blink = &kept;
     PIRP irp = CONTAINING_RECORD(next, IRP, Tail.Overlay.ListEntry);
-    // An idle queue is only marked busy by the first insertion.
-    if (!KeInsertDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry)) {
-      KeInsertDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry);
+    // A queue that has gone idle meanwhile is only marked busy by the first
+    // insertion; the second queues the request.
+    if (!KeInsertDeviceQueue(queue, &irp->Tail.Overlay.DeviceQueueEntry)) {
+      KeInsertDeviceQueue(queue, &irp->Tail.Overlay.DeviceQueueEntry);
     }
   }
   IoReleaseCancelSpinLock(irql);

@@ -207,6 +207,11 @@ BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE queue, PKDEVICE_QUEUE_ENTRY entry) {
 
 PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE queue) {
   RequireDispatch("KeRemoveDeviceQueue");
+  // Only the owner of the request being worked on takes the next one: the
+  // kernel asserts that the queue is busy.
+  if (!queue->Busy) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "KeRemoveDeviceQueue on a queue that is not busy");
+  }
   PLIST_ENTRY head = &queue->DeviceListHead;
   if (head->Flink == head) {
     queue->Busy = FALSE;

@@ -971,6 +971,9 @@ NTKERNELAPI VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock);
 NTKERNELAPI VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock);
 NTKERNELAPI VOID IoAcquireCancelSpinLock(PKIRQL Irql);
 NTKERNELAPI VOID IoReleaseCancelSpinLock(KIRQL Irql);
+// The DDK's inline list helper.
+FORCEINLINE BOOLEAN IsListEmpty(const LIST_ENTRY *ListHead) { return ListHead->Flink == ListHead; }
+
 NTKERNELAPI VOID KeInitializeDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
 NTKERNELAPI BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE DeviceQueue,
                                         PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);

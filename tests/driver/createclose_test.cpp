@@ -1,0 +1,146 @@
+// The cleanup's sweep of the device queue, for each state the queue can be
+// found in: idle, busy with nothing queued, and busy with requests of the
+// handle being cleaned up and of another handle. The driver never queues
+// requests itself; the test queues them as a request-queuing routine would,
+// behind a request being worked on.
+#include <memory>
+
+#include "driver_fixture.h"
+#include "user_mode.h"
+
+namespace diotest {
+namespace {
+
+// A request as the I/O manager hands it to the driver, waiting in the queue;
+// its completion is recorded.
+struct Queued {
+  PIRP irp = nullptr;
+  bool completed = false;
+  NTSTATUS status = STATUS_PENDING;
+  BOOLEAN cancel = FALSE;
+};
+
+NTSTATUS RecordCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+  auto *queued = static_cast<Queued *>(context);
+  queued->completed = true;
+  queued->status = irp->IoStatus.Status;
+  queued->cancel = irp->Cancel;
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+class CleanupTest : public DriverTest {
+ protected:
+  void SetUp() override {
+    device_ = StartedDevice(24);
+    program_ = std::make_unique<hostk::user::Process>("program");
+    scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
+  }
+  void TearDown() override {
+    for (auto &q : queued_) {
+      if (q->irp) IoFreeIrp(q->irp);
+    }
+    scope_.reset();
+    program_.reset();
+    DriverTest::TearDown();
+  }
+  HANDLE Open() {
+    HANDLE file = nullptr;
+    EXPECT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file), STATUS_SUCCESS);
+    return file;
+  }
+  PFILE_OBJECT FileOf(HANDLE handle) {
+    PVOID file = nullptr;
+    EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, *IoFileObjectType, KernelMode, &file, nullptr),
+              STATUS_SUCCESS);
+    ObDereferenceObject(file);  // the handle keeps it
+    return static_cast<PFILE_OBJECT>(file);
+  }
+  PKDEVICE_QUEUE DeviceQueue() { return &device_->DeviceQueue; }
+
+  // Marks the queue busy, as the start of a request being worked on does.
+  void StartWorking() { AtDispatch([&] { EXPECT_FALSE(KeInsertDeviceQueue(DeviceQueue(), &working_)); }); }
+  // Queues a device-control request of `file` behind it.
+  Queued *QueueRequest(PFILE_OBJECT file) {
+    queued_.push_back(std::make_unique<Queued>());
+    Queued *q = queued_.back().get();
+    q->irp = IoAllocateIrp(device_->StackSize, FALSE);
+    PIO_STACK_LOCATION location = IoGetNextIrpStackLocation(q->irp);
+    location->MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    location->FileObject = file;
+    location->DeviceObject = device_;
+    IoSetCompletionRoutine(q->irp, RecordCompletion, q, TRUE, TRUE, TRUE);
+    q->irp->CurrentLocation--;  // received by the driver
+    q->irp->Tail.Overlay.CurrentStackLocation--;
+    AtDispatch([&] { EXPECT_TRUE(KeInsertDeviceQueue(DeviceQueue(), &q->irp->Tail.Overlay.DeviceQueueEntry)); });
+    return q;
+  }
+  // The requests still queued, in order; the queue is left as it was.
+  std::vector<PIRP> Waiting() {
+    std::vector<PIRP> irps;
+    for (PLIST_ENTRY e = DeviceQueue()->DeviceListHead.Flink; e != &DeviceQueue()->DeviceListHead; e = e->Flink)
+      irps.push_back(CONTAINING_RECORD(e, IRP, Tail.Overlay.DeviceQueueEntry.DeviceListEntry));
+    return irps;
+  }
+  // The request being worked on ends: the queue is emptied and goes idle.
+  void FinishWorking() {
+    AtDispatch([&] {
+      while (KeRemoveDeviceQueue(DeviceQueue()) != nullptr) {
+      }
+    });
+  }
+  template <typename Body>
+  static void AtDispatch(Body body) {
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    body();
+    KeLowerIrql(old);
+  }
+
+  PDEVICE_OBJECT device_ = nullptr;
+  std::unique_ptr<hostk::user::Process> program_;
+  std::unique_ptr<hostk::user::ProcessScope> scope_;
+  KDEVICE_QUEUE_ENTRY working_;
+  std::vector<std::unique_ptr<Queued>> queued_;
+};
+
+TEST_F(CleanupTest, AnIdleQueueStaysIdle) {
+  HANDLE file = Open();
+  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+  EXPECT_FALSE(DeviceQueue()->Busy);
+  EXPECT_TRUE(IsListEmpty(&DeviceQueue()->DeviceListHead));
+}
+
+TEST_F(CleanupTest, ABusyQueueWithNothingQueuedStaysBusy) {
+  HANDLE file = Open();
+  StartWorking();
+  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+  EXPECT_TRUE(DeviceQueue()->Busy) << "the request being worked on still holds the queue";
+  EXPECT_TRUE(IsListEmpty(&DeviceQueue()->DeviceListHead));
+  FinishWorking();
+}
+
+TEST_F(CleanupTest, OnlyTheHandlesQueuedRequestsAreCancelledAndTheRestKeepTheirOrder) {
+  HANDLE mine = Open(), other = Open();
+  PFILE_OBJECT myFile = FileOf(mine), otherFile = FileOf(other);
+  StartWorking();
+  Queued *first = QueueRequest(myFile);
+  Queued *second = QueueRequest(otherFile);
+  Queued *third = QueueRequest(myFile);
+  Queued *fourth = QueueRequest(otherFile);
+
+  EXPECT_EQ(hostk::user::CloseHandle(mine), STATUS_SUCCESS);
+  for (Queued *q : {first, third}) {
+    EXPECT_TRUE(q->completed);
+    EXPECT_EQ(q->status, STATUS_CANCELLED);
+    EXPECT_TRUE(q->cancel);
+  }
+  EXPECT_FALSE(second->completed);
+  EXPECT_FALSE(fourth->completed);
+  EXPECT_EQ(Waiting(), (std::vector<PIRP>{second->irp, fourth->irp}));
+  EXPECT_TRUE(DeviceQueue()->Busy) << "the request being worked on still holds the queue";
+  FinishWorking();
+  EXPECT_EQ(hostk::user::CloseHandle(other), STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace diotest
