@@ -8,6 +8,13 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake --preset host >/dev/null
 cmake --build --preset host
+# Every test has a time limit (a hang fails it).
+ctest --preset host --show-only=json-v1 | python3 -c '
+import json, sys
+untimed = [t["name"] for t in json.load(sys.stdin)["tests"]
+           if not any(p["name"] == "TIMEOUT" for p in t.get("properties", []))]
+if untimed:
+    sys.exit("tests without a time limit: " + ", ".join(untimed))'
 ctest --preset host -j "$(nproc)" | tee build/host/ctest.log
 ctest_count=$(grep -oE 'out of [0-9]+' build/host/ctest.log | tail -n 1 | grep -oE '[0-9]+')
 cmake --preset windows-driver >/dev/null

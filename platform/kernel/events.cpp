@@ -1,5 +1,10 @@
 // Kernel events and waits. Waiters block on one condition variable shared by
 // every dispatcher object; a set wakes them all to look again.
+//
+// A blocking wait that lasts past the wait limit is taken for one that never
+// ends, as a deadlock, and stops the run: a lost wake-up fails the test that
+// made it instead of hanging the test command. The limit is generous, for
+// slow sanitizer runs on a loaded machine.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,6 +16,17 @@ namespace {
 std::mutex dispatcherMutex;
 std::condition_variable dispatcherChanged;
 size_t blockedThreads = 0;  // threads inside a blocking KeWaitForSingleObject
+std::chrono::milliseconds waitLimit(60000);
+
+// Waits under `hold` until `done`; past the wait limit, stops the run.
+template <typename Done>
+void WaitWithinLimit(std::unique_lock<std::mutex> &hold, Done done, const char *what) {
+  if (!dispatcherChanged.wait_for(hold, waitLimit, done)) {
+    hostk::BugCheck(hostk::DRIVER_VERIFIER_DETECTED_VIOLATION,
+                    std::string(what) + ": no wake-up within " + std::to_string(waitLimit.count()) +
+                        " ms, a wait that never ends");
+  }
+}
 
 }  // namespace
 
@@ -21,7 +37,12 @@ namespace hostk {
 // until it is true.
 void WaitUntil(const std::function<bool()> &done) {
   std::unique_lock<std::mutex> hold(dispatcherMutex);
-  dispatcherChanged.wait(hold, done);
+  WaitWithinLimit(hold, done, "a wait of the host kernel");
+}
+
+void SetWaitLimit(unsigned milliseconds) {
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
+  waitLimit = std::chrono::milliseconds(milliseconds);
 }
 
 void WaitForBlockedThreads(size_t count) {
@@ -88,7 +109,7 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON reason, KPROCESSOR_MOD
   if (!timeout) {
     ++blockedThreads;
     dispatcherChanged.notify_all();
-    dispatcherChanged.wait(hold, signalled);
+    WaitWithinLimit(hold, signalled, "KeWaitForSingleObject without a timeout");
     --blockedThreads;
   } else if (!poll) {
     if (timeout->QuadPart > 0) {

@@ -42,6 +42,10 @@ void ResetMachine();
 // KeWaitForSingleObject: for tests that must know a thread is parked inside
 // the driver.
 void WaitForBlockedThreads(size_t count);
+// The blocking waits (KeWaitForSingleObject without a timeout, and the
+// stand-in's own Wait... helpers) stop the run, as a deadlock, when they last
+// longer than this; 60 s unless a death test shortens it.
+void SetWaitLimit(unsigned milliseconds);
 
 // ---------------------------------------------------------------------------
 // Pool
