@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the stand-ins', the driver's and the
 # applet's tests and the simulators under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the checks of the Windows driver image, a short
-# fuzzing run of the device-control surface, and the real applet under Wine.
+# UndefinedBehaviorSanitizer, the checks of the Windows driver image and the
+# image itself in Wine's kernel, a short fuzzing run of the device-control
+# surface, and the real applet under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -20,6 +21,7 @@ ctest_count=$(grep -oE 'out of [0-9]+' build/host/ctest.log | tail -n 1 | grep -
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
+tools/wine-kernel-test.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target devctl_fuzz
 build/fuzz/fuzz/devctl_fuzz -max_total_time=60 -print_final_stats=1 2>&1 | tail -n 12

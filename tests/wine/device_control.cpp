@@ -1,0 +1,151 @@
+// Every control code through DeviceIoControl on a started board: what each
+// request returns, what it leaves in the caller's buffer and which ports it
+// touches. No request may connect the interrupt (Wine's IoConnectInterrupt
+// is a stub that ends the process): the enable requests sent here are
+// refused before the driver connects.
+#include <cstring>
+
+#include "checks.h"
+
+namespace winetest {
+
+namespace {
+
+constexpr BYTE kUntouched = 0xCC;  // what the output buffer holds before a request
+
+struct Request {
+  const char *what;
+  DWORD code;
+  std::vector<BYTE> in;
+  DWORD outSize;
+  DWORD error;               // 0: the request succeeds
+  std::vector<BYTE> out;     // on success, the bytes returned
+  Trace accesses;            // the port accesses it makes
+  DWORD wineError = 0;       // Wine 8's error where it differs from Windows'
+};
+
+std::vector<BYTE> Bytes(uint64_t value, size_t size) {
+  std::vector<BYTE> bytes(size);
+  for (size_t i = 0; i < size && i < 8; ++i) bytes[i] = BYTE(value >> (8 * i));
+  return bytes;
+}
+
+// A port request: the offset, then (writes) the value of the request's width.
+std::vector<BYTE> PortRequest(ULONG offset, uint64_t value = 0, size_t width = 0) {
+  std::vector<BYTE> in = Bytes(offset, 4);
+  std::vector<BYTE> v = Bytes(value, width);
+  in.insert(in.end(), v.begin(), v.end());
+  return in;
+}
+
+Access Port(UCHAR kind, UCHAR width, USHORT port, ULONG value) { return {kind, width, port, value}; }
+
+std::vector<BYTE> DoConfig(DWORD triggerShutdown) {
+  DIO_DO_CONFIG config = {1, triggerShutdown, 2, 3, 1, 0};
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(&config);
+  return std::vector<BYTE>(bytes, bytes + sizeof config);
+}
+
+std::vector<BYTE> EnableRequest(ULONG64 handle) {
+  DIO_EVENT_REQUEST request = {};
+  request.HandleCount = 1;
+  request.Handles[0] = handle;
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(&request);
+  return std::vector<BYTE>(bytes, bytes + sizeof request);
+}
+
+std::vector<Request> Requests(const Board &board) {
+  const ULONG n = board.portCount;
+  const USHORT b = board.base;
+  const USHORT last = USHORT(b + n - 4);
+  std::vector<BYTE> info = BoardInfo(board);
+  std::vector<BYTE> enable = EnableRequest(0x7FFC);  // no handle of the caller
+  std::vector<BYTE> shortEnable(enable.begin(), enable.end() - 1);
+  std::vector<BYTE> doConfig = DoConfig(1);
+  std::vector<BYTE> longDoConfig = doConfig;
+  longDoConfig.resize(32, 0);
+  const DWORD unknownDio = CTL_CODE(FILE_DEVICE_DIO, 0x950, METHOD_BUFFERED, FILE_ANY_ACCESS);
+  const DWORD unknownOther = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS);
+  return {
+      {"board information", IOCTL_DIO_GET_BOARD_INFO, {}, 8, 0, info, {}},
+      {"board information, 64-byte buffer", IOCTL_DIO_GET_BOARD_INFO, {}, 64, 0, info, {}},
+      {"board information, 7-byte buffer", IOCTL_DIO_GET_BOARD_INFO, {}, 7, ERROR_INSUFFICIENT_BUFFER, {}, {}},
+      {"byte write at 3", IOCTL_DIO_WRITE_PORT_UCHAR, PortRequest(3, 0xA5, 1), 0, 0, {},
+       {Port(WINE_HELPER_OUT, 1, USHORT(b + 3), 0xA5)}},
+      {"byte read at 3", IOCTL_DIO_READ_PORT_UCHAR, PortRequest(3), 1, 0, {0xA5},
+       {Port(WINE_HELPER_IN, 1, USHORT(b + 3), 0xA5)}},
+      {"word write at 4", IOCTL_DIO_WRITE_PORT_USHORT, PortRequest(4, 0xBEEF, 2), 0, 0, {},
+       {Port(WINE_HELPER_OUT, 2, USHORT(b + 4), 0xBEEF)}},
+      {"word read at 4", IOCTL_DIO_READ_PORT_USHORT, PortRequest(4), 2, 0, {0xEF, 0xBE},
+       {Port(WINE_HELPER_IN, 2, USHORT(b + 4), 0xBEEF)}},
+      {"double-word write at the block's last four ports", IOCTL_DIO_WRITE_PORT_ULONG,
+       PortRequest(n - 4, 0x12345678, 4), 0, 0, {}, {Port(WINE_HELPER_OUT, 4, last, 0x12345678)}},
+      {"double-word read there, 16-byte buffer", IOCTL_DIO_READ_PORT_ULONG, PortRequest(n - 4), 16, 0,
+       {0x78, 0x56, 0x34, 0x12}, {Port(WINE_HELPER_IN, 4, last, 0x12345678)}},
+      {"byte read at the block's last port", IOCTL_DIO_READ_PORT_UCHAR, PortRequest(n - 1), 1, 0, {0x12},
+       {Port(WINE_HELPER_IN, 1, USHORT(b + n - 1), 0x12)}},
+      {"byte write with a 16-byte input", IOCTL_DIO_WRITE_PORT_UCHAR, PortRequest(3, 0x3C, 12), 0, 0, {},
+       {Port(WINE_HELPER_OUT, 1, USHORT(b + 3), 0x3C)}},
+      {"byte read just past the block", IOCTL_DIO_READ_PORT_UCHAR, PortRequest(n), 1, ERROR_NOACCESS, {}, {}},
+      {"double-word read across the block's end", IOCTL_DIO_READ_PORT_ULONG, PortRequest(n - 2), 4,
+       ERROR_NOACCESS, {}, {}},
+      {"word write across the block's end", IOCTL_DIO_WRITE_PORT_USHORT, PortRequest(n - 1, 0xFFFF, 2), 0,
+       ERROR_NOACCESS, {}, {}},
+      {"byte write at offset 0xFFFFFFFF", IOCTL_DIO_WRITE_PORT_UCHAR, PortRequest(0xFFFFFFFF, 1, 1), 0,
+       ERROR_NOACCESS, {}, {}},
+      {"byte read with an 8-byte input", IOCTL_DIO_READ_PORT_UCHAR, Bytes(3, 8), 1, ERROR_INVALID_PARAMETER,
+       {}, {}},
+      {"word read with a 1-byte output", IOCTL_DIO_READ_PORT_USHORT, PortRequest(4), 1,
+       ERROR_INVALID_PARAMETER, {}, {}},
+      {"word write with a 5-byte input", IOCTL_DIO_WRITE_PORT_USHORT, PortRequest(4, 0x11, 1), 0,
+       ERROR_INVALID_PARAMETER, {}, {}},
+      {"unknown code of the board's device type", unknownDio, {}, 8, ERROR_INVALID_FUNCTION, {}, {}},
+      {"unknown code of another device type", unknownOther, PortRequest(3), 1, ERROR_INVALID_FUNCTION, {}, {}},
+      {"enable with a 207-byte request", IOCTL_DIO_ENABLE_EVENT, shortEnable, 207, ERROR_INSUFFICIENT_BUFFER,
+       {}, {}},
+      // Wine 8 looks up no handle for a user-mode request (its
+      // ObReferenceObjectByHandle answers STATUS_NOT_IMPLEMENTED); the
+      // refusal comes before the interrupt would be connected either way.
+      {"enable naming no event handle of the caller", IOCTL_DIO_ENABLE_EVENT, enable, 208, ERROR_INVALID_HANDLE,
+       {}, {}, ERROR_INVALID_FUNCTION},
+      {"disable", IOCTL_DIO_DISABLE_EVENT, {}, 0, 0, {}, {}},
+      {"DO configuration, 23 bytes", IOCTL_DIO_DO_SYS_CONFIG,
+       std::vector<BYTE>(doConfig.begin(), doConfig.end() - 1), 0, ERROR_INSUFFICIENT_BUFFER, {}, {}},
+      {"DO configuration with a shutdown output", IOCTL_DIO_DO_SYS_CONFIG, doConfig, 0, 0, {}, {}},
+      {"DO configuration without a shutdown output", IOCTL_DIO_DO_SYS_CONFIG, DoConfig(0), 0, 0, {}, {}},
+      {"DO configuration, 32-byte input", IOCTL_DIO_DO_SYS_CONFIG, longDoConfig, 0, 0, {}, {}},
+  };
+}
+
+void Send(HANDLE device, Helper &helper, const Request &r) {
+  std::vector<BYTE> in = r.in;
+  std::vector<BYTE> out(r.outSize, kUntouched);
+  DWORD returned = 0xDEAD;
+  SetLastError(0);
+  BOOL ok = DeviceIoControl(device, r.code, in.empty() ? NULL : in.data(), DWORD(in.size()),
+                            out.empty() ? NULL : out.data(), DWORD(out.size()), &returned, NULL);
+  DWORD error = ok ? 0 : GetLastError();
+  if (r.error == 0) {
+    bool same = ok && returned == r.out.size() && memcmp(out.data(), r.out.data(), r.out.size()) == 0;
+    for (size_t i = r.out.size(); i < out.size(); ++i) same = same && out[i] == kUntouched;
+    Check(same, "%s: succeeds with %zu bytes (error %lu, %lu bytes)", r.what, r.out.size(), error,
+          ok ? returned : 0);
+  } else {
+    bool untouched = true;
+    for (BYTE byte : out) untouched = untouched && byte == kUntouched;
+    bool expected = error == r.error || (r.wineError != 0 && error == r.wineError);
+    Check(!ok && expected && untouched, "%s: fails with error %lu, buffer untouched (error %lu)", r.what,
+          r.error, error);
+  }
+  Trace trace;
+  helper.TakeTrace(&trace);
+  CheckTrace(r.what, trace, r.accesses);
+}
+
+}  // namespace
+
+void CheckDeviceControl(const Board &board, HANDLE device, Helper &helper) {
+  for (const Request &r : Requests(board)) Send(device, helper, r);
+}
+
+}  // namespace winetest

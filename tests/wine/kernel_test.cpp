@@ -1,0 +1,144 @@
+// The Wine kernel test program: TesZEPDIO.sys as built for Windows, installed
+// from the test INF as a root-enumerated device in Wine's kernel (winedevice)
+// and worked through the Win32 API only.
+//
+//   kernel_test.exe --model N
+//
+// Beside the program: TesZEPDIO.sys, the test INF made for model N
+// (TesZEPDIO-test.inf) and the helper driver TesZEPDIOWineHelper.sys. The
+// exit code is 0 when every check passed. The Wine log is checked by the
+// script that runs the program (tools/wine-kernel-test.sh).
+#include <cwchar>
+
+#include "checks.h"
+
+using namespace winetest;
+
+namespace {
+
+// The helper and the driver under test share one winedevice process only
+// when their services share a load order group; the test INF names it too.
+const wchar_t kLoadOrderGroup[] = L"TesZEPDIO Wine test";
+
+std::wstring ProgramDirectory() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+  std::wstring directory(path, length);
+  return directory.substr(0, directory.find_last_of(L'\\'));
+}
+
+bool SameDevicePath(const std::wstring &a, const std::wstring &b) {
+  // "\\?\..." from SetupDi, "\\.\..." from the device map: the same after
+  // the four-character prefix.
+  return a.size() == b.size() && a.size() > 4 && _wcsicmp(a.c_str() + 4, b.c_str() + 4) == 0;
+}
+
+HANDLE Open(const std::wstring &path) {
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+// Closes a handle and collects the helper's trace up to the close request
+// that follows (Wine delivers it after CloseHandle has returned).
+void CloseAndCheck(HANDLE handle, const Board &board, bool lastHandle, Helper &helper) {
+  const char *what = lastHandle ? "close of the last handle" : "close of the other handle";
+  Check(CloseHandle(handle), "%s: CloseHandle succeeds", what);
+  Trace trace, more;
+  bool helperThere = true;
+  bool closed = WaitFor(5000, [&] {
+    helperThere = helper.TakeTrace(&more);
+    trace.insert(trace.end(), more.begin(), more.end());
+    return !helperThere || (!trace.empty() && trace.back().kind == WINE_HELPER_CLOSE);
+  });
+  // The helper lives in the driver's winedevice process: when it no longer
+  // answers, the process has ended.
+  Check(helperThere, "%s: the driver's winedevice process is still there", what);
+  Check(closed && helperThere, "%s: the driver received the close request", what);
+  CheckTrace(what, trace, CloseAccesses(board, lastHandle));
+}
+
+void Run(const Board &board) {
+  std::wstring directory = ProgramDirectory();
+  Helper helper;
+  if (!helper.Start(directory, kLoadOrderGroup)) return;
+  WriteDoSettings();
+  CreateDeviceKeys();
+
+  // Wine starts a root-enumerated device without resources.
+  if (!InstallDevice(directory + L"\\TesZEPDIO-test.inf")) return;
+  std::vector<std::wstring> paths;
+  WaitFor(10000, [&] { return !(paths = InterfacePaths()).empty(); });
+  if (!Check(paths.size() == 1, "one device with the driver's interface (%zu)", paths.size())) return;
+  const std::wstring path = paths[0];
+  Note("interface path %s", Narrow(path).c_str());
+  // The interface is there from AddDevice on; the start follows, in
+  // winedevice's own time: its last registry value, then its port accesses.
+  Check(WaitFor(10000, [] { return StartValuesWritten(); }), "the start without resources wrote the registry");
+  Trace trace, more;
+  int quiet = 0;
+  WaitFor(2000, [&] {
+    helper.TakeTrace(&more);
+    trace.insert(trace.end(), more.begin(), more.end());
+    quiet = more.empty() ? quiet + 1 : 0;
+    return quiet == 4;
+  });
+  CheckStartValues(board, 0, 0);
+  Note("start without resources: %zu port accesses (register base 0)", trace.size());
+
+  // A rebalance gives the device the board's ports and interrupt.
+  for (const WINE_HELPER_PORTS &ports : PortsBeforeStart(board)) helper.SetPorts(ports);
+  WINE_HELPER_REBALANCE_RESULT result;
+  if (!Check(helper.Rebalance(board.resources, &result), "device stopped and started again")) return;
+  Note("stop request status %08lX", (unsigned long)result.StopStatus);
+  Check(result.StartStatus == 0, "start with the board's resources succeeds (%08lX)",
+        (unsigned long)result.StartStatus);
+  helper.TakeTrace(&trace);
+  CheckTrace("start with the board's resources", trace, StartAccesses(board));
+  CheckStartValues(board, board.base, board.resources.RawLevel);
+  std::wstring mapPath = MapEntryPath();
+  Check(SameDevicePath(mapPath, path), "the device map names the interface: %s",
+        Narrow(mapPath).c_str());
+
+  // Two handles, one opened by each path.
+  HANDLE first = Open(path);
+  HANDLE second = Open(mapPath);
+  if (!Check(first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE,
+             "device opened by its interface path and by the device map's path")) {
+    return;
+  }
+  CheckDeviceControl(board, first, helper);
+  DIO_BOARD_INFO info;
+  DWORD returned = 0;
+  std::vector<uint8_t> expected = BoardInfo(board);
+  Check(DeviceIoControl(second, IOCTL_DIO_GET_BOARD_INFO, NULL, 0, &info, sizeof info, &returned, NULL) &&
+            returned == 8 && memcmp(info.Bytes, expected.data(), 8) == 0,
+        "board information through the second handle");
+  CloseAndCheck(second, board, false, helper);
+  CloseAndCheck(first, board, true, helper);
+
+  // Removal: the driver deletes its Device000 keys and the interface goes.
+  if (!RemoveDevice()) return;
+  WaitFor(10000, [] {
+    return !KeyExists(std::wstring(kServiceKey) + L"\\Device000") && InterfacePaths().empty();
+  });
+  CheckRemovedKeys();
+  Check(InterfacePaths().empty(), "no device with the driver's interface after removal");
+  HANDLE gone = Open(path);
+  Check(gone == INVALID_HANDLE_VALUE, "the interface path no longer opens");
+  if (gone != INVALID_HANDLE_VALUE) CloseHandle(gone);
+  helper.TakeTrace(&trace);
+  CheckTrace("removal", trace, Trace());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv) {
+  if (argc != 3 || wcscmp(argv[1], L"--model") != 0) {
+    fprintf(stderr, "usage: kernel_test.exe --model N\n");
+    return 2;
+  }
+  Board board = BoardFor(uint32_t(wcstoul(argv[2], NULL, 10)));
+  Note("TesZEPDIO.sys in Wine's kernel, board model %u", board.model);
+  Run(board);
+  Note("%s: %d failed checks", Failures() ? "FAILED" : "passed", Failures());
+  return Failures() ? 1 : 0;
+}

@@ -1,0 +1,119 @@
+// The registry as the start-up and the removal leave it, read with the
+// Win32 registry functions.
+#include "checks.h"
+
+namespace winetest {
+
+static const std::wstring kServiceDevice = std::wstring(kServiceKey) + L"\\Device000";
+static const std::wstring kMapDevice = std::wstring(kDeviceMapKey) + L"\\Device000";
+static const std::wstring kMapEntry = std::wstring(kDeviceMapKey) + L"\\MapEntry";
+
+bool KeyExists(const std::wstring &path) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// A value's type and bytes; type REG_NONE with no bytes when it is missing.
+struct Value {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+static Value Read(const std::wstring &path, const wchar_t *name) {
+  Value value;
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, name, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
+    value.data.resize(size);
+    if (RegQueryValueExW(key, name, NULL, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
+      value = Value();
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+static void CheckDword(const std::wstring &path, const wchar_t *name, DWORD expected) {
+  Value value = Read(path, name);
+  DWORD got = 0;
+  if (value.data.size() == sizeof got) memcpy(&got, value.data.data(), sizeof got);
+  Check(value.type == REG_DWORD && value.data.size() == 4 && got == expected,
+        "%s\\%s is REG_DWORD %lu (type %lu, %zu bytes, %lu)", Narrow(path).c_str(),
+        Narrow(name).c_str(), expected, value.type, value.data.size(), got);
+}
+
+// A REG_SZ stored with its terminator.
+static void CheckText(const std::wstring &path, const wchar_t *name, const std::wstring &expected) {
+  Value value = Read(path, name);
+  size_t size = (expected.size() + 1) * sizeof(wchar_t);
+  bool same = value.type == REG_SZ && value.data.size() == size &&
+              memcmp(value.data.data(), expected.c_str(), size) == 0;
+  Check(same, "%s\\%s is REG_SZ \"%s\" with its terminator (type %lu, %zu bytes)",
+        Narrow(path).c_str(), Narrow(name).c_str(), Narrow(expected).c_str(), value.type,
+        value.data.size());
+}
+
+void CreateDeviceKeys() {
+  for (const std::wstring &path : {kServiceDevice, kMapDevice}) {
+    HKEY key;
+    bool created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                   &key, NULL) == ERROR_SUCCESS;
+    if (created) RegCloseKey(key);
+    Check(created, "%s created empty (Wine's RtlWriteRegistryValue creates no key)",
+          Narrow(path).c_str());
+  }
+}
+
+void WriteDoSettings() {
+  HKEY key;
+  std::wstring path = std::wstring(kServiceKey) + L"\\DO";
+  bool written = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                 &key, NULL) == ERROR_SUCCESS;
+  const struct {
+    const wchar_t *name;
+    DWORD value;
+  } values[] = {{L"DO_Trigger_Start", 1},         {L"DO_Trigger_Shutdown", 0},
+                {L"DO_Channel_Start", kDoStartChannel}, {L"DO_Channel_Shutdown", 0},
+                {L"DO_Level_Start", kDoStartLevel},     {L"DO_Level_Shutdown", 0}};
+  for (const auto &v : values) {
+    written = written && RegSetValueExW(key, v.name, 0, REG_DWORD, (const BYTE *)&v.value,
+                                        sizeof v.value) == ERROR_SUCCESS;
+  }
+  if (key != NULL) RegCloseKey(key);
+  Check(written, "DO settings stored: the start drives DO channel %lu to %lu", kDoStartChannel,
+        kDoStartLevel);
+}
+
+bool StartValuesWritten() { return Read(kServiceDevice, L"SlotNumber").type == REG_DWORD; }
+
+void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt) {
+  CheckDword(kServiceDevice, L"OnSystem", 1);
+  CheckText(kServiceDevice, L"DriverName", L"TesZEPDIO.dll");
+  CheckText(kServiceDevice, L"KernelKey", L"TesZEPDIOS");
+  CheckDword(kServiceDevice, L"BaseAddress", baseAddress);
+  CheckDword(kServiceDevice, L"Interrupt", interrupt);
+  CheckDword(kServiceDevice, L"AllowConflicts", 1);
+  CheckDword(kServiceDevice, L"DeviceType", board.model);
+  // A root-enumerated device has no bus position.
+  CheckDword(kServiceDevice, L"BusNumber", 0);
+  CheckDword(kServiceDevice, L"SlotNumber", 0);
+  CheckText(kMapDevice, L"DriverName", L"TesZEPDIO.dll");
+  CheckText(kMapDevice, L"KernelKey", L"TESZEPDIOS");
+}
+
+std::wstring MapEntryPath() {
+  Value value = Read(kMapEntry, L"0");
+  if (value.type != REG_SZ) return std::wstring();
+  return std::wstring(reinterpret_cast<const wchar_t *>(value.data.data()),
+                      value.data.size() / sizeof(wchar_t));
+}
+
+void CheckRemovedKeys() {
+  Check(!KeyExists(kServiceDevice), "%s is gone", Narrow(kServiceDevice).c_str());
+  Check(!KeyExists(kMapDevice), "%s is gone", Narrow(kMapDevice).c_str());
+  Check(!MapEntryPath().empty(), "the device map's value \"0\" stays");
+}
+
+}  // namespace winetest

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Runs the real driver image in Wine's kernel: TesZEPDIO.sys as the
+# windows-driver build makes it (or the image given as the argument),
+# installed from a test INF as a root-enumerated device in a fresh 64-bit
+# Wine prefix, and worked by a Windows program through the Win32 API only,
+# for board models 24, 22 and 0 (tests/wine/kernel_test.cpp says what is
+# checked). A test-only helper driver in the same winedevice process gives
+# the driver what Wine does not: port instructions carried out on a register
+# file, a restart with the board's resources, and the cleanup request before
+# each close.
+#
+# A model fails when a check fails, when the program does not end, or when
+# the Wine log reports an unhandled exception or an unimplemented function.
+# Each model runs in its own copy of the fresh prefix. Logs go to
+# build/wine-kernel-test/run/model-N/ (checks.log: the program's checks;
+# wine.log: what Wine wrote).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh >/dev/null
+tools/install-wine.sh >/dev/null
+cmake --preset windows-driver >/dev/null
+cmake --build --preset windows-driver >/dev/null
+cmake --preset wine-kernel-test >/dev/null
+cmake --build --preset wine-kernel-test >/dev/null
+
+image=$(realpath "${1:-build/windows-driver/driver/TesZEPDIO.sys}")
+build=$PWD/build/wine-kernel-test
+programs=$build/tests/wine
+out=$build/run
+rm -rf "$out"
+mkdir -p "$out"
+
+wine64=/usr/lib/wine/wine64  # the wine64 package's loader; the driver needs a 64-bit prefix
+export WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+base=$out/prefix
+WINEPREFIX=$base WINEDEBUG=-all "$wine64" wineboot -i >"$out/wineboot.log" 2>&1
+WINEPREFIX=$base wineserver -w
+
+# Functions Wine's kernel has only as stubs that end the process. The image
+# may import them only where the test never leads (docs/wine-kernel.md).
+avoided="IoConnectInterrupt IoDisconnectInterrupt KeSynchronizeExecution PoRequestPowerIrp"
+stubs=$(x86_64-w64-mingw32-nm "$base/drive_c/windows/system32/ntoskrnl.exe" |
+        sed -n 's/.* __wine_stub_//p' | sort)
+imports=$(x86_64-w64-mingw32-objdump -p "$image" | sed -n '/DLL Name:/,/^$/p' |
+          awk 'NF == 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}' | sort)
+stubbed=$(comm -12 <(echo "$stubs") <(echo "$imports") | tr '\n' ' ' | sed 's/ $//')
+if [[ "$stubbed" != "$avoided" ]]; then
+  fail "the image imports \"$stubbed\" that Wine's kernel only stubs; the test avoids \"$avoided\""
+fi
+
+for model in 24 22 0; do
+  dir=$out/model-$model
+  prefix=$dir/prefix
+  mkdir -p "$dir/files" "$prefix"
+  cp "$image" "$dir/files/TesZEPDIO.sys"
+  cp "$programs/kernel_test.exe" "$programs/TesZEPDIOWineHelper.sys" "$dir/files/"
+  sed "s/@MODEL@/$model/" tests/wine/TesZEPDIO-test.inf.in >"$dir/files/TesZEPDIO-test.inf"
+  # Wine's files are shared with the fresh prefix (never written in place);
+  # the registry, which wineserver rewrites in place, is copied.
+  cp -al "$base/drive_c" "$prefix/"
+  cp -a "$base/dosdevices" "$base"/*.reg "$base/.update-timestamp" "$prefix/"
+
+  start=$(date +%s%N)
+  status=0
+  WINEPREFIX=$prefix WINEDEBUG=err+all,fixme+all timeout 120 \
+    "$wine64" "$dir/files/kernel_test.exe" --model "$model" >"$dir/checks.log" 2>"$dir/wine.log" ||
+    status=$?
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -w
+  seconds=$(( ($(date +%s%N) - start) / 1000000 ))
+  seconds="$((seconds / 1000)).$(printf %03d $((seconds % 1000)))"
+
+  checks=$(grep -cE 's (ok|FAIL): ' "$dir/checks.log" || true)
+  crashes=$(grep -E 'wine: Unhandled|Unhandled exception|unimplemented function' "$dir/wine.log" || true)
+  if ((status != 0)) || [[ -n "$crashes" ]]; then
+    fail "model $model: exit status $status after ${seconds} s; logs in $dir"
+    grep -E 'FAIL|^ +[0-9]+ +got ' "$dir/checks.log" | head -n 40 || true
+    [[ -n "$crashes" ]] && echo "Wine log: $crashes"
+  else
+    echo "model $model: $checks checks passed in ${seconds} s, Wine log clean"
+    rm -rf "$prefix"
+  fi
+done
+
+if ((failures)); then exit 1; fi
+echo "Wine kernel test OK: $image, models 24, 22 and 0"
