@@ -87,4 +87,5 @@ for model in 24 22 0; do
 done
 
 if ((failures)); then exit 1; fi
+rm -rf "$base"
 echo "Wine kernel test OK: $image, models 24, 22 and 0"
