@@ -10,15 +10,12 @@
 #include <memory>
 #include <vector>
 
+#include "bench.h"
 #include "driver.h"
 #include "host_kernel.h"
-#include "registry_store.h"
-#include "bench.h"
 #include "user_mode.h"
 
 namespace {
-
-const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
 
 // Reads the input front to back; past its end every read gives zeros.
 struct Input {
@@ -42,32 +39,13 @@ const ULONG kCodes[] = {IOCTL_DIO_READ_PORT_UCHAR,  IOCTL_DIO_READ_PORT_USHORT,
                         IOCTL_DIO_ENABLE_EVENT,     IOCTL_DIO_DISABLE_EVENT,
                         IOCTL_DIO_DO_SYS_CONFIG,    IOCTL_DIO_GET_BOARD_INFO};
 
+// A started board on the bench and a program that uses it.
 struct Machine {
-  PDRIVER_OBJECT driver = nullptr;
-  PDEVICE_OBJECT pdo = nullptr;
-  std::unique_ptr<hostboard::SimBoard> board;
-  std::vector<uint8_t> raw, translated;
+  hostboard::Bench bench{DriverEntry};
   std::unique_ptr<hostk::user::Process> program;
   std::vector<HANDLE> files;
   std::vector<HANDLE> events;
 };
-
-void Start(Machine &m) {
-  hostk::StartDevice(m.pdo, hostk::AsList(m.raw), hostk::AsList(m.translated));
-}
-
-void Bring(Machine &m, uint32_t model) {
-  hostreg::PutDword(kServiceKey, "DeviceType", model);
-  m.driver = hostk::LoadDriver(DriverEntry, hostreg::FromUtf8(kServiceKey), nullptr);
-  m.board = hostboard::BenchBoard(model);
-  hostboard::StartResources resources = hostboard::BenchResources(model);
-  m.raw = resources.raw;
-  m.translated = resources.translated;
-  m.pdo = hostk::CreatePdo({});
-  hostk::AddDevice(m.driver, m.pdo);
-  Start(m);
-  m.program = std::make_unique<hostk::user::Process>("fuzz");
-}
 
 // A handle value for an enable request: one of the program's events, its
 // file handles, or any value at all.
@@ -123,7 +101,7 @@ void Step(Machine &m, Input &in) {
         m.events.push_back(hostk::user::CreateEvent(true, false, access));
       }
       break;
-    case 7: m.board->PulseDiLine(in.Byte() % m.board->SourceCount()); break;
+    case 7: m.bench.board->PulseDiLine(in.Byte() % m.bench.board->SourceCount()); break;
     case 8: hostk::HoldDpcs(in.Byte() & 1); break;
     case 9: {
       static const UCHAR minors[] = {IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE,
@@ -131,12 +109,12 @@ void Step(Machine &m, Input &in) {
                                      IRP_MN_CANCEL_REMOVE_DEVICE, IRP_MN_QUERY_CAPABILITIES};
       uint8_t pick = in.Byte() % 7;
       if (pick == 6) {
-        Start(m);
+        m.bench.Start();
       } else {
         DEVICE_CAPABILITIES caps = {};
         caps.Size = sizeof caps;
         caps.Version = 1;
-        hostk::SendPnp(m.pdo, minors[pick], [&caps](PIRP, PIO_STACK_LOCATION location) {
+        hostk::SendPnp(m.bench.pdos.back(), minors[pick], [&caps](PIRP, PIO_STACK_LOCATION location) {
           location->Parameters.DeviceCapabilities.Capabilities = &caps;
         });
       }
@@ -144,7 +122,7 @@ void Step(Machine &m, Input &in) {
     }
     case 10: {
       SYSTEM_POWER_STATE state = in.Byte() & 1 ? PowerSystemWorking : PowerSystemSleeping3;
-      hostk::SendSetPower(m.pdo, SystemPowerState, hostk::SystemState(state));
+      hostk::SendSetPower(m.bench.pdos.back(), SystemPowerState, hostk::SystemState(state));
       hostk::DrainPowerWork();
       break;
     }
@@ -159,16 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in{data, size};
   static const uint32_t models[] = {24, 22, 0, 21};
   Machine m;
-  Bring(m, models[in.Byte() % 4]);
+  m.bench.BringUp(models[in.Byte() % 4]);
+  m.program = std::make_unique<hostk::user::Process>("fuzz");
   for (int steps = 0; in.size && steps < 64; ++steps) Step(m, in);
 
   // The program ends, then the device is removed and the driver unloaded.
   hostk::RunDpcs();
   m.program.reset();
-  hostk::SendPnp(m.pdo, IRP_MN_REMOVE_DEVICE);
-  hostk::DeletePdo(m.pdo);
-  hostk::UnloadDriver(m.driver);
-  m.board.reset();
+  m.bench.TakeDown();
   std::vector<std::string> left = hostk::Outstanding();
   if (!left.empty()) {
     for (const auto &line : left) fprintf(stderr, "left: %s\n", line.c_str());

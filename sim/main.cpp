@@ -20,9 +20,8 @@
 namespace {
 
 const char kServices[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services";
-const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
 
-using namespace hostboard;  // the bench: ports, interrupt, resources
+using namespace hostboard;  // the bench: its keys, ports, interrupt and resources
 
 struct Options {
   uint32_t model = 24;
@@ -54,14 +53,6 @@ bool Parse(int argc, char **argv, Options *o) {
     }
   }
   return true;
-}
-
-const char *LayoutName(uint32_t model) {
-  switch (hostboard::LayoutFor(model)) {
-    case hostboard::L22: return "layout 22";
-    case hostboard::L24: return "layout 24";
-    default: return "general layout";
-  }
 }
 
 std::string Status(NTSTATUS status) { return diosim::Hex(uint32_t(status), 8); }
@@ -165,7 +156,7 @@ int main(int argc, char **argv) {
   printf("TesZEPDIO on a simulated board of model %u (%s)\n", model, LayoutName(model));
 
   Heading("installation");
-  hostreg::PutDword(kServiceKey, "DeviceType", model);
+  InstallModel(model);
   const std::string doKey = std::string(kServiceKey) + "\\DO";
   if (options.doStart) {
     hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
@@ -179,12 +170,12 @@ int main(int argc, char **argv) {
   }
   RegistryTree(kServiceKey);
 
-  std::unique_ptr<SimBoard> board = BenchBoard(model);
-  board->SetDo(0x00);
+  Bench bench(DriverEntry);
+  SimBoard &board = bench.Attach(model);
+  board.SetDo(0x00);
 
   Heading("load: DriverEntry");
-  NTSTATUS status;
-  PDRIVER_OBJECT driver = hostk::LoadDriver(DriverEntry, hostreg::FromUtf8(kServiceKey), &status);
+  NTSTATUS status = bench.Load();
   Line("status " + Status(status) + ", board model " + std::to_string(gDeviceType) +
        (IsPciBoard() ? ": PCI board, level-sensitive shared interrupt"
                      : ": latched unshared interrupt"));
@@ -193,21 +184,19 @@ int main(int argc, char **argv) {
   hostk::PdoConfig config;
   config.busNumber = 2;
   config.address = 0x00030001;
-  PDEVICE_OBJECT pdo = hostk::CreatePdo(config);
-  status = hostk::AddDevice(driver, pdo);
+  status = bench.Add(config);
   Line("status " + Status(status));
   if (!NT_SUCCESS(status)) return 1;
-  PDEVICE_OBJECT device = pdo->AttachedDevice;
+  PDEVICE_OBJECT pdo = bench.pdos.back();
+  PDEVICE_OBJECT device = bench.Device();
   DeviceState(device);
 
   Heading("Plug and Play: start");
-  StartResources resources = BenchResources(model);
   Line("ports " + Hex(model == 24 ? kInfoBase : kRegisterBase, 4) +
        (model == 24 ? ", " + Hex(kRegisterBase, 4) + ", " + Hex(kThirdBase, 4) : "") +
        "; interrupt level " + std::to_string(kRawLevel) + " (translated: level " +
        std::to_string(kTranslatedLevel) + ", vector " + Hex(kTranslatedVector) + ")");
-  Request("start", hostk::StartDevice(pdo, hostk::AsList(resources.raw),
-                                      hostk::AsList(resources.translated)));
+  Request("start", bench.Start());
   DeviceState(device);
   auto *x = static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
   if (model == 24) {
@@ -215,13 +204,13 @@ int main(int argc, char **argv) {
     for (UCHAR b : x->BoardInfo) info += " " + Hex(b, 2);
     Line("board info      " + info);
   }
-  Line("DO register      " + Hex(board->Do(), 2));
+  Line("DO register      " + Hex(board.Do(), 2));
   Heading("port accesses of the start-up");
   PortAccesses();
   Heading("registry after the start");
   RegistryTree(kServices);
 
-  RunProgram(*board, model);
+  RunProgram(board, model);
 
   Heading("power: the system sleeps (S3) and wakes (S0)");
   Request("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3)));
@@ -239,15 +228,14 @@ int main(int argc, char **argv) {
   Request("query stop", hostk::SendPnp(pdo, IRP_MN_QUERY_STOP_DEVICE));
   Request("stop", hostk::SendPnp(pdo, IRP_MN_STOP_DEVICE));
   DeviceSummary(device);
-  Request("start", hostk::StartDevice(pdo, hostk::AsList(resources.raw),
-                                      hostk::AsList(resources.translated)));
+  Request("start", bench.Start());
   DeviceSummary(device);
   PortAccesses();
 
   Heading("system shutdown");
   std::vector<NTSTATUS> deliveries = hostk::ShutdownSystem();
   for (NTSTATUS s : deliveries) Line("IRP_MJ_SHUTDOWN, one per registration: " + Status(s));
-  Line("DO register      " + Hex(board->Do(), 2));
+  Line("DO register      " + Hex(board.Do(), 2));
   PortAccesses();
   hostreg::Value onSystem;
   if (hostreg::GetValue(std::string(kServiceKey) + "\\Device000", "OnSystem", &onSystem)) {
@@ -259,16 +247,14 @@ int main(int argc, char **argv) {
   Heading("Plug and Play: surprise removal, then removal");
   Request("surprise removal", hostk::SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL));
   DeviceSummary(device);
-  Request("remove", hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE));
+  Request("remove", bench.Remove());
   Line(pdo->AttachedDevice ? "device object still attached" : "device object detached and deleted");
   PortAccesses();
   Heading("registry after the removal");
   RegistryTree(kServices);
 
   Heading("unload");
-  hostk::DeletePdo(pdo);
-  hostk::UnloadDriver(driver);
-  board.reset();
+  bench.TakeDown();
   Balance();
   bool balanced = hostk::Outstanding().empty();
   hostk::ResetMachine();

@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "bench_names.h"
 #include "host_win32.h"
 #include "registry_store.h"
 
 namespace appletsim {
 
-const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
+using hostboard::kServiceKey;
 
 void Store(const StoredValue &value) {
   std::string key = std::string(kServiceKey) + "\\" + value.subkey;

@@ -8,8 +8,6 @@
 
 namespace appletsim {
 
-extern const char kServiceKey[];  // "\REGISTRY\MACHINE\...\TESZEPDIOS"
-
 // Stores a value under the service key, as an earlier run would have.
 void Store(const StoredValue &value);
 // The values written through RegSetValueExA from write number `from` on:

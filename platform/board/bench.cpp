@@ -4,6 +4,14 @@
 
 namespace hostboard {
 
+const char *LayoutName(uint32_t model) {
+  switch (LayoutFor(model)) {
+    case L22: return "layout 22";
+    case L24: return "layout 24";
+    default: return "general layout";
+  }
+}
+
 std::unique_ptr<SimBoard> BenchBoard(uint32_t model) {
   std::unique_ptr<SimBoard> board;
   if (LayoutFor(model) == L24) {
@@ -32,8 +40,7 @@ StartResources BenchResources(uint32_t model) {
 
 std::u16string PublishedDevicePath() {
   hostreg::Value value;
-  if (!hostreg::GetValue("\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry",
-                         "0", &value) ||
+  if (!hostreg::GetValue(std::string(kDeviceMapKey) + "\\MapEntry", "0", &value) ||
       value.type != 1 /* REG_SZ */) {
     return std::u16string();
   }
@@ -41,6 +48,57 @@ std::u16string PublishedDevicePath() {
   for (size_t i = 0; i < path.size(); ++i)
     path[i] = char16_t(value.data[2 * i] | (value.data[2 * i + 1] << 8));
   return path;
+}
+
+void InstallModel(uint32_t model) { hostreg::PutDword(kServiceKey, "DeviceType", model); }
+
+NTSTATUS Bench::Load() {
+  hostreg::Make(kServiceKey);
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  driver = hostk::LoadDriver(entry, hostreg::FromUtf8(kServiceKey), &status);
+  return status;
+}
+
+SimBoard &Bench::Attach(uint32_t model) {
+  board = BenchBoard(model);
+  resources = BenchResources(model);
+  return *board;
+}
+
+NTSTATUS Bench::Add(const hostk::PdoConfig &config) {
+  PDEVICE_OBJECT pdo = hostk::CreatePdo(config);
+  pdos.push_back(pdo);
+  return hostk::AddDevice(driver, pdo);
+}
+
+PDEVICE_OBJECT Bench::Device() const { return pdos.empty() ? nullptr : pdos.back()->AttachedDevice; }
+
+hostk::IrpResult Bench::Start() { return Start(pdos.back(), resources); }
+
+hostk::IrpResult Bench::Start(PDEVICE_OBJECT pdo, StartResources &lists) {
+  return hostk::StartDevice(pdo, hostk::AsList(lists.raw), hostk::AsList(lists.translated));
+}
+
+NTSTATUS Bench::BringUp(uint32_t model, const hostk::PdoConfig &config) {
+  InstallModel(model);
+  Attach(model);
+  NTSTATUS status = Load();
+  if (NT_SUCCESS(status)) status = Add(config);
+  if (NT_SUCCESS(status)) status = Start().ioStatus.Status;
+  return status;
+}
+
+hostk::IrpResult Bench::Remove() { return hostk::SendPnp(pdos.back(), IRP_MN_REMOVE_DEVICE); }
+
+void Bench::TakeDown() {
+  for (PDEVICE_OBJECT pdo : pdos) {
+    if (pdo->AttachedDevice) hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+  }
+  for (PDEVICE_OBJECT pdo : pdos) hostk::DeletePdo(pdo);
+  pdos.clear();
+  if (driver) hostk::UnloadDriver(driver);
+  driver = nullptr;
+  board.reset();
 }
 
 }  // namespace hostboard

@@ -73,20 +73,13 @@ struct PortBuffer {
   }
 };
 
-class DeviceControlTest : public DriverTest {
- protected:
-  // A fresh machine for a table row that needs a board of its own.
-  void Fresh() {
-    TearDown();
-    hostk::ResetMachine();
-  }
-};
+using DeviceControlTest = DriverTest;
 
 TEST_F(DeviceControlTest, PortAccessesMustLieWhollyInsideTheRegisterBlock) {
   const uint32_t kLastFour = 0x44332211, kWritten = 0xA5C3E1F0;
   for (uint32_t model : {0u, 24u}) {
     SCOPED_TRACE("model " + std::to_string(model));
-    Fresh();
+    FreshRow();
     const ULONG count = Extension(StartedDevice(model))->PortCount;
     board_->Write(uint16_t(kRegisterBase + count - 4), 4, kLastFour);
     Program program;
@@ -239,7 +232,7 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
       {true, "PD", {{1, "PD"}, {0, "P"}, {3, "DP"}}}};
   for (const Scenario &s : scenarios) {
     SCOPED_TRACE(s.triggerAtStart ? "trigger at start" : "no trigger at start");
-    Fresh();
+    FreshRow();
     if (s.triggerAtStart) hostreg::PutDword(std::string(kServiceKey) + "\\DO", "DO_Trigger_Shutdown", 1);
     PDEVICE_OBJECT device = StartedDevice(24);
     PDEVICE_EXTENSION x = Extension(device);
@@ -272,7 +265,7 @@ TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
       {24, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}}, {22, kZeros}, {0, kZeros}};
   for (const auto &[model, expected] : cases) {
     SCOPED_TRACE(model);
-    Fresh();
+    FreshRow();
     Load(model);
     hostboard::SimBoard &board = AttachBoard();
     const uint32_t offsets[] = {0, 1, 2, 4, 5, 6, 31};

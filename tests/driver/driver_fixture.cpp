@@ -4,9 +4,6 @@
 
 namespace diotest {
 
-const char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
-const char kDeviceMapKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO";
-
 StoredValue Stored(const std::string &keyPath, const std::string &name) {
   hostreg::Value value;
   if (!hostreg::GetValue(keyPath, name, &value)) {
@@ -50,15 +47,12 @@ std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
 }
 
 void DriverTest::Load() {
-  hostreg::Make(kServiceKey);
-  NTSTATUS status = STATUS_UNSUCCESSFUL;
-  driver_ = hostk::LoadDriver(DriverEntry, hostreg::FromUtf8(kServiceKey), &status);
-  ASSERT_EQ(status, STATUS_SUCCESS);
+  ASSERT_EQ(bench_.Load(), STATUS_SUCCESS);
   ASSERT_NE(driver_, nullptr);
 }
 
 void DriverTest::Load(uint32_t deviceType) {
-  hostreg::PutDword(kServiceKey, "DeviceType", deviceType);
+  hostboard::InstallModel(deviceType);
   Load();
 }
 
@@ -68,12 +62,9 @@ void DriverTest::LoadWithRawDeviceType(uint32_t type, const std::vector<uint8_t>
 }
 
 PDEVICE_OBJECT DriverTest::Add(const hostk::PdoConfig &config, NTSTATUS *status) {
-  PDEVICE_OBJECT pdo = hostk::CreatePdo(config);
-  pdos_.push_back(pdo);
-  NTSTATUS result = hostk::AddDevice(driver_, pdo);
+  NTSTATUS result = bench_.Add(config);
   if (status) *status = result;
-  if (!NT_SUCCESS(result)) return nullptr;
-  return pdo->AttachedDevice;
+  return NT_SUCCESS(result) ? bench_.Device() : nullptr;
 }
 
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors) {
@@ -84,39 +75,24 @@ StartResources BoardResources() { return BoardResources(gDeviceType); }
 
 StartResources BoardResources(uint32_t model) { return hostboard::BenchResources(model); }
 
-hostboard::SimBoard &DriverTest::AttachBoard() {
-  board_ = hostboard::BenchBoard(gDeviceType);
-  return *board_;
-}
+hostboard::SimBoard &DriverTest::AttachBoard() { return bench_.Attach(gDeviceType); }
 
 hostk::IrpResult DriverTest::Start(PDEVICE_OBJECT pdo, StartResources &resources) {
-  return hostk::StartDevice(pdo, hostk::AsList(resources.raw), hostk::AsList(resources.translated));
+  return bench_.Start(pdo, resources);
 }
 
 PDEVICE_OBJECT DriverTest::StartedDevice(uint32_t model) {
-  Load(model);
-  AttachBoard();
-  PDEVICE_OBJECT device = Add();
-  EXPECT_NE(device, nullptr);
-  if (!device) return nullptr;
-  StartResources resources = BoardResources();
-  hostk::IrpResult result = Start(pdos_.back(), resources);
-  EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(bench_.BringUp(model), STATUS_SUCCESS);
   hostk::ClearPortTrace();
-  return device;
+  return bench_.Device();
 }
 
-// Removes every device still there through Plug and Play, takes the PDOs
-// away and unloads the driver.
-void DriverTest::TearDown() {
-  for (PDEVICE_OBJECT pdo : pdos_) {
-    if (pdo->AttachedDevice) hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
-  }
-  for (PDEVICE_OBJECT pdo : pdos_) hostk::DeletePdo(pdo);
-  board_.reset();
-  pdos_.clear();
-  if (driver_) hostk::UnloadDriver(driver_);
-  driver_ = nullptr;
+void DriverTest::FreshRow() {
+  TearDown();
+  EXPECT_EQ(hostk::Outstanding(), std::vector<std::string>()) << "left by the row before";
+  hostk::ResetMachine();
 }
+
+void DriverTest::TearDown() { bench_.TakeDown(); }
 
 }  // namespace diotest

@@ -1,5 +1,6 @@
-// Loads the driver into a fresh host machine, adds devices for PDOs of the
-// simulated bus, and takes everything down again when the test ends.
+// Loads the driver into a fresh host machine on the bench, adds devices for
+// PDOs of the simulated bus, and takes everything down again when the test
+// (or a table row) ends.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +16,8 @@
 
 namespace diotest {
 
-extern const char kServiceKey[];  // as installed, "\REGISTRY\MACHINE\...\TESZEPDIOS"
-extern const char kDeviceMapKey[];
+using hostboard::kDeviceMapKey;
+using hostboard::kServiceKey;  // as installed, "\REGISTRY\MACHINE\...\TESZEPDIOS"
 
 // The registry value as written: its type and raw bytes.
 struct StoredValue {
@@ -72,11 +73,17 @@ class DriverTest : public testing::Test {
     return static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
   }
 
+  // Starts a table row on a fresh machine: what the row before brought up
+  // is taken down, and whatever it left behind fails the test.
+  void FreshRow();
+
   void TearDown() override;
 
-  PDRIVER_OBJECT driver_ = nullptr;
-  std::vector<PDEVICE_OBJECT> pdos_;
-  std::unique_ptr<hostboard::SimBoard> board_;
+  hostboard::Bench bench_{DriverEntry};
+  // The bench's driver, PDOs and board, under the names the tests use.
+  PDRIVER_OBJECT &driver_ = bench_.driver;
+  std::vector<PDEVICE_OBJECT> &pdos_ = bench_.pdos;
+  std::unique_ptr<hostboard::SimBoard> &board_ = bench_.board;
 };
 
 }  // namespace diotest

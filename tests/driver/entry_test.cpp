@@ -25,12 +25,10 @@ TEST_F(EntryTest, BoardModelIsReadFromAtMostFourBytesOfAnyType) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    hostk::ResetMachine();
+    FreshRow();
     gDeviceType = 0xDEADBEEF;  // left over from an earlier load
     LoadWithRawDeviceType(c.type, c.bytes);
     EXPECT_EQ(gDeviceType, c.expected);
-    hostk::UnloadDriver(driver_);
-    driver_ = nullptr;
   }
 }
 
@@ -141,8 +139,7 @@ TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE("model " + std::to_string(c.model));
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Load(c.model);
     hostk::PdoConfig config;
     config.busNumber = c.bus;
@@ -152,7 +149,6 @@ TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(Extension(device)->BusNumber, c.expectedBus);
     EXPECT_EQ(Extension(device)->SlotNumber, c.expectedSlot);
-    TearDown();
   }
 }
 
@@ -171,8 +167,7 @@ TEST_F(EntryTest, AFailedAddDeviceLeavesNothingBehind) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Load(24);
     PDEVICE_OBJECT pdo = hostk::CreatePdo({});
     pdos_.push_back(pdo);
@@ -188,8 +183,6 @@ TEST_F(EntryTest, AFailedAddDeviceLeavesNothingBehind) {
       EXPECT_EQ(pdos_[0]->AttachedDevice, nullptr);
       EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
     }
-    TearDown();
-    EXPECT_TRUE(hostk::Outstanding().empty());
   }
 }
 

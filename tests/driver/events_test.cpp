@@ -100,8 +100,7 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE("model " + std::to_string(c.model) + " source " + std::to_string(c.source));
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Bring(c.model);
     EnableSources();
     std::vector<HANDLE> events = Events(9);
@@ -111,7 +110,6 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
     board_->PulseDiLine(c.source);
     EXPECT_EQ(Signalled(events), c.signalled);
     EXPECT_FALSE(board_->InterruptAsserted()) << "acknowledged";
-    TearDown();
   }
 }
 

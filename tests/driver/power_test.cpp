@@ -33,8 +33,7 @@ class PowerTest : public DriverTest {
  protected:
   // A fresh machine with a board of `model`, started unless told otherwise.
   bool Begin(uint32_t model, bool start = true) {
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     if (!start) Load(model);
     device_ = start ? StartedDevice(model) : Add();
     Mark();

@@ -76,8 +76,7 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    TearDown();
-    hostk::ResetMachine();
+    FreshRow();
     if (c.fromRegistry) {
       const std::string doKey = std::string(kServiceKey) + "\\DO";
       hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);

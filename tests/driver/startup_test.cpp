@@ -40,8 +40,7 @@ TEST_F(StartupTest, TheFirstRangeIsTheBaseAndTheLastGivesTheCount) {
 TEST_F(StartupTest, ResourceTypesTheBoardNeverHasFailTheStartUntouched) {
   for (UCHAR type : {UCHAR(CmResourceTypeDma), UCHAR(CmResourceTypeNull), UCHAR(0x80)}) {
     SCOPED_TRACE(int(type));
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     PDEVICE_EXTENSION x = StartWith(
         24, SameResources({hostk::PortResource(kInfoBase, 32), hostk::OtherResource(type),
                            hostk::PortResource(kRegisterBase, 128)}),
@@ -50,7 +49,6 @@ TEST_F(StartupTest, ResourceTypesTheBoardNeverHasFailTheStartUntouched) {
     EXPECT_TRUE(hostk::PortTrace().empty()) << "no board access";
     EXPECT_EQ(hostreg::Find(kService0), nullptr) << "no registry write";
     EXPECT_EQ(x->PortCount, 128u) << "what was read around the bad descriptor stays";
-    TearDown();
   }
 }
 
@@ -70,8 +68,7 @@ TEST_F(StartupTest, DescriptorsTheBoardDoesNotUseAreAccepted) {
 TEST_F(StartupTest, NoResourcesStartWithNothingSet) {
   for (bool empty : {false, true}) {
     SCOPED_TRACE(empty ? "empty lists" : "no lists");
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Load(0);
     PDEVICE_OBJECT device = Add();
     StartResources resources = empty ? SameResources({}) : StartResources{};
@@ -81,7 +78,6 @@ TEST_F(StartupTest, NoResourcesStartWithNothingSet) {
     EXPECT_EQ(x->BaseAddress, 0u);
     EXPECT_EQ(x->InterruptLevel, 0u);
     EXPECT_EQ(x->InterruptVector, 0u);
-    TearDown();
   }
 }
 
@@ -119,11 +115,10 @@ TEST_F(StartupTest, Layout24ReadsItsBoardInformationFromTheFirstRange) {
 
 TEST_F(StartupTest, OtherLayoutsHaveNoBoardInformation) {
   for (uint32_t model : {0u, 22u}) {
-    hostk::ResetMachine();
-    pdos_.clear();
+    SCOPED_TRACE(model);
+    FreshRow();
     PDEVICE_EXTENSION x = StartWith(model, BoardResources(model));
     EXPECT_EQ(std::vector<uint8_t>(x->BoardInfo, x->BoardInfo + 8), std::vector<uint8_t>(8, 0));
-    TearDown();
   }
 }
 
