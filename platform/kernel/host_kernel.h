@@ -51,6 +51,7 @@ void SetWaitLimit(unsigned milliseconds);
 // Pool
 struct PoolStats {
   uint64_t allocations = 0;  // successful allocations since the reset
+  uint64_t attempts = 0;     // allocations asked for since the reset, failed ones too
   uint64_t blocksInUse = 0;
   uint64_t bytesInUse = 0;
 };

@@ -44,6 +44,7 @@ PoolStats Pool() {
   std::lock_guard<std::mutex> hold(state.mutex);
   PoolStats stats;
   stats.allocations = state.allocations;
+  stats.attempts = state.attempts;
   stats.blocksInUse = state.blocks.size();
   for (const auto &entry : state.blocks) stats.bytesInUse += entry.second.size;
   return stats;

@@ -160,8 +160,14 @@ TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
     ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 1));
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
     ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 2));
+    const size_t calls = diolib::Calls().size();
     ASSERT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
     EXPECT_TRUE(IsWindowVisible(dialog)) << "Apply leaves the dialog open";
+    std::vector<std::string> library;
+    for (size_t i = calls; i < diolib::Calls().size(); ++i) library.push_back(diolib::Describe(diolib::Calls()[i]));
+    EXPECT_EQ(library, (std::vector<std::string>{"DeviceOpen(0) = 0", "DOSysConfig(1 0 2 0 1 1) = 0",
+                                                 "DeviceClose = 0"}))
+        << "Apply hands the DO settings to the board at once";
     ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
     ASSERT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
   });

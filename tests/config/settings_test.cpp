@@ -99,22 +99,27 @@ TEST_F(AppletSettingsTest, ABoardWithoutInterruptChannelsWritesNoInterruptValues
 }
 
 TEST_F(AppletSettingsTest, TimeBaseIsReadAsANumberAndWrittenBack) {
-  const std::pair<const char *, const char *> cases[] = {
-      {"2", "2"},   {" 3", "3"},   {"\t-1x", "-1"}, {"x7", "0"},
-      {"", "0"},    {"7", "7"},    {"+12", "12"},   {"99999999999", "2147483647"},
-      {"-99999999999", "-2147483648"},
+  // The applet reads a text into 260 bytes: one that fills them all, stored
+  // without a terminator, is read as its first 259 characters.
+  const std::string wholeBuffer(260, '9');
+  const struct {
+    std::string stored;
+    bool terminated;
+    const char *saved;
+  } cases[] = {
+      {"2", true, "2"},   {" 3", true, "3"},   {"\t-1x", true, "-1"}, {"x7", true, "0"},
+      {"", true, "0"},    {"7", true, "7"},    {"+12", true, "12"},   {"99999999999", true, "2147483647"},
+      {"-99999999999", true, "-2147483648"}, {"12", false, "12"},
+      {wholeBuffer, false, "2147483647"},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(std::string("TimeBase \"") + c.first + "\"");
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
+    SCOPED_TRACE("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
+    StartOver();
     InstallDriver(0);
-    PutText(kCounterKey, "TimeBase", c.first);
+    PutText(kCounterKey, "TimeBase", c.stored, c.terminated);
     Load();
     PressOk();
-    EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.second);
-    Unload();
+    EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.saved);
   }
 }
 

@@ -272,18 +272,35 @@ TEST_F(EventsTest, TwoHandlesWithTheSameEventNumberAreBothSignalled) {
   EXPECT_EQ(Signalled(first) + Signalled(other), "11");
 }
 
+// Each interrupt acknowledges its own status bits; the DPC, queued once,
+// must deliver the bits of every interrupt before it ran.
 TEST_F(EventsTest, InterruptsBeforeTheDpcRunsLoseNoEvent) {
-  Bring(0);
-  EnableSources();
-  std::vector<HANDLE> events = Events(4);
-  ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
-  hostk::HoldDpcs(true);
-  board_->PulseDiLine(1);
-  board_->PulseDiLine(3);
-  EXPECT_EQ(hostk::QueuedDpcCount(), 1u);
-  EXPECT_EQ(Signalled(events), "0000");
-  hostk::RunDpcs();
-  EXPECT_EQ(Signalled(events), "0101");
+  struct Case {
+    uint32_t model;
+    int first, second;      // the DI lines, in the order they fire
+    const char *signalled;  // events 0 to 8
+  };
+  const Case cases[] = {
+      {0, 1, 3, "010100000"},
+      {22, 1, 3, "010100000"}, {22, 2, 8, "001000001"},  // one status register each
+      {24, 1, 3, "010100000"}, {24, 0, 8, "100000001"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model) + " lines " + std::to_string(c.first) +
+                 " and " + std::to_string(c.second));
+    FreshRow();
+    Bring(c.model);
+    EnableSources();
+    std::vector<HANDLE> events = Events(9);
+    ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+    hostk::HoldDpcs(true);
+    board_->PulseDiLine(c.first);
+    board_->PulseDiLine(c.second);
+    EXPECT_EQ(hostk::QueuedDpcCount(), 1u);
+    EXPECT_EQ(Signalled(events), "000000000");
+    hostk::RunDpcs();
+    EXPECT_EQ(Signalled(events), c.signalled);
+  }
 }
 
 TEST_F(EventsTest, Layout24InterruptsWithoutDiStatusSignalNothing) {
