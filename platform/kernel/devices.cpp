@@ -74,6 +74,7 @@ PDEVICE_OBJECT CreatePdo(const PdoConfig &config) {
   Devices &state = State();
   std::lock_guard<std::recursive_mutex> hold(state.mutex);
   PDEVICE_OBJECT pdo = nullptr;
+  PoolReserve reserve;
   NTSTATUS status = IoCreateDevice(BusDriver(), 0, nullptr, FILE_DEVICE_BUS_EXTENDER,
                                    FILE_DEVICE_SECURE_OPEN, FALSE, &pdo);
   if (!NT_SUCCESS(status)) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "no pool for a PDO");

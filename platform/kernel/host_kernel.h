@@ -57,10 +57,15 @@ struct PoolStats {
 };
 PoolStats Pool();
 // Makes the n-th allocation from now fail (1 = the next one), whoever makes it:
-// the driver through ExAllocatePool or the kernel for the driver (a device
-// object, an interface name). 0 switches injection off.
+// the driver through ExAllocatePool, the kernel for the driver (a device
+// object, an interface name, an interrupt object, a power request), or the
+// I/O manager for a program's open or device-control request (file object,
+// buffer, request). Allocations Windows never fails at the driver's expense
+// come from a reserve and are only counted: the bus driver's PDOs, the Plug
+// and Play and power managers' requests, and the cleanup and close of a
+// handle. 0 switches injection off.
 void FailAllocationAt(uint64_t n);
-// Makes every allocation from the n-th one on fail.
+// Makes every allocation from the n-th one on fail (the reserve's excepted).
 void FailAllocationsFrom(uint64_t n);
 
 // ---------------------------------------------------------------------------
@@ -93,7 +98,9 @@ std::string Describe(const PortAccess &access);
 // calls the device and captures how it completed. It stops the run when the
 // dispatch routine neither completed nor pended the request, or returned a
 // status other than the one it completed with. A pended request is waited
-// for; a power request goes through PoCallDriver.
+// for; a power request goes through PoCallDriver. Without pool for the
+// request nothing is sent, and the result carries
+// STATUS_INSUFFICIENT_RESOURCES with `completed` false.
 struct IrpResult {
   NTSTATUS returned = STATUS_PENDING;  // what IoCallDriver returned
   bool completed = false;

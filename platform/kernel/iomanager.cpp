@@ -37,16 +37,19 @@ struct FileHolder : HandleObject {
   POBJECT_TYPE Type() const override { return &FileObjectType; }
   void *Body() override { return file; }
 
+  // A handle's cleanup and close must succeed; an open or a device-control
+  // request without pool for its IRP fails with STATUS_INSUFFICIENT_RESOURCES.
   IrpResult Send(UCHAR major, const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {}) {
     PFILE_OBJECT f = file;
-    return SendIrp(IoGetAttachedDevice(pdo), major, 0,
-                   [f, &setup](PIRP irp, PIO_STACK_LOCATION location) {
-                     irp->RequestorMode = UserMode;
-                     irp->Tail.Overlay.OriginalFileObject = f;
-                     irp->IoStatus.Status = STATUS_SUCCESS;
-                     location->FileObject = f;
-                     if (setup) setup(irp, location);
-                   });
+    return SendRequest(IoGetAttachedDevice(pdo), major, 0,
+                       [f, &setup](PIRP irp, PIO_STACK_LOCATION location) {
+                         irp->RequestorMode = UserMode;
+                         irp->Tail.Overlay.OriginalFileObject = f;
+                         irp->IoStatus.Status = STATUS_SUCCESS;
+                         location->FileObject = f;
+                         if (setup) setup(irp, location);
+                       },
+                       major == IRP_MJ_CLEANUP || major == IRP_MJ_CLOSE);
   }
 
   // The last handle is gone: the driver cleans up, then closes.

@@ -58,9 +58,24 @@ NTSTATUS CaptureCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
 
 IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
                   const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup) {
+  return SendRequest(device, major, minor, setup, false);
+}
+
+IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                      const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve) {
   IrpResult result;
-  PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
-  if (!irp) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "no pool for a test IRP");
+  PIRP irp;
+  if (fromReserve) {
+    PoolReserve reserve;
+    irp = IoAllocateIrp(device->StackSize, FALSE);
+  } else {
+    irp = IoAllocateIrp(device->StackSize, FALSE);
+  }
+  if (!irp) {
+    // Nothing is sent.
+    result.returned = result.ioStatus.Status = STATUS_INSUFFICIENT_RESOURCES;
+    return result;
+  }
   irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
   irp->RequestorMode = KernelMode;
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);

@@ -12,6 +12,23 @@ namespace hostk {
 // Pool blocks made by the kernel on a driver's behalf count like the driver's.
 void *AllocateSystem(POOL_TYPE type, size_t bytes, ULONG tag);
 void FreeSystem(void *p, ULONG tag);
+// While one lives on a thread, its allocations come from a reserve that
+// failure injection never empties; they are counted all the same. For what
+// the components around the driver make and Windows never fails at the
+// driver's expense: the bus driver's PDOs, the Plug and Play and power
+// managers' requests, and the cleanup and close of a handle (the I/O manager
+// allocates those as must-succeed).
+class PoolReserve {
+ public:
+  PoolReserve();
+  ~PoolReserve();
+  PoolReserve(const PoolReserve &) = delete;
+  PoolReserve &operator=(const PoolReserve &) = delete;
+};
+// Sends a request as SendIrp does, its IRP taken from the reserve when
+// `fromReserve`.
+IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                      const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve);
 
 // Each part lists what it still holds and forgets it on a reset.
 void ListPoolLeaks(std::vector<std::string> *out);

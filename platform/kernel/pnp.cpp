@@ -67,7 +67,7 @@ std::vector<uint8_t> ResourceList(const std::vector<Resource> &descriptors) {
 
 IrpResult SendPnp(PDEVICE_OBJECT pdo, UCHAR minor,
                   const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup) {
-  return SendIrp(IoGetAttachedDevice(pdo), IRP_MJ_PNP, minor, setup);
+  return SendRequest(IoGetAttachedDevice(pdo), IRP_MJ_PNP, minor, setup, true);
 }
 
 IrpResult StartDevice(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated) {

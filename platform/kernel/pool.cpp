@@ -29,6 +29,9 @@ PoolState &State() {
   return state;
 }
 
+// PoolReserve scopes alive on this thread.
+thread_local int reserveDepth = 0;
+
 // Fresh pool is never zero: a driver that relies on it gets caught.
 constexpr unsigned char kFreshPoolFill = 0xA5;
 constexpr unsigned char kFreedPoolFill = 0xDD;
@@ -62,11 +65,15 @@ void FailAllocationsFrom(uint64_t n) {
   state.failFrom = n ? state.attempts + n : 0;
 }
 
+PoolReserve::PoolReserve() { ++reserveDepth; }
+PoolReserve::~PoolReserve() { --reserveDepth; }
+
 void *AllocateSystem(POOL_TYPE type, size_t bytes, ULONG tag) {
   PoolState &state = State();
   std::lock_guard<std::mutex> hold(state.mutex);
   uint64_t attempt = ++state.attempts;
-  if (attempt == state.failAt || (state.failFrom && attempt >= state.failFrom)) return nullptr;
+  bool injected = attempt == state.failAt || (state.failFrom && attempt >= state.failFrom);
+  if (injected && reserveDepth == 0) return nullptr;
   void *p = malloc(bytes ? bytes : 1);
   if (!p) return nullptr;
   memset(p, kFreshPoolFill, bytes);

@@ -89,12 +89,13 @@ void ResetPower() {
 }
 
 IrpResult SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state) {
-  return SendIrp(IoGetAttachedDevice(pdo), IRP_MJ_POWER, minor,
-                 [type, state](PIRP, PIO_STACK_LOCATION location) {
-                   location->Parameters.Power.Type = type;
-                   location->Parameters.Power.State = state;
-                   location->Parameters.Power.ShutdownType = PowerActionNone;
-                 });
+  return SendRequest(IoGetAttachedDevice(pdo), IRP_MJ_POWER, minor,
+                     [type, state](PIRP, PIO_STACK_LOCATION location) {
+                       location->Parameters.Power.Type = type;
+                       location->Parameters.Power.State = state;
+                       location->Parameters.Power.ShutdownType = PowerActionNone;
+                     },
+                     true);
 }
 
 IrpResult SendSetPower(PDEVICE_OBJECT pdo, POWER_STATE_TYPE type, POWER_STATE state) {

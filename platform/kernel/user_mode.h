@@ -70,7 +70,8 @@ IoctlResult DeviceIoControl(HANDLE file, ULONG code, const void *input, ULONG in
 
 // Delivers IRP_MJ_SHUTDOWN to every registered device, most recent
 // registration first, at the top of its stack, as the system's shutdown
-// does. Returns the statuses in delivery order.
+// does. Returns the statuses in delivery order; a device whose request got
+// no pool is passed over, with STATUS_INSUFFICIENT_RESOURCES.
 std::vector<NTSTATUS> ShutdownSystem();
 
 }  // namespace hostk

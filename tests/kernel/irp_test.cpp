@@ -175,6 +175,26 @@ TEST_F(IrpTest, WarningsTakeTheErrorPath) {
   IoFreeIrp(irp);
 }
 
+// Without pool a request is not sent, unless it comes from the Plug and Play
+// or power manager, whose requests Windows never fails at a driver's expense.
+TEST_F(IrpTest, OnlyTheManagersRequestsGetThroughWithoutPool) {
+  middleAction = topAction = Action::Skip;
+  hostk::FailAllocationsFrom(1);
+  hostk::IrpResult refused = hostk::SendIrp(top.device, IRP_MJ_PNP, IRP_MN_QUERY_PNP_DEVICE_STATE);
+  EXPECT_FALSE(refused.completed);
+  EXPECT_EQ(refused.returned, STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(refused.ioStatus.Status, STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_TRUE(journal.empty());
+
+  const uint64_t attempts = hostk::Pool().attempts;
+  EXPECT_TRUE(hostk::SendPnp(pdo_, IRP_MN_QUERY_PNP_DEVICE_STATE).completed);
+  EXPECT_TRUE(hostk::SendSetPower(pdo_, SystemPowerState, hostk::SystemState(PowerSystemWorking)).completed);
+  EXPECT_EQ(hostk::Pool().attempts, attempts + 2) << "counted all the same";
+  EXPECT_EQ(journal, (std::vector<std::string>{"dispatch top", "dispatch middle", "dispatch top",
+                                               "dispatch middle"}));
+  hostk::FailAllocationsFrom(0);
+}
+
 TEST_F(IrpTest, TheVerifierStopsMisuse) {
   middleAction = Action::CompleteSuccess;
   topAction = Action::Skip;

@@ -211,6 +211,7 @@ TEST(Pool, AccountingAndFailureInjection) {
     hostk::FailAllocationsFrom(0);
     hostk::PoolStats during = hostk::Pool();
     EXPECT_EQ(before.allocations + good, during.allocations);
+    EXPECT_EQ(before.attempts + c.succeeds.size(), during.attempts) << "failed ones count too";
     EXPECT_EQ(before.blocksInUse + good, during.blocksInUse);
     EXPECT_EQ(before.bytesInUse + 24 * good, during.bytesInUse);
     for (void *p : blocks) ExFreePool(p);

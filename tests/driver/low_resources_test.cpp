@@ -1,0 +1,131 @@
+// Low resources everywhere, as Driver Verifier simulates them: a board's
+// whole life is run again and again, once with the N-th pool allocation
+// failing and once with every allocation from the N-th on failing, for every
+// N the life makes. Each run must end balanced, and each step must succeed
+// or fail with the status documented for want of pool; the other failures
+// are absorbed where the design says so (registry records of the start-up,
+// the removal's subkey deletion, shutdown registrations).
+#include <cstring>
+#include <memory>
+
+#include "driver_fixture.h"
+#include "user_mode.h"
+
+namespace diotest {
+namespace {
+
+using hostk::user::DeviceIoControl;
+
+class LowResourcesTest : public DriverTest {
+ protected:
+  // A step's status: success, or, where the step may lack pool,
+  // STATUS_INSUFFICIENT_RESOURCES.
+  static void Check(const char *step, NTSTATUS status, bool mayLackPool = true) {
+    if (status == STATUS_SUCCESS || (mayLackPool && status == STATUS_INSUFFICIENT_RESOURCES)) return;
+    ADD_FAILURE() << step << " ended with status " << std::hex << uint32_t(status);
+  }
+
+  // The path of the device's interface, as a program finds it: the device
+  // map's copy may be missing, as its write may lack pool.
+  static std::u16string InterfacePath() {
+    std::vector<hostk::InterfaceInfo> interfaces = hostk::Interfaces();
+    if (interfaces.empty()) return u"";
+    return u"\\\\.\\" + interfaces[0].symbolicLink.substr(4);
+  }
+
+  static NTSTATUS Ioctl(HANDLE file, ULONG code, void *buffer, ULONG in, ULONG out) {
+    return DeviceIoControl(file, code, buffer, in, buffer, out).status;
+  }
+
+  // What a program does with a handle: switches the DI sources on, hands in
+  // nine events, reads a port, lets a DI line fire, sets the DO outputs up
+  // and reads the board information.
+  void UseHandle(HANDLE file) {
+    DIO_PORT_IO port = {2, {0xFF}};
+    Check("enable DI sources 0-7", Ioctl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &port, 5, 0));
+    port.Offset = 10;
+    Check("enable DI sources 8-15", Ioctl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &port, 5, 0));
+    DIO_EVENT_REQUEST request;
+    memset(&request, 0, sizeof request);
+    request.HandleCount = DIO_EVENT_COUNT;
+    for (auto &handle : request.Handles)
+      handle = ULONG64(reinterpret_cast<uintptr_t>(hostk::user::CreateEvent(true, false)));
+    Check("enable events", Ioctl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, sizeof request));
+    port.Offset = 1;
+    Check("read a port", Ioctl(file, IOCTL_DIO_READ_PORT_UCHAR, &port, 4, 1));
+    board_->PulseDiLine(0);
+    DIO_DO_CONFIG config = {1, 1, 3, 4, 1, 0};
+    Check("DO configuration", Ioctl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, 0));
+    DIO_BOARD_INFO info;
+    Check("board information", Ioctl(file, IOCTL_DIO_GET_BOARD_INFO, &info, 0, sizeof info));
+  }
+
+  // Load, add, start, two handles and their requests, stop and restart,
+  // sleep and wake, shutdown, surprise removal and removal.
+  void Life() {
+    const std::string doKey = std::string(kServiceKey) + "\\DO";
+    hostboard::InstallModel(24);
+    hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
+    hostreg::PutDword(doKey, "DO_Channel_Start", 1);
+    hostreg::PutDword(doKey, "DO_Level_Start", 1);
+    hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
+    bench_.Attach(24);
+    Check("load", bench_.Load(), false);
+    NTSTATUS added = bench_.Add();
+    Check("AddDevice", added);
+    if (!NT_SUCCESS(added)) return;  // Plug and Play takes the PDO away again
+    PDEVICE_OBJECT pdo = Pdo();
+    Check("start", bench_.Start().ioStatus.Status, false);
+    {
+      hostk::user::Process program("program");
+      hostk::user::ProcessScope scope(program);
+      HANDLE first = nullptr, second = nullptr;
+      Check("open", hostk::user::OpenFile(InterfacePath(), GENERIC_READ | GENERIC_WRITE, &first));
+      Check("open", hostk::user::OpenFile(InterfacePath(), GENERIC_READ | GENERIC_WRITE, &second));
+      if (first) UseHandle(first);
+      if (second) {
+        UseHandle(second);
+        Check("disable events", Ioctl(second, IOCTL_DIO_DISABLE_EVENT, nullptr, 0, 0));
+        Check("close", hostk::user::CloseHandle(second), false);
+      }
+
+      Check("query stop", hostk::SendPnp(pdo, IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, false);
+      Check("stop", hostk::SendPnp(pdo, IRP_MN_STOP_DEVICE).ioStatus.Status, false);
+      Check("restart", bench_.Start().ioStatus.Status, false);
+      Check("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3))
+                         .ioStatus.Status);
+      hostk::DrainPowerWork();
+      Check("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking))
+                        .ioStatus.Status,
+            false);
+      hostk::DrainPowerWork();
+      for (NTSTATUS status : hostk::ShutdownSystem()) Check("shutdown", status);
+    }  // the program ends: its handle closes
+    Check("surprise removal", hostk::SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL).ioStatus.Status, false);
+    Check("removal", bench_.Remove().ioStatus.Status, false);
+  }
+};
+
+TEST_F(LowResourcesTest, EveryAllocationOfABoardsLifeMayFail) {
+  Life();
+  const uint64_t allocations = hostk::Pool().attempts;
+  ASSERT_GT(allocations, 50u) << "the life asks for the pool it is meant to";
+  for (bool onwards : {false, true}) {
+    for (uint64_t n = 1; n <= allocations; ++n) {
+      SCOPED_TRACE((onwards ? "every allocation from number " : "allocation number ") + std::to_string(n));
+      FreshRow();
+      if (onwards) hostk::FailAllocationsFrom(n);
+      else hostk::FailAllocationAt(n);
+      Life();
+      TearDown();
+      hostk::FailAllocationAt(0);
+      hostk::FailAllocationsFrom(0);
+      EXPECT_EQ(hostk::Outstanding(), std::vector<std::string>());
+      if (HasFailure()) return;  // one run's report is enough
+    }
+  }
+}
+
+}  // namespace
+}  // namespace diotest
+
