@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # the applet, and its resources on the host
   python3                                      # draws the applet's icon and bitmaps
   clang libclang-rt-14-dev                     # the fuzz target (libFuzzer)
+  libbenchmark-dev                             # the benchmarks of the driver's cost
 )
 
 "$(dirname "$0")/apt-install.sh" "${packages[@]}"

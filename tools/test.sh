@@ -2,8 +2,8 @@
 # Builds everything and runs every test: the stand-ins', the driver's and the
 # applet's tests and the simulators under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the checks of the Windows driver image and the
-# image itself in Wine's kernel, a short fuzzing run of the device-control
-# surface, and the real applet under Wine.
+# image itself in Wine's kernel, the build of the benchmarks, a short fuzzing
+# run of the device-control surface, and the real applet under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -22,6 +22,8 @@ cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
 tools/wine-kernel-test.sh
+cmake --preset bench >/dev/null
+cmake --build --preset bench  # built, not run: docs/performance.md
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target devctl_fuzz
 build/fuzz/fuzz/devctl_fuzz -max_total_time=60 -print_final_stats=1 2>&1 | tail -n 12
