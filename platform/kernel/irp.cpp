@@ -65,10 +65,8 @@ IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
                       const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve) {
   IrpResult result;
   PIRP irp;
-  if (fromReserve) {
-    PoolReserve reserve;
-    irp = IoAllocateIrp(device->StackSize, FALSE);
-  } else {
+  {
+    PoolReserve reserve(fromReserve);
     irp = IoAllocateIrp(device->StackSize, FALSE);
   }
   if (!irp) {

@@ -20,10 +20,13 @@ void FreeSystem(void *p, ULONG tag);
 // allocates those as must-succeed).
 class PoolReserve {
  public:
-  PoolReserve();
+  explicit PoolReserve(bool active = true);
   ~PoolReserve();
   PoolReserve(const PoolReserve &) = delete;
   PoolReserve &operator=(const PoolReserve &) = delete;
+
+ private:
+  bool active_;
 };
 // Sends a request as SendIrp does, its IRP taken from the reserve when
 // `fromReserve`.

@@ -65,8 +65,8 @@ void FailAllocationsFrom(uint64_t n) {
   state.failFrom = n ? state.attempts + n : 0;
 }
 
-PoolReserve::PoolReserve() { ++reserveDepth; }
-PoolReserve::~PoolReserve() { --reserveDepth; }
+PoolReserve::PoolReserve(bool active) : active_(active) { reserveDepth += active_; }
+PoolReserve::~PoolReserve() { reserveDepth -= active_; }
 
 void *AllocateSystem(POOL_TYPE type, size_t bytes, ULONG tag) {
   PoolState &state = State();

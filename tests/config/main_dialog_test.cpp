@@ -164,7 +164,8 @@ TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
     ASSERT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
     EXPECT_TRUE(IsWindowVisible(dialog)) << "Apply leaves the dialog open";
     std::vector<std::string> library;
-    for (size_t i = calls; i < diolib::Calls().size(); ++i) library.push_back(diolib::Describe(diolib::Calls()[i]));
+    for (size_t i = calls; i < diolib::Calls().size(); ++i)
+      library.push_back(diolib::Describe(diolib::Calls()[i]));
     EXPECT_EQ(library, (std::vector<std::string>{"DeviceOpen(0) = 0", "DOSysConfig(1 0 2 0 1 1) = 0",
                                                  "DeviceClose = 0"}))
         << "Apply hands the DO settings to the board at once";
