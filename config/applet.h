@@ -104,8 +104,10 @@ BOOL IsDriverInstalled(void);
 BOOL KeyExists(LPCSTR path);
 BOOL ReadRegistryText(HKEY key, LPCSTR name, char *buffer, DWORD size);
 BOOL ReadRegistryDword(HKEY key, LPCSTR name, DWORD *value);
-void WriteRegistryText(HKEY key, LPCSTR name, LPCSTR text);
-void WriteRegistryDword(HKEY key, LPCSTR name, DWORD value);
+LSTATUS WriteRegistryText(HKEY key, LPCSTR name, LPCSTR text);
+LSTATUS WriteRegistryDword(HKEY key, LPCSTR name, DWORD value);
+// The status to report of two in a row: the first that failed.
+LSTATUS FirstFailure(LSTATUS first, LSTATUS next);
 int TextToInt(const char *text);
 
 // ---------------------------------------------------------------------------
@@ -123,18 +125,24 @@ INT_PTR CALLBACK DoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPara
 void FillDoPage(void);
 
 // ---------------------------------------------------------------------------
+// Saving. Each Save...Settings routine returns ERROR_SUCCESS when every value
+// was stored, or the first error of opening the key or of a write: a
+// standard user, and an administrator whose Control Panel is not elevated,
+// may read the driver's service key but not change it.
+
+// ---------------------------------------------------------------------------
 // do_settings.cpp
 int LoadDoSettings(void);
-int SaveDoSettings(int fromDialog);
+LSTATUS SaveDoSettings(int fromDialog);
 int ApplyDoSettings(DIO_DO_CONFIG *config);
 
 // ---------------------------------------------------------------------------
 // interrupt_settings.cpp
 int InterruptChannelCount(void);
 int LoadInterruptSettings(void);
-int SaveInterruptSettings(int fromDialog);
+LSTATUS SaveInterruptSettings(int fromDialog);
 int LoadInterrupt9Settings(void);
-int SaveInterrupt9Settings(int fromDialog);
+LSTATUS SaveInterrupt9Settings(int fromDialog);
 
 // ---------------------------------------------------------------------------
 // interrupt_page.cpp
@@ -151,7 +159,7 @@ int RefreshInterrupt9Controls(void);
 // ---------------------------------------------------------------------------
 // counter_settings.cpp
 int LoadCounterSettings(void);
-int SaveCounterSettings(int fromDialog);
+LSTATUS SaveCounterSettings(int fromDialog);
 
 // ---------------------------------------------------------------------------
 // counter_page.cpp

@@ -24,10 +24,10 @@ void LoadChoice(HKEY key, const char *counter, const Choice &choice, int *field)
   if (ReadRegistryText(key, name, text, sizeof text)) *field = strcmp(text, choice.internal) == 0 ? 1 : 0;
 }
 
-void SaveChoice(HKEY key, const char *counter, const Choice &choice, int fromDialog, int field) {
+LSTATUS SaveChoice(HKEY key, const char *counter, const Choice &choice, int fromDialog, int field) {
   char name[32];
   snprintf(name, sizeof name, "%s_%s", counter, choice.name);
-  WriteRegistryText(key, name, fromDialog && !field ? choice.external : choice.internal);
+  return WriteRegistryText(key, name, fromDialog && !field ? choice.external : choice.internal);
 }
 
 }  // namespace
@@ -50,18 +50,23 @@ int LoadCounterSettings(void) {
 
 // The first-run values (0) are the internal choices for both counters;
 // TimeBase always comes from memory.
-int SaveCounterSettings(int fromDialog) {
+LSTATUS SaveCounterSettings(int fromDialog) {
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_COUNTER_KEY, &key) != ERROR_SUCCESS) return 1;
-  SaveChoice(key, "CounterA", kClock, fromDialog, gApplet.counterAClockInternal);
-  SaveChoice(key, "CounterA", kGate, fromDialog, gApplet.counterAGateInternal);
-  SaveChoice(key, "CounterA", kOutput, fromDialog, gApplet.counterAOutputRegister);
-  SaveChoice(key, "CounterB", kClock, fromDialog, gApplet.counterBClockInternal);
-  SaveChoice(key, "CounterB", kGate, fromDialog, gApplet.counterBGateInternal);
-  SaveChoice(key, "CounterB", kOutput, fromDialog, gApplet.counterBOutputRegister);
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_COUNTER_KEY, &key);
+  if (status != ERROR_SUCCESS) return status;
+  const struct {
+    const char *counter;
+    const Choice &choice;
+    int field;
+  } choices[] = {
+      {"CounterA", kClock, gApplet.counterAClockInternal}, {"CounterA", kGate, gApplet.counterAGateInternal},
+      {"CounterA", kOutput, gApplet.counterAOutputRegister}, {"CounterB", kClock, gApplet.counterBClockInternal},
+      {"CounterB", kGate, gApplet.counterBGateInternal},     {"CounterB", kOutput, gApplet.counterBOutputRegister},
+  };
+  for (const auto &c : choices) status = FirstFailure(status, SaveChoice(key, c.counter, c.choice, fromDialog, c.field));
   char text[16];
   snprintf(text, sizeof text, "%d", gApplet.timeBase);
-  WriteRegistryText(key, "TimeBase", text);
+  status = FirstFailure(status, WriteRegistryText(key, "TimeBase", text));
   RegCloseKey(key);
-  return 1;
+  return status;
 }

@@ -35,19 +35,22 @@ int LoadDoSettings(void) {
 
 // From the dialog (1), a trigger that is off keeps its stored channel and
 // level; the first values of a new key (0) are all written.
-int SaveDoSettings(int fromDialog) {
+LSTATUS SaveDoSettings(int fromDialog) {
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key) != ERROR_SUCCESS) return 1;
-  WriteRegistryDword(key, "DO_Trigger_Start", gApplet.triggerStart ? 1 : 0);
-  WriteRegistryDword(key, "DO_Trigger_Shutdown", gApplet.triggerShutdown ? 1 : 0);
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key);
+  if (status != ERROR_SUCCESS) return status;
+  status = WriteRegistryDword(key, "DO_Trigger_Start", gApplet.triggerStart ? 1 : 0);
+  status = FirstFailure(status, WriteRegistryDword(key, "DO_Trigger_Shutdown", gApplet.triggerShutdown ? 1 : 0));
   bool start = gApplet.triggerStart || !fromDialog;
   bool shutdown = gApplet.triggerShutdown || !fromDialog;
-  if (start) WriteRegistryDword(key, "DO_Channel_Start", DWORD(gApplet.channelStart));
-  if (shutdown) WriteRegistryDword(key, "DO_Channel_Shutdown", DWORD(gApplet.channelShutdown));
-  if (start) WriteRegistryDword(key, "DO_Level_Start", DWORD(gApplet.levelStart));
-  if (shutdown) WriteRegistryDword(key, "DO_Level_Shutdown", DWORD(gApplet.levelShutdown));
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Start", DWORD(gApplet.channelStart)));
+  if (shutdown)
+    status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Shutdown", DWORD(gApplet.channelShutdown)));
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Start", DWORD(gApplet.levelStart)));
+  if (shutdown)
+    status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Shutdown", DWORD(gApplet.levelShutdown)));
   RegCloseKey(key);
-  return 1;
+  return status;
 }
 
 // 1 when the library closed the board again without error.

@@ -15,10 +15,10 @@ void LoadText(HKEY key, int channel, const char *suffix, const char *match, int 
   if (ReadRegistryText(key, name, text, sizeof text)) *field = strcmp(text, match) == 0 ? 1 : 0;
 }
 
-void SaveText(HKEY key, int channel, const char *suffix, const char *text) {
+LSTATUS SaveText(HKEY key, int channel, const char *suffix, const char *text) {
   char name[32];
   snprintf(name, sizeof name, "DI%d_%s", channel, suffix);
-  WriteRegistryText(key, name, text);
+  return WriteRegistryText(key, name, text);
 }
 
 }  // namespace
@@ -42,15 +42,17 @@ int LoadInterruptSettings(void) {
 }
 
 // The first-run values (0) enable every channel on the rising edge.
-int SaveInterruptSettings(int fromDialog) {
+LSTATUS SaveInterruptSettings(int fromDialog) {
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 1;
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key);
+  if (status != ERROR_SUCCESS) return status;
   for (int n = 0; n < InterruptChannelCount(); ++n) {
-    SaveText(key, n, "Control", fromDialog && !gApplet.diEnable[n] ? "Disable" : "Enable");
-    SaveText(key, n, "TriggerEdge", fromDialog && !gApplet.diRisingEdge[n] ? "Falling" : "Rising");
+    status = FirstFailure(status, SaveText(key, n, "Control", fromDialog && !gApplet.diEnable[n] ? "Disable" : "Enable"));
+    status = FirstFailure(
+        status, SaveText(key, n, "TriggerEdge", fromDialog && !gApplet.diRisingEdge[n] ? "Falling" : "Rising"));
   }
   RegCloseKey(key);
-  return 1;
+  return status;
 }
 
 // The nine-channel page's DI0 to DI8, read when the page is created; 1 when
@@ -63,11 +65,12 @@ int LoadInterrupt9Settings(void) {
   return 1;
 }
 
-int SaveInterrupt9Settings(int fromDialog) {
+LSTATUS SaveInterrupt9Settings(int fromDialog) {
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key) != ERROR_SUCCESS) return 1;
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_INTERRUPT_KEY, &key);
+  if (status != ERROR_SUCCESS) return status;
   for (int n = 0; n < DIO_DI9_CHANNELS; ++n)
-    SaveText(key, n, "Control", fromDialog && !gApplet.di9Enable[n] ? "Disable" : "Enable");
+    status = FirstFailure(status, SaveText(key, n, "Control", fromDialog && !gApplet.di9Enable[n] ? "Disable" : "Enable"));
   RegCloseKey(key);
-  return 1;
+  return status;
 }

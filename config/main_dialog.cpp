@@ -2,6 +2,8 @@
 // switches between them, and saves every setting on OK and Apply.
 #include "applet.h"
 
+#include <cstdio>
+
 namespace {
 
 // Pages sit below the tabs, at this offset in the dialog's client area.
@@ -65,16 +67,30 @@ void main_on_notify(const NMHDR *header) {
   else if (header->code == TCN_SELCHANGE) ShowWindow(gApplet.pageTable[selected], SW_SHOW);
 }
 
+// One message box for a save the registry refused: a standard user, or an
+// administrator whose Control Panel is not elevated, cannot change the
+// driver's service key.
+void ReportRefusedSave(HWND dialog, LSTATUS status) {
+  char format[320], text[400], caption[80];
+  int id = status == ERROR_ACCESS_DENIED ? IDS_SAVE_DENIED : IDS_SAVE_FAILED;
+  LoadStringA(gApplet.moduleInstance, UINT(id), format, sizeof format);
+  snprintf(text, sizeof text, format, (unsigned long)status);
+  GetWindowTextA(dialog, caption, sizeof caption);
+  MessageBoxA(dialog, text, caption, MB_OK | MB_ICONWARNING);
+}
+
 // Every setting goes to the registry whichever pages exist, and the DO
-// settings also go straight to the board.
-void SaveAllSettings(void) {
+// settings also go straight to the board, even when the registry refused
+// them; the user is told when it did.
+void SaveAllSettings(HWND dialog) {
+  LSTATUS status;
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    SaveInterrupt9Settings(1);
+    status = SaveInterrupt9Settings(1);
   } else {
-    SaveInterruptSettings(1);
-    SaveCounterSettings(1);
+    status = SaveInterruptSettings(1);
+    status = FirstFailure(status, SaveCounterSettings(1));
   }
-  SaveDoSettings(1);
+  status = FirstFailure(status, SaveDoSettings(1));
   DIO_DO_CONFIG config;
   config.TriggerStart = DWORD(gApplet.triggerStart);
   config.TriggerShutdown = DWORD(gApplet.triggerShutdown);
@@ -83,16 +99,17 @@ void SaveAllSettings(void) {
   config.LevelStart = DWORD(gApplet.levelStart);
   config.LevelShutdown = DWORD(gApplet.levelShutdown);
   ApplyDoSettings(&config);
+  if (status != ERROR_SUCCESS) ReportRefusedSave(dialog, status);
 }
 
 void main_on_command(HWND dialog, int id) {
   switch (id) {
     case IDOK:
-      SaveAllSettings();
+      SaveAllSettings(dialog);
       EndDialog(dialog, IDOK);
       break;
     case IDC_APPLY:
-      SaveAllSettings();
+      SaveAllSettings(dialog);
       break;
     case IDCANCEL:
       EndDialog(dialog, IDCANCEL);

@@ -32,13 +32,15 @@ BOOL ReadRegistryDword(HKEY key, LPCSTR name, DWORD *value) {
   return TRUE;
 }
 
-void WriteRegistryText(HKEY key, LPCSTR name, LPCSTR text) {
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text), DWORD(strlen(text) + 1));
+LSTATUS WriteRegistryText(HKEY key, LPCSTR name, LPCSTR text) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text), DWORD(strlen(text) + 1));
 }
 
-void WriteRegistryDword(HKEY key, LPCSTR name, DWORD value) {
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+LSTATUS WriteRegistryDword(HKEY key, LPCSTR name, DWORD value) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
 }
+
+LSTATUS FirstFailure(LSTATUS first, LSTATUS next) { return first != ERROR_SUCCESS ? first : next; }
 
 // Leading blanks and a sign, then decimal digits up to the first other
 // character; no digits give 0. Numbers beyond the range of int stop at its

@@ -5,6 +5,8 @@
 
 #define IDS_APPLET_NAME 1
 #define IDS_APPLET_INFO 2
+#define IDS_SAVE_DENIED 3
+#define IDS_SAVE_FAILED 4
 
 #define IDD_MAIN 101
 #define IDI_APPLET 103

@@ -248,6 +248,13 @@ std::u16string PathOf(const Key &key) {
   return path;
 }
 
+bool WritableByAdministratorsOnly(const Key &key) {
+  const std::u16string machine = u"\\REGISTRY\\MACHINE";
+  std::u16string path = PathOf(key);
+  return EqualNoCase(path.substr(0, machine.size()), machine) &&
+         (path.size() == machine.size() || path[machine.size()] == u'\\');
+}
+
 namespace {
 std::vector<std::u16string> BelowRoot(const std::string &absolutePath) {
   auto parts = SplitPath(FromUtf8(absolutePath));

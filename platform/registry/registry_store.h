@@ -80,6 +80,13 @@ Result DeleteValue(const KeyRef &key, const std::u16string &name);
 // The key's full path from the root, for listings: "\REGISTRY\MACHINE\...".
 std::u16string PathOf(const Key &key);
 
+// Who may change a key, as an installed system's security descriptors say:
+// the machine's keys (HKEY_LOCAL_MACHINE, the driver's service key among
+// them) can be written by Administrators and SYSTEM only; users can read
+// them. A user's own keys are writable by that user. Kernel-mode callers are
+// not checked at all.
+bool WritableByAdministratorsOnly(const Key &key);
+
 // Convenience for tests and the simulator, on absolute paths
 // ("\REGISTRY\MACHINE\SYSTEM\..."). Create makes every missing component.
 KeyRef Find(const std::string &absolutePath);

@@ -97,9 +97,14 @@ const std::vector<MessageBoxCall> &MessageBoxes();
 
 // ---------------------------------------------------------------------------
 // Registry, as the applet's process sees it: every value written through
-// RegSetValueExA, in order, and a switch that takes away write access to
-// HKEY_LOCAL_MACHINE (creating keys and setting values fail with
-// ERROR_ACCESS_DENIED; existing keys still open).
+// RegSetValueExA, in order, and the rights of the process. The machine's keys
+// (HKEY_LOCAL_MACHINE, the driver's service key among them) can be written
+// by administrators and the system only. The process runs as an elevated
+// administrator unless a test says otherwise; as a standard user, or as an
+// administrator under UAC (whose Control Panel runs unelevated), every
+// machine key opens for reading only: setting a value and deleting a key
+// fail with ERROR_ACCESS_DENIED, and so does creating a missing key. The
+// kernel's own registry calls are not affected.
 struct RegistryWrite {
   std::string key;  // "\REGISTRY\MACHINE\..."
   std::string value;
@@ -108,7 +113,8 @@ struct RegistryWrite {
   LSTATUS result;
 };
 const std::vector<RegistryWrite> &RegistryWrites();
-void DenyRegistryWrites(bool deny);
+enum class Rights { ElevatedAdministrator, StandardUser };
+void RunAs(Rights rights);
 
 // ---------------------------------------------------------------------------
 // The Control Panel. It loads an applet library, talks to it through

@@ -10,8 +10,13 @@ namespace {
 constexpr LSTATUS kErrorKeyDeleted = 1018;
 constexpr LSTATUS kErrorNoAccess = 998;
 
+// RegOpenKeyA and RegCreateKeyA ask for MAXIMUM_ALLOWED, so a handle gets
+// whatever the caller's rights allow: read only, for a user without
+// administrator rights on a machine key [WINE:dlls/advapi32/registry.c
+// RegOpenKeyW, RegCreateKeyW] [MS:secauthz/access-mask].
 struct OpenKey {
   hostreg::KeyRef key;
+  bool writable = false;
 };
 
 std::map<uintptr_t, OpenKey> &Handles() {
@@ -26,30 +31,38 @@ std::vector<RegistryWrite> &Writes() {
   static std::vector<RegistryWrite> writes;
   return writes;
 }
-bool &WritesDenied() {
-  static bool denied = false;
-  return denied;
+Rights &ProcessRights() {
+  static Rights rights = Rights::ElevatedAdministrator;
+  return rights;
+}
+
+// What the process may do to a key with its token.
+bool Writable(const hostreg::KeyRef &key) {
+  return ProcessRights() == Rights::ElevatedAdministrator || !hostreg::WritableByAdministratorsOnly(*key);
 }
 
 bool IsPredefined(HKEY key) { return (uintptr_t(key) & 0xFFFFFFFFu) >= 0x80000000u && uintptr_t(key) >> 32 != 0; }
 
-// The key a handle names: a predefined root or an open handle.
-LSTATUS Resolve(HKEY handle, hostreg::KeyRef *out) {
+// The key a handle names, a predefined root or an open handle, and whether
+// the handle may change it.
+LSTATUS Resolve(HKEY handle, hostreg::KeyRef *out, bool *writable = nullptr) {
   if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) {
     const char16_t *root = handle == HKEY_LOCAL_MACHINE ? u"MACHINE" : u"USER";
-    return hostreg::Open(hostreg::Root(), {root}, out) == hostreg::Result::Ok ? ERROR_SUCCESS
-                                                                               : ERROR_INVALID_HANDLE;
+    if (hostreg::Open(hostreg::Root(), {root}, out) != hostreg::Result::Ok) return ERROR_INVALID_HANDLE;
+    if (writable) *writable = Writable(*out);
+    return ERROR_SUCCESS;
   }
   auto it = Handles().find(reinterpret_cast<uintptr_t>(handle));
   if (it == Handles().end()) return ERROR_INVALID_HANDLE;
   *out = it->second.key;
+  if (writable) *writable = it->second.writable;
   return ERROR_SUCCESS;
 }
 
 HKEY NewHandle(const hostreg::KeyRef &key) {
   uintptr_t value = NextHandle();
   NextHandle() += 4;
-  Handles()[value] = OpenKey{key};
+  Handles()[value] = OpenKey{key, Writable(key)};
   return reinterpret_cast<HKEY>(value);
 }
 
@@ -66,11 +79,6 @@ LSTATUS StatusOf(hostreg::Result result) {
 }
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-bool Protected(const hostreg::KeyRef &key) {
-  std::u16string path = hostreg::PathOf(*key);
-  return WritesDenied() && path.rfind(u"\\REGISTRY\\MACHINE", 0) == 0;
-}
 
 std::u16string Name(LPCSTR text) { return hostreg::FromUtf8(text ? text : ""); }
 
@@ -89,11 +97,11 @@ std::vector<std::string> OpenKeys() {
 void ForgetKeys() {
   Handles().clear();
   Writes().clear();
-  WritesDenied() = false;
+  ProcessRights() = Rights::ElevatedAdministrator;
 }
 
 const std::vector<RegistryWrite> &RegistryWrites() { return Writes(); }
-void DenyRegistryWrites(bool deny) { WritesDenied() = deny; }
+void RunAs(Rights rights) { ProcessRights() = rights; }
 
 }  // namespace hostwin
 
@@ -116,12 +124,14 @@ LSTATUS WINAPI RegOpenKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
   return status;
 }
 
-// Opens the key, creating every missing component of the path.
+// Opens the key, creating every missing component of the path. Creating a
+// key takes the right to add subkeys to the key above it.
 LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   hostreg::KeyRef base, key;
-  LSTATUS status = Resolve(handle, &base);
+  bool writable = false;
+  LSTATUS status = Resolve(handle, &base, &writable);
   if (status != ERROR_SUCCESS) return status;
   if (!subKey || !*subKey) {
     *result = handle;
@@ -130,7 +140,7 @@ LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
   auto components = hostreg::SplitPath(Name(subKey));
   status = StatusOf(hostreg::Open(base, components, &key));
   if (status == ERROR_FILE_NOT_FOUND) {
-    if (Protected(base)) return ERROR_ACCESS_DENIED;
+    if (!writable) return ERROR_ACCESS_DENIED;
     status = StatusOf(hostreg::CreateAll(base, components, &key));
   }
   if (status == ERROR_SUCCESS) *result = NewHandle(key);
@@ -182,12 +192,13 @@ LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWO
                               const BYTE *data, DWORD dataSize) {
   (void)reserved;
   hostreg::KeyRef key;
-  LSTATUS status = Resolve(handle, &key);
+  bool writable = false;
+  LSTATUS status = Resolve(handle, &key, &writable);
   RegistryWrite write{status == ERROR_SUCCESS ? hostreg::ToUtf8(hostreg::PathOf(*key)) : "(bad handle)",
                       valueName ? valueName : "", type, {}, 0};
   if (data) write.data.assign(data, data + dataSize);
   if (status == ERROR_SUCCESS && dataSize && !data) status = kErrorNoAccess;
-  if (status == ERROR_SUCCESS && Protected(key)) status = ERROR_ACCESS_DENIED;
+  if (status == ERROR_SUCCESS && !writable) status = ERROR_ACCESS_DENIED;
   if (status == ERROR_SUCCESS) {
     std::vector<uint8_t> stored;
     if (IsText(type)) {
@@ -217,7 +228,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
   if (!subKey) return ERROR_INVALID_PARAMETER;
   status = StatusOf(hostreg::Open(base, hostreg::SplitPath(Name(subKey)), &key));
   if (status != ERROR_SUCCESS) return status;
-  if (Protected(key)) return ERROR_ACCESS_DENIED;
+  if (!Writable(key)) return ERROR_ACCESS_DENIED;
   return StatusOf(hostreg::DeleteKey(key));
 }
 

@@ -145,18 +145,64 @@ TEST_F(AppletSettingsTest, CounterChoicesLoadOnlyFromTheirExactInternalWords) {
   EXPECT_EQ(Text(kCounterKey, "CounterB_GateControl"), "DI");
 }
 
-TEST_F(AppletSettingsTest, WithoutWriteAccessNothingIsStoredAndNothingLeaks) {
-  InstallDriver(0);
-  diolib::Configure(MakeBoard(16, 4, 0x02));
-  hostwin::DenyRegistryWrites(true);
-  Load();
-  OpenDialog([](HWND dialog) {
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
-  });
-  EXPECT_FALSE(hostreg::Find(kCounterKey));
-  EXPECT_FALSE(hostreg::Find(kDoKey));
-  EXPECT_EQ(LibraryCalls().back(), "DeviceClose") << "the DO settings still go to the board";
+struct RightsCase {
+  const char *what;
+  hostwin::Rights rights;
+  bool configured;  // the keys of an earlier, elevated run exist
+  size_t boxes;     // after Apply and OK
+};
+
+// On a standard account, and for an administrator whose Control Panel runs
+// unelevated, the driver's service key opens for reading only. The load
+// stays silent; each OK or Apply that cannot store says so once, and the DO
+// settings still reach the board.
+TEST_F(AppletSettingsTest, ARefusedSaveIsReportedOnceAndTheBoardStillGetsTheDoSettings) {
+  const RightsCase cases[] = {
+      {"standard user, configured before", hostwin::Rights::StandardUser, true, 2},
+      {"standard user, first run", hostwin::Rights::StandardUser, false, 2},
+      {"elevated administrator", hostwin::Rights::ElevatedAdministrator, true, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOver();
+    InstallDriver(0);
+    diolib::Configure(MakeBoard(16, 4, 0x02));
+    if (c.configured) {
+      PutText(kCounterKey, "TimeBase", "3");
+      PutDword(kDoKey, "DO_Trigger_Start", 0);
+    }
+    hostwin::RunAs(c.rights);
+    Load();
+    EXPECT_TRUE(hostwin::MessageBoxes().empty()) << "the load says nothing";
+    HWND shown = nullptr;
+    OpenDialog([&](HWND dialog) {
+      shown = dialog;
+      ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 2));
+      ASSERT_TRUE(hostwin::Click(Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
+      EXPECT_EQ(hostwin::MessageBoxes().size(), c.boxes / 2) << "one message for Apply";
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+    });
+    const auto &boxes = hostwin::MessageBoxes();
+    ASSERT_EQ(boxes.size(), c.boxes);
+    for (const auto &box : boxes) {
+      EXPECT_EQ(box.owner, shown);
+      EXPECT_EQ(box.caption, "ZEPDIO driver Configuration");
+      EXPECT_EQ(box.type, UINT(MB_OK | MB_ICONWARNING));
+      EXPECT_NE(box.text.find("not stored"), std::string::npos) << box.text;
+      EXPECT_NE(box.text.find("administrator rights"), std::string::npos) << box.text;
+    }
+    bool stored = c.rights == hostwin::Rights::ElevatedAdministrator;
+    EXPECT_EQ(Has(kDoKey, "DO_Channel_Start"), stored);
+    EXPECT_EQ(bool(hostreg::Find(kInterruptKey)), stored) << "no key made without the rights";
+    if (c.configured) {
+      EXPECT_EQ(Text(kCounterKey, "TimeBase"), "3");
+    }
+    size_t applied = 0;
+    for (const auto &call : diolib::Calls())
+      if (call.function == "DOSysConfig" && call.config.TriggerStart == 1) ++applied;
+    EXPECT_EQ(applied, 2u) << "Apply and OK each hand the DO settings to the board";
+  }
 }
 
 }  // namespace

@@ -109,20 +109,39 @@ TEST_F(Win32RegistryTest, TextsAreStoredAsTheKernelReadsThem) {
   EXPECT_EQ(hostwin::RegistryWrites().size(), 4u);
 }
 
-TEST_F(Win32RegistryTest, WithoutWriteAccessOnlyOpeningWorks) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
-  RegCloseKey(key);
-  hostwin::DenyRegistryWrites(true);
+// A standard user, or an administrator whose process is not elevated, reads
+// the machine's keys but cannot change them; the user's own keys stay
+// writable. Rights are fixed when a handle is opened.
+TEST_F(Win32RegistryTest, WithoutAdministratorRightsMachineKeysAreReadOnly) {
+  HKEY elevated;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &elevated), ERROR_SUCCESS);
+  hostwin::RunAs(hostwin::Rights::StandardUser);
+  const DWORD one = 1;
+  auto set = [&](HKEY key) { return RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4); };
   HKEY none = reinterpret_cast<HKEY>(1);
-  EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", &none), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other\\Deeper", &none), ERROR_ACCESS_DENIED);
   EXPECT_EQ(none, nullptr);
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
-  DWORD one = 1;
-  EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4), ERROR_ACCESS_DENIED);
-  RegCloseKey(key);
   EXPECT_FALSE(hostreg::Find("\\REGISTRY\\MACHINE\\SOFTWARE\\Other"));
-  hostwin::DenyRegistryWrites(false);
+  EXPECT_EQ(set(HKEY_LOCAL_MACHINE), ERROR_ACCESS_DENIED);
+  HKEY opened, created;
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &opened), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &created), ERROR_SUCCESS) << "an existing key opens";
+  EXPECT_EQ(set(opened), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(set(created), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegCreateKeyA(opened, "Leaf", &none), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(set(elevated), ERROR_SUCCESS) << "a handle keeps the rights it was opened with";
+  HKEY own;
+  ASSERT_EQ(RegCreateKeyA(HKEY_USERS, "S-1-5-21\\Software\\Test", &own), ERROR_SUCCESS);
+  EXPECT_EQ(set(own), ERROR_SUCCESS) << "the user's own keys";
+  std::vector<LSTATUS> results;
+  for (const auto &write : hostwin::RegistryWrites()) results.push_back(write.result);
+  EXPECT_EQ(results, (std::vector<LSTATUS>{ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
+                                           ERROR_SUCCESS, ERROR_SUCCESS}))
+      << "every attempt is recorded";
+  for (HKEY key : {elevated, opened, created, own}) RegCloseKey(key);
+  hostwin::RunAs(hostwin::Rights::ElevatedAdministrator);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath), ERROR_SUCCESS);
 }
 
 }  // namespace
