@@ -117,7 +117,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // ---------------------------------------------------------------------------
 // support_page.cpp
 INT_PTR CALLBACK SupportPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-int FillSupportPage(void);
+int FillSupportPage(HWND page);
 
 // ---------------------------------------------------------------------------
 // do_page.cpp

@@ -78,6 +78,7 @@ std::vector<std::string> Outstanding() {
   for (const auto &line : OpenKeys()) out.push_back(line);
   for (const auto &line : LoadedLibraries()) out.push_back(line);
   for (const auto &line : UnusedOperators()) out.push_back(line);
+  for (const auto &line : LeftBitmaps()) out.push_back(line);
   return out;
 }
 

@@ -48,6 +48,12 @@ constexpr WORD kRtIcon = 3, kRtBitmap = 2, kRtDialog = 5, kRtString = 6, kRtGrou
 // gdi.cpp: bitmaps and icons decoded from resources
 HBITMAP LoadBitmapResource(HINSTANCE instance, int id);
 void ForgetPictures();
+// A bitmap the control loaded itself; the control gives it up to the caller
+// of STM_SETIMAGE (true when it was the control's).
+void GiveBitmapToControl(HBITMAP bitmap, HWND control);
+bool TakeBitmapFromControl(HANDLE bitmap, HWND control);
+// One line per bitmap that belongs to nobody's control and was not deleted.
+std::vector<std::string> LeftBitmaps();
 
 // ---------------------------------------------------------------------------
 // dialog_template.cpp

@@ -54,6 +54,7 @@ void CreateControl(Window &dialog, const DialogItem &item, int bx, int by) {
     // told otherwise, takes the picture's size.
     if (HBITMAP bitmap = LoadBitmapResource(dialog.instance, item.titleOrdinal)) {
       control->image = bitmap;
+      GiveBitmapToControl(bitmap, handle);
       Picture picture;
       if (!(item.style & (SS_CENTERIMAGE | SS_REALSIZECONTROL)) && DescribeBitmap(bitmap, &picture)) {
         control->rect.right = control->rect.left + picture.width;

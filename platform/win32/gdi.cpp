@@ -1,5 +1,12 @@
 // Bitmaps and icons loaded from a module's resources, decoded so that tests
-// can look at their size, colour depth and pixels.
+// can look at their size, colour depth and pixels. Bitmaps are GDI objects:
+// whoever loads one deletes it, and one a test leaves behind is reported.
+// The exception is a bitmap a static control loaded from its dialog
+// template: it is the control's while the control shows it (and goes with
+// the control), and the caller's once STM_SETIMAGE has handed it back
+// [MS:controls/stm-setimage] [WINE:dlls/user32/static.c].
+#include <cstdio>
+
 #include "desktop.h"
 
 namespace hostwin {
@@ -16,6 +23,11 @@ std::map<uintptr_t, Picture> &Icons() {
 uintptr_t &NextHandle() {
   static uintptr_t next = 0x0B000000;
   return next;
+}
+// Bitmaps that belong to the static control that loaded them.
+std::map<uintptr_t, HWND> &ControlBitmaps() {
+  static std::map<uintptr_t, HWND> owners;
+  return owners;
 }
 
 uint32_t Get32(const std::vector<uint8_t> &d, size_t at) {
@@ -95,6 +107,30 @@ HBITMAP LoadBitmapResource(HINSTANCE instance, int id) {
 void ForgetPictures() {
   Bitmaps().clear();
   Icons().clear();
+  ControlBitmaps().clear();
+}
+
+void GiveBitmapToControl(HBITMAP bitmap, HWND control) {
+  ControlBitmaps()[reinterpret_cast<uintptr_t>(bitmap)] = control;
+}
+
+bool TakeBitmapFromControl(HANDLE bitmap, HWND control) {
+  auto it = ControlBitmaps().find(reinterpret_cast<uintptr_t>(bitmap));
+  if (it == ControlBitmaps().end() || it->second != control) return false;
+  ControlBitmaps().erase(it);
+  return true;
+}
+
+std::vector<std::string> LeftBitmaps() {
+  std::vector<std::string> out;
+  for (const auto &entry : Bitmaps()) {
+    if (ControlBitmaps().count(entry.first)) continue;
+    char line[80];
+    snprintf(line, sizeof line, "bitmap %d (handle %#lx) was never deleted", entry.second.resourceId,
+             (unsigned long)entry.first);
+    out.push_back(line);
+  }
+  return out;
 }
 
 bool DescribeBitmap(HBITMAP bitmap, Picture *picture) {
@@ -128,6 +164,7 @@ HBITMAP WINAPI LoadBitmapA(HINSTANCE instance, LPCSTR name) {
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
+  ControlBitmaps().erase(reinterpret_cast<uintptr_t>(object));
   return Bitmaps().erase(reinterpret_cast<uintptr_t>(object)) ? TRUE : FALSE;
 }
 

@@ -16,7 +16,7 @@ namespace hostwin {
 
 // ---------------------------------------------------------------------------
 // Balance. Everything a test must give back: open registry keys, windows,
-// loaded libraries, modal dialogs nobody was there to answer, and breaches of
+// loaded libraries, bitmaps, modal dialogs nobody was there to answer, and breaches of
 // the calling rules that Windows would not report through an error code.
 // Empty when balanced; otherwise one line per item.
 std::vector<std::string> Outstanding();

@@ -5,13 +5,19 @@
 namespace hostwin {
 
 // STM_SETIMAGE works only on an SS_BITMAP control and answers the picture it
-// replaces; the caller keeps ownership of both.
+// replaces; the caller keeps ownership of both, and of the template's
+// picture once it is handed back. The template's picture still shown when
+// the control goes is freed with it.
 LRESULT StaticProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
   bool bitmapStatic = (window.style & SS_TYPEMASK) == SS_BITMAP;
   switch (message) {
+    case WM_NCDESTROY:
+      if (TakeBitmapFromControl(window.image, window.handle)) DeleteObject(window.image);
+      break;
     case STM_SETIMAGE: {
       if (!bitmapStatic || wParam != IMAGE_BITMAP) return 0;
       HANDLE old = window.image;
+      TakeBitmapFromControl(old, window.handle);
       window.image = reinterpret_cast<HANDLE>(lParam);
       Picture picture;
       if (!(window.style & (SS_CENTERIMAGE | SS_REALSIZECONTROL)) &&

@@ -276,6 +276,7 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND handle, int index) {
     case GWL_STYLE: return LONG_PTR(window->style);
     case GWL_EXSTYLE: return LONG_PTR(window->exStyle);
     case GWLP_ID: return window->id;
+    case GWLP_USERDATA: return window->userData;
     case DWLP_MSGRESULT: return window->kind == Kind::Dialog ? window->msgResult : 0;
   }
   SetLastError(ERROR_INVALID_PARAMETER);
@@ -290,6 +291,7 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND handle, int index, LONG_PTR value) {
     case GWL_STYLE: window->style = DWORD(value); break;
     case GWL_EXSTYLE: window->exStyle = DWORD(value); break;
     case GWLP_ID: window->id = int(value); break;
+    case GWLP_USERDATA: window->userData = value; break;
     case DWLP_MSGRESULT:
       if (window->kind == Kind::Dialog) window->msgResult = value;
       break;

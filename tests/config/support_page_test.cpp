@@ -1,6 +1,8 @@
 // The support function page: texts and indicators for what the board has.
 #include "applet_fixture.h"
 
+#include <set>
+
 namespace applettest {
 namespace {
 
@@ -50,9 +52,16 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
       EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_PLED_TEXT)), c.pled);
       EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_COUNTER_TEXT)), "Counter") << "never changed";
       std::vector<int> ticked;
-      for (int id : all)
-        if (Ticked(page, id)) ticked.push_back(id);
+      std::set<LRESULT> ticks;
+      for (int id : all) {
+        if (!Ticked(page, id)) continue;
+        ticked.push_back(id);
+        ticks.insert(SendDlgItemMessageA(page, id, STM_GETIMAGE, IMAGE_BITMAP, 0));
+      }
       EXPECT_EQ(ticked, c.ticked);
+      // One tick for the page; the crosses it replaced are deleted.
+      EXPECT_EQ(ticks.size(), 1u);
+      EXPECT_EQ(hostwin::LiveBitmaps(), int(1 + all.size() - ticked.size()));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     });
     Unload();

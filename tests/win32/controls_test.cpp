@@ -158,6 +158,38 @@ TEST_F(Win32ControlsTest, OnlyABitmapStaticTakesAnImage) {
   EXPECT_EQ(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0), reinterpret_cast<LRESULT>(other));
   EXPECT_TRUE(DeleteObject(fromTemplate));
   EXPECT_FALSE(DeleteObject(fromTemplate));
+  DestroyWindow(dialog);
+  EXPECT_TRUE(DeleteObject(other)) << "the control does not delete the caller's bitmap";
+}
+
+bool Reports(const std::string &part) {
+  for (const auto &line : hostwin::Outstanding())
+    if (line.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// Bitmaps are the loader's to delete, like windows and keys; the one a
+// static control loaded from its template goes with the control, unless
+// STM_SETIMAGE handed it back.
+TEST_F(Win32ControlsTest, ABitmapLeftBehindIsReported) {
+  HBITMAP loaded = LoadBitmapA(module_, MAKEINTRESOURCEA(116));
+  EXPECT_TRUE(Reports("bitmap 116")) << "a loaded bitmap";
+  EXPECT_TRUE(DeleteObject(loaded));
+  EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>());
+
+  HWND dialog = OpenTestDialog();
+  HWND picture = GetDlgItem(dialog, 310);
+  EXPECT_EQ(hostwin::LiveBitmaps(), 1);
+  EXPECT_FALSE(Reports("bitmap")) << "the template's bitmap is the control's";
+  DestroyWindow(dialog);
+  EXPECT_EQ(hostwin::LiveBitmaps(), 0) << "and goes with it";
+
+  dialog = OpenTestDialog();
+  picture = GetDlgItem(dialog, 310);
+  auto handedBack = reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0));
+  DestroyWindow(dialog);
+  EXPECT_TRUE(Reports("bitmap 116")) << "handed back, it is the caller's to delete";
+  EXPECT_TRUE(DeleteObject(handedBack));
 }
 
 }  // namespace

@@ -319,6 +319,7 @@ EXTERN_C_END
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 #define GWLP_ID (-12)
+#define GWLP_USERDATA (-21)
 #define DWLP_MSGRESULT 0
 
 #define MB_OK 0x00000000L
