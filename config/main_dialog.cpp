@@ -6,54 +6,73 @@
 
 namespace {
 
-// Pages sit below the tabs, at this offset in the dialog's client area.
+// Pages sit below the tabs, at this offset in the dialog's client area, as
+// far as the tab control's display area allows.
 const int kPageX = 10;
 const int kPageY = 30;
 
-HWND CreatePage(HWND dialog, int templateId, DLGPROC proc) {
-  HWND page = CreateDialogParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(templateId), dialog, proc, 0);
-  SetWindowPos(page, NULL, kPageX, kPageY, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-  return page;
+// The offset along one axis that keeps [at, at + size) inside [low, high):
+// the wanted one where it fits, otherwise as close to it as the area allows.
+int Fit(int wanted, int size, int low, int high) {
+  int at = wanted + size > high ? high - size : wanted;
+  return at < low ? low : at;
 }
 
-// The item is inserted at `index`; past the last tab the control appends it,
-// so positions stay in step with pageTable.
-void AddTab(TCITEMA *item, int index, const char *caption, HWND page) {
-  item->pszText = const_cast<char *>(caption);
-  item->lParam = reinterpret_cast<LPARAM>(page);
-  SendMessageA(gApplet.tabControl, TCM_INSERTITEMA, WPARAM(index), reinterpret_cast<LPARAM>(item));
+// Places a page inside the tab control's display area (TCM_ADJUSTRECT, in
+// the dialog's client coordinates) and right after `previous` in the Z
+// order, so that the keyboard reaches the page from the tab strip before
+// the buttons below it.
+void PlacePage(HWND dialog, HWND page, HWND previous) {
+  RECT area, size;
+  GetWindowRect(gApplet.tabControl, &area);
+  MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT *>(&area), 2);
+  SendMessageA(gApplet.tabControl, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  GetWindowRect(page, &size);
+  int x = Fit(kPageX, size.right - size.left, area.left, area.right);
+  int y = Fit(kPageY, size.bottom - size.top, area.top, area.bottom);
+  SetWindowPos(page, previous, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// Creates a page and its tab, then places the page; its WM_INITDIALOG runs
+// inside the creation. The tab is inserted at `index`; past the last tab
+// the control appends it, so positions stay in step with pageTable.
+HWND AddPage(HWND dialog, int templateId, DLGPROC proc, int index, const char *caption, HWND previous) {
+  HWND page = CreateDialogParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(templateId), dialog, proc, 0);
+  TCITEMA item = {};
+  item.mask = TCIF_TEXT | TCIF_PARAM;
+  item.pszText = const_cast<char *>(caption);
+  item.lParam = reinterpret_cast<LPARAM>(page);
+  SendMessageA(gApplet.tabControl, TCM_INSERTITEMA, WPARAM(index), reinterpret_cast<LPARAM>(&item));
+  PlacePage(dialog, page, previous);
+  return page;
 }
 
 void main_on_init(HWND dialog) {
   gApplet.tabControl = GetDlgItem(dialog, IDC_TAB);
-  TCITEMA item = {};
-  item.mask = TCIF_TEXT | TCIF_PARAM;
 
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    gApplet.interruptPage = CreatePage(dialog, IDD_INTERRUPT9_PAGE, Interrupt9PageProc);
+    gApplet.interruptPage =
+        AddPage(dialog, IDD_INTERRUPT9_PAGE, Interrupt9PageProc, 0, "Interrupt", gApplet.tabControl);
     ShowWindow(gApplet.interruptPage, SW_SHOW);
-    AddTab(&item, 0, "Interrupt", gApplet.interruptPage);
     return;
   }
 
-  gApplet.supportPage = CreatePage(dialog, IDD_SUPPORT_PAGE, SupportPageProc);
+  gApplet.supportPage = AddPage(dialog, IDD_SUPPORT_PAGE, SupportPageProc, 0, "Function", gApplet.tabControl);
   ShowWindow(gApplet.supportPage, SW_SHOW);
-  AddTab(&item, 0, "Function", gApplet.supportPage);
   gApplet.pageTable[0] = gApplet.supportPage;
   int next = 1;
   if (gApplet.featureFlags & DIO_FEATURE_DI_INTERRUPT) {
-    gApplet.interruptPage = CreatePage(dialog, IDD_INTERRUPT_PAGE, InterruptPageProc);
-    AddTab(&item, 1, "Interrupt", gApplet.interruptPage);
+    gApplet.interruptPage =
+        AddPage(dialog, IDD_INTERRUPT_PAGE, InterruptPageProc, 1, "Interrupt", gApplet.pageTable[next - 1]);
     gApplet.pageTable[next++] = gApplet.interruptPage;
   }
   if (gApplet.featureFlags & DIO_FEATURE_COUNTER) {
-    gApplet.counterPage = CreatePage(dialog, IDD_COUNTER_PAGE, CounterPageProc);
-    AddTab(&item, 2, "Counter", gApplet.counterPage);
+    gApplet.counterPage =
+        AddPage(dialog, IDD_COUNTER_PAGE, CounterPageProc, 2, "Counter", gApplet.pageTable[next - 1]);
     gApplet.pageTable[next++] = gApplet.counterPage;
   }
   if (gApplet.dioInfo.doCount != 0) {
-    gApplet.doPage = CreatePage(dialog, IDD_DO_PAGE, DoPageProc);
-    AddTab(&item, 3, "DO", gApplet.doPage);
+    gApplet.doPage = AddPage(dialog, IDD_DO_PAGE, DoPageProc, 3, "DO", gApplet.pageTable[next - 1]);
     gApplet.pageTable[next] = gApplet.doPage;
   }
 }

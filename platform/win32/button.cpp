@@ -1,11 +1,25 @@
 // The button class: push buttons, check boxes, radio buttons and group
-// boxes. Setting a check never notifies; a click does.
+// boxes. Setting a check never notifies; a click does, by the mouse or by
+// the space bar. A radio button that gets the focus other than from the
+// mouse while it is unchecked notifies BN_CLICKED, and an automatic one
+// checks itself first [WINE:dlls/user32/button.c WM_SETFOCUS]
+// [MS:controls/bm-setdontclick]. A radio button is a tab stop while it is
+// checked: BM_SETCHECK sets or clears its WS_TABSTOP [WINE:dlls/user32/button.c
+// BM_SETCHECK].
 #include "desktop.h"
 
 namespace hostwin {
 namespace {
 
 DWORD TypeOf(const Window &button) { return button.style & BS_TYPEMASK; }
+
+bool IsRadio(const Window &button) { return TypeOf(button) == BS_RADIOBUTTON || TypeOf(button) == BS_AUTORADIOBUTTON; }
+
+// A radio button's tab stop follows its check.
+void SetCheck(Window &button, int state) {
+  button.check = state;
+  if (IsRadio(button)) button.style = state ? (button.style | WS_TABSTOP) : (button.style & ~DWORD(WS_TABSTOP));
+}
 
 bool HasCheck(const Window &button) {
   switch (TypeOf(button)) {
@@ -35,41 +49,75 @@ void ClearGroup(Window &button) {
     Window *other = Find(siblings[i]);
     if (i > first && (other->style & WS_GROUP)) break;
     if (other != &button && other->kind == Kind::Button && TypeOf(*other) == BS_AUTORADIOBUTTON)
-      other->check = BST_UNCHECKED;
+      SetCheck(*other, BST_UNCHECKED);
   }
 }
 
 void ClickButton(Window &button) {
   switch (TypeOf(button)) {
     case BS_AUTOCHECKBOX:
-      button.check = button.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+      SetCheck(button, button.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED);
       break;
     case BS_AUTO3STATE:
-      button.check = (button.check + 1) % 3;
+      SetCheck(button, (button.check + 1) % 3);
       break;
     case BS_AUTORADIOBUTTON:
-      button.check = BST_CHECKED;
+      SetCheck(button, BST_CHECKED);
       ClearGroup(button);
       break;
   }
   NotifyParent(button, BN_CLICKED);
 }
 
+LRESULT DialogCode(const Window &button) {
+  switch (TypeOf(button)) {
+    case BS_PUSHBUTTON: return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+    case BS_DEFPUSHBUTTON: return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON: return DLGC_BUTTON | DLGC_RADIOBUTTON;
+    case BS_GROUPBOX: return DLGC_STATIC;
+  }
+  return DLGC_BUTTON;
+}
+
 }  // namespace
 
 LRESULT ButtonProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_GETDLGCODE:
+      return DialogCode(window);
     case BM_GETCHECK:
       return HasCheck(window) ? window.check : BST_UNCHECKED;
     case BM_SETCHECK:
       if (HasCheck(window)) {
         DWORD type = TypeOf(window);
         bool threeState = type == BS_3STATE || type == BS_AUTO3STATE;
-        window.check = (wParam == BST_INDETERMINATE && !threeState) ? BST_CHECKED : int(wParam & 3);
+        SetCheck(window, (wParam == BST_INDETERMINATE && !threeState) ? BST_CHECKED : int(wParam & 3));
       }
       return 0;
     case BM_CLICK:
-      if (TypeOf(window) != BS_GROUPBOX) ClickButton(window);
+      if (TypeOf(window) != BS_GROUPBOX) MousePress(window, ClickButton);
+      return 0;
+    case WM_SETFOCUS:
+      if (IsRadio(window) && window.check == BST_UNCHECKED && Captured() != window.handle) {
+        if (TypeOf(window) == BS_AUTORADIOBUTTON) {
+          SetCheck(window, BST_CHECKED);
+          ClearGroup(window);
+        }
+        NotifyParent(window, BN_CLICKED);
+      }
+      return 0;
+    case WM_KILLFOCUS:
+      window.pressed = false;
+      return 0;
+    case WM_KEYDOWN:
+      if (wParam == VK_SPACE && TypeOf(window) != BS_GROUPBOX) window.pressed = true;
+      return 0;
+    case WM_KEYUP:
+      if (wParam == VK_SPACE && window.pressed) {
+        window.pressed = false;
+        ClickButton(window);
+      }
       return 0;
   }
   return DefaultProc(window, message, wParam, lParam);
@@ -79,7 +127,7 @@ bool Click(HWND handle) {
   Window *button = Find(handle);
   if (!button || button->kind != Kind::Button || !Usable(*button)) return false;
   if (TypeOf(*button) == BS_GROUPBOX) return false;  // a frame, not a control
-  ClickButton(*button);
+  MousePress(*button, ClickButton);
   return true;
 }
 

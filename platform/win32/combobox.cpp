@@ -1,5 +1,10 @@
 // The combo box class as a drop-down list. Setting the selection never
-// notifies; picking an item with the mouse does.
+// notifies; picking an item with the mouse does, and so does moving the
+// selection with the arrow keys while the list is closed (CBN_SELCHANGE,
+// also at either end of the list) [WINE:dlls/user32/combo.c COMBO_Command]
+// [WINE:dlls/user32/listbox.c LISTBOX_HandleKeyDown]. The list keeps the
+// arrow keys from the dialog manager and tells its parent when it gets and
+// loses the focus.
 #include <algorithm>
 #include <strings.h>
 
@@ -27,6 +32,22 @@ LRESULT Insert(Window &combo, int index, const char *text) {
 }
 
 bool InRange(const Window &combo, WPARAM index) { return index < combo.items.size(); }
+
+void KeyDown(Window &combo, WPARAM key) {
+  int count = int(combo.items.size()), at = combo.selection;
+  switch (key) {
+    case VK_UP:
+    case VK_LEFT: at = at < 0 ? 0 : std::max(at - 1, 0); break;
+    case VK_DOWN:
+    case VK_RIGHT: at = at < 0 ? 0 : std::min(at + 1, count - 1); break;
+    case VK_HOME: at = 0; break;
+    case VK_END: at = count - 1; break;
+    default: return;
+  }
+  if (count == 0) return;
+  combo.selection = at;
+  NotifyParent(combo, CBN_SELCHANGE);
+}
 
 }  // namespace
 
@@ -66,6 +87,17 @@ LRESULT ComboBoxProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam)
       return LRESULT(window.items[wParam].size());
     case CB_GETDROPPEDSTATE:
       return FALSE;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_KEYDOWN:
+      KeyDown(window, wParam);
+      return 0;
+    case WM_SETFOCUS:
+      NotifyParent(window, CBN_SETFOCUS);
+      return 0;
+    case WM_KILLFOCUS:
+      NotifyParent(window, CBN_KILLFOCUS);
+      return 0;
     case WM_SETTEXT:
       return CB_ERR;  // a drop-down list has no edit field
     case WM_GETTEXT:
@@ -76,13 +108,15 @@ LRESULT ComboBoxProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam)
   return DefaultProc(window, message, wParam, lParam);
 }
 
-// The list drops down, the user clicks an item, the list closes up. The
-// selection-change notification comes last, and also when the item clicked
-// was already selected.
+// The click takes the focus, the list drops down, the user clicks an item,
+// the list closes up. The selection-change notification comes last, and
+// also when the item clicked was already selected.
 bool ChooseItem(HWND handle, int index) {
   Window *combo = Find(handle);
   if (!combo || combo->kind != Kind::ComboBox || !Usable(*combo)) return false;
   if (index < 0 || !InRange(*combo, WPARAM(index))) return false;
+  SetFocus(handle);
+  if (!(combo = Find(handle))) return true;
   NotifyParent(*combo, CBN_DROPDOWN);
   if (!(combo = Find(handle))) return true;
   combo->selection = index;

@@ -34,6 +34,9 @@ const char *MessageName(UINT message) {
     case WM_NCDESTROY: return "WM_NCDESTROY";
     case WM_INITDIALOG: return "WM_INITDIALOG";
     case WM_COMMAND: return "WM_COMMAND";
+    case WM_SETFOCUS: return "WM_SETFOCUS";
+    case WM_KILLFOCUS: return "WM_KILLFOCUS";
+    case WM_NEXTDLGCTL: return "WM_NEXTDLGCTL";
   }
   return nullptr;
 }
@@ -89,6 +92,7 @@ void ResetDesktop() {
   ForgetMessageBoxes();
   ForgetOperators();
   ForgetPictures();
+  ForgetFocus();
   Log().clear();
   FaultList().clear();
   LastError() = 0;

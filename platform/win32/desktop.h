@@ -99,8 +99,9 @@ struct Window {
   std::string text;
   RECT rect = {0, 0, 0, 0};  // in the parent's client area (screen for top-level)
   bool destroyed = false;
-  std::vector<HWND> children;
+  std::vector<HWND> children;  // in Z order, the top one first
   LONG_PTR userData = 0;
+  int fontHeight = 16;  // of the font the control draws with: the system font unless its dialog set one
 
   // dialogs
   DLGPROC proc = nullptr;
@@ -111,9 +112,11 @@ struct Window {
   bool ended = false;
   INT_PTR endResult = 0;
   bool ownerWasEnabled = false;
+  int defaultId = IDOK;
 
   // buttons
   int check = BST_UNCHECKED;
+  bool pressed = false;  // by the space bar, until it is released
   // combo boxes
   std::vector<std::string> items;
   int selection = -1;
@@ -137,6 +140,9 @@ bool Visible(const Window &window);  // the window and all its ancestors
 bool Usable(const Window &window);   // visible and enabled, with its ancestors
 // Sends WM_COMMAND(id, code) from a control to its parent.
 void NotifyParent(Window &control, UINT code);
+// A mouse press on the control: it takes the mouse and the focus, then the
+// press ends with `click`.
+void MousePress(Window &control, void (*click)(Window &));
 
 // Window procedures of the predefined classes.
 LRESULT ButtonProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -145,6 +151,17 @@ LRESULT StaticProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT TabProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
 // What every window does with the messages its class leaves alone.
 LRESULT DefaultProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// focus.cpp: the focus, the mouse capture, the running modal dialogs
+HWND Captured();
+void CaptureMouse(HWND window);  // null releases it
+// Gives the focus to the parent of a window being hidden when the window or
+// one of its children holds it.
+void FocusLeaves(HWND hidden);
+void ForgetFocus();
+void ModalLoopStarts(HWND dialog);
+void ModalLoopEnds(HWND dialog);
+HWND GetAncestorParent(HWND window);
 
 // dialogs.cpp
 LRESULT DialogProcOf(Window &dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -24,9 +24,11 @@ void BaseUnits(const DialogTemplate &t, int *x, int *y) {
   *y = sansSerif8 ? 13 : 16;
 }
 
+// Each of the four numbers is converted on its own, rounded as MulDiv does
+// [WINE:dlls/user32/dialog.c DIALOG_CreateControls32].
 RECT Pixels(short x, short y, short cx, short cy, int bx, int by) {
-  LONG left = x * bx / 4, top = y * by / 8;
-  return RECT{left, top, left + cx * bx / 4, top + cy * by / 8};
+  LONG left = MulDiv(x, bx, 4), top = MulDiv(y, by, 8);
+  return RECT{left, top, left + MulDiv(cx, bx, 4), top + MulDiv(cy, by, 8)};
 }
 
 Kind KindOf(const std::string &className, bool *known) {
@@ -48,6 +50,9 @@ void CreateControl(Window &dialog, const DialogItem &item, int bx, int by) {
   control->id = item.id;
   control->text = item.title;
   control->rect = Pixels(item.x, item.y, item.cx, item.cy, bx, by);
+  // The dialog's font is the controls' font; the base unit's height is the
+  // font's character height.
+  control->fontHeight = by;
   HWND handle = control->handle;
   if (kind == Kind::Static && (item.style & SS_TYPEMASK) == SS_BITMAP && item.titleOrdinal >= 0) {
     // A bitmap static loads its picture from the dialog's module and, unless
@@ -97,6 +102,8 @@ HWND BuildDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPA
   dialog->owner = child ? nullptr : parent;
   dialog->style = t.style & ~DWORD(WS_VISIBLE);
   dialog->exStyle = t.exStyle;
+  // The keyboard enters a page from its parent dialog.
+  if ((t.style & DS_CONTROL) || !child) dialog->exStyle |= WS_EX_CONTROLPARENT;
   dialog->text = t.title;
   dialog->instance = instance;
   dialog->templateId = resource->nameId;
@@ -112,10 +119,19 @@ HWND BuildDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPA
     if (!d) return nullptr;
     CreateControl(*d, item, bx, by);
   }
-  HWND focus = nullptr;
-  for (HWND c : Children(handle))
-    if (Find(c) && (Find(c)->style & WS_TABSTOP) && !focus) focus = c;
-  SendMessageA(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), init);
+  // WM_INITDIALOG names the first control Tab reaches; a TRUE answer asks
+  // for the focus to go there (looked up again: the procedure may have
+  // changed the order), except on a page that is created hidden
+  // [WINE:dlls/user32/dialog.c DIALOG_CreateIndirect] [MS:dlgbox/wm-initdialog].
+  auto first = [handle] {
+    HWND focus = GetNextDlgTabItem(handle, nullptr, FALSE);
+    return focus ? focus : GetNextDlgGroupItem(handle, nullptr, FALSE);
+  };
+  bool wantsFocus = SendMessageA(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(first()), init) != 0;
+  if (wantsFocus && Find(handle) && (!(t.style & DS_CONTROL) || (t.style & WS_VISIBLE))) {
+    if (HWND focus = first()) SetFocus(focus);
+    else if (!child) SetFocus(handle);
+  }
   Window *d = Find(handle);
   if (d && !modal && !d->ended && (t.style & WS_VISIBLE)) ShowWindow(handle, SW_SHOW);
   return d ? handle : nullptr;
@@ -137,9 +153,30 @@ LRESULT DialogProcOf(Window &dialog, UINT message, WPARAM wParam, LPARAM lParam)
   Window *self = Find(handle);
   if (!handled) {
     if (!self) return 0;
-    if (message == WM_CLOSE) {
-      SendMessageA(handle, WM_COMMAND, IDCANCEL, 0);
-      return 0;
+    switch (message) {
+      case WM_CLOSE:
+        SendMessageA(handle, WM_COMMAND, IDCANCEL, 0);
+        return 0;
+      case WM_NEXTDLGCTL: {
+        // lParam 0: the next (wParam 0) or previous control Tab reaches;
+        // otherwise wParam is the control.
+        HWND next = lParam ? reinterpret_cast<HWND>(wParam) : GetNextDlgTabItem(handle, GetFocus(), wParam != 0);
+        if (next) SetFocus(next);
+        return 0;
+      }
+      case DM_GETDEFID:
+        return self->ended ? 0 : MAKELONG(self->defaultId, DC_HASDEFID);
+      case DM_SETDEFID:
+        if (!self->ended) self->defaultId = int(wParam);
+        return TRUE;
+      case WM_SETFOCUS:
+        // A dialog passes the focus on to its first control.
+        if (!self->ended) {
+          HWND first = GetNextDlgTabItem(handle, nullptr, FALSE);
+          if (!first) first = GetNextDlgGroupItem(handle, nullptr, FALSE);
+          if (first && first != handle) SetFocus(first);
+        }
+        return 0;
     }
     return DefaultProc(*self, message, wParam, lParam);
   }
@@ -180,6 +217,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLG
     }
     dialog->style &= ~DWORD(WS_VISIBLE);
     ShowWindow(handle, SW_SHOW);
+    ModalLoopStarts(handle);
     if (Users().empty()) {
       Fault(what + " opened with nobody to answer it");
     } else {
@@ -192,6 +230,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLG
       Fault(what + " is still open after its user finished");
       EndDialog(handle, 0);
     }
+    ModalLoopEnds(handle);
   }
   dialog = Find(handle);
   INT_PTR result = dialog ? dialog->endResult : 0;
@@ -212,6 +251,9 @@ BOOL WINAPI EndDialog(HWND handle, INT_PTR result) {
   bool reenable = dialog->ownerWasEnabled;
   dialog->ownerWasEnabled = false;
   if (reenable) EnableWindow(owner, TRUE);
+  // The dialog takes the focus from its controls, then loses it with its
+  // visibility [WINE:dlls/user32/dialog.c EndDialog].
+  if (IsChild(handle, GetFocus())) SetFocus(handle);
   ShowWindow(handle, SW_HIDE);
   return TRUE;
 }

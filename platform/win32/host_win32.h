@@ -53,6 +53,12 @@ std::string Describe(const Message &message);
 bool Click(HWND button);                // push button, check box, radio button
 bool ChooseItem(HWND combo, int index);  // opens a drop-down list and picks an item
 bool ClickTab(HWND tab, int index);      // a tab of a tab control
+// A key pressed and released, as the running modal dialog's message loop
+// hands it on: the dialog manager's keys (Tab, Shift+Tab, the arrows, Enter,
+// Esc) unless the focused control wants them, the others to the focused
+// control (the space bar presses a button, the arrows move a list's
+// selection or a tab control's tab). False when no window has the focus.
+bool PressKey(UINT key, bool shift = false);
 // The user who answers the next modal dialog: called with the dialog once it
 // is shown. A dialog still open when the script returns, or one that opens
 // with no script waiting, is a fault: on Windows it would wait forever.

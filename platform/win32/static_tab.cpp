@@ -1,5 +1,6 @@
 // The static class (text, frames and bitmaps) and the tab control class.
-// Setting a tab selection never notifies; clicking a tab does.
+// Setting a tab selection never notifies; clicking a tab does, and so do the
+// left and right arrow keys while the tab control has the focus.
 #include "desktop.h"
 
 namespace hostwin {
@@ -29,6 +30,8 @@ LRESULT StaticProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case STM_GETIMAGE:
       return bitmapStatic && wParam == IMAGE_BITMAP ? reinterpret_cast<LRESULT>(window.image) : 0;
+    case WM_GETDLGCODE:
+      return DLGC_STATIC;
   }
   return DefaultProc(window, message, wParam, lParam);
 }
@@ -40,6 +43,48 @@ bool ValidTab(const Window &tab, WPARAM index) { return index < tab.tabs.size();
 LRESULT NotifyTab(Window &tab, UINT code) {
   NMHDR header = {tab.handle, UINT_PTR(tab.id), code};
   return SendMessageA(tab.parent, WM_NOTIFY, WPARAM(tab.id), reinterpret_cast<LPARAM>(&header));
+}
+
+// TCN_SELCHANGING while the old tab is still current (a non-zero answer
+// keeps it), then the change and TCN_SELCHANGE.
+void ChangeTab(HWND handle, int index) {
+  Window *tab = Find(handle);
+  if (!tab || index == tab->tabSelection || NotifyTab(*tab, TCN_SELCHANGING)) return;
+  if (!(tab = Find(handle))) return;
+  tab->tabSelection = index;
+  NotifyTab(*tab, TCN_SELCHANGE);
+}
+
+// Every key is announced with TCN_KEYDOWN; the left and right arrows then
+// move to the neighbouring tab [WINE:dlls/comctl32/tab.c TAB_KeyDown].
+void TabKeyDown(Window &tab, WPARAM key) {
+  HWND handle = tab.handle;
+  NMTCKEYDOWN note = {{handle, UINT_PTR(tab.id), TCN_KEYDOWN}, WORD(key), 0};
+  SendMessageA(tab.parent, WM_NOTIFY, WPARAM(tab.id), reinterpret_cast<LPARAM>(&note));
+  Window *self = Find(handle);
+  if (!self || (key != VK_LEFT && key != VK_RIGHT)) return;
+  int next = self->tabSelection + (key == VK_RIGHT ? 1 : -1);
+  if (ValidTab(*self, WPARAM(next))) ChangeTab(handle, next);
+}
+
+// The display area of a tab control with its tabs along the top: inside a
+// border of 2 pixels and a padding of 2 on every side, and below the row of
+// tabs, each as high as the font's characters plus 2, plus a vertical
+// padding of 3 [WINE:dlls/comctl32/tab.c TAB_AdjustRect, TAB_SetItemBounds]
+// [MS:controls/tcm-adjustrect]. TRUE goes the other way, from a display
+// area to the window's rectangle.
+LRESULT AdjustRect(const Window &tab, BOOL larger, RECT *rect) {
+  if (!rect) return -1;
+  const int edge = 2 + 2;
+  int row = tab.tabs.empty() ? 0 : tab.fontHeight + 2 + 3;
+  if (larger) {
+    rect->top -= row;
+    rect->left -= edge, rect->top -= edge, rect->right += edge, rect->bottom += edge;
+  } else {
+    rect->left += edge, rect->top += edge, rect->right -= edge, rect->bottom -= edge;
+    rect->top += row;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -81,6 +126,13 @@ LRESULT TabProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case TCM_GETCURSEL:
       return window.tabSelection;
+    case TCM_ADJUSTRECT:
+      return AdjustRect(window, BOOL(wParam), reinterpret_cast<RECT *>(lParam));
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_KEYDOWN:
+      TabKeyDown(window, wParam);
+      return 0;
     case TCM_SETCURSEL: {
       if (!ValidTab(window, wParam)) return -1;
       int previous = window.tabSelection;
@@ -91,17 +143,14 @@ LRESULT TabProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefaultProc(window, message, wParam, lParam);
 }
 
-// TCN_SELCHANGING while the old tab is still current (a non-zero answer
-// keeps it), then the change and TCN_SELCHANGE. The current tab sends nothing.
+// The click takes the focus, then changes the tab; the current tab sends
+// nothing.
 bool ClickTab(HWND handle, int index) {
   Window *tab = Find(handle);
   if (!tab || tab->kind != Kind::Tab || !Usable(*tab)) return false;
   if (index < 0 || !ValidTab(*tab, WPARAM(index))) return false;
-  if (index == tab->tabSelection) return true;
-  if (NotifyTab(*tab, TCN_SELCHANGING)) return true;
-  if (!(tab = Find(handle))) return true;
-  tab->tabSelection = index;
-  NotifyTab(*tab, TCN_SELCHANGE);
+  SetFocus(handle);
+  ChangeTab(handle, index);
   return true;
 }
 

@@ -97,6 +97,26 @@ bool Usable(const Window &window) {
   return true;
 }
 
+void MousePress(Window &control, void (*click)(Window &)) {
+  HWND handle = control.handle;
+  CaptureMouse(handle);
+  SetFocus(handle);
+  if (Window *pressed = Find(handle)) click(*pressed);
+  CaptureMouse(nullptr);
+}
+
+// The window's client area in screen coordinates; the stand-in's windows
+// have no borders, so it is the window's own rectangle moved by those of its
+// ancestors.
+static POINT ClientOrigin(HWND handle) {
+  POINT origin = {0, 0};
+  for (Window *w = Find(handle); w; w = Find(w->parent)) {
+    origin.x += w->rect.left;
+    origin.y += w->rect.top;
+  }
+  return origin;
+}
+
 void NotifyParent(Window &control, UINT code) {
   HWND self = control.handle;
   SendMessageA(control.parent, WM_COMMAND, MAKEWPARAM(control.id, code), reinterpret_cast<LPARAM>(self));
@@ -216,6 +236,7 @@ BOOL WINAPI ShowWindow(HWND handle, int command) {
   if (was != show) {
     window->style = show ? (window->style | WS_VISIBLE) : (window->style & ~DWORD(WS_VISIBLE));
     SendMessageA(handle, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
+    if (!show) FocusLeaves(handle);
   }
   return was ? TRUE : FALSE;
 }
@@ -241,10 +262,22 @@ BOOL WINAPI IsWindowEnabled(HWND handle) {
   return window && !(window->style & WS_DISABLED) ? TRUE : FALSE;
 }
 
+// Without SWP_NOZORDER the window moves in its siblings' Z order to just
+// after `insertAfter` (HWND_TOP: first, HWND_BOTTOM: last).
 BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
-  (void)insertAfter;
   Window *window = FindOrFail(handle);
   if (!window) return FALSE;
+  Window *parent = Find(window->parent);
+  if (!(flags & SWP_NOZORDER) && parent && insertAfter != handle) {
+    auto &siblings = parent->children;
+    auto after = std::find(siblings.begin(), siblings.end(), insertAfter);
+    if (insertAfter == HWND_TOP || insertAfter == HWND_BOTTOM || after != siblings.end()) {
+      siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
+      if (insertAfter == HWND_TOP) siblings.insert(siblings.begin(), handle);
+      else if (insertAfter == HWND_BOTTOM) siblings.push_back(handle);
+      else siblings.insert(std::find(siblings.begin(), siblings.end(), insertAfter) + 1, handle);
+    }
+  }
   RECT &r = window->rect;
   if (!(flags & SWP_NOMOVE)) {
     LONG width = r.right - r.left, height = r.bottom - r.top;
@@ -303,14 +336,33 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND handle, int index, LONG_PTR value) {
 BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
   Window *window = FindOrFail(handle);
   if (!window || !rect) return FALSE;
-  // Offsets of every ancestor's client area; the stand-in has no borders.
-  RECT r = window->rect;
-  for (Window *p = Find(window->parent); p; p = Find(p->parent)) {
-    r.left += p->rect.left, r.right += p->rect.left;
-    r.top += p->rect.top, r.bottom += p->rect.top;
-  }
-  *rect = r;
+  POINT origin = ClientOrigin(window->parent);
+  *rect = window->rect;
+  rect->left += origin.x, rect->right += origin.x;
+  rect->top += origin.y, rect->bottom += origin.y;
   return TRUE;
+}
+
+// From one window's client coordinates to another's (HWND_DESKTOP: the
+// screen); answers the offset, x in the low word.
+int WINAPI MapWindowPoints(HWND from, HWND to, POINT *points, UINT count) {
+  if ((from && !FindOrFail(from)) || (to && !FindOrFail(to))) return 0;
+  POINT a = ClientOrigin(from), b = ClientOrigin(to);
+  LONG dx = a.x - b.x, dy = a.y - b.y;
+  for (UINT i = 0; points && i < count; ++i) points[i].x += dx, points[i].y += dy;
+  return MAKELONG(WORD(dx), WORD(dy));
+}
+
+// number * numerator / denominator, rounded half away from zero; -1 for a
+// zero denominator or a result beyond int.
+int WINAPI MulDiv(int number, int numerator, int denominator) {
+  if (denominator == 0) return -1;
+  long long product = static_cast<long long>(number) * numerator;
+  bool negative = (product < 0) != (denominator < 0);
+  long long a = product < 0 ? -product : product, d = denominator < 0 ? -static_cast<long long>(denominator) : denominator;
+  long long result = (a + d / 2) / d;
+  if (result > 0x7FFFFFFFLL) return -1;
+  return int(negative ? -result : result);
 }
 
 BOOL WINAPI GetClientRect(HWND handle, LPRECT rect) {

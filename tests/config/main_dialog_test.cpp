@@ -2,10 +2,35 @@
 // them, and what OK, Apply and Cancel do.
 #include "applet_fixture.h"
 
+#include <algorithm>
+
 namespace applettest {
 namespace {
 
 class AppletMainDialogTest : public AppletTest {};
+
+// The tab control's display area in the dialog's client coordinates.
+RECT DisplayArea(HWND dialog) {
+  HWND tab = Item(dialog, IDC_TAB);
+  RECT area = hostwin::Placement(tab);
+  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  return area;
+}
+
+// The written origin (10, 30) where the page fits the tab's display area,
+// otherwise as close to it as fits: pages 107 and 108 are too wide for
+// x = 10, and 108 too high for y = 30.
+void ExpectInside(HWND page, const RECT &area) {
+  SCOPED_TRACE("page " + std::to_string(hostwin::TemplateId(page)));
+  RECT at = hostwin::Placement(page);
+  EXPECT_GE(at.left, area.left);
+  EXPECT_GE(at.top, area.top);
+  EXPECT_LE(at.right, area.right);
+  EXPECT_LE(at.bottom, area.bottom);
+  int wide = at.right - at.left > area.right - 10, high = at.bottom - at.top > area.bottom - 30;
+  EXPECT_EQ(at.left, wide ? area.right - (at.right - at.left) : 10);
+  EXPECT_EQ(at.top, high ? area.bottom - (at.bottom - at.top) : 30);
+}
 
 struct TabCase {
   const char *what;
@@ -48,14 +73,18 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
       size_t made = 0;
       for (HWND child : hostwin::Children(dialog)) made += hostwin::TemplateId(child) != 0;
       EXPECT_EQ(made, c.pages.size());
+      // The pages follow the tab control in the Z order, in tab order.
+      std::vector<HWND> order = hostwin::Children(dialog);
+      auto first = std::find(order.begin(), order.end(), tab);
+      ASSERT_NE(first, order.end());
+      EXPECT_EQ(std::vector<HWND>(first + 1, first + 1 + long(pages.size())), pages);
+      RECT area = DisplayArea(dialog);
       for (size_t i = 0; i < pages.size(); ++i) {
         TCITEMA item = {};
         item.mask = TCIF_PARAM;
         SendMessageA(tab, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
         EXPECT_EQ(reinterpret_cast<HWND>(item.lParam), pages[i]) << "tab " << i;
-        RECT at = hostwin::Placement(pages[i]);
-        EXPECT_EQ(at.left, 10);
-        EXPECT_EQ(at.top, 30);
+        ExpectInside(pages[i], area);
         EXPECT_EQ(IsWindowVisible(pages[i]), i == 0) << "page " << c.pages[i];
       }
       // Clicking each tab in turn shows its page alone.
@@ -190,6 +219,95 @@ TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 2);
     EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
   });
+}
+
+TEST_F(AppletMainDialogTest, PagesOfAModel24BoardKeepTheirOriginWhereTheyFit) {
+  InstallDriver(24);
+  Load();
+  OpenDialog([](HWND dialog) {
+    // Dialog 101's tab control, 151 x 138 dialog units at (0, 1), shows its
+    // pages in (4, 24) to (223, 222).
+    RECT area = DisplayArea(dialog);
+    EXPECT_EQ(area.left, 4);
+    EXPECT_EQ(area.top, 24);
+    EXPECT_EQ(area.right, 223);
+    EXPECT_EQ(area.bottom, 222);
+    const std::pair<int, POINT> origins[] = {{IDD_SUPPORT_PAGE, {5, 27}},
+                                             {IDD_INTERRUPT_PAGE, {10, 30}},
+                                             {IDD_COUNTER_PAGE, {10, 30}},
+                                             {IDD_DO_PAGE, {5, 30}}};
+    for (const auto &o : origins) {
+      RECT at = hostwin::Placement(Page(dialog, o.first));
+      EXPECT_EQ(at.left, o.second.x) << o.first;
+      EXPECT_EQ(at.top, o.second.y) << o.first;
+    }
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+  });
+}
+
+void Press(UINT key, int times = 1, bool shift = false) {
+  for (int i = 0; i < times; ++i) ASSERT_TRUE(hostwin::PressKey(key, shift));
+}
+
+// The keyboard alone: the tab strip has the focus when the dialog opens, the
+// arrows change the tab, Tab goes from the strip into the page shown, and
+// Enter is OK.
+TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesEveryPageAndOk) {
+  InstallDriver(24);
+  Load();
+  OpenDialog([](HWND dialog) {
+    HWND tab = Item(dialog, IDC_TAB);
+    HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
+    HWND doPage = Page(dialog, IDD_DO_PAGE);
+    EXPECT_EQ(GetFocus(), tab);
+    Press(VK_RIGHT);
+    EXPECT_TRUE(IsWindowVisible(interrupt));
+    Press(VK_TAB);
+    ASSERT_EQ(GetFocus(), Item(interrupt, IDC_INT_CHANNEL)) << "the page comes before the buttons";
+    Press(VK_DOWN, 2);  // DI2: disabled, falling edge
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(interrupt, IDC_INT_ENABLE));
+    Press(VK_SPACE);
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(interrupt, IDC_INT_FALLING)) << "the checked radio button is the tab stop";
+    Press(VK_UP);
+    EXPECT_TRUE(Checked(interrupt, IDC_INT_RISING));
+    Press(VK_TAB, 3, true);
+    ASSERT_EQ(GetFocus(), tab);
+
+    Press(VK_RIGHT);
+    EXPECT_TRUE(IsWindowVisible(counter));
+    Press(VK_TAB);
+    Press(VK_DOWN);  // Counter B
+    Press(VK_TAB, 2);
+    EXPECT_EQ(GetFocus(), Item(counter, IDC_CNT_GATE_INTERNAL));
+    Press(VK_DOWN);  // the gate's DI line
+    EXPECT_TRUE(Checked(counter, IDC_CNT_GATE_LINE));
+    EXPECT_FALSE(Checked(counter, IDC_CNT_GATE_INTERNAL));
+    Press(VK_TAB, 2);
+    EXPECT_EQ(GetFocus(), Item(counter, IDC_CNT_FREQUENCY));
+    Press(VK_DOWN, 2);  // 1K Hz
+    Press(VK_TAB, 5, true);
+    ASSERT_EQ(GetFocus(), tab);
+
+    Press(VK_RIGHT);
+    EXPECT_TRUE(IsWindowVisible(doPage));
+    Press(VK_TAB);
+    Press(VK_SPACE);  // start output on
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(doPage, IDC_DO_START_CHANNEL));
+    Press(VK_DOWN);  // DO1
+    Press(VK_RETURN);
+    EXPECT_FALSE(IsWindowVisible(dialog)) << "Enter is OK";
+  });
+  EXPECT_EQ(Text(kInterruptKey, "DI2_Control"), "Enable");
+  EXPECT_EQ(Text(kInterruptKey, "DI2_TriggerEdge"), "Rising");
+  EXPECT_EQ(Text(kCounterKey, "CounterB_GateControl"), "DI");
+  EXPECT_EQ(Text(kCounterKey, "CounterA_GateControl"), "Internal");
+  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "2");
+  EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), 1u);
+  EXPECT_EQ(Dword(kDoKey, "DO_Channel_Start"), 1u);
+  EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
 }
 
 }  // namespace

@@ -20,10 +20,12 @@ struct Control {
 
 // The font of the pages, "Microsoft Sans Serif" 8 point, has dialog base
 // units of 6 x 13 pixels: a dialog unit is a quarter of the one across and
-// an eighth of the other.
+// an eighth of the other. Each number is rounded on its own, half away from
+// zero.
+LONG Round(int units, int base, int parts) { return (units * base + parts / 2) / parts; }
 RECT Pixels(short x, short y, short cx, short cy) {
-  LONG left = x * 6 / 4, top = y * 13 / 8;
-  return RECT{left, top, left + cx * 6 / 4, top + cy * 13 / 8};
+  LONG left = Round(x, 6, 4), top = Round(y, 13, 8);
+  return RECT{left, top, left + Round(cx, 6, 4), top + Round(cy, 13, 8)};
 }
 
 std::string Lower(std::string text) {
@@ -34,6 +36,7 @@ std::string Lower(std::string text) {
 const DWORD kVisible = WS_VISIBLE;
 const DWORD kList = kVisible | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
 const DWORD kRadio = kVisible | BS_AUTORADIOBUTTON;
+const DWORD kRadioOn = kRadio | WS_TABSTOP;  // a checked radio button is a tab stop
 const DWORD kGroupText = kVisible | SS_LEFT | WS_GROUP;
 const DWORD kSeparator = kVisible | SS_ETCHEDHORZ | SS_SUNKEN;
 const DWORD kEnableBox = kVisible | BS_AUTOCHECKBOX | BS_LEFTTEXT | WS_TABSTOP;
@@ -44,7 +47,7 @@ const std::vector<Control> kInterruptPage = {
     {-1, "Static", "", 6, 17, 71, 1, kSeparator},
     {1004, "Button", "Enable Control", 13, 21, 64, 10, kEnableBox},
     {1016, "Static", "Trigger Edge:", 14, 33, 45, 8, kGroupText},
-    {1014, "Button", "Rising", 28, 45, 37, 10, kRadio},
+    {1014, "Button", "Rising", 28, 45, 37, 10, kRadioOn},
     {1006, "Button", "Falling", 28, 56, 38, 10, kRadio},
 };
 
@@ -63,13 +66,13 @@ const std::vector<Control> kCounterPage = {
     {-1, "Static", "Counter", 4, 7, 26, 8, kGroupText},
     {1003, "ComboBox", "", 33, 6, 48, 54, kList},
     {-1, "Static", "Clock Source:", 9, 20, 45, 8, kGroupText},
-    {1005, "Button", "Internal", 13, 31, 41, 10, kRadio},
+    {1005, "Button", "Internal", 13, 31, 41, 10, kRadioOn},
     {1015, "Button", "DI6", 57, 31, 27, 10, kRadio},
     {-1, "Static", "Gate Control", 10, 43, 41, 8, kGroupText},
-    {1007, "Button", "Internal", 13, 51, 41, 10, kRadio},
+    {1007, "Button", "Internal", 13, 51, 41, 10, kRadioOn},
     {1008, "Button", "DI4", 57, 52, 27, 10, kRadio},
     {-1, "Static", "Output Destination", 10, 63, 61, 8, kGroupText},
-    {1009, "Button", "Register", 13, 72, 44, 10, kRadio},
+    {1009, "Button", "Register", 13, 72, 44, 10, kRadioOn},
     {1010, "Button", "DO6", 57, 72, 30, 10, kRadio},
     {-1, "Static", "", 9, 90, 118, 1, kSeparator},
     {-1, "Static", "Internal Clock Frequency", 8, 96, 81, 8, kGroupText},

@@ -291,14 +291,48 @@ EXTERN_C_END
 #define WM_SHOWWINDOW 0x0018
 #define WM_SETFONT 0x0030
 #define WM_GETFONT 0x0031
+#define WM_SETFOCUS 0x0007
+#define WM_KILLFOCUS 0x0008
+#define WM_NEXTDLGCTL 0x0028
 #define WM_WINDOWPOSCHANGED 0x0047
 #define WM_NOTIFY 0x004E
 #define WM_NOTIFYFORMAT 0x0055
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
+#define WM_GETDLGCODE 0x0087
+#define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_USER 0x0400
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define DC_HASDEFID 0x534B
+
+// What a control handles itself of the keyboard (WM_GETDLGCODE)
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_RADIOBUTTON 0x0040
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
+#define DLGC_BUTTON 0x2000
+
+// Virtual keys
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
 
 #define NFR_ANSI 1
 #define NF_QUERY 3
@@ -308,6 +342,10 @@ EXTERN_C_END
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
+
+#define HWND_DESKTOP ((HWND)0)
+#define HWND_TOP ((HWND)0)
+#define HWND_BOTTOM ((HWND)1)
 
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
@@ -353,6 +391,13 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
+int WINAPI MapWindowPoints(HWND from, HWND to, POINT *points, UINT count);
+int WINAPI MulDiv(int number, int numerator, int denominator);
+HWND WINAPI SetFocus(HWND window);
+HWND WINAPI GetFocus(void);
+BOOL WINAPI IsChild(HWND parent, HWND window);
+HWND WINAPI GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous);
+HWND WINAPI GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);

@@ -1,0 +1,220 @@
+// The focus and the dialog manager's keyboard: WM_SETFOCUS and WM_KILLFOCUS,
+// the focus a dialog starts with, Tab and Shift+Tab in the Z order (into a
+// page, not into a hidden one), the arrows within a group, Enter and Esc,
+// radio buttons that take the focus, and the keys the controls keep.
+#include "win32_fixture.h"
+
+namespace win32test {
+namespace {
+
+class Win32KeyboardTest : public Win32Test {
+ protected:
+  // Runs dialog 203 modally with a page (201) inside, hidden, created after
+  // the other controls; `user` acts while it is shown.
+  void RunKeysDialog(std::function<void(HWND dialog, HWND page)> user) {
+    hostwin::WhenDialogOpens([&](HWND dialog) {
+      HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(201), dialog, TestDialogProc, 0);
+      hostwin::ClearMessages();
+      user(dialog, page);
+      if (IsWindow(dialog) && IsWindowVisible(dialog)) EndDialog(dialog, IDCANCEL);
+    });
+    DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0);
+  }
+  static INT_PTR CALLBACK KeysProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+      EndDialog(dialog, LOWORD(wParam));
+      return TRUE;
+    }
+    return message == WM_INITDIALOG;
+  }
+};
+
+void Press(UINT key, int times = 1, bool shift = false) {
+  for (int i = 0; i < times; ++i) ASSERT_TRUE(hostwin::PressKey(key, shift));
+}
+
+std::vector<std::string> Commands() {
+  std::vector<std::string> out;
+  for (const auto &m : Notifications())
+    if (m.message == WM_COMMAND)
+      out.push_back(std::to_string(LOWORD(m.wParam)) + ":" + std::to_string(HIWORD(m.wParam)));
+  return out;
+}
+
+TEST_F(Win32KeyboardTest, SetFocusTellsBothWindowsAndHidingGivesTheFocusToTheParent) {
+  HWND dialog = OpenTestDialog();
+  HWND sorted = GetDlgItem(dialog, 307), plain = GetDlgItem(dialog, 308);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, 305)) << "a TRUE answer to WM_INITDIALOG: the first tab stop";
+  SetFocus(sorted);
+  hostwin::ClearMessages();
+  EXPECT_EQ(SetFocus(plain), sorted);
+  EXPECT_EQ(SetFocus(plain), plain) << "no change, no messages";
+  EXPECT_EQ(Commands(), (std::vector<std::string>{"307:4", "308:3"})) << "CBN_KILLFOCUS, then CBN_SETFOCUS";
+  EXPECT_EQ(GetFocus(), plain);
+  ShowWindow(plain, SW_HIDE);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, 305)) << "the dialog took it and passed it to its first control";
+  HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(201), dialog, TestDialogProc, 0);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, 305)) << "a page created hidden takes no focus";
+  DestroyWindow(page);
+}
+
+TEST_F(Win32KeyboardTest, TabFollowsTheZOrderIntoAVisiblePageOnly) {
+  RunKeysDialog([](HWND dialog, HWND page) {
+    HWND tab = GetDlgItem(dialog, 311), check = GetDlgItem(dialog, 305), list = GetDlgItem(dialog, 307);
+    HWND ok = GetDlgItem(dialog, IDOK), cancel = GetDlgItem(dialog, IDCANCEL), inside = GetDlgItem(page, 401);
+    EXPECT_EQ(GetFocus(), tab);
+    struct Step {
+      bool shift;
+      HWND focus;
+    };
+    // No radio button is checked: none is a tab stop. The hidden page is
+    // stepped over.
+    for (const Step &s : {Step{false, check}, Step{false, list}, Step{false, ok}, Step{false, cancel},
+                          Step{false, tab}, Step{true, cancel}}) {
+      Press(VK_TAB, 1, s.shift);
+      EXPECT_EQ(GetFocus(), s.focus);
+    }
+    // Shown, the page is entered where it stands in the Z order: last, and
+    // after SetWindowPos right after the tab control.
+    ShowWindow(page, SW_SHOW);
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), inside);
+    SetWindowPos(page, tab, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetFocus(tab);
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), inside);
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), check);
+    EnableWindow(page, FALSE);
+    SetFocus(tab);
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), check) << "nor is a disabled page";
+  });
+}
+
+TEST_F(Win32KeyboardTest, ArrowsMoveWithinTheGroupAndCheckAutomaticRadioButtons) {
+  RunKeysDialog([](HWND dialog, HWND) {
+    HWND a1 = GetDlgItem(dialog, 301), a2 = GetDlgItem(dialog, 302), manual = GetDlgItem(dialog, 303);
+    auto checks = [&] {
+      return std::to_string(SendMessageA(a1, BM_GETCHECK, 0, 0)) + std::to_string(SendMessageA(a2, BM_GETCHECK, 0, 0)) +
+             std::to_string(SendMessageA(manual, BM_GETCHECK, 0, 0));
+    };
+    SendMessageA(a1, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_TRUE(GetWindowLongPtrA(a1, GWL_STYLE) & WS_TABSTOP) << "BM_SETCHECK makes a radio button a tab stop";
+    SetFocus(a1);
+    hostwin::ClearMessages();
+    Press(VK_DOWN);  // onto A2: checked, A1 cleared, one click
+    EXPECT_EQ(GetFocus(), a2);
+    EXPECT_EQ(checks(), "010");
+    EXPECT_FALSE(GetWindowLongPtrA(a1, GWL_STYLE) & WS_TABSTOP);
+    Press(VK_DOWN);  // onto the manual one: it says it was clicked but checks nothing
+    EXPECT_EQ(checks(), "010");
+    Press(VK_DOWN);  // the group ends at the check box: round to A1
+    EXPECT_EQ(GetFocus(), a1);
+    EXPECT_EQ(checks(), "100");
+    Press(VK_UP);
+    EXPECT_EQ(GetFocus(), manual);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"302:0", "303:0", "301:0", "303:0"}));
+
+    // A mouse press focuses an unchecked radio button without the focus
+    // click: one BN_CLICKED.
+    hostwin::ClearMessages();
+    ASSERT_TRUE(hostwin::Click(a2));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"302:0"}));
+    SendMessageA(a2, BM_SETCHECK, BST_UNCHECKED, 0);
+    EXPECT_FALSE(GetWindowLongPtrA(a2, GWL_STYLE) & WS_TABSTOP);
+  });
+}
+
+TEST_F(Win32KeyboardTest, ControlsKeepTheKeysTheyWant) {
+  RunKeysDialog([](HWND dialog, HWND) {
+    HWND tab = GetDlgItem(dialog, 311), list = GetDlgItem(dialog, 307), check = GetDlgItem(dialog, 305);
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    for (const char *text : {"one", "two"}) {
+      item.pszText = const_cast<char *>(text);
+      SendMessageA(tab, TCM_INSERTITEMA, 9, reinterpret_cast<LPARAM>(&item));
+    }
+    for (const char *text : {"a", "b", "c"}) SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    hostwin::ClearMessages();
+    Press(VK_RIGHT, 2);  // the tab control: to "two", then nothing further
+    Press(VK_LEFT);
+    std::vector<int> codes;
+    for (const auto &m : Notifications()) codes.push_back(int(m.code));
+    EXPECT_EQ(codes, (std::vector<int>{int(TCN_KEYDOWN), int(TCN_SELCHANGING), int(TCN_SELCHANGE), int(TCN_KEYDOWN),
+                                       int(TCN_KEYDOWN), int(TCN_SELCHANGING), int(TCN_SELCHANGE)}));
+    EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), 0);
+
+    SetFocus(list);
+    hostwin::ClearMessages();
+    Press(VK_DOWN, 4);  // the list: a, b, c, and c again, each a change notification
+    Press(VK_UP);
+    EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(Commands(), std::vector<std::string>(5, "307:1"));
+
+    SetFocus(check);
+    hostwin::ClearMessages();
+    Press(VK_SPACE);
+    EXPECT_EQ(SendMessageA(check, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"305:0"}));
+  });
+}
+
+struct EndCase {
+  const char *what;
+  UINT key;
+  int focusId;  // 0: the list
+  INT_PTR result;
+};
+
+TEST_F(Win32KeyboardTest, EnterPressesTheFocusedOrDefaultButtonAndEscCancels) {
+  const EndCase cases[] = {
+      {"Enter on a list: the default button", VK_RETURN, 0, IDOK},
+      {"Enter on a push button: that button", VK_RETURN, IDCANCEL, IDCANCEL},
+      {"Esc", VK_ESCAPE, 0, IDCANCEL},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    INT_PTR ended = 0;
+    hostwin::WhenDialogOpens([&](HWND dialog) {
+      SetFocus(GetDlgItem(dialog, c.focusId ? c.focusId : 307));
+      Press(c.key);
+      EXPECT_FALSE(IsWindowVisible(dialog));
+      EXPECT_EQ(GetFocus(), nullptr) << "the dialog took the focus and lost it with its visibility";
+    });
+    ended = DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0);
+    EXPECT_EQ(ended, c.result);
+  }
+  EXPECT_FALSE(hostwin::PressKey(VK_RETURN)) << "no window to take it";
+}
+
+// The display area below one row of tabs: 2 pixels of border and 2 of
+// padding, and a row as high as the font's characters (13 for 8 point MS
+// Sans Serif) plus 5.
+TEST_F(Win32KeyboardTest, TheTabControlsDisplayAreaComesFromItsBorders) {
+  HWND dialog = OpenTestDialog();
+  HWND tab = GetDlgItem(dialog, 311);
+  RECT rect = {100, 50, 300, 150};
+  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
+  EXPECT_EQ(rect.left, 104);
+  EXPECT_EQ(rect.top, 54) << "no tabs, no row";
+  TCITEMA item = {};
+  item.mask = TCIF_TEXT;
+  item.pszText = const_cast<char *>("one");
+  SendMessageA(tab, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  rect = RECT{100, 50, 300, 150};
+  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
+  EXPECT_EQ(rect.left, 104);
+  EXPECT_EQ(rect.top, 72);
+  EXPECT_EQ(rect.right, 296);
+  EXPECT_EQ(rect.bottom, 146);
+  SendMessageA(tab, TCM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+  EXPECT_EQ(rect.left, 100);
+  EXPECT_EQ(rect.top, 50);
+  EXPECT_EQ(rect.right, 300);
+  EXPECT_EQ(rect.bottom, 150);
+  EXPECT_EQ(SendMessageA(tab, TCM_ADJUSTRECT, FALSE, 0), -1);
+}
+
+}  // namespace
+}  // namespace win32test
