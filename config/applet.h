@@ -122,7 +122,7 @@ int FillSupportPage(HWND page);
 // ---------------------------------------------------------------------------
 // do_page.cpp
 INT_PTR CALLBACK DoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-void FillDoPage(void);
+void FillDoPage(HWND page);
 
 // ---------------------------------------------------------------------------
 // Saving. Each Save...Settings routine returns ERROR_SUCCESS when every value
@@ -145,16 +145,25 @@ int LoadInterrupt9Settings(void);
 LSTATUS SaveInterrupt9Settings(int fromDialog);
 
 // ---------------------------------------------------------------------------
+// channel_list.cpp: what the two DI interrupt pages share
+void FillChannelList(HWND page, int list, int channels);
+int EditedChannel(HWND page, int list, int channels);
+int ShowSelectedChannel(HWND page, int list, int channels);
+void ChooseChannel(HWND page, int list);
+void SetButton(HWND page, int id, int on);
+int ButtonChecked(HWND page, int id);
+
+// ---------------------------------------------------------------------------
 // interrupt_page.cpp
 INT_PTR CALLBACK InterruptPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-void InitInterruptPage(void);
-int RefreshInterruptControls(void);
+void InitInterruptPage(HWND page);
+int RefreshInterruptControls(HWND page);
 
 // ---------------------------------------------------------------------------
 // interrupt9_page.cpp
 INT_PTR CALLBACK Interrupt9PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-void InitInterrupt9Page(void);
-int RefreshInterrupt9Controls(void);
+void InitInterrupt9Page(HWND page);
+int RefreshInterrupt9Controls(HWND page);
 
 // ---------------------------------------------------------------------------
 // counter_settings.cpp
@@ -164,6 +173,6 @@ LSTATUS SaveCounterSettings(int fromDialog);
 // ---------------------------------------------------------------------------
 // counter_page.cpp
 INT_PTR CALLBACK CounterPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-void InitCounterPage(void);
-int RelabelCounterSources(void);
-int RefreshCounterControls(void);
+void InitCounterPage(HWND page);
+int RelabelCounterSources(HWND page);
+int RefreshCounterControls(HWND page);

@@ -6,13 +6,11 @@
 
 namespace {
 
-LRESULT Send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  return SendDlgItemMessageA(gApplet.counterPage, id, message, wParam, lParam);
+LRESULT Send(HWND page, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  return SendDlgItemMessageA(page, id, message, wParam, lParam);
 }
 
-void AddItem(int id, const char *text) { Send(id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)); }
-
-void SetCheck(int id, int on) { Send(id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED); }
+void AddItem(HWND page, int id, const char *text) { Send(page, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)); }
 
 // The three choices of one counter in gApplet.
 struct CounterFields {
@@ -43,7 +41,7 @@ struct LineNames {
 const LineNames kModel1And2Lines[] = {{"DI6", "DI4", "DO6"}, {"DI7", "DI5", "DO7"}};
 const LineNames kOtherModelLines[] = {{"DI1", "DI0", "DO2"}, {"DI3", "DI2", "DO3"}};
 
-int SelectedListCounter(void) { return int(Send(IDC_CNT_COUNTER, CB_GETCURSEL)); }
+int SelectedListCounter(HWND page) { return int(Send(page, IDC_CNT_COUNTER, CB_GETCURSEL)); }
 
 // A button sets its choice for the selected counter; its state is not read
 // back.
@@ -60,17 +58,17 @@ void SetChoice(int id) {
   }
 }
 
-void page_on_command(int id, int code) {
+void page_on_command(HWND page, int id, int code) {
   switch (id) {
     case IDC_CNT_COUNTER:
-      if (code != CBN_SELCHANGE || SelectedListCounter() < 0) return;
-      gApplet.selectedCounter = SelectedListCounter();
-      RelabelCounterSources();
-      RefreshCounterControls();
+      if (code != CBN_SELCHANGE || SelectedListCounter(page) < 0) return;
+      gApplet.selectedCounter = SelectedListCounter(page);
+      RelabelCounterSources(page);
+      RefreshCounterControls(page);
       break;
     case IDC_CNT_FREQUENCY:
-      if (code == CBN_SELCHANGE && Send(IDC_CNT_FREQUENCY, CB_GETCURSEL) >= 0)
-        gApplet.timeBase = int(Send(IDC_CNT_FREQUENCY, CB_GETCURSEL));
+      if (code == CBN_SELCHANGE && Send(page, IDC_CNT_FREQUENCY, CB_GETCURSEL) >= 0)
+        gApplet.timeBase = int(Send(page, IDC_CNT_FREQUENCY, CB_GETCURSEL));
       break;
     default:
       SetChoice(id);
@@ -80,44 +78,44 @@ void page_on_command(int id, int code) {
 
 }  // namespace
 
-void InitCounterPage(void) {
-  AddItem(IDC_CNT_COUNTER, "Counter A");
-  AddItem(IDC_CNT_COUNTER, "Counter B");
-  Send(IDC_CNT_COUNTER, CB_SETCURSEL, WPARAM(gApplet.selectedCounter));
+void InitCounterPage(HWND page) {
+  AddItem(page, IDC_CNT_COUNTER, "Counter A");
+  AddItem(page, IDC_CNT_COUNTER, "Counter B");
+  Send(page, IDC_CNT_COUNTER, CB_SETCURSEL, WPARAM(gApplet.selectedCounter));
   // In the order of TimeBase: 0 is 100 kHz, 3 is 100 Hz.
-  AddItem(IDC_CNT_FREQUENCY, "100K Hz");
-  AddItem(IDC_CNT_FREQUENCY, "10K Hz");
-  AddItem(IDC_CNT_FREQUENCY, "1K Hz");
-  AddItem(IDC_CNT_FREQUENCY, "100 Hz");
-  RefreshCounterControls();
+  AddItem(page, IDC_CNT_FREQUENCY, "100K Hz");
+  AddItem(page, IDC_CNT_FREQUENCY, "10K Hz");
+  AddItem(page, IDC_CNT_FREQUENCY, "1K Hz");
+  AddItem(page, IDC_CNT_FREQUENCY, "100 Hz");
+  RefreshCounterControls(page);
 }
 
 // Names the external choices after the board lines of the counter shown;
 // 0 when the list shows no counter.
-int RelabelCounterSources(void) {
-  int counter = SelectedListCounter();
+int RelabelCounterSources(HWND page) {
+  int counter = SelectedListCounter(page);
   if (counter < 0 || counter > 1) return 0;
   bool models1And2 = gApplet.deviceType == 1 || gApplet.deviceType == 2;
   const LineNames &lines = (models1And2 ? kModel1And2Lines : kOtherModelLines)[counter];
-  Send(IDC_CNT_CLOCK_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.clock));
-  Send(IDC_CNT_GATE_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.gate));
-  Send(IDC_CNT_OUTPUT_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.output));
+  Send(page, IDC_CNT_CLOCK_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.clock));
+  Send(page, IDC_CNT_GATE_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.gate));
+  Send(page, IDC_CNT_OUTPUT_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.output));
   return 1;
 }
 
 // Shows the choices of the counter in the list and the shared frequency; a
 // TimeBase outside the list leaves the frequency unselected. 0 when the
 // list shows no counter.
-int RefreshCounterControls(void) {
+int RefreshCounterControls(HWND page) {
   CounterFields fields;
-  if (!FieldsOf(SelectedListCounter(), &fields)) return 0;
-  SetCheck(IDC_CNT_CLOCK_INTERNAL, *fields.clockInternal);
-  SetCheck(IDC_CNT_CLOCK_LINE, !*fields.clockInternal);
-  SetCheck(IDC_CNT_GATE_INTERNAL, *fields.gateInternal);
-  SetCheck(IDC_CNT_GATE_LINE, !*fields.gateInternal);
-  SetCheck(IDC_CNT_OUTPUT_REGISTER, *fields.outputRegister);
-  SetCheck(IDC_CNT_OUTPUT_LINE, !*fields.outputRegister);
-  Send(IDC_CNT_FREQUENCY, CB_SETCURSEL, WPARAM(gApplet.timeBase));
+  if (!FieldsOf(SelectedListCounter(page), &fields)) return 0;
+  SetButton(page, IDC_CNT_CLOCK_INTERNAL, *fields.clockInternal);
+  SetButton(page, IDC_CNT_CLOCK_LINE, !*fields.clockInternal);
+  SetButton(page, IDC_CNT_GATE_INTERNAL, *fields.gateInternal);
+  SetButton(page, IDC_CNT_GATE_LINE, !*fields.gateInternal);
+  SetButton(page, IDC_CNT_OUTPUT_REGISTER, *fields.outputRegister);
+  SetButton(page, IDC_CNT_OUTPUT_LINE, !*fields.outputRegister);
+  Send(page, IDC_CNT_FREQUENCY, CB_SETCURSEL, WPARAM(gApplet.timeBase));
   return 1;
 }
 
@@ -126,12 +124,12 @@ INT_PTR CALLBACK CounterPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
   gApplet.counterPage = page;
   switch (message) {
     case WM_INITDIALOG:
-      InitCounterPage();
-      RelabelCounterSources();
-      RefreshCounterControls();
+      InitCounterPage(page);
+      RelabelCounterSources(page);
+      RefreshCounterControls(page);
       return TRUE;
     case WM_COMMAND:
-      page_on_command(LOWORD(wParam), HIWORD(wParam));
+      page_on_command(page, LOWORD(wParam), HIWORD(wParam));
       return TRUE;
   }
   return FALSE;

@@ -6,31 +6,18 @@
 // the registry again).
 #include "applet.h"
 
-#include <cstdio>
-
 namespace {
 
-LRESULT Send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  return SendDlgItemMessageA(gApplet.interruptPage, id, message, wParam, lParam);
-}
-
-// selectedChannel while the list shows it, otherwise none (-1).
-int EditedChannel(void) {
-  int shown = int(Send(IDC_INT9_CHANNEL, CB_GETCURSEL));
-  if (shown < 0 || shown >= DIO_DI9_CHANNELS || shown != gApplet.selectedChannel) return -1;
-  return shown;
-}
-
-void page_on_command(int id, int code) {
+void page_on_command(HWND page, int id, int code) {
   switch (id) {
     case IDC_INT9_CHANNEL:
       if (code != CBN_SELCHANGE) return;
-      gApplet.selectedChannel = int(Send(IDC_INT9_CHANNEL, CB_GETCURSEL));
-      RefreshInterrupt9Controls();
+      ChooseChannel(page, IDC_INT9_CHANNEL);
+      RefreshInterrupt9Controls(page);
       break;
     case IDC_INT9_ENABLE: {
-      int channel = EditedChannel();
-      if (channel >= 0) gApplet.di9Enable[channel] = Send(IDC_INT9_ENABLE, BM_GETCHECK) == BST_CHECKED ? 1 : 0;
+      int channel = EditedChannel(page, IDC_INT9_CHANNEL, DIO_DI9_CHANNELS);
+      if (channel >= 0) gApplet.di9Enable[channel] = ButtonChecked(page, IDC_INT9_ENABLE);
       break;
     }
   }
@@ -40,23 +27,18 @@ void page_on_command(int id, int code) {
 
 // The trigger-edge controls of the template stay hidden: these channels
 // have no edge setting.
-void InitInterrupt9Page(void) {
-  for (int n = 0; n < DIO_DI9_CHANNELS; ++n) {
-    char name[16];
-    snprintf(name, sizeof name, "DI%d", n);
-    Send(IDC_INT9_CHANNEL, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-  }
+void InitInterrupt9Page(HWND page) {
+  FillChannelList(page, IDC_INT9_CHANNEL, DIO_DI9_CHANNELS);
   LoadInterrupt9Settings();
-  RefreshInterrupt9Controls();
+  RefreshInterrupt9Controls(page);
 }
 
 // Shows channel selectedChannel from memory; 0 when the list has no such
 // entry.
-int RefreshInterrupt9Controls(void) {
-  Send(IDC_INT9_CHANNEL, CB_SETCURSEL, WPARAM(gApplet.selectedChannel));
-  int channel = EditedChannel();
+int RefreshInterrupt9Controls(HWND page) {
+  int channel = ShowSelectedChannel(page, IDC_INT9_CHANNEL, DIO_DI9_CHANNELS);
   if (channel < 0) return 0;
-  Send(IDC_INT9_ENABLE, BM_SETCHECK, gApplet.di9Enable[channel] ? BST_CHECKED : BST_UNCHECKED);
+  SetButton(page, IDC_INT9_ENABLE, gApplet.di9Enable[channel]);
   return 1;
 }
 
@@ -65,10 +47,10 @@ INT_PTR CALLBACK Interrupt9PageProc(HWND page, UINT message, WPARAM wParam, LPAR
   gApplet.interruptPage = page;
   switch (message) {
     case WM_INITDIALOG:
-      InitInterrupt9Page();
+      InitInterrupt9Page(page);
       return TRUE;
     case WM_COMMAND:
-      page_on_command(LOWORD(wParam), HIWORD(wParam));
+      page_on_command(page, LOWORD(wParam), HIWORD(wParam));
       return TRUE;
   }
   return FALSE;

@@ -3,72 +3,49 @@
 // gApplet only; OK and Apply save.
 #include "applet.h"
 
-#include <cstdio>
-
 namespace {
 
-LRESULT Send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  return SendDlgItemMessageA(gApplet.interruptPage, id, message, wParam, lParam);
-}
+// The channels the list shows: model 24's own DI interrupt channels (at
+// most the 16 the tables hold), DI0 and DI1 for every other model.
+int Channels(void) { return gApplet.deviceType == DIO_MODEL_DIO_INFO ? InterruptChannelCount() : 2; }
 
-void SetCheck(int id, int on) { Send(id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED); }
-
-int Checked(int id) { return Send(id, BM_GETCHECK) == BST_CHECKED ? 1 : 0; }
-
-// The channel the buttons act on: selectedChannel while the list shows it,
-// otherwise none (-1), so that a click on a page without channels changes
-// nothing.
-int EditedChannel(void) {
-  int shown = int(Send(IDC_INT_CHANNEL, CB_GETCURSEL));
-  if (shown < 0 || shown >= DIO_MAX_DI_CHANNELS || shown != gApplet.selectedChannel) return -1;
-  return shown;
-}
-
-void page_on_command(int id, int code) {
+void page_on_command(HWND page, int id, int code) {
   if (id == IDC_INT_CHANNEL) {
     if (code != CBN_SELCHANGE) return;
-    gApplet.selectedChannel = int(Send(IDC_INT_CHANNEL, CB_GETCURSEL));
-    RefreshInterruptControls();
+    ChooseChannel(page, IDC_INT_CHANNEL);
+    RefreshInterruptControls(page);
     return;
   }
-  int channel = EditedChannel();
+  int channel = EditedChannel(page, IDC_INT_CHANNEL, Channels());
   if (channel < 0) return;
   switch (id) {
     case IDC_INT_ENABLE:
-      gApplet.diEnable[channel] = Checked(IDC_INT_ENABLE);
+      gApplet.diEnable[channel] = ButtonChecked(page, IDC_INT_ENABLE);
       break;
     case IDC_INT_RISING:
-      gApplet.diRisingEdge[channel] = Checked(IDC_INT_RISING);
+      gApplet.diRisingEdge[channel] = ButtonChecked(page, IDC_INT_RISING);
       break;
     case IDC_INT_FALLING:
-      gApplet.diRisingEdge[channel] = Checked(IDC_INT_FALLING) ? 0 : 1;
+      gApplet.diRisingEdge[channel] = ButtonChecked(page, IDC_INT_FALLING) ? 0 : 1;
       break;
   }
 }
 
 }  // namespace
 
-// Model 24 lists its own DI interrupt channels (at most the 16 the tables
-// hold); every other model lists DI0 and DI1.
-void InitInterruptPage(void) {
-  int channels = gApplet.deviceType == DIO_MODEL_DIO_INFO ? InterruptChannelCount() : 2;
-  for (int n = 0; n < channels; ++n) {
-    char name[16];
-    snprintf(name, sizeof name, "DI%d", n);
-    Send(IDC_INT_CHANNEL, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-  }
-  RefreshInterruptControls();
+void InitInterruptPage(HWND page) {
+  FillChannelList(page, IDC_INT_CHANNEL, Channels());
+  RefreshInterruptControls(page);
 }
 
 // Shows the settings of channel selectedChannel; 0, with the buttons left
 // as they are, when the list has no such entry.
-int RefreshInterruptControls(void) {
-  Send(IDC_INT_CHANNEL, CB_SETCURSEL, WPARAM(gApplet.selectedChannel));
-  int channel = EditedChannel();
+int RefreshInterruptControls(HWND page) {
+  int channel = ShowSelectedChannel(page, IDC_INT_CHANNEL, Channels());
   if (channel < 0) return 0;
-  SetCheck(IDC_INT_ENABLE, gApplet.diEnable[channel]);
-  SetCheck(IDC_INT_RISING, gApplet.diRisingEdge[channel]);
-  SetCheck(IDC_INT_FALLING, !gApplet.diRisingEdge[channel]);
+  SetButton(page, IDC_INT_ENABLE, gApplet.diEnable[channel]);
+  SetButton(page, IDC_INT_RISING, gApplet.diRisingEdge[channel]);
+  SetButton(page, IDC_INT_FALLING, !gApplet.diRisingEdge[channel]);
   return 1;
 }
 
@@ -77,10 +54,10 @@ INT_PTR CALLBACK InterruptPageProc(HWND page, UINT message, WPARAM wParam, LPARA
   gApplet.interruptPage = page;
   switch (message) {
     case WM_INITDIALOG:
-      InitInterruptPage();
+      InitInterruptPage(page);
       return TRUE;
     case WM_COMMAND:
-      page_on_command(LOWORD(wParam), HIWORD(wParam));
+      page_on_command(page, LOWORD(wParam), HIWORD(wParam));
       return TRUE;
   }
   return FALSE;
