@@ -2,38 +2,63 @@
 # Runs the real applet, TesZEPDIOConfig.cpl, in Wine's Control Panel on a
 # virtual screen, as a user would, with the stand-in TesZEPDIO.dll beside it:
 #
-#  1. model 24 (the library's default board: four tabs): a screenshot of each
-#     tab; on the Interrupt tab DI2 is enabled on the rising edge, on the
-#     Counter tab Counter B's gate is set to its DI line and the frequency to
-#     1K Hz, on the DO tab the start output is enabled; OK.
-#  2. model 22 (the nine-channel page, alone under "Interrupt"): DI1 and DI5
-#     are cleared, DI8 chosen, DI1 chosen again (its edit must still show);
-#     OK.
+#  1. model 24 (the library's default board: four tabs), with the keyboard
+#     alone: the arrows go through the tabs, Tab into each page; on the
+#     Interrupt page DI2 is enabled on the rising edge, on the Counter page
+#     Counter B's gate goes to its DI line and the frequency to 1K Hz, on the
+#     DO page the start output is enabled on DO1; Enter is OK.
+#  2. model 22 (the nine-channel page, alone under "Interrupt"), with the
+#     mouse: DI1 and DI5 are cleared, DI8 chosen, DI1 chosen again (its edit
+#     must still show); OK.
 #
-# After each run it checks the keys the applet wrote with "wine reg query"
-# and the DO settings the library received. Controls are found by their
-# place in the dialog, as measured on the screenshots; the lists are worked
-# with the keyboard once a click has opened them.
+# Each dialog is checked for its geometry first: every page must lie inside
+# the tab control's display area. After each run the keys the applet wrote
+# are checked with "wine reg query", and the DO settings the library
+# received. dialog_probe.exe, run in the same Wine, says where each control
+# really is (for the clicks) and when the dialog has reached a state (after
+# keys and clicks); nothing waits a fixed time, and every step has a time
+# limit. The fonts are Wine's own (tools/install-wine.sh).
+#
+# Wine runs a 32-bit Windows program with 32-bit Linux code. Where the
+# kernel runs no 32-bit programs, the run takes the 64-bit build of the same
+# sources instead (preset windows-applet64), in 64-bit Wine; the shipped
+# 32-bit image is built and checked either way.
 #
 # Screenshots and logs go to build/windows-applet/wine-test/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
 tools/install-wine.sh >/dev/null
 cmake --preset windows-applet >/dev/null
 cmake --build --preset windows-applet >/dev/null
 tools/check-applet-image.sh build/windows-applet/config/TesZEPDIOConfig.cpl
 
 build=$PWD/build/windows-applet
+wine=wine
+export WINEARCH=win32
+if ! timeout 10 /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  echo "this machine runs no 32-bit programs: the Wine run takes the 64-bit build of the applet"
+  cmake --preset windows-applet64 >/dev/null
+  cmake --build --preset windows-applet64 >/dev/null
+  build=$PWD/build/windows-applet64
+  wine=/usr/lib/wine/wine64
+  export WINEARCH=win64 WINELOADER=$wine
+fi
 out=$build/wine-test
 rm -rf "$out"
 mkdir -p "$out"
-cp "$build/config/TesZEPDIOConfig.cpl" "$build/platform/diolib/TesZEPDIO.dll" "$out/"
+cp "$build/config/TesZEPDIOConfig.cpl" "$build/platform/diolib/TesZEPDIO.dll" \
+  "$build/tests/wine-applet/dialog_probe.exe" "$out/"
 
-export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 service='HKLM\SYSTEM\CurrentControlSet\Services\TESZEPDIOS'
 title='ZEPDIO driver Configuration'
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+fatal() {
+  echo "FAIL: $*"
+  exit 1
+}
 
 # A display of our own.
 display=90
@@ -44,107 +69,139 @@ export DISPLAY=":$display"
 control=
 cleanup() {
   [[ -n "$control" ]] && kill "$control" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  timeout 20 wineserver -k 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 50); do timeout 5 xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  wineboot -i >"$out/wineboot.log" 2>&1
+  timeout 180 "$wine" wineboot -i >"$out/wineboot.log" 2>&1 || fatal "wineboot did not finish (see $out/wineboot.log)"
 fi
-wineserver -w
+timeout 60 wineserver -w
 
-# Places in the dialog, in pixels from its top left corner (Wine draws the
-# caption itself: there is no window manager).
-tab_first=(30 31)     # the first tab
-ok_button=(92 262)
-int_list=(100 64)     # dialogs 104 and 106: the channel list
-int_enable=(141 90)   #   "Enable Control"
-int_rising=(68 129)   #   "Rising" (104 only)
-cnt_counter=(105 69)  # dialog 105: the counter list
-cnt_gate_line=(121 140)  # the gate's DI line
-cnt_frequency=(205 212)  # the frequency list
-do_start=(36 72)      # dialog 107: "Enable DO configuration" at start
+probe() { (cd "$out" && timeout 30 "$wine" dialog_probe.exe "$@" 2>>"$out/probe.log") | tr -d '\r'; }
+# Waits at most ten seconds for a state of the dialog, or gives up the run.
+until_state() { probe wait 10000 "$@" >/dev/null || fatal "the dialog did not reach: $*"; }
+keys() { timeout 20 xdotool key --delay 40 "$@"; }
 
 window=
-shot() { import -window "$window" "$out/$1.png"; }
+shot() { timeout 20 import -window "$window" "$out/$1.png" || fail "no screenshot $1"; }
+# A click in the middle of control $1, wherever the dialog put it.
 click() {
-  xdotool mousemove --window "$window" "$1" "$2" click 1
-  sleep 0.5
+  local rect
+  rect=$(probe rect "$title" "$1") || fatal "no control $1 in the dialog"
+  read -r left top right bottom <<<"$rect"
+  timeout 10 xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 }
-# Opens the list at x y and moves the selection down by $3 entries.
+# Opens list $1 with a click and moves its selection with the keyboard to
+# entry $3 ($2 presses of Down, or Up when negative).
 choose() {
-  click "$1" "$2"
-  for ((i = 0; i < $3; i++)); do xdotool key Down; done
-  xdotool key Return
-  sleep 0.5
+  click "$1"
+  local key=Down count=$2
+  ((count < 0)) && key=Up count=$((-count))
+  for ((i = 0; i < count; i++)); do keys "$key"; done
+  keys Return
+  until_state selection "$title" "$1" "$3"
 }
 
 # The registry as the driver leaves it after starting a board of model $1;
-# the applet has never run. Then the applet, until its dialog is up.
+# the applet has never run. Then the applet, until its dialog is up with the
+# keyboard focus, and the geometry check.
 open_applet() {
-  wine reg delete "$service" /f >/dev/null 2>&1 || true
-  wine reg add "$service\\Device000" /v DeviceType /t REG_DWORD /d "$1" /f >/dev/null
-  TESZEPDIO_LOG=$(winepath -w "$out/library-calls-$1.log")
+  timeout 60 "$wine" reg delete "$service" /f >/dev/null 2>&1 || true
+  timeout 60 "$wine" reg add "$service\\Device000" /v DeviceType /t REG_DWORD /d "$1" /f >/dev/null
+  TESZEPDIO_LOG=$("$wine" winepath -w "$out/library-calls-$1.log")
   export TESZEPDIO_LOG
-  (cd "$out" && exec timeout 300 wine control TesZEPDIOConfig.cpl >"$out/control-$1.log" 2>&1) &
+  (cd "$out" && exec timeout 300 "$wine" control TesZEPDIOConfig.cpl >"$out/control-$1.log" 2>&1) &
   control=$!
-  window=$(timeout 120 xdotool search --sync --name "$title" | head -1) || true
-  if [[ -z "$window" ]]; then
-    fail "model $1: the dialog \"$title\" did not open"
-    exit 1
-  fi
-  sleep 1
+  probe wait 60000 window "$title" >/dev/null || fatal "model $1: the dialog \"$title\" did not open"
+  window=$(timeout 10 xdotool search --name "$title" | head -1)
+  [[ -n "$window" ]] || fatal "model $1: no X window for the dialog"
+  timeout 10 xdotool windowfocus "$window" || true
+  probe geometry "$title" >"$out/geometry-$1.txt" ||
+    fail "model $1: a page reaches outside the tab control's display area (see $out/geometry-$1.txt)"
 }
 
-press_ok() {
-  click "${ok_button[@]}"
-  if ! wait "$control"; then fail "the Control Panel did not end after OK"; fi
+# Ends the Control Panel once the dialog is gone.
+closed() {
+  until_state gone "$title"
+  if ! timeout 30 tail --pid="$control" -f /dev/null; then fail "the Control Panel did not end after OK"; fi
+  wait "$control" || fail "the Control Panel ended with an error"
   control=
 }
 
-query() { wine reg query "$service\\$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v {print $3}'; }
+query() {
+  timeout 30 "$wine" reg query "$service\\$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v {print $3}'
+}
 expect() {
   local got
   got=$(query "$1" "$2")
   [[ "$got" == "$3" ]] || fail "$1\\$2 is \"$got\", expected \"$3\""
 }
 
-# --- 1. Model 24: four tabs. A click on the first tab gives the tab control
-# the focus; the arrow key then moves from tab to tab as a user's would.
+# --- 1. Model 24 with the keyboard alone. The tab strip has the focus when
+# the dialog opens; Tab goes from it into the page shown.
 open_applet 24
 tabs=(Function Interrupt Counter DO)
+until_state focus "$title" 1000
 shot "24-tab-0-${tabs[0]}"
-click "${tab_first[@]}"
-xdotool key Right
-sleep 1
+keys Right
+until_state tab "$title" 1
 shot "24-tab-1-Interrupt"
-choose "${int_list[@]}" 2  # DI2: disabled, falling edge at first
-click "${int_enable[@]}"
-click "${int_rising[@]}"
+keys Tab
+until_state focus "$title" 1013  # the channel list
+keys Down Down                   # DI2: disabled, falling edge at first
+until_state selection "$title" 1013 2
+keys Tab
+until_state focus "$title" 1004  # "Enable Control"
+keys space
+until_state check "$title" 1004 1
+keys Tab
+until_state focus "$title" 1006  # "Falling", the checked one
+keys Up
+until_state check "$title" 1014 1  # "Rising"
 shot "24-tab-1-Interrupt-DI2-edited"
+keys shift+Tab shift+Tab shift+Tab
+until_state focus "$title" 1000
 
-click "${tab_first[@]}"
-xdotool key Right Right
-sleep 1
+keys Right
+until_state tab "$title" 2
 shot "24-tab-2-Counter"
-choose "${cnt_counter[@]}" 1  # Counter B
-click "${cnt_gate_line[@]}"
-choose "${cnt_frequency[@]}" 2  # from 100K Hz to 1K Hz
+keys Tab
+until_state focus "$title" 1003  # the counter list
+keys Down                        # Counter B
+until_state selection "$title" 1003 1
+keys Tab Tab
+until_state focus "$title" 1007  # the gate: internal
+keys Down
+until_state check "$title" 1008 1  # the gate's DI line
+keys Tab Tab
+until_state focus "$title" 1011  # the frequency list
+keys Down Down                   # from 100K Hz to 1K Hz
+until_state selection "$title" 1011 2
 shot "24-tab-2-Counter-B-edited"
+keys shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+until_state focus "$title" 1000
 
-click "${tab_first[@]}"
-xdotool key Right Right Right
-sleep 1
+keys Right
+until_state tab "$title" 3
 shot "24-tab-3-DO"
-click "${do_start[@]}"
+keys Tab
+until_state focus "$title" 1022  # "Enable DO configuration" at start
+keys space
+until_state check "$title" 1022 1
+keys Tab
+until_state focus "$title" 1024  # its channel list
+keys Down                        # DO1
+until_state selection "$title" 1024 1
 shot "24-tab-3-DO-start-enabled"
-press_ok
+keys Return
+closed
 
 expect DO DO_Trigger_Start 0x1
 expect DO DO_Trigger_Shutdown 0x0
-expect DO DO_Channel_Start 0x0
+expect DO DO_Channel_Start 0x1
 expect DO DO_Level_Start 0x1
 expect Counter CounterA_CLKSource Internal
 expect Counter CounterA_GateControl Internal
@@ -157,25 +214,27 @@ expect Interrupt DI2_Control Enable
 expect Interrupt DI2_TriggerEdge Rising
 expect Interrupt DI3_Control Disable
 expect Interrupt DI3_TriggerEdge Falling
-grep -qx 'DOSysConfig(1 0 0 0 1 1) = 0' "$out/library-calls-24.log" ||
+grep -qx 'DOSysConfig(1 0 1 0 1 1) = 0' "$out/library-calls-24.log" ||
   fail "the library did not receive the DO settings (see $out/library-calls-24.log)"
 
-# --- 2. Model 22: one tab, the nine-channel page. An edit lasts across a
-# change of channel.
+# --- 2. Model 22 with the mouse: one tab, the nine-channel page. An edit
+# lasts across a change of channel.
 open_applet 22
 shot "22-tab-0-Interrupt"
 # DI1 has a stored value (from the first-run defaults), DI5 has none yet.
-choose "${int_list[@]}" 1  # DI1
-click "${int_enable[@]}"
-choose "${int_list[@]}" 4  # DI5
-click "${int_enable[@]}"
-choose "${int_list[@]}" 8  # past the end of the list: DI8
+choose 1021 1 1  # DI1
+click 1017
+until_state check "$title" 1017 0
+choose 1021 4 5  # DI5
+click 1017
+until_state check "$title" 1017 0
+choose 1021 8 8  # past the end of the list: DI8
 shot "22-tab-0-Interrupt-DI8"
-click "${int_list[@]}"  # DI1 again: seven up from DI8
-xdotool key Up Up Up Up Up Up Up Return
-sleep 0.5
+choose 1021 -7 1  # DI1 again: its edit still shows
+until_state check "$title" 1017 0
 shot "22-tab-0-Interrupt-DI1-cleared"
-press_ok
+click 1  # OK
+closed
 
 for n in 0 2 3 4 6 7 8; do expect Interrupt "DI${n}_Control" Enable; done
 expect Interrupt DI1_Control Disable
@@ -189,5 +248,6 @@ for shot in 24-tab-0-Function 24-tab-1-Interrupt 24-tab-2-Counter 24-tab-3-DO 22
 done
 
 if ((failures)); then exit 1; fi
-echo "applet under Wine OK: model 24 with tabs ${tabs[*]}, model 22 with the nine-channel Interrupt page;" \
-  "keys checked after real clicks; screenshots in $out"
+echo "applet under Wine OK in $((SECONDS - started)) s: model 24 with tabs ${tabs[*]} by the keyboard alone," \
+  "model 22 with the nine-channel Interrupt page by the mouse; every page inside its tab control; keys checked;" \
+  "screenshots in $out"

@@ -1,0 +1,170 @@
+// dialog_probe: looks at a dialog of another program on the same desktop, so
+// that the Wine run of the applet finds each control where the dialog really
+// put it and waits for states instead of sleeping. Built for 32-bit Windows
+// and run under Wine next to the Control Panel.
+//
+//   dialog_probe rect TITLE ID          screen rectangle of control ID: "left top right bottom"
+//   dialog_probe geometry TITLE         every page of the dialog against its tab control's
+//                                       display area (TCM_ADJUSTRECT); fails unless all lie inside
+//   dialog_probe wait MS CONDITION...   waits until the condition holds, at most MS milliseconds:
+//     window TITLE                        a visible dialog with this title exists
+//     gone TITLE                          no such dialog exists
+//     focus TITLE ID                      control ID of the dialog has the keyboard focus
+//     tab TITLE INDEX                     the tab control (1000) shows tab INDEX
+//     selection TITLE ID INDEX            list ID shows entry INDEX
+//     check TITLE ID STATE                button ID is in state STATE (0 clear, 1 checked)
+//
+// Controls are found by their ID among all the dialog's descendants, the
+// controls of the pages included. Exit status 0 when done, 1 otherwise.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const int kTabControl = 1000;
+
+HWND Dialog(const char *title) {
+  HWND dialog = FindWindowA("#32770", title);
+  return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+struct Search {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK MatchId(HWND window, LPARAM context) {
+  auto *search = reinterpret_cast<Search *>(context);
+  if (GetDlgCtrlID(window) != search->id) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND Control(HWND dialog, int id) {
+  Search search = {id, nullptr};
+  if (dialog) EnumChildWindows(dialog, MatchId, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND Control(const char *title, const char *id) { return Control(Dialog(title), atoi(id)); }
+
+// The control with the keyboard focus in the dialog's thread.
+HWND Focus(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!dialog || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// TCM_ADJUSTRECT takes a rectangle in the tab control's own process.
+bool DisplayArea(HWND tab, RECT *area) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(tab, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return false;
+  bool ok = false;
+  void *remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+  if (remote && GetWindowRect(tab, area) && WriteProcessMemory(process, remote, area, sizeof(RECT), nullptr)) {
+    SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(remote));
+    ok = ReadProcessMemory(process, remote, area, sizeof(RECT), nullptr) != FALSE;
+  }
+  if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return ok;
+}
+
+struct Pages {
+  HWND dialog;
+  RECT area;
+  int count;
+  int outside;
+};
+
+BOOL CALLBACK CheckPage(HWND window, LPARAM context) {
+  auto *pages = reinterpret_cast<Pages *>(context);
+  char name[16] = "";
+  GetClassNameA(window, name, sizeof name);
+  if (GetParent(window) != pages->dialog || strcmp(name, "#32770") != 0) return TRUE;
+  RECT at;
+  GetWindowRect(window, &at);
+  const RECT &a = pages->area;
+  bool inside = at.left >= a.left && at.top >= a.top && at.right <= a.right && at.bottom <= a.bottom;
+  printf("page %p%s: %ld %ld %ld %ld %s\n", (void *)window, IsWindowVisible(window) ? " (shown)" : "", at.left,
+         at.top, at.right, at.bottom, inside ? "inside" : "OUTSIDE");
+  ++pages->count;
+  pages->outside += !inside;
+  return TRUE;
+}
+
+int Geometry(const char *title) {
+  HWND dialog = Dialog(title);
+  HWND tab = Control(dialog, kTabControl);
+  Pages pages = {dialog, {}, 0, 0};
+  if (!tab || !DisplayArea(tab, &pages.area)) {
+    printf("no tab control in \"%s\"\n", title);
+    return 1;
+  }
+  RECT window;
+  GetWindowRect(tab, &window);
+  printf("tab control: %ld %ld %ld %ld, display area: %ld %ld %ld %ld\n", window.left, window.top, window.right,
+         window.bottom, pages.area.left, pages.area.top, pages.area.right, pages.area.bottom);
+  EnumChildWindows(dialog, CheckPage, reinterpret_cast<LPARAM>(&pages));
+  return pages.count > 0 && pages.outside == 0 ? 0 : 1;
+}
+
+// Whether the condition in argv holds now; -1 for a condition not known.
+int Holds(int argc, char **argv) {
+  if (argc < 2) return -1;
+  const char *what = argv[0], *title = argv[1];
+  if (!strcmp(what, "window")) return Dialog(title) != nullptr;
+  if (!strcmp(what, "gone")) return FindWindowA("#32770", title) == nullptr;
+  if (argc < 3) return -1;
+  HWND dialog = Dialog(title);
+  if (!strcmp(what, "focus")) {
+    HWND focus = Focus(dialog);
+    return focus && focus == Control(dialog, atoi(argv[2]));
+  }
+  if (!strcmp(what, "tab")) {
+    HWND tab = Control(dialog, kTabControl);
+    return tab && SendMessageA(tab, TCM_GETCURSEL, 0, 0) == atoi(argv[2]);
+  }
+  if (argc < 4) return -1;
+  HWND control = Control(title, argv[2]);
+  if (!strcmp(what, "selection")) return control && SendMessageA(control, CB_GETCURSEL, 0, 0) == atoi(argv[3]);
+  if (!strcmp(what, "check")) return control && SendMessageA(control, BM_GETCHECK, 0, 0) == atoi(argv[3]);
+  return -1;
+}
+
+int Wait(int argc, char **argv) {
+  DWORD limit = DWORD(atoi(argv[0])), start = GetTickCount();
+  for (;;) {
+    int holds = Holds(argc - 1, argv + 1);
+    if (holds < 0) {
+      fprintf(stderr, "unknown condition\n");
+      return 2;
+    }
+    if (holds) return 0;
+    if (GetTickCount() - start > limit) return 1;
+    Sleep(50);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc >= 4 && !strcmp(argv[1], "rect")) {
+    HWND control = Control(argv[2], argv[3]);
+    RECT at;
+    if (!control || !GetWindowRect(control, &at)) return 1;
+    printf("%ld %ld %ld %ld\n", at.left, at.top, at.right, at.bottom);
+    return 0;
+  }
+  if (argc >= 3 && !strcmp(argv[1], "geometry")) return Geometry(argv[2]);
+  if (argc >= 4 && !strcmp(argv[1], "wait")) return Wait(argc - 2, argv + 2);
+  fprintf(stderr, "usage: dialog_probe rect TITLE ID | geometry TITLE | wait MS CONDITION...\n");
+  return 2;
+}
