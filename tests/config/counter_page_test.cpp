@@ -9,9 +9,9 @@ class AppletCounterPageTest : public AppletTest {
  protected:
   // A configured applet (a "Counter" key holding `timeBase`) on a board of
   // `model` with counters.
-  void Configured(uint32_t model, const std::string &timeBase = "0") {
+  void Configured(uint32_t model, const std::string &timeBase = "0", bool terminated = true) {
     InstallDriver(model);
-    PutText(kCounterKey, "TimeBase", timeBase);
+    PutText(kCounterKey, "TimeBase", timeBase, terminated);
     diolib::Configure(MakeBoard(16, 0, 0x02));
   }
   void OnCounterPage(std::function<void(HWND page)> user, int close = IDOK) {
@@ -130,19 +130,28 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
 }
 
 struct TimeBaseCase {
-  const char *stored;
+  std::string stored;
   LRESULT shown;  // index in the frequency list, or CB_ERR
   const char *saved;
+  bool terminated = true;
 };
 
+// TimeBase is read as atoi reads a number, numbers beyond int stopping at
+// its ends; one outside the list leaves it without a selection and is
+// written back unchanged. The text is read into 260 bytes: one that fills
+// them all, stored without a terminator, is read as its first 259
+// characters.
 TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
   const TimeBaseCase cases[] = {
-      {"2", 2, "2"}, {" 3", 3, "3"}, {"x", 0, "0"}, {"7", CB_ERR, "7"}, {"-1", CB_ERR, "-1"}, {"1Hz", 1, "1"},
+      {"2", 2, "2"},        {" 3", 3, "3"},        {"x", 0, "0"},         {"", 0, "0"},
+      {"7", CB_ERR, "7"},   {"-1", CB_ERR, "-1"},  {"1Hz", 1, "1"},       {"\t-1x", CB_ERR, "-1"},
+      {"+12", CB_ERR, "12"}, {"99999999999", CB_ERR, "2147483647"}, {"-99999999999", CB_ERR, "-2147483648"},
+      {"12", CB_ERR, "12", false}, {std::string(260, '9'), CB_ERR, "2147483647", false},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(std::string("TimeBase \"") + c.stored + "\"");
+    SCOPED_TRACE("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
     StartOver();
-    Configured(0, c.stored);
+    Configured(0, c.stored, c.terminated);
     Load();
     OnCounterPage([&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_FREQUENCY)),
@@ -214,22 +223,6 @@ TEST_F(AppletCounterPageTest, TheCounterShownAndUnsavedEditsLastForTheLoad) {
         EXPECT_EQ(Choices(page), "Internal|Internal|Register");
       },
       IDCANCEL);
-}
-
-TEST_F(AppletCounterPageTest, OnlyASelectionChangeSwitchesCounterOrFrequency) {
-  Configured(0, "2");
-  Load();
-  OnCounterPage([](HWND page) {
-    HWND counter = Item(page, IDC_CNT_COUNTER), frequency = Item(page, IDC_CNT_FREQUENCY);
-    SendMessageA(counter, CB_SETCURSEL, 1, 0);
-    SendMessageA(frequency, CB_SETCURSEL, 0, 0);
-    for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP}) {
-      SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CNT_COUNTER, code), reinterpret_cast<LPARAM>(counter));
-      SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CNT_FREQUENCY, code), reinterpret_cast<LPARAM>(frequency));
-    }
-    EXPECT_EQ(Lines(page), "DI1 DI0 DO2") << "still labelled for Counter A";
-  });
-  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "2");
 }
 
 }  // namespace

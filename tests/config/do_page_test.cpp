@@ -45,9 +45,7 @@ TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
                                                                   {4, four}, {24, four}, {0, four}};
   for (const auto &c : cases) {
     SCOPED_TRACE("model " + std::to_string(c.first));
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
+    StartOver();
     InstallDriver(c.first);
     diolib::Board board = MakeBoard(16, 16, 0x00);  // the list does not follow doCount
     board.info.doCount = 16;
@@ -59,7 +57,6 @@ TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_DO_START_LEVEL)), (std::vector<std::string>{"High", "Low"}));
       EXPECT_EQ(hostwin::Items(Item(page, IDC_DO_SHUTDOWN_LEVEL)), (std::vector<std::string>{"High", "Low"}));
     });
-    Unload();
   }
 }
 
@@ -111,25 +108,6 @@ TEST_F(AppletDoPageTest, OkWithTheStartTriggerOffKeepsItsStoredChannelAndLevel) 
   EXPECT_EQ(LibraryCalls().back(), "DeviceClose");
 }
 
-TEST_F(AppletDoPageTest, OnlyASelectionChangeNotificationChangesASetting) {
-  Configured(0);
-  StoreDo(1, 0, 1);
-  Load();
-  OnDoPage([](HWND page) {
-    HWND list = Item(page, IDC_DO_START_CHANNEL);
-    // Setting the selection sends nothing, and other notifications are
-    // not looked at.
-    SendMessageA(list, CB_SETCURSEL, 2, 0);
-    for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SETFOCUS})
-      SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_DO_START_CHANNEL, code), reinterpret_cast<LPARAM>(list));
-    HWND level = Item(page, IDC_DO_START_LEVEL);
-    SendMessageA(level, CB_SETCURSEL, 1, 0);
-    SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_DO_START_LEVEL, CBN_SELENDOK), reinterpret_cast<LPARAM>(level));
-  });
-  EXPECT_EQ(Dword(kDoKey, "DO_Channel_Start"), 0u);
-  EXPECT_EQ(Dword(kDoKey, "DO_Level_Start"), 1u);
-}
-
 struct LoadCase {
   const char *what;
   uint32_t trigger, channel, level;
@@ -147,9 +125,7 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
+    StartOver();
     Configured(0);
     StoreDo(c.trigger, c.channel, c.level);
     Load();
@@ -161,7 +137,6 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
     EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), c.triggerSaved);
     EXPECT_EQ(Dword(kDoKey, "DO_Channel_Start"), c.channelSaved);
     EXPECT_EQ(Dword(kDoKey, "DO_Level_Start"), c.levelSaved);
-    Unload();
   }
 }
 

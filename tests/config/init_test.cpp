@@ -29,9 +29,7 @@ TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
+    StartOver();
     hostreg::Make(kServiceKey);
     if (c.installed) hostreg::Make(kDevice000Key);
     if (c.installed && c.hasValue) PutRaw(kDevice000Key, "DeviceType", c.type, c.bytes);
@@ -48,7 +46,6 @@ TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     });
     hostwin::DoubleClick(&panel_, 0);
-    Unload();
   }
 }
 

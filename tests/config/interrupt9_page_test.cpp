@@ -143,9 +143,10 @@ struct TextCase {
   std::string shown;                                // the nine as the page shows them
 };
 
-TEST_F(AppletInterrupt9PageTest, StoredTextsAndMissingValues) {
+// Stored texts are read as every setting's are (settings_test.cpp); here,
+// the channels without a value.
+TEST_F(AppletInterrupt9PageTest, MissingValues) {
   const TextCase cases[] = {
-      {"exact words only", {{0, "Disable"}, {1, "enable"}, {2, "ENABLE"}, {3, "Enable "}, {4, ""}}, "-----++++"},
       // A first run on model 22 writes DI0 and DI1 only; the channels
       // without a value keep the first values (enabled).
       {"the values a first run leaves", {{0, "Disable"}, {1, "Disable"}}, "--+++++++"},

@@ -53,9 +53,7 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
+    StartOver();
     InstallDriver(c.deviceType);
     diolib::Configure(MakeBoard(16, c.doCount, c.featureFlags));
     Load();
@@ -95,8 +93,6 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
       }
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     });
-    Unload();
-    EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>());
   }
 }
 
@@ -308,6 +304,61 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesEveryPageAndOk) {
   EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), 1u);
   EXPECT_EQ(Dword(kDoKey, "DO_Channel_Start"), 1u);
   EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
+}
+
+struct ListCase {
+  int tab;
+  int page;
+  int list;
+  bool emptyChoiceIgnored;  // a change notification without a selection changes nothing either
+};
+
+// Every list of every page: setting its selection sends nothing, and the
+// notifications other than CBN_SELCHANGE are not looked at; on the counter
+// page not even CBN_SELCHANGE while the list shows nothing. The interrupt
+// page's buttons act only on the channel the list shows as chosen. OK then
+// stores what it stored before.
+TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
+  InstallDriver(24);
+  PutText(kCounterKey, "TimeBase", "2");
+  for (const char *value : {"DO_Trigger_Start", "DO_Trigger_Shutdown"}) PutDword(kDoKey, value, 1);
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  OpenDialog([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK))); });
+  std::vector<std::string> before = WritesSince(mark);
+  const ListCase cases[] = {
+      {1, IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {2, IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
+      {2, IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {3, IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
+      {3, IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {3, IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
+      {3, IDD_DO_PAGE, IDC_DO_SHUTDOWN_LEVEL, false},
+  };
+  mark = hostwin::RegistryWrites().size();
+  OpenDialog([&](HWND dialog) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE("list " + std::to_string(c.list));
+      ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), c.tab));
+      HWND page = Page(dialog, c.page), list = Item(page, c.list);
+      auto notify = [&](UINT code) {
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(c.list, code), reinterpret_cast<LPARAM>(list));
+      };
+      SendMessageA(list, CB_SETCURSEL, 1, 0);
+      for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SETFOCUS, CBN_KILLFOCUS}) notify(code);
+      if (c.list == IDC_INT_CHANNEL) {
+        ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));
+      }
+      if (c.emptyChoiceIgnored) {
+        SendMessageA(list, CB_SETCURSEL, WPARAM(-1), 0);
+        notify(CBN_SELCHANGE);
+      }
+    }
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+  });
+  EXPECT_EQ(WritesSince(mark), before);
+  OpenDialog([](HWND dialog) {
+    EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "still Counter A";
+    EXPECT_EQ(Selection(Page(dialog, IDD_INTERRUPT_PAGE), IDC_INT_CHANNEL), 0) << "still DI0";
+    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+  });
 }
 
 }  // namespace

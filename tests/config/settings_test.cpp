@@ -12,47 +12,59 @@ class AppletSettingsTest : public AppletTest {
   }
 };
 
-struct TextCase {
-  const char *what;
-  std::vector<uint8_t> stored;  // UTF-16 bytes as kept in the registry
-  uint32_t type;
-  const char *savedControl;  // what OK writes back for DI1_Control
-};
-
-std::vector<uint8_t> Wide(const std::string &text, bool terminated) {
+std::vector<uint8_t> Wide(const std::string &text, bool terminated = true) {
   std::vector<uint8_t> bytes;
   for (char c : text) bytes.insert(bytes.end(), {uint8_t(c), 0});
   if (terminated) bytes.insert(bytes.end(), {0, 0});
   return bytes;
 }
 
-TEST_F(AppletSettingsTest, InterruptTextsCountOnlyWhenTheyAreExactlyEnable) {
-  std::vector<uint8_t> longText = Wide(std::string(300, 'E'), true);
-  const TextCase cases[] = {
-      {"Enable", Wide("Enable", true), REG_SZ, "Enable"},
-      {"Enable without its terminator", Wide("Enable", false), REG_SZ, "Enable"},
-      {"a different letter case", Wide("enable", true), REG_SZ, "Disable"},
-      {"Enable and more", Wide("Enabled", true), REG_SZ, "Disable"},
-      {"an empty text", {}, REG_SZ, "Disable"},
-      {"another type", Wide("Enable", true), REG_BINARY, "Disable"},
-      // Too long for the buffer: cannot be read, so channel 1 keeps the
-      // value it has when the applet loads (disabled).
-      {"too long to read", longText, REG_SZ, "Disable"},
+struct StoredCase {
+  const char *what;
+  uint32_t model;  // 22: the nine-channel page reads DIn_Control
+  const std::string &key;
+  const char *value;
+  std::vector<uint8_t> stored;  // UTF-16 bytes as kept in the registry
+  uint32_t type;
+  const char *saved;  // what OK writes back
+};
+
+// Every text setting of the "Interrupt" and "Counter" keys is read by
+// comparing the whole stored text, case and all, with one word; anything
+// else is the other choice. A value that cannot be read (too long for the
+// buffer) leaves the setting as it was when the applet loaded.
+TEST_F(AppletSettingsTest, StoredTextsCountOnlyAsTheirExactWords) {
+  const StoredCase cases[] = {
+      {"Enable", 0, kInterruptKey, "DI1_Control", Wide("Enable"), REG_SZ, "Enable"},
+      {"Enable without its terminator", 0, kInterruptKey, "DI1_Control", Wide("Enable", false), REG_SZ, "Enable"},
+      {"another letter case", 0, kInterruptKey, "DI1_Control", Wide("enable"), REG_SZ, "Disable"},
+      {"Enable and more", 0, kInterruptKey, "DI1_Control", Wide("Enabled"), REG_SZ, "Disable"},
+      {"an empty text", 0, kInterruptKey, "DI1_Control", {}, REG_SZ, "Disable"},
+      {"another type", 0, kInterruptKey, "DI1_Control", Wide("Enable"), REG_BINARY, "Disable"},
+      {"too long to read", 0, kInterruptKey, "DI1_Control", Wide(std::string(300, 'E')), REG_SZ, "Disable"},
+      {"Rising", 0, kInterruptKey, "DI1_TriggerEdge", Wide("Rising"), REG_SZ, "Rising"},
+      {"Rising in capitals", 0, kInterruptKey, "DI1_TriggerEdge", Wide("RISING"), REG_SZ, "Falling"},
+      {"Rising and more", 0, kInterruptKey, "DI1_TriggerEdge", Wide("Rising."), REG_SZ, "Falling"},
+      {"nine channels: Enable", 22, kInterruptKey, "DI4_Control", Wide("Enable"), REG_SZ, "Enable"},
+      {"nine channels: another case", 22, kInterruptKey, "DI4_Control", Wide("ENABLE"), REG_SZ, "Disable"},
+      {"nine channels: more", 22, kInterruptKey, "DI4_Control", Wide("Enable "), REG_SZ, "Disable"},
+      {"clock: External", 0, kCounterKey, "CounterA_CLKSource", Wide("External"), REG_SZ, "External"},
+      {"clock: Internal unterminated", 0, kCounterKey, "CounterB_CLKSource", Wide("Internal", false), REG_SZ,
+       "Internal"},
+      {"gate: DI", 0, kCounterKey, "CounterB_GateControl", Wide("DI"), REG_SZ, "DI"},
+      {"output: another case", 0, kCounterKey, "CounterA_Output", Wide("register"), REG_SZ, "DO"},
+      {"output: Register", 0, kCounterKey, "CounterB_Output", Wide("Register"), REG_SZ, "Register"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
-    InstallDriver(0);
+    StartOver();
+    InstallDriver(c.model);
     PutText(kCounterKey, "TimeBase", "0");
-    PutText(kInterruptKey, "DI0_Control", "Disable");
-    PutRaw(kInterruptKey, "DI1_Control", c.type, c.stored);
+    for (int n = 0; n < 9; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Disable");
+    PutRaw(c.key, c.value, c.type, c.stored);
     Load();
     PressOk();
-    EXPECT_EQ(Text(kInterruptKey, "DI0_Control"), "Disable");
-    EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), c.savedControl);
-    Unload();
+    EXPECT_EQ(Text(c.key, c.value), c.saved);
   }
 }
 
@@ -96,53 +108,6 @@ TEST_F(AppletSettingsTest, ABoardWithoutInterruptChannelsWritesNoInterruptValues
   PressOk();
   EXPECT_TRUE(ValueNames(kInterruptKey).empty());
   EXPECT_TRUE(hostreg::Find(kInterruptKey)) << "the key is still made";
-}
-
-TEST_F(AppletSettingsTest, TimeBaseIsReadAsANumberAndWrittenBack) {
-  // The applet reads a text into 260 bytes: one that fills them all, stored
-  // without a terminator, is read as its first 259 characters.
-  const std::string wholeBuffer(260, '9');
-  const struct {
-    std::string stored;
-    bool terminated;
-    const char *saved;
-  } cases[] = {
-      {"2", true, "2"},   {" 3", true, "3"},   {"\t-1x", true, "-1"}, {"x7", true, "0"},
-      {"", true, "0"},    {"7", true, "7"},    {"+12", true, "12"},   {"99999999999", true, "2147483647"},
-      {"-99999999999", true, "-2147483648"}, {"12", false, "12"},
-      {wholeBuffer, false, "2147483647"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
-    StartOver();
-    InstallDriver(0);
-    PutText(kCounterKey, "TimeBase", c.stored, c.terminated);
-    Load();
-    PressOk();
-    EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.saved);
-  }
-}
-
-TEST_F(AppletSettingsTest, CounterChoicesLoadOnlyFromTheirExactInternalWords) {
-  InstallDriver(0);
-  PutText(kCounterKey, "CounterA_CLKSource", "External");
-  PutText(kCounterKey, "CounterA_GateControl", "Internal");
-  PutText(kCounterKey, "CounterA_Output", "register");
-  PutText(kCounterKey, "CounterB_CLKSource", "Internal", false);
-  PutText(kCounterKey, "CounterB_GateControl", "DI");
-  // CounterB_Output missing: stays the register.
-  Load();
-  size_t mark = hostwin::RegistryWrites().size();
-  PressOk();
-  std::vector<std::string> counter;
-  for (const auto &line : WritesSince(mark))
-    if (line.rfind("Counter\\", 0) == 0) counter.push_back(line);
-  EXPECT_EQ(counter, (std::vector<std::string>{
-                         "Counter\\CounterA_CLKSource=External", "Counter\\CounterA_GateControl=Internal",
-                         "Counter\\CounterA_Output=DO", "Counter\\CounterB_CLKSource=Internal",
-                         "Counter\\CounterB_GateControl=DI", "Counter\\CounterB_Output=Register",
-                         "Counter\\TimeBase=0"}));
-  EXPECT_EQ(Text(kCounterKey, "CounterB_GateControl"), "DI");
 }
 
 struct RightsCase {

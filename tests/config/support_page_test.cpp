@@ -35,9 +35,7 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    hostwin::ResetDesktop();
-    diolib::Reset();
-    hostreg::Reset();
+    StartOver();
     InstallDriver(c.deviceType);
     diolib::Board board = MakeBoard(0, 0, c.featureFlags);
     board.info = c.info;
@@ -64,7 +62,6 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
       EXPECT_EQ(hostwin::LiveBitmaps(), int(1 + all.size() - ticked.size()));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     });
-    Unload();
   }
 }
 
