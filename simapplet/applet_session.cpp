@@ -62,22 +62,25 @@ void ShowTab(HWND tab, int index, const std::string &caption) {
   WalkSelector(page);
 }
 
+void MessageBoxesFrom(size_t from, const std::string &when) {
+  const auto &boxes = hostwin::MessageBoxes();
+  for (size_t i = from; i < boxes.size(); ++i)
+    Line("message box " + when + ": \"" + boxes[i].text + "\" (caption \"" + boxes[i].caption + "\")");
+}
+
 void Press(HWND dialog, int button, const char *name) {
-  size_t writes = WriteCount(), calls = LibraryCallCount();
+  size_t writes = WriteCount(), calls = LibraryCallCount(), boxes = hostwin::MessageBoxes().size();
   hostwin::Click(GetDlgItem(dialog, button));
   Line("");
   Line(std::string("-- ") + name + " stores:");
   Lines(WritesFrom(writes), "(nothing)", 1);
   Line(std::string("-- ") + name + ": the DIO library is called:");
   Lines(LibraryCallsFrom(calls), "(not at all)", 1);
+  MessageBoxesFrom(boxes, "after " + std::string(name));
 }
 
 void UseDialog(HWND dialog, Close close, size_t boxesBefore) {
-  const auto &boxes = hostwin::MessageBoxes();
-  for (size_t i = boxesBefore; i < boxes.size(); ++i) {
-    const auto &box = boxes[i];
-    Line("message box first: \"" + box.text + "\" (caption \"" + box.caption + "\")");
-  }
+  MessageBoxesFrom(boxesBefore, "first");
   HWND tab = GetDlgItem(dialog, IDC_TAB);
   std::vector<std::string> tabs = hostwin::Items(tab);
   std::string list;

@@ -76,6 +76,10 @@ int main(int argc, char **argv) {
     for (const auto &value : options.stored) Store(value);
     Block(ServiceKeyListing());
 
+    if (options.standardUser) {
+      hostwin::RunAs(hostwin::Rights::StandardUser);
+      Line("the applet runs as a standard user: the service key opens for reading only");
+    }
     for (int load = 0; load < options.loads && ok; ++load) {
       if (options.loads > 1) printf("\n######## applet load %d of %d\n", load + 1, options.loads);
       ok = RunAppletOnce(applet, static_cast<Close>(options.closeWith));

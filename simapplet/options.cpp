@@ -38,13 +38,15 @@ bool ParseStored(const char *text, bool dword, StoredValue *out) {
 }  // namespace
 
 const char *Usage() {
-  return "usage: applet_sim [--model N] [--no-board]\n"
+  return "usage: applet_sim [--model N] [--no-board] [--standard-user]\n"
          "                  [--features FLAGS] [--di N] [--do N] [--interrupts N] [--pled N] [--fpga N]\n"
          "                  [--set SUBKEY\\VALUE=TEXT]... [--set-dword SUBKEY\\VALUE=N]...\n"
          "                  [--loads N] [--close ok|cancel|apply] [--applet PATH]\n"
          "\n"
          "  --model       board model the driver records in Device000 (default 24)\n"
          "  --no-board    load the driver but start no board: no Device000\n"
+         "  --standard-user  run the applet as a standard user, or an administrator\n"
+         "                whose Control Panel is not elevated: the service key is read-only\n"
          "  --features    feature flags the DIO library reports (default 0x7E)\n"
          "  --di, --do    DI and DO channel counts it reports (default 16 and 8)\n"
          "  --interrupts  DI interrupt channels (model 24; default 4)\n"
@@ -73,6 +75,10 @@ bool ParseOptions(int argc, char **argv, Options *o) {
     bool used = false, ok = true;
     if (!strcmp(arg, "--no-board")) {
       o->startBoard = false;
+      continue;
+    }
+    if (!strcmp(arg, "--standard-user")) {
+      o->standardUser = true;
       continue;
     }
     if (!value) {

@@ -20,6 +20,7 @@ struct StoredValue {
 struct Options {
   uint32_t model = 24;
   bool startBoard = true;  // false: the driver never records a board
+  bool standardUser = false;  // the applet's process may not change the machine's keys
   // The board as the DIO library reports it; unset fields keep the
   // library stand-in's default board.
   int64_t features = -1, diCount = -1, doCount = -1, interruptCount = -1, pledCount = -1, fpgaVersion = -1;
