@@ -20,7 +20,7 @@ std::unique_ptr<SimBoard> BenchBoard(uint32_t model) {
     board = std::make_unique<SimBoard>(LayoutFor(model), kRegisterBase);
   }
   board->Attach();
-  board->SetInterruptListener([] { hostk::RaiseInterrupt(kTranslatedVector); });
+  board->ConnectInterruptLine(kTranslatedVector);
   return board;
 }
 
@@ -68,6 +68,10 @@ SimBoard &Bench::Attach(uint32_t model) {
 NTSTATUS Bench::Add(const hostk::PdoConfig &config) {
   PDEVICE_OBJECT pdo = hostk::CreatePdo(config);
   pdos.push_back(pdo);
+  // The bus powers the attached board down in D3 and up again in D0.
+  hostk::OnDevicePower(pdo, [this](DEVICE_POWER_STATE state) {
+    if (board) board->SetPowered(state == PowerDeviceD0);
+  });
   return hostk::AddDevice(driver, pdo);
 }
 

@@ -24,7 +24,7 @@ constexpr ULONG kTranslatedVector = 0x71;
 constexpr KAFFINITY kAffinity = 0x3;
 
 // A board of the model's layout at the bench's ports, attached to the port
-// space, its interrupt line raising the bench's vector.
+// space, its interrupt line on the bench's vector.
 std::unique_ptr<SimBoard> BenchBoard(uint32_t model);
 
 // The start request's two resource lists for that board.
@@ -61,7 +61,8 @@ struct Bench {
   // resources for it.
   SimBoard &Attach(uint32_t model);
   // Hands AddDevice a new PDO (kept in `pdos` whatever the outcome) and
-  // returns its status.
+  // returns its status. The attached board follows the PDO's device power
+  // state: D0 powers it, any other state powers it down.
   NTSTATUS Add(const hostk::PdoConfig &config = {});
   // The driver's device on the newest PDO, or none.
   PDEVICE_OBJECT Device() const;

@@ -90,7 +90,10 @@ SimBoard::SimBoard(Layout layout, uint16_t infoBase, uint16_t baseAddress, uint1
   info[31] = 0x01;
 }
 
-SimBoard::~SimBoard() { Detach(); }
+SimBoard::~SimBoard() {
+  hostk::DetachInterruptSource(this);
+  Detach();
+}
 
 void SimBoard::Attach() {
   std::lock_guard<std::mutex> hold(mutex_);
@@ -107,6 +110,36 @@ void SimBoard::Detach() {
   attached_ = false;
 }
 
+void SimBoard::ConnectInterruptLine(ULONG vector) {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (lineConnected_) throw std::logic_error("the board's interrupt line is connected already");
+    lineConnected_ = true;
+    vector_ = vector;
+  }
+  hostk::AttachInterruptSource(vector, this);
+}
+
+void SimBoard::Pull() {
+  LineNews news;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    present_ = false;
+    news = UpdateLineLocked();
+  }
+  news.Tell();
+}
+
+void SimBoard::SetPowered(bool powered) {
+  LineNews news;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    powered_ = powered;
+    news = UpdateLineLocked();
+  }
+  news.Tell();
+}
+
 int SimBoard::SourceCount() const { return MapOf(layout_).sources; }
 
 void SimBoard::CheckSource(int source) const {
@@ -116,12 +149,13 @@ void SimBoard::CheckSource(int source) const {
 
 void SimBoard::SetDiLine(int source, bool level) {
   CheckSource(source);
-  std::function<void()> notify;
+  LineNews news;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     const BlockMap &map = MapOf(layout_);
     const uint16_t line = uint16_t(1u << source);
-    const bool rising = level && !(diLevels_ & line);
+    // A board without power sees no edge.
+    const bool rising = level && !(diLevels_ & line) && LiveLocked();
     diLevels_ = level ? uint16_t(diLevels_ | line) : uint16_t(diLevels_ & ~line);
     if (rising) {
       const uint8_t bit = uint8_t(1u << (source & 7));
@@ -131,9 +165,9 @@ void SimBoard::SetDiLine(int source, bool level) {
         if (BlockByteLocked(map.intEn1) & bit) intSt1_ |= bit;
       }
     }
-    notify = UpdateLineLocked();
+    news = UpdateLineLocked();
   }
-  if (notify) notify();
+  news.Tell();
 }
 
 void SimBoard::PulseDiLine(int source) {
@@ -211,27 +245,30 @@ void SimBoard::SetInterruptListener(std::function<void()> listener) {
 }
 
 uint32_t SimBoard::Read(uint16_t port, int width) {
-  std::function<void()> notify;
+  LineNews news;
   uint32_t value = 0;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    for (int i = 0; i < width; ++i)
-      value |= uint32_t(ReadByteLocked(uint16_t(port + i))) << (8 * i);
-    notify = UpdateLineLocked();
+    for (int i = 0; i < width; ++i) {
+      uint32_t byte = LiveLocked() ? ReadByteLocked(uint16_t(port + i)) : 0xFF;
+      value |= byte << (8 * i);
+    }
+    news = UpdateLineLocked();
   }
-  if (notify) notify();
+  news.Tell();
   return value;
 }
 
 void SimBoard::Write(uint16_t port, int width, uint32_t value) {
-  std::function<void()> notify;
+  LineNews news;
   {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (!LiveLocked()) return;  // nothing there to take it
     for (int i = 0; i < width; ++i)
       WriteByteLocked(uint16_t(port + i), uint8_t(value >> (8 * i)));
-    notify = UpdateLineLocked();
+    news = UpdateLineLocked();
   }
-  if (notify) notify();
+  news.Tell();
 }
 
 bool SimBoard::Locate(uint16_t port, int *range, uint32_t *offset) const {
@@ -291,15 +328,23 @@ uint8_t SimBoard::BlockByteLocked(int offset) const {
 
 bool SimBoard::AssertedLocked() const {
   const BlockMap &map = MapOf(layout_);
-  return (intSt0_ & BlockByteLocked(map.intEn0)) != 0 ||
-         (intSt1_ & BlockByteLocked(map.intEn1) & map.group1Mask) != 0;
+  return LiveLocked() && ((intSt0_ & BlockByteLocked(map.intEn0)) != 0 ||
+                          (intSt1_ & BlockByteLocked(map.intEn1) & map.group1Mask) != 0);
 }
 
-std::function<void()> SimBoard::UpdateLineLocked() {
+SimBoard::LineNews SimBoard::UpdateLineLocked() {
   const bool asserted = AssertedLocked();
-  const bool rose = asserted && !lineAsserted_;
+  LineNews news;
+  news.vector = vector_;
+  news.kernel = lineConnected_ && asserted != lineAsserted_;
+  if (asserted && !lineAsserted_) news.listener = listener_;
   lineAsserted_ = asserted;
-  return rose ? listener_ : std::function<void()>();
+  return news;
+}
+
+void SimBoard::LineNews::Tell() const {
+  if (kernel) hostk::InterruptLineChanged(vector);
+  if (listener) listener();
 }
 
 }  // namespace hostboard

@@ -28,8 +28,14 @@
 // an enabled source latches its status bit; the interrupt line is asserted
 // while a status bit of an enabled source is pending.
 //
-// The board is safe to use from several threads. The interrupt listener runs
-// with no lock held, so it may do port I/O on the board itself.
+// A board that is gone (pulled out: surprise removal of the hardware) or
+// powered down (D3) reads all ones on every port, ignores writes, latches no
+// DI edge and releases its interrupt line. Powered up again it is as it was;
+// pulled, it stays gone.
+//
+// The board is safe to use from several threads. It tells the kernel and the
+// listener of its line's changes with no lock held, so they may do port I/O
+// on the board itself.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +53,7 @@ enum Layout { General, L22, L24 };
 // code the general layout.
 Layout LayoutFor(uint32_t deviceType);
 
-class SimBoard : public hostk::PortDevice {
+class SimBoard : public hostk::PortDevice, public hostk::InterruptSource {
  public:
   // The general layout or layout 22: one register block of `length` ports.
   SimBoard(Layout layout, uint16_t baseAddress, uint32_t length = 32);
@@ -64,6 +70,14 @@ class SimBoard : public hostk::PortDevice {
   // nothing.
   void Attach();
   void Detach();
+  // Puts the board's interrupt line on a vector of the kernel's interrupt
+  // controller, for good; the destructor takes it off.
+  void ConnectInterruptLine(ULONG vector);
+
+  // The hardware is taken out of the machine, at any moment, from any thread.
+  void Pull();
+  // Power: false is D3, true D0 (the bus driver's doing, see OnDevicePower).
+  void SetPowered(bool powered);
 
   Layout layout() const { return layout_; }
   uint16_t BaseAddress() const { return ranges_[kBlock].first; }
@@ -96,7 +110,7 @@ class SimBoard : public hostk::PortDevice {
   void OverrideIntSum(uint8_t value);
   void ClearIntSumOverride();
 
-  bool InterruptAsserted() const;
+  bool InterruptAsserted() const override;
   // Called, with no lock held, each time the interrupt line goes from
   // deasserted to asserted.
   void SetInterruptListener(std::function<void()> listener);
@@ -117,10 +131,17 @@ class SimBoard : public hostk::PortDevice {
   uint8_t ReadByteLocked(uint16_t port);
   void WriteByteLocked(uint16_t port, uint8_t value);
   uint8_t BlockByteLocked(int offset) const;
+  bool LiveLocked() const { return present_ && powered_; }
   bool AssertedLocked() const;
-  // Records the line's new state; returns the listener to call when it has
-  // just become asserted.
-  std::function<void()> UpdateLineLocked();
+  // What to tell, with the lock released, of a change of the line.
+  struct LineNews {
+    ULONG vector = 0;
+    bool kernel = false;  // tell the kernel on `vector`
+    std::function<void()> listener;  // call: the line has just risen
+    void Tell() const;
+  };
+  // Records the line's new state.
+  LineNews UpdateLineLocked();
   void CheckSource(int source) const;
 
   const Layout layout_;
@@ -133,6 +154,10 @@ class SimBoard : public hostk::PortDevice {
   uint8_t intSumOverride_ = 0;
   bool lineAsserted_ = false;
   bool attached_ = false;
+  bool present_ = true;
+  bool powered_ = true;
+  bool lineConnected_ = false;
+  ULONG vector_ = 0;
   std::function<void()> listener_;
 };
 

@@ -21,6 +21,7 @@ struct BusState {
   std::vector<BusRequest> requests;
   std::map<std::tuple<PDEVICE_OBJECT, UCHAR, UCHAR>, BusReply> replies;
   std::vector<Held> held;
+  std::map<PDEVICE_OBJECT, std::function<void(DEVICE_POWER_STATE)>> powerHooks;
 };
 
 BusState &State() {
@@ -69,8 +70,24 @@ void FillCapabilities(PDEVICE_OBJECT pdo, PIO_STACK_LOCATION location) {
   caps->DeviceWake = PowerDeviceUnspecified;
 }
 
+// A device set-power request the bus succeeds changes the hardware's power.
+void ApplyDevicePower(PIO_STACK_LOCATION location, NTSTATUS status) {
+  if (location->MajorFunction != IRP_MJ_POWER || location->MinorFunction != IRP_MN_SET_POWER ||
+      location->Parameters.Power.Type != DevicePowerState || !NT_SUCCESS(status)) {
+    return;
+  }
+  std::function<void(DEVICE_POWER_STATE)> hook;
+  {
+    std::lock_guard<std::mutex> hold(State().mutex);
+    auto it = State().powerHooks.find(location->DeviceObject);
+    if (it != State().powerHooks.end()) hook = it->second;
+  }
+  if (hook) hook(location->Parameters.Power.State.DeviceState);
+}
+
 void Complete(PIRP irp, const BusReply &reply) {
   PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(irp);
+  ApplyDevicePower(location, reply.status);
   irp->IoStatus.Status = reply.status;
   irp->IoStatus.Information = reply.information;
   if (location->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
@@ -156,11 +173,17 @@ void CompleteHeldRequests(KIRQL irql) {
   completer.join();
 }
 
+void OnDevicePower(PDEVICE_OBJECT pdo, std::function<void(DEVICE_POWER_STATE)> hook) {
+  std::lock_guard<std::mutex> hold(State().mutex);
+  State().powerHooks[pdo] = std::move(hook);
+}
+
 void ResetBus() {
   std::lock_guard<std::mutex> hold(State().mutex);
   State().requests.clear();
   State().replies.clear();
   State().held.clear();
+  State().powerHooks.clear();
 }
 
 }  // namespace hostk

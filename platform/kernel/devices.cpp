@@ -209,6 +209,15 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STR
 
 VOID IoDeleteDevice(PDEVICE_OBJECT device) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "IoDeleteDevice");
+  // The device object's memory goes: nothing may still use it.
+  if (DpcPendingWithin(device, device->Size)) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IoDeleteDevice of a device whose DPC is still queued or running");
+  }
+  if (InterruptContextWithin(device, device->Size)) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IoDeleteDevice of a device that is the service context of a connected interrupt");
+  }
   Devices &state = State();
   std::lock_guard<std::recursive_mutex> hold(state.mutex);
   DeviceRecord *record = RecordOf(device);

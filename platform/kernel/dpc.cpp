@@ -2,7 +2,10 @@
 //
 // A queued DPC runs at DISPATCH_LEVEL as soon as the IRQL of the thread that
 // queued it (or of any thread) drops below DISPATCH_LEVEL, unless a test
-// holds DPCs back to run them later with RunDpcs.
+// holds DPCs back to run them later with RunDpcs. With processor threads the
+// DPCs run on a thread of their own instead.
+#include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -13,9 +16,13 @@ namespace hostk {
 namespace {
 
 std::recursive_mutex dpcMutex;
+std::condition_variable_any dpcChanged;
 std::deque<PKDPC> dpcQueue;
 bool dpcsHeld = false;
-int dpcsRunning = 0;  // on any thread
+std::vector<PKDPC> dpcsRunning;  // on any thread
+bool dpcThreadRuns = false;
+bool dpcThreadStopping = false;
+std::thread dpcThread;
 thread_local bool runningDpcs = false;
 thread_local int spinLocksHeld = 0;
 
@@ -71,7 +78,7 @@ void RunDpcQueue(bool evenIfHeld) {
       dpc = dpcQueue.front();
       dpcQueue.pop_front();
       dpc->DpcData = nullptr;
-      ++dpcsRunning;
+      dpcsRunning.push_back(dpc);
     }
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
@@ -81,21 +88,70 @@ void RunDpcQueue(bool evenIfHeld) {
     }
     {
       std::lock_guard<std::recursive_mutex> hold(dpcMutex);
-      --dpcsRunning;
+      dpcsRunning.erase(std::find(dpcsRunning.begin(), dpcsRunning.end(), dpc));
     }
+    dpcChanged.notify_all();
     KeLowerIrql(old);
   }
   runningDpcs = false;
 }
 
-void RunPendingDpcs() { RunDpcQueue(false); }
+void RunPendingDpcs() {
+  {
+    std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+    if (dpcThreadRuns) return;  // the DPC thread's work
+  }
+  RunDpcQueue(false);
+}
 
 void HoldDpcs(bool hold) {
   {
     std::lock_guard<std::recursive_mutex> lock(dpcMutex);
     dpcsHeld = hold;
   }
+  dpcChanged.notify_all();
   if (!hold && KeGetCurrentIrql() < DISPATCH_LEVEL) RunPendingDpcs();
+}
+
+void StartDpcThread() {
+  std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+  if (dpcThreadRuns) return;
+  dpcThreadRuns = true;
+  dpcThreadStopping = false;
+  dpcThread = std::thread([] {
+    for (;;) {
+      {
+        std::unique_lock<std::recursive_mutex> lock(dpcMutex);
+        dpcChanged.wait(lock, [] { return dpcThreadStopping || (!dpcsHeld && !dpcQueue.empty()); });
+        if (dpcThreadStopping) return;
+      }
+      RunDpcQueue(false);
+    }
+  });
+}
+
+void StopDpcThread() {
+  std::thread stopped;
+  {
+    std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+    if (!dpcThreadRuns) return;
+    dpcThreadStopping = true;
+    dpcThreadRuns = false;
+    stopped.swap(dpcThread);
+  }
+  dpcChanged.notify_all();
+  stopped.join();
+}
+
+bool DpcPendingWithin(const void *begin, size_t bytes) {
+  auto first = static_cast<const char *>(begin);
+  auto inside = [first, bytes](PKDPC dpc) {
+    auto at = reinterpret_cast<const char *>(dpc);
+    return at >= first && at < first + bytes;
+  };
+  std::lock_guard<std::recursive_mutex> hold(dpcMutex);
+  return std::any_of(dpcQueue.begin(), dpcQueue.end(), inside) ||
+         std::any_of(dpcsRunning.begin(), dpcsRunning.end(), inside);
 }
 
 void RunDpcs() { HoldDpcs(false); }
@@ -106,10 +162,11 @@ size_t QueuedDpcCount() {
 }
 
 void ResetDpcs() {
+  StopDpcThread();
   std::lock_guard<std::recursive_mutex> hold(dpcMutex);
   dpcQueue.clear();
   dpcsHeld = false;
-  dpcsRunning = 0;
+  dpcsRunning.clear();
   cancelSpinLock = 0;
 }
 
@@ -123,6 +180,9 @@ VOID KeInitializeDpc(PRKDPC dpc, PKDEFERRED_ROUTINE routine, PVOID context) {
   std::lock_guard<std::recursive_mutex> hold(dpcMutex);
   for (PKDPC queued : dpcQueue) {
     if (queued == dpc) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "KeInitializeDpc of a queued DPC");
+  }
+  for (PKDPC running : dpcsRunning) {
+    if (running == dpc) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "KeInitializeDpc of a running DPC");
   }
   memset(dpc, 0, sizeof *dpc);
   dpc->DeferredRoutine = routine;
@@ -138,21 +198,18 @@ BOOLEAN KeInsertQueueDpc(PRKDPC dpc, PVOID argument1, PVOID argument2) {
     dpc->SystemArgument2 = argument2;
     dpcQueue.push_back(dpc);
   }
+  dpcChanged.notify_all();
   if (KeGetCurrentIrql() < DISPATCH_LEVEL) RunPendingDpcs();
   return TRUE;
 }
 
-// Every DPC queued before the call has run when it returns.
+// Every DPC queued before the call has run when it returns, even held ones.
 VOID KeFlushQueuedDpcs(void) {
+  RunEntryHook("KeFlushQueuedDpcs");
   RequireIrqlAtMost(PASSIVE_LEVEL, "KeFlushQueuedDpcs");
   RunDpcQueue(true);
-  for (;;) {
-    {
-      std::lock_guard<std::recursive_mutex> hold(dpcMutex);
-      if (dpcsRunning == 0) return;
-    }
-    std::this_thread::yield();
-  }
+  std::unique_lock<std::recursive_mutex> lock(dpcMutex);
+  dpcChanged.wait(lock, [] { return dpcsRunning.empty(); });
 }
 
 VOID KeInitializeSpinLock(PKSPIN_LOCK lock) { *lock = 0; }

@@ -49,6 +49,11 @@ void WaitForBlockedThreads(size_t count) {
   WaitUntil([count] { return blockedThreads >= count; });
 }
 
+size_t BlockedThreadCount() {
+  std::lock_guard<std::mutex> hold(dispatcherMutex);
+  return blockedThreads;
+}
+
 void NotifyWaiters(const std::function<void()> &change) {
   std::lock_guard<std::mutex> hold(dispatcherMutex);
   if (change) change();

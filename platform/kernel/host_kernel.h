@@ -150,6 +150,9 @@ void WaitForHeldRequests(size_t count);
 // Completes every held request from another thread running at `irql`, with
 // the reply's status, and returns once they are completed.
 void CompleteHeldRequests(KIRQL irql = PASSIVE_LEVEL);
+// Calls `hook` each time the bus driver succeeds a device set-power request
+// for the PDO: the bus has just put the hardware into that state.
+void OnDevicePower(PDEVICE_OBJECT pdo, std::function<void(DEVICE_POWER_STATE)> hook);
 
 // ---------------------------------------------------------------------------
 // Plug and Play manager. Resource lists are built as the PnP manager hands
@@ -207,9 +210,43 @@ std::vector<PowerRequestRecord> PowerRequests();
 void DrainPowerWork();
 
 // ---------------------------------------------------------------------------
-// Interrupts. An interrupt on a vector runs the service routines connected to
-// it, each at its IRQL under its interrupt lock, until one claims it.
-// Returns whether one did.
+// Interrupts, as a PC delivers them. A device drives the line of a vector;
+// several may share one line, which is asserted while any of them asserts it
+// (a PCI line is wired-OR). A line is masked while no service routine is
+// connected to its vector. The connected routines' mode decides delivery:
+//  - Latched (ISA): one interrupt per rising edge of the line.
+//  - LevelSensitive (PCI, shared): delivered again and again while the line
+//    is asserted. Each delivery runs the connected service routines in the
+//    order they were connected, each at its IRQL under its interrupt lock,
+//    until one claims it. A line that stays asserted through
+//    kInterruptStormDeliveries deliveries in a row, claimed or not, stops the
+//    run with HARDWARE_INTERRUPT_STORM: a routine that claims an interrupt
+//    without quieting its device, or an asserted line nobody claims.
+// IoDisconnectInterrupt of a level-sensitive interrupt stops the run while
+// its line is asserted: the device must be quiet first. (The stand-in cannot
+// tell which device of a shared line asserts it; a test keeps other devices
+// quiet while a driver disconnects.)
+constexpr ULONG HARDWARE_INTERRUPT_STORM = 0xF2;
+constexpr int kInterruptStormDeliveries = 64;
+
+class InterruptSource {
+ public:
+  virtual ~InterruptSource() = default;
+  // Whether the device asserts its interrupt line now. Called by the kernel,
+  // which never holds one of the device's own locks while it calls.
+  virtual bool InterruptAsserted() const = 0;
+};
+// Puts a device on a vector's line, or takes it off all lines (after which
+// the kernel no longer calls it).
+void AttachInterruptSource(ULONG vector, InterruptSource *source);
+void DetachInterruptSource(InterruptSource *source);
+// A device tells the kernel, holding none of its locks, each time the level
+// of its line may have changed.
+void InterruptLineChanged(ULONG vector);
+
+// One delivery on a vector now, whatever its line: a spurious interrupt, or
+// one from a device that has no line of its own here. Runs the connected
+// routines on the calling thread until one claims it; returns whether one did.
 bool RaiseInterrupt(ULONG vector);
 struct InterruptInfo {
   ULONG vector;
@@ -219,11 +256,33 @@ struct InterruptInfo {
   KAFFINITY affinity;
 };
 std::vector<InterruptInfo> ConnectedInterrupts();
+// While held, lines change but nothing is delivered, as if every processor
+// ran at or above the interrupts' IRQL; releasing delivers what is pending.
+void HoldInterrupts(bool hold);
+
 // DPCs run as soon as the IRQL drops below DISPATCH_LEVEL. While held they
-// stay queued, so a test can raise several interrupts before they run.
+// stay queued, so a test can raise several interrupts before they run;
+// KeFlushQueuedDpcs runs them all the same.
 void HoldDpcs(bool hold);
 void RunDpcs();
 size_t QueuedDpcCount();
+
+// Processors. By default interrupts and DPCs run inline, for deterministic
+// tests: an interrupt on the thread whose port access or line change raises
+// it (once its IRQL is below the interrupt's), a DPC on the thread whose IRQL
+// drops below DISPATCH_LEVEL. With processor threads, interrupts are
+// delivered on a thread of their own and DPCs run on another, concurrently
+// with the threads that send requests, as on a multiprocessor PC.
+// ResetMachine returns to inline delivery.
+void UseProcessorThreads(bool use);
+
+// Runs `action` once, on the calling thread, the next time a driver enters
+// `routine` ("IoConnectInterrupt", "IoDisconnectInterrupt",
+// "KeSynchronizeExecution" or "KeFlushQueuedDpcs"), before the routine does
+// anything: for tests that need another processor to act at that moment.
+void AtNextEntry(const std::string &routine, std::function<void()> action);
+// Threads waiting, without a time limit, in KeWaitForSingleObject now.
+size_t BlockedThreadCount();
 
 // ---------------------------------------------------------------------------
 // Loader. Runs DriverEntry at PASSIVE_LEVEL with the service key path, as the

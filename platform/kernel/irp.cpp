@@ -147,11 +147,16 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   PDRIVER_DISPATCH dispatch = device->DriverObject->MajorFunction[location->MajorFunction];
   KIRQL before = KeGetCurrentIrql();
   int locksBefore = SpinLocksHeld();
+  int regionsBefore = CriticalRegionDepth();
   dispatching.emplace_back(irp, device);
   NTSTATUS status = dispatch(device, irp);
   dispatching.pop_back();
   if (SpinLocksHeld() != locksBefore) {
     BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "dispatch routine returned holding a spin lock");
+  }
+  if (CriticalRegionDepth() != regionsBefore) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "dispatch routine returned with its critical regions unbalanced");
   }
   if (KeGetCurrentIrql() != before) {
     BugCheck(IRQL_NOT_LESS_OR_EQUAL, "dispatch routine returned at another IRQL than it was called");

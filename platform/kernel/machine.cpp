@@ -138,10 +138,12 @@ void ResetDrivers() {
 }
 
 void ResetMachine() {
+  // The processor threads stop first: nothing runs behind the reset.
+  ResetInterrupts();
+  ResetDpcs();
+  ResetEntryHooks();
   ResetProcesses();
   ResetPower();
-  ResetDpcs();
-  ResetInterrupts();
   ResetBus();
   ResetDrivers();
   ResetDevices();

@@ -52,6 +52,21 @@ void ResetDpcs();
 void RunPendingDpcs();
 // Spin locks the calling thread holds.
 int SpinLocksHeld();
+// KeEnterCriticalRegion nesting of the calling thread.
+int CriticalRegionDepth();
+// Runs the test's action for a routine's entry, if one is set (AtNextEntry).
+void RunEntryHook(const char *routine);
+void ResetEntryHooks();
+// Delivers interrupts that waited for the calling thread's IRQL to drop.
+void DeliverDeferredInterrupts();
+// The device object's memory [begin, begin + bytes) holds a DPC that is queued
+// or running, or is the service context of a connected interrupt.
+bool DpcPendingWithin(const void *begin, size_t bytes);
+bool InterruptContextWithin(const void *begin, size_t bytes);
+// Stops the processor threads of the interrupts and of the DPCs.
+void StopInterruptThread();
+void StopDpcThread();
+void StartDpcThread();
 void ListProcessLeaks(std::vector<std::string> *out);
 void ListInterruptLeaks(std::vector<std::string> *out);
 void ResetDrivers();

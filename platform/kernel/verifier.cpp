@@ -1,6 +1,9 @@
-// Bug checks and IRQL tracking.
+// Bug checks, IRQL tracking, critical regions and the entry hooks tests use
+// to act at an exact moment.
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 #include "machine.h"
 
@@ -8,6 +11,13 @@ namespace {
 // The IRQL of the calling thread. Every host thread starts at PASSIVE_LEVEL,
 // as a system worker thread does.
 thread_local KIRQL currentIrql = PASSIVE_LEVEL;
+// KeEnterCriticalRegion nesting of the calling thread.
+thread_local int criticalRegions = 0;
+
+const char *const kHookedRoutines[] = {"IoConnectInterrupt", "IoDisconnectInterrupt",
+                                       "KeSynchronizeExecution", "KeFlushQueuedDpcs"};
+std::mutex hookMutex;
+std::map<std::string, std::function<void()>> entryHooks;
 }  // namespace
 
 namespace hostk {
@@ -24,6 +34,33 @@ void RequireIrqlAtMost(KIRQL max, const char *routine) {
                                          std::to_string(currentIrql) + ", above " +
                                          std::to_string(max));
   }
+}
+
+int CriticalRegionDepth() { return criticalRegions; }
+
+void AtNextEntry(const std::string &routine, std::function<void()> action) {
+  bool known = false;
+  for (const char *name : kHookedRoutines) known = known || routine == name;
+  if (!known) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "AtNextEntry of " + routine + ", which has no hook");
+  std::lock_guard<std::mutex> hold(hookMutex);
+  entryHooks[routine] = std::move(action);
+}
+
+void RunEntryHook(const char *routine) {
+  std::function<void()> action;
+  {
+    std::lock_guard<std::mutex> hold(hookMutex);
+    auto it = entryHooks.find(routine);
+    if (it == entryHooks.end()) return;
+    action = std::move(it->second);
+    entryHooks.erase(it);
+  }
+  action();
+}
+
+void ResetEntryHooks() {
+  std::lock_guard<std::mutex> hold(hookMutex);
+  entryHooks.clear();
 }
 
 }  // namespace hostk
@@ -57,8 +94,24 @@ VOID KeLowerIrql(KIRQL newIrql) {
   }
   KIRQL old = currentIrql;
   currentIrql = newIrql;
-  // Dropping below DISPATCH_LEVEL lets the queued DPCs run.
+  // Interrupts held back by the IRQL are taken first, then the DPCs once it
+  // drops below DISPATCH_LEVEL.
+  if (newIrql < old) hostk::DeliverDeferredInterrupts();
   if (old >= DISPATCH_LEVEL && newIrql < DISPATCH_LEVEL) hostk::RunPendingDpcs();
+}
+
+VOID KeEnterCriticalRegion(void) {
+  hostk::RequireIrqlAtMost(APC_LEVEL, "KeEnterCriticalRegion");
+  ++criticalRegions;
+}
+
+VOID KeLeaveCriticalRegion(void) {
+  hostk::RequireIrqlAtMost(APC_LEVEL, "KeLeaveCriticalRegion");
+  if (criticalRegions == 0) {
+    hostk::BugCheck(hostk::DRIVER_VERIFIER_DETECTED_VIOLATION,
+                    "KeLeaveCriticalRegion without KeEnterCriticalRegion");
+  }
+  --criticalRegions;
 }
 
 VOID HostCheckPagedCode(const char *function) {

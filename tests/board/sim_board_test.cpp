@@ -141,6 +141,40 @@ TEST(SimBoardTest, LineFollowsEnabledPendingSourcesAndEachRiseCallsTheListener) 
   }
 }
 
+// A board in D3 or pulled out reads all ones, takes no write, sees no DI edge
+// and lets its line go; back in D0 it is as it was, pulled it stays gone.
+TEST(SimBoardTest, ABoardWithoutPowerOrPulledReadsAllOnes) {
+  for (const Regs *regs : kLayouts) {
+    SCOPED_TRACE(regs->name);
+    auto board = MakeBoard(regs->layout);
+    Enable(*regs, 0);
+    Out(regs->doReg, 0x5A);
+    board->PulseDiLine(0);
+    ASSERT_TRUE(board->InterruptAsserted());
+
+    board->SetPowered(false);
+    EXPECT_FALSE(board->InterruptAsserted());
+    for (int offset : {regs->doReg, regs->intEn0, regs->intSt0, 3}) EXPECT_EQ(In(offset), 0xFF);
+    EXPECT_EQ(__indword(kBase), 0xFFFFFFFFu);
+    if (regs->layout == L24) {
+      EXPECT_EQ(__inbyte(kInfo), 0xFF);
+    }
+    Out(regs->doReg, 0x00);
+    Out(regs->intSt0, 0xFF);  // no acknowledge either
+    board->PulseDiLine(1);
+    board->SetPowered(true);
+    EXPECT_EQ(In(regs->doReg), 0x5A);
+    EXPECT_EQ(In(regs->intSt0), 0x01) << "source 0 still pending, source 1 never seen";
+    EXPECT_TRUE(board->InterruptAsserted());
+
+    board->Pull();
+    EXPECT_FALSE(board->InterruptAsserted());
+    EXPECT_EQ(In(regs->intSt0), 0xFF);
+    board->SetPowered(true);
+    EXPECT_EQ(In(regs->doReg), 0xFF) << "gone for good";
+  }
+}
+
 TEST(SimBoardTest, Layout24SummaryShowsWhetherAnyStatusIsPending) {
   auto board = MakeBoard(L24);
   const uint16_t sum = kInfo + 24;

@@ -14,11 +14,9 @@ using hostk::user::DeviceIoControl;
 
 class EventsTest : public DriverTest {
  protected:
-  // A started board of the model whose interrupt line reaches the kernel,
-  // and a user program with the device open.
+  // A started board of the model, and a user program with the device open.
   void Bring(uint32_t model) {
     device_ = StartedDevice(model);
-    board_->SetInterruptListener([] { hostk::RaiseInterrupt(kTranslatedVector); });
     program_ = std::make_unique<hostk::user::Process>("program");
     scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
     file_ = Open();

@@ -22,7 +22,7 @@ struct Layer {
 
 Layer middle, top;
 
-enum class Action { Skip, CopyWithRoutine, CopyWithRoutineAndPend, CompleteSuccess };
+enum class Action { Skip, CopyWithRoutine, CopyWithRoutineAndPend, CompleteSuccess, EnterCriticalRegion };
 Action middleAction = Action::Skip;
 Action topAction = Action::Skip;
 NTSTATUS routineResult = STATUS_SUCCESS;
@@ -52,6 +52,9 @@ NTSTATUS Act(Layer &layer, Action action, PIRP irp, const char *name) {
       NTSTATUS status = IoCallDriver(layer.lower, irp);
       return action == Action::CopyWithRoutineAndPend ? STATUS_PENDING : status;
     }
+    case Action::EnterCriticalRegion:
+      KeEnterCriticalRegion();  // and never leaves it
+      [[fallthrough]];
     case Action::CompleteSuccess:
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -214,6 +217,9 @@ TEST_F(IrpTest, TheVerifierStopsMisuse) {
         IoCallDriver(top.device, irp);  // three drivers, one location
       },
       "STOP 0x00000035");
+  topAction = Action::EnterCriticalRegion;
+  EXPECT_DEATH(hostk::SendIrp(top.device, IRP_MJ_PNP, 0),
+               "STOP 0x000000C4: dispatch routine returned with its critical regions unbalanced");
 }
 
 }  // namespace

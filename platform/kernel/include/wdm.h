@@ -780,6 +780,10 @@ NTKERNELAPI VOID KeLowerIrql(KIRQL NewIrql);
 // checked build.
 VOID HostCheckPagedCode(const char *Function);
 #define PAGED_CODE() HostCheckPagedCode(__func__)
+// Normal kernel APCs off and on again for the calling thread (nestable), so
+// that it cannot be suspended while it holds a lock others wait for.
+NTKERNELAPI VOID KeEnterCriticalRegion(void);
+NTKERNELAPI VOID KeLeaveCriticalRegion(void);
 
 // Pool
 NTKERNELAPI PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes);
@@ -840,7 +844,8 @@ NTKERNELAPI LONG_PTR ObfDereferenceObject(PVOID Object);
 #define ObDereferenceObject(o) ObfDereferenceObject(o)
 
 // Interlocked operations on 32-bit values: atomic, full barrier, and each
-// returns the resulting value (the exchanges return the previous one).
+// returns the resulting value (the exchanges and InterlockedOr return the
+// previous one).
 FORCEINLINE LONG InterlockedIncrement(LONG volatile *Addend) {
   return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
@@ -852,6 +857,9 @@ FORCEINLINE LONG InterlockedExchange(LONG volatile *Target, LONG Value) {
 }
 FORCEINLINE LONG InterlockedExchangeAdd(LONG volatile *Addend, LONG Value) {
   return __atomic_fetch_add(Addend, Value, __ATOMIC_SEQ_CST);
+}
+FORCEINLINE LONG InterlockedOr(LONG volatile *Destination, LONG Value) {
+  return __atomic_fetch_or(Destination, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange,
                                             LONG Comparand) {

@@ -1,0 +1,262 @@
+// Interrupt lines as a PC delivers them, the processor threads of interrupts
+// and DPCs, and the verifier's rules for interrupts, DPCs and the lifetime
+// of the device objects they belong to.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "host_kernel.h"
+
+namespace {
+
+constexpr ULONG kVector = 0x51;
+constexpr KIRQL kIrql = 7;
+
+// A device on the test vector's line. Its service routine claims the
+// interrupt while the device asserts the line, and quiets the device from
+// its `quietOn`-th call on (never when 0).
+struct Device : hostk::InterruptSource {
+  std::atomic<bool> asserted{false};
+  std::atomic<int> calls{0};
+  int quietOn = 1;
+  bool claims = true;
+  std::atomic<KIRQL> seenIrql{PASSIVE_LEVEL};
+  std::atomic<std::thread::id> seenThread{};
+  PKINTERRUPT interrupt = nullptr;
+
+  Device() { hostk::AttachInterruptSource(kVector, this); }
+  ~Device() override { hostk::DetachInterruptSource(this); }
+  bool InterruptAsserted() const override { return asserted; }
+
+  void Assert() {
+    asserted = true;
+    hostk::InterruptLineChanged(kVector);
+  }
+  void Quiet() {
+    asserted = false;
+    hostk::InterruptLineChanged(kVector);
+  }
+  static BOOLEAN Service(PKINTERRUPT, PVOID context) {
+    auto *device = static_cast<Device *>(context);
+    device->seenIrql = KeGetCurrentIrql();
+    device->seenThread = std::this_thread::get_id();
+    if (!device->asserted || !device->claims) return FALSE;
+    if (++device->calls >= device->quietOn && device->quietOn != 0) device->Quiet();
+    return TRUE;
+  }
+  NTSTATUS Connect(KINTERRUPT_MODE mode, BOOLEAN shared = TRUE) {
+    return IoConnectInterrupt(&interrupt, Service, this, nullptr, kVector, kIrql, kIrql, mode,
+                              shared, 1, FALSE);
+  }
+  void Disconnect() {
+    IoDisconnectInterrupt(interrupt);
+    interrupt = nullptr;
+  }
+};
+
+TEST(InterruptsTest, LatchedLinesDeliverOncePerEdge) {
+  Device device;
+  device.quietOn = 0;  // claims but never quiets: a latched line does not care
+  ASSERT_EQ(device.Connect(Latched, FALSE), STATUS_SUCCESS);
+  device.Assert();
+  EXPECT_EQ(device.calls, 1);
+  EXPECT_EQ(device.seenIrql, kIrql);
+  device.Assert();  // still asserted: no edge
+  EXPECT_EQ(device.calls, 1);
+  device.Quiet();
+  device.Assert();
+  EXPECT_EQ(device.calls, 2);
+  device.claims = false;
+  device.Quiet();
+  device.Assert();  // nobody claims it: no storm on a latched line
+  device.Quiet();
+  device.Disconnect();
+}
+
+TEST(InterruptsTest, LevelSensitiveSharedLinesAreDeliveredWhileAsserted) {
+  Device first, second;
+  ASSERT_EQ(first.Connect(LevelSensitive), STATUS_SUCCESS);
+  ASSERT_EQ(second.Connect(LevelSensitive), STATUS_SUCCESS);
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 2u);
+
+  // The second device interrupts: the first routine declines, the second
+  // claims; it quiets its device only on its third call.
+  second.quietOn = 3;
+  second.Assert();
+  EXPECT_EQ(second.calls, 3);
+  EXPECT_FALSE(second.asserted);
+  EXPECT_EQ(first.calls, 0);
+
+  // A line asserted while masked is delivered when a routine connects, before
+  // IoConnectInterrupt returns.
+  first.Disconnect();
+  second.Disconnect();
+  first.asserted = true;
+  hostk::InterruptLineChanged(kVector);
+  EXPECT_EQ(first.calls, 0) << "masked";
+  ASSERT_EQ(first.Connect(LevelSensitive), STATUS_SUCCESS);
+  EXPECT_EQ(first.calls, 1);
+  first.Disconnect();
+
+  // A spurious interrupt reaches the routines whatever the line.
+  ASSERT_EQ(first.Connect(LevelSensitive), STATUS_SUCCESS);
+  EXPECT_FALSE(hostk::RaiseInterrupt(kVector));
+  first.Disconnect();
+}
+
+TEST(InterruptsTest, InterruptsWaitForTheProcessorsIrqlAndForAHold) {
+  Device device;
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  KIRQL old;
+  KeRaiseIrql(kIrql, &old);
+  device.Assert();
+  EXPECT_EQ(device.calls, 0) << "masked by the IRQL";
+  KeLowerIrql(old);
+  EXPECT_EQ(device.calls, 1);
+
+  hostk::HoldInterrupts(true);
+  device.Assert();
+  EXPECT_EQ(device.calls, 1);
+  hostk::HoldInterrupts(false);
+  EXPECT_EQ(device.calls, 2);
+  device.Disconnect();
+}
+
+TEST(InterruptsTest, ProcessorThreadsRunServiceRoutinesAndDpcsBesideTheCaller) {
+  static std::atomic<std::thread::id> dpcThread;
+  static std::atomic<KIRQL> dpcIrql;
+  static std::atomic<int> dpcRuns;
+  dpcRuns = 0;
+  KDPC dpc;
+  KeInitializeDpc(&dpc, [](PKDPC, PVOID, PVOID, PVOID) {
+    dpcThread = std::this_thread::get_id();
+    dpcIrql = KeGetCurrentIrql();
+    ++dpcRuns;
+  }, nullptr);
+  hostk::UseProcessorThreads(true);
+
+  Device device;
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  // The routine runs elsewhere: the caller holds the interrupt's lock here,
+  // so the delivery waits until it lets go.
+  BOOLEAN notYet = KeSynchronizeExecution(device.interrupt, [](PVOID context) -> BOOLEAN {
+    auto *d = static_cast<Device *>(context);
+    d->Assert();
+    for (int i = 0; i < 20; ++i) std::this_thread::yield();
+    return d->calls == 0;
+  }, &device);
+  EXPECT_TRUE(notYet);
+  while (device.asserted) std::this_thread::yield();
+  EXPECT_EQ(device.calls, 1);
+  EXPECT_EQ(device.seenIrql, kIrql);
+  EXPECT_NE(device.seenThread.load(), std::this_thread::get_id());
+
+  KeInsertQueueDpc(&dpc, nullptr, nullptr);
+  KeFlushQueuedDpcs();
+  EXPECT_EQ(dpcRuns, 1);
+  EXPECT_EQ(dpcIrql, DISPATCH_LEVEL);
+  device.Disconnect();
+  hostk::UseProcessorThreads(false);
+}
+
+TEST(InterruptsTest, EntryHooksRunOnceBeforeTheRoutine) {
+  Device device;
+  int runs = 0;
+  hostk::AtNextEntry("IoDisconnectInterrupt", [&] {
+    ++runs;
+    EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "before anything is disconnected";
+  });
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  device.Disconnect();
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  device.Disconnect();
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(InterruptsDeathTest, StormsStopTheRun) {
+  // A routine that claims the interrupt without quieting its device.
+  EXPECT_DEATH(
+      {
+        Device device;
+        device.quietOn = 0;
+        device.Connect(LevelSensitive);
+        device.Assert();
+      },
+      "STOP 0x000000F2.*claimed by a service routine that does not quiet");
+  // An asserted line that no connected routine claims.
+  EXPECT_DEATH(
+      {
+        Device quiet;
+        Device other;
+        quiet.Connect(LevelSensitive);
+        other.claims = false;
+        hostk::AttachInterruptSource(kVector, &other);
+        other.Assert();
+      },
+      "STOP 0x000000F2.*claimed by no service routine");
+}
+
+TEST(InterruptsDeathTest, DisconnectingFromAnAssertedLevelLineStopsTheRun) {
+  EXPECT_DEATH(
+      {
+        Device device;
+        device.Connect(LevelSensitive);
+        hostk::HoldInterrupts(true);
+        device.Assert();
+        device.Disconnect();
+      },
+      "STOP 0x000000C4: IoDisconnectInterrupt while the level-sensitive line.*quiet the device");
+}
+
+TEST(InterruptsDeathTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
+  PDRIVER_OBJECT driver = hostk::LoadDriver([](PDRIVER_OBJECT, PUNICODE_STRING) { return STATUS_SUCCESS; },
+                                            u"\\REGISTRY\\MACHINE\\test", nullptr);
+  PDEVICE_OBJECT device = nullptr;
+  ASSERT_EQ(IoCreateDevice(driver, 16, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
+  KeInitializeDpc(&device->Dpc, [](PKDPC, PVOID, PVOID, PVOID) {}, device);
+  hostk::HoldDpcs(true);
+  KeInsertQueueDpc(&device->Dpc, nullptr, nullptr);
+  EXPECT_DEATH(IoDeleteDevice(device), "STOP 0x000000C4.*DPC is still queued or running");
+  EXPECT_DEATH(KeInitializeDpc(&device->Dpc, nullptr, nullptr), "STOP 0x000000C4.*queued DPC");
+  hostk::RunDpcs();
+
+  PKINTERRUPT interrupt = nullptr;
+  ASSERT_EQ(IoConnectInterrupt(&interrupt, [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; },
+                               device->DeviceExtension, nullptr, kVector, kIrql, kIrql,
+                               LevelSensitive, TRUE, 1, FALSE),
+            STATUS_SUCCESS);
+  EXPECT_DEATH(IoDeleteDevice(device), "STOP 0x000000C4.*service context of a connected interrupt");
+  IoDisconnectInterrupt(interrupt);
+  IoDeleteDevice(device);
+  hostk::UnloadDriver(driver);
+}
+
+TEST(InterruptsDeathTest, SynchronisationNeedsAConnectedInterruptAndNoRecursion) {
+  Device device;
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  PKINTERRUPT interrupt = device.interrupt;
+  EXPECT_DEATH(KeSynchronizeExecution(interrupt, [](PVOID context) -> BOOLEAN {
+                 return KeSynchronizeExecution(static_cast<PKINTERRUPT>(context),
+                                               [](PVOID) -> BOOLEAN { return TRUE; }, nullptr);
+               }, interrupt),
+               "STOP 0x000000C4: interrupt lock taken again by its holder");
+  device.Disconnect();
+  EXPECT_DEATH(KeSynchronizeExecution(interrupt, [](PVOID) -> BOOLEAN { return TRUE; }, nullptr),
+               "STOP 0x000000C4: KeSynchronizeExecution with an interrupt object that is not connected");
+}
+
+TEST(InterruptsDeathTest, CriticalRegionsNest) {
+  KeEnterCriticalRegion();
+  KeEnterCriticalRegion();
+  KeLeaveCriticalRegion();
+  KeLeaveCriticalRegion();
+  EXPECT_DEATH(KeLeaveCriticalRegion(), "STOP 0x000000C4: KeLeaveCriticalRegion without KeEnterCriticalRegion");
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  EXPECT_DEATH(KeEnterCriticalRegion(), "STOP 0x0000000A: KeEnterCriticalRegion called at IRQL 2");
+  KeLowerIrql(old);
+}
+
+}  // namespace
