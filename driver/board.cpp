@@ -5,26 +5,44 @@
 // on the 16-bit port space.
 #include "driver.h"
 
-#define DIO_NO_REGISTER 0xFFFFFFFF
+// Each layout once: its status registers and the events their bits name,
+// and the order in which the interrupt reset turns the board off.
+static const BOARD_REGISTER_MAP kGeneralRegisters = {
+    1,  // DO
+    DIO_NO_REGISTER,
+    // Eight sources, of which the first four name events 0 to 3.
+    {{7, 0x0F, 0, FALSE}, {DIO_NO_REGISTER, 0, 0, FALSE}},
+    FALSE,
+    // The status register is cleared by a write of 0.
+    {{7, ResetWriteZero}, {2, ResetWriteZero}},
+    2};
 
-// Offsets from the register block's base (BaseAddress).
-typedef struct _BOARD_REGISTERS {
-  ULONG Do;        // digital outputs
-  ULONG IntEn0;    // interrupt enable, group 0
-  ULONG IntEn1;    // interrupt enable, group 1
-  ULONG IntSt0;    // interrupt status, group 0; acknowledged by writing back
-  ULONG IntSt1;    // interrupt status, group 1
-} BOARD_REGISTERS;
+static const BOARD_REGISTER_MAP kLayout22Registers = {
+    0,  // DO
+    DIO_NO_REGISTER,
+    // Sources 0 to 7 name events 0 to 7; the ninth source, event 8, is any
+    // bit of the second register.
+    {{8, 0xFF, 0, FALSE}, {9, 0, 8, TRUE}},
+    FALSE,
+    {{4, ResetWriteZero}, {5, ResetWriteZero}, {8, ResetWriteBack}, {9, ResetWriteBack}},
+    4};
 
-static const BOARD_REGISTERS kGeneralRegisters = {1, 2, DIO_NO_REGISTER, 7, DIO_NO_REGISTER};
-static const BOARD_REGISTERS kLayout22Registers = {0, 4, 5, 8, 9};
-static const BOARD_REGISTERS kLayout24Registers = {1, 2, 10, 7, 15};
+static const BOARD_REGISTER_MAP kLayout24Registers = {
+    1,   // DO
+    24,  // the interrupt summary in the information block
+    // Sixteen sources; bit n of register k is source 8k + n, and only event
+    // numbers 0 to 8 exist.
+    {{7, 0xFF, 0, FALSE}, {15, 0x01, 8, FALSE}},
+    TRUE,
+    {{7, ResetWriteZero},
+     {2, ResetWriteZero},
+     {10, ResetWriteZero},
+     {15, ResetWriteZero},
+     {70, ResetWriteZeroAtDisable},
+     {80, ResetWriteZeroAtDisable}},
+    6};
 
-// Layout 24 only: cleared when the last handle's events are disabled.
-#define DIO_REG24_AUX70 70
-#define DIO_REG24_AUX80 80
-
-static const BOARD_REGISTERS *Registers(void) {
+const BOARD_REGISTER_MAP *BoardRegisterMap(void) {
   switch (BoardLayout()) {
     case BoardLayout22: return &kLayout22Registers;
     case BoardLayout24: return &kLayout24Registers;
@@ -62,7 +80,7 @@ VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value) {
 // register: the shift count is taken modulo 32 and bits past bit 7 are lost,
 // so any other channel writes the register back as it was read.
 VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level) {
-  ULONG doOffset = Registers()->Do;
+  ULONG doOffset = BoardRegisterMap()->Do;
   UCHAR value = ReadRegister(extension->BaseAddress, doOffset);
   UCHAR mask = (UCHAR)(1u << (channel % 32));
   if (level != 0) {
@@ -75,28 +93,20 @@ VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level) {
 
 // Turns the board's interrupt sources off and clears what is pending.
 VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable) {
+  const BOARD_REGISTER_MAP *map = BoardRegisterMap();
   ULONG64 base = extension->BaseAddress;
-  const BOARD_REGISTERS *reg = Registers();
-  switch (BoardLayout()) {
-    case BoardLayout22:
-      WriteRegister(base, reg->IntEn0, 0);
-      WriteRegister(base, reg->IntEn1, 0);
-      WriteRegister(base, reg->IntSt0, ReadRegister(base, reg->IntSt0));
-      WriteRegister(base, reg->IntSt1, ReadRegister(base, reg->IntSt1));
-      break;
-    case BoardLayout24:
-      WriteRegister(base, reg->IntSt0, 0);
-      WriteRegister(base, reg->IntEn0, 0);
-      WriteRegister(base, reg->IntEn1, 0);
-      WriteRegister(base, reg->IntSt1, 0);
-      if (atDisable) {
-        WriteRegister(base, DIO_REG24_AUX70, 0);
-        WriteRegister(base, DIO_REG24_AUX80, 0);
-      }
-      break;
-    default:
-      WriteRegister(base, reg->IntSt0, 0);
-      WriteRegister(base, reg->IntEn0, 0);
-      break;
+  for (ULONG i = 0; i < map->ResetSteps; ++i) {
+    const RESET_STEP *step = &map->Reset[i];
+    switch (step->Action) {
+      case ResetWriteBack:
+        WriteRegister(base, step->Offset, ReadRegister(base, step->Offset));
+        break;
+      case ResetWriteZeroAtDisable:
+        if (atDisable) WriteRegister(base, step->Offset, 0);
+        break;
+      default:
+        WriteRegister(base, step->Offset, 0);
+        break;
+    }
   }
 }

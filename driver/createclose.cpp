@@ -83,7 +83,7 @@ NTSTATUS DispatchCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
   for (;;) {
-    LONG count = extension->OpenCount;
+    LONG count = ReadCount(&extension->OpenCount);
     if (count <= 0) break;
     if (InterlockedCompareExchange(&extension->OpenCount, count - 1, count) == count) break;
   }

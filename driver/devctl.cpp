@@ -18,7 +18,9 @@ static ULONG WidthOf(ULONG code) {
 }
 
 // An access must lie wholly inside the register block of a started board:
-// no port outside the board's range is ever touched.
+// no port outside the board's range is ever touched. Called holding
+// HardwareLock, which the access keeps: a stop cannot come between the check
+// and the access and find the board's sources switched on after its reset.
 static NTSTATUS CheckPortAccess(PDEVICE_EXTENSION extension, ULONG offset, ULONG width) {
   if (!extension->Started) return STATUS_INVALID_DEVICE_STATE;
   if (offset >= extension->PortCount || width > extension->PortCount - offset)
@@ -114,19 +116,21 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       case IOCTL_DIO_READ_PORT_UCHAR:
       case IOCTL_DIO_READ_PORT_USHORT:
       case IOCTL_DIO_READ_PORT_ULONG:
+        LockHardware(extension);
         status = ReadPort(extension, Irp, stack, code);
+        UnlockHardware(extension);
         break;
       case IOCTL_DIO_WRITE_PORT_UCHAR:
       case IOCTL_DIO_WRITE_PORT_USHORT:
       case IOCTL_DIO_WRITE_PORT_ULONG:
+        LockHardware(extension);
         status = WritePort(extension, Irp, stack, code);
+        UnlockHardware(extension);
         break;
       case IOCTL_DIO_ENABLE_EVENT:
         if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_EVENT_REQUEST) ||
             stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(DIO_EVENT_REQUEST)) {
           status = STATUS_BUFFER_TOO_SMALL;
-        } else if (!extension->Started) {
-          status = STATUS_INVALID_DEVICE_STATE;
         } else {
           status = EnableEventNotification(DeviceObject, extension, Irp, stack);
         }

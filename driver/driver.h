@@ -49,6 +49,10 @@ typedef struct _DEVICE_EXTENSION {
   ULONG HoldRequests;
   ULONG Removing;
   KEVENT RemoveEvent;  // signalled when OutstandingIo drops to 0
+  // A synchronization event used as a mutex (LockHardware): the board's
+  // started state, its port bases and the interrupt connection change only
+  // under it, and port requests and enables see them under it.
+  KEVENT HardwareLock;
   ULONG OnSystem;
   ULONG DeviceNumber;
 
@@ -72,7 +76,10 @@ typedef struct _DEVICE_EXTENSION {
   KAFFINITY InterruptAffinity;
   ULONG InterruptVector;
   KSPIN_LOCK DpcLock;
-  UCHAR IntStatus[2];  // status bytes saved by the ISR for the DPC
+  // Status bytes the ISR saved for the DPC, byte k of the layout's status
+  // registers in bits 8k to 8k + 7; the ISR adds to them and the DPC takes
+  // them, both with interlocked operations.
+  LONG IntStatus;
 
   // What to drive on the DO register when the board starts and when the
   // system shuts down; same order as DIO_DO_CONFIG and the "DO" key.
@@ -95,11 +102,56 @@ extern "C" DRIVER_INITIALIZE DriverEntry;
 DRIVER_ADD_DEVICE AddDevice;
 DRIVER_UNLOAD DriverUnload;
 
+// Reads a count that other processors change with interlocked operations.
+FORCEINLINE LONG ReadCount(LONG volatile *count) { return InterlockedCompareExchange(count, 0, 0); }
+
 // ---------------------------------------------------------------------------
 // board.cpp: board models and their register maps
 typedef enum _BOARD_LAYOUT { BoardLayoutGeneral, BoardLayout22, BoardLayout24 } BOARD_LAYOUT;
 
+#define DIO_NO_REGISTER 0xFFFFFFFF
+#define DIO_STATUS_REGISTERS 2  // status registers a layout has at most
+#define DIO_RESET_STEPS 6
+
+// A status register: bit i set means event source i of the register pending.
+typedef struct _STATUS_REGISTER {
+  ULONG Offset;      // from BaseAddress, or DIO_NO_REGISTER
+  UCHAR EventBits;   // the bits that name events: bit i names FirstEvent + i
+  UCHAR FirstEvent;
+  BOOLEAN AnyBit;    // any bit set names FirstEvent alone
+} STATUS_REGISTER;
+
+// How the interrupt reset treats a register.
+typedef enum _RESET_ACTION {
+  ResetWriteZero,
+  ResetWriteBack,          // write back what it reads (acknowledges a status)
+  ResetWriteZeroAtDisable  // write 0 when the last handle's events go
+} RESET_ACTION;
+
+typedef struct _RESET_STEP {
+  ULONG Offset;  // from BaseAddress
+  RESET_ACTION Action;
+} RESET_STEP;
+
+// One register layout as the interrupt service routine, the DPC and the
+// interrupt reset all use it.
+typedef struct _BOARD_REGISTER_MAP {
+  ULONG Do;  // digital outputs, from BaseAddress
+  // Layout 24: the interrupt summary, from InfoBase: 0 when the interrupt is
+  // not the board's, bit 0 when a DI status is pending.
+  ULONG Summary;
+  STATUS_REGISTER Status[DIO_STATUS_REGISTERS];
+  // Layout 24: (BoardInfo[0] >> 3) + 1 of the status registers name events.
+  BOOLEAN StatusCountFromBoardInfo;
+  // Turning the board's interrupt sources off, in order.
+  RESET_STEP Reset[DIO_RESET_STEPS];
+  ULONG ResetSteps;
+} BOARD_REGISTER_MAP;
+
+#define DIO_SUMMARY_DI_PENDING 0x01
+
 BOARD_LAYOUT BoardLayout(void);
+const BOARD_REGISTER_MAP *BoardRegisterMap(void);
 BOOLEAN IsPciBoard(void);
 KINTERRUPT_MODE BoardInterruptMode(void);
 BOOLEAN BoardInterruptShared(void);
@@ -131,10 +183,13 @@ NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
 NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);
 
 // ---------------------------------------------------------------------------
-// pnp.cpp: Plug and Play, and the counting of requests inside the driver
+// pnp.cpp: Plug and Play, the counting of requests inside the driver, and
+// the lock of the board's state
 DRIVER_DISPATCH DispatchPnp;
 BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension);
 VOID ReleaseRequest(PDEVICE_EXTENSION extension);
+VOID LockHardware(PDEVICE_EXTENSION extension);
+VOID UnlockHardware(PDEVICE_EXTENSION extension);
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information);
 NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
 IO_COMPLETION_ROUTINE ForwardCompletion;
@@ -166,19 +221,31 @@ DRIVER_DISPATCH DispatchClose;
 DRIVER_DISPATCH DispatchSystemControl;
 
 // ---------------------------------------------------------------------------
-// events.cpp: DI interrupt notification and the event-slot table
+// slots.cpp: the driver-wide table of event slots
 extern KSPIN_LOCK gEventSlotLock;  // serialises the table and the signalling
 VOID InitializeEventSlots(void);
 LONG ClaimEventSlot(void);
 VOID ReleaseEventSlot(LONG slot);
+// What EmptyEventSlot clears besides the slot's events.
+#define DIO_SLOT_EVENTS 0  // only the events (a repeated enable)
+#define DIO_SLOT_STATE 1   // and the in-use mark and user word (disable)
+#define DIO_SLOT_OWNER 2   // and the handle's claim on the slot (close)
+VOID EmptyEventSlot(LONG slot, ULONG what);
+VOID SetSlotUserWord(LONG slot, USHORT userWord);
+VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event);
+VOID MarkSlotEnabled(LONG slot);
+VOID SignalEvents(ULONG eventMask);
+VOID SignalEvent(USHORT eventNumber);
+
+// ---------------------------------------------------------------------------
+// events.cpp: DI interrupt notification
 NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                  PIO_STACK_LOCATION stack);
 NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                   PIO_STACK_LOCATION stack);
-VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension);
+VOID StopBoardInterrupt(PDEVICE_EXTENSION extension);
 KSERVICE_ROUTINE InterruptService;
 KDEFERRED_ROUTINE InterruptDpc;
-VOID SignalEvent(USHORT eventNumber);
 
 // ---------------------------------------------------------------------------
 // devctl.cpp: the device-control interface

@@ -58,6 +58,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
   extension->OnSystem = 1;
   extension->OutstandingIo = 1;
   KeInitializeEvent(&extension->RemoveEvent, NotificationEvent, FALSE);
+  KeInitializeEvent(&extension->HardwareLock, SynchronizationEvent, TRUE);
   extension->OpenCount = 0;
   extension->Started = 0;
   extension->Removing = 0;

@@ -1,73 +1,15 @@
-// DI interrupt notification: the event slots of open handles, the board's
-// interrupt service routine and the DPC that signals the events.
+// DI interrupt notification: enable and disable, connecting and
+// disconnecting the board's interrupt, the interrupt service routine and the
+// DPC that signals the events of the slot table (slots.cpp).
 //
-// The slot table is driver-wide, so one driver-wide spin lock serialises
-// every change of it with the DPC's signalling: no event is signalled after
-// its reference has been taken out of the table to be released.
+// The interrupt is connected and disconnected only under the device's
+// HardwareLock, together with the started state it depends on: one interrupt
+// object at a time, connected once, disconnected once. The ISR and the DPC
+// hand the saved status over with interlocked operations, so the DPC never
+// touches the interrupt object, and a disconnect is followed by a flush of
+// the DPCs: none is left queued or running when the device object goes or
+// its DPC is initialised again.
 #include "driver.h"
-
-KSPIN_LOCK gEventSlotLock;
-
-// A slot belongs to one handle from its open to its close.
-static BOOLEAN gSlotTaken[DIO_EVENT_SLOT_COUNT];
-
-// Interrupt status bits of the general layout that name events.
-#define DIO_GENERAL_EVENT_BITS 4
-// Status bytes the interrupt service routine saves.
-#define DIO_STATUS_BYTES 2
-
-VOID InitializeEventSlots(void) {
-  KeInitializeSpinLock(&gEventSlotLock);
-  for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
-    gEventSlots[slot].Enabled = 0;
-    for (ULONG event = 0; event < DIO_EVENTS_PER_SLOT; ++event) gEventSlots[slot].Events[event] = NULL;
-    gSlotTaken[slot] = FALSE;
-  }
-}
-
-// The lowest free slot, now the caller's; -1 when all are taken.
-LONG ClaimEventSlot(void) {
-  KIRQL irql;
-  LONG claimed = -1;
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  for (LONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
-    if (!gSlotTaken[slot]) {
-      gSlotTaken[slot] = TRUE;
-      claimed = slot;
-      break;
-    }
-  }
-  KeReleaseSpinLock(&gEventSlotLock, irql);
-  return claimed;
-}
-
-// What EmptySlot clears besides the slot's events.
-#define DIO_SLOT_EVENTS 0      // only the events (a repeated enable)
-#define DIO_SLOT_STATE 1       // and the in-use mark and user word (disable)
-#define DIO_SLOT_OWNER 2       // and the handle's claim on the slot (close)
-
-// Takes a slot's events out under the lock and releases them after it.
-static VOID EmptySlot(LONG slot, ULONG what) {
-  PKEVENT released[DIO_EVENTS_PER_SLOT];
-  KIRQL irql;
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  PEVENT_SLOT s = &gEventSlots[slot];
-  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
-    released[n] = s->Events[n];
-    s->Events[n] = NULL;
-  }
-  if (what >= DIO_SLOT_STATE) {
-    s->Enabled = 0;
-    s->UserWord = 0;
-  }
-  if (what >= DIO_SLOT_OWNER) gSlotTaken[slot] = FALSE;
-  KeReleaseSpinLock(&gEventSlotLock, irql);
-  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
-    if (released[n] != NULL) ObDereferenceObject(released[n]);
-  }
-}
-
-VOID ReleaseEventSlot(LONG slot) { EmptySlot(slot, DIO_SLOT_OWNER); }
 
 // The slot of the handle a request came on, or -1.
 static LONG SlotOf(PIO_STACK_LOCATION stack) {
@@ -75,83 +17,75 @@ static LONG SlotOf(PIO_STACK_LOCATION stack) {
   return context != NULL ? context->SlotIndex : -1;
 }
 
-// Forgets the status bytes saved by the interrupt service routine.
-static BOOLEAN ClearSavedStatus(PVOID context) {
-  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)context;
-  extension->IntStatus[0] = 0;
-  extension->IntStatus[1] = 0;
-  return TRUE;
+// Connects the started board's interrupt unless it is connected. Called
+// holding HardwareLock.
+static NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension) {
+  if (extension->InterruptObject != NULL) return STATUS_SUCCESS;
+  // The last disconnection flushed its DPCs: none is queued now.
+  KeInitializeDpc(&device->Dpc, InterruptDpc, device);
+  KeInitializeSpinLock(&extension->DpcLock);
+  // Status saved before is dropped here, and only here.
+  InterlockedExchange(&extension->IntStatus, 0);
+  return IoConnectInterrupt(&extension->InterruptObject, InterruptService, extension->Self, NULL,
+                            extension->InterruptVector, extension->InterruptIrql,
+                            extension->InterruptIrql, BoardInterruptMode(), BoardInterruptShared(),
+                            extension->InterruptAffinity, FALSE);
 }
 
-static VOID ForgetSavedStatus(PDEVICE_EXTENSION extension) {
-  if (extension->InterruptObject != NULL) {
-    KeSynchronizeExecution(extension->InterruptObject, ClearSavedStatus, extension);
-  } else {
-    ClearSavedStatus(extension);
-  }
+// Disconnects the board's interrupt, if connected, then waits until every
+// DPC has run: one the last interrupts queued is done before the device
+// object can go. Called holding HardwareLock, with the board quiet.
+static VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension) {
+  PKINTERRUPT interrupt = extension->InterruptObject;
+  if (interrupt == NULL) return;
+  IoDisconnectInterrupt(interrupt);
+  extension->InterruptObject = NULL;
+  KeFlushQueuedDpcs();
 }
 
+// Takes the request's events into its handle's slot and connects the
+// interrupt on the first enable of the started board.
 NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                  PIO_STACK_LOCATION stack) {
   PDIO_EVENT_REQUEST request = (PDIO_EVENT_REQUEST)irp->AssociatedIrp.SystemBuffer;
   LONG slot = SlotOf(stack);
   if (slot < 0) return STATUS_INVALID_DEVICE_REQUEST;
-  ForgetSavedStatus(extension);
+  LockHardware(extension);
+  if (!extension->Started) {
+    UnlockHardware(extension);
+    return STATUS_INVALID_DEVICE_STATE;
+  }
 
   // A repeated enable starts without the events of the last one.
-  EmptySlot(slot, DIO_SLOT_EVENTS);
-  KIRQL irql;
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  gEventSlots[slot].UserWord = request->UserWord;
-  KeReleaseSpinLock(&gEventSlotLock, irql);
+  EmptyEventSlot(slot, DIO_SLOT_EVENTS);
+  SetSlotUserWord(slot, request->UserWord);
 
   // The handles are the caller's: they are looked up as the caller's mode
   // allows, never as the kernel's own. Only nine events exist.
   ULONG count = request->HandleCount < DIO_EVENTS_PER_SLOT ? request->HandleCount : DIO_EVENTS_PER_SLOT;
-  for (ULONG n = 0; n < count; ++n) {
+  NTSTATUS status = STATUS_SUCCESS;
+  for (ULONG n = 0; n < count && NT_SUCCESS(status); ++n) {
     HANDLE handle = (HANDLE)(ULONG_PTR)request->Handles[n];
     if (handle == NULL) continue;
     PVOID event;
-    NTSTATUS status = ObReferenceObjectByHandle(handle, SYNCHRONIZE, *ExEventObjectType,
-                                                irp->RequestorMode, &event, NULL);
-    if (!NT_SUCCESS(status)) {
-      request->Status = status;
-      irp->IoStatus.Information = sizeof(DIO_EVENT_REQUEST);
-      return status;
-    }
-    KeAcquireSpinLock(&gEventSlotLock, &irql);
-    PKEVENT replaced = gEventSlots[slot].Events[n];
-    gEventSlots[slot].Events[n] = (PKEVENT)event;
-    KeReleaseSpinLock(&gEventSlotLock, irql);
-    if (replaced != NULL) ObDereferenceObject(replaced);  // a concurrent enable's
+    status = ObReferenceObjectByHandle(handle, SYNCHRONIZE, *ExEventObjectType, irp->RequestorMode,
+                                       &event, NULL);
+    if (NT_SUCCESS(status)) SetSlotEvent(slot, n, (PKEVENT)event);
   }
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  gEventSlots[slot].Enabled = 1;
-  KeReleaseSpinLock(&gEventSlotLock, irql);
-
-  if (extension->InterruptObject == NULL) {
-    KeInitializeDpc(&device->Dpc, InterruptDpc, device);
-    KeInitializeSpinLock(&extension->DpcLock);
-    NTSTATUS status = IoConnectInterrupt(
-        &extension->InterruptObject, InterruptService, extension->Self, NULL,
-        extension->InterruptVector, extension->InterruptIrql, extension->InterruptIrql,
-        BoardInterruptMode(), BoardInterruptShared(), extension->InterruptAffinity, FALSE);
-    if (!NT_SUCCESS(status)) return status;
+  if (!NT_SUCCESS(status)) {
+    // The references taken so far stay in the slot.
+    UnlockHardware(extension);
+    request->Status = status;
+    irp->IoStatus.Information = sizeof(DIO_EVENT_REQUEST);
+    return status;
   }
+  MarkSlotEnabled(slot);
+  status = ConnectBoardInterrupt(device, extension);
+  UnlockHardware(extension);
+  if (!NT_SUCCESS(status)) return status;
   request->Status = STATUS_SUCCESS;
   irp->IoStatus.Information = sizeof(DIO_EVENT_REQUEST);
   return STATUS_SUCCESS;
-}
-
-// Disconnects the board's interrupt, if connected. A DPC the interrupt
-// queued finds no interrupt any more and delivers nothing; one already
-// running finishes before the interrupt object goes.
-VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension) {
-  PKINTERRUPT interrupt = extension->InterruptObject;
-  if (interrupt == NULL) return;
-  extension->InterruptObject = NULL;
-  KeFlushQueuedDpcs();
-  IoDisconnectInterrupt(interrupt);
 }
 
 // Releases the handle's events. Called by the last handle's cleanup too
@@ -160,127 +94,119 @@ VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension) {
 NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                   PIO_STACK_LOCATION stack) {
   UNREFERENCED_PARAMETER(device);
-  ForgetSavedStatus(extension);
   LONG slot = SlotOf(stack);
-  if (slot >= 0) EmptySlot(slot, DIO_SLOT_STATE);
+  if (slot >= 0) EmptyEventSlot(slot, DIO_SLOT_STATE);
 
-  if (extension->OpenCount == 0) {
+  LockHardware(extension);
+  if (ReadCount(&extension->OpenCount) == 0) {
     // A board that is not started (never, or no longer) is not touched.
     if (extension->Started) ResetInterruptRegisters(extension, TRUE);
     DisconnectBoardInterrupt(extension);
   }
+  UnlockHardware(extension);
   irp->IoStatus.Status = STATUS_SUCCESS;
   irp->IoStatus.Information = 0;
   return STATUS_SUCCESS;
 }
 
-// Runs at the board's interrupt level under the interrupt's lock. Decides
-// whether the interrupt is the board's, acknowledges what is pending and
-// adds it to what the DPC has still to deliver.
+// Stop and surprise removal: the started board leaves service. With the
+// interrupt connected its sources go off first, as at the last cleanup: on a
+// shared level-sensitive line a source left on would assert the line with no
+// routine of this driver there to quiet it.
+VOID StopBoardInterrupt(PDEVICE_EXTENSION extension) {
+  LockHardware(extension);
+  if (extension->InterruptObject != NULL) ResetInterruptRegisters(extension, TRUE);
+  extension->Started = 0;
+  DisconnectBoardInterrupt(extension);
+  UnlockHardware(extension);
+}
+
+// The layout's status registers, register k in byte k.
+static LONG ReadStatus(PDEVICE_EXTENSION extension, const BOARD_REGISTER_MAP *map) {
+  LONG status = 0;
+  for (ULONG k = 0; k < DIO_STATUS_REGISTERS; ++k) {
+    if (map->Status[k].Offset == DIO_NO_REGISTER) continue;
+    status |= (LONG)ReadRegister(extension->BaseAddress, map->Status[k].Offset) << (8 * k);
+  }
+  return status;
+}
+
+// Acknowledges the status read by writing each register's bits back.
+static VOID AcknowledgeStatus(PDEVICE_EXTENSION extension, const BOARD_REGISTER_MAP *map, LONG status) {
+  for (ULONG k = 0; k < DIO_STATUS_REGISTERS; ++k) {
+    if (map->Status[k].Offset == DIO_NO_REGISTER) continue;
+    WriteRegister(extension->BaseAddress, map->Status[k].Offset, (UCHAR)(status >> (8 * k)));
+  }
+}
+
+static BOOLEAN AllOnes(const BOARD_REGISTER_MAP *map, LONG status) {
+  for (ULONG k = 0; k < DIO_STATUS_REGISTERS; ++k) {
+    if (map->Status[k].Offset != DIO_NO_REGISTER && (UCHAR)(status >> (8 * k)) != 0xFF) return FALSE;
+  }
+  return TRUE;
+}
+
+// Runs at the board's interrupt level under the interrupt's lock, on a line
+// the board may share. Decides whether the interrupt is the board's,
+// acknowledges what is pending and adds it to what the DPC has still to
+// deliver.
 BOOLEAN InterruptService(PKINTERRUPT interrupt, PVOID context) {
   UNREFERENCED_PARAMETER(interrupt);
   PDEVICE_OBJECT device = (PDEVICE_OBJECT)context;
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
-  ULONG64 base = extension->BaseAddress;
-  UCHAR status0, status1;
+  const BOARD_REGISTER_MAP *map = BoardRegisterMap();
 
-  switch (BoardLayout()) {
-    case BoardLayout24: {
-      UCHAR summary = ReadRegister(extension->InfoBase, 24);
-      if (summary == 0) return FALSE;
-      if (summary & 1) {
-        status0 = ReadRegister(base, 7);
-        status1 = ReadRegister(base, 15);
-        WriteRegister(base, 7, status0);
-        WriteRegister(base, 15, status1);
-        extension->IntStatus[0] |= status0;
-        extension->IntStatus[1] |= status1;
-      }
-      break;
-    }
-    case BoardLayout22:
-      status0 = ReadRegister(base, 8);
-      status1 = ReadRegister(base, 9);
-      if (status0 == 0 && status1 == 0) return FALSE;
-      WriteRegister(base, 8, status0);
-      WriteRegister(base, 9, status1);
-      extension->IntStatus[0] |= status0;
-      extension->IntStatus[1] |= status1;
-      break;
-    default:
-      status0 = ReadRegister(base, 7);
-      if (status0 == 0) return FALSE;
-      WriteRegister(base, 7, status0);
-      extension->IntStatus[0] |= status0;
-      break;
+  BOOLEAN diPending = TRUE;
+  if (map->Summary != DIO_NO_REGISTER) {
+    UCHAR summary = ReadRegister(extension->InfoBase, map->Summary);
+    if (summary == 0) return FALSE;
+    // Another source of the board: claimed, the status registers untouched.
+    diPending = (summary & DIO_SUMMARY_DI_PENDING) != 0;
+  }
+  if (diPending) {
+    LONG status = ReadStatus(extension, map);
+    if (map->Summary == DIO_NO_REGISTER && status == 0) return FALSE;
+    AcknowledgeStatus(extension, map, status);
+    // A board pulled out or powered down reads all ones, and is not
+    // interrupting. A live board reads all ones only with every source
+    // pending at once, and the acknowledge has just cleared that: it reads
+    // all ones again only if every source fired anew in between. So only a
+    // second reading of all ones declines the interrupt, and a live board's
+    // status is never taken for a missing board.
+    if (AllOnes(map, status) && AllOnes(map, ReadStatus(extension, map))) return FALSE;
+    InterlockedOr(&extension->IntStatus, status);
   }
   KeInsertQueueDpc(&device->Dpc, device->CurrentIrp, extension);
   return TRUE;
 }
 
-// What the DPC takes over from the interrupt service routine.
-typedef struct _SAVED_STATUS {
-  PDEVICE_EXTENSION Extension;
-  UCHAR Bytes[DIO_STATUS_BYTES];
-} SAVED_STATUS;
-
-static BOOLEAN TakeSavedStatus(PVOID context) {
-  SAVED_STATUS *saved = (SAVED_STATUS *)context;
-  for (ULONG k = 0; k < DIO_STATUS_BYTES; ++k) {
-    saved->Bytes[k] = saved->Extension->IntStatus[k];
-    saved->Extension->IntStatus[k] = 0;
+// The event numbers the status bytes name, as a mask.
+static ULONG EventsOf(PDEVICE_EXTENSION extension, LONG status) {
+  const BOARD_REGISTER_MAP *map = BoardRegisterMap();
+  ULONG registers = DIO_STATUS_REGISTERS;
+  if (map->StatusCountFromBoardInfo) {
+    // The first information byte tells how many status bytes the board has;
+    // the routine saves two, and only event numbers 0 to 8 exist.
+    ULONG count = (ULONG)(extension->BoardInfo[0] >> 3) + 1;
+    if (count < registers) registers = count;
   }
-  return TRUE;
+  ULONG events = 0;
+  for (ULONG k = 0; k < registers; ++k) {
+    const STATUS_REGISTER *reg = &map->Status[k];
+    UCHAR bits = (UCHAR)(status >> (8 * k));
+    if (reg->Offset == DIO_NO_REGISTER || bits == 0) continue;
+    events |= reg->AnyBit ? 1u << reg->FirstEvent : (ULONG)(bits & reg->EventBits) << reg->FirstEvent;
+  }
+  return events;
 }
 
 // Signals, in every slot, the event of each event number whose status bit
-// the interrupt service routine saved.
+// the interrupt service routine saved since the last time.
 VOID InterruptDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
   UNREFERENCED_PARAMETER(dpc);
   UNREFERENCED_PARAMETER(context);
   UNREFERENCED_PARAMETER(argument1);
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)argument2;
-  SAVED_STATUS saved;
-  saved.Extension = extension;
-  PKINTERRUPT interrupt = extension->InterruptObject;
-  if (interrupt == NULL) return;  // being disconnected
-  KeSynchronizeExecution(interrupt, TakeSavedStatus, &saved);
-
-  KeAcquireSpinLockAtDpcLevel(&gEventSlotLock);
-  switch (BoardLayout()) {
-    case BoardLayout24: {
-      // The first information byte tells how many status bytes the board
-      // has; the routine saves two, and only event numbers 0 to 8 exist.
-      ULONG bytes = (ULONG)(extension->BoardInfo[0] >> 3) + 1;
-      if (bytes > DIO_STATUS_BYTES) bytes = DIO_STATUS_BYTES;
-      for (ULONG k = 0; k < bytes; ++k) {
-        for (ULONG bit = 0; bit < 8; ++bit) {
-          ULONG number = 8 * k + bit;
-          if ((saved.Bytes[k] & (1u << bit)) && number < DIO_EVENTS_PER_SLOT) SignalEvent((USHORT)number);
-        }
-      }
-      break;
-    }
-    case BoardLayout22:
-      for (ULONG bit = 0; bit < 8; ++bit) {
-        if (saved.Bytes[0] & (1u << bit)) SignalEvent((USHORT)bit);
-      }
-      if (saved.Bytes[1] != 0) SignalEvent(8);
-      break;
-    default:
-      for (ULONG bit = 0; bit < DIO_GENERAL_EVENT_BITS; ++bit) {
-        if (saved.Bytes[0] & (1u << bit)) SignalEvent((USHORT)bit);
-      }
-      break;
-  }
-  KeReleaseSpinLockFromDpcLevel(&gEventSlotLock);
-}
-
-// Called holding gEventSlotLock.
-VOID SignalEvent(USHORT eventNumber) {
-  if (eventNumber >= DIO_EVENTS_PER_SLOT) return;
-  for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
-    PKEVENT event = gEventSlots[slot].Events[eventNumber];
-    if (event != NULL) KeSetEvent(event, 0, FALSE);
-  }
+  ULONG events = EventsOf(extension, InterlockedExchange(&extension->IntStatus, 0));
+  if (events != 0) SignalEvents(events);
 }

@@ -1,6 +1,6 @@
-// Plug and Play: start, stop, removal and their queries, and the count of
-// Plug and Play and power requests inside the driver that stop and removal
-// wait for.
+// Plug and Play: start, stop, removal and their queries, the count of Plug
+// and Play and power requests inside the driver that stop and removal wait
+// for, and the lock of the board's state.
 #include "driver.h"
 
 // A request may go on unless StopDevice is draining the count.
@@ -15,6 +15,20 @@ VOID ReleaseRequest(PDEVICE_EXTENSION extension) {
   if (InterlockedDecrement(&extension->OutstandingIo) == 0) {
     KeSetEvent(&extension->RemoveEvent, 0, FALSE);
   }
+}
+
+// HardwareLock is a synchronization event used as a mutex: its holder stays
+// at PASSIVE_LEVEL, where the interrupt is connected and disconnected, and
+// sits in a critical region so that it cannot be suspended while others
+// wait for it.
+VOID LockHardware(PDEVICE_EXTENSION extension) {
+  KeEnterCriticalRegion();
+  KeWaitForSingleObject(&extension->HardwareLock, Executive, KernelMode, FALSE, NULL);
+}
+
+VOID UnlockHardware(PDEVICE_EXTENSION extension) {
+  KeSetEvent(&extension->HardwareLock, 0, FALSE);
+  KeLeaveCriticalRegion();
 }
 
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information) {
@@ -55,7 +69,8 @@ NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp) {
 
 // Takes the started hardware out of service once no other Plug and Play or
 // power request is inside the driver. Called holding one count of the
-// caller's request; the port registers are left as they are.
+// caller's request; the board's interrupt sources are turned off when its
+// interrupt is connected, and the other registers are left as they are.
 DIO_PAGED_ROUTINE
 VOID StopDevice(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
@@ -69,10 +84,7 @@ VOID StopDevice(PDEVICE_EXTENSION extension) {
   KeWaitForSingleObject(&extension->RemoveEvent, Executive, KernelMode, FALSE, NULL);
   extension->Removing = 0;
 
-  if (extension->Started) {
-    extension->Started = 0;
-    DisconnectBoardInterrupt(extension);
-  }
+  if (extension->Started) StopBoardInterrupt(extension);
   AcquireRequest(extension);
   AcquireRequest(extension);
 }
@@ -111,8 +123,10 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         CompleteRequest(Irp, status, (ULONG)Irp->IoStatus.Information);
         break;
       }
+      LockHardware(extension);
       status = StartHardware(extension, stack->Parameters.StartDevice.AllocatedResourcesTranslated,
                              stack->Parameters.StartDevice.AllocatedResources);
+      UnlockHardware(extension);
       if (NT_SUCCESS(status)) {
         extension->HoldRequests = 0;
         IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE);
@@ -121,7 +135,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       break;
 
     case IRP_MN_QUERY_REMOVE_DEVICE:
-      if (extension->OpenCount > 0) {
+      if (ReadCount(&extension->OpenCount) > 0) {
         status = CompleteRequest(Irp, STATUS_UNSUCCESSFUL, 0);
         break;
       }

@@ -15,7 +15,7 @@ namespace {
 
 std::mutex dispatcherMutex;
 std::condition_variable dispatcherChanged;
-size_t blockedThreads = 0;  // threads inside a blocking KeWaitForSingleObject
+size_t blockedThreads = 0;  // threads waiting in KeWaitForSingleObject without a time limit
 std::chrono::milliseconds waitLimit(60000);
 
 // Waits under `hold` until `done`; past the wait limit, stops the run.
@@ -112,10 +112,12 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON reason, KPROCESSOR_MOD
   std::unique_lock<std::mutex> hold(dispatcherMutex);
   auto signalled = [event] { return event->Header.SignalState != 0; };
   if (!timeout) {
-    ++blockedThreads;
-    dispatcherChanged.notify_all();
-    WaitWithinLimit(hold, signalled, "KeWaitForSingleObject without a timeout");
-    --blockedThreads;
+    if (!signalled()) {
+      ++blockedThreads;
+      dispatcherChanged.notify_all();
+      WaitWithinLimit(hold, signalled, "KeWaitForSingleObject without a timeout");
+      --blockedThreads;
+    }
   } else if (!poll) {
     if (timeout->QuadPart > 0) {
       hostk::BugCheck(hostk::DRIVER_VERIFIER_DETECTED_VIOLATION,

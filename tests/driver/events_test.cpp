@@ -2,85 +2,22 @@
 // opens the device, enables the board's DI sources with port writes, hands
 // in its events, and waits for them while the board's DI lines fire.
 #include <cstring>
-#include <memory>
 
-#include "driver_fixture.h"
-#include "user_mode.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
 
 using hostk::user::DeviceIoControl;
 
-class EventsTest : public DriverTest {
+class EventsTest : public EventProgramTest {
  protected:
-  // A started board of the model, and a user program with the device open.
-  void Bring(uint32_t model) {
-    device_ = StartedDevice(model);
-    program_ = std::make_unique<hostk::user::Process>("program");
-    scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
-    file_ = Open();
-  }
-  HANDLE Open(NTSTATUS expected = STATUS_SUCCESS) {
-    HANDLE file = nullptr;
-    EXPECT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file), expected);
-    return file;
-  }
-  void TearDown() override {
-    scope_.reset();
-    program_.reset();  // the program ends: its handles close
-    DriverTest::TearDown();
-  }
-
-  // Switches the board's DI sources on, as the user-mode side does.
-  void WritePort(ULONG offset, UCHAR value) {
-    DIO_PORT_IO request = {offset, {value}};
-    EXPECT_EQ(DeviceIoControl(file_, IOCTL_DIO_WRITE_PORT_UCHAR, &request, 5, nullptr, 0).status,
-              STATUS_SUCCESS);
-  }
-  void EnableSources() {
-    switch (BoardLayout()) {
-      case BoardLayout22: WritePort(4, 0xFF); WritePort(5, 0x01); break;
-      case BoardLayout24: WritePort(2, 0xFF); WritePort(10, 0xFF); break;
-      default: WritePort(2, 0xFF); break;
-    }
-  }
-
-  // Enables events on `file` with these handles; returns the request after.
+  void EnableSources() { diotest::EnableSources(file_); }
   hostk::user::IoctlResult Enable(HANDLE file, const std::vector<HANDLE> &events,
                                   DIO_EVENT_REQUEST *out = nullptr, USHORT count = 0xFFFF) {
-    DIO_EVENT_REQUEST request;
-    memset(&request, 0, sizeof request);
-    request.UserWord = 0x1234;
-    request.Status = 0x7777;
-    request.HandleCount = count == 0xFFFF ? USHORT(events.size()) : count;
-    for (size_t n = 0; n < events.size() && n < 18; ++n)
-      request.Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events[n]));
-    DIO_EVENT_REQUEST reply;
-    auto result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &reply,
-                                  sizeof reply);
-    if (out) *out = result.information ? reply : request;
-    return result;
+    return EnableEvents(file, events, out, count);
   }
-  std::vector<HANDLE> Events(size_t n) {
-    std::vector<HANDLE> events;
-    for (size_t i = 0; i < n; ++i) events.push_back(hostk::user::CreateEvent(true, false));
-    return events;
-  }
-  // Which of the events are signalled, as a string of 0 and 1; resets them.
-  static std::string Signalled(const std::vector<HANDLE> &events) {
-    std::string out;
-    for (HANDLE e : events) {
-      out += hostk::user::IsSignalled(e) ? '1' : '0';
-      hostk::user::ResetEvent(e);
-    }
-    return out;
-  }
-
-  PDEVICE_OBJECT device_ = nullptr;
-  std::unique_ptr<hostk::user::Process> program_;
-  std::unique_ptr<hostk::user::ProcessScope> scope_;
-  HANDLE file_ = nullptr;
+  static std::vector<HANDLE> Events(size_t n) { return MakeEvents(n); }
 };
 
 TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {

@@ -1,0 +1,125 @@
+#include "event_program.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace diotest {
+
+using hostk::user::DeviceIoControl;
+
+void WritePort(HANDLE file, ULONG offset, UCHAR value) {
+  DIO_PORT_IO request = {offset, {value}};
+  EXPECT_EQ(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &request, 5, nullptr, 0).status,
+            STATUS_SUCCESS);
+}
+
+void EnableSources(HANDLE file) {
+  switch (BoardLayout()) {
+    case BoardLayout22: WritePort(file, 4, 0xFF); WritePort(file, 5, 0x01); break;
+    case BoardLayout24: WritePort(file, 2, 0xFF); WritePort(file, 10, 0xFF); break;
+    default: WritePort(file, 2, 0xFF); break;
+  }
+}
+
+hostk::user::IoctlResult EnableEvents(HANDLE file, const std::vector<HANDLE> &events,
+                                      DIO_EVENT_REQUEST *out, USHORT count) {
+  DIO_EVENT_REQUEST request;
+  memset(&request, 0, sizeof request);
+  request.UserWord = 0x1234;
+  request.Status = 0x7777;
+  request.HandleCount = count == 0xFFFF ? USHORT(events.size()) : count;
+  for (size_t n = 0; n < events.size() && n < 18; ++n)
+    request.Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events[n]));
+  DIO_EVENT_REQUEST reply;
+  auto result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &reply,
+                                sizeof reply);
+  if (out) *out = result.information ? reply : request;
+  return result;
+}
+
+hostk::user::IoctlResult DisableEvents(HANDLE file) {
+  return DeviceIoControl(file, IOCTL_DIO_DISABLE_EVENT, nullptr, 0, nullptr, 0);
+}
+
+std::vector<HANDLE> MakeEvents(size_t n) {
+  std::vector<HANDLE> events;
+  for (size_t i = 0; i < n; ++i) events.push_back(hostk::user::CreateEvent(true, false));
+  return events;
+}
+
+std::string Signalled(const std::vector<HANDLE> &events) {
+  std::string out;
+  for (HANDLE e : events) {
+    out += hostk::user::IsSignalled(e) ? '1' : '0';
+    hostk::user::ResetEvent(e);
+  }
+  return out;
+}
+
+OtherDevice::OtherDevice() {
+  hostk::AttachInterruptSource(kTranslatedVector, this);
+  EXPECT_EQ(IoConnectInterrupt(&interrupt_, Service, this, nullptr, kTranslatedVector,
+                               kTranslatedLevel, kTranslatedLevel, LevelSensitive, TRUE, kAffinity,
+                               FALSE),
+            STATUS_SUCCESS);
+}
+
+OtherDevice::~OtherDevice() {
+  if (interrupt_) IoDisconnectInterrupt(interrupt_);
+  hostk::DetachInterruptSource(this);
+}
+
+void OtherDevice::Assert() {
+  asserted_ = true;
+  hostk::InterruptLineChanged(kTranslatedVector);
+}
+
+BOOLEAN OtherDevice::Service(PKINTERRUPT, PVOID context) {
+  auto *device = static_cast<OtherDevice *>(context);
+  if (!device->asserted_) return FALSE;
+  ++device->served_;
+  device->asserted_ = false;
+  hostk::InterruptLineChanged(kTranslatedVector);
+  return TRUE;
+}
+
+Aside::Aside(std::function<void()> work) {
+  size_t blocked = hostk::BlockedThreadCount();
+  thread_ = std::thread([this, work] {
+    work();
+    done_ = true;
+  });
+  while (!done_ && hostk::BlockedThreadCount() <= blocked)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+Aside::~Aside() { thread_.join(); }
+
+std::unique_ptr<Aside> EventProgramTest::InProgramAside(std::function<void()> work) {
+  hostk::user::Process *program = program_.get();
+  return std::make_unique<Aside>([program, work] {
+    hostk::user::ProcessScope scope(*program);
+    work();
+  });
+}
+
+void EventProgramTest::Bring(uint32_t model) {
+  device_ = StartedDevice(model);
+  program_ = std::make_unique<hostk::user::Process>("program");
+  scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
+  file_ = Open();
+}
+
+HANDLE EventProgramTest::Open(NTSTATUS expected) {
+  HANDLE file = nullptr;
+  EXPECT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file), expected);
+  return file;
+}
+
+void EventProgramTest::TearDown() {
+  scope_.reset();
+  program_.reset();  // the program ends: its handles close
+  DriverTest::TearDown();
+}
+
+}  // namespace diotest

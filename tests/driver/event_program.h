@@ -1,0 +1,81 @@
+// What a user program does to hear of DI interrupts: it switches the board's
+// DI sources on with port writes, hands in its events and looks at them; and
+// a fixture with a started board and such a program holding a handle. Also
+// another device that shares the board's interrupt line.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver_fixture.h"
+#include "user_mode.h"
+
+namespace diotest {
+
+// Requests of the calling thread's process on a device handle.
+void WritePort(HANDLE file, ULONG offset, UCHAR value);
+// Switches every DI source of the loaded model's board on.
+void EnableSources(HANDLE file);
+// Enables events on `file` with these handles (count: how many the request
+// names, all by default); `out` receives the request as it came back.
+hostk::user::IoctlResult EnableEvents(HANDLE file, const std::vector<HANDLE> &events,
+                                      DIO_EVENT_REQUEST *out = nullptr, USHORT count = 0xFFFF);
+hostk::user::IoctlResult DisableEvents(HANDLE file);
+// New manual-reset events of the calling thread's process, not signalled.
+std::vector<HANDLE> MakeEvents(size_t n);
+// Which of the events are signalled, as a string of 0 and 1; resets them.
+std::string Signalled(const std::vector<HANDLE> &events);
+
+// Another device on the bench's interrupt vector, with a level-sensitive
+// shared interrupt of its own: its routine claims the interrupt while the
+// device asserts the line, and quiets it.
+class OtherDevice : public hostk::InterruptSource {
+ public:
+  OtherDevice();
+  ~OtherDevice() override;
+  bool InterruptAsserted() const override { return asserted_; }
+  void Assert();
+  int Served() const { return served_; }
+
+ private:
+  static BOOLEAN Service(PKINTERRUPT interrupt, PVOID context);
+  std::atomic<bool> asserted_{false};
+  std::atomic<int> served_{0};
+  PKINTERRUPT interrupt_ = nullptr;
+};
+
+// Runs work on a thread of its own, as another processor would, and returns
+// once the work has finished or waits inside the kernel (for a lock the
+// caller holds, say). The destructor waits for the work to finish.
+class Aside {
+ public:
+  explicit Aside(std::function<void()> work);
+  ~Aside();
+  Aside(const Aside &) = delete;
+  Aside &operator=(const Aside &) = delete;
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+class EventProgramTest : public DriverTest {
+ protected:
+  // A started board of the model, and a user program with the device open.
+  void Bring(uint32_t model);
+  HANDLE Open(NTSTATUS expected = STATUS_SUCCESS);
+  // Runs work for the program on a thread of its own (see Aside).
+  std::unique_ptr<Aside> InProgramAside(std::function<void()> work);
+  void TearDown() override;
+
+  PDEVICE_OBJECT device_ = nullptr;
+  std::unique_ptr<hostk::user::Process> program_;
+  std::unique_ptr<hostk::user::ProcessScope> scope_;
+  HANDLE file_ = nullptr;
+};
+
+}  // namespace diotest

@@ -1,0 +1,127 @@
+// Requests that meet on other processors: enables, cleanups and a stop that
+// connect and disconnect the board's interrupt at the same moment, an
+// interrupt that arrives as the driver disconnects, and status the service
+// routine saved while another handle enables, disables or closes. The entry
+// hooks of the kernel stand-in put the other processor's work at the exact
+// moment; a thread that must wait for a lock the first one holds waits.
+#include <chrono>
+
+#include "event_program.h"
+
+namespace diotest {
+namespace {
+
+class InterruptRacesTest : public EventProgramTest {};
+
+// Two first enables on two handles: one interrupt object, connected once.
+TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
+  Bring(24);
+  EnableSources(file_);
+  HANDLE second = Open();
+  std::vector<HANDLE> first = MakeEvents(1), other = MakeEvents(1);
+  std::unique_ptr<Aside> aside;
+  hostk::AtNextEntry("IoConnectInterrupt", [&] {
+    aside = InProgramAside([&] { EXPECT_EQ(EnableEvents(second, other).status, STATUS_SUCCESS); });
+  });
+  EXPECT_EQ(EnableEvents(file_, first).status, STATUS_SUCCESS);
+  aside.reset();
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
+  board_->PulseDiLine(0);
+  EXPECT_EQ(Signalled(first) + Signalled(other), "11");
+  hostk::user::CloseHandle(second);
+  hostk::user::CloseHandle(file_);
+  file_ = nullptr;
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+}
+
+// The last cleanup meets another cleanup or a stop: the interrupt is
+// disconnected once, and nobody uses it after.
+TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "a stop" : "the other handle's cleanup");
+    hostk::ResetMachine();
+    pdos_.clear();
+    Bring(24);
+    EnableSources(file_);
+    HANDLE second = stop ? nullptr : Open();
+    std::vector<HANDLE> events = MakeEvents(1);
+    ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+    auto work = [&] {
+      if (stop) {
+        EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+      } else {
+        EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS);
+      }
+    };
+    // The other processor acts when the cleanup first reaches the interrupt.
+    std::unique_ptr<Aside> aside;
+    std::atomic<bool> started{false};
+    auto meet = [&] {
+      if (!started.exchange(true)) aside = InProgramAside(work);
+    };
+    hostk::AtNextEntry("KeSynchronizeExecution", meet);
+    hostk::AtNextEntry("IoDisconnectInterrupt", meet);
+    EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
+    file_ = nullptr;
+    aside.reset();
+    if (!started.exchange(true)) work();  // it never met the cleanup: after it, then
+    EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+    EXPECT_EQ(board_->IntEn0(), 0) << "the board is quiet";
+    TearDown();
+  }
+}
+
+// An interrupt that arrives while the last cleanup disconnects queues a DPC;
+// the DPC has run before the cleanup returns, so none is left queued when the
+// DPC object is initialised again or the device object goes.
+TEST_F(InterruptRacesTest, AnInterruptAsTheDriverDisconnectsLeavesNoDpcQueued) {
+  Bring(24);
+  std::vector<HANDLE> events = MakeEvents(1);
+  ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+  hostk::HoldDpcs(true);
+  hostk::AtNextEntry("IoDisconnectInterrupt", [this] {
+    // The board's other interrupt source, which is claimed without DI status.
+    board_->OverrideIntSum(0x02);
+    EXPECT_TRUE(hostk::RaiseInterrupt(kTranslatedVector));
+    board_->ClearIntSumOverride();
+  });
+  EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
+  EXPECT_EQ(hostk::QueuedDpcCount(), 0u);
+  hostk::HoldDpcs(false);
+  file_ = Open();
+  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+}
+
+// The status the service routine saved for every handle is delivered,
+// whatever another handle does before the DPC runs: enable, disable or close.
+TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
+  const char *const cases[] = {"enables", "disables", "closes"};
+  for (const char *what : cases) {
+    SCOPED_TRACE(std::string("another handle ") + what);
+    hostk::ResetMachine();
+    pdos_.clear();
+    Bring(24);
+    EnableSources(file_);
+    HANDLE second = Open();
+    std::vector<HANDLE> events = MakeEvents(9), others = MakeEvents(1);
+    ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+    hostk::UseProcessorThreads(true);
+    hostk::HoldDpcs(true);
+    board_->PulseDiLine(3);
+    while (hostk::QueuedDpcCount() == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    InProgramAside([&] {
+      NTSTATUS status = what == cases[0]   ? EnableEvents(second, others).status
+                        : what == cases[1] ? DisableEvents(second).status
+                                           : hostk::user::CloseHandle(second);
+      EXPECT_EQ(status, STATUS_SUCCESS);
+    }).reset();
+    hostk::HoldDpcs(false);
+    KeFlushQueuedDpcs();
+    EXPECT_EQ(Signalled(events), "000100000");
+    hostk::UseProcessorThreads(false);
+    TearDown();
+  }
+}
+
+}  // namespace
+}  // namespace diotest

@@ -1,0 +1,97 @@
+// The board's interrupt on a level-sensitive line it shares with another
+// device, as PCI boards do: the board's routine claims exactly the
+// interrupts its board raised, and the board never asserts the line when no
+// routine of the driver serves it any more.
+#include "event_program.h"
+
+namespace diotest {
+namespace {
+
+class SharedLineTest : public EventProgramTest {
+ protected:
+  // A started board of the model with every DI source on and nine events
+  // enabled on the program's handle.
+  std::vector<HANDLE> Ready(uint32_t model) {
+    hostk::ResetMachine();
+    pdos_.clear();
+    Bring(model);
+    EnableSources(file_);
+    std::vector<HANDLE> events = MakeEvents(9);
+    EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+    return events;
+  }
+  void Sleep(SYSTEM_POWER_STATE state) {
+    EXPECT_EQ(hostk::SendSetPower(Pdo(), SystemPowerState, hostk::SystemState(state)).ioStatus.Status,
+              STATUS_SUCCESS);
+    hostk::DrainPowerWork();
+  }
+};
+
+// A board that reads all ones, pulled out or powered down, is not
+// interrupting: its routine declines the interrupts of the line, the device
+// that did interrupt is served, and no event is signalled.
+TEST_F(SharedLineTest, ABoardReadingAllOnesDeclinesTheLinesInterrupts) {
+  for (uint32_t model : {24u, 22u, 21u}) {
+    for (bool pulled : {true, false}) {
+      SCOPED_TRACE("model " + std::to_string(model) + (pulled ? ", pulled out" : ", in D3"));
+      std::vector<HANDLE> events = Ready(model);
+      {
+        OtherDevice other;  // connected after the board: the board's routine is asked first
+        if (pulled) {
+          board_->Pull();
+        } else {
+          Sleep(PowerSystemSleeping3);
+        }
+        other.Assert();
+        EXPECT_EQ(other.Served(), 1);
+        EXPECT_EQ(Signalled(events), "000000000");
+        if (!pulled) Sleep(PowerSystemWorking);
+        TearDown();
+      }
+    }
+  }
+}
+
+// Every source pending at once reads all ones too, on a live board: the
+// acknowledge clears it, so the routine serves it.
+TEST_F(SharedLineTest, AllSourcesPendingAtOnceAreServed) {
+  const std::pair<uint32_t, const char *> cases[] = {
+      {24, "111111111"}, {22, "111111111"}, {21, "111100000"}};
+  for (const auto &[model, signalled] : cases) {
+    SCOPED_TRACE("model " + std::to_string(model));
+    std::vector<HANDLE> events = Ready(model);
+    hostk::HoldInterrupts(true);
+    for (int source = 0; source < board_->SourceCount(); ++source) board_->PulseDiLine(source);
+    hostk::HoldInterrupts(false);
+    EXPECT_EQ(Signalled(events), signalled);
+    EXPECT_FALSE(board_->InterruptAsserted());
+    TearDown();
+  }
+}
+
+// Stop and surprise removal take the interrupt away while the line stays in
+// use by the other device: the board's DI sources go off first, so a DI edge
+// afterwards asserts nothing that no routine would claim.
+TEST_F(SharedLineTest, StopAndSurpriseRemovalTurnTheSourcesOffFirst) {
+  for (UCHAR minor : {IRP_MN_STOP_DEVICE, IRP_MN_SURPRISE_REMOVAL}) {
+    for (uint32_t model : {24u, 22u, 21u}) {
+      SCOPED_TRACE("model " + std::to_string(model) + (minor == IRP_MN_STOP_DEVICE ? ", stop" : ", surprise removal"));
+      std::vector<HANDLE> events = Ready(model);
+      {
+        OtherDevice other;
+        board_->PulseDiLine(0);
+        EXPECT_EQ(Signalled(events), "100000000");
+        EXPECT_EQ(hostk::SendPnp(Pdo(), minor).ioStatus.Status, STATUS_SUCCESS);
+        EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "only the other device's";
+        EXPECT_EQ(board_->IntEn0(), 0);
+        EXPECT_EQ(board_->IntEn1(), 0);
+        board_->PulseDiLine(0);
+        EXPECT_FALSE(board_->InterruptAsserted());
+        TearDown();
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace diotest
