@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the stand-ins', the driver's and the
 # applet's tests and the simulators under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the checks of the Windows driver image and the
-# image itself in Wine's kernel, the build of the benchmarks, a short fuzzing
-# run of the device-control surface, and the real applet under Wine.
+# UndefinedBehaviorSanitizer, the driver's stress tests again under
+# ThreadSanitizer, the checks of the Windows driver image and the image itself
+# in Wine's kernel, the build of the benchmarks, a short fuzzing run of the
+# device-control surface, and the real applet under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -18,6 +19,11 @@ if untimed:
     sys.exit("tests without a time limit: " + ", ".join(untimed))'
 ctest --preset host -j "$(nproc)" | tee build/host/ctest.log
 ctest_count=$(grep -oE 'out of [0-9]+' build/host/ctest.log | tail -n 1 | grep -oE '[0-9]+')
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target stress_tests
+ctest --preset tsan | tee build/tsan/ctest.log
+tsan_count=$(grep -oE 'out of [0-9]+' build/tsan/ctest.log | tail -n 1 | grep -oE '[0-9]+')
+ctest_count=$((ctest_count + tsan_count))
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys

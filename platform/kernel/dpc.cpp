@@ -72,17 +72,19 @@ void RunDpcQueue(bool evenIfHeld) {
   runningDpcs = true;
   for (;;) {
     PKDPC dpc;
+    KDPC taken;  // as it was dequeued: a new queuing may change the object
     {
       std::lock_guard<std::recursive_mutex> hold(dpcMutex);
       if ((dpcsHeld && !evenIfHeld) || dpcQueue.empty()) break;
       dpc = dpcQueue.front();
       dpcQueue.pop_front();
       dpc->DpcData = nullptr;
+      taken = *dpc;
       dpcsRunning.push_back(dpc);
     }
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    dpc->DeferredRoutine(dpc, dpc->DeferredContext, dpc->SystemArgument1, dpc->SystemArgument2);
+    taken.DeferredRoutine(dpc, taken.DeferredContext, taken.SystemArgument1, taken.SystemArgument2);
     if (spinLocksHeld != 0) {
       BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "DPC returned holding a spin lock");
     }
