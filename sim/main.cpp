@@ -6,10 +6,13 @@
 //   --model        board-model code written to "DeviceType" (default 24)
 //   --do-start     DO settings as the applet stores them: drive channel CH
 //   --do-shutdown  to LEVEL when the board starts / the system shuts down
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "host_kernel.h"
 #include "registry_store.h"
@@ -72,6 +75,83 @@ std::string Signalled(const std::vector<HANDLE> &events) {
   return out.empty() ? "none" : out;
 }
 
+std::vector<HANDLE> NineEvents(DIO_EVENT_REQUEST *request) {
+  std::vector<HANDLE> events;
+  memset(request, 0, sizeof *request);
+  request->HandleCount = DIO_EVENT_COUNT;
+  for (int n = 0; n < DIO_EVENT_COUNT; ++n) {
+    events.push_back(hostk::user::CreateEvent(true, false));
+    request->Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events.back()));
+  }
+  return events;
+}
+
+NTSTATUS EnableNine(HANDLE file, std::vector<HANDLE> *events) {
+  DIO_EVENT_REQUEST request;
+  *events = NineEvents(&request);
+  return hostk::user::DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request,
+                                      &request, sizeof request).status;
+}
+
+// Fires a DI line; the interrupt is taken on its processor thread, and its
+// DPC waits until `meanwhile` has run, then runs to its end.
+void FireDiLine(hostboard::SimBoard &board, int source, const std::function<void()> &meanwhile) {
+  hostk::HoldDpcs(true);
+  board.PulseDiLine(source);
+  while (hostk::QueuedDpcCount() == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  meanwhile();
+  hostk::HoldDpcs(false);
+  KeFlushQueuedDpcs();
+}
+
+// A second program, monitor.exe, works on a thread of its own while DI
+// lines fire; the service routine and the DPC run on processor threads of
+// their own, as on a multiprocessor PC. Whatever the second program does
+// before a DPC runs, the status the service routine saved reaches the events
+// of every handle that holds them then.
+void SecondProgram(hostboard::SimBoard &board, const std::vector<HANDLE> &events) {
+  using namespace diosim;
+  Heading("a second program enables and closes while DI lines fire");
+  hostk::UseProcessorThreads(true);
+  Line("interrupts and DPCs run on processor threads of their own");
+  hostk::user::Process monitor("monitor.exe");
+  HANDLE file = nullptr;
+  std::vector<HANDLE> itsEvents;
+  auto inMonitor = [&monitor](const std::function<void()> &work) {
+    std::thread thread([&monitor, &work] {
+      hostk::user::ProcessScope scope(monitor);
+      work();
+    });
+    thread.join();
+  };
+  inMonitor([&] {
+    NTSTATUS opened = hostk::user::OpenFile(PublishedDevicePath(), GENERIC_READ | GENERIC_WRITE, &file);
+    NTSTATUS enabled = EnableNine(file, &itsEvents);
+    Line("monitor.exe: open " + Status(opened) + ", enable events 0-8: " + Status(enabled));
+  });
+  auto signalled = [&] {
+    std::string theirs;
+    inMonitor([&] { theirs = Signalled(itsEvents); });
+    return "dioapp.exe " + Signalled(events) + "; monitor.exe " + theirs;
+  };
+  FireDiLine(board, 0, [] {});
+  Line("DI line 0 fires; events signalled: " + signalled());
+  FireDiLine(board, 3, [&] {
+    inMonitor([&] {
+      NTSTATUS enabled = EnableNine(file, &itsEvents);
+      NTSTATUS closed = hostk::user::CloseHandle(file);
+      Line("DI line 3 fires; before its DPC runs, monitor.exe enables again (" + Status(enabled) +
+           ") and closes its handle (" + Status(closed) + ")");
+    });
+  });
+  Line("events signalled: " + signalled());
+  FireDiLine(board, 1, [] {});
+  Line("DI line 1 fires; events signalled: " + signalled());
+  hostk::UseProcessorThreads(false);
+  Line("the interrupt service routine, on its processor thread:");
+  PortAccesses();
+}
+
 // A user program: opens the device by the path the driver published, reads
 // and writes ports, enables the board's DI sources and hands in nine events,
 // then waits while DI lines fire; configures the DO outputs and closes.
@@ -112,16 +192,8 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
   }
 
   std::vector<HANDLE> events;
-  DIO_EVENT_REQUEST request;
-  memset(&request, 0, sizeof request);
-  request.HandleCount = DIO_EVENT_COUNT;
-  for (int n = 0; n < DIO_EVENT_COUNT; ++n) {
-    events.push_back(hostk::user::CreateEvent(true, false));
-    request.Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events.back()));
-  }
-  result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &request,
-                           sizeof request);
-  Line("enable events 0-8: " + Status(result.status) + ", interrupt " +
+  status = EnableNine(file, &events);
+  Line("enable events 0-8: " + Status(status) + ", interrupt " +
        (hostk::ConnectedInterrupts().empty() ? "not connected" : "connected"));
   PortAccesses();
 
@@ -132,7 +204,9 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
     PortAccesses();
     Line("events signalled: " + Signalled(events));
   }
+  SecondProgram(board, events);
 
+  Heading("user program: DO configuration, close");
   DIO_DO_CONFIG config = {0, 1, 0, 0, 0, 1};
   result = DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, nullptr, 0);
   Line("DO configuration: at shutdown drive channel 0 to 1: " + Status(result.status));
