@@ -5,41 +5,63 @@
 // on the 16-bit port space.
 #include "driver.h"
 
+// The registers of each layout: offsets from BaseAddress, the summary from
+// InfoBase.
+#define GENERAL_DO 1
+#define GENERAL_INTEN0 2
+#define GENERAL_INTST0 7
+#define L22_DO 0
+#define L22_INTEN0 4
+#define L22_INTEN1 5
+#define L22_INTST0 8
+#define L22_INTST1 9
+#define L24_DO 1
+#define L24_INTEN0 2
+#define L24_INTEN1 10
+#define L24_INTST0 7
+#define L24_INTST1 15
+#define L24_AUX70 70
+#define L24_AUX80 80
+#define L24_INTSUM 24
+
 // Each layout once: its status registers and the events their bits name,
 // and the order in which the interrupt reset turns the board off.
 static const BOARD_REGISTER_MAP kGeneralRegisters = {
-    1,  // DO
+    GENERAL_DO,
     DIO_NO_REGISTER,
     // Eight sources, of which the first four name events 0 to 3.
-    {{7, 0x0F, 0, FALSE}, {DIO_NO_REGISTER, 0, 0, FALSE}},
+    {{GENERAL_INTST0, 0x0F, 0, FALSE}, {DIO_NO_REGISTER, 0, 0, FALSE}},
     FALSE,
     // The status register is cleared by a write of 0.
-    {{7, ResetWriteZero}, {2, ResetWriteZero}},
+    {{GENERAL_INTST0, ResetWriteZero}, {GENERAL_INTEN0, ResetWriteZero}},
     2};
 
 static const BOARD_REGISTER_MAP kLayout22Registers = {
-    0,  // DO
+    L22_DO,
     DIO_NO_REGISTER,
     // Sources 0 to 7 name events 0 to 7; the ninth source, event 8, is any
     // bit of the second register.
-    {{8, 0xFF, 0, FALSE}, {9, 0, 8, TRUE}},
+    {{L22_INTST0, 0xFF, 0, FALSE}, {L22_INTST1, 0, 8, TRUE}},
     FALSE,
-    {{4, ResetWriteZero}, {5, ResetWriteZero}, {8, ResetWriteBack}, {9, ResetWriteBack}},
+    {{L22_INTEN0, ResetWriteZero},
+     {L22_INTEN1, ResetWriteZero},
+     {L22_INTST0, ResetWriteBack},
+     {L22_INTST1, ResetWriteBack}},
     4};
 
 static const BOARD_REGISTER_MAP kLayout24Registers = {
-    1,   // DO
-    24,  // the interrupt summary in the information block
+    L24_DO,
+    L24_INTSUM,
     // Sixteen sources; bit n of register k is source 8k + n, and only event
     // numbers 0 to 8 exist.
-    {{7, 0xFF, 0, FALSE}, {15, 0x01, 8, FALSE}},
+    {{L24_INTST0, 0xFF, 0, FALSE}, {L24_INTST1, 0x01, 8, FALSE}},
     TRUE,
-    {{7, ResetWriteZero},
-     {2, ResetWriteZero},
-     {10, ResetWriteZero},
-     {15, ResetWriteZero},
-     {70, ResetWriteZeroAtDisable},
-     {80, ResetWriteZeroAtDisable}},
+    {{L24_INTST0, ResetWriteZero},
+     {L24_INTEN0, ResetWriteZero},
+     {L24_INTEN1, ResetWriteZero},
+     {L24_INTST1, ResetWriteZero},
+     {L24_AUX70, ResetWriteZeroAtDisable},
+     {L24_AUX80, ResetWriteZeroAtDisable}},
     6};
 
 const BOARD_REGISTER_MAP *BoardRegisterMap(void) {
