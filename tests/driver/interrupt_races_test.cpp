@@ -39,8 +39,7 @@ TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
 TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "a stop" : "the other handle's cleanup");
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Bring(24);
     EnableSources(file_);
     HANDLE second = stop ? nullptr : Open();
@@ -67,7 +66,6 @@ TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
     if (!started.exchange(true)) work();  // it never met the cleanup: after it, then
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
     EXPECT_EQ(board_->IntEn0(), 0) << "the board is quiet";
-    TearDown();
   }
 }
 
@@ -98,8 +96,7 @@ TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
   const char *const cases[] = {"enables", "disables", "closes"};
   for (const char *what : cases) {
     SCOPED_TRACE(std::string("another handle ") + what);
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Bring(24);
     EnableSources(file_);
     HANDLE second = Open();
@@ -119,7 +116,6 @@ TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
     KeFlushQueuedDpcs();
     EXPECT_EQ(Signalled(events), "000100000");
     hostk::UseProcessorThreads(false);
-    TearDown();
   }
 }
 

@@ -12,8 +12,7 @@ class SharedLineTest : public EventProgramTest {
   // A started board of the model with every DI source on and nine events
   // enabled on the program's handle.
   std::vector<HANDLE> Ready(uint32_t model) {
-    hostk::ResetMachine();
-    pdos_.clear();
+    FreshRow();
     Bring(model);
     EnableSources(file_);
     std::vector<HANDLE> events = MakeEvents(9);
@@ -46,7 +45,7 @@ TEST_F(SharedLineTest, ABoardReadingAllOnesDeclinesTheLinesInterrupts) {
         EXPECT_EQ(other.Served(), 1);
         EXPECT_EQ(Signalled(events), "000000000");
         if (!pulled) Sleep(PowerSystemWorking);
-        TearDown();
+        TearDown();  // the board's device goes while the other device still shares the line
       }
     }
   }
@@ -65,7 +64,6 @@ TEST_F(SharedLineTest, AllSourcesPendingAtOnceAreServed) {
     hostk::HoldInterrupts(false);
     EXPECT_EQ(Signalled(events), signalled);
     EXPECT_FALSE(board_->InterruptAsserted());
-    TearDown();
   }
 }
 
@@ -87,7 +85,7 @@ TEST_F(SharedLineTest, StopAndSurpriseRemovalTurnTheSourcesOffFirst) {
         EXPECT_EQ(board_->IntEn1(), 0);
         board_->PulseDiLine(0);
         EXPECT_FALSE(board_->InterruptAsserted());
-        TearDown();
+        TearDown();  // the board's device goes while the other device still shares the line
       }
     }
   }
