@@ -28,6 +28,13 @@
 
 #define FILE_DEVICE_DIO 0x9C40u  // unsigned: the codes have the top bit set
 
+// The device interface class every board's device is published under,
+// {6B049747-8679-4542-B232-ECCD4D2C6519}, as an initializer of a GUID. A
+// program finds the devices with SetupDiGetClassDevs and DIGCF_PRESENT |
+// DIGCF_DEVICEINTERFACE; the device map's value "0" names the same path.
+#define DIO_INTERFACE_GUID_VALUE \
+  {0x6B049747, 0x8679, 0x4542, {0xB2, 0x32, 0xEC, 0xCD, 0x4D, 0x2C, 0x65, 0x19}}
+
 #define IOCTL_DIO_READ_PORT_UCHAR CTL_CODE(FILE_DEVICE_DIO, 0x900, METHOD_BUFFERED, FILE_READ_ACCESS)
 #define IOCTL_DIO_READ_PORT_USHORT CTL_CODE(FILE_DEVICE_DIO, 0x901, METHOD_BUFFERED, FILE_READ_ACCESS)
 #define IOCTL_DIO_READ_PORT_ULONG CTL_CODE(FILE_DEVICE_DIO, 0x902, METHOD_BUFFERED, FILE_READ_ACCESS)

@@ -4,9 +4,7 @@
 ULONG gDeviceType;
 EVENT_SLOT gEventSlots[DIO_EVENT_SLOT_COUNT];
 
-// {6B049747-8679-4542-B232-ECCD4D2C6519}
-const GUID DEVICE_INTERFACE_GUID = {
-    0x6B049747, 0x8679, 0x4542, {0xB2, 0x32, 0xEC, 0xCD, 0x4D, 0x2C, 0x65, 0x19}};
+const GUID DEVICE_INTERFACE_GUID = DIO_INTERFACE_GUID_VALUE;
 
 // Codes above this one are PCI boards: bus position queried, device power
 // handled, level-sensitive shared interrupt.

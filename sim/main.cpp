@@ -2,10 +2,14 @@
 // runs the board's life, logging what the driver does.
 //
 //   dio_sim [--model N] [--do-start CH,LEVEL] [--do-shutdown CH,LEVEL]
+//   dio_sim [--model N] --tool "COMMAND ARGS" [--tool ...] [--fire LINES]
 //
 //   --model        board-model code written to "DeviceType" (default 24)
 //   --do-start     DO settings as the applet stores them: drive channel CH
 //   --do-shutdown  to LEVEL when the board starts / the system shuts down
+//   --tool         instead of the board's life, run dioctl with these
+//                  arguments on the started board (tool_session.h)
+//   --fire         the DI lines fired during a watch, such as 0,3,8
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,7 @@
 #include "host_kernel.h"
 #include "registry_store.h"
 #include "report.h"
+#include "tool_session.h"
 #include "bench.h"
 #include "user_mode.h"
 
@@ -30,6 +35,8 @@ struct Options {
   uint32_t model = 24;
   bool doStart = false, doShutdown = false;
   uint32_t startChannel = 0, startLevel = 0, shutdownChannel = 0, shutdownLevel = 0;
+  std::vector<std::string> tools;
+  std::vector<int> fire;
 };
 
 bool ParsePair(const char *text, uint32_t *a, uint32_t *b) {
@@ -51,6 +58,14 @@ bool Parse(int argc, char **argv, Options *o) {
     } else if (!strcmp(argv[i], "--do-shutdown") && more) {
       o->doShutdown = ParsePair(argv[++i], &o->shutdownChannel, &o->shutdownLevel);
       if (!o->doShutdown) return false;
+    } else if (!strcmp(argv[i], "--tool") && more) {
+      o->tools.push_back(argv[++i]);
+    } else if (!strcmp(argv[i], "--fire") && more) {
+      for (char *p = argv[++i]; *p;) {
+        o->fire.push_back(int(strtol(p, &p, 10)));
+        if (*p == ',') ++p;
+        else if (*p) return false;
+      }
     } else {
       return false;
     }
@@ -222,9 +237,11 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
 int main(int argc, char **argv) {
   Options options;
   if (!Parse(argc, argv, &options)) {
-    fprintf(stderr, "usage: dio_sim [--model N] [--do-start CH,LEVEL] [--do-shutdown CH,LEVEL]\n");
+    fprintf(stderr, "usage: dio_sim [--model N] [--do-start CH,LEVEL] [--do-shutdown CH,LEVEL]\n"
+                    "       dio_sim [--model N] --tool \"COMMAND ARGS\" [--tool ...] [--fire LINES]\n");
     return 2;
   }
+  if (!options.tools.empty()) return diosim::RunToolSession(options.model, options.tools, options.fire);
   using namespace diosim;
   const uint32_t model = options.model;
   printf("TesZEPDIO on a simulated board of model %u (%s)\n", model, LayoutName(model));

@@ -40,6 +40,11 @@ void WaitUntil(const std::function<bool()> &done) {
   WaitWithinLimit(hold, done, "a wait of the host kernel");
 }
 
+bool WaitUntilFor(const std::function<bool()> &done, unsigned milliseconds) {
+  std::unique_lock<std::mutex> hold(dispatcherMutex);
+  return dispatcherChanged.wait_for(hold, std::chrono::milliseconds(milliseconds), done);
+}
+
 void SetWaitLimit(unsigned milliseconds) {
   std::lock_guard<std::mutex> hold(dispatcherMutex);
   waitLimit = std::chrono::milliseconds(milliseconds);

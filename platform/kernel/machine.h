@@ -74,6 +74,9 @@ void ResetDrivers();
 // Blocks until `done`, evaluated under the dispatcher lock, is true; woken
 // by NotifyWaiters and by every event set.
 void WaitUntil(const std::function<bool()> &done);
+// As WaitUntil, but gives up after `milliseconds`: false when `done` never
+// held.
+bool WaitUntilFor(const std::function<bool()> &done, unsigned milliseconds);
 // Makes `change` (if any) under the dispatcher lock, then wakes the waiters.
 void NotifyWaiters(const std::function<void()> &change = {});
 

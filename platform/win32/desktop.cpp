@@ -16,7 +16,7 @@ std::vector<std::string> &FaultList() {
   return faults;
 }
 DWORD &LastError() {
-  static DWORD error = 0;
+  static thread_local DWORD error = 0;  // per thread, as on Windows
   return error;
 }
 

@@ -7,9 +7,7 @@
 
 namespace winetest {
 
-// {6B049747-8679-4542-B232-ECCD4D2C6519}
-const GUID kInterfaceGuid = {0x6B049747, 0x8679, 0x4542,
-                             {0xB2, 0x32, 0xEC, 0xCD, 0x4D, 0x2C, 0x65, 0x19}};
+const GUID kInterfaceGuid = DIO_INTERFACE_GUID_VALUE;
 
 // The hardware ID as a multi-string: the ID, then an empty string.
 static std::vector<BYTE> HardwareIds() {

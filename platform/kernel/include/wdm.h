@@ -83,12 +83,15 @@ typedef union _LARGE_INTEGER {
   LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER, PHYSICAL_ADDRESS, *PPHYSICAL_ADDRESS;
 
+#ifndef GUID_DEFINED  // as <guiddef.h>: one definition for the kernel and user headers
+#define GUID_DEFINED
 typedef struct _GUID {
   ULONG Data1;
   USHORT Data2;
   USHORT Data3;
   UCHAR Data4[8];
 } GUID;
+#endif
 typedef const GUID *LPCGUID;
 #ifdef __cplusplus
 #define REFGUID const GUID &

@@ -406,3 +406,6 @@ HBITMAP WINAPI LoadBitmapA(HINSTANCE instance, LPCSTR name);
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 BOOL WINAPI DeleteObject(HGDIOBJ object);
 EXTERN_C_END
+
+// kernel32: files, device control, events, waits, console control
+#include <winbase.h>

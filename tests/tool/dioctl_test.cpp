@@ -1,0 +1,362 @@
+// dioctl against the driver on a simulated board of each register layout:
+// every command, its output, and every refusal with its exit code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "driver_fixture.h"
+#include "host_win32_io.h"
+#include "program.h"
+#include "user_mode.h"
+
+namespace {
+
+using tooltest::Result;
+using tooltest::Dioctl;
+using tooltest::Running;
+
+constexpr unsigned long kGenericRead = 0x80000000, kGenericWrite = 0x40000000;
+
+struct Layout {
+  uint32_t portCount;  // the register block's length on the bench
+  uint32_t doOffset;
+  uint32_t intEn0;
+  std::vector<int> sources;  // DI lines behind events that exist, fired by the watch tests
+};
+
+Layout LayoutOf(uint32_t model) {
+  switch (model) {
+    case 24: return {128, 1, 2, {0, 3, 8}};
+    case 22: return {32, 0, 4, {0, 3, 8}};
+    default: return {32, 1, 2, {0, 3}};
+  }
+}
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+  for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+  return text;
+}
+
+bool HasAccess(bool write, int width, uint16_t port, uint32_t value) {
+  for (const auto &a : hostk::PortTrace())
+    if (a.write == write && a.width == width && a.port == port && a.value == value) return true;
+  return false;
+}
+
+class DioctlTest : public diotest::DriverTest, public testing::WithParamInterface<uint32_t> {
+ protected:
+  // A started board of the model; a layout-24 board says it has 16 DI
+  // channels, so that the driver scans both status bytes (event 8).
+  void SetUp() override {
+    model_ = GetParam();
+    layout_ = LayoutOf(model_);
+    Load(model_);
+    hostboard::SimBoard &board = AttachBoard();
+    if (model_ == 24) {
+      const std::pair<uint32_t, uint8_t> info[] = {{0, 16}, {1, 16}, {2, 8}, {4, 4}, {5, 0x55}, {6, 0x66}, {31, 0x23}};
+      for (const auto &byte : info) board.SetInfoByte(byte.first, byte.second);
+    }
+    device_ = Add();
+    ASSERT_NE(device_, nullptr);
+    diotest::StartResources resources = diotest::BoardResources();
+    ASSERT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
+    hostk::ClearPortTrace();
+  }
+
+  // Runs a command that must succeed, and keeps nothing open.
+  std::string Done(const std::string &commandLine) {
+    Result r = Dioctl(commandLine);
+    EXPECT_EQ(r.exit, 0) << commandLine << ": " << r.err;
+    EXPECT_EQ(r.err, "") << commandLine;
+    EXPECT_EQ(r.handlesLeft, 0u) << commandLine;
+    return r.out;
+  }
+
+  uint16_t Port(uint32_t offset) const { return uint16_t(diotest::kRegisterBase + offset); }
+
+  uint32_t model_ = 0;
+  Layout layout_;
+  PDEVICE_OBJECT device_ = nullptr;
+};
+
+TEST_P(DioctlTest, ListShowsTheInterfaceTheDeviceMapAndTheBoardRecord) {
+  std::string out = Done("list");
+  const std::string link = "PCI#VEN_1D5A&DEV_2400&SUBSYS_00000000&REV_01#4&1A2B3C4D&0&0018#"
+                           "{6b049747-8679-4542-b232-eccd4d2c6519}";
+  EXPECT_NE(out.find("devices of the TesZEPDIO interface:\n  \\\\?\\" + link + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("device map (Services\\ZEPDIO\\MapEntry, \"0\"):\n  \\\\.\\" + link + "\n"), std::string::npos)
+      << out;
+  std::string board = "board (Services\\TESZEPDIOS\\Device000): model " + std::to_string(model_) +
+                      (model_ == 24 ? " (layout 24, PCI board)" : model_ == 22 ? " (layout 22, PCI board)"
+                       : model_ > 20 ? " (general layout, PCI board)" : " (general layout, ISA-style board)") +
+                      ", port base 0xE000, interrupt 11" + (model_ > 20 ? ", PCI bus 0, slot 3" : "") + "\n";
+  EXPECT_NE(out.find(board), std::string::npos) << out;
+}
+
+TEST_P(DioctlTest, InfoNamesTheBoardInformationBytes) {
+  std::string out = Done("info");
+  if (model_ == 24) {
+    for (const char *line : {"byte 0  DI channels            info +0   16\n", "byte 1  DI interrupt channels  info +1   16\n",
+                             "byte 2  DO channels            info +2   8\n", "byte 3  (not named)            info +6   0x66\n",
+                             "byte 4  program LEDs           info +4   4\n", "byte 5  (not named)            info +5   0x55\n",
+                             "byte 6  FPGA version           info +31  0x23\n", "byte 7  (always 1)             driver    1\n"}) {
+      EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
+    }
+    EXPECT_EQ(out.find("all zero"), std::string::npos);
+  } else {
+    EXPECT_NE(out.find("byte 7  (always 1)             driver    0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("all zero: only layout-24 boards (model 24) hold board information\n"), std::string::npos);
+  }
+}
+
+// Each width reaches the board as one access of that width at the base plus
+// the offset, and reads back what was written.
+TEST_P(DioctlTest, ReadAndWriteEachWidth) {
+  struct Case {
+    uint32_t offset;
+    int width;
+    uint32_t value;
+  };
+  for (const Case &c : {Case{3, 1, 0x5A}, Case{12, 2, 0xBEEF}, Case{16, 4, 0x12345678}}) {
+    char offset[16], value[16], port[16];
+    snprintf(offset, sizeof offset, "0x%X", c.offset);
+    snprintf(value, sizeof value, "0x%0*X", 2 * c.width, c.value);
+    snprintf(port, sizeof port, "0x%04X", Port(c.offset));
+    std::string width = " --width " + std::to_string(c.width);
+    std::string where = "offset " + std::string(offset) + " (port " + port + ")";
+    EXPECT_EQ(Done(std::string("write ") + offset + " " + value + width), where + ": wrote " + value + "\n");
+    EXPECT_TRUE(HasAccess(true, c.width, Port(c.offset), c.value));
+    EXPECT_EQ(Done(std::string("read ") + std::to_string(c.offset) + width),
+              where + ": " + value + " (" + std::to_string(c.value) + ")\n");
+    EXPECT_TRUE(HasAccess(false, c.width, Port(c.offset), c.value));
+  }
+  Done("write " + std::to_string(layout_.doOffset) + " 0x81");
+  EXPECT_EQ(board_->Do(), 0x81);
+}
+
+TEST_P(DioctlTest, ConfigureDoReplacesTheStartAndShutdownOutputs) {
+  board_->SetDo(0xFF);
+  std::string out = Done("do-config --start 1,1 --shutdown 2,0");
+  EXPECT_EQ(out.rfind("DO configuration replaced: at the board's start DO channel 1 to 1, at the system's "
+                      "shutdown DO channel 2 to 0\n", 0), 0u) << out;
+  PDEVICE_EXTENSION x = Extension(device_);
+  EXPECT_EQ(std::vector<ULONG>({x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
+                                x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown}),
+            std::vector<ULONG>({1, 1, 1, 2, 1, 0}));
+  hostk::ShutdownSystem();
+  EXPECT_EQ(board_->Do(), 0xFB);  // channel 2 cleared at shutdown
+
+  Done("do-config --start off --shutdown off");
+  EXPECT_EQ(x->DO_Trigger_Start, 0u);
+  EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
+}
+
+// Refusals: the tool's own checks send nothing (2), the driver's come back
+// with their status named (1). {n} is the register block's length.
+TEST_P(DioctlTest, RefusalsGetOneLineAndAnExitCode) {
+  struct Case {
+    const char *commandLine;
+    int exit;
+    const char *says;
+  };
+  const Case cases[] = {
+      {"read {n}", 1, "read at offset {x} (port {p}) refused: STATUS_ACCESS_VIOLATION (0xC0000005): the access "
+                      "does not lie wholly inside the board's register block"},
+      {"read {n-1} --width 2", 1, "STATUS_ACCESS_VIOLATION"},
+      {"write {n-2} 0 --width 4", 1, "STATUS_ACCESS_VIOLATION"},
+      {"read 0xFFFFFFFF", 1, "STATUS_ACCESS_VIOLATION"},
+      {"read 0x100000000", 2, "OFFSET \"0x100000000\" is not a number from 0 to 0xFFFFFFFF"},
+      {"write 0 0x100", 2, "VALUE 0x100 does not fit in 1 byte (at most 0xFF); see \"dioctl write --help\""},
+      {"write 0 65536 --width 2", 2, "VALUE 65536 does not fit in 2 bytes (at most 0xFFFF)"},
+      {"write 0 0x1FFFFFFFF --width 4", 2, "is not a number from 0 to 0xFFFFFFFF"},
+      {"read 0 --width 3", 2, "--width is 1, 2 or 4, not \"3\""},
+      {"read 1O", 2, "OFFSET \"1O\" is not a number"},
+      {"read", 2, "read takes one OFFSET"},
+      {"write 1", 2, "write takes OFFSET and VALUE"},
+      {"info 1", 2, "info takes no arguments"},
+      {"info --width 2", 2, "--width is not an option of this command"},
+      {"frobnicate", 2, "unknown command \"frobnicate\"; see \"dioctl --help\""},
+      {"", 2, "no command given"},
+      {"read 0 --verbose", 2, "unknown option --verbose"},
+      {"do-config --start 8,1 --shutdown off", 2, "--start takes CH,LEVEL (channel 0 to 7, level 0 or 1) or off"},
+      {"do-config --start 1,2 --shutdown off", 2, "--start takes CH,LEVEL"},
+      {"do-config --start 1,1", 2, "do-config needs both --start and --shutdown"},
+      {"watch --events 9", 2, "--events takes event numbers 0 to 8"},
+      {"watch --events 3-1", 2, "--events takes event numbers"},
+      {"watch --for 0", 2, "--for takes seconds above 0"},
+      {"watch --for 1.0005", 2, "--for takes seconds above 0 with at most three decimals"},
+      {"list --device x", 2, "--device is not for it"},
+      {"--device", 2, "--device needs a value"},
+      {"watch --events 5", model_ == 22 || model_ == 24 ? 0 : 2, "event 5 does not exist on model"},
+  };
+  for (const Case &c : cases) {
+    if (c.exit == 0) continue;  // the event exists on this board
+    uint32_t n = layout_.portCount;
+    char hex[16], port[16];
+    snprintf(hex, sizeof hex, "0x%X", n);
+    snprintf(port, sizeof port, "0x%04X", Port(n));
+    std::string commandLine = Replace(Replace(Replace(c.commandLine, "{n}", std::to_string(n)), "{n-1}",
+                                              std::to_string(n - 1)), "{n-2}", std::to_string(n - 2));
+    std::string says = Replace(Replace(c.says, "{x}", hex), "{p}", port);
+    hostk::ClearPortTrace();
+    Result r = Dioctl(commandLine);
+    EXPECT_EQ(r.exit, c.exit) << commandLine;
+    EXPECT_EQ(r.err.rfind("dioctl: ", 0), 0u) << commandLine << ": " << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << commandLine << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << commandLine << ": " << r.err;
+    EXPECT_EQ(r.out, "") << commandLine;
+    EXPECT_EQ(r.handlesLeft, 0u) << commandLine;
+    // A wrong command line never opens the device: the last close would
+    // have turned the board's interrupts off through its ports.
+    if (c.exit == 2) {
+      EXPECT_TRUE(hostk::PortTrace().empty()) << commandLine;
+    }
+  }
+}
+
+// watch hands the driver an event per number, switches the sources behind
+// them on, prints each DI event and, at Ctrl+C, puts the sources back as it
+// found them (another program keeps the device open, so the driver's last
+// cleanup does not), disables and closes.
+TEST_P(DioctlTest, WatchPrintsEachDiEventUntilCtrlC) {
+  hostk::user::Process other("other.exe");
+  HANDLE otherHandle = nullptr;
+  {
+    hostk::user::ProcessScope scope(other);
+    ASSERT_EQ(hostk::user::OpenFile(diotest::DevicePath(), GENERIC_READ, &otherHandle), STATUS_SUCCESS);
+  }
+  board_->Write(Port(layout_.intEn0), 1, 0x80);  // a source someone else switched on
+
+  Running watch("watch");
+  ASSERT_TRUE(watch.WaitFor("; Ctrl+C ends\n"));
+  EXPECT_EQ(board_->IntEn0(), model_ == 22 || model_ == 24 ? 0xFF : 0x8F);
+  EXPECT_EQ(board_->IntEn1(), model_ == 22 || model_ == 24 ? 0x01 : 0x00);
+  for (int source : layout_.sources) {
+    board_->PulseDiLine(source);
+    EXPECT_TRUE(watch.WaitFor(" s  event " + std::to_string(source) + "\n")) << "DI line " << source;
+  }
+  EXPECT_TRUE(hostwin::PressCtrlC());
+  Result r = watch.Finish();
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.handlesLeft, 0u);
+  std::string events = model_ == 22 || model_ == 24 ? "0, 1, 2, 3, 4, 5, 6, 7, 8" : "0, 1, 2, 3";
+  EXPECT_EQ(r.out.rfind("watching events " + events + " of \\\\?\\PCI#", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("stopped (Ctrl+C) after "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": " + std::to_string(layout_.sources.size()) + " events\n"), std::string::npos) << r.out;
+  EXPECT_EQ(board_->IntEn0(), 0x80);
+  EXPECT_EQ(board_->IntEn1(), 0x00);
+  EXPECT_FALSE(hostk::ConnectedInterrupts().empty());  // the other handle is still open
+
+  hostk::user::ProcessScope scope(other);
+  EXPECT_EQ(hostk::user::CloseHandle(otherHandle), STATUS_SUCCESS);
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+}
+
+TEST_P(DioctlTest, WatchTakesOnlyTheEventsListedAndEndsWhenTheTimeIsUp) {
+  Running watch("watch --events 3 --for 60");
+  ASSERT_TRUE(watch.WaitFor("watching events 3 of "));
+  ASSERT_TRUE(watch.WaitFor(" for 60.000 s; Ctrl+C ends\n"));
+  EXPECT_EQ(board_->IntEn0(), 0x08);
+  board_->PulseDiLine(0);  // its source stays off
+  board_->PulseDiLine(3);
+  EXPECT_TRUE(watch.WaitFor(" s  event 3\n"));
+  EXPECT_TRUE(hostwin::PressCtrlC());
+  Result r = watch.Finish();
+  EXPECT_EQ(r.out.find("event 0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": 1 event\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());  // its close was the last
+
+  r = Dioctl("watch --for 0.2");
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.out.find("stopped (time is up) after 0.2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": 0 events\n"), std::string::npos) << r.out;
+  EXPECT_EQ(board_->IntEn0(), 0x00);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachLayout, DioctlTest, testing::Values(24u, 22u, 21u, 0u),
+                         [](const testing::TestParamInfo<uint32_t> &info) {
+                           return "Model" + std::to_string(info.param);
+                         });
+
+// What the tool meets when the board is not there to be used.
+class DioctlWithoutBoardTest : public diotest::DriverTest {};
+
+TEST_F(DioctlWithoutBoardTest, NoDriverNoDevice) {
+  for (const char *commandLine : {"list", "info", "read 0", "do-config --start off --shutdown off"}) {
+    Result r = Dioctl(commandLine);
+    EXPECT_EQ(r.exit, 1) << commandLine;
+    EXPECT_EQ(r.err.rfind("dioctl: no device: the driver publishes none", 0), 0u) << commandLine << ": " << r.err;
+  }
+  Result r = Dioctl("watch");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "dioctl: no board record (Services\\TESZEPDIOS\\Device000): is the board installed and "
+                   "started?\n");
+}
+
+TEST_F(DioctlWithoutBoardTest, ARemovedBoardLeavesItsDeviceMapPathBehind) {
+  StartedDevice(22);
+  hostk::SendPnp(Pdo(), IRP_MN_REMOVE_DEVICE);
+  Result r = Dioctl("info");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err.rfind("dioctl: no device at \\\\.\\PCI#", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(": the board is not present (removed or not started)\n"), std::string::npos) << r.err;
+  r = Dioctl("list");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.out.find("devices of the TesZEPDIO interface: none present\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  (no present device: the board was removed)\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "dioctl: no device is present\n");
+}
+
+// A device whose security lets the user read only.
+TEST_F(DioctlWithoutBoardTest, AccessDeniedToWhatTheUserMayNotDo) {
+  StartedDevice(24);
+  hostwin::DenyDeviceAccess(kGenericWrite);
+  for (const char *commandLine : {"write 3 1", "watch", "do-config --start off --shutdown off"}) {
+    Result r = Dioctl(commandLine);
+    EXPECT_EQ(r.exit, 1) << commandLine;
+    EXPECT_EQ(r.err.rfind("dioctl: access denied to \\\\?\\PCI#", 0), 0u) << commandLine << ": " << r.err;
+    EXPECT_EQ(r.handlesLeft, 0u);
+  }
+  EXPECT_EQ(Dioctl("read 3").exit, 0);
+  hostwin::DenyDeviceAccess(kGenericRead);
+  EXPECT_EQ(Dioctl("read 3").exit, 1);
+}
+
+// A stopped board keeps its device, and the driver refuses port access and
+// events until it starts again.
+TEST_F(DioctlWithoutBoardTest, AStoppedBoardRefusesPortsAndEvents) {
+  StartedDevice(0);
+  hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE);
+  hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE);
+  Result r = Dioctl("read 1");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "dioctl: read at offset 0x1 (port 0xE001) refused: STATUS_INVALID_DEVICE_STATE (0xC0000184): "
+                   "the board is not started\n");
+  r = Dioctl("watch");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "dioctl: enable request refused: STATUS_INVALID_DEVICE_STATE (0xC0000184): the board is not "
+                   "started\n");
+  EXPECT_EQ(r.handlesLeft, 0u);
+  EXPECT_EQ(Dioctl("info").exit, 0);  // board information needs no started board
+}
+
+TEST(DioctlHelpTest, EveryCommandHasItsHelp) {
+  struct Case {
+    const char *commandLine;
+    const char *starts;
+  };
+  for (const Case &c : {Case{"--help", "usage: dioctl [--device PATH] COMMAND [ARGUMENTS]\n"},
+                        Case{"help", "usage: dioctl [--device PATH] COMMAND"},
+                        Case{"list --help", "usage: dioctl list\n"}, Case{"help info", "usage: dioctl [--device PATH] info\n"},
+                        Case{"read --help", "usage: dioctl [--device PATH] read OFFSET [--width 1|2|4]\n"},
+                        Case{"write -h", "usage: dioctl [--device PATH] write OFFSET VALUE [--width 1|2|4]\n"},
+                        Case{"watch --help", "usage: dioctl [--device PATH] watch [--events LIST] [--for SECONDS]\n"},
+                        Case{"do-config --help", "usage: dioctl [--device PATH] do-config --start CH,LEVEL|off"}}) {
+    Result r = Dioctl(c.commandLine);
+    EXPECT_EQ(r.exit, 0) << c.commandLine;
+    EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << c.commandLine << ":\n" << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+}  // namespace
