@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the stand-ins', the driver's and the
-# applet's tests and the simulators under AddressSanitizer and
+# Builds everything and runs every test: the stand-ins', the driver's, the
+# tool's and the applet's tests and the simulators under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the driver's stress tests again under
-# ThreadSanitizer, the checks of the Windows driver image and the image itself
-# in Wine's kernel, the build of the benchmarks, a short fuzzing run of the
-# device-control surface, and the real applet under Wine.
+# ThreadSanitizer, the checks of the Windows driver and tool images, the
+# driver in Wine's kernel (worked by the tool too), the build of the
+# benchmarks, a short fuzzing run of the device-control surface, and the real
+# applet under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -27,6 +28,7 @@ ctest_count=$((ctest_count + tsan_count))
 cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
+tools/check-tool-image.sh build/windows-driver/tool/dioctl.exe
 tools/wine-kernel-test.sh
 cmake --preset bench >/dev/null
 cmake --build --preset bench  # built, not run: docs/performance.md

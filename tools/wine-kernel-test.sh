@@ -3,8 +3,8 @@
 # windows-driver build makes it (or the image given as the argument),
 # installed from a test INF as a root-enumerated device in a fresh 64-bit
 # Wine prefix, and worked by a Windows program through the Win32 API only,
-# for board models 24, 22 and 0 (tests/wine/kernel_test.cpp says what is
-# checked). A test-only helper driver in the same winedevice process gives
+# and by the command-line tool dioctl.exe as that build makes it, for board
+# models 24, 22 and 0 (tests/wine/kernel_test.cpp says what is checked). A test-only helper driver in the same winedevice process gives
 # the driver what Wine does not: port instructions carried out on a register
 # file, a restart with the board's resources, and the cleanup request before
 # each close.
@@ -24,6 +24,7 @@ cmake --preset wine-kernel-test >/dev/null
 cmake --build --preset wine-kernel-test >/dev/null
 
 image=$(realpath "${1:-build/windows-driver/driver/TesZEPDIO.sys}")
+tool=$PWD/build/windows-driver/tool/dioctl.exe
 build=$PWD/build/wine-kernel-test
 programs=$build/tests/wine
 out=$build/run
@@ -57,6 +58,7 @@ for model in 24 22 0; do
   prefix=$dir/prefix
   mkdir -p "$dir/files" "$prefix"
   cp "$image" "$dir/files/TesZEPDIO.sys"
+  cp "$tool" "$dir/files/dioctl.exe"
   cp "$programs/kernel_test.exe" "$programs/TesZEPDIOWineHelper.sys" "$dir/files/"
   sed "s/@MODEL@/$model/" tests/wine/TesZEPDIO-test.inf.in >"$dir/files/TesZEPDIO-test.inf"
   # Wine's files are shared with the fresh prefix (never written in place);

@@ -123,4 +123,10 @@ void CheckRemovedKeys();
 // device_control.cpp: every control code through DeviceIoControl
 void CheckDeviceControl(const Board &board, HANDLE device, Helper &helper);
 
+// ---------------------------------------------------------------------------
+// tool_run.cpp: dioctl.exe beside the program, run against the device while
+// no other handle is open
+void CheckTool(const Board &board, const std::wstring &directory, const std::wstring &interfacePath,
+               Helper &helper);
+
 }  // namespace winetest

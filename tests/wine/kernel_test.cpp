@@ -4,8 +4,9 @@
 //
 //   kernel_test.exe --model N
 //
-// Beside the program: TesZEPDIO.sys, the test INF made for model N
-// (TesZEPDIO-test.inf) and the helper driver TesZEPDIOWineHelper.sys. The
+// Beside the program: TesZEPDIO.sys and dioctl.exe as the windows-driver
+// build makes them, the test INF made for model N (TesZEPDIO-test.inf) and
+// the helper driver TesZEPDIOWineHelper.sys. The
 // exit code is 0 when every check passed. The Wine log is checked by the
 // script that runs the program (tools/wine-kernel-test.sh).
 #include <cwchar>
@@ -114,6 +115,7 @@ void Run(const Board &board) {
         "board information through the second handle");
   CloseAndCheck(second, board, false, helper);
   CloseAndCheck(first, board, true, helper);
+  CheckTool(board, directory, path, helper);
 
   // Removal: the driver deletes its Device000 keys and the interface goes.
   if (!RemoveDevice()) return;
