@@ -1,4 +1,5 @@
 // dioctl's command line: the commands, their arguments and help texts.
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -87,8 +88,9 @@ const Command kCommands[] = {
      "events disabled (IOCTL_DIO_DISABLE_EVENT) and the device closed.\n"
      "\n"
      "LIST: numbers and ranges, \"0,3,8\" or \"0-3\"; by default every event of the board: 0 to 3\n"
-     "on the general layout, 0 to 8 on layouts 22 and 24. An event fired again before it was\n"
-     "printed is printed once.\n"},
+     "on the general layout, 0 to 8 on layouts 22 and 24 (on layout 24 the driver signals\n"
+     "event 8 only when the board's DI channel count, \"dioctl info\" byte 0, is 8 or more). An\n"
+     "event fired again before it was printed is printed once.\n"},
     {"do-config", ConfigureDo,
      "usage: dioctl [--device PATH] do-config --start CH,LEVEL|off --shutdown CH,LEVEL|off\n"
      "\n"
@@ -173,6 +175,8 @@ bool ParseEvents(const char *text, std::vector<int> *events) {
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
+  std::sort(events->begin(), events->end());
+  events->erase(std::unique(events->begin(), events->end()), events->end());
   return !events->empty();
 }
 

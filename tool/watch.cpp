@@ -95,10 +95,11 @@ int Watch(const Options &options, Output &output) {
     numbers.push_back(n);
     request.Handles[n] = ULONG64(reinterpret_cast<ULONG_PTR>(event));
   }
-  if (!s.handlerSet || s.waits.size() != numbers.size() + 1 || numbers.size() != events.size()) {
+  if (!s.handlerSet || numbers.size() != events.size()) {
+    DWORD error = GetLastError();
     End(s, output);
     return output.Fail(kDioctlRefused, "cannot create event objects or handle Ctrl+C: Windows error %lu",
-                       (unsigned long)GetLastError());
+                       (unsigned long)error);
   }
   DWORD returned;
   if (!Request(s.device, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &request, sizeof request, &returned,

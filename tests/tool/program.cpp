@@ -52,10 +52,15 @@ Running::Running(const std::string &commandLine) {
   thread_ = std::thread([this, commandLine, out] {
     RunProgram(commandLine, out, &result_);
     fclose(out);
+    ended_ = true;
   });
 }
 
 Running::~Running() {
+  while (thread_.joinable() && !ended_) {
+    hostwin::PressCtrlC();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   if (thread_.joinable()) thread_.join();
   if (readEnd_ >= 0) close(readEnd_);
 }

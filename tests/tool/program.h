@@ -3,6 +3,7 @@
 // the test fires DI lines and presses Ctrl+C.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -22,6 +23,7 @@ Result Dioctl(const std::string &commandLine);
 class Running {
  public:
   explicit Running(const std::string &commandLine);
+  // A run still going (a test that stopped early) gets Ctrl+C until it ends.
   ~Running();
   Running(const Running &) = delete;
   Running &operator=(const Running &) = delete;
@@ -37,6 +39,7 @@ class Running {
   std::string seen_;
   size_t cursor_ = 0;
   Result result_;
+  std::atomic<bool> ended_{false};
   std::thread thread_;
 };
 
