@@ -43,6 +43,13 @@ static NTSTATUS PassDown(PDEVICE_EXTENSION extension, PIRP irp) {
   return IoCallDriver(extension->NextLowerDriver, irp);
 }
 
+// A request this driver handled goes down marked as done: the bus driver
+// completes the codes it does not handle itself with the status it finds.
+static NTSTATUS PassDownHandled(PDEVICE_EXTENSION extension, PIRP irp) {
+  irp->IoStatus.Status = STATUS_SUCCESS;
+  return PassDown(extension, irp);
+}
+
 // Gives the request back to the caller once the lower drivers finished it.
 NTSTATUS ForwardCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   UNREFERENCED_PARAMETER(device);
@@ -99,7 +106,7 @@ NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   DeleteDeviceKeys(extension->DeviceNumber);
   StopDevice(extension);
 
-  NTSTATUS status = PassDown(extension, irp);
+  NTSTATUS status = PassDownHandled(extension, irp);
 
   IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
   RtlFreeUnicodeString(&extension->InterfaceName);
@@ -140,7 +147,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         break;
       }
       extension->HoldRequests = 1;
-      status = PassDown(extension, Irp);
+      status = PassDownHandled(extension, Irp);
       break;
 
     case IRP_MN_REMOVE_DEVICE:
@@ -150,17 +157,17 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     case IRP_MN_CANCEL_REMOVE_DEVICE:
     case IRP_MN_CANCEL_STOP_DEVICE:
       extension->HoldRequests = 0;
-      status = PassDown(extension, Irp);
+      status = PassDownHandled(extension, Irp);
       break;
 
     case IRP_MN_STOP_DEVICE:
       StopDevice(extension);
-      status = PassDown(extension, Irp);
+      status = PassDownHandled(extension, Irp);
       break;
 
     case IRP_MN_QUERY_STOP_DEVICE:
       extension->HoldRequests = 1;
-      status = PassDown(extension, Irp);
+      status = PassDownHandled(extension, Irp);
       break;
 
     case IRP_MN_QUERY_CAPABILITIES:
@@ -171,7 +178,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     case IRP_MN_SURPRISE_REMOVAL:
       StopDevice(extension);
       IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
-      status = PassDown(extension, Irp);
+      status = PassDownHandled(extension, Irp);
       break;
 
     default:

@@ -29,23 +29,16 @@ BusState &State() {
   return state;
 }
 
-// What a bus driver does unasked: it succeeds the Plug and Play requests
-// that concern the device it enumerated, and power changes; every other
-// request is completed with the status it carries.
+// What a bus driver does unasked: it starts the device it enumerated, fills
+// in its capabilities and succeeds power changes. Every other request,
+// the queries, cancels, stop and removals among them, it completes with the
+// status the request carries, so a function driver that handled one must
+// have set the status to success before passing it down.
 bool DefaultReply(UCHAR major, UCHAR minor, BusReply *reply) {
   if (major == IRP_MJ_PNP) {
-    switch (minor) {
-      case IRP_MN_START_DEVICE:
-      case IRP_MN_QUERY_REMOVE_DEVICE:
-      case IRP_MN_REMOVE_DEVICE:
-      case IRP_MN_CANCEL_REMOVE_DEVICE:
-      case IRP_MN_STOP_DEVICE:
-      case IRP_MN_QUERY_STOP_DEVICE:
-      case IRP_MN_CANCEL_STOP_DEVICE:
-      case IRP_MN_QUERY_CAPABILITIES:
-      case IRP_MN_SURPRISE_REMOVAL:
-        *reply = BusReply{};
-        return true;
+    if (minor == IRP_MN_START_DEVICE || minor == IRP_MN_QUERY_CAPABILITIES) {
+      *reply = BusReply{};
+      return true;
     }
     return false;
   }

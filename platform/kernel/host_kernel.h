@@ -134,9 +134,10 @@ struct BusRequest {
 std::vector<BusRequest> BusRequests();
 
 // How the bus driver answers a kind of request. By default it succeeds the
-// Plug and Play requests a bus driver handles (start, stop, removal and their
-// queries, capabilities) and set-power and query-power requests, and
-// completes everything else with the status the request carries.
+// start and capabilities requests and set-power and query-power requests,
+// and completes everything else (the queries, cancels, stop, surprise
+// removal and removal among them) with the status the request carries, as
+// a bus driver does with codes it does not handle.
 struct BusReply {
   NTSTATUS status = STATUS_SUCCESS;
   ULONG_PTR information = 0;

@@ -124,6 +124,20 @@ TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
   Extension(device)->OpenCount = 0;
 }
 
+// The lower drivers have the last word on a query the driver agreed to.
+TEST_F(PnpTest, ALowerDriverCanStillRefuseAQuery) {
+  PDEVICE_OBJECT device = StartedDevice(24);
+  const std::pair<UCHAR, UCHAR> queries[] = {{IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
+                                              {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE}};
+  for (const auto &[query, cancel] : queries) {
+    SCOPED_TRACE(int(query));
+    hostk::SetBusReply(Pdo(), IRP_MJ_PNP, query, {STATUS_UNSUCCESSFUL, 0, false});
+    EXPECT_EQ(hostk::SendPnp(Pdo(), query).ioStatus.Status, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(hostk::SendPnp(Pdo(), cancel).ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_EQ(State(device), "started");
+  }
+}
+
 TEST_F(PnpTest, AnOpenHandleRefusesRemovalUntilItCloses) {
   PDEVICE_OBJECT device = StartedDevice(24);
   {

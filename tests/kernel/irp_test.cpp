@@ -123,6 +123,38 @@ TEST_F(IrpTest, SkippedLocationsReachTheBusUnchanged) {
   EXPECT_EQ(journal, (std::vector<std::string>{"dispatch top", "dispatch middle"}));
 }
 
+// The bus starts its device and fills in capabilities; every other Plug and
+// Play code it completes with the status the request carries, whatever a
+// driver above set there.
+TEST_F(IrpTest, TheBusCompletesCodesItDoesNotHandleWithTheStatusItFinds) {
+  middleAction = topAction = Action::Skip;
+  struct Case {
+    UCHAR minor;
+    NTSTATUS carried, completed;
+  };
+  const Case cases[] = {
+      {IRP_MN_START_DEVICE, STATUS_NOT_SUPPORTED, STATUS_SUCCESS},
+      {IRP_MN_QUERY_CAPABILITIES, STATUS_NOT_SUPPORTED, STATUS_SUCCESS},
+      {IRP_MN_QUERY_STOP_DEVICE, STATUS_NOT_SUPPORTED, STATUS_NOT_SUPPORTED},
+      {IRP_MN_STOP_DEVICE, STATUS_SUCCESS, STATUS_SUCCESS},
+      {IRP_MN_SURPRISE_REMOVAL, STATUS_NOT_SUPPORTED, STATUS_NOT_SUPPORTED},
+      {IRP_MN_REMOVE_DEVICE, STATUS_SUCCESS, STATUS_SUCCESS},
+      {IRP_MN_QUERY_PNP_DEVICE_STATE, STATUS_BUFFER_OVERFLOW, STATUS_BUFFER_OVERFLOW},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(int(c.minor));
+    NTSTATUS carried = c.carried;
+    hostk::IrpResult result =
+        hostk::SendIrp(top.device, IRP_MJ_PNP, c.minor,
+                       [carried](PIRP irp, PIO_STACK_LOCATION) { irp->IoStatus.Status = carried; });
+    EXPECT_EQ(result.ioStatus.Status, c.completed);
+  }
+  hostk::SetBusReply(pdo_, IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
+  EXPECT_EQ(hostk::SendIrp(top.device, IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status,
+            STATUS_UNSUCCESSFUL)
+      << "a test can make the bus refuse";
+}
+
 TEST_F(IrpTest, CompletionRoutinesRunLowestFirstWithTheirSettersDevice) {
   middleAction = topAction = Action::CopyWithRoutine;
   hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14);
