@@ -42,6 +42,7 @@ typedef struct _DEVICE_EXTENSION {
   PDEVICE_OBJECT Self;
   PDEVICE_OBJECT NextLowerDriver;
   UNICODE_STRING InterfaceName;
+  ULONG InterfaceEnabled;  // the interface is on; it is switched off once only
   DEVICE_POWER_STATE DevicePowerState;
   ULONG Started;
   LONG OpenCount;
@@ -195,6 +196,8 @@ NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
 IO_COMPLETION_ROUTINE ForwardCompletion;
 VOID StopDevice(PDEVICE_EXTENSION extension);
 NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp);
+VOID EnableInterface(PDEVICE_EXTENSION extension);
+VOID DisableInterface(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // startup.cpp: bringing the board into service at start

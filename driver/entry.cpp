@@ -87,14 +87,14 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
     IoDeleteDevice(device);
     return status;
   }
-  IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE);
+  EnableInterface(extension);
 
   // Every request the driver passes on goes to the device it attached to; a
   // stack that takes no new device (its top is still initialising or going
   // away) leaves nothing to pass requests to, so the device is undone.
   extension->NextLowerDriver = IoAttachDeviceToDeviceStack(device, PhysicalDeviceObject);
   if (extension->NextLowerDriver == NULL) {
-    IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+    DisableInterface(extension);
     RtlFreeUnicodeString(&extension->InterfaceName);
     IoDeleteDevice(device);
     return STATUS_NO_SUCH_DEVICE;

@@ -74,6 +74,25 @@ NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp) {
   return status;
 }
 
+// Switches the device interface on; again on a started device, which the
+// kernel answers as already on.
+DIO_PAGED_ROUTINE
+VOID EnableInterface(PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  if (NT_SUCCESS(IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE)))
+    extension->InterfaceEnabled = 1;
+}
+
+// Switches the interface off unless it is off already: the kernel forbids
+// disabling it twice, as at a removal after a surprise removal.
+DIO_PAGED_ROUTINE
+VOID DisableInterface(PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  if (!extension->InterfaceEnabled) return;
+  extension->InterfaceEnabled = 0;
+  IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+}
+
 // Takes the started hardware out of service once no other Plug and Play or
 // power request is inside the driver. Called holding one count of the
 // caller's request; the board's interrupt sources are turned off when its
@@ -108,7 +127,7 @@ NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
 
   NTSTATUS status = PassDownHandled(extension, irp);
 
-  IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+  DisableInterface(extension);
   RtlFreeUnicodeString(&extension->InterfaceName);
   if (extension->NextLowerDriver != NULL) IoDetachDevice(extension->NextLowerDriver);
   IoDeleteDevice(extension->Self);
@@ -136,7 +155,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       UnlockHardware(extension);
       if (NT_SUCCESS(status)) {
         extension->HoldRequests = 0;
-        IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE);
+        EnableInterface(extension);
       }
       CompleteRequest(Irp, status, 0);
       break;
@@ -177,7 +196,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
     case IRP_MN_SURPRISE_REMOVAL:
       StopDevice(extension);
-      IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
+      DisableInterface(extension);
       status = PassDownHandled(extension, Irp);
       break;
 

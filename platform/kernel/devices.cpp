@@ -342,7 +342,13 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING symbolicLinkName, BOOLEAN ena
   for (auto &i : State().interfaces) {
     if (!hostreg::EqualNoCase(i.link, link)) continue;
     if (enable && i.enabled) return STATUS_OBJECT_NAME_EXISTS;
-    if (!enable && !i.enabled) return STATUS_OBJECT_NAME_NOT_FOUND;
+    // Windows reports STATUS_OBJECT_NAME_NOT_FOUND, and forbids it: a driver
+    // that disabled an interface at surprise removal must not disable it
+    // again at removal.
+    if (!enable && !i.enabled) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+               "IoSetDeviceInterfaceState disables interface " + Utf8(link) + ", which is not enabled");
+    }
     i.enabled = enable != 0;
     return STATUS_SUCCESS;
   }

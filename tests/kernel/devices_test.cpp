@@ -78,13 +78,16 @@ TEST_F(DevicesTest, InterfaceStatesFollowTheKernelsStatuses) {
   ASSERT_EQ(IoRegisterDeviceInterface(pdo_, &guid, nullptr, &again), STATUS_SUCCESS);
   EXPECT_EQ(hostk::Interfaces().size(), 1u) << "registering again gives the same interface";
 
-  EXPECT_EQ(IoSetDeviceInterfaceState(&link, FALSE), STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_DEATH(IoSetDeviceInterfaceState(&link, FALSE), "STOP 0x000000C4.*not enabled")
+      << "an interface never enabled";
   EXPECT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
   EXPECT_EQ(IoSetDeviceInterfaceState(&again, TRUE), STATUS_OBJECT_NAME_EXISTS);
   std::string left;
   for (const auto &line : hostk::Outstanding()) left += line + "\n";
   EXPECT_NE(left.find("left enabled"), std::string::npos) << left;
   EXPECT_EQ(IoSetDeviceInterfaceState(&link, FALSE), STATUS_SUCCESS);
+  EXPECT_DEATH(IoSetDeviceInterfaceState(&again, FALSE), "STOP 0x000000C4.*not enabled")
+      << "disabled a second time";
 
   UNICODE_STRING bad;
   RtlInitUnicodeString(&bad, L"a\\b");
