@@ -33,10 +33,10 @@ NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp) {
 }
 
 // Sends a power request down with a completion routine that finishes the
-// change once the lower drivers have powered the device up.
+// change once the lower drivers have powered the device up. The routine
+// hands the request on with PoStartNextPowerIrp, once, whatever the outcome.
 static NTSTATUS PassPowerUp(PDEVICE_EXTENSION extension, PIRP irp,
                             PIO_COMPLETION_ROUTINE completion) {
-  PoStartNextPowerIrp(irp);
   IoCopyCurrentIrpStackLocationToNext(irp);
   IoSetCompletionRoutine(irp, completion, NULL, TRUE, TRUE, TRUE);
   return PoCallDriver(extension->NextLowerDriver, irp);
@@ -103,8 +103,8 @@ NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
                                            target, DevicePowerUpRequested, extension, NULL);
       if (request != STATUS_PENDING) status = request;
     }
-    PoStartNextPowerIrp(irp);
   }
+  PoStartNextPowerIrp(irp);
   return status;
 }
 
@@ -115,8 +115,8 @@ NTSTATUS DevicePowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   if (NT_SUCCESS(irp->IoStatus.Status)) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     RecordDeviceState(extension, stack->Parameters.Power.State.DeviceState);
-    PoStartNextPowerIrp(irp);
   }
+  PoStartNextPowerIrp(irp);
   return irp->IoStatus.Status;
 }
 

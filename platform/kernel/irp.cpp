@@ -141,7 +141,7 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   }
   PIO_STACK_LOCATION location = --irp->Tail.Overlay.CurrentStackLocation;
   location->DeviceObject = device;
-  if (location->MajorFunction == IRP_MJ_POWER && DispatchingDevice(irp) && !InPoCallDriver()) {
+  if (!TakePoCall(irp) && location->MajorFunction == IRP_MJ_POWER && DispatchingDevice(irp)) {
     BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "power request passed down without PoCallDriver");
   }
   PDRIVER_DISPATCH dispatch = device->DriverObject->MajorFunction[location->MajorFunction];
@@ -179,14 +179,12 @@ VOID IofCompleteRequest(PIRP irp, CCHAR priorityBoost) {
   if (irp->IoStatus.Status == STATUS_PENDING) {
     BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "request completed with STATUS_PENDING");
   }
-  if (irp->Tail.Overlay.CurrentStackLocation->MajorFunction == IRP_MJ_POWER) {
-    CheckPowerHandOff(irp, "completed");
-  }
   // Walk up from the completing driver's location. Before each routine runs
   // the current location moves up one, so the routine sees the location of
   // the driver that set it.
   while (irp->CurrentLocation <= irp->StackCount) {
     PIO_STACK_LOCATION location = irp->Tail.Overlay.CurrentStackLocation;
+    CheckPowerLeft(irp, location);
     irp->CurrentLocation++;
     irp->Tail.Overlay.CurrentStackLocation++;
     bool above = irp->CurrentLocation <= irp->StackCount;

@@ -84,9 +84,12 @@ void NotifyWaiters(const std::function<void()> &change = {});
 // none when the request is not inside a dispatch routine here.
 PDEVICE_OBJECT DispatchingDevice(PIRP irp);
 // Power bookkeeping of the verifier (power.cpp).
-void CheckPowerHandOff(PIRP irp, const char *how);
+void CheckPowerPassedDown(PIRP irp);
+void CheckPowerLeft(PIRP irp, PIO_STACK_LOCATION location);
 void ForgetPowerIrp(PIRP irp);
-bool InPoCallDriver();
+// Whether PoCallDriver is passing `irp` on this thread; the answer is given
+// once, to the IofCallDriver call it makes.
+bool TakePoCall(PIRP irp);
 
 // The text of a wide string that may lack its terminator.
 std::u16string TextOf(const WCHAR *text, size_t characters);

@@ -11,10 +11,19 @@ namespace hostk {
 namespace {
 
 std::mutex powerMutex;
-std::set<std::pair<PIRP, PDEVICE_OBJECT>> startedNext;  // PoStartNextPowerIrp calls
+std::set<std::pair<PIRP, PDEVICE_OBJECT>> startedNext;  // PoStartNextPowerIrp calls, per driver
 std::vector<PowerRequestRecord> powerRequests;
 std::vector<std::thread> workers;
-thread_local int poCallDepth = 0;
+// The request PoCallDriver is handing to IofCallDriver on this thread.
+thread_local PIRP poCalling = nullptr;
+
+NTSTATUS CallThroughPo(PDEVICE_OBJECT device, PIRP irp) {
+  PIRP saved = poCalling;
+  poCalling = irp;
+  NTSTATUS status = IofCallDriver(device, irp);
+  poCalling = saved;
+  return status;
+}
 
 struct RequestContext {
   PDEVICE_OBJECT device;
@@ -45,15 +54,50 @@ NTSTATUS RequestCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
 
 }  // namespace
 
-bool InPoCallDriver() { return poCallDepth > 0; }
+bool TakePoCall(PIRP irp) {
+  if (poCalling != irp) return false;
+  poCalling = nullptr;
+  return true;
+}
 
-void CheckPowerHandOff(PIRP irp, const char *how) {
-  PDEVICE_OBJECT owner = DispatchingDevice(irp);
-  if (!owner) return;
+namespace {
+
+// Query-power and set-power requests are the ones each driver hands on
+// with PoStartNextPowerIrp, once per request.
+bool NeedsStartNext(PIO_STACK_LOCATION location) {
+  return location->MajorFunction == IRP_MJ_POWER &&
+         (location->MinorFunction == IRP_MN_SET_POWER || location->MinorFunction == IRP_MN_QUERY_POWER);
+}
+
+bool StartedNext(PIRP irp, PDEVICE_OBJECT driver) {
   std::lock_guard<std::mutex> hold(powerMutex);
-  if (!startedNext.count({irp, owner})) {
+  return startedNext.count({irp, driver}) != 0;
+}
+
+}  // namespace
+
+// A driver that skips its location never sees the request again, so it must
+// have called PoStartNextPowerIrp already; one that copied its location may
+// still call it in its completion routine.
+void CheckPowerPassedDown(PIRP irp) {
+  PDEVICE_OBJECT owner = DispatchingDevice(irp);
+  if (!owner || !NeedsStartNext(IoGetNextIrpStackLocation(irp))) return;
+  // A skip moved the current location up to the caller's (or past the top).
+  bool skipped = irp->CurrentLocation > irp->StackCount ||
+                 IoGetCurrentIrpStackLocation(irp)->DeviceObject != owner;
+  if (skipped && !StartedNext(irp, owner)) {
     BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
-             std::string("power request ") + how + " without PoStartNextPowerIrp first");
+             "power request passed down with its location skipped, without PoStartNextPowerIrp first");
+  }
+}
+
+// Called as completion leaves a driver's location, after its completion
+// routine (if any) has run: by then the driver must have called it.
+void CheckPowerLeft(PIRP irp, PIO_STACK_LOCATION location) {
+  if (!location->DeviceObject || !NeedsStartNext(location)) return;
+  if (!StartedNext(irp, location->DeviceObject)) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "power request completed past a driver that did not call PoStartNextPowerIrp");
   }
 }
 
@@ -108,11 +152,17 @@ using namespace hostk;
 
 extern "C" {
 
+// The caller is the driver the current stack location belongs to: the one
+// dispatching the request, or the one whose completion routine runs.
 VOID PoStartNextPowerIrp(PIRP irp) {
   RequireIrqlAtMost(DISPATCH_LEVEL, "PoStartNextPowerIrp");
-  PDEVICE_OBJECT owner = DispatchingDevice(irp);
+  PDEVICE_OBJECT owner =
+      irp->CurrentLocation <= irp->StackCount ? IoGetCurrentIrpStackLocation(irp)->DeviceObject : nullptr;
   std::lock_guard<std::mutex> hold(powerMutex);
-  startedNext.insert({irp, owner});
+  if (!startedNext.insert({irp, owner}).second) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "PoStartNextPowerIrp called twice for one request by the same driver");
+  }
 }
 
 NTSTATUS PoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
@@ -120,22 +170,15 @@ NTSTATUS PoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   if (IoGetNextIrpStackLocation(irp)->MajorFunction != IRP_MJ_POWER) {
     BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "PoCallDriver with a request that is not a power request");
   }
-  CheckPowerHandOff(irp, "passed down");
+  CheckPowerPassedDown(irp);
   // A power-pageable device gets its power requests at PASSIVE_LEVEL: from
   // a raised IRQL the request goes to a worker thread.
   if ((device->Flags & DO_POWER_PAGABLE) && KeGetCurrentIrql() > PASSIVE_LEVEL) {
     std::lock_guard<std::mutex> hold(powerMutex);
-    workers.emplace_back([device, irp] {
-      ++poCallDepth;
-      IofCallDriver(device, irp);
-      --poCallDepth;
-    });
+    workers.emplace_back([device, irp] { CallThroughPo(device, irp); });
     return STATUS_PENDING;
   }
-  ++poCallDepth;
-  NTSTATUS status = IofCallDriver(device, irp);
-  --poCallDepth;
-  return status;
+  return CallThroughPo(device, irp);
 }
 
 NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,

@@ -22,7 +22,20 @@ struct Layer {
 
 Layer middle, top;
 
-enum class Action { Skip, CopyWithRoutine, CopyWithRoutineAndPend, CompleteSuccess, EnterCriticalRegion };
+enum class Action {
+  Skip,
+  CopyWithRoutine,
+  CopyWithRoutineAndPend,
+  CompleteSuccess,
+  EnterCriticalRegion,
+  // Power requests, passed down with PoCallDriver unless said otherwise.
+  PowerSkip,                // PoStartNextPowerIrp, then skip
+  PowerSkipUnstarted,       // skip without PoStartNextPowerIrp
+  PowerSkipIoCallDriver,    // PoStartNextPowerIrp, skip, IoCallDriver
+  PowerCopyStartInRoutine,  // copy, PoStartNextPowerIrp in the completion routine
+  PowerCopyStartTwice,      // PoStartNextPowerIrp, copy, and again in the routine
+  PowerCopyUnstarted,       // copy with a routine that never calls it
+};
 Action middleAction = Action::Skip;
 Action topAction = Action::Skip;
 NTSTATUS routineResult = STATUS_SUCCESS;
@@ -36,6 +49,31 @@ NTSTATUS Routine(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   if (irp->PendingReturned && routineResult != STATUS_MORE_PROCESSING_REQUIRED)
     IoMarkIrpPending(irp);
   return routineResult;
+}
+
+NTSTATUS StartNextRoutine(PDEVICE_OBJECT, PIRP irp, PVOID) {
+  if (irp->PendingReturned) IoMarkIrpPending(irp);
+  PoStartNextPowerIrp(irp);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ActOnPower(Layer &layer, Action action, PIRP irp) {
+  switch (action) {
+    case Action::PowerSkip:
+    case Action::PowerSkipIoCallDriver:
+      PoStartNextPowerIrp(irp);
+      IoSkipCurrentIrpStackLocation(irp);
+      return action == Action::PowerSkip ? PoCallDriver(layer.lower, irp) : IoCallDriver(layer.lower, irp);
+    case Action::PowerSkipUnstarted:
+      IoSkipCurrentIrpStackLocation(irp);
+      return PoCallDriver(layer.lower, irp);
+    default:
+      if (action == Action::PowerCopyStartTwice) PoStartNextPowerIrp(irp);
+      IoCopyCurrentIrpStackLocationToNext(irp);
+      IoSetCompletionRoutine(irp, action == Action::PowerCopyUnstarted ? Routine : StartNextRoutine,
+                             const_cast<char *>("power"), TRUE, TRUE, TRUE);
+      return PoCallDriver(layer.lower, irp);
+  }
 }
 
 NTSTATUS Act(Layer &layer, Action action, PIRP irp, const char *name) {
@@ -59,8 +97,9 @@ NTSTATUS Act(Layer &layer, Action action, PIRP irp, const char *name) {
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoCompleteRequest(irp, IO_NO_INCREMENT);
       return STATUS_SUCCESS;
+    default:
+      return ActOnPower(layer, action, irp);
   }
-  return STATUS_UNSUCCESSFUL;
 }
 
 NTSTATUS MiddleDispatch(PDEVICE_OBJECT, PIRP irp) { return Act(middle, middleAction, irp, "middle"); }
@@ -252,6 +291,40 @@ TEST_F(IrpTest, TheVerifierStopsMisuse) {
   topAction = Action::EnterCriticalRegion;
   EXPECT_DEATH(hostk::SendIrp(top.device, IRP_MJ_PNP, 0),
                "STOP 0x000000C4: dispatch routine returned with its critical regions unbalanced");
+}
+
+// Each driver hands a query-power or set-power request on with
+// PoStartNextPowerIrp once: before it skips its location, or in its
+// completion routine. Wait-wake requests need no call.
+TEST_F(IrpTest, PowerRequestsAreHandedOnOncePerDriver) {
+  middleAction = Action::PowerSkip;
+  for (Action action : {Action::PowerSkip, Action::PowerCopyStartInRoutine}) {
+    topAction = action;
+    for (UCHAR minor : {IRP_MN_SET_POWER, IRP_MN_QUERY_POWER}) {
+      EXPECT_EQ(hostk::SendIrp(top.device, IRP_MJ_POWER, minor).ioStatus.Status, STATUS_SUCCESS);
+    }
+  }
+  topAction = middleAction = Action::PowerSkipUnstarted;
+  EXPECT_TRUE(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_WAIT_WAKE).completed);
+}
+
+TEST_F(IrpTest, TheVerifierStopsPowerMisuse) {
+  middleAction = Action::PowerSkip;
+  struct Case {
+    Action top;
+    const char *stop;
+  };
+  const Case cases[] = {
+      {Action::PowerCopyStartTwice, "STOP 0x000000C4: PoStartNextPowerIrp called twice"},
+      {Action::PowerSkipUnstarted, "STOP 0x000000C4: .*skipped, without PoStartNextPowerIrp"},
+      {Action::PowerCopyUnstarted, "STOP 0x000000C4: .*did not call PoStartNextPowerIrp"},
+      {Action::PowerSkipIoCallDriver, "STOP 0x000000C4: .*without PoCallDriver"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.stop);
+    topAction = c.top;
+    EXPECT_DEATH(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_SET_POWER), c.stop);
+  }
 }
 
 }  // namespace
