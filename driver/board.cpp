@@ -84,6 +84,13 @@ KINTERRUPT_MODE BoardInterruptMode(void) { return IsPciBoard() ? LevelSensitive 
 
 BOOLEAN BoardInterruptShared(void) { return IsPciBoard(); }
 
+// Whether the start gave the board its register block, and on layout 24 the
+// information block before it. Without them the board is never touched:
+// port base 0 would reach the PC's own devices (the DMA controller).
+BOOLEAN BoardHasPorts(PDEVICE_EXTENSION extension) {
+  return extension->PortCount != 0 && (BoardLayout() != BoardLayout24 || extension->Range1Length != 0);
+}
+
 // A register's port is the low 32 bits of the base plus the offset, cut to
 // the 16-bit port space.
 static USHORT RegisterPort(ULONG64 base, ULONG offset) {

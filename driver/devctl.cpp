@@ -18,12 +18,14 @@ static ULONG WidthOf(ULONG code) {
 }
 
 // An access must lie wholly inside the register block of a started board:
-// no port outside the board's range is ever touched. Called holding
-// HardwareLock, which the access keeps: a stop cannot come between the check
-// and the access and find the board's sources switched on after its reset.
+// no port outside the board's range is ever touched; a board started
+// without its ports has a block of 0 ports. Called holding HardwareLock,
+// which the access keeps: a stop cannot come between the check and the
+// access and find the board's sources switched on after its reset.
 static NTSTATUS CheckPortAccess(PDEVICE_EXTENSION extension, ULONG offset, ULONG width) {
   if (!extension->Started) return STATUS_INVALID_DEVICE_STATE;
-  if (offset >= extension->PortCount || width > extension->PortCount - offset)
+  if (!BoardHasPorts(extension) || offset >= extension->PortCount ||
+      width > extension->PortCount - offset)
     return STATUS_ACCESS_VIOLATION;
   return STATUS_SUCCESS;
 }

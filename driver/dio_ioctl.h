@@ -16,7 +16,9 @@
 //                                              in and 208 out), DO configuration (24 in),
 //                                              board information (8 out)
 //   STATUS_ACCESS_VIOLATION (0xC0000005)       a port access not wholly inside the register
-//                                              block (offset + width above the port count)
+//                                              block (offset + width above the port count);
+//                                              a port access or an enable on a board started
+//                                              without its port ranges (a block of 0 ports)
 //   STATUS_INVALID_DEVICE_STATE (0xC0000184)   a port access or an enable while the board is
 //                                              not started
 //   a handle lookup's status                   enable: an event handle refused; the driver

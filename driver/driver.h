@@ -156,6 +156,7 @@ const BOARD_REGISTER_MAP *BoardRegisterMap(void);
 BOOLEAN IsPciBoard(void);
 KINTERRUPT_MODE BoardInterruptMode(void);
 BOOLEAN BoardInterruptShared(void);
+BOOLEAN BoardHasPorts(PDEVICE_EXTENSION extension);
 UCHAR ReadRegister(ULONG64 base, ULONG offset);
 VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value);
 VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level);

@@ -51,9 +51,12 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
   LONG slot = SlotOf(stack);
   if (slot < 0) return STATUS_INVALID_DEVICE_REQUEST;
   LockHardware(extension);
-  if (!extension->Started) {
+  NTSTATUS state = !extension->Started        ? STATUS_INVALID_DEVICE_STATE
+                   : !BoardHasPorts(extension) ? STATUS_ACCESS_VIOLATION  // no interrupt registers
+                                               : STATUS_SUCCESS;
+  if (!NT_SUCCESS(state)) {
     UnlockHardware(extension);
-    return STATUS_INVALID_DEVICE_STATE;
+    return state;
   }
 
   // A repeated enable starts without the events of the last one.
@@ -99,8 +102,9 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
 
   LockHardware(extension);
   if (ReadCount(&extension->OpenCount) == 0) {
-    // A board that is not started (never, or no longer) is not touched.
-    if (extension->Started) ResetInterruptRegisters(extension, TRUE);
+    // A board that is not started (never, or no longer), or has no ports,
+    // is not touched.
+    if (extension->Started && BoardHasPorts(extension)) ResetInterruptRegisters(extension, TRUE);
     DisconnectBoardInterrupt(extension);
   }
   UnlockHardware(extension);

@@ -25,7 +25,7 @@ NTSTATUS DispatchShutdown(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, devicePath->Buffer,
                           L"OnSystem", REG_DWORD, &onSystem, sizeof(onSystem));
     // Only a started board's registers are there to drive.
-    if (extension->DO_Trigger_Shutdown && extension->Started) {
+    if (extension->DO_Trigger_Shutdown && extension->Started && BoardHasPorts(extension)) {
       SetDoBit(extension, extension->DO_Channel_Shutdown, extension->DO_Level_Shutdown);
     }
   }

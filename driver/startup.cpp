@@ -74,6 +74,18 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   PAGED_CODE();
   if (extension->Started) return STATUS_SUCCESS;
 
+  // Each start takes its own resources: what an earlier start gave is gone.
+  extension->Range1Start.QuadPart = 0;
+  extension->Range2Start.QuadPart = 0;
+  extension->Range3Start.QuadPart = 0;
+  extension->Range1Length = 0;
+  extension->PortCount = 0;
+  extension->Range3Length = 0;
+  extension->InterruptLevel = 0;
+  extension->InterruptIrql = 0;
+  extension->InterruptVector = 0;
+  extension->InterruptAffinity = 0;
+
   NTSTATUS status = ParseResources(extension, translated);
   if (!NT_SUCCESS(status)) return status;
   if (BoardLayout() == BoardLayout24) extension->InfoBase = extension->Range1Start.LowPart;
@@ -91,12 +103,13 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   ParseResources(extension, translated);
   extension->Started = 1;
 
-  if (BoardLayout() == BoardLayout24) {
+  BOOLEAN ports = BoardHasPorts(extension);
+  if (ports && BoardLayout() == BoardLayout24) {
     for (ULONG i = 0; i < sizeof(kBoardInfoOffsets) / sizeof(kBoardInfoOffsets[0]); ++i)
       extension->BoardInfo[i] = ReadRegister(extension->InfoBase, kBoardInfoOffsets[i]);
     extension->BoardInfo[7] = 1;
   }
-  if (extension->DO_Trigger_Start) {
+  if (ports && extension->DO_Trigger_Start) {
     SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
   }
   if (extension->DO_Trigger_Shutdown) {
@@ -104,6 +117,6 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
     IoRegisterShutdownNotification(extension->PhysicalDeviceObject);
     extension->ShutdownRegistered = 1;
   }
-  ResetInterruptRegisters(extension, FALSE);
+  if (ports) ResetInterruptRegisters(extension, FALSE);
   return STATUS_SUCCESS;
 }

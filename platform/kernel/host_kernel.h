@@ -89,6 +89,13 @@ struct PortAccess {
   uint32_t value;
 };
 const std::vector<PortAccess> &PortTrace();
+
+// The port ranges of a device's translated start resources, which the PnP
+// manager gives it for as long as it is started (StartDevice and SendPnp do
+// this). Once any range has been given out, an access with a byte outside
+// every range devices hold stops the run; before, none is checked.
+void AssignPorts(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST translated);
+void ReleaseAssignedPorts(PDEVICE_OBJECT pdo);
 void ClearPortTrace();
 std::string Describe(const PortAccess &access);
 

@@ -65,16 +65,25 @@ std::vector<uint8_t> ResourceList(const std::vector<Resource> &descriptors) {
   return bytes;
 }
 
+// The device's ports are taken back once it has been stopped or removed.
 IrpResult SendPnp(PDEVICE_OBJECT pdo, UCHAR minor,
                   const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup) {
-  return SendRequest(IoGetAttachedDevice(pdo), IRP_MJ_PNP, minor, setup, true);
+  IrpResult result = SendRequest(IoGetAttachedDevice(pdo), IRP_MJ_PNP, minor, setup, true);
+  if (minor == IRP_MN_STOP_DEVICE || minor == IRP_MN_SURPRISE_REMOVAL || minor == IRP_MN_REMOVE_DEVICE)
+    ReleaseAssignedPorts(pdo);
+  return result;
 }
 
+// The device holds its ports from the start request on, unless it fails.
 IrpResult StartDevice(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated) {
-  return SendPnp(pdo, IRP_MN_START_DEVICE, [raw, translated](PIRP, PIO_STACK_LOCATION location) {
-    location->Parameters.StartDevice.AllocatedResources = raw;
-    location->Parameters.StartDevice.AllocatedResourcesTranslated = translated;
-  });
+  AssignPorts(pdo, translated);
+  IrpResult result =
+      SendPnp(pdo, IRP_MN_START_DEVICE, [raw, translated](PIRP, PIO_STACK_LOCATION location) {
+        location->Parameters.StartDevice.AllocatedResources = raw;
+        location->Parameters.StartDevice.AllocatedResourcesTranslated = translated;
+      });
+  if (!NT_SUCCESS(result.ioStatus.Status)) ReleaseAssignedPorts(pdo);
+  return result;
 }
 
 }  // namespace hostk

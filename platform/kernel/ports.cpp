@@ -15,6 +15,7 @@
 // access and the interrupt path comes back here for its own port I/O, perhaps
 // on another thread. A device must therefore stay alive until it has been
 // released and no access to it is still running.
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -34,10 +35,18 @@ struct Claim {
   bool Contains(uint16_t port) const { return uint16_t(port - first) < count; }
 };
 
+// A port range the PnP manager gave a device at its start.
+struct Assignment {
+  PDEVICE_OBJECT pdo;
+  Claim range;  // its device is unused
+};
+
 struct PortSpace {
   std::mutex mutex;
   std::vector<Claim> claims;
   std::vector<PortAccess> trace;
+  std::vector<Assignment> assigned;
+  bool everAssigned = false;  // a start has handed out port ranges since the reset
 };
 
 PortSpace &Space() {
@@ -82,6 +91,26 @@ Route RouteAccess(uint16_t port, int width) {
   return route;
 }
 
+// Once port ranges have been handed out, every byte of an access must lie
+// in a range a device holds: the other ports belong to other hardware (ports
+// 0x00 to 0x1F, for one, to the PC's DMA controller).
+void CheckAssigned(bool write, uint16_t port, int width) {
+  PortSpace &space = Space();
+  std::lock_guard<std::mutex> hold(space.mutex);
+  if (!space.everAssigned) return;
+  for (int i = 0; i < width; ++i) {
+    uint16_t bytePort = uint16_t(port + i);
+    bool inside = false;
+    for (const Assignment &a : space.assigned) inside = inside || a.range.Contains(bytePort);
+    if (!inside) {
+      char what[112];
+      snprintf(what, sizeof what, "%s of %d byte(s) at port 0x%04X, outside the port ranges given to devices",
+               write ? "out" : "in", width, port);
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, what);
+    }
+  }
+}
+
 void Trace(bool write, int width, uint16_t port, uint32_t value) {
   PortSpace &space = Space();
   std::lock_guard<std::mutex> hold(space.mutex);
@@ -91,6 +120,7 @@ void Trace(bool write, int width, uint16_t port, uint32_t value) {
 uint32_t WidthMask(int width) { return width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 uint32_t In(uint16_t port, int width) {
+  CheckAssigned(false, port, width);
   Route route = RouteAccess(port, width);
   uint32_t value = 0;
   if (route.whole) {
@@ -106,6 +136,7 @@ uint32_t In(uint16_t port, int width) {
 }
 
 void Out(uint16_t port, int width, uint32_t value) {
+  CheckAssigned(true, port, width);
   Route route = RouteAccess(port, width);
   if (route.whole) {
     route.whole->Write(port, width, value);
@@ -142,10 +173,39 @@ void ClaimPorts(uint16_t first, uint32_t count, PortDevice *device) {
 void ReleasePorts(PortDevice *device) {
   PortSpace &space = Space();
   std::lock_guard<std::mutex> hold(space.mutex);
-  std::vector<Claim> kept;
-  for (const Claim &claim : space.claims)
-    if (claim.device != device) kept.push_back(claim);
-  space.claims.swap(kept);
+  auto &claims = space.claims;
+  claims.erase(std::remove_if(claims.begin(), claims.end(),
+                              [device](const Claim &claim) { return claim.device == device; }),
+               claims.end());
+}
+
+void AssignPorts(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST translated) {
+  ReleaseAssignedPorts(pdo);
+  if (translated == nullptr) return;
+  PortSpace &space = Space();
+  std::lock_guard<std::mutex> hold(space.mutex);
+  const CM_FULL_RESOURCE_DESCRIPTOR *full = translated->List;
+  for (ULONG f = 0; f < translated->Count; ++f) {
+    const CM_PARTIAL_RESOURCE_LIST &partial = full->PartialResourceList;
+    for (ULONG i = 0; i < partial.Count; ++i) {
+      const CM_PARTIAL_RESOURCE_DESCRIPTOR &d = partial.PartialDescriptors[i];
+      if (d.Type != CmResourceTypePort || d.u.Port.Length == 0) continue;
+      uint32_t count = d.u.Port.Length > 0x10000 ? 0x10000 : d.u.Port.Length;
+      space.assigned.push_back(Assignment{pdo, Claim{uint16_t(d.u.Port.Start.QuadPart), count, nullptr}});
+      space.everAssigned = true;
+    }
+    // Full descriptors follow one another with their partial descriptors.
+    full = reinterpret_cast<const CM_FULL_RESOURCE_DESCRIPTOR *>(&partial.PartialDescriptors[partial.Count]);
+  }
+}
+
+void ReleaseAssignedPorts(PDEVICE_OBJECT pdo) {
+  PortSpace &space = Space();
+  std::lock_guard<std::mutex> hold(space.mutex);
+  auto &assigned = space.assigned;
+  assigned.erase(std::remove_if(assigned.begin(), assigned.end(),
+                                [pdo](const Assignment &a) { return a.pdo == pdo; }),
+                 assigned.end());
 }
 
 // The trace is handed out by reference: read it while no other thread does
@@ -175,6 +235,8 @@ void ResetPorts() {
   std::lock_guard<std::mutex> hold(space.mutex);
   space.claims.clear();
   space.trace.clear();
+  space.assigned.clear();
+  space.everAssigned = false;
 }
 
 }  // namespace hostk

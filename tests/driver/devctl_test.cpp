@@ -73,6 +73,23 @@ struct PortBuffer {
   }
 };
 
+// Every port request at offset 0 and an enable fail with `status`, touch no
+// port and connect no interrupt.
+void ExpectPortRequestsAndEnableRefused(HANDLE file, NTSTATUS status) {
+  for (const PortCode &c : kPortCodes) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.code);
+    PortBuffer request(0, 0xFF);
+    uint32_t value = 0;
+    ExpectRefused(c.write ? Call(file, c.code, request.bytes, 4 + c.width)
+                          : Call(file, c.code, request.bytes, 4, &value, sizeof value),
+                  status);
+  }
+  DIO_EVENT_REQUEST enable = {};
+  ExpectRefused(Call(file, IOCTL_DIO_ENABLE_EVENT, &enable, sizeof enable, &enable, sizeof enable),
+                status);
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+}
+
 using DeviceControlTest = DriverTest;
 
 TEST_F(DeviceControlTest, PortAccessesMustLieWhollyInsideTheRegisterBlock) {
@@ -199,19 +216,56 @@ TEST_F(DeviceControlTest, AStoppedBoardRefusesPortRequestsAndEnables) {
   ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   hostk::ClearPortTrace();
-  for (const PortCode &c : kPortCodes) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.code);
-    PortBuffer request(0, 0xFF);
-    uint32_t value = 0;
-    ExpectRefused(c.write ? Call(file, c.code, request.bytes, 4 + c.width)
-                          : Call(file, c.code, request.bytes, 4, &value, sizeof value),
-                  STATUS_INVALID_DEVICE_STATE);
-  }
-  DIO_EVENT_REQUEST enable = {};
-  ExpectRefused(Call(file, IOCTL_DIO_ENABLE_EVENT, &enable, sizeof enable, &enable, sizeof enable),
-                STATUS_INVALID_DEVICE_STATE);
-  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+  ExpectPortRequestsAndEnableRefused(file, STATUS_INVALID_DEVICE_STATE);
   EXPECT_EQ(gEventSlots[0].Enabled, 0u);
+}
+
+// Resources without the register block: the start succeeds and records the
+// device, but no port is touched, ever: not the board reads, DO bit and
+// reset of the start-up, not the last close's reset, not the shutdown
+// output. Port requests and enables are refused as for a block of 0 ports.
+TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
+  struct Case {
+    const char *what;
+    uint32_t model;
+    std::vector<hostk::Resource> resources;
+    bool restart;  // started with the bench's resources first, then stopped
+  };
+  const hostk::Resource interrupt = hostk::InterruptResource(kTranslatedLevel, kTranslatedVector);
+  const Case cases[] = {
+      {"general layout, an interrupt only", 0, {interrupt}, false},
+      {"model 21, no resources", 21, {}, false},
+      {"layout 22, an interrupt only", 22, {interrupt}, false},
+      {"layout 24, the information range only", 24, {hostk::PortResource(kInfoBase, 32), interrupt}, false},
+      {"general layout, restarted without its range", 0, {interrupt}, true},
+      {"layout 24, restarted without its ranges", 24, {interrupt}, true},
+  };
+  const std::string doKey = std::string(kServiceKey) + "\\DO";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    FreshRow();
+    hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
+    hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
+    Load(c.model);
+    AttachBoard();
+    Add();
+    if (c.restart) {
+      StartResources bench = BoardResources();
+      ASSERT_EQ(Start(Pdo(), bench).ioStatus.Status, STATUS_SUCCESS);
+      ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    }
+    hostk::ClearPortTrace();
+    StartResources resources = SameResources(c.resources);
+    ASSERT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_EQ(StoredDword(std::string(kServiceKey) + "\\Device000", "BaseAddress"), 0u);
+    {
+      Program program;
+      ExpectPortRequestsAndEnableRefused(program.Open(), STATUS_ACCESS_VIOLATION);
+    }  // the last close
+    for (NTSTATUS status : hostk::ShutdownSystem()) EXPECT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(StoredDword(std::string(kServiceKey) + "\\Device000", "OnSystem"), 0u);
+    EXPECT_TRUE(Trace().empty()) << Trace().front();
+  }
 }
 
 // Registrations in delivery order: 'D' the driver's device, 'P' the PDO.

@@ -125,4 +125,23 @@ TEST(PortsDeathTest, OverlappingClaimsStopTheRun) {
   }
 }
 
+// Once the PnP manager has given out port ranges, every byte of an access
+// must lie in a range a started device holds.
+TEST(PortsDeathTest, AccessesOutsideTheGivenRangesStopTheRun) {
+  PDEVICE_OBJECT pdo = hostk::CreatePdo({});
+  (void)__inbyte(0x0010);  // nothing given out yet: nothing checked
+  std::vector<uint8_t> list = hostk::ResourceList(
+      {hostk::PortResource(0x100, 16), hostk::InterruptResource(5, 5), hostk::PortResource(0x200, 0)});
+  hostk::AssignPorts(pdo, hostk::AsList(list));
+  (void)__inbyte(0x100);
+  __outdword(0x10C, 0);
+  EXPECT_DEATH(__outword(0x10F, 0), "STOP 0x000000C4: out of 2 byte.* at port 0x010F, outside");
+  EXPECT_DEATH((void)__inbyte(0x0000), "STOP 0x000000C4: in of 1 byte.* at port 0x0000, outside");
+  EXPECT_DEATH((void)__inbyte(0x200), "outside") << "a range of no ports gives none";
+  hostk::ReleaseAssignedPorts(pdo);
+  EXPECT_DEATH((void)__inbyte(0x100), "outside") << "taken back at the stop";
+  hostk::DeletePdo(pdo);
+  hostk::ClearPortTrace();
+}
+
 }  // namespace
