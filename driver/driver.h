@@ -259,3 +259,4 @@ NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stac
 // ---------------------------------------------------------------------------
 // shutdown.cpp
 DRIVER_DISPATCH DispatchShutdown;
+NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension);

@@ -1,5 +1,7 @@
 // Power: a PCI board follows the system into sleep (D3) and back (D0); every
-// other power request, and all of them on other boards, go down untouched.
+// other power request, and all of them on other boards, go down untouched,
+// except that a system request that ends the session first records the
+// shutdown as the shutdown request does.
 // Resident code: the completion routines may run at DISPATCH_LEVEL.
 #include "driver.h"
 
@@ -153,14 +155,32 @@ NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   return PassPowerDown(extension, irp);
 }
 
+// Whether a system set-power request ends the session: a shutdown or restart
+// (S5), or the hybrid shutdown that "Shut down" is under Fast Startup, an S4
+// request whose target is S5. The system sends no shutdown request before a
+// hybrid shutdown. A hibernation or a sleep goes on the session.
+static BOOLEAN EndsSession(PIO_STACK_LOCATION stack) {
+  if (stack->MinorFunction != IRP_MN_SET_POWER || stack->Parameters.Power.Type != SystemPowerState)
+    return FALSE;
+  SYSTEM_POWER_STATE state = stack->Parameters.Power.State.SystemState;
+  return state == PowerSystemShutdown ||
+         (state == PowerSystemHibernate &&
+          stack->Parameters.Power.SystemPowerStateContext.TargetSystemState == PowerSystemShutdown);
+}
+
 NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
-  // Held or draining: the request goes down untouched and uncounted.
-  if (extension->HoldRequests || !AcquireRequest(extension)) {
-    return PassPowerDown(extension, Irp);
-  }
+  // Draining: the request goes down untouched and uncounted.
+  if (!AcquireRequest(extension)) return PassPowerDown(extension, Irp);
+
+  // The shutdown output comes before anything goes down, while the board
+  // is still powered; a system request must not fail, whatever its outcome.
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+  if (EndsSession(stack)) RecordSystemShutdown(extension);
+
+  // Held: the request goes down untouched.
   NTSTATUS status;
-  if (IsPciBoard() && IoGetCurrentIrpStackLocation(Irp)->MinorFunction == IRP_MN_SET_POWER) {
+  if (!extension->HoldRequests && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
     status = HandleSetPower(extension, Irp);
   } else {
     status = PassPowerDown(extension, Irp);

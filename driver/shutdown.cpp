@@ -1,14 +1,17 @@
 // System shutdown: the device is marked as no longer running and the
-// configured DO bit is driven to its shutdown level.
+// configured DO bit is driven to its shutdown level, at the shutdown request
+// and at a system power request that ends the session (see power.cpp).
 #include "driver.h"
 
 #define DIO_SERVICE_PATH_BYTES 128
 #define DIO_DEVICE_PATH_BYTES 150
 
+// Marks the device as no longer running ("OnSystem" = 0) and drives the
+// shutdown DO bit of a started board. Used by the shutdown request and by a
+// system set-power request that ends the session.
 DIO_PAGED_ROUTINE
-NTSTATUS DispatchShutdown(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
-  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PUNICODE_STRING servicePath = AllocateCountedString(DIO_SERVICE_PATH_BYTES);
   PUNICODE_STRING devicePath = AllocateCountedString(DIO_DEVICE_PATH_BYTES);
   PUNICODE_STRING name = MakeDeviceKeyName(extension->DeviceNumber);
@@ -32,6 +35,13 @@ NTSTATUS DispatchShutdown(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   FreeCountedString(servicePath);
   FreeCountedString(devicePath);
   FreeCountedString(name);
+  return status;
+}
+
+DIO_PAGED_ROUTINE
+NTSTATUS DispatchShutdown(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  PAGED_CODE();
+  NTSTATUS status = RecordSystemShutdown((PDEVICE_EXTENSION)DeviceObject->DeviceExtension);
   Irp->IoStatus.Status = status;
   Irp->IoStatus.Information = 0;
   IoCompleteRequest(Irp, IO_NO_INCREMENT);

@@ -167,6 +167,15 @@ void SecondProgram(hostboard::SimBoard &board, const std::vector<HANDLE> &events
   PortAccesses();
 }
 
+// The device key's "OnSystem", which the shutdown sets to 0.
+void OnSystem() {
+  hostreg::Value value;
+  if (!hostreg::GetValue(std::string(kServiceKey) + "\\Device000", "OnSystem", &value)) return;
+  uint32_t v = 0;
+  memcpy(&v, value.data.data(), value.data.size() < 4 ? value.data.size() : 4);
+  diosim::Line("\"OnSystem\"       " + std::to_string(v));
+}
+
 // A user program: opens the device by the path the driver published, reads
 // and writes ports, enables the board's DI sources and hands in nine events,
 // then waits while DI lines fire; configures the DO outputs and closes.
@@ -323,17 +332,33 @@ int main(int argc, char **argv) {
   DeviceSummary(device);
   PortAccesses();
 
-  Heading("system shutdown");
+  using hostk::SystemTransition;
+  hostk::SystemPowerRequest request;
+  Heading("\"Shut down\" under Fast Startup: a hybrid shutdown (S4, target S5), no IRP_MJ_SHUTDOWN");
+  Line("DO register      " + Hex(board.Do(), 2));
+  Request("hybrid shutdown", hostk::SendSystemPower(pdo, hostk::Entering(SystemTransition::HybridShutdown)));
+  Line("DO register      " + Hex(board.Do(), 2));
+  PortAccesses();
+  OnSystem();
+  DeviceSummary(device);
+  Heading("the fast startup: the hibernated system resumes (S0)");
+  board.SetDo(0x00);
+  Line("the board lost power while the machine was off: DO register " + Hex(board.Do(), 2));
+  hostk::Leaving(SystemTransition::HybridShutdown, &request);
+  Request("fast startup", hostk::SendSystemPower(pdo, request));
+  hostk::DrainPowerWork();
+  DeviceSummary(device);
+  PortAccesses();
+
+  Heading("system shutdown with Fast Startup off: IRP_MJ_SHUTDOWN, then S5");
   std::vector<NTSTATUS> deliveries = hostk::ShutdownSystem();
   for (NTSTATUS s : deliveries) Line("IRP_MJ_SHUTDOWN, one per registration: " + Status(s));
   Line("DO register      " + Hex(board.Do(), 2));
+  Request("shutdown (S5, power off)", hostk::SendSystemPower(pdo, hostk::Entering(SystemTransition::Shutdown)));
+  Line("DO register      " + Hex(board.Do(), 2));
   PortAccesses();
-  hostreg::Value onSystem;
-  if (hostreg::GetValue(std::string(kServiceKey) + "\\Device000", "OnSystem", &onSystem)) {
-    uint32_t v = 0;
-    memcpy(&v, onSystem.data.data(), onSystem.data.size() < 4 ? onSystem.data.size() : 4);
-    Line("\"OnSystem\" now " + std::to_string(v));
-  }
+  OnSystem();
+  DeviceSummary(device);
 
   Heading("Plug and Play: surprise removal, then removal");
   Request("surprise removal", hostk::SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL));

@@ -203,6 +203,34 @@ inline POWER_STATE DeviceState(DEVICE_POWER_STATE d) {
   state.DeviceState = d;
   return state;
 }
+// The system power transitions, each entered with one system set-power
+// request whose State, ShutdownType and SystemPowerStateContext (current,
+// target and effective state) are those of IRP_MN_SET_POWER's table of
+// system power transitions (docs/power-transitions.md).
+enum class SystemTransition {
+  Sleep,           // S3
+  HybridSleep,     // S4 with a target of S3: sleep with a hibernation file
+  Hibernate,       // S4
+  HybridShutdown,  // S4 with a target of S5: "Shut down" under Fast Startup
+  Shutdown,        // S5, powering off
+  Restart,         // S5, resetting
+};
+struct SystemPowerRequest {
+  SYSTEM_POWER_STATE state;
+  POWER_ACTION shutdownType;
+  SYSTEM_POWER_STATE current, target, effective;
+};
+// The request that enters a transition.
+SystemPowerRequest Entering(SystemTransition transition);
+// The S0 request that ends it: the wake, or after a hybrid shutdown the fast
+// startup. A shutdown or restart ends in a boot, with no such request: false.
+bool Leaving(SystemTransition transition, SystemPowerRequest *request);
+// Sends a system set-power request to the top of the PDO's stack. Before a
+// shutdown or restart the system delivers IRP_MJ_SHUTDOWN (ShutdownSystem);
+// a hybrid shutdown does not.
+IrpResult SendSystemPower(PDEVICE_OBJECT pdo, const SystemPowerRequest &request);
+std::string Describe(SystemTransition transition);
+
 // Power requests the power manager sent for drivers (PoRequestPowerIrp), in
 // order: the device, minor function and state asked for, and the status they
 // completed with (STATUS_PENDING while in flight).

@@ -146,6 +146,73 @@ IrpResult SendSetPower(PDEVICE_OBJECT pdo, POWER_STATE_TYPE type, POWER_STATE st
   return SendPower(pdo, IRP_MN_SET_POWER, type, state);
 }
 
+namespace {
+
+// One row of the table per transition: the request entering it, and the S0
+// request leaving it (none after a shutdown or restart).
+struct TransitionRow {
+  SystemTransition transition;
+  const char *name;
+  SystemPowerRequest entering;
+  bool leaves;
+  SYSTEM_POWER_STATE leftFrom;  // the leaving request's current state
+};
+
+constexpr TransitionRow kTransitions[] = {
+    {SystemTransition::Sleep, "sleep",
+     {PowerSystemSleeping3, PowerActionSleep, PowerSystemWorking, PowerSystemSleeping3, PowerSystemSleeping3},
+     true, PowerSystemSleeping3},
+    {SystemTransition::HybridSleep, "hybrid sleep",
+     {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, PowerSystemSleeping3, PowerSystemHibernate},
+     true, PowerSystemSleeping3},
+    {SystemTransition::Hibernate, "hibernation",
+     {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, PowerSystemHibernate, PowerSystemHibernate},
+     true, PowerSystemHibernate},
+    {SystemTransition::HybridShutdown, "hybrid shutdown",
+     {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, PowerSystemShutdown, PowerSystemHibernate},
+     true, PowerSystemHibernate},
+    {SystemTransition::Shutdown, "shutdown",
+     {PowerSystemShutdown, PowerActionShutdownOff, PowerSystemWorking, PowerSystemShutdown, PowerSystemShutdown},
+     false, PowerSystemShutdown},
+    {SystemTransition::Restart, "restart",
+     {PowerSystemShutdown, PowerActionShutdownReset, PowerSystemWorking, PowerSystemShutdown, PowerSystemShutdown},
+     false, PowerSystemShutdown},
+};
+
+const TransitionRow &RowOf(SystemTransition transition) {
+  for (const TransitionRow &row : kTransitions)
+    if (row.transition == transition) return row;
+  BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "no such system power transition");
+}
+
+}  // namespace
+
+SystemPowerRequest Entering(SystemTransition transition) { return RowOf(transition).entering; }
+
+bool Leaving(SystemTransition transition, SystemPowerRequest *request) {
+  const TransitionRow &row = RowOf(transition);
+  // Every way back to S0 is a "sleep" action from the state left.
+  *request = SystemPowerRequest{PowerSystemWorking, PowerActionSleep, row.leftFrom, PowerSystemWorking,
+                                PowerSystemWorking};
+  return row.leaves;
+}
+
+std::string Describe(SystemTransition transition) { return RowOf(transition).name; }
+
+IrpResult SendSystemPower(PDEVICE_OBJECT pdo, const SystemPowerRequest &request) {
+  return SendIrp(IoGetAttachedDevice(pdo), IRP_MJ_POWER, IRP_MN_SET_POWER,
+                 [request](PIRP, PIO_STACK_LOCATION location) {
+                   location->Parameters.Power.Type = SystemPowerState;
+                   location->Parameters.Power.State.SystemState = request.state;
+                   location->Parameters.Power.ShutdownType = request.shutdownType;
+                   SYSTEM_POWER_STATE_CONTEXT context = {};
+                   context.CurrentSystemState = request.current;
+                   context.TargetSystemState = request.target;
+                   context.EffectiveSystemState = request.effective;
+                   location->Parameters.Power.SystemPowerStateContext = context;
+                 });
+}
+
 }  // namespace hostk
 
 using namespace hostk;

@@ -318,5 +318,57 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
   }
 }
 
+// A system request that ends the session (a shutdown or restart, or the
+// hybrid shutdown that "Shut down" is under Fast Startup) records the
+// shutdown on every board model as the shutdown request does: "OnSystem" = 0
+// and the shutdown DO bit, once, before anything goes down, while a PCI
+// board is still in D0. A hibernation or a sleep does neither.
+TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
+  using hostk::SystemTransition;
+  const std::string service0 = std::string(kServiceKey) + "\\Device000";
+  const std::string doKey = std::string(kServiceKey) + "\\DO";
+  for (uint32_t model : {24u, 22u, 21u, 20u, 0u}) {
+    for (SystemTransition transition :
+         {SystemTransition::HybridShutdown, SystemTransition::Shutdown, SystemTransition::Restart,
+          SystemTransition::Hibernate, SystemTransition::HybridSleep, SystemTransition::Sleep}) {
+      SCOPED_TRACE("model " + std::to_string(model) + ", " + hostk::Describe(transition));
+      const bool ends = transition == SystemTransition::HybridShutdown ||
+                        transition == SystemTransition::Shutdown ||
+                        transition == SystemTransition::Restart;
+      hostk::ResetMachine();
+      pdos_.clear();
+      hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
+      hostreg::PutDword(doKey, "DO_Channel_Shutdown", 3);
+      hostreg::PutDword(doKey, "DO_Level_Shutdown", 1);
+      ASSERT_NE(device_ = StartedDevice(model), nullptr);
+      board_->SetDo(0x00);
+      hostk::ClearPortTrace();
+
+      // The bus holds the first set-power request to reach it: the system
+      // request, or on a PCI board the D3 request made before it.
+      hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
+      hostk::IrpResult result;
+      std::thread system([&] { result = hostk::SendSystemPower(Pdo(), hostk::Entering(transition)); });
+      hostk::WaitForHeldRequests(1);
+      EXPECT_EQ(board_->Do(), ends ? 0x08 : 0x00) << "driven before anything went down";
+      hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
+      hostk::CompleteHeldRequests();
+      system.join();
+      EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
+
+      const uint16_t port = uint16_t(kRegisterBase + (model == 22 ? 0 : 1));
+      Strings expected;
+      if (ends) {
+        expected = {hostk::Describe({false, 1, port, 0x00}), hostk::Describe({true, 1, port, 0x08})};
+      }
+      Strings trace;
+      for (const auto &a : hostk::PortTrace()) trace.push_back(hostk::Describe(a));
+      EXPECT_EQ(trace, expected) << "once";
+      EXPECT_EQ(StoredDword(service0, "OnSystem"), ends ? 0u : 1u);
+      End();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace diotest

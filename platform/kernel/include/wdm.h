@@ -622,8 +622,34 @@ typedef struct _DEVICE_CAPABILITIES {
   ULONG D3Latency;
 } DEVICE_CAPABILITIES, *PDEVICE_CAPABILITIES;
 
-typedef enum { PowerActionNone = 0, PowerActionShutdown = 5, PowerActionShutdownReset = 6,
-               PowerActionShutdownOff = 7 } POWER_ACTION;
+typedef enum _POWER_ACTION {
+  PowerActionNone = 0,
+  PowerActionReserved = 1,
+  PowerActionSleep = 2,
+  PowerActionHibernate = 3,
+  PowerActionShutdown = 4,
+  PowerActionShutdownReset = 5,
+  PowerActionShutdownOff = 6,
+  PowerActionWarmEject = 7,
+  PowerActionDisplayOff = 8
+} POWER_ACTION;
+
+// What a system power request says of the states around it; the three
+// states are SYSTEM_POWER_STATE values.
+typedef struct _SYSTEM_POWER_STATE_CONTEXT {
+  union {
+    struct {
+      ULONG Reserved1 : 8;
+      ULONG TargetSystemState : 4;
+      ULONG EffectiveSystemState : 4;
+      ULONG CurrentSystemState : 4;
+      ULONG IgnoreHibernationPath : 1;
+      ULONG PseudoTransition : 1;
+      ULONG Reserved2 : 10;
+    };
+    ULONG ContextAsUlong;
+  };
+} SYSTEM_POWER_STATE_CONTEXT, *PSYSTEM_POWER_STATE_CONTEXT;
 
 #define SL_PENDING_RETURNED 0x01
 #define SL_ERROR_RETURNED 0x02
@@ -661,7 +687,10 @@ typedef struct _IO_STACK_LOCATION {
       PCM_RESOURCE_LIST AllocatedResourcesTranslated;
     } StartDevice;
     struct {
-      ULONG SystemContext;
+      union {
+        ULONG SystemContext;
+        SYSTEM_POWER_STATE_CONTEXT SystemPowerStateContext;
+      };
       POWER_STATE_TYPE Type;
       POWER_STATE State;
       POWER_ACTION ShutdownType;
