@@ -9,10 +9,13 @@ static NTSTATUS Finish(PIRP irp, NTSTATUS status) {
   return status;
 }
 
-// Each handle gets an event slot of its own until it is closed.
+// Each handle gets an event slot of its own until it is closed. The device
+// has no namespace: an open of a name inside it (the device's path followed
+// by \name) is refused.
 NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(Irp)->FileObject;
+  if (file->FileName.Length != 0) return Finish(Irp, STATUS_OBJECT_NAME_NOT_FOUND);
   if (file->FsContext2 != NULL) return Finish(Irp, STATUS_UNSUCCESSFUL);
 
   POPEN_CONTEXT context = (POPEN_CONTEXT)ExAllocatePool(PagedPool, sizeof(OPEN_CONTEXT));

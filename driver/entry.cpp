@@ -41,9 +41,11 @@ DIO_PAGED_ROUTINE
 NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject) {
   PAGED_CODE();
 
+  // The device's security descriptor covers every open of it, also one of a
+  // name inside its namespace, which DispatchCreate refuses as well.
   PDEVICE_OBJECT device;
   NTSTATUS status = IoCreateDevice(DriverObject, sizeof(DEVICE_EXTENSION), NULL,
-                                   FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+                                   FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
 
   // Shutdown requests come whether or not a shutdown output is configured.

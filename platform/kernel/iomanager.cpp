@@ -13,15 +13,26 @@ namespace {
 
 constexpr CSHORT kIoTypeFile = 5;
 constexpr ULONG kFileTag = 0x656C6946;    // "File"
+constexpr ULONG kNameTag = 0x6D614E46;    // "FNam"
 constexpr ULONG kBufferTag = 0x66754249;  // "IBuf"
 constexpr uint8_t kUninitialisedBuffer = 0xCC;
 
 // The stack a path names: "\\.\X" is "\??\X", an enabled interface's link.
-PDEVICE_OBJECT Resolve(const std::u16string &path) {
+// What follows the link's name is the name inside the device's namespace,
+// which the create request carries in the file object, as the object
+// manager hands it on: "\\.\X\inner" opens "\??\X" with "\inner".
+PDEVICE_OBJECT Resolve(const std::u16string &path, std::u16string *remaining) {
   if (path.size() < 4 || path.compare(0, 4, u"\\\\.\\") != 0) return nullptr;
-  std::u16string link = u"\\??\\" + path.substr(4);
-  for (const auto &i : Interfaces())
-    if (i.enabled && hostreg::EqualNoCase(i.symbolicLink, link)) return i.pdo;
+  std::u16string name = u"\\??\\" + path.substr(4);
+  for (const auto &i : Interfaces()) {
+    size_t length = i.symbolicLink.size();
+    if (!i.enabled || name.size() < length || (name.size() > length && name[length] != u'\\') ||
+        !hostreg::EqualNoCase(i.symbolicLink, name.substr(0, length))) {
+      continue;
+    }
+    *remaining = name.substr(length);
+    return i.pdo;
+  }
   return nullptr;
 }
 
@@ -31,6 +42,7 @@ struct FileHolder : HandleObject {
   PDEVICE_OBJECT pdo = nullptr;
 
   ~FileHolder() override {
+    if (file && file->FileName.Buffer) FreeSystem(file->FileName.Buffer, kNameTag);
     if (file) FreeSystem(file, kFileTag);
   }
   std::string Describe() const override { return "file on a device"; }
@@ -75,13 +87,22 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   *handle = nullptr;
   hostk::Process *process = CurrentProcess();
   if (!process) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "OpenFile outside a user process");
-  PDEVICE_OBJECT pdo = Resolve(path);
+  std::u16string remaining;
+  PDEVICE_OBJECT pdo = Resolve(path, &remaining);
   if (!pdo) return STATUS_OBJECT_NAME_NOT_FOUND;
   auto holder = std::make_shared<FileHolder>();
   holder->pdo = pdo;
   holder->file = static_cast<PFILE_OBJECT>(AllocateSystem(NonPagedPool, sizeof(FILE_OBJECT), kFileTag));
   if (!holder->file) return STATUS_INSUFFICIENT_RESOURCES;
   memset(holder->file, 0, sizeof(FILE_OBJECT));
+  if (!remaining.empty()) {
+    size_t bytes = remaining.size() * sizeof(WCHAR);
+    auto *buffer = static_cast<PWSTR>(AllocateSystem(PagedPool, bytes, kNameTag));
+    if (!buffer) return STATUS_INSUFFICIENT_RESOURCES;
+    for (size_t c = 0; c < remaining.size(); ++c) buffer[c] = remaining[c];
+    holder->file->FileName.Buffer = buffer;
+    holder->file->FileName.Length = holder->file->FileName.MaximumLength = USHORT(bytes);
+  }
   holder->file->Type = kIoTypeFile;
   holder->file->Size = sizeof(FILE_OBJECT);
   holder->file->DeviceObject = pdo;

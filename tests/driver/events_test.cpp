@@ -277,6 +277,27 @@ TEST_F(EventsTest, NoPoolForAHandleRefusesTheOpen) {
   EXPECT_EQ(Extension(device_)->OpenCount, 1);
 }
 
+// The device has no namespace: an open of a name inside it (the published
+// path followed by a name), which Windows would not check against the
+// device's security, is refused before it gets a slot.
+TEST_F(EventsTest, AnOpenInsideTheDevicesNamespaceIsRefused) {
+  Bring(24);
+  EXPECT_TRUE(device_->Characteristics & FILE_DEVICE_SECURE_OPEN)
+      << "the device's security covers its namespace";
+  for (const char16_t *name : {u"\\anything", u"\\", u"\\a\\b"}) {
+    SCOPED_TRACE(hostk::Utf8(name));
+    HANDLE file = nullptr;
+    EXPECT_EQ(hostk::user::OpenFile(DevicePath() + name, GENERIC_READ | GENERIC_WRITE, &file),
+              STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(Extension(device_)->OpenCount, 1) << "only the program's first handle";
+  }
+  std::vector<HANDLE> events = Events(1);
+  HANDLE second = Open();
+  ASSERT_EQ(Enable(second, events).status, STATUS_SUCCESS);
+  EXPECT_NE(gEventSlots[1].Events[0], nullptr) << "the next handle gets the next slot";
+}
+
 TEST_F(EventsTest, AnEnableNeedsAStartedBoardAndAWholeRequest) {
   Bring(24);
   std::vector<HANDLE> events = Events(1);
