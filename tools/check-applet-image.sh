@@ -2,10 +2,12 @@
 # Checks that a built TesZEPDIOConfig.cpl is what the 32-bit Control Panel
 # loads: a PE32 DLL whose only export is CPlApplet (undecorated), importing
 # only system libraries and the DIO library, with the C and C++ runtimes
-# linked in and the resources inside.
+# linked in and the resources inside; stripped, with its debug information in
+# the file its .gnu_debuglink section names. Prints the image's sizes.
 set -euo pipefail
 image=${1:?usage: check-applet-image.sh TesZEPDIOConfig.cpl}
 headers=$(i686-w64-mingw32-objdump -p "$image")
+facts=$(python3 "$(dirname "$0")/pe_image.py" show "$image")
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -24,5 +26,17 @@ done
 grep -qi 'TesZEPDIO.dll' <<<"$dlls" || fail "does not import TesZEPDIO.dll"
 i686-w64-mingw32-objdump -h "$image" | grep -q '\.rsrc' || fail "no resources"
 
+grep -qx 'symbols 0' <<<"$facts" || fail "not stripped: $(grep '^symbols' <<<"$facts")"
+! grep -q '^section \.debug' <<<"$facts" || fail "debug sections left in the image"
+read -r _ debug_name debug_state <<<"$(grep '^debuglink' <<<"$facts")" || true
+[[ "${debug_state:-}" == ok ]] || fail "no .gnu_debuglink to a debug file of this image (${debug_state:-none})"
+debug_file=$(dirname "$image")/${debug_name:-none}
+if ! i686-w64-mingw32-objdump -h "$debug_file" 2>/dev/null | grep -q '\.debug_info'; then
+  fail "the debug file holds no debug information"
+fi
+
 if ((failures)); then exit 1; fi
+read -r _ file_bytes image_bytes <<<"$(grep '^size' <<<"$facts")"
 echo "applet image OK: $image (PE32 DLL, export CPlApplet, imports: $(tr '\n' ' ' <<<"$dlls"))"
+echo "  stripped $file_bytes bytes on disk, $image_bytes in memory; debug information in" \
+     "$debug_name ($(stat -c %s "$debug_file") bytes)"

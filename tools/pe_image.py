@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Reads and finishes the PE images the Windows builds ship, without Windows tools.
+
+  pe_image.py show IMAGE
+      One fact a line, for the image checks:
+        size FILE_BYTES IMAGE_BYTES        the file, and SizeOfImage in memory
+        checksum STORED COMPUTED           the header's CheckSum and the file's own
+        symbols N                          COFF symbols left in the file
+        section NAME VSIZE RAWSIZE FLAGS   FLAGS: code,data,bss,execute,read,write,discardable
+        directory NAME RVA SIZE            the data directories in use
+        debuglink FILE ok|stale|missing    the .gnu_debuglink section and the file it names
+  pe_image.py finish IMAGE [SECTION...]
+      Marks the named sections discardable (IMAGE_SCN_MEM_DISCARDABLE) and writes the
+      header's CheckSum, which the kernel's loader checks for drivers.
+"""
+import os
+import struct
+import sys
+import zlib
+
+SCN_FLAGS = [
+    (0x00000020, "code"),
+    (0x00000040, "data"),
+    (0x00000080, "bss"),
+    (0x02000000, "discardable"),
+    (0x20000000, "execute"),
+    (0x40000000, "read"),
+    (0x80000000, "write"),
+]
+SCN_MEM_DISCARDABLE = 0x02000000
+DIRECTORIES = ["export", "import", "resource", "exception", "security", "basereloc", "debug",
+               "architecture", "globalptr", "tls", "loadconfig", "boundimport", "iat",
+               "delayimport", "clr", "reserved"]
+
+
+class Image:
+    def __init__(self, path):
+        self.path = path
+        with open(path, "rb") as f:
+            self.data = bytearray(f.read())
+        d = self.data
+        if d[:2] != b"MZ":
+            raise SystemExit(f"{path}: not a PE image")
+        self.pe = struct.unpack_from("<I", d, 0x3C)[0]
+        if d[self.pe:self.pe + 4] != b"PE\0\0":
+            raise SystemExit(f"{path}: not a PE image")
+        coff = self.pe + 4
+        (_, self.nsections, _, self.symtab, self.nsymbols, optsize, _) = struct.unpack_from(
+            "<HHIIIHH", d, coff)
+        self.opt = coff + 20
+        magic = struct.unpack_from("<H", d, self.opt)[0]
+        self.pe32plus = magic == 0x20B
+        self.checksum_at = self.opt + 64
+        self.size_of_image = struct.unpack_from("<I", d, self.opt + 56)[0]
+        dirs_at = self.opt + (112 if self.pe32plus else 96)
+        count = struct.unpack_from("<I", d, dirs_at - 4)[0]
+        self.directories = [struct.unpack_from("<II", d, dirs_at + 8 * i) for i in range(count)]
+        self.sections_at = self.opt + optsize
+
+    def section_name(self, raw):
+        name = raw.rstrip(b"\0").decode("latin-1")
+        # A long name is "/offset" into the string table after the symbols.
+        if name.startswith("/") and self.symtab:
+            strings = self.symtab + 18 * self.nsymbols
+            start = strings + int(name[1:])
+            end = self.data.index(b"\0", start)
+            name = self.data[start:end].decode("latin-1")
+        return name
+
+    def sections(self):
+        for i in range(self.nsections):
+            at = self.sections_at + 40 * i
+            name = self.section_name(bytes(self.data[at:at + 8]))
+            vsize, _, rawsize, rawptr = struct.unpack_from("<IIII", self.data, at + 8)
+            flags = struct.unpack_from("<I", self.data, at + 36)[0]
+            yield at, name, vsize, rawsize, rawptr, flags
+
+    def computed_checksum(self):
+        d, skip, total = self.data, self.checksum_at, 0
+        for i in range(0, len(d) - 1, 2):
+            if i in (skip, skip + 2):
+                continue
+            total += d[i] | d[i + 1] << 8
+            total = (total & 0xFFFF) + (total >> 16)
+        if len(d) % 2:
+            total += d[-1]
+            total = (total & 0xFFFF) + (total >> 16)
+        return ((total & 0xFFFF) + (total >> 16) + len(d)) & 0xFFFFFFFF
+
+    def debuglink(self):
+        for _, name, _, rawsize, rawptr, _ in self.sections():
+            if name == ".gnu_debuglink":
+                content = bytes(self.data[rawptr:rawptr + rawsize])
+                file = content[:content.index(b"\0")].decode()
+                crc_at = (len(file) + 1 + 3) & ~3
+                return file, struct.unpack_from("<I", content, crc_at)[0]
+        return None
+
+
+def show(image):
+    print(f"size {len(image.data)} {image.size_of_image}")
+    stored = struct.unpack_from("<I", image.data, image.checksum_at)[0]
+    print(f"checksum 0x{stored:08X} 0x{image.computed_checksum():08X}")
+    print(f"symbols {image.nsymbols}")
+    for _, name, vsize, rawsize, _, flags in image.sections():
+        text = ",".join(word for bit, word in SCN_FLAGS if flags & bit) or "-"
+        print(f"section {name} 0x{vsize:X} 0x{rawsize:X} {text}")
+    for i, (rva, size) in enumerate(image.directories):
+        if rva or size:
+            print(f"directory {DIRECTORIES[i]} 0x{rva:X} 0x{size:X}")
+    link = image.debuglink()
+    if link:
+        file, crc = link
+        path = os.path.join(os.path.dirname(image.path), file)
+        if not os.path.exists(path):
+            state = "missing"
+        else:
+            with open(path, "rb") as f:
+                state = "ok" if zlib.crc32(f.read()) & 0xFFFFFFFF == crc else "stale"
+        print(f"debuglink {file} {state}")
+
+
+def finish(image, discard):
+    found = set()
+    for at, name, _, _, _, flags in image.sections():
+        if name in discard:
+            struct.pack_into("<I", image.data, at + 36, flags | SCN_MEM_DISCARDABLE)
+            found.add(name)
+    missing = set(discard) - found
+    if missing:
+        raise SystemExit(f"{image.path}: no section {' '.join(sorted(missing))}")
+    struct.pack_into("<I", image.data, image.checksum_at, image.computed_checksum())
+    with open(image.path, "wb") as f:
+        f.write(image.data)
+
+
+def main(argv):
+    if len(argv) >= 3 and argv[1] == "show":
+        show(Image(argv[2]))
+    elif len(argv) >= 3 and argv[1] == "finish":
+        finish(Image(argv[2]), argv[3:])
+    else:
+        raise SystemExit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
