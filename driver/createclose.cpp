@@ -12,6 +12,7 @@ static NTSTATUS Finish(PIRP irp, NTSTATUS status) {
 // Each handle gets an event slot of its own until it is closed. The device
 // has no namespace: an open of a name inside it (the device's path followed
 // by \name) is refused.
+_Use_decl_annotations_
 NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(Irp)->FileObject;
@@ -82,6 +83,7 @@ static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
 
 // The handle's last user is gone: its events are released, and after the
 // device's last handle the board's interrupts are turned off.
+_Use_decl_annotations_
 NTSTATUS DispatchCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
@@ -95,6 +97,7 @@ NTSTATUS DispatchCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   return Finish(Irp, STATUS_SUCCESS);
 }
 
+_Use_decl_annotations_
 NTSTATUS DispatchClose(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   UNREFERENCED_PARAMETER(DeviceObject);
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(Irp)->FileObject;
@@ -108,6 +111,7 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 // WMI requests are not the driver's: the next driver down sees them as sent.
+_Use_decl_annotations_
 NTSTATUS DispatchSystemControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   IoSkipCurrentIrpStackLocation(Irp);

@@ -106,6 +106,7 @@ static NTSTATUS GetBoardInfo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LO
   return STATUS_SUCCESS;
 }
 
+_Use_decl_annotations_
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);

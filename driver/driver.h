@@ -11,6 +11,15 @@
 
 #include "dio_ioctl.h"
 
+// Routines carry the kernel's source annotations: their role type (with
+// _Dispatch_type_ for dispatch routines), the IRQL they may run at and the
+// locks they need, for static analysis; the definitions take them from here
+// (_Use_decl_annotations_). They compile to nothing. mingw-w64's
+// driverspecs.h stubs the others but has no _Dispatch_type_.
+#ifndef _Dispatch_type_
+#define _Dispatch_type_(type)
+#endif
+
 // Pageable code, and code dropped once the driver is initialised.
 #if defined(_WIN32)
 #define DIO_PAGED_ROUTINE __attribute__((section("PAGE")))
@@ -172,91 +181,104 @@ VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable);
 #define DIO_DEVICE_NUMBER_LIMIT 1000
 #define DIO_DEVICE_PATH_CHARS 256
 
-PUNICODE_STRING AllocateCountedString(USHORT capacity);
-VOID FreeCountedString(PUNICODE_STRING string);
-PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber);
-NTSTATUS OpenRegistryKey(PUNICODE_STRING path, PHANDLE key);
-NTSTATUS CreateRegistryKey(PUNICODE_STRING path, PHANDLE key);
+// Pageable: every routine here runs at PASSIVE_LEVEL.
+_IRQL_requires_max_(PASSIVE_LEVEL) PUNICODE_STRING AllocateCountedString(USHORT capacity);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID FreeCountedString(PUNICODE_STRING string);
+_IRQL_requires_max_(PASSIVE_LEVEL) PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS OpenRegistryKey(PUNICODE_STRING path, PHANDLE key);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS CreateRegistryKey(PUNICODE_STRING path, PHANDLE key);
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID destination);
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension);
-NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName);
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
-NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
-NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);
 
 // ---------------------------------------------------------------------------
 // pnp.cpp: Plug and Play, the counting of requests inside the driver, and
 // the lock of the board's state
-DRIVER_DISPATCH DispatchPnp;
-BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension);
-VOID ReleaseRequest(PDEVICE_EXTENSION extension);
+_Dispatch_type_(IRP_MJ_PNP) DRIVER_DISPATCH DispatchPnp;
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID ReleaseRequest(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) _Acquires_lock_(extension->HardwareLock)
 VOID LockHardware(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) _Releases_lock_(extension->HardwareLock)
 VOID UnlockHardware(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL)
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information);
-NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
 IO_COMPLETION_ROUTINE ForwardCompletion;
-VOID StopDevice(PDEVICE_EXTENSION extension);
-NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp);
-VOID EnableInterface(PDEVICE_EXTENSION extension);
-VOID DisableInterface(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopDevice(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID EnableInterface(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID DisableInterface(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // startup.cpp: bringing the board into service at start
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
                        PCM_RESOURCE_LIST raw);
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list);
 
 // ---------------------------------------------------------------------------
 // power.cpp
-DRIVER_DISPATCH DispatchPower;
-NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp);
-NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp);
+_Dispatch_type_(IRP_MJ_POWER) DRIVER_DISPATCH DispatchPower;
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp);
+_IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp);
 IO_COMPLETION_ROUTINE SystemPowerUpComplete;
 IO_COMPLETION_ROUTINE DevicePowerUpComplete;
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE state);
 REQUEST_POWER_COMPLETE DevicePowerRequestComplete;
 REQUEST_POWER_COMPLETE DevicePowerUpRequested;
 
 // ---------------------------------------------------------------------------
 // createclose.cpp: handles
-DRIVER_DISPATCH DispatchCreate;
-DRIVER_DISPATCH DispatchCleanup;
-DRIVER_DISPATCH DispatchClose;
-DRIVER_DISPATCH DispatchSystemControl;
+_Dispatch_type_(IRP_MJ_CREATE) DRIVER_DISPATCH DispatchCreate;
+_Dispatch_type_(IRP_MJ_CLEANUP) DRIVER_DISPATCH DispatchCleanup;
+_Dispatch_type_(IRP_MJ_CLOSE) DRIVER_DISPATCH DispatchClose;
+_Dispatch_type_(IRP_MJ_SYSTEM_CONTROL) DRIVER_DISPATCH DispatchSystemControl;
 
 // ---------------------------------------------------------------------------
 // slots.cpp: the driver-wide table of event slots
 extern KSPIN_LOCK gEventSlotLock;  // serialises the table and the signalling
-VOID InitializeEventSlots(void);
-LONG ClaimEventSlot(void);
-VOID ReleaseEventSlot(LONG slot);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID InitializeEventSlots(void);
+_IRQL_requires_max_(DISPATCH_LEVEL) LONG ClaimEventSlot(void);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID ReleaseEventSlot(LONG slot);
 // What EmptyEventSlot clears besides the slot's events.
 #define DIO_SLOT_EVENTS 0  // only the events (a repeated enable)
 #define DIO_SLOT_STATE 1   // and the in-use mark and user word (disable)
 #define DIO_SLOT_OWNER 2   // and the handle's claim on the slot (close)
-VOID EmptyEventSlot(LONG slot, ULONG what);
-VOID SetSlotUserWord(LONG slot, USHORT userWord);
-VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event);
-VOID MarkSlotEnabled(LONG slot);
-VOID SignalEvents(ULONG eventMask);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID EmptyEventSlot(LONG slot, ULONG what);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID SetSlotUserWord(LONG slot, USHORT userWord);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID MarkSlotEnabled(LONG slot);
+_IRQL_requires_(DISPATCH_LEVEL) VOID SignalEvents(ULONG eventMask);
+_IRQL_requires_(DISPATCH_LEVEL) _Requires_lock_held_(gEventSlotLock)
 VOID SignalEvent(USHORT eventNumber);
 
 // ---------------------------------------------------------------------------
 // events.cpp: DI interrupt notification
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                  PIO_STACK_LOCATION stack);
+_IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                   PIO_STACK_LOCATION stack);
-VOID StopBoardInterrupt(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopBoardInterrupt(PDEVICE_EXTENSION extension);
 KSERVICE_ROUTINE InterruptService;
 KDEFERRED_ROUTINE InterruptDpc;
 
 // ---------------------------------------------------------------------------
 // devctl.cpp: the device-control interface
-DRIVER_DISPATCH DispatchDeviceControl;
+_Dispatch_type_(IRP_MJ_DEVICE_CONTROL) DRIVER_DISPATCH DispatchDeviceControl;
 NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code);
 
 // ---------------------------------------------------------------------------
 // shutdown.cpp
-DRIVER_DISPATCH DispatchShutdown;
-NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension);
+_Dispatch_type_(IRP_MJ_SHUTDOWN) DRIVER_DISPATCH DispatchShutdown;
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension);

@@ -11,6 +11,7 @@ const GUID DEVICE_INTERFACE_GUID = DIO_INTERFACE_GUID_VALUE;
 #define DIO_LAST_NON_PCI_MODEL 20
 
 DIO_INIT_ROUTINE
+_Use_decl_annotations_
 NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
   InitializeEventSlots();
 
@@ -38,6 +39,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) 
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject) {
   PAGED_CODE();
 
@@ -108,6 +110,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 VOID DriverUnload(PDRIVER_OBJECT DriverObject) {
   PAGED_CODE();
   // Device objects go with their removal requests, never here.

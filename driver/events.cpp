@@ -45,6 +45,7 @@ static VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension) {
 
 // Takes the request's events into its handle's slot and connects the
 // interrupt on the first enable of the started board.
+_Use_decl_annotations_
 NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                  PIO_STACK_LOCATION stack) {
   PDIO_EVENT_REQUEST request = (PDIO_EVENT_REQUEST)irp->AssociatedIrp.SystemBuffer;
@@ -94,6 +95,7 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
 // Releases the handle's events. Called by the last handle's cleanup too
 // (OpenCount already lowered to 0): the board's interrupts are then turned
 // off and the interrupt disconnected.
+_Use_decl_annotations_
 NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                   PIO_STACK_LOCATION stack) {
   UNREFERENCED_PARAMETER(device);
@@ -117,6 +119,7 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
 // interrupt connected its sources go off first, as at the last cleanup: on a
 // shared level-sensitive line a source left on would assert the line with no
 // routine of this driver there to quiet it.
+_Use_decl_annotations_
 VOID StopBoardInterrupt(PDEVICE_EXTENSION extension) {
   LockHardware(extension);
   if (extension->InterruptObject != NULL) ResetInterruptRegisters(extension, TRUE);
@@ -154,6 +157,7 @@ static BOOLEAN AllOnes(const BOARD_REGISTER_MAP *map, LONG status) {
 // the board may share. Decides whether the interrupt is the board's,
 // acknowledges what is pending and adds it to what the DPC has still to
 // deliver.
+_Use_decl_annotations_
 BOOLEAN InterruptService(PKINTERRUPT interrupt, PVOID context) {
   UNREFERENCED_PARAMETER(interrupt);
   PDEVICE_OBJECT device = (PDEVICE_OBJECT)context;
@@ -206,6 +210,7 @@ static ULONG EventsOf(PDEVICE_EXTENSION extension, LONG status) {
 
 // Signals, in every slot, the event of each event number whose status bit
 // the interrupt service routine saved since the last time.
+_Use_decl_annotations_
 VOID InterruptDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
   UNREFERENCED_PARAMETER(dpc);
   UNREFERENCED_PARAMETER(context);

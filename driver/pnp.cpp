@@ -4,6 +4,7 @@
 #include "driver.h"
 
 // A request may go on unless StopDevice is draining the count.
+_Use_decl_annotations_
 BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension) {
   InterlockedIncrement(&extension->OutstandingIo);
   if (!extension->Removing) return TRUE;
@@ -11,6 +12,7 @@ BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension) {
   return FALSE;
 }
 
+_Use_decl_annotations_
 VOID ReleaseRequest(PDEVICE_EXTENSION extension) {
   if (InterlockedDecrement(&extension->OutstandingIo) == 0) {
     KeSetEvent(&extension->RemoveEvent, 0, FALSE);
@@ -21,16 +23,19 @@ VOID ReleaseRequest(PDEVICE_EXTENSION extension) {
 // at PASSIVE_LEVEL, where the interrupt is connected and disconnected, and
 // sits in a critical region so that it cannot be suspended while others
 // wait for it.
+_Use_decl_annotations_
 VOID LockHardware(PDEVICE_EXTENSION extension) {
   KeEnterCriticalRegion();
   KeWaitForSingleObject(&extension->HardwareLock, Executive, KernelMode, FALSE, NULL);
 }
 
+_Use_decl_annotations_
 VOID UnlockHardware(PDEVICE_EXTENSION extension) {
   KeSetEvent(&extension->HardwareLock, 0, FALSE);
   KeLeaveCriticalRegion();
 }
 
+_Use_decl_annotations_
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information) {
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
@@ -51,6 +56,7 @@ static NTSTATUS PassDownHandled(PDEVICE_EXTENSION extension, PIRP irp) {
 }
 
 // Gives the request back to the caller once the lower drivers finished it.
+_Use_decl_annotations_
 NTSTATUS ForwardCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   UNREFERENCED_PARAMETER(device);
   UNREFERENCED_PARAMETER(irp);
@@ -60,6 +66,7 @@ NTSTATUS ForwardCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
 
 // Sends the request down and waits until the lower drivers have finished it;
 // returns their status. The caller completes the request.
+_Use_decl_annotations_
 NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
   KEVENT done;
@@ -77,6 +84,7 @@ NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp) {
 // Switches the device interface on; again on a started device, which the
 // kernel answers as already on.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 VOID EnableInterface(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   if (NT_SUCCESS(IoSetDeviceInterfaceState(&extension->InterfaceName, TRUE)))
@@ -86,6 +94,7 @@ VOID EnableInterface(PDEVICE_EXTENSION extension) {
 // Switches the interface off unless it is off already: the kernel forbids
 // disabling it twice, as at a removal after a surprise removal.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 VOID DisableInterface(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   if (!extension->InterfaceEnabled) return;
@@ -98,6 +107,7 @@ VOID DisableInterface(PDEVICE_EXTENSION extension) {
 // caller's request; the board's interrupt sources are turned off when its
 // interrupt is connected, and the other registers are left as they are.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 VOID StopDevice(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   extension->HoldRequests = 1;
@@ -119,6 +129,7 @@ VOID StopDevice(PDEVICE_EXTENSION extension) {
 // is stopped, the request goes down, and the device object is detached and
 // deleted. The subkeys of a device whose start failed were never written.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   PAGED_CODE();
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
@@ -135,6 +146,7 @@ NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PAGED_CODE();
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;

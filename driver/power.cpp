@@ -28,6 +28,7 @@ static VOID RecordDeviceState(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE st
   }
 }
 
+_Use_decl_annotations_
 NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp) {
   PoStartNextPowerIrp(irp);
   IoSkipCurrentIrpStackLocation(irp);
@@ -44,6 +45,7 @@ static NTSTATUS PassPowerUp(PDEVICE_EXTENSION extension, PIRP irp,
   return PoCallDriver(extension->NextLowerDriver, irp);
 }
 
+_Use_decl_annotations_
 VOID DevicePowerRequestComplete(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
                                 PVOID context, PIO_STATUS_BLOCK ioStatus) {
   UNREFERENCED_PARAMETER(device);
@@ -56,6 +58,7 @@ VOID DevicePowerRequestComplete(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE 
 
 // Requests a device power state for this device and waits until the request
 // has gone through the stack.
+_Use_decl_annotations_
 NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE state) {
   POWER_WAIT wait;
   KeInitializeEvent(&wait.Event, NotificationEvent, FALSE);
@@ -77,6 +80,7 @@ NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE stat
 
 // The callback of the D0 request made on the way back from sleep; it may run
 // at DISPATCH_LEVEL and nobody waits for it.
+_Use_decl_annotations_
 VOID DevicePowerUpRequested(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
                             PIO_STATUS_BLOCK ioStatus) {
   UNREFERENCED_PARAMETER(device);
@@ -91,6 +95,7 @@ VOID DevicePowerUpRequested(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE stat
 // device state that goes with it. This may run at DISPATCH_LEVEL, where
 // nothing may wait, so the request is made without waiting for it; its
 // callback and the device request's own path record the new state.
+_Use_decl_annotations_
 NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   UNREFERENCED_PARAMETER(context);
   if (irp->PendingReturned) IoMarkIrpPending(irp);
@@ -110,6 +115,7 @@ NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   return status;
 }
 
+_Use_decl_annotations_
 NTSTATUS DevicePowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   UNREFERENCED_PARAMETER(context);
   if (irp->PendingReturned) IoMarkIrpPending(irp);
@@ -122,6 +128,7 @@ NTSTATUS DevicePowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   return irp->IoStatus.Status;
 }
 
+_Use_decl_annotations_
 NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   POWER_STATE state = stack->Parameters.Power.State;
@@ -168,6 +175,7 @@ static BOOLEAN EndsSession(PIO_STACK_LOCATION stack) {
           stack->Parameters.Power.SystemPowerStateContext.TargetSystemState == PowerSystemShutdown);
 }
 
+_Use_decl_annotations_
 NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   // Draining: the request goes down untouched and uncounted.

@@ -18,6 +18,7 @@ static const ULONG kAllowConflicts = 1;
 
 // One zero-filled block: the header, then a buffer of `capacity` bytes.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 PUNICODE_STRING AllocateCountedString(USHORT capacity) {
   PAGED_CODE();
   SIZE_T size = sizeof(UNICODE_STRING) + capacity;
@@ -31,6 +32,7 @@ PUNICODE_STRING AllocateCountedString(USHORT capacity) {
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 VOID FreeCountedString(PUNICODE_STRING string) {
   PAGED_CODE();
   if (string != NULL) ExFreePoolWithTag(string, 0);
@@ -38,6 +40,7 @@ VOID FreeCountedString(PUNICODE_STRING string) {
 
 // "Device%03d" for numbers 0 to 1000.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber) {
   PAGED_CODE();
   if (deviceNumber > DIO_DEVICE_NUMBER_LIMIT) return NULL;
@@ -49,6 +52,7 @@ PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber) {
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS OpenRegistryKey(PUNICODE_STRING path, PHANDLE key) {
   PAGED_CODE();
   OBJECT_ATTRIBUTES attributes;
@@ -58,6 +62,7 @@ NTSTATUS OpenRegistryKey(PUNICODE_STRING path, PHANDLE key) {
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS CreateRegistryKey(PUNICODE_STRING path, PHANDLE key) {
   PAGED_CODE();
   OBJECT_ATTRIBUTES attributes;
@@ -70,6 +75,7 @@ NTSTATUS CreateRegistryKey(PUNICODE_STRING path, PHANDLE key) {
 // missing, longer, or does not fit the query buffer leaves the destination
 // as it was; a shorter one overwrites only its own bytes.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID destination) {
   PAGED_CODE();
   ULONG bufferSize = (ULONG)nameSize + DIO_VALUE_QUERY_SLACK;
@@ -140,6 +146,7 @@ static NTSTATUS MakeServiceSubkeyPath(ULONG deviceNumber, PUNICODE_STRING *path)
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
@@ -186,6 +193,7 @@ done:
 // without a terminator. A link too short to have that prefix, or a path that
 // would not fit its buffer, writes nothing.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName) {
   PAGED_CODE();
   const ULONG prefixChars = 3;
@@ -221,6 +229,7 @@ NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName) {
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   PUNICODE_STRING servicePath;
@@ -238,6 +247,7 @@ NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
 // Fills the six DO fields from the "DO" key; fields whose value is missing
 // or unusable keep what they held, and so do all of them without the key.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   PUNICODE_STRING doPath = AllocateCountedString(DIO_KEY_PATH_BYTES);
@@ -277,6 +287,7 @@ NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
 // that order. Returns the first failure; a subkey that is missing or cannot
 // be deleted does not keep the other from being tried.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS DeleteDeviceKeys(ULONG deviceNumber) {
   PAGED_CODE();
   PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);

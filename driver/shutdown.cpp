@@ -10,6 +10,7 @@
 // shutdown DO bit of a started board. Used by the shutdown request and by a
 // system set-power request that ends the session.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   PUNICODE_STRING servicePath = AllocateCountedString(DIO_SERVICE_PATH_BYTES);
@@ -39,6 +40,7 @@ NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
 }
 
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS DispatchShutdown(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PAGED_CODE();
   NTSTATUS status = RecordSystemShutdown((PDEVICE_EXTENSION)DeviceObject->DeviceExtension);

@@ -12,6 +12,7 @@ KSPIN_LOCK gEventSlotLock;
 // A slot belongs to one handle from its open to its close.
 static BOOLEAN gSlotTaken[DIO_EVENT_SLOT_COUNT];
 
+_Use_decl_annotations_
 VOID InitializeEventSlots(void) {
   KeInitializeSpinLock(&gEventSlotLock);
   for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
@@ -22,6 +23,7 @@ VOID InitializeEventSlots(void) {
 }
 
 // The lowest free slot, now the caller's; -1 when all are taken.
+_Use_decl_annotations_
 LONG ClaimEventSlot(void) {
   KIRQL irql;
   LONG claimed = -1;
@@ -38,6 +40,7 @@ LONG ClaimEventSlot(void) {
 }
 
 // Takes a slot's events out under the lock and releases them after it.
+_Use_decl_annotations_
 VOID EmptyEventSlot(LONG slot, ULONG what) {
   PKEVENT released[DIO_EVENTS_PER_SLOT];
   KIRQL irql;
@@ -58,8 +61,10 @@ VOID EmptyEventSlot(LONG slot, ULONG what) {
   }
 }
 
+_Use_decl_annotations_
 VOID ReleaseEventSlot(LONG slot) { EmptyEventSlot(slot, DIO_SLOT_OWNER); }
 
+_Use_decl_annotations_
 VOID SetSlotUserWord(LONG slot, USHORT userWord) {
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
@@ -68,6 +73,7 @@ VOID SetSlotUserWord(LONG slot, USHORT userWord) {
 }
 
 // Hands a referenced event to the slot as its event `eventNumber`.
+_Use_decl_annotations_
 VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event) {
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
@@ -77,6 +83,7 @@ VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event) {
   if (replaced != NULL) ObDereferenceObject(replaced);  // a concurrent enable's
 }
 
+_Use_decl_annotations_
 VOID MarkSlotEnabled(LONG slot) {
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
@@ -86,6 +93,7 @@ VOID MarkSlotEnabled(LONG slot) {
 
 // Signals, in every slot, the event of each event number in the mask. Runs
 // at DISPATCH_LEVEL (the DPC).
+_Use_decl_annotations_
 VOID SignalEvents(ULONG eventMask) {
   KeAcquireSpinLockAtDpcLevel(&gEventSlotLock);
   for (USHORT number = 0; number < DIO_EVENTS_PER_SLOT; ++number) {
@@ -95,6 +103,7 @@ VOID SignalEvents(ULONG eventMask) {
 }
 
 // Called holding gEventSlotLock.
+_Use_decl_annotations_
 VOID SignalEvent(USHORT eventNumber) {
   if (eventNumber >= DIO_EVENTS_PER_SLOT) return;
   for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {

@@ -10,6 +10,7 @@ static const ULONG kBoardInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
 // a resource list. Every descriptor is read; one of a type the board never
 // has fails the pass afterwards, with what was read kept.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list) {
   PAGED_CODE();
   if (list == NULL || list->Count == 0 || list->List[0].PartialResourceList.Count == 0)
@@ -69,6 +70,7 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list) {
 // start DO bit and turns the board's interrupts off. The interrupt itself is
 // connected at the first enable request. Registry failures do not stop it.
 DIO_PAGED_ROUTINE
+_Use_decl_annotations_
 NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
                        PCM_RESOURCE_LIST raw) {
   PAGED_CODE();

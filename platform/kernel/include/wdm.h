@@ -40,6 +40,21 @@
 #define OUT
 #define OPTIONAL
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
+
+// Source annotations (SAL) of the kernel's headers: role types, IRQL and lock
+// contracts for static analysis. They compile to nothing; the stand-in's
+// bodies check the same rules at run time.
+#define _Dispatch_type_(type)
+#define _Function_class_(name)
+#define _IRQL_requires_(irql)
+#define _IRQL_requires_max_(irql)
+#define _IRQL_requires_min_(irql)
+#define _IRQL_requires_same_
+#define _Requires_lock_held_(lock)
+#define _Requires_lock_not_held_(lock)
+#define _Acquires_lock_(lock)
+#define _Releases_lock_(lock)
+#define _Use_decl_annotations_
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
 #define CONTAINING_RECORD(address, type, field) \
   ((type *)((char *)(address) - offsetof(type, field)))
