@@ -88,7 +88,8 @@ BOOLEAN BoardInterruptShared(void) { return IsPciBoard(); }
 // information block before it. Without them the board is never touched:
 // port base 0 would reach the PC's own devices (the DMA controller).
 BOOLEAN BoardHasPorts(PDEVICE_EXTENSION extension) {
-  return extension->PortCount != 0 && (BoardLayout() != BoardLayout24 || extension->Range1Length != 0);
+  return extension->PortCount != 0 &&
+         (BoardLayout() != BoardLayout24 || extension->Range1Length != 0);
 }
 
 // A register's port is the low 32 bits of the base plus the offset, cut to

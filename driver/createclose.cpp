@@ -19,11 +19,12 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (file->FileName.Length != 0) return Finish(Irp, STATUS_OBJECT_NAME_NOT_FOUND);
   if (file->FsContext2 != NULL) return Finish(Irp, STATUS_UNSUCCESSFUL);
 
-  POPEN_CONTEXT context = (POPEN_CONTEXT)ExAllocatePool(PagedPool, sizeof(OPEN_CONTEXT));
+  POPEN_CONTEXT context =
+      (POPEN_CONTEXT)ExAllocatePoolWithTag(PagedPool, sizeof(OPEN_CONTEXT), DIO_POOL_TAG);
   if (context == NULL) return Finish(Irp, STATUS_INSUFFICIENT_RESOURCES);
   context->SlotIndex = ClaimEventSlot();
   if (context->SlotIndex < 0) {
-    ExFreePoolWithTag(context, 0);
+    ExFreePoolWithTag(context, DIO_POOL_TAG);
     return Finish(Irp, STATUS_INSUFFICIENT_RESOURCES);
   }
   file->FsContext2 = context;
@@ -105,7 +106,7 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (context != NULL) {
     ReleaseEventSlot(context->SlotIndex);
     file->FsContext2 = NULL;
-    ExFreePoolWithTag(context, 0);
+    ExFreePoolWithTag(context, DIO_POOL_TAG);
   }
   return Finish(Irp, STATUS_SUCCESS);
 }

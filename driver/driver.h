@@ -29,6 +29,9 @@
 #define DIO_INIT_ROUTINE
 #endif
 
+// The tag of every pool block the driver allocates: "ZDIO" in pool listings.
+#define DIO_POOL_TAG 0x4F49445Au
+
 // The 9 event numbers a handle can hold an event for, and the driver-wide
 // table of event slots shared by every device.
 #define DIO_EVENTS_PER_SLOT 9

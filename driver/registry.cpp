@@ -22,7 +22,7 @@ _Use_decl_annotations_
 PUNICODE_STRING AllocateCountedString(USHORT capacity) {
   PAGED_CODE();
   SIZE_T size = sizeof(UNICODE_STRING) + capacity;
-  PUNICODE_STRING string = (PUNICODE_STRING)ExAllocatePool(PagedPool, size);
+  PUNICODE_STRING string = (PUNICODE_STRING)ExAllocatePoolWithTag(PagedPool, size, DIO_POOL_TAG);
   if (string == NULL) return NULL;
   RtlZeroMemory(string, size);
   string->Length = 0;
@@ -35,7 +35,7 @@ DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 VOID FreeCountedString(PUNICODE_STRING string) {
   PAGED_CODE();
-  if (string != NULL) ExFreePoolWithTag(string, 0);
+  if (string != NULL) ExFreePoolWithTag(string, DIO_POOL_TAG);
 }
 
 // "Device%03d" for numbers 0 to 1000.
@@ -80,7 +80,7 @@ NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID desti
   PAGED_CODE();
   ULONG bufferSize = (ULONG)nameSize + DIO_VALUE_QUERY_SLACK;
   PKEY_VALUE_FULL_INFORMATION record =
-      (PKEY_VALUE_FULL_INFORMATION)ExAllocatePool(PagedPool, bufferSize);
+      (PKEY_VALUE_FULL_INFORMATION)ExAllocatePoolWithTag(PagedPool, bufferSize, DIO_POOL_TAG);
   if (record == NULL) return STATUS_INSUFFICIENT_RESOURCES;
 
   UNICODE_STRING valueName;
@@ -94,7 +94,7 @@ NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID desti
       record->DataOffset <= bufferSize && record->DataLength <= bufferSize - record->DataOffset) {
     RtlCopyMemory(destination, (PUCHAR)record + record->DataOffset, record->DataLength);
   }
-  ExFreePoolWithTag(record, 0);
+  ExFreePoolWithTag(record, DIO_POOL_TAG);
   return status;
 }
 
