@@ -42,8 +42,8 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
   PKDEVICE_QUEUE queue = &device->DeviceQueue;
   LIST_ENTRY cancelled, kept;
-  cancelled.Flink = cancelled.Blink = &cancelled;
-  kept.Flink = kept.Blink = &kept;
+  InitializeListHead(&cancelled);
+  InitializeListHead(&kept);
   KIRQL irql;
   IoAcquireCancelSpinLock(&irql);
   while (queue->Busy && !IsListEmpty(&queue->DeviceListHead)) {
@@ -57,16 +57,10 @@ static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
       irp->CancelRoutine = NULL;
       list = &cancelled;
     }
-    irp->Tail.Overlay.ListEntry.Flink = list;
-    irp->Tail.Overlay.ListEntry.Blink = list->Blink;
-    list->Blink->Flink = &irp->Tail.Overlay.ListEntry;
-    list->Blink = &irp->Tail.Overlay.ListEntry;
+    InsertTailList(list, &irp->Tail.Overlay.ListEntry);
   }
-  while (kept.Flink != &kept) {
-    PLIST_ENTRY next = kept.Flink;
-    kept.Flink = next->Flink;
-    next->Flink->Blink = &kept;
-    PIRP irp = CONTAINING_RECORD(next, IRP, Tail.Overlay.ListEntry);
+  while (!IsListEmpty(&kept)) {
+    PIRP irp = CONTAINING_RECORD(RemoveHeadList(&kept), IRP, Tail.Overlay.ListEntry);
     // A queue that has gone idle meanwhile is only marked busy by the first
     // insertion; the second queues the request.
     if (!KeInsertDeviceQueue(queue, &irp->Tail.Overlay.DeviceQueueEntry)) {
@@ -74,11 +68,9 @@ static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
     }
   }
   IoReleaseCancelSpinLock(irql);
-  while (cancelled.Flink != &cancelled) {
-    PLIST_ENTRY next = cancelled.Flink;
-    cancelled.Flink = next->Flink;
-    next->Flink->Blink = &cancelled;
-    Finish(CONTAINING_RECORD(next, IRP, Tail.Overlay.ListEntry), STATUS_CANCELLED);
+  while (!IsListEmpty(&cancelled)) {
+    Finish(CONTAINING_RECORD(RemoveHeadList(&cancelled), IRP, Tail.Overlay.ListEntry),
+           STATUS_CANCELLED);
   }
 }
 

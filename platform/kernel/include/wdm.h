@@ -121,6 +121,32 @@ typedef struct _LIST_ENTRY {
   struct _LIST_ENTRY *Blink;
 } LIST_ENTRY, *PLIST_ENTRY;
 
+// Doubly linked lists with a head entry, as the kernel's header has them.
+FORCEINLINE VOID InitializeListHead(PLIST_ENTRY head) { head->Flink = head->Blink = head; }
+
+FORCEINLINE BOOLEAN IsListEmpty(const LIST_ENTRY *head) { return head->Flink == head; }
+
+FORCEINLINE BOOLEAN RemoveEntryList(PLIST_ENTRY entry) {
+  PLIST_ENTRY next = entry->Flink, previous = entry->Blink;
+  previous->Flink = next;
+  next->Blink = previous;
+  return next == previous;
+}
+
+FORCEINLINE PLIST_ENTRY RemoveHeadList(PLIST_ENTRY head) {
+  PLIST_ENTRY entry = head->Flink;
+  RemoveEntryList(entry);
+  return entry;
+}
+
+FORCEINLINE VOID InsertTailList(PLIST_ENTRY head, PLIST_ENTRY entry) {
+  PLIST_ENTRY last = head->Blink;
+  entry->Flink = head;
+  entry->Blink = last;
+  last->Flink = entry;
+  head->Blink = entry;
+}
+
 typedef struct _UNICODE_STRING {
   USHORT Length;         // bytes, without a terminator
   USHORT MaximumLength;  // bytes
@@ -1026,9 +1052,6 @@ NTKERNELAPI VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock);
 NTKERNELAPI VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock);
 NTKERNELAPI VOID IoAcquireCancelSpinLock(PKIRQL Irql);
 NTKERNELAPI VOID IoReleaseCancelSpinLock(KIRQL Irql);
-// The DDK's inline list helper.
-FORCEINLINE BOOLEAN IsListEmpty(const LIST_ENTRY *ListHead) { return ListHead->Flink == ListHead; }
-
 NTKERNELAPI VOID KeInitializeDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
 NTKERNELAPI BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE DeviceQueue,
                                         PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
