@@ -77,7 +77,7 @@ typedef struct _DEVICE_EXTENSION {
   ULONG Range1Length;
   ULONG PortCount;  // ports in the register block
   ULONG Range3Length;
-  ULONG InterruptLevel;
+  ULONG InterruptLevel;  // the raw list's level, which the registry records
   ULONG64 InfoBase;     // port base of range 1 (layout 24)
   ULONG64 BaseAddress;  // port base of the register block
 
@@ -225,7 +225,8 @@ _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
                        PCM_RESOURCE_LIST raw);
 _IRQL_requires_max_(PASSIVE_LEVEL)
-NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list);
+NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
+                        PCM_RESOURCE_LIST raw);
 
 // ---------------------------------------------------------------------------
 // power.cpp

@@ -6,17 +6,38 @@
 // The offsets of layout 24's board-information bytes from InfoBase.
 static const ULONG kBoardInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
 
-// Takes the port ranges and the interrupt from the first full descriptor of
-// a resource list. Every descriptor is read; one of a type the board never
-// has fails the pass afterwards, with what was read kept.
+// The partial descriptors of a resource list's first full descriptor, or none.
+static PCM_PARTIAL_RESOURCE_LIST PartialList(PCM_RESOURCE_LIST list) {
+  if (list == NULL || list->Count == 0) return NULL;
+  return &list->List[0].PartialResourceList;
+}
+
+// Takes the port ranges and the interrupt, in one pass over both lists of
+// the start request, which the PnP manager builds alike: from the translated
+// list what the device is programmed with; from the raw descriptor at the
+// same place the interrupt level the registry records. Each start takes only
+// its own resources. Every translated descriptor is read; one of a type the
+// board never has fails the pass afterwards, with what was read kept. The
+// raw list is not judged.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
-NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list) {
+NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
+                        PCM_RESOURCE_LIST raw) {
   PAGED_CODE();
-  if (list == NULL || list->Count == 0 || list->List[0].PartialResourceList.Count == 0)
-    return STATUS_SUCCESS;
+  extension->Range1Start.QuadPart = 0;
+  extension->Range2Start.QuadPart = 0;
+  extension->Range3Start.QuadPart = 0;
+  extension->Range1Length = 0;
+  extension->PortCount = 0;
+  extension->Range3Length = 0;
+  extension->InterruptLevel = 0;
+  extension->InterruptIrql = 0;
+  extension->InterruptVector = 0;
+  extension->InterruptAffinity = 0;
+  PCM_PARTIAL_RESOURCE_LIST partial = PartialList(translated);
+  PCM_PARTIAL_RESOURCE_LIST rawPartial = PartialList(raw);
+  if (partial == NULL) return STATUS_SUCCESS;
 
-  PCM_PARTIAL_RESOURCE_LIST partial = &list->List[0].PartialResourceList;
   BOOLEAN layout24 = BoardLayout() == BoardLayout24;
   ULONG ports = 0;
   BOOLEAN unrecognised = FALSE;
@@ -37,20 +58,24 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST list) {
             extension->Range3Length = d->u.Port.Length;
           }
         } else {
-          // The first range of each pass is the register block, so a restart
-          // takes the base its own resources give.
+          // The first range is the register block; the last gives its length.
           if (ports == 0) extension->Range2Start.QuadPart = d->u.Port.Start.QuadPart;
           extension->PortCount = d->u.Port.Length != 0 ? d->u.Port.Length : DIO_DEFAULT_PORT_COUNT;
         }
         ++ports;
         break;
 
-      case CmResourceTypeInterrupt:
+      case CmResourceTypeInterrupt: {
+        PCM_PARTIAL_RESOURCE_DESCRIPTOR r =
+            rawPartial != NULL && i < rawPartial->Count ? &rawPartial->PartialDescriptors[i] : NULL;
         extension->InterruptIrql = (UCHAR)d->u.Interrupt.Level;
-        extension->InterruptLevel = d->u.Interrupt.Level;
         extension->InterruptVector = d->u.Interrupt.Vector;
         extension->InterruptAffinity = d->u.Interrupt.Affinity;
+        extension->InterruptLevel = r != NULL && r->Type == CmResourceTypeInterrupt
+                                        ? r->u.Interrupt.Level
+                                        : d->u.Interrupt.Level;
         break;
+      }
 
       case CmResourceTypeMemory:
       case CmResourceTypeDeviceSpecific:
@@ -76,19 +101,7 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   PAGED_CODE();
   if (extension->Started) return STATUS_SUCCESS;
 
-  // Each start takes its own resources: what an earlier start gave is gone.
-  extension->Range1Start.QuadPart = 0;
-  extension->Range2Start.QuadPart = 0;
-  extension->Range3Start.QuadPart = 0;
-  extension->Range1Length = 0;
-  extension->PortCount = 0;
-  extension->Range3Length = 0;
-  extension->InterruptLevel = 0;
-  extension->InterruptIrql = 0;
-  extension->InterruptVector = 0;
-  extension->InterruptAffinity = 0;
-
-  NTSTATUS status = ParseResources(extension, translated);
+  NTSTATUS status = ParseResources(extension, translated, raw);
   if (!NT_SUCCESS(status)) return status;
   if (BoardLayout() == BoardLayout24) extension->InfoBase = extension->Range1Start.LowPart;
   extension->InterruptObject = NULL;
@@ -97,12 +110,8 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
 
   WriteDeviceKeys(extension->DeviceNumber, extension);
   WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName);
-  // The raw list gives the interrupt level the registry records; the
-  // translated one what the interrupt is connected with.
-  ParseResources(extension, raw);
   WriteDeviceResources(extension->DeviceNumber, extension);
   ReadDoSettings(extension);
-  ParseResources(extension, translated);
   extension->Started = 1;
 
   BOOLEAN ports = BoardHasPorts(extension);

