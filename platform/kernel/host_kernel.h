@@ -315,7 +315,10 @@ void UseProcessorThreads(bool use);
 // Runs `action` once, on the calling thread, the next time a driver enters
 // `routine` ("IoConnectInterrupt", "IoDisconnectInterrupt",
 // "KeSynchronizeExecution" or "KeFlushQueuedDpcs"), before the routine does
-// anything: for tests that need another processor to act at that moment.
+// anything, or the next time a program's device-control request has taken
+// its reference on the file and is about to reach the driver
+// ("NtDeviceIoControlFile"): for tests that need another processor to act at
+// that moment.
 void AtNextEntry(const std::string &routine, std::function<void()> action);
 // Threads waiting, without a time limit, in KeWaitForSingleObject now.
 size_t BlockedThreadCount();

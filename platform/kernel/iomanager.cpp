@@ -2,6 +2,7 @@
 // objects, the create, cleanup, close and device-control requests, and the
 // system shutdown's requests.
 #include <algorithm>
+#include <mutex>
 
 #include "devices.h"
 #include "registry_store.h"
@@ -36,10 +37,17 @@ PDEVICE_OBJECT Resolve(const std::u16string &path, std::u16string *remaining) {
   return nullptr;
 }
 
-// A file object and the device it was opened on.
+// A file object and the device it was opened on. The driver gets the
+// cleanup when the last handle goes, and the close when the last reference
+// goes: a request in progress on the file holds one, so a close waits for
+// the requests other threads still have in the driver [MS:irp-mj-close].
 struct FileHolder : HandleObject {
   PFILE_OBJECT file = nullptr;
   PDEVICE_OBJECT pdo = nullptr;
+  std::mutex lock;
+  int requests = 0;  // requests on the file still in progress
+  bool handlesGone = false;
+  bool closed = false;
 
   ~FileHolder() override {
     if (file && file->FileName.Buffer) FreeSystem(file->FileName.Buffer, kNameTag);
@@ -64,10 +72,35 @@ struct FileHolder : HandleObject {
                        major == IRP_MJ_CLEANUP || major == IRP_MJ_CLOSE);
   }
 
-  // The last handle is gone: the driver cleans up, then closes.
+  // The close, once neither a handle nor a request holds the file.
+  void CloseWhenUnused(std::unique_lock<std::mutex> &held) {
+    if (!handlesGone || requests != 0 || closed) return;
+    closed = true;
+    held.unlock();
+    Send(IRP_MJ_CLOSE);
+  }
+
+  // A request takes its reference on the file; false when the file was
+  // closed first (its handle lost the race with a close on another thread).
+  bool BeginRequest() {
+    std::lock_guard<std::mutex> held(lock);
+    if (closed) return false;
+    ++requests;
+    return true;
+  }
+  void EndRequest() {
+    std::unique_lock<std::mutex> held(lock);
+    --requests;
+    CloseWhenUnused(held);
+  }
+
+  // The last handle is gone: the driver cleans up now, and closes once no
+  // request is left in progress.
   void LastHandleClosed() override {
     Send(IRP_MJ_CLEANUP);
-    Send(IRP_MJ_CLOSE);
+    std::unique_lock<std::mutex> held(lock);
+    handlesGone = true;
+    CloseWhenUnused(held);
   }
 };
 
@@ -121,7 +154,13 @@ IoctlResult DeviceIoControl(HANDLE handle, ULONG code, const void *input, ULONG 
   ACCESS_MASK granted = 0;
   NTSTATUS status;
   auto holder = std::dynamic_pointer_cast<FileHolder>(LookupHandle(handle, UserMode, &granted, &status));
-  if (!holder) return IoctlResult{STATUS_INVALID_HANDLE, 0, 0, {}};
+  if (!holder || !holder->BeginRequest()) return IoctlResult{STATUS_INVALID_HANDLE, 0, 0, {}};
+  struct RequestEnd {
+    FileHolder *holder;
+    ~RequestEnd() { holder->EndRequest(); }
+  } requestEnd{holder.get()};
+  // The request holds the file now; another thread may close its handle.
+  RunEntryHook("NtDeviceIoControlFile");
   // The access the code asks for is checked before the driver sees it.
   ULONG needed = (code >> 14) & 3;
   if (((needed & FILE_READ_ACCESS) && !(granted & FILE_READ_DATA)) ||

@@ -15,7 +15,8 @@ thread_local KIRQL currentIrql = PASSIVE_LEVEL;
 thread_local int criticalRegions = 0;
 
 const char *const kHookedRoutines[] = {"IoConnectInterrupt", "IoDisconnectInterrupt",
-                                       "KeSynchronizeExecution", "KeFlushQueuedDpcs"};
+                                       "KeSynchronizeExecution", "KeFlushQueuedDpcs",
+                                       "NtDeviceIoControlFile"};
 std::mutex hookMutex;
 std::map<std::string, std::function<void()>> entryHooks;
 }  // namespace
