@@ -22,6 +22,7 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   POPEN_CONTEXT context =
       (POPEN_CONTEXT)ExAllocatePoolWithTag(PagedPool, sizeof(OPEN_CONTEXT), DIO_POOL_TAG);
   if (context == NULL) return Finish(Irp, STATUS_INSUFFICIENT_RESOURCES);
+  context->CleanedUp = 0;
   context->SlotIndex = ClaimEventSlot();
   if (context->SlotIndex < 0) {
     ExFreePoolWithTag(context, DIO_POOL_TAG);
@@ -80,6 +81,8 @@ _Use_decl_annotations_
 NTSTATUS DispatchCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+  POPEN_CONTEXT context = (POPEN_CONTEXT)stack->FileObject->FsContext2;
+  if (context != NULL) InterlockedExchange(&context->CleanedUp, 1);
   for (;;) {
     LONG count = ReadCount(&extension->OpenCount);
     if (count <= 0) break;

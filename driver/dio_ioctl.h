@@ -21,6 +21,8 @@
 //                                              without its port ranges (a block of 0 ports)
 //   STATUS_INVALID_DEVICE_STATE (0xC0000184)   a port access or an enable while the board is
 //                                              not started
+//   STATUS_FILE_CLOSED (0xC0000128)            enable: its handle was closed (by another
+//                                              thread) before the request reached the driver
 //   a handle lookup's status                   enable: an event handle refused; the driver
 //                                              also writes it at offset 16 of the request with
 //                                              information 208, which the I/O manager does not

@@ -46,6 +46,10 @@ typedef struct _EVENT_SLOT {
 // The per-handle record, hung on the file object's FsContext2.
 typedef struct _OPEN_CONTEXT {
   LONG SlotIndex;  // the handle's entry of gEventSlots, its own until close
+  // Set by the cleanup. A request another thread started on the handle
+  // before its close can reach the driver after the cleanup; the close
+  // waits for it.
+  LONG CleanedUp;
 } OPEN_CONTEXT, *POPEN_CONTEXT;
 
 // The per-device record, allocated zero-filled with the device object.

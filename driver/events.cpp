@@ -11,9 +11,14 @@
 // its DPC is initialised again.
 #include "driver.h"
 
+// The record of the handle a request came on, or none.
+static POPEN_CONTEXT ContextOf(PIO_STACK_LOCATION stack) {
+  return stack->FileObject ? (POPEN_CONTEXT)stack->FileObject->FsContext2 : NULL;
+}
+
 // The slot of the handle a request came on, or -1.
 static LONG SlotOf(PIO_STACK_LOCATION stack) {
-  POPEN_CONTEXT context = stack->FileObject ? (POPEN_CONTEXT)stack->FileObject->FsContext2 : NULL;
+  POPEN_CONTEXT context = ContextOf(stack);
   return context != NULL ? context->SlotIndex : -1;
 }
 
@@ -44,17 +49,21 @@ static VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension) {
 }
 
 // Takes the request's events into its handle's slot and connects the
-// interrupt on the first enable of the started board.
+// interrupt on the first enable of the started board. An enable that comes
+// after its handle's cleanup is refused: the last cleanup may have
+// disconnected already, and nothing would disconnect what it connected.
 _Use_decl_annotations_
 NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                  PIO_STACK_LOCATION stack) {
   PDIO_EVENT_REQUEST request = (PDIO_EVENT_REQUEST)irp->AssociatedIrp.SystemBuffer;
-  LONG slot = SlotOf(stack);
-  if (slot < 0) return STATUS_INVALID_DEVICE_REQUEST;
+  POPEN_CONTEXT context = ContextOf(stack);
+  if (context == NULL) return STATUS_INVALID_DEVICE_REQUEST;
+  LONG slot = context->SlotIndex;
   LockHardware(extension);
-  NTSTATUS state = !extension->Started        ? STATUS_INVALID_DEVICE_STATE
-                   : !BoardHasPorts(extension) ? STATUS_ACCESS_VIOLATION  // no interrupt registers
-                                               : STATUS_SUCCESS;
+  NTSTATUS state = ReadCount(&context->CleanedUp) ? STATUS_FILE_CLOSED
+                   : !extension->Started          ? STATUS_INVALID_DEVICE_STATE
+                   : !BoardHasPorts(extension)    ? STATUS_ACCESS_VIOLATION  // no interrupt registers
+                                                  : STATUS_SUCCESS;
   if (!NT_SUCCESS(state)) {
     UnlockHardware(extension);
     return state;

@@ -21,20 +21,45 @@ constexpr long kStepOperations = 60;  // user operations between two PnP steps
 
 class StressTest : public DriverTest {
  protected:
+  // A program's second thread: it enables and disables on whichever of the
+  // program's handles is open, while the first thread may close it. A
+  // request that meets a close is refused (the handle is gone, or its
+  // cleanup came first), never mishandled.
+  void Partner(hostk::user::Process &program, const std::atomic<HANDLE> *files, int index) {
+    hostk::user::ProcessScope scope(program);
+    std::minstd_rand rng(unsigned(index) + 100);
+    std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
+    while (!stopUsers_) {
+      HANDLE file = files[rng() % 2].load();
+      if (!file) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        continue;
+      }
+      NTSTATUS status = rng() % 2 ? EnableEvents(file, events).status : DisableEvents(file).status;
+      EXPECT_TRUE(status == STATUS_SUCCESS || status == STATUS_INVALID_DEVICE_STATE ||
+                  status == STATUS_FILE_CLOSED || status == STATUS_INVALID_HANDLE)
+          << status;
+    }
+  }
+
   // A user program's loop: it keeps two handles, each a slot of its own, and
-  // acts on a random one until told to stop. The device may be stopped or
-  // gone meanwhile: then the requests are refused, never mishandled.
+  // acts on a random one until told to stop, while its second thread works
+  // on the same handles. The device may be stopped or gone meanwhile: then
+  // the requests are refused, never mishandled.
   void User(int index) {
     hostk::user::Process program("user" + std::to_string(index));
     hostk::user::ProcessScope scope(program);
     std::minstd_rand rng(unsigned(index) + 1);
     std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
-    HANDLE files[2] = {nullptr, nullptr};
+    std::atomic<HANDLE> files[2] = {{nullptr}, {nullptr}};
+    std::thread partner([&] { Partner(program, files, index); });
     while (!stopUsers_) {
-      HANDLE &file = files[rng() % 2];
+      std::atomic<HANDLE> &slot = files[rng() % 2];
+      HANDLE file = slot.load();
       if (!file) {
-        if (!NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file))) {
-          file = nullptr;
+        if (NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file))) {
+          slot = file;
+        } else {
           std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
       } else {
@@ -56,8 +81,8 @@ class StressTest : public DriverTest {
             EXPECT_EQ(DisableEvents(file).status, STATUS_SUCCESS);
             break;
           default:
+            slot = nullptr;
             EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-            file = nullptr;
             break;
         }
       }
@@ -65,8 +90,9 @@ class StressTest : public DriverTest {
       Signalled(events);
       ++operations_;
     }
-    for (HANDLE file : files) {
-      if (file) {
+    partner.join();
+    for (std::atomic<HANDLE> &slot : files) {
+      if (HANDLE file = slot.exchange(nullptr)) {
         EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
       }
     }
