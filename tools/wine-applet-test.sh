@@ -25,7 +25,9 @@
 # 32-bit image is built and checked either way.
 #
 # Screenshots and logs go to build/windows-applet/wine-test/.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails says so, even one whose own output goes to a log.
+trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?" >&2' ERR
 cd "$(dirname "$0")/.."
 started=$SECONDS
 tools/install-wine.sh >/dev/null
@@ -78,11 +80,18 @@ for _ in $(seq 50); do timeout 5 xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; d
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   timeout 180 "$wine" wineboot -i >"$out/wineboot.log" 2>&1 || fatal "wineboot did not finish (see $out/wineboot.log)"
 fi
-timeout 60 wineserver -w
+timeout 60 wineserver -w || fatal "Wine's setup of the prefix did not end"
+# One server for the whole run, so that no program meets a server that is
+# just shutting down after the one before it ended.
+wineserver -p
 
 probe() { (cd "$out" && timeout 30 "$wine" dialog_probe.exe "$@" 2>>"$out/probe.log") | tr -d '\r'; }
-# Waits at most ten seconds for a state of the dialog, or gives up the run.
-until_state() { probe wait 10000 "$@" >/dev/null || fatal "the dialog did not reach: $*"; }
+# Waits at most ten seconds for a state of the dialog, or gives up the run
+# and says what the dialog showed instead.
+until_state() {
+  local now
+  now=$(probe wait 10000 "$@") || fatal "the dialog did not reach: $* (it shows ${now:-nothing})"
+}
 keys() { timeout 20 xdotool key --delay 40 "$@"; }
 
 window=
@@ -131,8 +140,9 @@ closed() {
   control=
 }
 
+# The value $2 of key $1, or nothing when it is not there.
 query() {
-  timeout 30 "$wine" reg query "$service\\$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v {print $3}'
+  { timeout 30 "$wine" reg query "$service\\$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' | awk -v v="$2" '$1 == v {print $3}'
 }
 expect() {
   local got
@@ -151,7 +161,9 @@ until_state tab "$title" 1
 shot "24-tab-1-Interrupt"
 keys Tab
 until_state focus "$title" 1013  # the channel list
-keys Down Down                   # DI2: disabled, falling edge at first
+keys Down                        # DI2: disabled, falling edge at first
+until_state selection "$title" 1013 1
+keys Down
 until_state selection "$title" 1013 2
 keys Tab
 until_state focus "$title" 1004  # "Enable Control"
@@ -178,7 +190,9 @@ keys Down
 until_state check "$title" 1008 1  # the gate's DI line
 keys Tab Tab
 until_state focus "$title" 1011  # the frequency list
-keys Down Down                   # from 100K Hz to 1K Hz
+keys Down                        # from 100K Hz to 1K Hz
+until_state selection "$title" 1011 1
+keys Down
 until_state selection "$title" 1011 2
 shot "24-tab-2-Counter-B-edited"
 keys shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab

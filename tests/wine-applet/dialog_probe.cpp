@@ -15,7 +15,9 @@
 //     check TITLE ID STATE                button ID is in state STATE (0 clear, 1 checked)
 //
 // Controls are found by their ID among all the dialog's descendants, the
-// controls of the pages included. Exit status 0 when done, 1 otherwise.
+// controls of the pages included. Exit status 0 when done, 1 otherwise; a
+// wait that ends without its condition prints what the dialog shows instead
+// (the focused control's ID, the tab, the entry or the button's state).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -116,39 +118,55 @@ int Geometry(const char *title) {
   return pages.count > 0 && pages.outside == 0 ? 0 : 1;
 }
 
-// Whether the condition in argv holds now; -1 for a condition not known.
-int Holds(int argc, char **argv) {
-  if (argc < 2) return -1;
-  const char *what = argv[0], *title = argv[1];
-  if (!strcmp(what, "window")) return Dialog(title) != nullptr;
-  if (!strcmp(what, "gone")) return FindWindowA("#32770", title) == nullptr;
-  if (argc < 3) return -1;
-  HWND dialog = Dialog(title);
-  if (!strcmp(what, "focus")) {
-    HWND focus = Focus(dialog);
-    return focus && focus == Control(dialog, atoi(argv[2]));
+// What a condition in argv looks at, as it is now: the dialog's presence (1
+// or 0), the ID of the control with the focus, the tab shown, the entry a
+// list shows or a button's state; -1 where there is no such window.
+// *known is false for a condition this program does not know.
+long Now(int argc, char **argv, bool *known) {
+  *known = true;
+  if (argc >= 2) {
+    const char *what = argv[0], *title = argv[1];
+    if (!strcmp(what, "window")) return Dialog(title) != nullptr;
+    if (!strcmp(what, "gone")) return FindWindowA("#32770", title) != nullptr;
+    HWND dialog = Dialog(title);
+    if (argc >= 3 && !strcmp(what, "focus")) {
+      HWND focus = Focus(dialog);
+      return focus ? GetDlgCtrlID(focus) : -1;
+    }
+    if (argc >= 3 && !strcmp(what, "tab")) {
+      HWND tab = Control(dialog, kTabControl);
+      return tab ? SendMessageA(tab, TCM_GETCURSEL, 0, 0) : -1;
+    }
+    HWND control = argc >= 4 ? Control(dialog, atoi(argv[2])) : nullptr;
+    if (argc >= 4 && !strcmp(what, "selection")) return control ? SendMessageA(control, CB_GETCURSEL, 0, 0) : -1;
+    if (argc >= 4 && !strcmp(what, "check")) return control ? SendMessageA(control, BM_GETCHECK, 0, 0) : -1;
   }
-  if (!strcmp(what, "tab")) {
-    HWND tab = Control(dialog, kTabControl);
-    return tab && SendMessageA(tab, TCM_GETCURSEL, 0, 0) == atoi(argv[2]);
-  }
-  if (argc < 4) return -1;
-  HWND control = Control(title, argv[2]);
-  if (!strcmp(what, "selection")) return control && SendMessageA(control, CB_GETCURSEL, 0, 0) == atoi(argv[3]);
-  if (!strcmp(what, "check")) return control && SendMessageA(control, BM_GETCHECK, 0, 0) == atoi(argv[3]);
-  return -1;
+  *known = false;
+  return 0;
+}
+
+// The value the condition waits for.
+long Wanted(int argc, char **argv) {
+  const char *what = argv[0];
+  if (!strcmp(what, "window")) return 1;
+  if (!strcmp(what, "gone")) return 0;
+  return atol(argv[argc == 3 ? 2 : 3]);
 }
 
 int Wait(int argc, char **argv) {
   DWORD limit = DWORD(atoi(argv[0])), start = GetTickCount();
   for (;;) {
-    int holds = Holds(argc - 1, argv + 1);
-    if (holds < 0) {
+    bool known;
+    long now = Now(argc - 1, argv + 1, &known);
+    if (!known) {
       fprintf(stderr, "unknown condition\n");
       return 2;
     }
-    if (holds) return 0;
-    if (GetTickCount() - start > limit) return 1;
+    if (now == Wanted(argc - 1, argv + 1)) return 0;
+    if (GetTickCount() - start > limit) {
+      printf("%ld\n", now);  // what the dialog shows instead
+      return 1;
+    }
     Sleep(50);
   }
 }
