@@ -3,10 +3,7 @@
 // handle being cleaned up and of another handle. The driver never queues
 // requests itself; the test queues them as a request-queuing routine would,
 // behind a request being worked on.
-#include <memory>
-
-#include "driver_fixture.h"
-#include "user_mode.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
@@ -28,25 +25,12 @@ NTSTATUS RecordCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-class CleanupTest : public DriverTest {
+class CleanupTest : public EventProgramTest {
  protected:
-  void SetUp() override {
-    device_ = StartedDevice(24);
-    program_ = std::make_unique<hostk::user::Process>("program");
-    scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
-  }
+  void SetUp() override { Bring(24); }
   void TearDown() override {
-    for (auto &q : queued_) {
-      if (q->irp) IoFreeIrp(q->irp);
-    }
-    scope_.reset();
-    program_.reset();
-    DriverTest::TearDown();
-  }
-  HANDLE Open() {
-    HANDLE file = nullptr;
-    EXPECT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file), STATUS_SUCCESS);
-    return file;
+    for (auto &q : queued_) IoFreeIrp(q->irp);
+    EventProgramTest::TearDown();
   }
   PFILE_OBJECT FileOf(HANDLE handle) {
     PVOID file = nullptr;
@@ -96,31 +80,23 @@ class CleanupTest : public DriverTest {
     KeLowerIrql(old);
   }
 
-  PDEVICE_OBJECT device_ = nullptr;
-  std::unique_ptr<hostk::user::Process> program_;
-  std::unique_ptr<hostk::user::ProcessScope> scope_;
   KDEVICE_QUEUE_ENTRY working_;
   std::vector<std::unique_ptr<Queued>> queued_;
 };
 
-TEST_F(CleanupTest, AnIdleQueueStaysIdle) {
-  HANDLE file = Open();
-  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-  EXPECT_FALSE(DeviceQueue()->Busy);
-  EXPECT_TRUE(IsListEmpty(&DeviceQueue()->DeviceListHead));
-}
-
-TEST_F(CleanupTest, ABusyQueueWithNothingQueuedStaysBusy) {
-  HANDLE file = Open();
-  StartWorking();
-  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-  EXPECT_TRUE(DeviceQueue()->Busy) << "the request being worked on still holds the queue";
-  EXPECT_TRUE(IsListEmpty(&DeviceQueue()->DeviceListHead));
+TEST_F(CleanupTest, AnIdleQueueOrABusyOneWithNothingQueuedIsLeftAsItIs) {
+  for (bool busy : {false, true}) {
+    SCOPED_TRACE(busy ? "busy" : "idle");
+    if (busy) StartWorking();
+    EXPECT_EQ(hostk::user::CloseHandle(Open()), STATUS_SUCCESS);
+    EXPECT_EQ(DeviceQueue()->Busy, busy) << "only the request being worked on holds the queue";
+    EXPECT_TRUE(IsListEmpty(&DeviceQueue()->DeviceListHead));
+  }
   FinishWorking();
 }
 
 TEST_F(CleanupTest, OnlyTheHandlesQueuedRequestsAreCancelledAndTheRestKeepTheirOrder) {
-  HANDLE mine = Open(), other = Open();
+  HANDLE mine = file_, other = Open();
   PFILE_OBJECT myFile = FileOf(mine), otherFile = FileOf(other);
   StartWorking();
   Queued *first = QueueRequest(myFile);

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "driver_fixture.h"
-#include "user_mode.h"
 
 namespace diotest {
 namespace {
@@ -12,38 +11,11 @@ using hostk::user::IoctlResult;
 
 constexpr uint8_t kUntouched = 0xEE;
 
-// A user program with handles on the device. It closes them and ends before
-// the fixture removes the device.
-class Program {
- public:
-  Program() : scope_(process_) {}
-  ~Program() {
-    for (HANDLE h : handles_) EXPECT_EQ(hostk::user::CloseHandle(h), STATUS_SUCCESS);
-  }
-  HANDLE Open(ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE) {
-    HANDLE file = nullptr;
-    EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), STATUS_SUCCESS);
-    if (file) handles_.push_back(file);
-    return file;
-  }
-
- private:
-  hostk::user::Process process_{"diotest"};
-  hostk::user::ProcessScope scope_;
-  std::vector<HANDLE> handles_;
-};
-
 IoctlResult Call(HANDLE file, ULONG code, const void *in, ULONG inLength, void *out = nullptr,
                  ULONG outLength = 0) {
   IoctlResult r = hostk::user::DeviceIoControl(file, code, in, inLength, out, outLength);
   EXPECT_LE(r.information, outLength) << "never more than the output holds";
   return r;
-}
-
-std::vector<std::string> Trace() {
-  std::vector<std::string> trace;
-  for (const auto &a : hostk::PortTrace()) trace.push_back(hostk::Describe(a));
-  return trace;
 }
 
 void ExpectRefused(const IoctlResult &r, NTSTATUS status) {
@@ -92,7 +64,10 @@ void ExpectPortRequestsAndEnableRefused(HANDLE file, NTSTATUS status) {
 
 using DeviceControlTest = DriverTest;
 
-TEST_F(DeviceControlTest, PortAccessesMustLieWhollyInsideTheRegisterBlock) {
+// A read takes exactly the offset, a write the offset and a whole value, and
+// the access must lie wholly inside the register block; the value read is
+// returned.
+TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
   const uint32_t kLastFour = 0x44332211, kWritten = 0xA5C3E1F0;
   for (uint32_t model : {0u, 24u}) {
     SCOPED_TRACE("model " + std::to_string(model));
@@ -102,56 +77,39 @@ TEST_F(DeviceControlTest, PortAccessesMustLieWhollyInsideTheRegisterBlock) {
     Program program;
     HANDLE file = program.Open();
     for (const PortCode &c : kPortCodes) {
-      for (ULONG offset : {count - c.width, count - c.width + 1, count - 1, count, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.code << " at " << offset);
-        const bool inside = uint64_t(offset) + c.width <= count;
-        PortBuffer request(offset, kWritten);
-        uint32_t value = 0;
+      const ULONG w = c.width, in = c.write ? 4 + w : 4, out = c.write ? 0 : w;
+      struct Row {
+        ULONG offset, in, out;
+      };
+      std::vector<Row> rows;  // offset, input and output lengths
+      for (ULONG offset : {count - w, count - w + 1, count - 1, count, 0xFFFFFFFFu}) rows.push_back({offset, in, out});
+      const std::vector<std::pair<ULONG, ULONG>> lengths =
+          c.write ? std::vector<std::pair<ULONG, ULONG>>{{0, 0}, {4, 0}, {3 + w, 0}, {12, 0}, {4 + w, 8}}
+                  : std::vector<std::pair<ULONG, ULONG>>{{4, 8}, {0, w}, {3, w}, {5, 8}, {8, 8}, {4, w - 1}};
+      for (auto [inLength, outLength] : lengths) rows.push_back({count - 4, inLength, outLength});
+      for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.code << " at " << row.offset << std::dec << " in "
+                                        << row.in << " out " << row.out);
+        const bool whole = c.write ? row.in >= 4 + w : row.in == 4 && row.out >= w;
+        const bool inside = uint64_t(row.offset) + w <= count;
+        PortBuffer request(row.offset, kWritten);
+        uint8_t output[16];
         hostk::ClearPortTrace();
-        IoctlResult r = c.write ? Call(file, c.code, request.bytes, 4 + c.width)
-                                : Call(file, c.code, request.bytes, 4, &value, sizeof value);
-        if (!inside) {
-          ExpectRefused(r, STATUS_ACCESS_VIOLATION);
+        IoctlResult r = Call(file, c.code, request.bytes, row.in, output, row.out);
+        if (!whole || !inside) {
+          ExpectRefused(r, whole ? STATUS_ACCESS_VIOLATION : STATUS_INVALID_PARAMETER);
           continue;
         }
         EXPECT_EQ(r.status, STATUS_SUCCESS);
-        EXPECT_EQ(r.information, c.write ? 0u : c.width);
-        uint32_t seen = c.write ? kWritten : kLastFour >> 8 * (offset - (count - 4));
-        seen &= Mask(c.width);
+        EXPECT_EQ(r.information, c.write ? 0u : w);
+        uint32_t seen = (c.write ? kWritten : kLastFour >> 8 * (row.offset - (count - 4))) & Mask(w), value = 0;
+        memcpy(&value, output, w);
         if (!c.write) {
           EXPECT_EQ(value, seen) << "the value read is returned";
         }
         EXPECT_EQ(Trace(), std::vector<std::string>{hostk::Describe(
-                               {c.write, int(c.width), uint16_t(kRegisterBase + offset), seen})});
+                               {c.write, int(w), uint16_t(kRegisterBase + row.offset), seen})});
       }
-    }
-  }
-}
-
-TEST_F(DeviceControlTest, ReadsTakeExactlyTheOffsetAndWritesTheOffsetAndAWholeValue) {
-  const ULONG offset = Extension(StartedDevice(24))->PortCount - 4;
-  Program program;
-  HANDLE file = program.Open();
-  for (const PortCode &c : kPortCodes) {
-    const ULONG w = c.width;
-    std::vector<std::pair<ULONG, ULONG>> lengths =  // input, output
-        {{4, w}, {4, 8}, {0, w}, {3, w}, {5, 8}, {8, 8}, {4, w - 1}};
-    if (c.write) lengths = {{0, 0}, {4, 0}, {3 + w, 0}, {4 + w, 0}, {12, 0}, {4 + w, 8}};
-    for (auto [in, outLength] : lengths) {
-      SCOPED_TRACE(testing::Message() << std::hex << c.code << std::dec << " in " << in
-                                      << " out " << outLength);
-      const bool ok = c.write ? in >= 4 + w : in == 4 && outLength >= w;
-      PortBuffer request(offset, 0);
-      uint8_t out[16];
-      hostk::ClearPortTrace();
-      IoctlResult r = Call(file, c.code, request.bytes, in, out, outLength);
-      if (!ok) {
-        ExpectRefused(r, STATUS_INVALID_PARAMETER);
-        continue;
-      }
-      EXPECT_EQ(r.status, STATUS_SUCCESS);
-      EXPECT_EQ(r.information, c.write ? 0u : w);
-      EXPECT_EQ(Trace().size(), 1u);
     }
   }
 }
@@ -213,11 +171,13 @@ TEST_F(DeviceControlTest, AStoppedBoardRefusesPortRequestsAndEnables) {
   StartedDevice(24);
   Program program;
   HANDLE file = program.Open();
-  ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   hostk::ClearPortTrace();
   ExpectPortRequestsAndEnableRefused(file, STATUS_INVALID_DEVICE_STATE);
   EXPECT_EQ(gEventSlots[0].Enabled, 0u);
+  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+  EXPECT_TRUE(Trace().empty()) << "a stopped board is not touched at the last cleanup";
 }
 
 // Resources without the register block: the start succeeds and records the
@@ -240,30 +200,24 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
       {"general layout, restarted without its range", 0, {interrupt}, true},
       {"layout 24, restarted without its ranges", 24, {interrupt}, true},
   };
-  const std::string doKey = std::string(kServiceKey) + "\\DO";
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     FreshRow();
-    hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
-    hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
-    Load(c.model);
-    AttachBoard();
-    Add();
+    StoreDo({1, 1, 0, 0, 0, 0});
+    AddedDevice(c.model);
     if (c.restart) {
-      StartResources bench = BoardResources();
-      ASSERT_EQ(Start(Pdo(), bench).ioStatus.Status, STATUS_SUCCESS);
-      ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+      ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+      ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     }
     hostk::ClearPortTrace();
-    StartResources resources = SameResources(c.resources);
-    ASSERT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(StoredDword(std::string(kServiceKey) + "\\Device000", "BaseAddress"), 0u);
+    ASSERT_EQ(StartWith(SameResources(c.resources)).ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0u);
     {
       Program program;
       ExpectPortRequestsAndEnableRefused(program.Open(), STATUS_ACCESS_VIOLATION);
     }  // the last close
     for (NTSTATUS status : hostk::ShutdownSystem()) EXPECT_EQ(status, STATUS_SUCCESS);
-    EXPECT_EQ(StoredDword(std::string(kServiceKey) + "\\Device000", "OnSystem"), 0u);
+    EXPECT_EQ(StoredDword(kService0, "OnSystem"), 0u);
     EXPECT_TRUE(Trace().empty()) << Trace().front();
   }
 }
@@ -287,7 +241,7 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
   for (const Scenario &s : scenarios) {
     SCOPED_TRACE(s.triggerAtStart ? "trigger at start" : "no trigger at start");
     FreshRow();
-    if (s.triggerAtStart) hostreg::PutDword(std::string(kServiceKey) + "\\DO", "DO_Trigger_Shutdown", 1);
+    if (s.triggerAtStart) StoreDo({0, 1, 0, 0, 0, 0});
     PDEVICE_OBJECT device = StartedDevice(24);
     PDEVICE_EXTENSION x = Extension(device);
     EXPECT_EQ(Registrations(device), s.initially);
@@ -303,38 +257,47 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
       EXPECT_EQ(r.information, 0u);
       EXPECT_EQ(Registrations(device), registrations);
       EXPECT_EQ(x->ShutdownRegistered, trigger ? 1 : 0);
-      EXPECT_EQ((std::vector<ULONG>{x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
-                                    x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown}),
-                (std::vector<ULONG>{10 + n, trigger, 20 + n, 30 + n, 40 + n, 50 + n}));
+      EXPECT_EQ(DoFields(x), (std::vector<ULONG>{10 + n, trigger, 20 + n, 30 + n, 40 + n, 50 + n}));
       EXPECT_TRUE(Trace().empty()) << "the board is not touched";
       EXPECT_EQ(hostreg::Dump(kServiceKey), registry) << "nor the registry";
     }
   }
 }
 
+// Layout 24 reads its board information from its first range at the start:
+// the bytes at +0, +1, +2, +4, +5, +6 and +31, then 1; the request hands
+// them out in the order +0, +1, +2, +6, +4, +5, +31. Other layouts have none.
 TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
+  const uint32_t offsets[] = {0, 1, 2, 4, 5, 6, 31};
   const std::vector<uint8_t> kZeros(8, 0);
-  // Layout 24: the information block's +0, +1, +2, +6, +4, +5, +31, then 1.
-  const std::pair<uint32_t, std::vector<uint8_t>> cases[] = {
-      {24, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}}, {22, kZeros}, {0, kZeros}};
-  for (const auto &[model, expected] : cases) {
-    SCOPED_TRACE(model);
+  struct Case {
+    uint32_t model;
+    std::vector<uint8_t> read, handedOut;
+  };
+  const Case cases[] = {{24, {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 1}, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}},
+                        {22, kZeros, kZeros},
+                        {0, kZeros, kZeros}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.model);
     FreshRow();
-    Load(model);
-    hostboard::SimBoard &board = AttachBoard();
-    const uint32_t offsets[] = {0, 1, 2, 4, 5, 6, 31};
-    const uint8_t values[] = {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76};
-    for (int i = 0; model == 24 && i < 7; ++i) board.SetInfoByte(offsets[i], values[i]);
-    Add();
-    StartResources resources = BoardResources();
-    ASSERT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
+    PDEVICE_EXTENSION x = Extension(StartedDevice(c.model, [&](hostboard::SimBoard &board) {
+      for (int i = 0; c.model == 24 && i < 7; ++i) board.SetInfoByte(offsets[i], c.read[i]);
+    }));
+    EXPECT_EQ(std::vector<uint8_t>(x->BoardInfo, x->BoardInfo + 8), c.read);
+    if (c.model == 24) {
+      EXPECT_EQ(x->InfoBase, kInfoBase);
+      EXPECT_EQ(x->BaseAddress, kRegisterBase);
+      EXPECT_EQ(x->PortCount, 128u);
+      EXPECT_EQ(x->Range3Start.QuadPart, kThirdBase);
+      EXPECT_EQ(x->Range3Length, 16u);
+    }
     Program program;
     uint8_t out[16];
     memset(out, kUntouched, sizeof out);
     IoctlResult r = Call(program.Open(0), IOCTL_DIO_GET_BOARD_INFO, nullptr, 0, out, sizeof out);
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.information, 8u);
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), expected);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), c.handedOut);
     EXPECT_EQ(out[8], kUntouched);
   }
 }

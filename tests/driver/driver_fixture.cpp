@@ -4,6 +4,11 @@
 
 namespace diotest {
 
+const std::string kService0 = std::string(kServiceKey) + "\\Device000";
+const std::string kDoKey = std::string(kServiceKey) + "\\DO";
+const std::string kMap0 = std::string(kDeviceMapKey) + "\\Device000";
+const std::string kMapEntry = std::string(kDeviceMapKey) + "\\MapEntry";
+
 StoredValue Stored(const std::string &keyPath, const std::string &name) {
   hostreg::Value value;
   if (!hostreg::GetValue(keyPath, name, &value)) {
@@ -46,6 +51,33 @@ std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
   return bytes;
 }
 
+void StoreDo(const DIO_DO_CONFIG &config) {
+  const ULONG values[] = {config.TriggerStart, config.TriggerShutdown, config.ChannelStart,
+                          config.ChannelShutdown, config.LevelStart, config.LevelShutdown};
+  const char *names[] = {"DO_Trigger_Start", "DO_Trigger_Shutdown", "DO_Channel_Start",
+                         "DO_Channel_Shutdown", "DO_Level_Start", "DO_Level_Shutdown"};
+  for (int i = 0; i < 6; ++i) hostreg::PutDword(kDoKey, names[i], values[i]);
+}
+
+std::vector<ULONG> DoFields(PDEVICE_EXTENSION x) {
+  return {x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
+          x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown};
+}
+
+std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses) {
+  std::vector<std::string> lines;
+  for (const auto &access : accesses) lines.push_back(hostk::Describe(access));
+  return lines;
+}
+
+std::vector<std::string> Trace() { return Describe(hostk::PortTrace()); }
+
+HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected) {
+  HANDLE file = nullptr;
+  EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), expected);
+  return file;
+}
+
 void DriverTest::Load() {
   ASSERT_EQ(bench_.Load(), STATUS_SUCCESS);
   ASSERT_NE(driver_, nullptr);
@@ -81,8 +113,25 @@ hostk::IrpResult DriverTest::Start(PDEVICE_OBJECT pdo, StartResources &resources
   return bench_.Start(pdo, resources);
 }
 
-PDEVICE_OBJECT DriverTest::StartedDevice(uint32_t model) {
-  EXPECT_EQ(bench_.BringUp(model), STATUS_SUCCESS);
+hostk::IrpResult DriverTest::StartWith(StartResources resources) { return Start(pdos_.back(), resources); }
+
+PDEVICE_OBJECT DriverTest::AddedDevice(uint32_t model) {
+  Load(model);
+  AttachBoard();
+  return Add();
+}
+
+PDEVICE_OBJECT DriverTest::StartedDevice(uint32_t model,
+                                         const std::function<void(hostboard::SimBoard &)> &prepare) {
+  if (prepare) {
+    hostboard::InstallModel(model);
+    prepare(bench_.Attach(model));
+    Load();
+    Add();
+    EXPECT_EQ(bench_.Start().ioStatus.Status, STATUS_SUCCESS);
+  } else {
+    EXPECT_EQ(bench_.BringUp(model), STATUS_SUCCESS);
+  }
   hostk::ClearPortTrace();
   return bench_.Device();
 }

@@ -1,10 +1,12 @@
 // Loads the driver into a fresh host machine on the bench, adds devices for
 // PDOs of the simulated bus, and takes everything down again when the test
-// (or a table row) ends.
+// (or a table row) ends; and the registry, port-trace and user-program
+// helpers the driver's tests share.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,11 +15,16 @@
 #include "host_kernel.h"
 #include "registry_store.h"
 #include "bench.h"
+#include "user_mode.h"
 
 namespace diotest {
 
 using hostboard::kDeviceMapKey;
 using hostboard::kServiceKey;  // as installed, "\REGISTRY\MACHINE\...\TESZEPDIOS"
+extern const std::string kService0;  // the service key's "Device000"
+extern const std::string kDoKey;     // the service key's "DO"
+extern const std::string kMap0;      // the device map's "Device000"
+extern const std::string kMapEntry;  // the device map's "MapEntry"
 
 // The registry value as written: its type and raw bytes.
 struct StoredValue {
@@ -33,6 +40,14 @@ std::vector<std::string> ValueNames(const std::string &keyPath);
 inline std::u16string DevicePath() { return hostboard::PublishedDevicePath(); }
 // Bytes of a wide text, with its terminator when `terminated`.
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
+// Records DO settings in the "DO" key, as the applet does.
+void StoreDo(const DIO_DO_CONFIG &config);
+// The DO settings a device holds, in DIO_DO_CONFIG order.
+std::vector<ULONG> DoFields(PDEVICE_EXTENSION x);
+
+// The port accesses, one described access a line: the trace's, or these.
+std::vector<std::string> Trace();
+std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses);
 
 // The bench's ports and interrupt, and the start request's resources.
 using hostboard::kAffinity;
@@ -47,6 +62,20 @@ using hostboard::StartResources;
 StartResources BoardResources();
 StartResources BoardResources(uint32_t model);
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
+
+// A user program: a process, current on the calling thread while the
+// object lives, that opens the device by its published path. Its end
+// closes the handles it still holds.
+class Program {
+ public:
+  explicit Program(const char *name = "program") : process_(name), scope_(process_) {}
+  HANDLE Open(ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE, NTSTATUS expected = STATUS_SUCCESS);
+  hostk::user::Process &process() { return process_; }
+
+ private:
+  hostk::user::Process process_;
+  hostk::user::ProcessScope scope_;
+};
 
 class DriverTest : public testing::Test {
  protected:
@@ -63,11 +92,18 @@ class DriverTest : public testing::Test {
 
   // Attaches a simulated board of the loaded model at the default ports.
   hostboard::SimBoard &AttachBoard();
-  // Loads for `model`, adds a device and starts it on a board; returns the
-  // device object.
-  PDEVICE_OBJECT StartedDevice(uint32_t model);
+  // Loads for `model`, attaches its board and adds a device; not started.
+  PDEVICE_OBJECT AddedDevice(uint32_t model);
+  // Loads for `model`, adds a device and starts it on a board that
+  // `prepare` may set up first; returns the device object. The port trace
+  // starts empty.
+  PDEVICE_OBJECT StartedDevice(uint32_t model, const std::function<void(hostboard::SimBoard &)> &prepare = {});
   hostk::IrpResult Start(PDEVICE_OBJECT pdo, StartResources &resources);
+  // Starts the newest PDO's stack with these resources (the board's: the
+  // bench's for the loaded model).
+  hostk::IrpResult StartWith(StartResources resources = BoardResources());
   PDEVICE_OBJECT Pdo(size_t i = 0) const { return pdos_[i]; }
+  hostk::IrpResult Pnp(UCHAR minor) { return hostk::SendPnp(Pdo(), minor); }
 
   static PDEVICE_EXTENSION Extension(PDEVICE_OBJECT device) {
     return static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);

@@ -96,7 +96,7 @@ Aside::Aside(std::function<void()> work) {
 Aside::~Aside() { thread_.join(); }
 
 std::unique_ptr<Aside> EventProgramTest::InProgramAside(std::function<void()> work) {
-  hostk::user::Process *program = program_.get();
+  hostk::user::Process *program = &program_->process();
   return std::make_unique<Aside>([program, work] {
     hostk::user::ProcessScope scope(*program);
     work();
@@ -105,19 +105,19 @@ std::unique_ptr<Aside> EventProgramTest::InProgramAside(std::function<void()> wo
 
 void EventProgramTest::Bring(uint32_t model) {
   device_ = StartedDevice(model);
-  program_ = std::make_unique<hostk::user::Process>("program");
-  scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
+  program_ = std::make_unique<Program>();
   file_ = Open();
 }
 
-HANDLE EventProgramTest::Open(NTSTATUS expected) {
-  HANDLE file = nullptr;
-  EXPECT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file), expected);
-  return file;
+std::vector<HANDLE> EventProgramTest::Ready(uint32_t model) {
+  Bring(model);
+  EnableSources(file_);
+  std::vector<HANDLE> events = MakeEvents(9);
+  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+  return events;
 }
 
 void EventProgramTest::TearDown() {
-  scope_.reset();
   program_.reset();  // the program ends: its handles close
   DriverTest::TearDown();
 }

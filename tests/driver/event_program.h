@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "driver_fixture.h"
-#include "user_mode.h"
 
 namespace diotest {
 
@@ -67,14 +66,16 @@ class EventProgramTest : public DriverTest {
  protected:
   // A started board of the model, and a user program with the device open.
   void Bring(uint32_t model);
-  HANDLE Open(NTSTATUS expected = STATUS_SUCCESS);
+  // The same, with every DI source on and nine events enabled on the
+  // program's handle.
+  std::vector<HANDLE> Ready(uint32_t model);
+  HANDLE Open(NTSTATUS expected = STATUS_SUCCESS) { return program_->Open(GENERIC_READ | GENERIC_WRITE, expected); }
   // Runs work for the program on a thread of its own (see Aside).
   std::unique_ptr<Aside> InProgramAside(std::function<void()> work);
   void TearDown() override;
 
   PDEVICE_OBJECT device_ = nullptr;
-  std::unique_ptr<hostk::user::Process> program_;
-  std::unique_ptr<hostk::user::ProcessScope> scope_;
+  std::unique_ptr<Program> program_;
   HANDLE file_ = nullptr;
 };
 

@@ -8,54 +8,50 @@
 namespace diotest {
 namespace {
 
-using hostk::user::DeviceIoControl;
+using EventsTest = EventProgramTest;
 
-class EventsTest : public EventProgramTest {
- protected:
-  void EnableSources() { diotest::EnableSources(file_); }
-  hostk::user::IoctlResult Enable(HANDLE file, const std::vector<HANDLE> &events,
-                                  DIO_EVENT_REQUEST *out = nullptr, USHORT count = 0xFFFF) {
-    return EnableEvents(file, events, out, count);
-  }
-  static std::vector<HANDLE> Events(size_t n) { return MakeEvents(n); }
-};
-
+// Each interrupt acknowledges its own status bits; the DPC, queued once,
+// delivers the bits of every interrupt before it ran, to every handle whose
+// events have those numbers.
 TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   struct Case {
     uint32_t model;
-    int source;
-    const char *signalled;  // events 0 to 8
+    std::vector<int> lines;  // fired in this order before the DPC runs
+    const char *signalled;   // events 0 to 8
   };
   const Case cases[] = {
-      {24, 0, "100000000"}, {24, 7, "000000010"}, {24, 8, "000000001"},
-      {24, 9, "000000000"},  // there is no event 9
-      {22, 3, "000100000"}, {22, 8, "000000001"},  // the ninth source
-      {0, 2, "001000000"},  {0, 5, "000000000"},   // only bits 0 to 3 name events
-      {21, 0, "100000000"},
+      {24, {0, 8}, "100000001"}, {24, {1, 3}, "010100000"},  // one status register, or both
+      {24, {7, 9}, "000000010"},                             // there is no event 9
+      {22, {1, 3}, "010100000"}, {22, {2, 8}, "001000001"},  // the ninth source
+      {0, {1, 3}, "010100000"},  {0, {2, 5}, "001000000"},   // only bits 0 to 3 name events
+      {21, {0}, "100000000"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model) + " source " + std::to_string(c.source));
+    SCOPED_TRACE("model " + std::to_string(c.model) + " lines " + testing::PrintToString(c.lines));
     FreshRow();
-    Bring(c.model);
-    EnableSources();
-    std::vector<HANDLE> events = Events(9);
-    auto result = Enable(file_, events);
+    std::vector<HANDLE> events = Ready(c.model), others = MakeEvents(9);
+    auto result = EnableEvents(Open(), others);
     ASSERT_EQ(result.status, STATUS_SUCCESS);
     EXPECT_EQ(result.information, sizeof(DIO_EVENT_REQUEST));
-    board_->PulseDiLine(c.source);
-    EXPECT_EQ(Signalled(events), c.signalled);
+    hostk::HoldDpcs(true);
+    for (int line : c.lines) board_->PulseDiLine(line);
+    EXPECT_EQ(hostk::QueuedDpcCount(), 1u);
+    EXPECT_EQ(Signalled(events), "000000000");
     EXPECT_FALSE(board_->InterruptAsserted()) << "acknowledged";
+    hostk::RunDpcs();
+    EXPECT_EQ(Signalled(events), c.signalled);
+    EXPECT_EQ(Signalled(others), c.signalled) << "the same event numbers of another handle";
   }
 }
 
 TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
   Bring(24);
-  EnableSources();
-  std::vector<HANDLE> events = Events(9);
+  EnableSources(file_);
+  std::vector<HANDLE> events = MakeEvents(9);
   DIO_EVENT_REQUEST reply;
 
   // No handles at all: enabled and connected.
-  auto result = Enable(file_, {}, &reply);
+  auto result = EnableEvents(file_, {}, &reply);
   EXPECT_EQ(result.status, STATUS_SUCCESS);
   EXPECT_EQ(result.information, 208u);
   EXPECT_EQ(reply.Status, 0);
@@ -66,31 +62,31 @@ TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
   // A zero handle is skipped.
   std::vector<HANDLE> gap = events;
   gap[3] = nullptr;
-  ASSERT_EQ(Enable(file_, gap).status, STATUS_SUCCESS);
+  ASSERT_EQ(EnableEvents(file_, gap).status, STATUS_SUCCESS);
   for (int source : {0, 3, 4}) board_->PulseDiLine(source);
   EXPECT_EQ(Signalled(events), "100010000");
 
   // A second enable with fewer handles drops the earlier ones.
-  ASSERT_EQ(Enable(file_, {events[5]}).status, STATUS_SUCCESS);
+  ASSERT_EQ(EnableEvents(file_, {events[5]}).status, STATUS_SUCCESS);
   for (int source : {0, 3, 4}) board_->PulseDiLine(source);
   EXPECT_EQ(Signalled(events), "000001000") << "only the new event, as event 0";
 
   // Only nine events exist: the handles past the ninth are not looked at.
   std::vector<HANDLE> many = events;
   for (int i = 0; i < 9; ++i) many.push_back(reinterpret_cast<HANDLE>(uintptr_t(0xBAD0 + 4 * i)));
-  ASSERT_EQ(Enable(file_, many).status, STATUS_SUCCESS);
+  ASSERT_EQ(EnableEvents(file_, many).status, STATUS_SUCCESS);
   board_->PulseDiLine(8);
   EXPECT_EQ(Signalled(events), "000000001");
 }
 
 TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
   Bring(24);
-  EnableSources();
-  std::vector<HANDLE> events = Events(2);
+  EnableSources(file_);
+  std::vector<HANDLE> events = MakeEvents(2);
   HANDLE waitOnly = hostk::user::CreateEvent(true, false, SYNCHRONIZE);
   HANDLE modifyOnly = hostk::user::CreateEvent(true, false, EVENT_MODIFY_STATE);
   HANDLE kernel = hostk::user::CreateKernelEvent();
-  ASSERT_EQ(Enable(file_, {}).status, STATUS_SUCCESS);  // enabled before
+  ASSERT_EQ(EnableEvents(file_, {}).status, STATUS_SUCCESS);  // enabled before
   struct Case {
     const char *what;
     HANDLE handle;
@@ -104,7 +100,7 @@ TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    auto result = Enable(file_, {events[0], waitOnly, c.handle, events[1]});
+    auto result = EnableEvents(file_, {events[0], waitOnly, c.handle, events[1]});
     EXPECT_EQ(result.status, c.status);
     // The driver reports the status in the request; an error status brings
     // nothing back to the program.
@@ -131,28 +127,27 @@ TEST_F(EventsTest, AFailedConnectionLeavesTheSlotEnabledAndIsRetried) {
                                nullptr, nullptr, kTranslatedVector, 9, 9, LevelSensitive, FALSE,
                                1, FALSE),
             STATUS_SUCCESS);
-  std::vector<HANDLE> events = Events(1);
-  auto result = Enable(file_, events);
+  std::vector<HANDLE> events = MakeEvents(1);
+  auto result = EnableEvents(file_, events);
   EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER);
   EXPECT_EQ(result.information, 0u);
   EXPECT_EQ(gEventSlots[0].Enabled, 1u);
   EXPECT_EQ(Extension(device_)->InterruptObject, nullptr);
   IoDisconnectInterrupt(other);
-  EXPECT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
   EXPECT_NE(Extension(device_)->InterruptObject, nullptr);
 }
 
 TEST_F(EventsTest, TheLastCleanupTurnsTheBoardOffAndDisconnects) {
   Bring(24);
   HANDLE second = Open();
-  EnableSources();
-  std::vector<HANDLE> events = Events(1);
-  ASSERT_EQ(Enable(second, events).status, STATUS_SUCCESS);
+  EnableSources(file_);
+  std::vector<HANDLE> events = MakeEvents(1);
+  ASSERT_EQ(EnableEvents(second, events).status, STATUS_SUCCESS);
 
   // A disable while another handle is open touches no register.
   hostk::ClearPortTrace();
-  EXPECT_EQ(DeviceIoControl(second, IOCTL_DIO_DISABLE_EVENT, nullptr, 0, nullptr, 0).status,
-            STATUS_SUCCESS);
+  EXPECT_EQ(DisableEvents(second).status, STATUS_SUCCESS);
   EXPECT_TRUE(hostk::PortTrace().empty());
   EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
   EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS);
@@ -170,17 +165,17 @@ TEST_F(EventsTest, TheLastCleanupTurnsTheBoardOffAndDisconnects) {
 
 TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
   Bring(24);
-  EnableSources();
+  EnableSources(file_);
   HANDLE b = Open();
-  std::vector<HANDLE> eventsB = Events(1);
-  ASSERT_EQ(Enable(b, eventsB).status, STATUS_SUCCESS);
+  std::vector<HANDLE> eventsB = MakeEvents(1);
+  ASSERT_EQ(EnableEvents(b, eventsB).status, STATUS_SUCCESS);
 
   // The first handle goes; a new one takes its slot, not the second's.
   hostk::user::CloseHandle(file_);
   HANDLE c = Open();
   file_ = c;
-  std::vector<HANDLE> eventsC = Events(1);
-  ASSERT_EQ(Enable(c, eventsC).status, STATUS_SUCCESS);
+  std::vector<HANDLE> eventsC = MakeEvents(1);
+  ASSERT_EQ(EnableEvents(c, eventsC).status, STATUS_SUCCESS);
   hostk::user::CloseHandle(c);
   file_ = Open();
   board_->PulseDiLine(0);
@@ -196,125 +191,53 @@ TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
   for (HANDLE h : handles) hostk::user::CloseHandle(h);
 }
 
-TEST_F(EventsTest, TwoHandlesWithTheSameEventNumberAreBothSignalled) {
-  Bring(22);
-  EnableSources();
-  HANDLE second = Open();
-  std::vector<HANDLE> first = Events(1), other = Events(1);
-  ASSERT_EQ(Enable(file_, first).status, STATUS_SUCCESS);
-  ASSERT_EQ(Enable(second, other).status, STATUS_SUCCESS);
-  board_->PulseDiLine(0);
-  EXPECT_EQ(Signalled(first) + Signalled(other), "11");
-}
-
-// Each interrupt acknowledges its own status bits; the DPC, queued once,
-// must deliver the bits of every interrupt before it ran.
-TEST_F(EventsTest, InterruptsBeforeTheDpcRunsLoseNoEvent) {
-  struct Case {
-    uint32_t model;
-    int first, second;      // the DI lines, in the order they fire
-    const char *signalled;  // events 0 to 8
-  };
-  const Case cases[] = {
-      {0, 1, 3, "010100000"},
-      {22, 1, 3, "010100000"}, {22, 2, 8, "001000001"},  // one status register each
-      {24, 1, 3, "010100000"}, {24, 0, 8, "100000001"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model) + " lines " + std::to_string(c.first) +
-                 " and " + std::to_string(c.second));
-    FreshRow();
-    Bring(c.model);
-    EnableSources();
-    std::vector<HANDLE> events = Events(9);
-    ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
-    hostk::HoldDpcs(true);
-    board_->PulseDiLine(c.first);
-    board_->PulseDiLine(c.second);
-    EXPECT_EQ(hostk::QueuedDpcCount(), 1u);
-    EXPECT_EQ(Signalled(events), "000000000");
-    hostk::RunDpcs();
-    EXPECT_EQ(Signalled(events), c.signalled);
-  }
-}
-
-TEST_F(EventsTest, Layout24InterruptsWithoutDiStatusSignalNothing) {
-  Bring(24);
-  EnableSources();
-  std::vector<HANDLE> events = Events(9);
-  ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
+// A layout-24 board's summary tells whether a DI status is pending; the
+// service routine scans only the status bytes it saves for the slots.
+TEST_F(EventsTest, Layout24SignalsOnlyTheDiStatusItSaves) {
+  std::vector<HANDLE> events = Ready(24), neighbour = MakeEvents(9);  // the next slot's
+  ASSERT_EQ(EnableEvents(Open(), neighbour).status, STATUS_SUCCESS);
   board_->PulseDiLine(2);
-  EXPECT_EQ(Signalled(events), "001000000");
-
+  EXPECT_EQ(Signalled(events) + Signalled(neighbour), "001000000001000000");
   // The board's other interrupt source: claimed, acknowledged nowhere, and
   // the events of the last DI interrupt are not signalled again.
   board_->OverrideIntSum(0x02);
   EXPECT_TRUE(hostk::RaiseInterrupt(kTranslatedVector));
-  EXPECT_EQ(Signalled(events), "000000000");
+  EXPECT_EQ(Signalled(events) + Signalled(neighbour), "000000000000000000");
   board_->OverrideIntSum(0);
   EXPECT_FALSE(hostk::RaiseInterrupt(kTranslatedVector)) << "not this board's";
-}
+  board_->ClearIntSumOverride();
 
-TEST_F(EventsTest, Layout24ScansOnlyTheStatusBytesItSaves) {
-  Bring(24);
   Extension(device_)->BoardInfo[0] = 0xFF;  // claims 32 status bytes
-  EnableSources();
-  std::vector<HANDLE> events = Events(9);
-  HANDLE second = Open();
-  std::vector<HANDLE> neighbour = Events(9);  // the next slot's
-  ASSERT_EQ(Enable(file_, events).status, STATUS_SUCCESS);
-  ASSERT_EQ(Enable(second, neighbour).status, STATUS_SUCCESS);
   for (int source = 8; source < 16; ++source) board_->PulseDiLine(source);
   EXPECT_EQ(Signalled(events), "000000001");
   EXPECT_EQ(Signalled(neighbour), "000000001");
 }
 
-TEST_F(EventsTest, NoPoolForAHandleRefusesTheOpen) {
-  Bring(24);
-  // An open allocates the file object, the request, then the handle's record.
-  hostk::FailAllocationAt(3);
-  Open(STATUS_INSUFFICIENT_RESOURCES);
-  EXPECT_EQ(Extension(device_)->OpenCount, 1);
-}
-
-// The device has no namespace: an open of a name inside it (the published
-// path followed by a name), which Windows would not check against the
-// device's security, is refused before it gets a slot.
-TEST_F(EventsTest, AnOpenInsideTheDevicesNamespaceIsRefused) {
+// An open that gets no slot is refused: one for want of pool (an open
+// allocates the file object, the request, then the handle's record), and
+// one of a name inside the device's namespace, which Windows would not
+// check against the device's security. The next handle gets the next slot.
+TEST_F(EventsTest, OpensThatGetNoSlotAreRefused) {
   Bring(24);
   EXPECT_TRUE(device_->Characteristics & FILE_DEVICE_SECURE_OPEN)
       << "the device's security covers its namespace";
-  for (const char16_t *name : {u"\\anything", u"\\", u"\\a\\b"}) {
-    SCOPED_TRACE(hostk::Utf8(name));
+  struct Case {
+    const char16_t *name;
+    uint64_t failingAllocation;
+    NTSTATUS status;
+  };
+  for (const Case &c : {Case{u"", 3, STATUS_INSUFFICIENT_RESOURCES}, Case{u"\\anything", 0, STATUS_OBJECT_NAME_NOT_FOUND},
+                        Case{u"\\", 0, STATUS_OBJECT_NAME_NOT_FOUND}, Case{u"\\a\\b", 0, STATUS_OBJECT_NAME_NOT_FOUND}}) {
+    SCOPED_TRACE(hostk::Utf8(c.name));
+    hostk::FailAllocationAt(c.failingAllocation);
     HANDLE file = nullptr;
-    EXPECT_EQ(hostk::user::OpenFile(DevicePath() + name, GENERIC_READ | GENERIC_WRITE, &file),
-              STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(hostk::user::OpenFile(DevicePath() + c.name, GENERIC_READ | GENERIC_WRITE, &file), c.status);
     EXPECT_EQ(file, nullptr);
     EXPECT_EQ(Extension(device_)->OpenCount, 1) << "only the program's first handle";
   }
-  std::vector<HANDLE> events = Events(1);
-  HANDLE second = Open();
-  ASSERT_EQ(Enable(second, events).status, STATUS_SUCCESS);
+  std::vector<HANDLE> events = MakeEvents(1);
+  ASSERT_EQ(EnableEvents(Open(), events).status, STATUS_SUCCESS);
   EXPECT_NE(gEventSlots[1].Events[0], nullptr) << "the next handle gets the next slot";
-}
-
-TEST_F(EventsTest, AnEnableNeedsAStartedBoardAndAWholeRequest) {
-  Bring(24);
-  std::vector<HANDLE> events = Events(1);
-  DIO_EVENT_REQUEST request = {};
-  auto shortInput = DeviceIoControl(file_, IOCTL_DIO_ENABLE_EVENT, &request, 207, &request, 208);
-  EXPECT_EQ(shortInput.status, STATUS_BUFFER_TOO_SMALL);
-  auto shortOutput = DeviceIoControl(file_, IOCTL_DIO_ENABLE_EVENT, &request, 208, &request, 16);
-  EXPECT_EQ(shortOutput.status, STATUS_BUFFER_TOO_SMALL);
-  EXPECT_EQ(gEventSlots[0].Enabled, 0u);
-
-  ASSERT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  hostk::ClearPortTrace();
-  EXPECT_EQ(Enable(file_, events).status, STATUS_INVALID_DEVICE_STATE);
-  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
-  hostk::user::CloseHandle(file_);
-  file_ = nullptr;
-  EXPECT_TRUE(hostk::PortTrace().empty()) << "a stopped board is not touched at the last cleanup";
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace diotest {
 namespace {
 
-class InterruptRacesTest : public EventProgramTest {};
+using InterruptRacesTest = EventProgramTest;
 
 // Two first enables on two handles: one interrupt object, connected once.
 TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
@@ -40,14 +40,11 @@ TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "a stop" : "the other handle's cleanup");
     FreshRow();
-    Bring(24);
-    EnableSources(file_);
+    Ready(24);
     HANDLE second = stop ? nullptr : Open();
-    std::vector<HANDLE> events = MakeEvents(1);
-    ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
     auto work = [&] {
       if (stop) {
-        EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+        EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
       } else {
         EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS);
       }
@@ -115,11 +112,8 @@ TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
   for (const char *what : cases) {
     SCOPED_TRACE(std::string("another handle ") + what);
     FreshRow();
-    Bring(24);
-    EnableSources(file_);
+    std::vector<HANDLE> events = Ready(24), others = MakeEvents(1);
     HANDLE second = Open();
-    std::vector<HANDLE> events = MakeEvents(9), others = MakeEvents(1);
-    ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
     hostk::UseProcessorThreads(true);
     hostk::HoldDpcs(true);
     board_->PulseDiLine(3);

@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "driver_fixture.h"
-#include "user_mode.h"
 
 namespace diotest {
 namespace {
@@ -63,12 +62,8 @@ class LowResourcesTest : public DriverTest {
   // Load, add, start, two handles and their requests, stop and restart,
   // sleep and wake, shutdown, surprise removal and removal.
   void Life() {
-    const std::string doKey = std::string(kServiceKey) + "\\DO";
     hostboard::InstallModel(24);
-    hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
-    hostreg::PutDword(doKey, "DO_Channel_Start", 1);
-    hostreg::PutDword(doKey, "DO_Level_Start", 1);
-    hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
+    StoreDo({1, 1, 1, 0, 1, 0});
     bench_.Attach(24);
     Check("load", bench_.Load(), false);
     NTSTATUS added = bench_.Add();

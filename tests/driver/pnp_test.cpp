@@ -3,14 +3,9 @@
 #include <thread>
 
 #include "driver_fixture.h"
-#include "user_mode.h"
 
 namespace diotest {
 namespace {
-
-const std::string kService0 = std::string(kServiceKey) + "\\Device000";
-const std::string kMap0 = std::string(kDeviceMapKey) + "\\Device000";
-const std::string kMapEntry = std::string(kDeviceMapKey) + "\\MapEntry";
 
 class PnpTest : public DriverTest {
  protected:
@@ -28,134 +23,104 @@ class PnpTest : public DriverTest {
   }
 };
 
-TEST_F(PnpTest, StartRunsTheStartUpAfterTheLowerDrivers) {
-  Load(24);
-  AttachBoard();
-  PDEVICE_OBJECT device = Add();
-  EXPECT_EQ(State(device), "not started, held");
-  StartResources resources = BoardResources();
-  hostk::IrpResult result = Start(Pdo(), resources);
-  EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(result.ioStatus.Information, 0u);
-  EXPECT_EQ(BusSaw(IRP_MN_START_DEVICE), 1u);
-  EXPECT_EQ(State(device), "started");
-  EXPECT_TRUE(InterfaceOn());
-  EXPECT_EQ(StoredDword(kService0, "BaseAddress"), kRegisterBase);
+// The start-up runs once the lower drivers have started the device, even
+// when the bus pends the start, and only once; a start the lower drivers
+// refuse or the start-up fails leaves the device held.
+TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
+  struct Case {
+    const char *what;
+    hostk::BusReply reply;
+    bool badResources, again;
+    NTSTATUS status;
+    ULONG_PTR information;
+    const char *state;
+  };
+  const Case cases[] = {
+      {"started", {}, false, false, STATUS_SUCCESS, 0, "started"},
+      {"pended by the bus", {STATUS_SUCCESS, 0, true}, false, false, STATUS_SUCCESS, 0, "started"},
+      {"refused by the lower drivers", {STATUS_UNSUCCESSFUL, 0x1234, false}, false, false, STATUS_UNSUCCESSFUL,
+       0x1234, "not started, held"},
+      {"a failed start-up", {}, true, false, STATUS_DEVICE_CONFIGURATION_ERROR, 0, "not started, held"},
+      {"a start of a started device", {}, false, true, STATUS_SUCCESS, 0, "started"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    FreshRow();
+    PDEVICE_OBJECT device = c.again ? StartedDevice(24) : AddedDevice(24);
+    EXPECT_EQ(State(device), c.again ? "started" : "not started, held");
+    if (c.again) hostreg::DeleteValue(hostreg::Find(kService0), u"OnSystem");
+    hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, c.reply);
+    hostk::ClearPortTrace();
+    const StartResources resources =
+        c.badResources ? SameResources({hostk::PortResource(kRegisterBase, 32), hostk::OtherResource(CmResourceTypeDma)})
+                       : BoardResources();
+    hostk::IrpResult result;
+    std::thread pnp([&] { result = StartWith(resources); });
+    if (c.reply.hold) {
+      hostk::WaitForHeldRequests(1);
+      EXPECT_EQ(State(device), "not started, held") << "the start-up waits for the lower drivers";
+      hostk::CompleteHeldRequests(DISPATCH_LEVEL);
+    }
+    pnp.join();
+    EXPECT_EQ(result.returned, c.status);
+    EXPECT_EQ(result.ioStatus.Status, c.status);
+    EXPECT_EQ(result.ioStatus.Information, c.information);
+    EXPECT_EQ(State(device), c.state);
+    EXPECT_EQ(BusSaw(IRP_MN_START_DEVICE), c.again ? 2u : 1u);
+    EXPECT_TRUE(InterfaceOn()) << "on since the device was added, and not changed";
+    const bool startUp = NT_SUCCESS(c.status) && !c.again;
+    EXPECT_EQ(!hostk::PortTrace().empty(), startUp);
+    EXPECT_EQ(HasValue(kService0, "OnSystem"), startUp) << "registry written";
+  }
 }
 
-TEST_F(PnpTest, AStartTheLowerDriversRefuseLeavesTheBoardAlone) {
-  Load(24);
-  AttachBoard();
-  PDEVICE_OBJECT device = Add();
-  hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0x1234, false});
-  StartResources resources = BoardResources();
-  hostk::IrpResult result = Start(Pdo(), resources);
-  EXPECT_EQ(result.ioStatus.Status, STATUS_UNSUCCESSFUL);
-  EXPECT_EQ(result.ioStatus.Information, 0x1234u);
-  EXPECT_EQ(State(device), "not started, held");
-  EXPECT_TRUE(hostk::PortTrace().empty());
-  EXPECT_EQ(hostreg::Find(kService0), nullptr);
-}
-
-TEST_F(PnpTest, AStartPendedByTheBusIsWaitedFor) {
-  Load(24);
-  AttachBoard();
-  PDEVICE_OBJECT device = Add();
-  hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_SUCCESS, 0, true});
-  StartResources resources = BoardResources();
-  hostk::IrpResult result;
-  std::thread pnp([&] { result = Start(Pdo(), resources); });
-  hostk::WaitForHeldRequests(1);
-  EXPECT_EQ(State(device), "not started, held") << "the start-up waits for the lower drivers";
-  hostk::CompleteHeldRequests(DISPATCH_LEVEL);
-  pnp.join();
-  EXPECT_EQ(result.returned, STATUS_SUCCESS);
-  EXPECT_EQ(State(device), "started");
-}
-
-TEST_F(PnpTest, AFailedStartUpKeepsTheDeviceHeld) {
-  Load(24);
-  AttachBoard();
-  PDEVICE_OBJECT device = Add();
-  StartResources resources =
-      SameResources({hostk::PortResource(kRegisterBase, 32), hostk::OtherResource(CmResourceTypeDma)});
-  EXPECT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_DEVICE_CONFIGURATION_ERROR);
-  EXPECT_EQ(State(device), "not started, held");
-  EXPECT_TRUE(InterfaceOn()) << "on since the device was added, and not changed";
-}
-
-TEST_F(PnpTest, AStartOfAStartedDeviceDoesNoWorkAgain) {
-  PDEVICE_OBJECT device = StartedDevice(24);
-  hostreg::DeleteValue(hostreg::Find(kService0), u"OnSystem");
-  StartResources resources = BoardResources();
-  EXPECT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_TRUE(hostk::PortTrace().empty());
-  EXPECT_FALSE(HasValue(kService0, "OnSystem")) << "no registry write";
-  EXPECT_EQ(State(device), "started");
-  EXPECT_TRUE(InterfaceOn());
-}
-
+// A query holds the device and its cancel releases it; the lower drivers
+// have the last word on a query the driver agreed to, and a handle still
+// open refuses a removal.
 TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
   PDEVICE_OBJECT device = StartedDevice(24);
   struct Step {
     UCHAR minor;
-    LONG openCount;
+    bool handle, busRefuses;
     NTSTATUS status;
-    const char *state;
+    const char *state;  // none: as the lower drivers left it
     bool passedDown;
   };
   const Step steps[] = {
-      {IRP_MN_QUERY_STOP_DEVICE, 1, STATUS_SUCCESS, "started, held", true},  // handles don't matter
-      {IRP_MN_CANCEL_STOP_DEVICE, 1, STATUS_SUCCESS, "started", true},
-      {IRP_MN_QUERY_REMOVE_DEVICE, 1, STATUS_UNSUCCESSFUL, "started", false},
-      {IRP_MN_QUERY_REMOVE_DEVICE, 0, STATUS_SUCCESS, "started, held", true},
-      {IRP_MN_CANCEL_REMOVE_DEVICE, 0, STATUS_SUCCESS, "started", true},
-      {IRP_MN_CANCEL_STOP_DEVICE, 0, STATUS_SUCCESS, "started", true},  // in any state
+      {IRP_MN_QUERY_STOP_DEVICE, true, false, STATUS_SUCCESS, "started, held", true},  // handles don't matter
+      {IRP_MN_CANCEL_STOP_DEVICE, true, false, STATUS_SUCCESS, "started", true},
+      {IRP_MN_QUERY_STOP_DEVICE, true, true, STATUS_UNSUCCESSFUL, nullptr, true},
+      {IRP_MN_CANCEL_STOP_DEVICE, true, false, STATUS_SUCCESS, "started", true},
+      {IRP_MN_QUERY_REMOVE_DEVICE, true, false, STATUS_UNSUCCESSFUL, "started", false},
+      {IRP_MN_QUERY_REMOVE_DEVICE, false, true, STATUS_UNSUCCESSFUL, nullptr, true},
+      {IRP_MN_CANCEL_REMOVE_DEVICE, false, false, STATUS_SUCCESS, "started", true},
+      {IRP_MN_QUERY_REMOVE_DEVICE, false, false, STATUS_SUCCESS, "started, held", true},
+      {IRP_MN_CANCEL_REMOVE_DEVICE, false, false, STATUS_SUCCESS, "started", true},
+      {IRP_MN_CANCEL_STOP_DEVICE, false, false, STATUS_SUCCESS, "started", true},  // in any state
   };
+  std::unique_ptr<Program> program;
   for (const Step &step : steps) {
-    SCOPED_TRACE(int(step.minor));
-    Extension(device)->OpenCount = step.openCount;
+    SCOPED_TRACE(testing::Message() << int(step.minor) << (step.handle ? " with a handle open" : "")
+                                    << (step.busRefuses ? ", refused below" : ""));
+    if (step.handle && !program) {
+      program = std::make_unique<Program>();
+      program->Open(GENERIC_READ);
+    }
+    if (!step.handle) program.reset();  // the program ends: its handle closes
+    hostk::SetBusReply(Pdo(), IRP_MJ_PNP, step.minor,
+                       step.busRefuses ? hostk::BusReply{STATUS_UNSUCCESSFUL, 0, false} : hostk::BusReply{});
     size_t before = BusSaw(step.minor);
-    EXPECT_EQ(hostk::SendPnp(Pdo(), step.minor).ioStatus.Status, step.status);
-    EXPECT_EQ(State(device), step.state);
+    EXPECT_EQ(Pnp(step.minor).ioStatus.Status, step.status);
+    if (step.state) {
+      EXPECT_EQ(State(device), step.state);
+    }
     EXPECT_EQ(BusSaw(step.minor) - before, step.passedDown ? 1u : 0u);
   }
-  Extension(device)->OpenCount = 0;
-}
-
-// The lower drivers have the last word on a query the driver agreed to.
-TEST_F(PnpTest, ALowerDriverCanStillRefuseAQuery) {
-  PDEVICE_OBJECT device = StartedDevice(24);
-  const std::pair<UCHAR, UCHAR> queries[] = {{IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
-                                              {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE}};
-  for (const auto &[query, cancel] : queries) {
-    SCOPED_TRACE(int(query));
-    hostk::SetBusReply(Pdo(), IRP_MJ_PNP, query, {STATUS_UNSUCCESSFUL, 0, false});
-    EXPECT_EQ(hostk::SendPnp(Pdo(), query).ioStatus.Status, STATUS_UNSUCCESSFUL);
-    EXPECT_EQ(hostk::SendPnp(Pdo(), cancel).ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(State(device), "started");
-  }
-}
-
-TEST_F(PnpTest, AnOpenHandleRefusesRemovalUntilItCloses) {
-  PDEVICE_OBJECT device = StartedDevice(24);
-  {
-    hostk::user::Process program("program");
-    hostk::user::ProcessScope scope(program);
-    HANDLE file = nullptr;
-    ASSERT_EQ(hostk::user::OpenFile(DevicePath(), GENERIC_READ, &file), STATUS_SUCCESS);
-    EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_UNSUCCESSFUL);
-    EXPECT_EQ(BusSaw(IRP_MN_QUERY_REMOVE_DEVICE), 0u);
-    EXPECT_EQ(State(device), "started");
-  }  // the program ends: its handle closes
-  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(BusSaw(IRP_MN_QUERY_REMOVE_DEVICE), 1u);
-  EXPECT_EQ(State(device), "started, held");
 }
 
 TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   PDEVICE_OBJECT device = StartedDevice(0);
-  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(State(device), "not started, held");
   EXPECT_TRUE(hostk::PortTrace().empty()) << "no port is written on stop";
   EXPECT_TRUE(InterfaceOn()) << "a stop leaves the interface on";
@@ -163,8 +128,8 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   // The board comes back at another range.
   board_ = std::make_unique<hostboard::SimBoard>(hostboard::General, 0x300);
   board_->Attach();
-  StartResources moved = SameResources({hostk::PortResource(0x300, 16), hostk::InterruptResource(5, 5)});
-  EXPECT_EQ(Start(Pdo(), moved).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(StartWith(SameResources({hostk::PortResource(0x300, 16), hostk::InterruptResource(5, 5)})).ioStatus.Status,
+            STATUS_SUCCESS);
   EXPECT_EQ(State(device), "started");
   EXPECT_EQ(Extension(device)->BaseAddress, 0x300u);
   EXPECT_EQ(Extension(device)->PortCount, 16u);
@@ -177,47 +142,38 @@ TEST_F(PnpTest, StopOfANeverStartedDeviceOnlyHoldsIt) {
   Load(24);
   PDEVICE_OBJECT device = Add();
   Extension(device)->HoldRequests = 0;
-  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(State(device), "not started, held");
   EXPECT_EQ(BusSaw(IRP_MN_STOP_DEVICE), 1u);
   EXPECT_EQ(Extension(device)->OutstandingIo, 1) << "the count is back to the bias";
 }
 
-TEST_F(PnpTest, SurpriseRemovalThenRemoval) {
-  PDEVICE_OBJECT device = StartedDevice(24);
-  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_SURPRISE_REMOVAL).ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(State(device), "not started, held");
-  EXPECT_FALSE(InterfaceOn());
-  EXPECT_NE(hostreg::Find(kService0), nullptr) << "the subkeys go at the removal";
-
-  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
-  EXPECT_TRUE(hostk::DevicesOf(driver_).empty());
-  EXPECT_EQ(hostreg::Find(kService0), nullptr);
-  EXPECT_EQ(hostreg::Find(kMap0), nullptr);
-  EXPECT_TRUE(HasValue(kMapEntry, "0")) << "the map value stays";
-  EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
-}
-
+// The removal takes the device, its interface and its subkeys away, whatever
+// stands in its way; the device map's value stays.
 TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
   struct Case {
     const char *what;
     bool start;
-    std::function<void(PDEVICE_OBJECT pdo)> before;
+    std::function<void()> before;
     NTSTATUS status;
-    bool mapSubkeyLeft;
+    bool serviceSubkeyLeft, mapSubkeyLeft;
   };
   const Case cases[] = {
-      {"subkeys never written", false, [](PDEVICE_OBJECT) {}, STATUS_SUCCESS, false},
-      {"a subkey that cannot be deleted", true,
-       [](PDEVICE_OBJECT) { hostreg::Make(kService0 + "\\Child"); }, STATUS_SUCCESS, false},
-      {"no pool", true, [](PDEVICE_OBJECT) { hostk::FailAllocationsFrom(2); }, STATUS_SUCCESS,
-       true},
+      {"subkeys never written", false, [] {}, STATUS_SUCCESS, false, false},
+      {"a subkey that cannot be deleted", true, [] { hostreg::Make(kService0 + "\\Child"); }, STATUS_SUCCESS,
+       true, false},
+      {"no pool", true, [] { hostk::FailAllocationsFrom(2); }, STATUS_SUCCESS, true, true},
       {"a lower driver refusing it", true,
-       [](PDEVICE_OBJECT pdo) {
-         hostk::SetBusReply(pdo, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
+       [this] { hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, {STATUS_UNSUCCESSFUL, 0, false}); },
+       STATUS_UNSUCCESSFUL, false, false},
+      {"a surprise removal before", true,
+       [this] {
+         EXPECT_EQ(Pnp(IRP_MN_SURPRISE_REMOVAL).ioStatus.Status, STATUS_SUCCESS);
+         EXPECT_EQ(State(Pdo()->AttachedDevice), "not started, held");
+         EXPECT_FALSE(InterfaceOn());
+         EXPECT_NE(hostreg::Find(kService0), nullptr) << "the subkeys go at the removal";
        },
-       STATUS_UNSUCCESSFUL, false},
+       STATUS_SUCCESS, false, false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -228,18 +184,21 @@ TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
       Load(24);
       Add();
     }
-    c.before(Pdo());
-    hostk::IrpResult result = hostk::SendPnp(Pdo(), IRP_MN_REMOVE_DEVICE);
+    c.before();
+    hostk::IrpResult result = Pnp(IRP_MN_REMOVE_DEVICE);
     hostk::FailAllocationsFrom(0);
     EXPECT_EQ(result.ioStatus.Status, c.status);
     EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
     EXPECT_TRUE(hostk::DevicesOf(driver_).empty());
-    EXPECT_FALSE(hostk::Interfaces().at(0).enabled);
+    EXPECT_FALSE(InterfaceOn());
+    EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
+    EXPECT_EQ(hostreg::Find(kService0) != nullptr, c.serviceSubkeyLeft);
     EXPECT_EQ(hostreg::Find(kMap0) != nullptr, c.mapSubkeyLeft);
+    EXPECT_EQ(HasValue(kMapEntry, "0"), c.start) << "the map value stays";
   }
 }
 
-TEST_F(PnpTest, CapabilitiesCarryTheLowerDriversOutcome) {
+TEST_F(PnpTest, CapabilitiesAndOtherRequestsCarryTheLowerDriversOutcome) {
   StartedDevice(24);
   DEVICE_CAPABILITIES caps = {};
   caps.Size = sizeof caps;
@@ -259,12 +218,8 @@ TEST_F(PnpTest, CapabilitiesCarryTheLowerDriversOutcome) {
   pnp.join();
   EXPECT_EQ(refused.returned, STATUS_NOT_SUPPORTED);
   EXPECT_EQ(refused.ioStatus.Information, 7u);
-}
 
-TEST_F(PnpTest, OtherRequestsGoDownUntouched) {
-  StartedDevice(24);
-  hostk::IrpResult result = hostk::SendPnp(Pdo(), IRP_MN_QUERY_PNP_DEVICE_STATE);
-  EXPECT_EQ(result.ioStatus.Status, STATUS_NOT_SUPPORTED);
+  EXPECT_EQ(Pnp(IRP_MN_QUERY_PNP_DEVICE_STATE).ioStatus.Status, STATUS_NOT_SUPPORTED);
   EXPECT_EQ(BusSaw(IRP_MN_QUERY_PNP_DEVICE_STATE), 1u);
 }
 
@@ -284,11 +239,11 @@ TEST_F(PnpTest, StopWaitsForAPowerRequestInsideTheDriver) {
   hostk::WaitForBlockedThreads(1);
   EXPECT_EQ(x->OutstandingIo, 2) << "the bias and the sleep request waiting for its D3 request";
 
-  std::thread stopper([&] { hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE); });
+  std::thread stopper([&] { Pnp(IRP_MN_STOP_DEVICE); });
   hostk::WaitForBlockedThreads(2);
   EXPECT_EQ(State(device), "started, held") << "draining";
 
-  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_PNP_DEVICE_STATE).ioStatus.Status,
+  EXPECT_EQ(Pnp(IRP_MN_QUERY_PNP_DEVICE_STATE).ioStatus.Status,
             STATUS_DELETE_PENDING);
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {STATUS_SUCCESS, 0, false});
   EXPECT_EQ(hostk::SendPower(Pdo(), IRP_MN_QUERY_POWER, SystemPowerState,

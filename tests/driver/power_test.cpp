@@ -254,7 +254,9 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   End();
 }
 
-TEST_F(PowerTest, ARefusedD3FailsTheSleepWithoutPassingItDown) {
+// A refused D3 fails the sleep, which does not go down; a refused power-up,
+// of the system or the device, leaves the board in D3 with no D0 request.
+TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   ASSERT_TRUE(Begin(24));
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 5, false});
   hostk::IrpResult sleep = Send(SystemPowerState, PowerSystemSleeping3);
@@ -265,9 +267,6 @@ TEST_F(PowerTest, ARefusedD3FailsTheSleepWithoutPassingItDown) {
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   EXPECT_EQ(Extension(device_)->OutstandingIo, 1);
   End();
-}
-
-TEST_F(PowerTest, ARefusedPowerUpLeavesTheBoardInD3) {
   for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
     ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
     SCOPED_TRACE(StateName(type, state) + " refused");
@@ -325,8 +324,6 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
 // board is still in D0. A hibernation or a sleep does neither.
 TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
   using hostk::SystemTransition;
-  const std::string service0 = std::string(kServiceKey) + "\\Device000";
-  const std::string doKey = std::string(kServiceKey) + "\\DO";
   for (uint32_t model : {24u, 22u, 21u, 20u, 0u}) {
     for (SystemTransition transition :
          {SystemTransition::HybridShutdown, SystemTransition::Shutdown, SystemTransition::Restart,
@@ -335,14 +332,10 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
       const bool ends = transition == SystemTransition::HybridShutdown ||
                         transition == SystemTransition::Shutdown ||
                         transition == SystemTransition::Restart;
-      hostk::ResetMachine();
-      pdos_.clear();
-      hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
-      hostreg::PutDword(doKey, "DO_Channel_Shutdown", 3);
-      hostreg::PutDword(doKey, "DO_Level_Shutdown", 1);
+      FreshRow();
+      StoreDo({0, 1, 0, 3, 0, 1});
       ASSERT_NE(device_ = StartedDevice(model), nullptr);
       board_->SetDo(0x00);
-      hostk::ClearPortTrace();
 
       // The bus holds the first set-power request to reach it: the system
       // request, or on a PCI board the D3 request made before it.
@@ -357,14 +350,8 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
       EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
 
       const uint16_t port = uint16_t(kRegisterBase + (model == 22 ? 0 : 1));
-      Strings expected;
-      if (ends) {
-        expected = {hostk::Describe({false, 1, port, 0x00}), hostk::Describe({true, 1, port, 0x08})};
-      }
-      Strings trace;
-      for (const auto &a : hostk::PortTrace()) trace.push_back(hostk::Describe(a));
-      EXPECT_EQ(trace, expected) << "once";
-      EXPECT_EQ(StoredDword(service0, "OnSystem"), ends ? 0u : 1u);
+      EXPECT_EQ(Trace(), ends ? Describe({{false, 1, port, 0x00}, {true, 1, port, 0x08}}) : Strings{}) << "once";
+      EXPECT_EQ(StoredDword(kService0, "OnSystem"), ends ? 0u : 1u);
       End();
     }
   }

@@ -9,16 +9,6 @@ namespace {
 
 class SharedLineTest : public EventProgramTest {
  protected:
-  // A started board of the model with every DI source on and nine events
-  // enabled on the program's handle.
-  std::vector<HANDLE> Ready(uint32_t model) {
-    FreshRow();
-    Bring(model);
-    EnableSources(file_);
-    std::vector<HANDLE> events = MakeEvents(9);
-    EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
-    return events;
-  }
   void Sleep(SYSTEM_POWER_STATE state) {
     EXPECT_EQ(hostk::SendSetPower(Pdo(), SystemPowerState, hostk::SystemState(state)).ioStatus.Status,
               STATUS_SUCCESS);
@@ -33,6 +23,7 @@ TEST_F(SharedLineTest, ABoardReadingAllOnesDeclinesTheLinesInterrupts) {
   for (uint32_t model : {24u, 22u, 21u}) {
     for (bool pulled : {true, false}) {
       SCOPED_TRACE("model " + std::to_string(model) + (pulled ? ", pulled out" : ", in D3"));
+      FreshRow();
       std::vector<HANDLE> events = Ready(model);
       {
         OtherDevice other;  // connected after the board: the board's routine is asked first
@@ -58,6 +49,7 @@ TEST_F(SharedLineTest, AllSourcesPendingAtOnceAreServed) {
       {24, "111111111"}, {22, "111111111"}, {21, "111100000"}};
   for (const auto &[model, signalled] : cases) {
     SCOPED_TRACE("model " + std::to_string(model));
+    FreshRow();
     std::vector<HANDLE> events = Ready(model);
     hostk::HoldInterrupts(true);
     for (int source = 0; source < board_->SourceCount(); ++source) board_->PulseDiLine(source);
@@ -74,12 +66,13 @@ TEST_F(SharedLineTest, StopAndSurpriseRemovalTurnTheSourcesOffFirst) {
   for (UCHAR minor : {IRP_MN_STOP_DEVICE, IRP_MN_SURPRISE_REMOVAL}) {
     for (uint32_t model : {24u, 22u, 21u}) {
       SCOPED_TRACE("model " + std::to_string(model) + (minor == IRP_MN_STOP_DEVICE ? ", stop" : ", surprise removal"));
+      FreshRow();
       std::vector<HANDLE> events = Ready(model);
       {
         OtherDevice other;
         board_->PulseDiLine(0);
         EXPECT_EQ(Signalled(events), "100000000");
-        EXPECT_EQ(hostk::SendPnp(Pdo(), minor).ioStatus.Status, STATUS_SUCCESS);
+        EXPECT_EQ(Pnp(minor).ioStatus.Status, STATUS_SUCCESS);
         EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "only the other device's";
         EXPECT_EQ(board_->IntEn0(), 0);
         EXPECT_EQ(board_->IntEn1(), 0);
