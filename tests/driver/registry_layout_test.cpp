@@ -129,17 +129,6 @@ TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
   EXPECT_EQ(StoredDword(kService0, "DeviceType"), 24u);
 }
 
-TEST_F(RegistryLayoutTest, DeviceResourcesRewriteTheServiceSubkey) {
-  ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
-  extension_.InterruptLevel = 5;  // the raw list's level replaces the translated one
-  ASSERT_EQ(WriteDeviceResources(0, &extension_), STATUS_SUCCESS);
-  EXPECT_EQ(StoredDword(kService0, "Interrupt"), 5u);
-  EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0xE000u);
-  EXPECT_EQ(StoredDword(kService0, "BusNumber"), 2u);
-  EXPECT_EQ(StoredDword(kService0, "SlotNumber"), 3u);
-  EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
-}
-
 // Without a key name (past device 1000) or pool, nothing is written.
 TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
   EXPECT_EQ(WriteDeviceKeys(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
