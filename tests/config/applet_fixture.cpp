@@ -135,24 +135,30 @@ void AppletTest::Load() {
   loaded_ = true;
 }
 
-void AppletTest::OpenDialog(std::function<void(HWND dialog)> user) {
+void AppletTest::OpenDialog(std::function<void(HWND dialog)> user, int close) {
   ASSERT_TRUE(loaded_);
-  hostwin::WhenDialogOpens(std::move(user));
+  hostwin::WhenDialogOpens([user, close](HWND dialog) {
+    if (user) user(dialog);
+    if (close) {
+      EXPECT_TRUE(hostwin::Click(Item(dialog, close)));
+    }
+  });
   EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
 }
 
 void AppletTest::OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close) {
-  OpenDialog([&](HWND dialog) {
-    std::vector<std::string> tabs = Tabs(dialog);
-    auto at = std::find(tabs.begin(), tabs.end(), tab);
-    ASSERT_NE(at, tabs.end()) << "no tab " << tab;
-    ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(at - tabs.begin())));
-    HWND page = Page(dialog, templateId);
-    ASSERT_NE(page, nullptr) << "no page " << templateId;
-    EXPECT_TRUE(IsWindowVisible(page));
-    user(page);
-    EXPECT_TRUE(hostwin::Click(Item(dialog, close)));
-  });
+  OpenDialog(
+      [&](HWND dialog) {
+        std::vector<std::string> tabs = Tabs(dialog);
+        auto at = std::find(tabs.begin(), tabs.end(), tab);
+        ASSERT_NE(at, tabs.end()) << "no tab " << tab;
+        ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(at - tabs.begin())));
+        HWND page = Page(dialog, templateId);
+        ASSERT_NE(page, nullptr) << "no page " << templateId;
+        EXPECT_TRUE(IsWindowVisible(page));
+        user(page);
+      },
+      close);
 }
 
 void AppletTest::StartOver() {

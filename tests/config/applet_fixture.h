@@ -52,8 +52,9 @@ class AppletTest : public testing::Test {
  protected:
   // Loads the applet: CPL_INIT, CPL_GETCOUNT, CPL_INQUIRE, CPL_NEWINQUIRE.
   void Load();
-  // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown.
-  void OpenDialog(std::function<void(HWND dialog)> user);
+  // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown, then
+  // `close` (OK, Cancel) is clicked unless it is 0.
+  void OpenDialog(std::function<void(HWND dialog)> user, int close = 0);
   // Opens the main dialog, clicks the tab with this caption, hands the page
   // made from `templateId` to `user`, then clicks `close` (OK, Cancel).
   void OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close = IDOK);

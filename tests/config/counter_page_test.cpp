@@ -56,6 +56,7 @@ struct LineCase {
   const char *counterA, *counterB;
 };
 
+// On a first run both counters show the internal choices, and OK stores them.
 TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
   const LineCase cases[] = {
       {1, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {2, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {24, "DI1 DI0 DO2", "DI3 DI2 DO3"},
@@ -64,18 +65,28 @@ TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
   for (const auto &c : cases) {
     SCOPED_TRACE("model " + std::to_string(c.model));
     StartOver();
-    Configured(c.model);
+    InstallDriver(c.model);
+    diolib::Configure(MakeBoard(16, 0, 0x02));
     Load();
+    size_t mark = hostwin::RegistryWrites().size();
     OnCounterPage([&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));
+      EXPECT_EQ(Selection(page, IDC_CNT_COUNTER), 0);
+      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 0);
       EXPECT_EQ(Lines(page), c.counterA);
+      EXPECT_EQ(Choices(page), "Internal|Internal|Register");
       ChooseCounter(page, 1);
       EXPECT_EQ(Lines(page), c.counterB);
+      EXPECT_EQ(Choices(page), "Internal|Internal|Register");
       ChooseCounter(page, 0);
       EXPECT_EQ(Lines(page), c.counterA);
       EXPECT_EQ(hostwin::Text(Item(page, IDC_CNT_CLOCK_INTERNAL)), "Internal");
       EXPECT_EQ(hostwin::Text(Item(page, IDC_CNT_OUTPUT_REGISTER)), "Register");
     });
+    EXPECT_EQ(CounterWrites(mark),
+              (std::vector<std::string>{"CounterA_CLKSource=Internal", "CounterA_GateControl=Internal",
+                                        "CounterA_Output=Register", "CounterB_CLKSource=Internal",
+                                        "CounterB_GateControl=Internal", "CounterB_Output=Register", "TimeBase=0"}));
   }
 }
 
@@ -115,11 +126,14 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
     EXPECT_EQ(Choices(page), "DI1|Internal|Register");
     ChooseCounter(page, 1);
     EXPECT_EQ(Choices(page), "Internal|DI2|Register") << "Counter B's edit is kept";
+    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_FREQUENCY), 1));  // 10K Hz
+    ChooseCounter(page, 0);
+    EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 1) << "one frequency serves both counters";
   });
   EXPECT_EQ(CounterWrites(mark),
             (std::vector<std::string>{"CounterA_CLKSource=External", "CounterA_GateControl=Internal",
                                       "CounterA_Output=Register", "CounterB_CLKSource=Internal",
-                                      "CounterB_GateControl=DI", "CounterB_Output=Register", "TimeBase=0"}));
+                                      "CounterB_GateControl=DI", "CounterB_Output=Register", "TimeBase=1"}));
   // The generic word, stored with its terminator: three bytes.
   const auto &writes = hostwin::RegistryWrites();
   auto gate = std::find_if(writes.begin() + long(mark), writes.end(),
@@ -162,36 +176,6 @@ TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
     });
     EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.saved);
   }
-}
-
-TEST_F(AppletCounterPageTest, OneFrequencyServesBothCounters) {
-  Configured(0, "7");
-  Load();
-  OnCounterPage([](HWND page) {
-    ChooseCounter(page, 1);
-    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_FREQUENCY), 1));  // 10K Hz
-    ChooseCounter(page, 0);
-    EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 1);
-  });
-  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "1");
-}
-
-TEST_F(AppletCounterPageTest, AFirstRunShowsAndStoresTheInternalChoices) {
-  InstallDriver(1);
-  diolib::Configure(MakeBoard(16, 0, 0x02));
-  Load();
-  size_t mark = hostwin::RegistryWrites().size();
-  OnCounterPage([](HWND page) {
-    EXPECT_EQ(Selection(page, IDC_CNT_COUNTER), 0);
-    EXPECT_EQ(Choices(page), "Internal|Internal|Register");
-    ChooseCounter(page, 1);
-    EXPECT_EQ(Choices(page), "Internal|Internal|Register");
-    EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 0);
-  });
-  EXPECT_EQ(CounterWrites(mark),
-            (std::vector<std::string>{"CounterA_CLKSource=Internal", "CounterA_GateControl=Internal",
-                                      "CounterA_Output=Register", "CounterB_CLKSource=Internal",
-                                      "CounterB_GateControl=Internal", "CounterB_Output=Register", "TimeBase=0"}));
 }
 
 TEST_F(AppletCounterPageTest, TheCounterShownAndUnsavedEditsLastForTheLoad) {

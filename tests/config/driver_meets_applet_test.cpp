@@ -42,7 +42,7 @@ TEST_F(DriverMeetsAppletTest, TheAppletsDoSettingsReachTheBoardAtItsNextStart) {
 TEST_F(DriverMeetsAppletTest, BeforeTheDriverHasStartedABoardTheAppletSaysSo) {
   meeting::DriverSide driver(24);  // loaded, but no board started: no Device000
   Load();
-  OpenDialog([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL))); });
+  OpenDialog({}, IDCANCEL);
   ASSERT_EQ(hostwin::MessageBoxes().size(), 1u);
   EXPECT_EQ(hostwin::MessageBoxes()[0].text, "The ZEP DIO driver does not installed");
 }

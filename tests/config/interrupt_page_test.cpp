@@ -67,35 +67,37 @@ TEST_F(AppletInterruptPageTest, TheChannelListFollowsTheModelAndItsChannelCount)
       {"model 24, 40 channels: only the sixteen the tables hold", 24, 40, Names(0, 16)},
       {"model 0: always two", 0, 9, Names(0, 2)},
       {"model 23: always two", 23, 0, Names(0, 2)},
+      {"model 24 without channels, first run", 24, 0, {}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
     Configured(c.model, c.channels);
+    if (c.items.empty()) hostreg::DeleteKey(hostreg::Find(kCounterKey));  // a first run
     Load();
     OnInterruptPage([&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_INT_CHANNEL)), c.items);
+      if (c.items.empty()) {
+        EXPECT_EQ(Shown(page), "none off no edge") << "the buttons as the template made them";
+        // The buttons still take clicks, but there is no channel to change.
+        EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));
+        EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
+        return;
+      }
       EXPECT_EQ(Shown(page), "DI0 on rising") << "channel 0 as at load";
       EXPECT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT_CHANNEL), int(c.items.size()) - 1));
       EXPECT_EQ(Shown(page), c.items.back() + (c.items.size() == 1 ? " on rising" : " off falling"));
     });
+    if (c.items.empty()) {
+      EXPECT_TRUE(ValueNames(kInterruptKey).empty()) << "OK stores nothing";
+      EXPECT_TRUE(hostreg::Find(kInterruptKey)) << "the key is still made";
+    }
   }
 }
 
-TEST_F(AppletInterruptPageTest, WithoutChannelsThePageShowsNothingAndOkStoresNothing) {
-  Configured(24, 0);
-  Load();
-  OnInterruptPage([](HWND page) {
-    EXPECT_TRUE(hostwin::Items(Item(page, IDC_INT_CHANNEL)).empty());
-    EXPECT_EQ(Shown(page), "none off no edge") << "the buttons as the template made them";
-    // The buttons still take clicks, but there is no channel to change.
-    EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));
-    EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
-  });
-  EXPECT_TRUE(ValueNames(kInterruptKey).empty());
-}
-
-TEST_F(AppletInterruptPageTest, FiveChannelsLoadShowAndSaveInChannelOrder) {
+// The stored settings load and show per channel; the user's edits of every
+// channel last across channel changes, and OK stores them in channel order.
+TEST_F(AppletInterruptPageTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder) {
   Configured(24, 5);
   Store(0, "Disable", "Rising");
   Store(1, "Enable", "Falling");
@@ -108,40 +110,27 @@ TEST_F(AppletInterruptPageTest, FiveChannelsLoadShowAndSaveInChannelOrder) {
   OnInterruptPage([](HWND page) {
     EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 off rising", "DI1 on falling", "DI2 on rising",
                                                             "DI3 off falling", "DI4 on rising"}));
+    HWND list = Item(page, IDC_INT_CHANNEL);
+    ASSERT_TRUE(hostwin::ChooseItem(list, 0));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI0 on
+    ASSERT_TRUE(hostwin::ChooseItem(list, 1));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI1 off
+    ASSERT_TRUE(hostwin::ChooseItem(list, 2));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));  // DI2 falling, still on
+    ASSERT_TRUE(hostwin::ChooseItem(list, 3));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_RISING)));  // DI3 off: the edge stays usable
+    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on rising", "DI1 off falling", "DI2 on falling",
+                                                            "DI3 off rising", "DI4 on rising"}));
   });
   std::vector<std::string> interrupt;
   for (const auto &line : WritesSince(mark))
     if (line.rfind("Interrupt\\", 0) == 0) interrupt.push_back(line);
   EXPECT_EQ(interrupt, (std::vector<std::string>{
-                           "Interrupt\\DI0_Control=Disable", "Interrupt\\DI0_TriggerEdge=Rising",
-                           "Interrupt\\DI1_Control=Enable",  "Interrupt\\DI1_TriggerEdge=Falling",
-                           "Interrupt\\DI2_Control=Enable",  "Interrupt\\DI2_TriggerEdge=Rising",
-                           "Interrupt\\DI3_Control=Disable", "Interrupt\\DI3_TriggerEdge=Falling",
+                           "Interrupt\\DI0_Control=Enable",  "Interrupt\\DI0_TriggerEdge=Rising",
+                           "Interrupt\\DI1_Control=Disable", "Interrupt\\DI1_TriggerEdge=Falling",
+                           "Interrupt\\DI2_Control=Enable",  "Interrupt\\DI2_TriggerEdge=Falling",
+                           "Interrupt\\DI3_Control=Disable", "Interrupt\\DI3_TriggerEdge=Rising",
                            "Interrupt\\DI4_Control=Enable",  "Interrupt\\DI4_TriggerEdge=Rising"}));
-}
-
-TEST_F(AppletInterruptPageTest, EditsOfEveryChannelLastAcrossChannelChangesUntilOk) {
-  Configured(24, 4);
-  for (int n = 0; n < 4; ++n) Store(n, "Enable", "Rising");
-  Load();
-  OnInterruptPage([](HWND page) {
-    HWND list = Item(page, IDC_INT_CHANNEL);
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI0 off
-    ASSERT_TRUE(hostwin::ChooseItem(list, 2));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));  // DI2 falling, still on
-    ASSERT_TRUE(hostwin::ChooseItem(list, 3));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI3 off: the edge stays usable
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_RISING)));
-    EXPECT_EQ(EveryChannel(page),
-              (std::vector<std::string>{"DI0 off rising", "DI1 on rising", "DI2 on falling", "DI3 off rising"}));
-  });
-  EXPECT_EQ(Text(kInterruptKey, "DI0_Control"), "Disable");
-  EXPECT_EQ(Text(kInterruptKey, "DI0_TriggerEdge"), "Rising");
-  EXPECT_EQ(Text(kInterruptKey, "DI2_Control"), "Enable");
-  EXPECT_EQ(Text(kInterruptKey, "DI2_TriggerEdge"), "Falling");
-  EXPECT_EQ(Text(kInterruptKey, "DI3_Control"), "Disable");
-  EXPECT_EQ(Text(kInterruptKey, "DI3_TriggerEdge"), "Rising");
 }
 
 TEST_F(AppletInterruptPageTest, AFirstRunShowsTheValuesInMemoryAndOkStoresThem) {

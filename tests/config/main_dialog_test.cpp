@@ -50,6 +50,7 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
       {"DO only, unused bits", 3, 0x81, 1, {"Function", "DO"}, {108, 107}},
       {"model 22: one nine-channel page", 22, 0xFF, 8, {"Interrupt"}, {106}},
       {"first byte above 127 is the default model", 0x96, 0x02, 3, {"Function", "Counter", "DO"}, {108, 105, 107}},
+      {"model 24", 24, 0xFF, 8, {"Function", "Interrupt", "Counter", "DO"}, {108, 104, 105, 107}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -76,7 +77,10 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
       auto first = std::find(order.begin(), order.end(), tab);
       ASSERT_NE(first, order.end());
       EXPECT_EQ(std::vector<HWND>(first + 1, first + 1 + long(pages.size())), pages);
+      // Dialog 101's tab control, 151 x 138 dialog units at (0, 1), shows its
+      // pages in (4, 24) to (223, 222).
       RECT area = DisplayArea(dialog);
+      EXPECT_EQ(std::vector<LONG>({area.left, area.top, area.right, area.bottom}), std::vector<LONG>({4, 24, 223, 222}));
       for (size_t i = 0; i < pages.size(); ++i) {
         TCITEMA item = {};
         item.mask = TCIF_PARAM;
@@ -91,8 +95,7 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
         for (size_t j = 0; j < pages.size(); ++j)
           EXPECT_EQ(IsWindowVisible(pages[j]), j == i) << "after tab " << i << ", page " << c.pages[j];
       }
-      EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
-    });
+    }, IDCANCEL);
   }
 }
 
@@ -126,8 +129,7 @@ TEST_F(AppletMainDialogTest, SwitchingTabsHidesTheOldPageBeforeShowingTheNew) {
       EXPECT_EQ(got[i].wParam, expected[i].wParam);
       EXPECT_EQ(got[i].code, expected[i].code);
     }
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
-  });
+  }, IDOK);
 }
 
 TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
@@ -165,8 +167,7 @@ TEST_F(AppletMainDialogTest, Model22SavesTheNineChannelsAndNoCounters) {
     EXPECT_EQ(Tabs(dialog), std::vector<std::string>{"Interrupt"});
     EXPECT_TRUE(IsWindowVisible(Page(dialog, IDD_INTERRUPT9_PAGE)));
     EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
-  });
+  }, IDOK);
   std::vector<std::string> expected;
   for (int round = 0; round < 2; ++round) {
     for (int n = 0; n < 9; ++n) expected.push_back("Interrupt\\DI" + std::to_string(n) + "_Control=Enable");
@@ -206,39 +207,13 @@ TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
   OpenDialog([](HWND dialog) {
     HWND list = Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_CHANNEL);
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 3);
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
-  });
+  }, IDCANCEL);
   Unload();
   Load();
   OpenDialog([](HWND dialog) {
     HWND list = Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_CHANNEL);
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 2);
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
-  });
-}
-
-TEST_F(AppletMainDialogTest, PagesOfAModel24BoardKeepTheirOriginWhereTheyFit) {
-  InstallDriver(24);
-  Load();
-  OpenDialog([](HWND dialog) {
-    // Dialog 101's tab control, 151 x 138 dialog units at (0, 1), shows its
-    // pages in (4, 24) to (223, 222).
-    RECT area = DisplayArea(dialog);
-    EXPECT_EQ(area.left, 4);
-    EXPECT_EQ(area.top, 24);
-    EXPECT_EQ(area.right, 223);
-    EXPECT_EQ(area.bottom, 222);
-    const std::pair<int, POINT> origins[] = {{IDD_SUPPORT_PAGE, {5, 27}},
-                                             {IDD_INTERRUPT_PAGE, {10, 30}},
-                                             {IDD_COUNTER_PAGE, {10, 30}},
-                                             {IDD_DO_PAGE, {5, 30}}};
-    for (const auto &o : origins) {
-      RECT at = hostwin::Placement(Page(dialog, o.first));
-      EXPECT_EQ(at.left, o.second.x) << o.first;
-      EXPECT_EQ(at.top, o.second.y) << o.first;
-    }
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
-  });
+  }, IDCANCEL);
 }
 
 void Press(UINT key, int times = 1, bool shift = false) {
@@ -324,7 +299,7 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   for (const char *value : {"DO_Trigger_Start", "DO_Trigger_Shutdown"}) PutDword(kDoKey, value, 1);
   Load();
   size_t mark = hostwin::RegistryWrites().size();
-  OpenDialog([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK))); });
+  OpenDialog({}, IDOK);
   std::vector<std::string> before = WritesSince(mark);
   const ListCase cases[] = {
       {1, IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {2, IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
@@ -351,14 +326,12 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
         notify(CBN_SELCHANGE);
       }
     }
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
-  });
+  }, IDOK);
   EXPECT_EQ(WritesSince(mark), before);
   OpenDialog([](HWND dialog) {
     EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "still Counter A";
     EXPECT_EQ(Selection(Page(dialog, IDD_INTERRUPT_PAGE), IDC_INT_CHANNEL), 0) << "still DI0";
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
-  });
+  }, IDCANCEL);
 }
 
 }  // namespace
