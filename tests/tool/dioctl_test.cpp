@@ -51,17 +51,12 @@ class DioctlTest : public diotest::DriverTest, public testing::WithParamInterfac
   void SetUp() override {
     model_ = GetParam();
     layout_ = LayoutOf(model_);
-    Load(model_);
-    hostboard::SimBoard &board = AttachBoard();
-    if (model_ == 24) {
+    device_ = StartedDevice(model_, [this](hostboard::SimBoard &board) {
       const std::pair<uint32_t, uint8_t> info[] = {{0, 16}, {1, 16}, {2, 8}, {4, 4}, {5, 0x55}, {6, 0x66}, {31, 0x23}};
-      for (const auto &byte : info) board.SetInfoByte(byte.first, byte.second);
-    }
-    device_ = Add();
+      for (const auto &byte : info)
+        if (model_ == 24) board.SetInfoByte(byte.first, byte.second);
+    });
     ASSERT_NE(device_, nullptr);
-    diotest::StartResources resources = diotest::BoardResources();
-    ASSERT_EQ(Start(Pdo(), resources).ioStatus.Status, STATUS_SUCCESS);
-    hostk::ClearPortTrace();
   }
 
   // Runs a command that must succeed, and keeps nothing open.
@@ -298,7 +293,7 @@ TEST_F(DioctlWithoutBoardTest, NoDriverNoDevice) {
 
 TEST_F(DioctlWithoutBoardTest, ARemovedBoardLeavesItsDeviceMapPathBehind) {
   StartedDevice(22);
-  hostk::SendPnp(Pdo(), IRP_MN_REMOVE_DEVICE);
+  Pnp(IRP_MN_REMOVE_DEVICE);
   Result r = Dioctl("info");
   EXPECT_EQ(r.exit, 1);
   EXPECT_EQ(r.err.rfind("dioctl: no device at \\\\.\\PCI#", 0), 0u) << r.err;
@@ -329,8 +324,8 @@ TEST_F(DioctlWithoutBoardTest, AccessDeniedToWhatTheUserMayNotDo) {
 // events until it starts again.
 TEST_F(DioctlWithoutBoardTest, AStoppedBoardRefusesPortsAndEvents) {
   StartedDevice(0);
-  hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE);
-  hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE);
+  Pnp(IRP_MN_QUERY_STOP_DEVICE);
+  Pnp(IRP_MN_STOP_DEVICE);
   Result r = Dioctl("read 1");
   EXPECT_EQ(r.exit, 1);
   EXPECT_EQ(r.err, "dioctl: read at offset 0x1 (port 0xE001) refused: STATUS_INVALID_DEVICE_STATE (0xC0000184): "

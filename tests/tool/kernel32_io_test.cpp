@@ -22,11 +22,9 @@ class Kernel32IoTest : public diotest::DriverTest {
  protected:
   void SetUp() override {
     StartedDevice(24);
-    program_ = std::make_unique<hostk::user::Process>("program.exe");
-    scope_ = std::make_unique<hostk::user::ProcessScope>(*program_);
+    program_ = std::make_unique<diotest::Program>("program.exe");
   }
   void TearDown() override {
-    scope_.reset();
     program_.reset();
     DriverTest::TearDown();
   }
@@ -46,8 +44,7 @@ class Kernel32IoTest : public diotest::DriverTest {
     return faults;
   }
 
-  std::unique_ptr<hostk::user::Process> program_;
-  std::unique_ptr<hostk::user::ProcessScope> scope_;
+  std::unique_ptr<diotest::Program> program_;
 };
 
 TEST_F(Kernel32IoTest, CreateFileOpensADeviceByEitherFormOfItsPath) {
@@ -132,19 +129,13 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
       EXPECT_EQ(std::count(output.begin(), output.end(), 0xCC), long(output.size())) << c.what;
     }
   }
-  for (HANDLE h : {device, reader, event}) EXPECT_TRUE(CloseHandle(h));
-}
-
-TEST_F(Kernel32IoTest, AStoppedBoardIsABadCommand) {
-  HANDLE device = Open();
-  hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE);
-  hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE);
-  ULONG offset = 1;
-  BYTE value = 0;
+  // A stopped board: STATUS_INVALID_DEVICE_STATE.
+  Pnp(IRP_MN_QUERY_STOP_DEVICE);
+  Pnp(IRP_MN_STOP_DEVICE);
   DWORD returned;
-  EXPECT_FALSE(DeviceIoControl(device, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, &value, 1, &returned, NULL));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_COMMAND));  // STATUS_INVALID_DEVICE_STATE
-  CloseHandle(device);
+  EXPECT_FALSE(DeviceIoControl(device, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, naming, 1, &returned, NULL));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_COMMAND));
+  for (HANDLE h : {device, reader, event}) EXPECT_TRUE(CloseHandle(h));
 }
 
 // A wait for any of several events takes the lowest signalled one and resets
@@ -168,7 +159,7 @@ TEST_F(Kernel32IoTest, WaitForMultipleObjectsTakesTheFirstSignalledEvent) {
 
   // Set from another thread of the process, it ends a wait without a time-out.
   std::thread later([this, automatic] {
-    hostk::user::ProcessScope scope(*program_);
+    hostk::user::ProcessScope scope(program_->process());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     SetEvent(automatic);
   });
@@ -261,7 +252,7 @@ TEST_F(Kernel32IoTest, SetupDiListsTheInterfacesOfAClass) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 
   // Removed: its interface is switched off, no longer present.
-  hostk::SendPnp(Pdo(), IRP_MN_REMOVE_DEVICE);
+  Pnp(IRP_MN_REMOVE_DEVICE);
   for (DWORD flags : {DWORD(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), DWORD(DIGCF_DEVICEINTERFACE)}) {
     set = SetupDiGetClassDevsA(&dio, NULL, NULL, flags);
     bool found = SetupDiEnumDeviceInterfaces(set, NULL, &dio, 0, &data);
