@@ -135,6 +135,12 @@ void AppletTest::Load() {
   loaded_ = true;
 }
 
+void AppletTest::Load(uint32_t deviceType, const diolib::Board &board) {
+  InstallDriver(deviceType);
+  diolib::Configure(board);
+  Load();
+}
+
 void AppletTest::OpenDialog(std::function<void(HWND dialog)> user, int close) {
   ASSERT_TRUE(loaded_);
   hostwin::WhenDialogOpens([user, close](HWND dialog) {

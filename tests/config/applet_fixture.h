@@ -52,6 +52,9 @@ class AppletTest : public testing::Test {
  protected:
   // Loads the applet: CPL_INIT, CPL_GETCOUNT, CPL_INQUIRE, CPL_NEWINQUIRE.
   void Load();
+  // The same, for the driver's record of a board of `deviceType` that the
+  // library describes as `board`.
+  void Load(uint32_t deviceType, const diolib::Board &board = diolib::Board());
   // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown, then
   // `close` (OK, Cancel) is clicked unless it is 0.
   void OpenDialog(std::function<void(HWND dialog)> user, int close = 0);

@@ -65,9 +65,7 @@ TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
   for (const auto &c : cases) {
     SCOPED_TRACE("model " + std::to_string(c.model));
     StartOver();
-    InstallDriver(c.model);
-    diolib::Configure(MakeBoard(16, 0, 0x02));
-    Load();
+    Load(c.model, MakeBoard(16, 0, 0x02));
     size_t mark = hostwin::RegistryWrites().size();
     OnCounterPage([&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));

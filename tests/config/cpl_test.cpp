@@ -27,8 +27,7 @@ TEST_F(AppletCplTest, ControlCommandRunsInTheControlPanelsOrder) {
 }
 
 TEST_F(AppletCplTest, OnlyNewInquireDescribesTheApplet) {
-  InstallDriver(0);
-  Load();
+  Load(0);
   // CPL_INQUIRE leaves the record as it was.
   CPLINFO info;
   memset(&info, 0x5A, sizeof info);
@@ -58,8 +57,7 @@ TEST_F(AppletCplTest, OnlyNewInquireDescribesTheApplet) {
 }
 
 TEST_F(AppletCplTest, MessagesWithNothingToDoAnswerZero) {
-  InstallDriver(0);
-  Load();
+  Load(0);
   const UINT messages[] = {CPL_SELECT, CPL_STOP, CPL_EXIT, CPL_STARTWPARMSA, CPL_STARTWPARMSW, CPL_SETUP, 0, 999};
   for (UINT message : messages) EXPECT_EQ(panel_.proc(panel_.window, message, 0, 0), 0) << message;
   EXPECT_EQ(panel_.proc(panel_.window, CPL_GETCOUNT, 0, 0), 1);

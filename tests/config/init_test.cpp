@@ -65,8 +65,7 @@ TEST_F(AppletInitTest, WhenTheLibraryFailsTheDialogShowsABoardWithNothing) {
 }
 
 TEST_F(AppletInitTest, AFirstRunWritesCounterAndInterruptDefaultsButNoDoKey) {
-  InstallDriver(0);
-  Load();
+  Load(0);
   EXPECT_EQ(ValueNames(kCounterKey),
             (std::vector<std::string>{"CounterA_CLKSource", "CounterA_GateControl", "CounterA_Output",
                                       "CounterB_CLKSource", "CounterB_GateControl", "CounterB_Output", "TimeBase"}));

@@ -139,8 +139,7 @@ TEST_F(AppletInterrupt9PageTest, MissingValues) {
 }
 
 TEST_F(AppletInterrupt9PageTest, AFirstRunShowsEveryChannelEnabledAndOkStoresAllNine) {
-  InstallDriver(22);
-  Load();
+  Load(22);
   EXPECT_EQ(ValueNames(kInterruptKey),
             (std::vector<std::string>{"DI0_Control", "DI0_TriggerEdge", "DI1_Control", "DI1_TriggerEdge"}));
   OnNineChannelPage([](HWND page) {

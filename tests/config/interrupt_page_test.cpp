@@ -134,9 +134,7 @@ TEST_F(AppletInterruptPageTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder) 
 }
 
 TEST_F(AppletInterruptPageTest, AFirstRunShowsTheValuesInMemoryAndOkStoresThem) {
-  InstallDriver(0);
-  diolib::Configure(MakeBoard(16, 0, 0x40));
-  Load();  // writes Enable and Rising for both channels
+  Load(0, MakeBoard(16, 0, 0x40));  // writes Enable and Rising for both channels
   EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Enable");
   EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Rising");
   OnInterruptPage([](HWND page) {

@@ -55,9 +55,7 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
-    InstallDriver(c.deviceType);
-    diolib::Configure(MakeBoard(16, c.doCount, c.featureFlags));
-    Load();
+    Load(c.deviceType, MakeBoard(16, c.doCount, c.featureFlags));
     OpenDialog([&](HWND dialog) {
       EXPECT_EQ(hostwin::Text(dialog), "ZEPDIO driver Configuration");
       EXPECT_EQ(Tabs(dialog), c.tabs);
@@ -100,9 +98,7 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
 }
 
 TEST_F(AppletMainDialogTest, SwitchingTabsHidesTheOldPageBeforeShowingTheNew) {
-  InstallDriver(0);
-  diolib::Configure(MakeBoard(16, 3, 0x02));
-  Load();
+  Load(0, MakeBoard(16, 3, 0x02));
   OpenDialog([&](HWND dialog) {
     HWND support = Page(dialog, IDD_SUPPORT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
     hostwin::ClearMessages();
@@ -132,55 +128,55 @@ TEST_F(AppletMainDialogTest, SwitchingTabsHidesTheOldPageBeforeShowingTheNew) {
   }, IDOK);
 }
 
+// Apply and OK save every key the board has, even without its page, and
+// hand the DO settings to the board; model 22 has nine channels without
+// edges, and no counters.
 TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
-  InstallDriver(0);
-  diolib::Configure(MakeBoard(16, 0, 0x00));
-  Load();
-  size_t mark = hostwin::RegistryWrites().size();
-  size_t calls = diolib::Calls().size();
-  OpenDialog([](HWND dialog) {
-    EXPECT_EQ(Tabs(dialog), std::vector<std::string>{"Function"});
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
-    EXPECT_FALSE(IsWindowVisible(dialog));
-  });
-  const std::vector<std::string> expected = {
-      "Interrupt\\DI0_Control=Enable",        "Interrupt\\DI0_TriggerEdge=Rising",
-      "Interrupt\\DI1_Control=Disable",       "Interrupt\\DI1_TriggerEdge=Falling",
-      "Counter\\CounterA_CLKSource=Internal", "Counter\\CounterA_GateControl=Internal",
-      "Counter\\CounterA_Output=Register",    "Counter\\CounterB_CLKSource=Internal",
-      "Counter\\CounterB_GateControl=Internal", "Counter\\CounterB_Output=Register",
-      "Counter\\TimeBase=0",                  "DO\\DO_Trigger_Start=0",
-      "DO\\DO_Trigger_Shutdown=0",
+  const std::vector<std::string> kDo = {"DO\\DO_Trigger_Start=0", "DO\\DO_Trigger_Shutdown=0"};
+  const std::vector<std::string> kApplied = {"DeviceOpen(0) = 0", "DOSysConfig(0 0 0 0 1 1) = 0", "DeviceClose = 0"};
+  std::vector<std::string> nine;
+  for (int n = 0; n < 9; ++n) nine.push_back("Interrupt\\DI" + std::to_string(n) + "_Control=Enable");
+  nine.insert(nine.end(), kDo.begin(), kDo.end());
+  struct Case {
+    uint32_t model;
+    diolib::Board board;
+    int saves;  // Apply, then OK, or OK alone
+    std::vector<std::string> written;  // at each save
   };
-  EXPECT_EQ(WritesSince(mark), expected);
-  std::vector<std::string> library;
-  for (size_t i = calls; i < diolib::Calls().size(); ++i) library.push_back(diolib::Describe(diolib::Calls()[i]));
-  EXPECT_EQ(library, (std::vector<std::string>{"DeviceOpen(0) = 0", "DOSysConfig(0 0 0 0 1 1) = 0",
-                                               "DeviceClose = 0"}));
-}
-
-TEST_F(AppletMainDialogTest, Model22SavesTheNineChannelsAndNoCounters) {
-  InstallDriver(22);
-  Load();
-  size_t mark = hostwin::RegistryWrites().size();
-  OpenDialog([](HWND dialog) {
-    EXPECT_EQ(Tabs(dialog), std::vector<std::string>{"Interrupt"});
-    EXPECT_TRUE(IsWindowVisible(Page(dialog, IDD_INTERRUPT9_PAGE)));
-    EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
-  }, IDOK);
-  std::vector<std::string> expected;
-  for (int round = 0; round < 2; ++round) {
-    for (int n = 0; n < 9; ++n) expected.push_back("Interrupt\\DI" + std::to_string(n) + "_Control=Enable");
-    expected.push_back("DO\\DO_Trigger_Start=0");
-    expected.push_back("DO\\DO_Trigger_Shutdown=0");
+  const Case cases[] = {
+      {0, MakeBoard(16, 0, 0x00), 1,
+       {"Interrupt\\DI0_Control=Enable", "Interrupt\\DI0_TriggerEdge=Rising", "Interrupt\\DI1_Control=Disable",
+        "Interrupt\\DI1_TriggerEdge=Falling", "Counter\\CounterA_CLKSource=Internal",
+        "Counter\\CounterA_GateControl=Internal", "Counter\\CounterA_Output=Register",
+        "Counter\\CounterB_CLKSource=Internal", "Counter\\CounterB_GateControl=Internal",
+        "Counter\\CounterB_Output=Register", "Counter\\TimeBase=0", kDo[0], kDo[1]}},
+      {22, diolib::Board(), 2, nine},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model));
+    StartOver();
+    Load(c.model, c.board);
+    size_t mark = hostwin::RegistryWrites().size(), calls = diolib::Calls().size();
+    OpenDialog([&](HWND dialog) {
+      if (c.saves == 2) {
+        EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
+      }
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+      EXPECT_FALSE(IsWindowVisible(dialog));
+    });
+    std::vector<std::string> written, applied, library;
+    for (int n = 0; n < c.saves; ++n) {
+      written.insert(written.end(), c.written.begin(), c.written.end());
+      applied.insert(applied.end(), kApplied.begin(), kApplied.end());
+    }
+    EXPECT_EQ(WritesSince(mark), written);
+    for (size_t i = calls; i < diolib::Calls().size(); ++i) library.push_back(diolib::Describe(diolib::Calls()[i]));
+    EXPECT_EQ(library, applied);
   }
-  EXPECT_EQ(WritesSince(mark), expected);
 }
 
 TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
-  InstallDriver(0);
-  diolib::Configure(MakeBoard(16, 4, 0x00));
-  Load();
+  Load(0, MakeBoard(16, 4, 0x00));
   OpenDialog([](HWND dialog) {
     HWND page = Page(dialog, IDD_DO_PAGE);
     ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 1));
@@ -224,8 +220,7 @@ void Press(UINT key, int times = 1, bool shift = false) {
 // arrows change the tab, Tab goes from the strip into the page shown, and
 // Enter is OK.
 TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesEveryPageAndOk) {
-  InstallDriver(24);
-  Load();
+  Load(24);
   OpenDialog([](HWND dialog) {
     HWND tab = Item(dialog, IDC_TAB);
     HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);

@@ -81,8 +81,7 @@ void ExpectPage(HWND page, short cx, short cy, const std::vector<Control> &contr
 }
 
 TEST_F(AppletPageTemplatesTest, NineChannelPage) {
-  InstallDriver(22);
-  Load();
+  Load(22);
   OpenDialog([](HWND dialog) {
     ExpectPage(Page(dialog, IDD_INTERRUPT9_PAGE), 104, 68, kNineChannelPage);
   }, IDCANCEL);

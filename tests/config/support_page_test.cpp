@@ -69,8 +69,7 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
 
 // The two bitmaps as drawn: a green tick and a red cross on white, 11 x 12.
 TEST_F(AppletSupportPageTest, TheIndicatorBitmapsAreATickAndACross) {
-  InstallDriver(0);
-  Load();
+  Load(0);
   struct Expected {
     int id;
     int bitsPerPixel;
