@@ -1,39 +1,28 @@
 #include "driver_side.h"
 
-#include "driver_fixture.h"
+#include "bench.h"
+#include "driver.h"
 
 namespace meeting {
 
-// The driver tests' fixture, used outside a test of its own.
-struct DriverSide::Harness : public diotest::DriverTest {
-  void TestBody() override {}
-  using diotest::DriverTest::Add;
-  using diotest::DriverTest::AttachBoard;
-  using diotest::DriverTest::Load;
-  using diotest::DriverTest::Start;
-  using diotest::DriverTest::TearDown;
-  using diotest::DriverTest::board_;
-  using diotest::DriverTest::pdos_;
+struct DriverSide::Harness {
+  hostboard::Bench bench{DriverEntry};
 };
 
 DriverSide::DriverSide(uint32_t model) : harness_(std::make_unique<Harness>()) {
-  harness_->Load(model);
-  harness_->AttachBoard().SetDo(0xFF);
+  hostboard::InstallModel(model);
+  harness_->bench.Attach(model).SetDo(0xFF);
+  harness_->bench.Load();
 }
 
-DriverSide::~DriverSide() { harness_->TearDown(); }
+DriverSide::~DriverSide() = default;  // the bench takes everything down
 
 bool DriverSide::StartBoard() {
-  if (!harness_->Add()) return false;
-  diotest::StartResources resources = diotest::BoardResources();
-  return harness_->Start(harness_->pdos_.back(), resources).ioStatus.Status == STATUS_SUCCESS;
+  return NT_SUCCESS(harness_->bench.Add()) && harness_->bench.Start().ioStatus.Status == STATUS_SUCCESS;
 }
 
-void DriverSide::RemoveBoard() {
-  for (PDEVICE_OBJECT pdo : harness_->pdos_)
-    if (pdo->AttachedDevice) hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
-}
+void DriverSide::RemoveBoard() { harness_->bench.Remove(); }
 
-uint8_t DriverSide::DoRegister() const { return harness_->board_->Do(); }
+uint8_t DriverSide::DoRegister() const { return harness_->bench.board->Do(); }
 
 }  // namespace meeting
