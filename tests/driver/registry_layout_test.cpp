@@ -176,6 +176,7 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
       {"no device map", u"\\??\\X", 0, false, 0, STATUS_OBJECT_NAME_NOT_FOUND},
       {"no pool", u"\\??\\X", 0, true, 1, STATUS_INSUFFICIENT_RESOURCES},
   };
+  const std::vector<std::string> loaded = hostk::Outstanding();  // the driver
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     hostreg::Reset();
@@ -190,6 +191,7 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
     } else {
       EXPECT_FALSE(HasValue(kMapEntry, std::to_string(c.number)));
     }
+    EXPECT_EQ(hostk::Outstanding(), loaded) << "left by the row";
   }
 }
 
