@@ -11,17 +11,10 @@
 #include <vector>
 
 #include "bench_names.h"
+#include "bench_ports.h"
 #include "sim_board.h"
 
 namespace hostboard {
-
-constexpr uint16_t kInfoBase = 0xD000;      // layout 24's first range
-constexpr uint16_t kRegisterBase = 0xE000;  // the register block
-constexpr uint16_t kThirdBase = 0xD800;     // layout 24's third range
-constexpr ULONG kRawLevel = 11;             // the interrupt as the bus reports it
-constexpr ULONG kTranslatedLevel = 6;       // and as the kernel connects it
-constexpr ULONG kTranslatedVector = 0x71;
-constexpr KAFFINITY kAffinity = 0x3;
 
 // A board of the model's layout at the bench's ports, attached to the port
 // space, its interrupt line on the bench's vector.

@@ -2,18 +2,13 @@
 // what its register file holds, and the port accesses the driver must make.
 // The registers are the board's documented ones; nothing here is taken from
 // the driver.
+#include "bench_ports.h"
 #include "checks.h"
 
 namespace winetest {
 
 // The ports and interrupt of the host bench, so both kernels see one board.
-constexpr USHORT kInfoBase = 0xD000;
-constexpr USHORT kRegisterBase = 0xE000;
-constexpr USHORT kThirdBase = 0xD800;
-constexpr ULONG kRawLevel = 11;
-constexpr ULONG kTranslatedLevel = 6;
-constexpr ULONG kTranslatedVector = 0x71;
-constexpr ULONG64 kAffinity = 0x3;
+using namespace hostboard;
 
 // Layout 24's information bytes, at these offsets from the first range.
 constexpr USHORT kInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
