@@ -43,7 +43,7 @@ WINEPREFIX=$base wineserver -w
 
 # Functions Wine's kernel has only as stubs that end the process. The image
 # may import them only where the test never leads (docs/wine-kernel.md).
-avoided="IoConnectInterrupt IoDisconnectInterrupt PoRequestPowerIrp"
+avoided="IoConnectInterrupt IoDisconnectInterrupt KeRemoveEntryDeviceQueue PoRequestPowerIrp"
 stubs=$(x86_64-w64-mingw32-nm "$base/drive_c/windows/system32/ntoskrnl.exe" |
         sed -n 's/.* __wine_stub_//p' | sort)
 imports=$(x86_64-w64-mingw32-objdump -p "$image" | sed -n '/DLL Name:/,/^$/p' |
