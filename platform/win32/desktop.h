@@ -171,6 +171,7 @@ std::vector<std::string> UnusedOperators();
 // registry.cpp
 std::vector<std::string> OpenKeys();
 void ForgetKeys();
+Rights CurrentRights();
 
 // loader.cpp
 std::vector<std::string> LoadedLibraries();

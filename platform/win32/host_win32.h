@@ -106,11 +106,13 @@ const std::vector<MessageBoxCall> &MessageBoxes();
 // RegSetValueExA, in order, and the rights of the process. The machine's keys
 // (HKEY_LOCAL_MACHINE, the driver's service key among them) can be written
 // by administrators and the system only. The process runs as an elevated
-// administrator unless a test says otherwise; as a standard user, or as an
-// administrator under UAC (whose Control Panel runs unelevated), every
-// machine key opens for reading only: setting a value and deleting a key
-// fail with ERROR_ACCESS_DENIED, and so does creating a missing key. The
-// kernel's own registry calls are not affected.
+// administrator unless a test says otherwise; for a standard user, and for
+// an administrator under UAC, whose Control Panel runs unelevated, every
+// machine key opens for reading only: RegOpenKeyExA refuses to open one for
+// writing, and setting a value, deleting a key or creating a missing one
+// fail with ERROR_ACCESS_DENIED. The two differ in what elevation asks of
+// the user (ShellExecutions). The kernel's own registry calls are not
+// affected.
 struct RegistryWrite {
   std::string key;  // "\REGISTRY\MACHINE\..."
   std::string value;
@@ -119,7 +121,7 @@ struct RegistryWrite {
   LSTATUS result;
 };
 const std::vector<RegistryWrite> &RegistryWrites();
-enum class Rights { ElevatedAdministrator, StandardUser };
+enum class Rights { ElevatedAdministrator, UnelevatedAdministrator, StandardUser };
 void RunAs(Rights rights);
 
 // ---------------------------------------------------------------------------
