@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <cpl.h>
+#include <uxtheme.h>
 
 #include "TesZEPDIO.h"
 #include "resources/resource.h"

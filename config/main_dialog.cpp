@@ -7,9 +7,11 @@
 namespace {
 
 // Pages sit below the tabs, at this offset in the dialog's client area, as
-// far as the tab control's display area allows.
-const int kPageX = 10;
-const int kPageY = 30;
+// far as the tab control's display area allows. The offset is in dialog
+// units, so that it grows with the dialog at every scale: at 100 % (96 dots
+// per inch) it is (11, 29) pixels, the nearest whole units come to (10, 30).
+const int kPageX = 7;
+const int kPageY = 18;
 
 // The offset along one axis that keeps [at, at + size) inside [low, high):
 // the wanted one where it fits, otherwise as close to it as the area allows.
@@ -23,21 +25,24 @@ int Fit(int wanted, int size, int low, int high) {
 // order, so that the keyboard reaches the page from the tab strip before
 // the buttons below it.
 void PlacePage(HWND dialog, HWND page, HWND previous) {
-  RECT area, size;
+  RECT area, size, origin = {kPageX, kPageY, kPageX, kPageY};
   GetWindowRect(gApplet.tabControl, &area);
   MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT *>(&area), 2);
   SendMessageA(gApplet.tabControl, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  MapDialogRect(dialog, &origin);
   GetWindowRect(page, &size);
-  int x = Fit(kPageX, size.right - size.left, area.left, area.right);
-  int y = Fit(kPageY, size.bottom - size.top, area.top, area.bottom);
+  int x = Fit(origin.left, size.right - size.left, area.left, area.right);
+  int y = Fit(origin.top, size.bottom - size.top, area.top, area.bottom);
   SetWindowPos(page, previous, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // Creates a page and its tab, then places the page; its WM_INITDIALOG runs
-// inside the creation. The tab is inserted at `index`; past the last tab
+// inside the creation. The page's background is the tab control's, in the
+// system's visual style. The tab is inserted at `index`; past the last tab
 // the control appends it, so positions stay in step with pageTable.
 HWND AddPage(HWND dialog, int templateId, DLGPROC proc, int index, const char *caption, HWND previous) {
   HWND page = CreateDialogParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(templateId), dialog, proc, 0);
+  EnableThemeDialogTexture(page, ETDT_ENABLETAB);
   TCITEMA item = {};
   item.mask = TCIF_TEXT | TCIF_PARAM;
   item.pszText = const_cast<char *>(caption);

@@ -15,6 +15,10 @@ std::vector<std::string> &FaultList() {
   static std::vector<std::string> faults;
   return faults;
 }
+int &Dpi() {
+  static int dpi = 96;
+  return dpi;
+}
 DWORD &LastError() {
   static thread_local DWORD error = 0;  // per thread, as on Windows
   return error;
@@ -44,6 +48,9 @@ const char *MessageName(UINT message) {
 }  // namespace
 
 void Fault(const std::string &what) { FaultList().push_back(what); }
+
+int ScreenDpi() { return Dpi(); }
+void SetScreenDpi(int dpi) { Dpi() = dpi; }
 std::vector<std::string> &Faults() { return FaultList(); }
 
 void LogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -93,6 +100,8 @@ void ResetDesktop() {
   ForgetOperators();
   ForgetPictures();
   ForgetFocus();
+  ForgetCommonControls();
+  Dpi() = 96;
   Log().clear();
   FaultList().clear();
   LastError() = 0;

@@ -26,6 +26,18 @@ std::vector<std::string> Outstanding();
 void ResetDesktop();
 
 // ---------------------------------------------------------------------------
+// The screen: 96 dots per inch (a scale of 100 %) unless a test sets another,
+// such as 120, 144 or 192 (125 %, 150 %, 200 %). Dialog units grow with it.
+void SetScreenDpi(int dpi);
+
+// ---------------------------------------------------------------------------
+// Common controls. InitCommonControlsEx fails from now on, as in a process
+// whose common controls cannot be loaded.
+void RefuseCommonControls();
+// EnableThemeDialogTexture's flags for the window, or 0.
+DWORD DialogTexture(HWND window);
+
+// ---------------------------------------------------------------------------
 // Modules. A module is a library image with its resources: the compiled
 // resource file (.res) that the Windows build links into the image.
 HINSTANCE RegisterResourceModule(const std::string &name, const std::vector<uint8_t> &res);
@@ -71,6 +83,10 @@ std::string ClassName(HWND window);  // "Button", "ComboBox", "Static", "SysTabC
 std::vector<HWND> Children(HWND window);
 // The window's rectangle in its parent's client area, in pixels.
 RECT Placement(HWND window);
+// Where a bitmap static control draws its picture, in its client area: at
+// the picture's own size (centred with SS_CENTERIMAGE), or stretched over
+// the whole control with SS_REALSIZECONTROL. Empty without a picture.
+RECT PictureRect(HWND control);
 // Items of a combo box or tab control, in list order.
 std::vector<std::string> Items(HWND control);
 // The dialog template a dialog was built from, or 0.
