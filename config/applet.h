@@ -100,6 +100,12 @@ int InitializeApplet(void);
 BOOL IsDriverInstalled(void);
 
 // ---------------------------------------------------------------------------
+// elevation.cpp: a Control Panel that cannot store the settings offers to
+// open the applet elevated
+BOOL SettingsNeedElevation(void);
+BOOL OfferElevation(HWND owner);
+
+// ---------------------------------------------------------------------------
 // registry_io.cpp: reads that leave the caller's field alone when the value
 // cannot be read, and texts that are always terminated
 BOOL KeyExists(LPCSTR path);

@@ -35,9 +35,13 @@ void ReportDialogFailure(DWORD error) {
   MessageBoxA(gApplet.cplWindow, text, caption, MB_OK | MB_ICONERROR);
 }
 
+// Where the settings cannot be stored the user hears it before the dialog,
+// and may open the applet elevated instead; the Control Panel started for it
+// opens the applet again.
 void OpenApplet(void) {
   if (!IsDriverInstalled())
     MessageBoxA(gApplet.cplWindow, "The ZEP DIO driver does not installed", "Information", MB_OK);
+  if (SettingsNeedElevation() && OfferElevation(gApplet.cplWindow)) return;
   if (DialogBoxParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), gApplet.cplWindow, MainDialogProc, 0) == -1)
     ReportDialogFailure(GetLastError());
 }

@@ -93,20 +93,23 @@ void main_on_notify(const NMHDR *header) {
 
 // One message box for a save the registry refused: a standard user, or an
 // administrator whose Control Panel is not elevated, cannot change the
-// driver's service key.
+// driver's service key. It says why, and that the DO settings went to the
+// board all the same while nothing was stored.
 void ReportRefusedSave(HWND dialog, LSTATUS status) {
-  char format[320], text[400], caption[80];
+  char format[320], why[400], board[200], text[640], caption[80];
   int id = status == ERROR_ACCESS_DENIED ? IDS_SAVE_DENIED : IDS_SAVE_FAILED;
   LoadStringA(gApplet.moduleInstance, UINT(id), format, sizeof format);
-  snprintf(text, sizeof text, format, (unsigned long)status);
+  snprintf(why, sizeof why, format, (unsigned long)status);
+  LoadStringA(gApplet.moduleInstance, IDS_NOTHING_STORED, board, sizeof board);
+  snprintf(text, sizeof text, "%s\n\n%s", why, board);
   GetWindowTextA(dialog, caption, sizeof caption);
   MessageBoxA(dialog, text, caption, MB_OK | MB_ICONWARNING);
 }
 
 // Every setting goes to the registry whichever pages exist, and the DO
 // settings also go straight to the board, even when the registry refused
-// them; the user is told when it did.
-void SaveAllSettings(HWND dialog) {
+// them; the user is told when it did. ERROR_SUCCESS, or the first error.
+LSTATUS SaveAllSettings(HWND dialog) {
   LSTATUS status;
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
     status = SaveInterrupt9Settings(1);
@@ -124,13 +127,16 @@ void SaveAllSettings(HWND dialog) {
   config.LevelShutdown = DWORD(gApplet.levelShutdown);
   ApplyDoSettings(&config);
   if (status != ERROR_SUCCESS) ReportRefusedSave(dialog, status);
+  return status;
 }
 
+// OK closes the dialog once everything is stored; after a refused save the
+// edits stay on screen, to be stored from an elevated applet or left with
+// Cancel.
 void main_on_command(HWND dialog, int id) {
   switch (id) {
     case IDOK:
-      SaveAllSettings(dialog);
-      EndDialog(dialog, IDOK);
+      if (SaveAllSettings(dialog) == ERROR_SUCCESS) EndDialog(dialog, IDOK);
       break;
     case IDC_APPLY:
       SaveAllSettings(dialog);

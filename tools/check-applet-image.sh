@@ -21,7 +21,7 @@ exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | awk '
 dlls=$(awk '/DLL Name:/ {print $3}' <<<"$headers")
 for dll in $dlls; do
   case "${dll,,}" in
-    kernel32.dll|user32.dll|advapi32.dll|gdi32.dll|comctl32.dll|uxtheme.dll|msvcrt.dll|teszepdio.dll) ;;
+    kernel32.dll|user32.dll|advapi32.dll|gdi32.dll|comctl32.dll|uxtheme.dll|shell32.dll|msvcrt.dll|teszepdio.dll) ;;
     *) fail "imports from $dll" ;;
   esac
 done

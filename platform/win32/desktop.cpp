@@ -88,6 +88,8 @@ std::vector<std::string> Outstanding() {
   for (const auto &line : OpenKeys()) out.push_back(line);
   for (const auto &line : LoadedLibraries()) out.push_back(line);
   for (const auto &line : UnusedOperators()) out.push_back(line);
+  for (const auto &line : UnusedMessageBoxAnswers()) out.push_back(line);
+  for (const auto &line : UnusedElevationAnswers()) out.push_back(line);
   for (const auto &line : LeftBitmaps()) out.push_back(line);
   return out;
 }
@@ -97,6 +99,7 @@ void ResetDesktop() {
   ForgetKeys();
   ForgetLibraries();
   ForgetMessageBoxes();
+  ForgetShell();
   ForgetOperators();
   ForgetPictures();
   ForgetFocus();

@@ -189,5 +189,10 @@ void ForgetLibraries();
 
 // messagebox.cpp
 void ForgetMessageBoxes();
+std::vector<std::string> UnusedMessageBoxAnswers();
+
+// shell.cpp
+void ForgetShell();
+std::vector<std::string> UnusedElevationAnswers();
 
 }  // namespace hostwin

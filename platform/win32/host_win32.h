@@ -106,16 +106,43 @@ bool DescribeIcon(HICON icon, Picture *picture);
 int LiveBitmaps();
 
 // ---------------------------------------------------------------------------
-// Message boxes. MessageBoxA records its call and returns IDOK at once, as a
-// user pressing OK would.
+// Message boxes. MessageBoxA records its call and returns at once: a box with
+// OK alone as a user pressing OK would, one with a choice (MB_YESNO, ...) with
+// the answer a test gave for it beforehand. A choice nobody was there to
+// make, an answer that is not one of the box's buttons, and an answer no box
+// took are faults.
 struct MessageBoxCall {
   HWND owner;
   std::string text;
   std::string caption;
   UINT type;
   size_t atMessage;  // how many dialog messages had been delivered before it
+  int answer;
 };
 const std::vector<MessageBoxCall> &MessageBoxes();
+void WhenMessageBoxAsks(int answer);
+
+// ---------------------------------------------------------------------------
+// The shell and the machine. ShellExecuteExA starts programs with the
+// "runas" verb: a process that is not elevated first shows the elevation
+// prompt, which the answer a test gave beforehand approves or declines (a
+// prompt nobody answers, and an answer no prompt took, are faults). Every
+// call is recorded. The machine is 64-bit Windows (System32 and SysWOW64)
+// unless a test runs it as 32-bit Windows.
+struct ShellExecution {
+  HWND owner;
+  std::string verb;
+  std::string file;
+  std::string parameters;
+  std::string directory;
+  int show;
+  ULONG mask;
+  std::string prompt;  // "consent" (an administrator), "credentials" (a standard user), or none
+  bool started;
+};
+const std::vector<ShellExecution> &ShellExecutions();
+void WhenElevationAsked(bool approve);
+void RunOn32BitWindows();
 
 // ---------------------------------------------------------------------------
 // Registry, as the applet's process sees it: every value written through
