@@ -191,10 +191,12 @@ void OnSystem() {
 void SwitchSourcesOn(HANDLE file, uint32_t model) {
   using namespace diosim;
   using hostk::user::DeviceIoControl;
-  DIO_PORT_IO write = {ULONG(model == 22 ? 4 : 2), {0xFF}};
+  const Layout layout = LayoutFor(model);
+  DIO_PORT_IO write = {ULONG(layout == L22 ? DIO_L22_INTEN0 : layout == L24 ? DIO_L24_INTEN0 : DIO_GENERAL_INTEN0),
+                       {0xFF}};
   Line("enable DI sources 0-7: " + Status(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0).status));
-  if (model == 22 || model == 24) {
-    write.Offset = model == 22 ? 5 : 10;
+  if (layout != General) {
+    write.Offset = layout == L22 ? DIO_L22_INTEN1 : DIO_L24_INTEN1;
     Line("enable DI sources 8 and up: " +
          Status(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0).status));
   }
