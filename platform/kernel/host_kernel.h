@@ -367,7 +367,8 @@ void UseProcessorThreads(bool use);
 
 // Runs `action` once, on the calling thread, the next time a driver enters
 // `routine` ("IoConnectInterrupt", "IoDisconnectInterrupt",
-// "KeSynchronizeExecution" or "KeFlushQueuedDpcs"), before the routine does
+// "KeSynchronizeExecution", "KeFlushQueuedDpcs", "KeEnterCriticalRegion" or
+// "__outbyte", a byte written to a port), before the routine does
 // anything, or the next time a program's device-control request has taken
 // its reference on the file and is about to reach the driver
 // ("NtDeviceIoControlFile"), or a program's open has resolved the device's

@@ -247,7 +247,10 @@ extern "C" {
 UCHAR __inbyte(USHORT Port) { return UCHAR(hostk::In(Port, 1)); }
 USHORT __inword(USHORT Port) { return USHORT(hostk::In(Port, 2)); }
 ULONG __indword(USHORT Port) { return hostk::In(Port, 4); }
-VOID __outbyte(USHORT Port, UCHAR Data) { hostk::Out(Port, 1, Data); }
+VOID __outbyte(USHORT Port, UCHAR Data) {
+  hostk::RunEntryHook("__outbyte");
+  hostk::Out(Port, 1, Data);
+}
 VOID __outword(USHORT Port, USHORT Data) { hostk::Out(Port, 2, Data); }
 VOID __outdword(USHORT Port, ULONG Data) { hostk::Out(Port, 4, Data); }
 

@@ -16,7 +16,8 @@ thread_local int criticalRegions = 0;
 
 const char *const kHookedRoutines[] = {"IoConnectInterrupt", "IoDisconnectInterrupt",
                                        "KeSynchronizeExecution", "KeFlushQueuedDpcs",
-                                       "NtDeviceIoControlFile", "NtCreateFile"};
+                                       "NtDeviceIoControlFile", "NtCreateFile", "__outbyte",
+                                       "KeEnterCriticalRegion"};
 std::mutex hookMutex;
 std::map<std::string, std::function<void()>> entryHooks;
 }  // namespace
@@ -102,6 +103,7 @@ VOID KeLowerIrql(KIRQL newIrql) {
 }
 
 VOID KeEnterCriticalRegion(void) {
+  hostk::RunEntryHook("KeEnterCriticalRegion");
   hostk::RequireIrqlAtMost(APC_LEVEL, "KeEnterCriticalRegion");
   ++criticalRegions;
 }

@@ -1,36 +1,29 @@
 // Board models, and register ports at the end of the port space. The DO bit
 // and the interrupt reset of each layout are seen through the start-up and
 // the shutdown (startup_test.cpp, shutdown_test.cpp).
-#include "driver_fixture.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
 
 using BoardTest = testing::Test;
+using BoardModelTest = DriverTest;
 
-TEST_F(BoardTest, TheModelCodeSelectsLayoutAndInterruptKind) {
-  struct Case {
-    uint32_t model;
-    BOARD_LAYOUT layout;
-    KINTERRUPT_MODE mode;
-    BOOLEAN shared;
-  };
-  const Case cases[] = {
-      {0, BoardLayoutGeneral, Latched, FALSE},
-      {20, BoardLayoutGeneral, Latched, FALSE},
-      {21, BoardLayoutGeneral, LevelSensitive, TRUE},
-      {22, BoardLayout22, LevelSensitive, TRUE},
-      {23, BoardLayoutGeneral, LevelSensitive, TRUE},
-      {24, BoardLayout24, LevelSensitive, TRUE},
-      {25, BoardLayoutGeneral, LevelSensitive, TRUE},
-      {0x80000000, BoardLayoutGeneral, LevelSensitive, TRUE},  // unsigned comparison
-  };
-  for (const Case &c : cases) {
-    gDeviceType = c.model;
-    EXPECT_EQ(BoardLayout(), c.layout) << c.model;
-    EXPECT_EQ(BoardInterruptMode(), c.mode) << c.model;
-    EXPECT_EQ(BoardInterruptShared(), c.shared) << c.model;
-    EXPECT_EQ(IsPciBoard(), c.shared) << c.model;
+// Codes above 20 are PCI boards, compared unsigned: their interrupt is
+// connected level-sensitive and shared, the others' latched and exclusive.
+TEST_F(BoardModelTest, TheModelCodeSelectsTheInterruptKind) {
+  for (uint32_t model : {0u, 20u, 21u, 24u, 0x80000000u}) {
+    SCOPED_TRACE(model);
+    FreshRow();
+    StartedDevice(model);
+    Program program;
+    HANDLE file = program.Open();
+    std::vector<HANDLE> events = MakeEvents(1);
+    ASSERT_EQ(EnableEvents(file, events).status, STATUS_SUCCESS);
+    std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
+    ASSERT_EQ(connected.size(), 1u);
+    EXPECT_EQ(connected[0].mode, model > 20 ? LevelSensitive : Latched);
+    EXPECT_EQ(connected[0].shared, model > 20);
   }
 }
 

@@ -1,5 +1,6 @@
 // The device-control interface as a user program sees it: every request goes
 // through the I/O manager on a handle opened by the path the driver publishes.
+#include <algorithm>
 #include <cstring>
 
 #include "event_program.h"
@@ -65,52 +66,66 @@ void ExpectPortRequestsAndEnableRefused(HANDLE file, NTSTATUS status) {
 using DeviceControlTest = DriverTest;
 
 // A read takes exactly the offset, a write the offset and a whole value, and
-// the access must lie wholly inside the register block; the value read is
-// returned.
+// the access must lie wholly inside the register block: the rows name the
+// last ports of the general layout's 32-port block and layout 24's 128.
 TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
-  const uint32_t kLastFour = 0x44332211, kWritten = 0xA5C3E1F0;
-  for (uint32_t model : {0u, 24u}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    FreshRow();
-    const ULONG count = Extension(StartedDevice(model))->PortCount;
-    board_->Write(uint16_t(kRegisterBase + count - 4), 4, kLastFour);
-    Program program;
-    HANDLE file = program.Open();
-    for (const PortCode &c : kPortCodes) {
-      const ULONG w = c.width, in = c.write ? 4 + w : 4, out = c.write ? 0 : w;
-      struct Row {
-        ULONG offset, in, out;
-      };
-      std::vector<Row> rows;  // offset, input and output lengths
-      for (ULONG offset : {count - w, count - w + 1, count - 1, count, 0xFFFFFFFFu}) rows.push_back({offset, in, out});
-      const std::vector<std::pair<ULONG, ULONG>> lengths =
-          c.write ? std::vector<std::pair<ULONG, ULONG>>{{0, 0}, {4, 0}, {3 + w, 0}, {12, 0}, {4 + w, 8}}
-                  : std::vector<std::pair<ULONG, ULONG>>{{4, 8}, {0, w}, {3, w}, {5, 8}, {8, 8}, {4, w - 1}};
-      for (auto [inLength, outLength] : lengths) rows.push_back({count - 4, inLength, outLength});
-      for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.code << " at " << row.offset << std::dec << " in "
-                                        << row.in << " out " << row.out);
-        const bool whole = c.write ? row.in >= 4 + w : row.in == 4 && row.out >= w;
-        const bool inside = uint64_t(row.offset) + w <= count;
-        PortBuffer request(row.offset, kWritten);
-        uint8_t output[16];
-        hostk::ClearPortTrace();
-        IoctlResult r = Call(file, c.code, request.bytes, row.in, output, row.out);
-        if (!whole || !inside) {
-          ExpectRefused(r, whole ? STATUS_ACCESS_VIOLATION : STATUS_INVALID_PARAMETER);
-          continue;
-        }
-        EXPECT_EQ(r.status, STATUS_SUCCESS);
-        EXPECT_EQ(r.information, c.write ? 0u : w);
-        uint32_t seen = (c.write ? kWritten : kLastFour >> 8 * (row.offset - (count - 4))) & Mask(w), value = 0;
-        memcpy(&value, output, w);
-        if (!c.write) {
-          EXPECT_EQ(value, seen) << "the value read is returned";
-        }
-        EXPECT_EQ(Trace(), std::vector<std::string>{hostk::Describe(
-                               {c.write, int(w), uint16_t(kRegisterBase + row.offset), seen})});
-      }
+  constexpr NTSTATUS kOk = STATUS_SUCCESS, kOutside = STATUS_ACCESS_VIOLATION, kBadLength = STATUS_INVALID_PARAMETER;
+  const struct Row {
+    uint32_t model;
+    ULONG code, offset, in, out;
+    NTSTATUS status;
+  } rows[] = {
+      {0, IOCTL_DIO_READ_PORT_UCHAR, 31, 4, 1, kOk},          {0, IOCTL_DIO_READ_PORT_UCHAR, 32, 4, 1, kOutside},
+      {0, IOCTL_DIO_READ_PORT_USHORT, 30, 4, 2, kOk},         {0, IOCTL_DIO_READ_PORT_USHORT, 31, 4, 2, kOutside},
+      {0, IOCTL_DIO_READ_PORT_ULONG, 28, 4, 8, kOk},          {0, IOCTL_DIO_READ_PORT_ULONG, 29, 4, 4, kOutside},
+      {0, IOCTL_DIO_READ_PORT_ULONG, 0xFFFFFFFF, 4, 4, kOutside},
+      {0, IOCTL_DIO_WRITE_PORT_UCHAR, 31, 5, 0, kOk},         {0, IOCTL_DIO_WRITE_PORT_UCHAR, 32, 5, 0, kOutside},
+      {0, IOCTL_DIO_WRITE_PORT_USHORT, 31, 6, 0, kOutside},   {0, IOCTL_DIO_WRITE_PORT_ULONG, 28, 12, 8, kOk},
+      {0, IOCTL_DIO_WRITE_PORT_ULONG, 0xFFFFFFFD, 8, 0, kOutside},
+      {24, IOCTL_DIO_READ_PORT_ULONG, 124, 4, 4, kOk},        {24, IOCTL_DIO_READ_PORT_ULONG, 125, 4, 4, kOutside},
+      {24, IOCTL_DIO_WRITE_PORT_UCHAR, 127, 5, 0, kOk},       {24, IOCTL_DIO_WRITE_PORT_UCHAR, 128, 5, 0, kOutside},
+      // A read takes exactly 4 bytes and room for its width; a write 4 and its width.
+      {0, IOCTL_DIO_READ_PORT_UCHAR, 28, 0, 1, kBadLength},   {0, IOCTL_DIO_READ_PORT_UCHAR, 28, 5, 1, kBadLength},
+      {0, IOCTL_DIO_READ_PORT_USHORT, 28, 4, 1, kBadLength},  {0, IOCTL_DIO_READ_PORT_ULONG, 28, 8, 8, kBadLength},
+      {0, IOCTL_DIO_WRITE_PORT_UCHAR, 28, 4, 0, kBadLength},  {0, IOCTL_DIO_WRITE_PORT_ULONG, 28, 7, 0, kBadLength},
+      {0, IOCTL_DIO_WRITE_PORT_USHORT, 28, 0, 0, kBadLength},
+  };
+  uint32_t loaded = ~0u;
+  HANDLE file = nullptr;
+  std::unique_ptr<Program> program;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::Message() << "model " << row.model << ", " << std::hex << row.code << " at "
+                                    << row.offset << std::dec << " in " << row.in << " out " << row.out);
+    if (row.model != loaded) {
+      program.reset();
+      FreshRow();
+      StartedDevice(loaded = row.model);
+      program = std::make_unique<Program>();
+      file = program->Open();
     }
+    board_->Write(uint16_t(kRegisterBase + row.offset - row.offset % 4), 4, 0x44332211);
+    PortBuffer request(row.offset, 0xA5C3E1F0);
+    uint8_t output[16] = {};
+    hostk::ClearPortTrace();
+    IoctlResult r = Call(file, row.code, request.bytes, row.in, output, row.out);
+    if (row.status != kOk) {
+      ExpectRefused(r, row.status);
+      continue;
+    }
+    const PortCode &c = *std::find_if(std::begin(kPortCodes), std::end(kPortCodes),
+                                      [&](const PortCode &p) { return p.code == row.code; });
+    const bool write = c.write;
+    const ULONG width = c.width;
+    const uint32_t seen = (write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & Mask(width);
+    EXPECT_EQ(r.status, kOk);
+    EXPECT_EQ(r.information, write ? 0u : width);
+    uint32_t value = 0;
+    memcpy(&value, output, width);
+    if (!write) {
+      EXPECT_EQ(value, seen) << "the value read is returned";
+    }
+    EXPECT_EQ(Trace(), std::vector<std::string>{hostk::Describe(
+                           {write, int(width), uint16_t(kRegisterBase + row.offset), seen})});
   }
 }
 
@@ -254,6 +269,7 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
     uint32_t model;
     std::vector<hostk::Resource> resources;
     bool restart;  // started with the bench's resources first, then stopped
+    ULONG base = 0;  // the register block recorded
   };
   const hostk::Resource interrupt = hostk::InterruptResource(kTranslatedLevel, kTranslatedVector);
   const Case cases[] = {
@@ -261,6 +277,9 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
       {"model 21, no resources", 21, {}, false},
       {"layout 22, an interrupt only", 22, {interrupt}, false},
       {"layout 24, the information range only", 24, {hostk::PortResource(kInfoBase, 32), interrupt}, false},
+      {"layout 24, a register block without its information block", 24,
+       {hostk::PortResource(kInfoBase, 0), hostk::PortResource(kRegisterBase, 128), interrupt}, false,
+       kRegisterBase},
       {"general layout, restarted without its range", 0, {interrupt}, true},
       {"layout 24, restarted without its ranges", 24, {interrupt}, true},
   };
@@ -275,7 +294,7 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
     }
     hostk::ClearPortTrace();
     ASSERT_EQ(StartWith(SameResources(c.resources)).ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0u);
+    EXPECT_EQ(StoredDword(kService0, "BaseAddress"), c.base);
     {
       Program program;
       ExpectPortRequestsAndEnableRefused(program.Open(), STATUS_ACCESS_VIOLATION);

@@ -35,32 +35,36 @@ TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
 }
 
 // The last cleanup meets another cleanup or a stop: the interrupt is
-// disconnected once, and nobody uses it after.
+// disconnected once (a second disconnection of the object stops the run),
+// and nobody uses it after.
 TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "a stop" : "the other handle's cleanup");
     FreshRow();
     Ready(24);
-    HANDLE second = stop ? nullptr : Open();
-    auto work = [&] {
-      if (stop) {
-        EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-      } else {
-        EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS);
-      }
-    };
-    // The other processor acts when the cleanup first reaches the interrupt.
-    std::unique_ptr<Aside> aside;
-    std::atomic<bool> started{false};
-    auto meet = [&] {
-      if (!started.exchange(true)) aside = InProgramAside(work);
-    };
-    hostk::AtNextEntry("KeSynchronizeExecution", meet);
-    hostk::AtNextEntry("IoDisconnectInterrupt", meet);
-    EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
+    PDEVICE_EXTENSION x = Extension(device_);
+    if (stop) {
+      // The stop comes as the last cleanup disconnects.
+      std::unique_ptr<Aside> aside;
+      hostk::AtNextEntry("IoDisconnectInterrupt", [&] {
+        aside = InProgramAside([&] { EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS); });
+      });
+      EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
+      aside.reset();
+    } else {
+      // Both handles' cleanups have lowered the count to 0 and wait for the
+      // hardware lock: each finds itself the last.
+      HANDLE second = Open();
+      LockHardware(x);
+      auto first = InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); });
+      auto other = InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS); });
+      hostk::WaitForBlockedThreads(2);
+      EXPECT_EQ(x->OpenCount, 0);
+      UnlockHardware(x);
+      first.reset();
+      other.reset();
+    }
     file_ = nullptr;
-    aside.reset();
-    if (!started.exchange(true)) work();  // it never met the cleanup: after it, then
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
     EXPECT_EQ(board_->IntEn0(), 0) << "the board is quiet";
   }
@@ -129,6 +133,37 @@ TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
     EXPECT_EQ(Signalled(events), "000100000");
     hostk::UseProcessorThreads(false);
   }
+}
+
+// A port write accepted just before a stop lands before the stop's reset,
+// never after it: the stop that comes while the write is on its way to the
+// board finds the board's sources off in the end.
+TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset) {
+  Ready(24);
+  std::unique_ptr<Aside> aside;
+  hostk::AtNextEntry("__outbyte", [&] {
+    aside = InProgramAside([&] { EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS); });
+  });
+  WritePort(file_, DIO_L24_INTEN0, 0xFF);
+  aside.reset();
+  EXPECT_EQ(board_->IntEn0(), 0x00) << "the stop's reset came after the write";
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+}
+
+// An enable whose handle's last cleanup runs while the enable is on its way
+// into the hardware lock sees the cleanup under the lock, and is refused:
+// nothing would disconnect what it connected.
+TEST_F(InterruptRacesTest, AnEnableMeetingItsLastCleanupAtTheLockIsRefused) {
+  Bring(24);
+  std::vector<HANDLE> events = MakeEvents(1);
+  hostk::AtNextEntry("NtDeviceIoControlFile", [&] {
+    hostk::AtNextEntry("KeEnterCriticalRegion", [&] {
+      InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); }).reset();
+    });
+  });
+  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_FILE_CLOSED);
+  file_ = nullptr;
+  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
 }
 
 }  // namespace

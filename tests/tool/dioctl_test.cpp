@@ -147,66 +147,33 @@ TEST_P(DioctlTest, ConfigureDoReplacesTheStartAndShutdownOutputs) {
   EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 
-// Refusals: the tool's own checks send nothing (2), the driver's come back
-// with their status named (1). {n} is the register block's length.
-TEST_P(DioctlTest, RefusalsGetOneLineAndAnExitCode) {
-  struct Case {
+// Refusals one line each: the driver's come back with their status named
+// (1); {n} is the register block's length.
+TEST_P(DioctlTest, TheDriversRefusalsGetOneLineAndExitCode1) {
+  const struct {
     const char *commandLine;
-    int exit;
     const char *says;
+  } cases[] = {
+      {"read {n}", "read at offset {x} (port {p}) refused: STATUS_ACCESS_VIOLATION (0xC0000005): the access "
+                   "does not lie wholly inside the board's register block"},
+      {"read {n-1} --width 2", "STATUS_ACCESS_VIOLATION"},
+      {"write {n-2} 0 --width 4", "STATUS_ACCESS_VIOLATION"},
+      {"read 0xFFFFFFFF", "STATUS_ACCESS_VIOLATION"},
   };
-  const Case cases[] = {
-      {"read {n}", 1, "read at offset {x} (port {p}) refused: STATUS_ACCESS_VIOLATION (0xC0000005): the access "
-                      "does not lie wholly inside the board's register block"},
-      {"read {n-1} --width 2", 1, "STATUS_ACCESS_VIOLATION"},
-      {"write {n-2} 0 --width 4", 1, "STATUS_ACCESS_VIOLATION"},
-      {"read 0xFFFFFFFF", 1, "STATUS_ACCESS_VIOLATION"},
-      {"read 0x100000000", 2, "OFFSET \"0x100000000\" is not a number from 0 to 0xFFFFFFFF"},
-      {"write 0 0x100", 2, "VALUE 0x100 does not fit in 1 byte (at most 0xFF); see \"dioctl write --help\""},
-      {"write 0 65536 --width 2", 2, "VALUE 65536 does not fit in 2 bytes (at most 0xFFFF)"},
-      {"write 0 0x1FFFFFFFF --width 4", 2, "is not a number from 0 to 0xFFFFFFFF"},
-      {"read 0 --width 3", 2, "--width is 1, 2 or 4, not \"3\""},
-      {"read 1O", 2, "OFFSET \"1O\" is not a number"},
-      {"read", 2, "read takes one OFFSET"},
-      {"write 1", 2, "write takes OFFSET and VALUE"},
-      {"info 1", 2, "info takes no arguments"},
-      {"info --width 2", 2, "--width is not an option of this command"},
-      {"frobnicate", 2, "unknown command \"frobnicate\"; see \"dioctl --help\""},
-      {"", 2, "no command given"},
-      {"read 0 --verbose", 2, "unknown option --verbose"},
-      {"do-config --start 8,1 --shutdown off", 2, "--start takes CH,LEVEL (channel 0 to 7, level 0 or 1) or off"},
-      {"do-config --start 1,2 --shutdown off", 2, "--start takes CH,LEVEL"},
-      {"do-config --start 1,1", 2, "do-config needs both --start and --shutdown"},
-      {"watch --events 9", 2, "--events takes event numbers 0 to 8"},
-      {"watch --events 3-1", 2, "--events takes event numbers"},
-      {"watch --for 0", 2, "--for takes seconds above 0"},
-      {"watch --for 1.0005", 2, "--for takes seconds above 0 with at most three decimals"},
-      {"list --device x", 2, "--device is not for it"},
-      {"--device", 2, "--device needs a value"},
-      {"watch --events 5", model_ == 22 || model_ == 24 ? 0 : 2, "event 5 does not exist on model"},
-  };
-  for (const Case &c : cases) {
-    if (c.exit == 0) continue;  // the event exists on this board
+  for (const auto &c : cases) {
     uint32_t n = layout_.portCount;
     char hex[16], port[16];
     snprintf(hex, sizeof hex, "0x%X", n);
     snprintf(port, sizeof port, "0x%04X", Port(n));
     std::string commandLine = Replace(Replace(Replace(c.commandLine, "{n}", std::to_string(n)), "{n-1}",
                                               std::to_string(n - 1)), "{n-2}", std::to_string(n - 2));
-    std::string says = Replace(Replace(c.says, "{x}", hex), "{p}", port);
-    hostk::ClearPortTrace();
     Result r = Dioctl(commandLine);
-    EXPECT_EQ(r.exit, c.exit) << commandLine;
+    EXPECT_EQ(r.exit, 1) << commandLine;
     EXPECT_EQ(r.err.rfind("dioctl: ", 0), 0u) << commandLine << ": " << r.err;
-    EXPECT_NE(r.err.find(says), std::string::npos) << commandLine << ": " << r.err;
+    EXPECT_NE(r.err.find(Replace(Replace(c.says, "{x}", hex), "{p}", port)), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << commandLine << ": " << r.err;
     EXPECT_EQ(r.out, "") << commandLine;
     EXPECT_EQ(r.handlesLeft, 0u) << commandLine;
-    // A wrong command line never opens the device: the last close would
-    // have turned the board's interrupts off through its ports.
-    if (c.exit == 2) {
-      EXPECT_TRUE(hostk::PortTrace().empty()) << commandLine;
-    }
   }
 }
 
@@ -339,23 +306,68 @@ TEST_F(DioctlWithoutBoardTest, ABoardWithoutPowerRefusesPortsAndEvents) {
   EXPECT_EQ(Dioctl("read 1").exit, 0);
 }
 
-TEST(DioctlHelpTest, EveryCommandHasItsHelp) {
-  struct Case {
+// The tool's own checks of a command line: one line on the error output,
+// exit code 2, and nothing sent (the device is never opened).
+TEST_F(DioctlWithoutBoardTest, AWrongCommandLineGetsOneLineAndExitCode2) {
+  StartedDevice(0);
+  const struct {
     const char *commandLine;
-    const char *starts;
+    const char *says;
+  } cases[] = {
+      {"read 0x100000000", "OFFSET \"0x100000000\" is not a number from 0 to 0xFFFFFFFF"},
+      {"write 0 0x100", "VALUE 0x100 does not fit in 1 byte (at most 0xFF); see \"dioctl write --help\""},
+      {"write 0 65536 --width 2", "VALUE 65536 does not fit in 2 bytes (at most 0xFFFF)"},
+      {"write 0 0x1FFFFFFFF --width 4", "is not a number from 0 to 0xFFFFFFFF"},
+      {"read 0 --width 3", "--width is 1, 2 or 4, not \"3\""},
+      {"read 1O", "OFFSET \"1O\" is not a number"},
+      {"read", "read takes one OFFSET"},
+      {"write 1", "write takes OFFSET and VALUE"},
+      {"info 1", "info takes no arguments"},
+      {"info --width 2", "--width is not an option of this command"},
+      {"frobnicate", "unknown command \"frobnicate\"; see \"dioctl --help\""},
+      {"", "no command given"},
+      {"read 0 --verbose", "unknown option --verbose"},
+      {"do-config --start 8,1 --shutdown off", "--start takes CH,LEVEL (channel 0 to 7, level 0 or 1) or off"},
+      {"do-config --start 1,2 --shutdown off", "--start takes CH,LEVEL"},
+      {"do-config --start 1,1", "do-config needs both --start and --shutdown"},
+      {"watch --events 9", "--events takes event numbers 0 to 8"},
+      {"watch --events 3-1", "--events takes event numbers"},
+      {"watch --for 0", "--for takes seconds above 0"},
+      {"watch --for 1.0005", "--for takes seconds above 0 with at most three decimals"},
+      {"watch --events 5", "event 5 does not exist on model"},
+      {"list --device x", "--device is not for it"},
+      {"--device", "--device needs a value"},
   };
-  for (const Case &c : {Case{"--help", "usage: dioctl [--device PATH] COMMAND [ARGUMENTS]\n"},
-                        Case{"help", "usage: dioctl [--device PATH] COMMAND"},
-                        Case{"list --help", "usage: dioctl list\n"}, Case{"help info", "usage: dioctl [--device PATH] info\n"},
-                        Case{"read --help", "usage: dioctl [--device PATH] read OFFSET [--width 1|2|4]\n"},
-                        Case{"write -h", "usage: dioctl [--device PATH] write OFFSET VALUE [--width 1|2|4]\n"},
-                        Case{"watch --help", "usage: dioctl [--device PATH] watch [--events LIST] [--for SECONDS]\n"},
-                        Case{"do-config --help", "usage: dioctl [--device PATH] do-config --start CH,LEVEL|off"}}) {
+  for (const auto &c : cases) {
+    hostk::ClearPortTrace();
     Result r = Dioctl(c.commandLine);
-    EXPECT_EQ(r.exit, 0) << c.commandLine;
-    EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << c.commandLine << ":\n" << r.out;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exit, 2) << c.commandLine;
+    EXPECT_EQ(r.err.rfind("dioctl: ", 0), 0u) << c.commandLine << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.commandLine << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.commandLine << ": " << r.err;
+    EXPECT_EQ(r.out, "") << c.commandLine;
+    EXPECT_EQ(r.handlesLeft, 0u) << c.commandLine;
+    // The last close of a handle would have turned the board's interrupts
+    // off through its ports.
+    EXPECT_TRUE(hostk::PortTrace().empty()) << c.commandLine;
   }
+}
+
+// Every command has its help, on the output, with the usage of that command.
+TEST(DioctlHelpTest, EveryCommandHasItsHelp) {
+  for (const char *command : {"list", "info", "read", "write", "watch", "do-config"}) {
+    for (std::string commandLine : {std::string(command) + " --help", "help " + std::string(command)}) {
+      Result r = Dioctl(commandLine);
+      EXPECT_EQ(r.exit, 0) << commandLine;
+      EXPECT_EQ(r.err, "") << commandLine;
+      EXPECT_EQ(r.out.find("usage: dioctl"), 0u) << commandLine << ":\n" << r.out;
+      EXPECT_NE(r.out.substr(0, r.out.find('\n')).find(command), std::string::npos) << commandLine << ":\n" << r.out;
+    }
+  }
+  Result r = Dioctl("--help");
+  EXPECT_EQ(r.exit, 0);
+  for (const char *command : {"list", "info", "read", "write", "watch", "do-config"})
+    EXPECT_NE(r.out.find(command), std::string::npos) << "the overview names " << command;
 }
 
 }  // namespace
