@@ -40,10 +40,41 @@ Board BoardFor(uint32_t model) {
   r.Affinity = kAffinity;
   r.InterruptFlags = pci ? 0 /* level-sensitive */ : 1 /* latched */;
   r.InterruptShare = pci ? 3 /* shared */ : 1 /* device exclusive */;
+  board.pci = pci;
   board.base = kRegisterBase;
   board.infoBase = kInfoBase;
-  board.doPort = USHORT(kRegisterBase + (board.layout == kLayout22 ? 0 : 1));
+  const USHORT b = kRegisterBase;
+  switch (board.layout) {
+    case kLayout22:
+      board.doPort = b;
+      board.intEn0 = USHORT(b + 4), board.intEn1 = USHORT(b + 5);
+      board.intSt0 = USHORT(b + 8), board.intSt1 = USHORT(b + 9);
+      board.sources = 9;
+      break;
+    case kLayout24:
+      board.doPort = USHORT(b + 1);
+      board.intEn0 = USHORT(b + 2), board.intEn1 = USHORT(b + 10);
+      board.intSt0 = USHORT(b + 7), board.intSt1 = USHORT(b + 15);
+      board.summary = USHORT(kInfoBase + 24);
+      board.sources = 16;
+      break;
+    case kGeneral:
+      board.doPort = USHORT(b + 1);
+      board.intEn0 = USHORT(b + 2), board.intSt0 = USHORT(b + 7);
+      board.sources = 8;
+      break;
+  }
   return board;
+}
+
+// The general layout names events 0 to 3 by sources 0 to 3; layout 22
+// events 0 to 8 by its nine sources; layout 24, whose first information
+// byte (0x11) gives two status registers, events 0 to 8 by sources 0 to 8.
+int EventOfSource(const Board &board, int source) {
+  switch (board.layout) {
+    case kGeneral: return source < 4 ? source : -1;
+    default: return source <= 8 ? source : -1;
+  }
 }
 
 static WINE_HELPER_PORTS Ports(USHORT first, std::initializer_list<UCHAR> values) {
@@ -63,26 +94,39 @@ std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board) {
   return ports;
 }
 
-static Access In(USHORT port, ULONG value) { return {WINE_HELPER_IN, 1, port, value}; }
-static Access Out(USHORT port, ULONG value) { return {WINE_HELPER_OUT, 1, port, value}; }
+Access In(USHORT port, ULONG value) { return {WINE_HELPER_IN, 1, port, value}; }
+Access Out(USHORT port, ULONG value) { return {WINE_HELPER_OUT, 1, port, value}; }
+Access Marker(UCHAR kind, ULONG value) { return {kind, 0, 0, value}; }
 
-// The interrupt sources off and pending status cleared, in the layout's order.
-static void AddInterruptReset(const Board &board, bool atDisable, Trace *trace) {
+// The interrupt sources off and pending status cleared, in the layout's
+// order; layout 22 acknowledges what it reads.
+Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0, UCHAR pending1) {
   USHORT b = board.base;
   switch (board.layout) {
     case kLayout22:
-      trace->insert(trace->end(), {Out(b + 4, 0), Out(b + 5, 0), In(b + 8, kStatus22[0]),
-                                   Out(b + 8, kStatus22[0]), In(b + 9, kStatus22[1]),
-                                   Out(b + 9, kStatus22[1])});
-      break;
+      return {Out(b + 4, 0), Out(b + 5, 0), In(b + 8, pending0), Out(b + 8, pending0), In(b + 9, pending1),
+              Out(b + 9, pending1)};
     case kLayout24:
-      trace->insert(trace->end(), {Out(b + 7, 0), Out(b + 2, 0), Out(b + 10, 0), Out(b + 15, 0)});
-      if (atDisable) trace->insert(trace->end(), {Out(b + 70, 0), Out(b + 80, 0)});
-      break;
+      if (atDisable) return {Out(b + 7, 0), Out(b + 2, 0), Out(b + 10, 0), Out(b + 15, 0), Out(b + 70, 0), Out(b + 80, 0)};
+      return {Out(b + 7, 0), Out(b + 2, 0), Out(b + 10, 0), Out(b + 15, 0)};
     case kGeneral:
-      trace->insert(trace->end(), {Out(b + 7, 0), Out(b + 2, 0)});
       break;
   }
+  return {Out(b + 7, 0), Out(b + 2, 0)};
+}
+
+// Layout 24 reads its summary first; every layout reads its status
+// registers, then writes back what it read.
+Trace InterruptAccesses(const Board &board, UCHAR status0, UCHAR status1) {
+  Trace trace;
+  if (board.summary != kNoPort) trace.push_back(In(board.summary, (status0 | status1) ? 1 : 0));
+  trace.push_back(In(board.intSt0, status0));
+  if (board.intSt1 != kNoPort) trace.push_back(In(board.intSt1, status1));
+  trace.push_back(Out(board.intSt0, status0));
+  if (board.intSt1 != kNoPort) trace.push_back(Out(board.intSt1, status1));
+  trace.push_back(Marker(WINE_HELPER_ISR, 1));
+  trace.push_back(Marker(WINE_HELPER_DPC));
+  return trace;
 }
 
 Trace StartAccesses(const Board &board) {
@@ -95,7 +139,8 @@ Trace StartAccesses(const Board &board) {
                                      : kDoBefore & ~(1u << kDoStartChannel));
   trace.push_back(In(board.doPort, kDoBefore));
   trace.push_back(Out(board.doPort, driven));
-  AddInterruptReset(board, false, &trace);
+  Trace reset = ResetAccesses(board, false, kStatus22[0], kStatus22[1]);
+  trace.insert(trace.end(), reset.begin(), reset.end());
   return trace;
 }
 
@@ -106,9 +151,11 @@ std::vector<uint8_t> BoardInfo(const Board &board) {
           kInfoBytes[3], kInfoBytes[4], kInfoBytes[6], 1};
 }
 
-Trace CloseAccesses(const Board &board, bool lastHandle) {
+// The start acknowledged what layout 22 held: nothing is pending since.
+Trace CloseAccesses(const Board &board, bool lastHandle, bool connected) {
   Trace trace;
-  if (lastHandle) AddInterruptReset(board, true, &trace);
+  if (lastHandle) trace = ResetAccesses(board, true);
+  if (lastHandle && connected) trace.push_back(Marker(WINE_HELPER_DISCONNECT, 0));
   trace.push_back(Access{WINE_HELPER_CLEANUP, 0, 0, 0 /* STATUS_SUCCESS */});
   trace.push_back(Access{WINE_HELPER_CLOSE, 0, 0, 0});
   return trace;
