@@ -60,6 +60,7 @@ NTSTATUS Bench::Load() {
 }
 
 SimBoard &Bench::Attach(uint32_t model) {
+  board.reset();  // a board put back where one was
   board = BenchBoard(model);
   resources = BenchResources(model);
   return *board;
@@ -93,6 +94,12 @@ NTSTATUS Bench::BringUp(uint32_t model, const hostk::PdoConfig &config) {
 }
 
 hostk::IrpResult Bench::Remove() { return hostk::SendPnp(pdos.back(), IRP_MN_REMOVE_DEVICE); }
+
+void Bench::Forget() {
+  pdos.clear();
+  driver = nullptr;
+  board.reset();
+}
 
 void Bench::TakeDown() {
   for (PDEVICE_OBJECT pdo : pdos) {

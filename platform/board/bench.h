@@ -72,6 +72,10 @@ struct Bench {
   // Removes every device still on a PDO, deletes the PDOs, unloads the
   // driver and detaches the board.
   void TakeDown();
+  // After the machine has rebooted (hostk::Reboot): what the last boot
+  // brought up is gone without a request; the bench forgets it and starts
+  // empty, its board detached.
+  void Forget();
 
   PDRIVER_INITIALIZE entry;
   PDRIVER_OBJECT driver = nullptr;

@@ -91,23 +91,32 @@ SimBoard::SimBoard(Layout layout, uint16_t infoBase, uint16_t baseAddress, uint1
 }
 
 SimBoard::~SimBoard() {
+  hostk::DetachMachinePower(this);
   hostk::DetachInterruptSource(this);
   Detach();
 }
 
+// An attached board is in the machine and takes the machine's power.
 void SimBoard::Attach() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (attached_) return;
-  for (const Range &range : ranges_)
-    if (range.count != 0) hostk::ClaimPorts(range.first, range.count, this);
-  attached_ = true;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (attached_) return;
+    for (const Range &range : ranges_)
+      if (range.count != 0) hostk::ClaimPorts(range.first, range.count, this);
+    attached_ = true;
+  }
+  hostk::AttachMachinePower(this);
+  SupplyChanged(false, hostk::MachinePowered());
 }
 
 void SimBoard::Detach() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (!attached_) return;
-  hostk::ReleasePorts(this);
-  attached_ = false;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!attached_) return;
+    hostk::ReleasePorts(this);
+    attached_ = false;
+  }
+  hostk::DetachMachinePower(this);
 }
 
 void SimBoard::ConnectInterruptLine(ULONG vector) {
@@ -120,6 +129,26 @@ void SimBoard::ConnectInterruptLine(ULONG vector) {
   hostk::AttachInterruptSource(vector, this);
 }
 
+void SimBoard::MoveInterruptLine(ULONG vector) {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!lineConnected_) throw std::logic_error("the board's interrupt line is not connected");
+  }
+  hostk::DetachInterruptSource(this);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    vector_ = vector;
+    lineAsserted_ = false;
+  }
+  hostk::AttachInterruptSource(vector, this);
+  LineNews news;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    news = UpdateLineLocked();
+  }
+  news.Tell();
+}
+
 void SimBoard::Pull() {
   LineNews news;
   {
@@ -130,14 +159,32 @@ void SimBoard::Pull() {
   news.Tell();
 }
 
-void SimBoard::SetPowered(bool powered) {
+void SimBoard::SetPowered(bool powered) { SupplyChanged(true, powered); }
+
+void SimBoard::MachinePowerChanged(bool on) { SupplyChanged(false, on); }
+
+bool SimBoard::Powered() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return powered_;
+}
+
+void SimBoard::SupplyChanged(bool device, bool on) {
   LineNews news;
   {
     std::lock_guard<std::mutex> hold(mutex_);
+    (device ? devicePowered_ : machinePowered_) = on;
+    const bool powered = devicePowered_ && machinePowered_;
+    if (powered && !powered_) PowerOnResetLocked();
     powered_ = powered;
     news = UpdateLineLocked();
   }
   news.Tell();
+}
+
+void SimBoard::PowerOnResetLocked() {
+  for (int i : {kBlock, kThird}) ranges_[i].latch.assign(ranges_[i].count, 0);
+  intSt0_ = 0;
+  intSt1_ = 0;
 }
 
 int SimBoard::SourceCount() const { return MapOf(layout_).sources; }

@@ -29,9 +29,13 @@
 // while a status bit of an enabled source is pending.
 //
 // A board that is gone (pulled out: surprise removal of the hardware) or
-// powered down (D3) reads all ones on every port, ignores writes, latches no
-// DI edge and releases its interrupt line. Powered up again it is as it was;
-// pulled, it stays gone.
+// without power reads all ones on every port, ignores writes, latches no DI
+// edge and releases its interrupt line. It has power while the machine has
+// (the machine loses it in S3, S4 and S5) and, on the PCI bus, while its
+// device is in D0. When power returns its registers hold their power-on
+// values: DO outputs low, interrupt sources off, no status pending, every
+// other latch 0; the information bytes are read-only and stay. Pulled, it
+// stays gone.
 //
 // The board is safe to use from several threads. It tells the kernel and the
 // listener of its line's changes with no lock held, so they may do port I/O
@@ -53,7 +57,9 @@ enum Layout { General, L22, L24 };
 // code the general layout.
 Layout LayoutFor(uint32_t deviceType);
 
-class SimBoard : public hostk::PortDevice, public hostk::InterruptSource {
+class SimBoard : public hostk::PortDevice,
+                 public hostk::InterruptSource,
+                 public hostk::MachinePowerListener {
  public:
   // The general layout or layout 22: one register block of `length` ports.
   SimBoard(Layout layout, uint16_t baseAddress, uint32_t length = 32);
@@ -71,13 +77,19 @@ class SimBoard : public hostk::PortDevice, public hostk::InterruptSource {
   void Attach();
   void Detach();
   // Puts the board's interrupt line on a vector of the kernel's interrupt
-  // controller, for good; the destructor takes it off.
+  // controller; the destructor takes it off. A rebalance that gives the
+  // device another interrupt moves the line to the new vector.
   void ConnectInterruptLine(ULONG vector);
+  void MoveInterruptLine(ULONG vector);
 
   // The hardware is taken out of the machine, at any moment, from any thread.
   void Pull();
-  // Power: false is D3, true D0 (the bus driver's doing, see OnDevicePower).
+  // The device's power: false is D3, true D0 (the bus driver's doing, see
+  // OnDevicePower).
   void SetPowered(bool powered);
+  // Whether the board has power now.
+  bool Powered() const;
+  void MachinePowerChanged(bool on) override;
 
   Layout layout() const { return layout_; }
   uint16_t BaseAddress() const { return ranges_[kBlock].first; }
@@ -143,6 +155,9 @@ class SimBoard : public hostk::PortDevice, public hostk::InterruptSource {
   // Records the line's new state.
   LineNews UpdateLineLocked();
   void CheckSource(int source) const;
+  // Takes one of the two supplies; at power-on the registers are reset.
+  void SupplyChanged(bool device, bool on);
+  void PowerOnResetLocked();
 
   const Layout layout_;
   Range ranges_[3];
@@ -155,7 +170,9 @@ class SimBoard : public hostk::PortDevice, public hostk::InterruptSource {
   bool lineAsserted_ = false;
   bool attached_ = false;
   bool present_ = true;
-  bool powered_ = true;
+  bool powered_ = true;  // both supplies are on
+  bool devicePowered_ = true;
+  bool machinePowered_ = true;
   bool lineConnected_ = false;
   ULONG vector_ = 0;
   std::function<void()> listener_;

@@ -17,6 +17,10 @@ struct DeviceRecord {
   PdoConfig pdo;                      // for PDOs
   PDEVICE_OBJECT attachedTo = nullptr;  // the lower device this one sits on
   DEVICE_POWER_STATE reportedPower = PowerDeviceUnspecified;
+  // For PDOs, what the PnP manager knows of the device on them.
+  bool started = false;          // a start has succeeded since it was added
+  bool surpriseRemoved = false;  // its removal waits for the last close
+  int openFiles = 0;
 };
 
 struct Interface {
@@ -33,6 +37,8 @@ struct ShutdownEntry {
 struct Devices {
   std::recursive_mutex mutex;
   std::map<PDEVICE_OBJECT, DeviceRecord> records;
+  std::map<PDEVICE_OBJECT, int> references;  // held by work items
+  std::vector<PDEVICE_OBJECT> deletedReferenced;  // deleted, freed at the last reference
   std::vector<Interface> interfaces;
   std::vector<ShutdownEntry> shutdown;  // most recent first
 };
@@ -120,6 +126,69 @@ PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device) {
   return record ? record->attachedTo : nullptr;
 }
 
+std::vector<PDEVICE_OBJECT> PdosWithStacks() {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  std::vector<PDEVICE_OBJECT> out;
+  for (const auto &entry : State().records)
+    if (entry.second.isPdo && entry.first->AttachedDevice) out.push_back(entry.first);
+  return out;
+}
+
+namespace {
+
+DeviceRecord &PdoRecord(PDEVICE_OBJECT pdo) {
+  DeviceRecord *record = RecordOf(pdo);
+  if (!record || !record->isPdo) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "not a PDO");
+  return *record;
+}
+
+}  // namespace
+
+bool HasStarted(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  return PdoRecord(pdo).started;
+}
+
+void NoteStarted(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  PdoRecord(pdo).started = true;
+}
+
+void NoteSurpriseRemoved(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  PdoRecord(pdo).surpriseRemoved = true;
+}
+
+bool SurpriseRemoved(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  return PdoRecord(pdo).surpriseRemoved;
+}
+
+// The device node goes back to its first state: a new function device may
+// be added and started on the PDO.
+void NoteRemoved(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord &record = PdoRecord(pdo);
+  record.started = false;
+  record.surpriseRemoved = false;
+}
+
+void NoteFileOpened(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  ++PdoRecord(pdo).openFiles;
+}
+
+bool NoteFileClosed(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  DeviceRecord &record = PdoRecord(pdo);
+  return --record.openFiles == 0 && record.surpriseRemoved && pdo->AttachedDevice;
+}
+
+int OpenFiles(PDEVICE_OBJECT pdo) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  return PdoRecord(pdo).openFiles;
+}
+
 std::vector<InterfaceInfo> Interfaces() {
   std::lock_guard<std::recursive_mutex> hold(State().mutex);
   std::vector<InterfaceInfo> out;
@@ -147,9 +216,31 @@ std::vector<PDEVICE_OBJECT> DevicesOf(PDRIVER_OBJECT driver) {
   return out;
 }
 
+void ReferenceDevice(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> hold(State().mutex);
+  ++State().references[device];
+}
+
+void DereferenceDevice(PDEVICE_OBJECT device) {
+  Devices &state = State();
+  std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  auto it = state.references.find(device);
+  if (it == state.references.end()) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "device dereferenced too often");
+  if (--it->second > 0) return;
+  state.references.erase(it);
+  auto &deleted = state.deletedReferenced;
+  auto gone = std::find(deleted.begin(), deleted.end(), device);
+  if (gone != deleted.end()) {
+    deleted.erase(gone);
+    FreeDevice(device);
+  }
+}
+
 void ListDeviceLeaks(std::vector<std::string> *out) {
   Devices &state = State();
   std::lock_guard<std::recursive_mutex> hold(state.mutex);
+  for (PDEVICE_OBJECT device : state.deletedReferenced)
+    out->push_back(Name(device) + " deleted but still referenced");
   for (const auto &entry : state.records) {
     out->push_back(std::string(entry.second.isPdo ? "PDO " : "") + Name(entry.first) +
                    " not deleted");
@@ -166,6 +257,8 @@ void ResetDevices() {
   state.records.clear();
   state.interfaces.clear();
   state.shutdown.clear();
+  state.references.clear();
+  state.deletedReferenced.clear();
 }
 
 }  // namespace hostk
@@ -235,7 +328,12 @@ VOID IoDeleteDevice(PDEVICE_OBJECT device) {
   while (*link && *link != device) link = &(*link)->NextDevice;
   if (*link) *link = device->NextDevice;
   state.records.erase(device);
-  FreeDevice(device);
+  // A work item's reference keeps the memory until its routine returns.
+  if (state.references.count(device)) {
+    state.deletedReferenced.push_back(device);
+  } else {
+    FreeDevice(device);
+  }
 }
 
 PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT device) {

@@ -1,6 +1,8 @@
 // Internal to the kernel stand-in: device objects and the simulated bus.
 #pragma once
 
+#include <mutex>
+
 #include "machine.h"
 
 namespace hostk {
@@ -14,5 +16,21 @@ bool IsPdo(PDEVICE_OBJECT device);
 PdoConfig ConfigOf(PDEVICE_OBJECT pdo);
 // The device a device object is attached to, or none.
 PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device);
+// The PnP manager's lock of the device tree (pnp.cpp): Plug and Play
+// operations take it, and so does a system power transition, so that the
+// two never overlap, as on Windows.
+std::unique_lock<std::recursive_mutex> LockDeviceTree();
+// The PDOs that a function driver is attached to, oldest first.
+std::vector<PDEVICE_OBJECT> PdosWithStacks();
+// What the PnP manager knows of a PDO's device (pnp.cpp, iomanager.cpp).
+bool HasStarted(PDEVICE_OBJECT pdo);
+void NoteStarted(PDEVICE_OBJECT pdo);
+void NoteSurpriseRemoved(PDEVICE_OBJECT pdo);
+bool SurpriseRemoved(PDEVICE_OBJECT pdo);
+void NoteRemoved(PDEVICE_OBJECT pdo);
+void NoteFileOpened(PDEVICE_OBJECT pdo);
+// Returns whether the close was the last of a surprise-removed device, whose
+// removal request is now due.
+bool NoteFileClosed(PDEVICE_OBJECT pdo);
 
 }  // namespace hostk

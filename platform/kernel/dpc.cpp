@@ -264,6 +264,39 @@ BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE queue, PKDEVICE_QUEUE_ENTRY entry) {
   return TRUE;
 }
 
+// Takes one entry out wherever it is; the queue stays busy, even empty.
+BOOLEAN KeRemoveEntryDeviceQueue(PKDEVICE_QUEUE queue, PKDEVICE_QUEUE_ENTRY entry) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "KeRemoveEntryDeviceQueue");
+  (void)queue;
+  if (!entry->Inserted) return FALSE;
+  entry->DeviceListEntry.Blink->Flink = entry->DeviceListEntry.Flink;
+  entry->DeviceListEntry.Flink->Blink = entry->DeviceListEntry.Blink;
+  entry->Inserted = FALSE;
+  return TRUE;
+}
+
+// Marks the request cancelled and calls its cancel routine, if it has one,
+// holding the cancel spin lock; the routine must release it.
+BOOLEAN IoCancelIrp(PIRP irp) {
+  RequireIrqlAtMost(DISPATCH_LEVEL, "IoCancelIrp");
+  KIRQL irql;
+  IoAcquireCancelSpinLock(&irql);
+  irp->Cancel = TRUE;
+  PDRIVER_CANCEL routine = IoSetCancelRoutine(irp, nullptr);
+  if (!routine) {
+    IoReleaseCancelSpinLock(irql);
+    return FALSE;
+  }
+  irp->CancelIrql = irql;
+  int held = spinLocksHeld;
+  routine(IoGetCurrentIrpStackLocation(irp)->DeviceObject, irp);
+  if (spinLocksHeld != held - 1 || KeGetCurrentIrql() != irql) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "cancel routine returned without releasing the cancel spin lock at the request's CancelIrql");
+  }
+  return TRUE;
+}
+
 PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE queue) {
   RequireDispatch("KeRemoveDeviceQueue");
   // Only the owner of the request being worked on takes the next one: the

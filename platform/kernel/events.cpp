@@ -40,6 +40,15 @@ void WaitUntil(const std::function<bool()> &done) {
   WaitWithinLimit(hold, done, "a wait of the host kernel");
 }
 
+void WaitForCompletion(const std::function<bool()> &done) {
+  std::unique_lock<std::mutex> hold(dispatcherMutex);
+  if (done()) return;
+  ++blockedThreads;
+  dispatcherChanged.notify_all();
+  WaitWithinLimit(hold, done, "a wait for a pended request");
+  --blockedThreads;
+}
+
 bool WaitUntilFor(const std::function<bool()> &done, unsigned milliseconds) {
   std::unique_lock<std::mutex> hold(dispatcherMutex);
   return dispatcherChanged.wait_for(hold, std::chrono::milliseconds(milliseconds), done);

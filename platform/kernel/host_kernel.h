@@ -37,10 +37,14 @@ std::vector<std::string> Outstanding();
 // devices, no port devices, pool counters cleared. Outstanding items are
 // dropped without being freed (call Outstanding() first to report them).
 void ResetMachine();
+// The machine boots again after a shutdown or restart: as ResetMachine, but
+// the registry keeps what was stored. Nothing is sent to any driver; what
+// the last boot had loaded is simply gone.
+void Reboot();
 
 // Blocks until at least `count` threads wait, without a time limit, in
-// KeWaitForSingleObject: for tests that must know a thread is parked inside
-// the driver.
+// KeWaitForSingleObject or for a pended request of theirs: for tests that
+// must know a thread is parked inside the driver, or its request held there.
 void WaitForBlockedThreads(size_t count);
 // The blocking waits (KeWaitForSingleObject without a timeout, and the
 // stand-in's own Wait... helpers) stop the run, as a deadlock, when they last
@@ -184,10 +188,31 @@ inline PCM_RESOURCE_LIST AsList(std::vector<uint8_t> &bytes) {
 }
 
 // Sends a Plug and Play request to the top of the PDO's stack, with the
-// status STATUS_NOT_SUPPORTED preset as the PnP manager does.
+// status STATUS_NOT_SUPPORTED preset as the PnP manager does. The PnP
+// manager's own rules hold (docs/device-fundamentals.md): a removal request
+// for a surprise-removed device while a handle of it is open stops the run,
+// since the PnP manager waits for the last close.
 IrpResult SendPnp(PDEVICE_OBJECT pdo, UCHAR minor,
                   const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {});
+// A start request with these resource lists. Until a start has succeeded,
+// the I/O manager refuses opens of the device with STATUS_NO_SUCH_DEVICE.
 IrpResult StartDevice(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated);
+// The device is gone without warning: IRP_MN_SURPRISE_REMOVAL now, and
+// IRP_MN_REMOVE_DEVICE once the last handle of the device is closed (from
+// the thread whose close is the last), or at once when none is open.
+// Returns the surprise removal's result.
+IrpResult SurpriseRemove(PDEVICE_OBJECT pdo);
+// Whether a removal is still waiting for the device's handles to close.
+bool RemovalWaiting(PDEVICE_OBJECT pdo);
+// Rebalance: the stop query; when it succeeds, the stop, then `whileStopped`
+// (what moves with the new resources: the board's interrupt line), then a
+// start with the new lists. A restart that fails is followed by a surprise
+// removal [MS:handling-an-irp-mn-surprise-removal-request]. Returns the
+// query's result when it was refused, otherwise the start's.
+IrpResult Rebalance(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated,
+                    const std::function<void()> &whileStopped = {});
+// The files opened on the device's stack and not yet closed.
+int OpenFiles(PDEVICE_OBJECT pdo);
 
 // ---------------------------------------------------------------------------
 // Power manager.
@@ -231,6 +256,31 @@ bool Leaving(SystemTransition transition, SystemPowerRequest *request);
 IrpResult SendSystemPower(PDEVICE_OBJECT pdo, const SystemPowerRequest &request);
 std::string Describe(SystemTransition transition);
 
+// The machine's own power, which every board takes: a board loses it when
+// the machine leaves S0 for S3, S4 or S5 and finds its registers at their
+// power-on values when it returns. Only memory keeps power in S3
+// [MS:irp-mn-set-power]. Listeners are told with no lock of the kernel held.
+class MachinePowerListener {
+ public:
+  virtual ~MachinePowerListener() = default;
+  virtual void MachinePowerChanged(bool on) = 0;
+};
+void AttachMachinePower(MachinePowerListener *listener);
+void DetachMachinePower(MachinePowerListener *listener);
+bool MachinePowered();
+
+// A transition of the whole machine as Windows runs it, never during a Plug
+// and Play operation (each takes the PnP manager's lock of the device tree,
+// as SendPnp, StartDevice, SurpriseRemove and Rebalance do). Entering: before a
+// shutdown or restart the shutdown requests (ShutdownSystem); the entering
+// system request to every device stack, one after the other; then the
+// machine's power goes. Leaving: power returns, the S0 request goes to
+// every stack, and the power requests and work items it causes are
+// drained. A shutdown or restart has no way back but a boot (Reboot).
+// Each returns the system requests' results, one per stack.
+std::vector<IrpResult> EnterSystemTransition(SystemTransition transition);
+std::vector<IrpResult> LeaveSystemTransition(SystemTransition transition);
+
 // Power requests the power manager sent for drivers (PoRequestPowerIrp), in
 // order: the device, minor function and state asked for, and the status they
 // completed with (STATUS_PENDING while in flight).
@@ -242,8 +292,11 @@ struct PowerRequestRecord {
 };
 std::vector<PowerRequestRecord> PowerRequests();
 // Waits until every request the power manager queued to its worker threads
-// has been delivered.
+// has been delivered and every work item a driver queued has run.
 void DrainPowerWork();
+// While held, queued work items wait for their worker (DrainPowerWork runs
+// them all the same).
+void HoldWorkItems(bool hold);
 
 // ---------------------------------------------------------------------------
 // Interrupts, as a PC delivers them. A device drives the line of a vector;
@@ -317,10 +370,12 @@ void UseProcessorThreads(bool use);
 // "KeSynchronizeExecution" or "KeFlushQueuedDpcs"), before the routine does
 // anything, or the next time a program's device-control request has taken
 // its reference on the file and is about to reach the driver
-// ("NtDeviceIoControlFile"): for tests that need another processor to act at
-// that moment.
+// ("NtDeviceIoControlFile"), or a program's open has resolved the device's
+// path and its create is about to reach the driver ("NtCreateFile"): for
+// tests that need another processor to act at that moment.
 void AtNextEntry(const std::string &routine, std::function<void()> action);
-// Threads waiting, without a time limit, in KeWaitForSingleObject now.
+// Threads waiting, without a time limit, in KeWaitForSingleObject now, or
+// for a request of theirs that is pending.
 size_t BlockedThreadCount();
 
 // ---------------------------------------------------------------------------

@@ -46,6 +46,7 @@ struct FileHolder : HandleObject {
   PDEVICE_OBJECT pdo = nullptr;
   std::mutex lock;
   int requests = 0;  // requests on the file still in progress
+  std::vector<PIRP> sent;  // their IRPs, while the driver may hold them
   bool handlesGone = false;
   bool closed = false;
 
@@ -61,23 +62,40 @@ struct FileHolder : HandleObject {
   // request without pool for its IRP fails with STATUS_INSUFFICIENT_RESOURCES.
   IrpResult Send(UCHAR major, const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {}) {
     PFILE_OBJECT f = file;
-    return SendRequest(IoGetAttachedDevice(pdo), major, 0,
-                       [f, &setup](PIRP irp, PIO_STACK_LOCATION location) {
-                         irp->RequestorMode = UserMode;
-                         irp->Tail.Overlay.OriginalFileObject = f;
-                         irp->IoStatus.Status = STATUS_SUCCESS;
-                         location->FileObject = f;
-                         if (setup) setup(irp, location);
-                       },
-                       major == IRP_MJ_CLEANUP || major == IRP_MJ_CLOSE);
+    return SendRequest(
+        IoGetAttachedDevice(pdo), major, 0,
+        [f, &setup](PIRP irp, PIO_STACK_LOCATION location) {
+          irp->RequestorMode = UserMode;
+          irp->Tail.Overlay.OriginalFileObject = f;
+          irp->IoStatus.Status = STATUS_SUCCESS;
+          location->FileObject = f;
+          if (setup) setup(irp, location);
+        },
+        major == IRP_MJ_CLEANUP || major == IRP_MJ_CLOSE,
+        [this](PIRP irp, bool sending) {
+          std::lock_guard<std::mutex> held(lock);
+          if (sending) {
+            sent.push_back(irp);
+          } else {
+            sent.erase(std::find(sent.begin(), sent.end(), irp));
+          }
+        });
   }
 
-  // The close, once neither a handle nor a request holds the file.
+  // Cancels the requests in progress on the file, as CancelIoEx does.
+  void CancelRequests() {
+    std::lock_guard<std::mutex> held(lock);
+    for (PIRP irp : sent) IoCancelIrp(irp);
+  }
+
+  // The close, once neither a handle nor a request holds the file. After
+  // the last close of a surprise-removed device its removal request comes.
   void CloseWhenUnused(std::unique_lock<std::mutex> &held) {
     if (!handlesGone || requests != 0 || closed) return;
     closed = true;
     held.unlock();
     Send(IRP_MJ_CLOSE);
+    if (NoteFileClosed(pdo)) SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
   }
 
   // A request takes its reference on the file; false when the file was
@@ -123,6 +141,10 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   std::u16string remaining;
   PDEVICE_OBJECT pdo = Resolve(path, &remaining);
   if (!pdo) return STATUS_OBJECT_NAME_NOT_FOUND;
+  // Opens fail until the device's start request has completed
+  // [MS:nf-wdm-iosetdeviceinterfacestate], with the status of the I/O
+  // manager's parse routine for a device not yet started.
+  if (!HasStarted(pdo)) return STATUS_NO_SUCH_DEVICE;
   auto holder = std::make_shared<FileHolder>();
   holder->pdo = pdo;
   holder->file = static_cast<PFILE_OBJECT>(AllocateSystem(NonPagedPool, sizeof(FILE_OBJECT), kFileTag));
@@ -142,10 +164,22 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   ACCESS_MASK granted = MapFileAccess(access);
   holder->file->ReadAccess = (granted & FILE_READ_DATA) != 0;
   holder->file->WriteAccess = (granted & FILE_WRITE_DATA) != 0;
+  // The path is resolved; the create is about to reach the driver.
+  RunEntryHook("NtCreateFile");
   IrpResult result = holder->Send(IRP_MJ_CREATE);
   // No cleanup or close follows a failed open.
   if (!NT_SUCCESS(result.ioStatus.Status)) return result.ioStatus.Status;
+  NoteFileOpened(pdo);
   *handle = InsertProcessHandle(process, holder, granted);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS CancelIo(HANDLE handle) {
+  ACCESS_MASK granted = 0;
+  NTSTATUS status;
+  auto holder = std::dynamic_pointer_cast<FileHolder>(LookupHandle(handle, UserMode, &granted, &status));
+  if (!holder) return STATUS_INVALID_HANDLE;
+  holder->CancelRequests();
   return STATUS_SUCCESS;
 }
 

@@ -62,7 +62,8 @@ IrpResult SendIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
 }
 
 IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
-                      const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve) {
+                      const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve,
+                      const std::function<void(PIRP, bool)> &track) {
   IrpResult result;
   PIRP irp;
   {
@@ -81,9 +82,10 @@ IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
   next->MinorFunction = minor;
   if (setup) setup(irp, next);
   IoSetCompletionRoutine(irp, CaptureCompletion, &result, TRUE, TRUE, TRUE);
+  if (track) track(irp, true);
   result.returned = major == IRP_MJ_POWER ? PoCallDriver(device, irp) : IoCallDriver(device, irp);
   if (result.returned == STATUS_PENDING) {
-    WaitUntil([&result] { return result.completed; });
+    WaitForCompletion([&result] { return result.completed; });
   } else {
     if (!result.completed) {
       BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
@@ -95,6 +97,7 @@ IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
                "dispatch routine returned a status different from the request's final status");
     }
   }
+  if (track) track(irp, false);
   IoFreeIrp(irp);
   return result;
 }

@@ -101,6 +101,8 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 }
 
 void UnloadDriver(PDRIVER_OBJECT object) {
+  // The system unloads a driver only once no work item of it is left.
+  DrainPowerWork();
   std::lock_guard<std::recursive_mutex> hold(driversMutex);
   auto it = std::find_if(drivers.begin(), drivers.end(),
                          [object](LoadedDriver *d) { return d->object == object; });
@@ -137,12 +139,15 @@ void ResetDrivers() {
   busDriver = nullptr;
 }
 
-void ResetMachine() {
+namespace {
+
+void ResetAllButRegistry() {
   // The processor threads stop first: nothing runs behind the reset.
   ResetInterrupts();
   ResetDpcs();
   ResetEntryHooks();
   ResetProcesses();
+  ResetWorkItems();
   ResetPower();
   ResetBus();
   ResetDrivers();
@@ -151,7 +156,15 @@ void ResetMachine() {
   ResetHandles();
   ResetPorts();
   ResetPool();
+}
+
+}  // namespace
+
+void ResetMachine() {
+  ResetAllButRegistry();
   hostreg::Reset();
 }
+
+void Reboot() { ResetAllButRegistry(); }
 
 }  // namespace hostk

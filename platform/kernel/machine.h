@@ -29,9 +29,11 @@ class PoolReserve {
   bool active_;
 };
 // Sends a request as SendIrp does, its IRP taken from the reserve when
-// `fromReserve`.
+// `fromReserve`. `track`, when given, is told of the IRP (true) before it is
+// sent and (false) before it is freed, so that it can be cancelled between.
 IrpResult SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
-                      const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve);
+                      const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup, bool fromReserve,
+                      const std::function<void(PIRP, bool)> &track = {});
 
 // Each part lists what it still holds and forgets it on a reset.
 void ListPoolLeaks(std::vector<std::string> *out);
@@ -70,10 +72,20 @@ void StartDpcThread();
 void ListProcessLeaks(std::vector<std::string> *out);
 void ListInterruptLeaks(std::vector<std::string> *out);
 void ResetDrivers();
+// Work items (workitems.cpp): waits until every queued one has run.
+void DrainWorkItems();
+void ResetWorkItems();
+// A reference on a device object (a queued or running work item holds one):
+// IoDeleteDevice frees the object only once the last one is dropped.
+void ReferenceDevice(PDEVICE_OBJECT device);
+void DereferenceDevice(PDEVICE_OBJECT device);
 
 // Blocks until `done`, evaluated under the dispatcher lock, is true; woken
 // by NotifyWaiters and by every event set.
 void WaitUntil(const std::function<bool()> &done);
+// As WaitUntil, for a thread that waits for its pended request: it counts
+// as a thread blocked in the kernel (BlockedThreadCount) meanwhile.
+void WaitForCompletion(const std::function<bool()> &done);
 // As WaitUntil, but gives up after `milliseconds`: false when `done` never
 // held.
 bool WaitUntilFor(const std::function<bool()> &done, unsigned milliseconds);

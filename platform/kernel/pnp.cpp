@@ -2,7 +2,7 @@
 // requests it sends down a stack.
 #include <cstring>
 
-#include "machine.h"
+#include "devices.h"
 
 namespace hostk {
 
@@ -65,25 +65,67 @@ std::vector<uint8_t> ResourceList(const std::vector<Resource> &descriptors) {
   return bytes;
 }
 
+std::unique_lock<std::recursive_mutex> LockDeviceTree() {
+  static std::recursive_mutex tree;
+  return std::unique_lock<std::recursive_mutex>(tree);
+}
+
 // The device's ports are taken back once it has been stopped or removed.
 IrpResult SendPnp(PDEVICE_OBJECT pdo, UCHAR minor,
                   const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup) {
+  auto tree = LockDeviceTree();
+  if (minor == IRP_MN_REMOVE_DEVICE && SurpriseRemoved(pdo) && OpenFiles(pdo) > 0) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IRP_MN_REMOVE_DEVICE for a surprise-removed device whose handles are still open: "
+             "the PnP manager sends it after the last close");
+  }
   IrpResult result = SendRequest(IoGetAttachedDevice(pdo), IRP_MJ_PNP, minor, setup, true);
   if (minor == IRP_MN_STOP_DEVICE || minor == IRP_MN_SURPRISE_REMOVAL || minor == IRP_MN_REMOVE_DEVICE)
     ReleaseAssignedPorts(pdo);
+  if (minor == IRP_MN_SURPRISE_REMOVAL) NoteSurpriseRemoved(pdo);
+  if (minor == IRP_MN_REMOVE_DEVICE && NT_SUCCESS(result.ioStatus.Status)) NoteRemoved(pdo);
   return result;
 }
 
 // The device holds its ports from the start request on, unless it fails.
 IrpResult StartDevice(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated) {
+  auto tree = LockDeviceTree();
   AssignPorts(pdo, translated);
   IrpResult result =
       SendPnp(pdo, IRP_MN_START_DEVICE, [raw, translated](PIRP, PIO_STACK_LOCATION location) {
         location->Parameters.StartDevice.AllocatedResources = raw;
         location->Parameters.StartDevice.AllocatedResourcesTranslated = translated;
       });
-  if (!NT_SUCCESS(result.ioStatus.Status)) ReleaseAssignedPorts(pdo);
+  if (NT_SUCCESS(result.ioStatus.Status)) {
+    NoteStarted(pdo);
+  } else {
+    ReleaseAssignedPorts(pdo);
+  }
   return result;
+}
+
+IrpResult SurpriseRemove(PDEVICE_OBJECT pdo) {
+  auto tree = LockDeviceTree();
+  IrpResult result = SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL);
+  if (OpenFiles(pdo) == 0) SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+  return result;
+}
+
+bool RemovalWaiting(PDEVICE_OBJECT pdo) { return SurpriseRemoved(pdo) && pdo->AttachedDevice; }
+
+IrpResult Rebalance(PDEVICE_OBJECT pdo, PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated,
+                    const std::function<void()> &whileStopped) {
+  auto tree = LockDeviceTree();
+  IrpResult query = SendPnp(pdo, IRP_MN_QUERY_STOP_DEVICE);
+  if (!NT_SUCCESS(query.ioStatus.Status)) {
+    SendPnp(pdo, IRP_MN_CANCEL_STOP_DEVICE);
+    return query;
+  }
+  SendPnp(pdo, IRP_MN_STOP_DEVICE);
+  if (whileStopped) whileStopped();
+  IrpResult start = StartDevice(pdo, raw, translated);
+  if (!NT_SUCCESS(start.ioStatus.Status)) SurpriseRemove(pdo);
+  return start;
 }
 
 }  // namespace hostk

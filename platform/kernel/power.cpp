@@ -1,11 +1,13 @@
 // The power manager: power requests it sends for drivers, the hand-off rules
 // of power requests, and the worker threads that deliver requests to
 // power-pageable devices at PASSIVE_LEVEL.
+#include <algorithm>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "devices.h"
+#include "user_mode.h"
 
 namespace hostk {
 namespace {
@@ -113,6 +115,8 @@ std::vector<PowerRequestRecord> PowerRequests() {
   return powerRequests;
 }
 
+// Power requests and work items may queue one another: both are drained
+// until neither has anything left.
 void DrainPowerWork() {
   for (;;) {
     std::vector<std::thread> running;
@@ -120,9 +124,47 @@ void DrainPowerWork() {
       std::lock_guard<std::mutex> hold(powerMutex);
       running.swap(workers);
     }
-    if (running.empty()) break;
+    if (running.empty()) {
+      DrainWorkItems();
+      std::lock_guard<std::mutex> hold(powerMutex);
+      if (workers.empty()) break;
+      continue;
+    }
     for (auto &t : running) t.join();
   }
+}
+
+namespace {
+
+std::vector<MachinePowerListener *> machineListeners;
+bool machinePowered = true;
+
+void SetMachinePower(bool on) {
+  std::vector<MachinePowerListener *> listeners;
+  {
+    std::lock_guard<std::mutex> hold(powerMutex);
+    machinePowered = on;
+    listeners = machineListeners;
+  }
+  for (MachinePowerListener *listener : listeners) listener->MachinePowerChanged(on);
+}
+
+}  // namespace
+
+void AttachMachinePower(MachinePowerListener *listener) {
+  std::lock_guard<std::mutex> hold(powerMutex);
+  machineListeners.push_back(listener);
+}
+
+void DetachMachinePower(MachinePowerListener *listener) {
+  std::lock_guard<std::mutex> hold(powerMutex);
+  machineListeners.erase(std::remove(machineListeners.begin(), machineListeners.end(), listener),
+                         machineListeners.end());
+}
+
+bool MachinePowered() {
+  std::lock_guard<std::mutex> hold(powerMutex);
+  return machinePowered;
 }
 
 void ResetPower() {
@@ -130,6 +172,7 @@ void ResetPower() {
   std::lock_guard<std::mutex> hold(powerMutex);
   powerRequests.clear();
   startedNext.clear();
+  machinePowered = true;
 }
 
 IrpResult SendPower(PDEVICE_OBJECT pdo, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state) {
@@ -198,6 +241,31 @@ bool Leaving(SystemTransition transition, SystemPowerRequest *request) {
 }
 
 std::string Describe(SystemTransition transition) { return RowOf(transition).name; }
+
+std::vector<IrpResult> EnterSystemTransition(SystemTransition transition) {
+  auto tree = LockDeviceTree();
+  if (!MachinePowered()) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "the machine is not in S0");
+  if (transition == SystemTransition::Shutdown || transition == SystemTransition::Restart)
+    ShutdownSystem();
+  std::vector<IrpResult> results;
+  for (PDEVICE_OBJECT pdo : PdosWithStacks()) results.push_back(SendSystemPower(pdo, Entering(transition)));
+  SetMachinePower(false);
+  return results;
+}
+
+std::vector<IrpResult> LeaveSystemTransition(SystemTransition transition) {
+  auto tree = LockDeviceTree();
+  SystemPowerRequest leaving;
+  if (!Leaving(transition, &leaving)) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "a shutdown or restart is left only by a boot");
+  }
+  if (MachinePowered()) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "the machine is in S0 already");
+  SetMachinePower(true);
+  std::vector<IrpResult> results;
+  for (PDEVICE_OBJECT pdo : PdosWithStacks()) results.push_back(SendSystemPower(pdo, leaving));
+  DrainPowerWork();
+  return results;
+}
 
 IrpResult SendSystemPower(PDEVICE_OBJECT pdo, const SystemPowerRequest &request) {
   return SendIrp(IoGetAttachedDevice(pdo), IRP_MJ_POWER, IRP_MN_SET_POWER,

@@ -52,6 +52,10 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *file);
 // IRP_MJ_CLOSE.
 NTSTATUS CloseHandle(HANDLE handle);
 
+// Cancels every request in progress on the file, whichever thread sent it,
+// as CancelIoEx with no OVERLAPPED does: their IRPs' cancel routines run.
+NTSTATUS CancelIo(HANDLE file);
+
 struct IoctlResult {
   NTSTATUS status;
   ULONG_PTR information;  // bytes returned

@@ -16,7 +16,7 @@ thread_local int criticalRegions = 0;
 
 const char *const kHookedRoutines[] = {"IoConnectInterrupt", "IoDisconnectInterrupt",
                                        "KeSynchronizeExecution", "KeFlushQueuedDpcs",
-                                       "NtDeviceIoControlFile"};
+                                       "NtDeviceIoControlFile", "NtCreateFile"};
 std::mutex hookMutex;
 std::map<std::string, std::function<void()>> entryHooks;
 }  // namespace

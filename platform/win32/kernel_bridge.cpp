@@ -127,6 +127,7 @@ uint32_t ErrorOf(int32_t status) {
     case STATUS_DELETE_PENDING: return 5;             // ERROR_ACCESS_DENIED
     case STATUS_INVALID_HANDLE:
     case STATUS_OBJECT_TYPE_MISMATCH: return 6;       // ERROR_INVALID_HANDLE
+    case STATUS_DEVICE_NOT_READY: return 21;          // ERROR_NOT_READY
     case STATUS_INVALID_DEVICE_STATE: return 22;      // ERROR_BAD_COMMAND
     case STATUS_UNSUCCESSFUL: return 31;              // ERROR_GEN_FAILURE
     case STATUS_NOT_SUPPORTED: return 50;             // ERROR_NOT_SUPPORTED

@@ -141,38 +141,69 @@ TEST(SimBoardTest, LineFollowsEnabledPendingSourcesAndEachRiseCallsTheListener) 
   }
 }
 
-// A board in D3 or pulled out reads all ones, takes no write, sees no DI edge
-// and lets its line go; back in D0 it is as it was, pulled it stays gone.
+// A board without power (its device in D3, or the machine in S3 to S5) or
+// pulled out reads all ones, takes no write, sees no DI edge and lets its
+// line go; when power returns its registers are at their power-on values,
+// its information bytes as they were; pulled, it stays gone.
 TEST(SimBoardTest, ABoardWithoutPowerOrPulledReadsAllOnes) {
-  for (const Regs *regs : kLayouts) {
-    SCOPED_TRACE(regs->name);
-    auto board = MakeBoard(regs->layout);
-    Enable(*regs, 0);
-    Out(regs->doReg, 0x5A);
-    board->PulseDiLine(0);
-    ASSERT_TRUE(board->InterruptAsserted());
+  for (bool machine : {false, true}) {
+    for (const Regs *regs : kLayouts) {
+      SCOPED_TRACE(std::string(regs->name) + (machine ? ", the machine's power" : ", D3"));
+      auto board = MakeBoard(regs->layout);
+      Enable(*regs, 0);
+      Out(regs->doReg, 0x5A);
+      board->PulseDiLine(0);
+      ASSERT_TRUE(board->InterruptAsserted());
+      const uint8_t info = regs->layout == L24 ? __inbyte(kInfo) : 0;
 
-    board->SetPowered(false);
-    EXPECT_FALSE(board->InterruptAsserted());
-    for (int offset : {regs->doReg, regs->intEn0, regs->intSt0, 3}) EXPECT_EQ(In(offset), 0xFF);
-    EXPECT_EQ(__indword(kBase), 0xFFFFFFFFu);
-    if (regs->layout == L24) {
-      EXPECT_EQ(__inbyte(kInfo), 0xFF);
+      auto power = [&](bool on) {
+        if (machine) {
+          board->MachinePowerChanged(on);
+        } else {
+          board->SetPowered(on);
+        }
+      };
+      power(false);
+      EXPECT_FALSE(board->Powered());
+      EXPECT_FALSE(board->InterruptAsserted());
+      for (int offset : {regs->doReg, regs->intEn0, regs->intSt0, 3}) EXPECT_EQ(In(offset), 0xFF);
+      EXPECT_EQ(__indword(kBase), 0xFFFFFFFFu);
+      if (regs->layout == L24) {
+        EXPECT_EQ(__inbyte(kInfo), 0xFF);
+      }
+      Out(3, 0x77);
+      board->PulseDiLine(1);
+      power(true);
+      for (int offset : {regs->doReg, regs->intEn0, regs->intSt0, 3}) {
+        EXPECT_EQ(In(offset), 0x00) << "offset " << offset << " at its power-on value";
+      }
+      if (regs->layout == L24) {
+        EXPECT_EQ(__inbyte(kInfo), info) << "the information bytes are read-only";
+      }
+      EXPECT_FALSE(board->InterruptAsserted());
+      Enable(*regs, 1);
+      board->PulseDiLine(1);
+      EXPECT_TRUE(board->InterruptAsserted()) << "a live board again";
+
+      board->Pull();
+      EXPECT_FALSE(board->InterruptAsserted());
+      EXPECT_EQ(In(regs->intSt0), 0xFF);
+      power(true);
+      EXPECT_EQ(In(regs->doReg), 0xFF) << "gone for good";
     }
-    Out(regs->doReg, 0x00);
-    Out(regs->intSt0, 0xFF);  // no acknowledge either
-    board->PulseDiLine(1);
-    board->SetPowered(true);
-    EXPECT_EQ(In(regs->doReg), 0x5A);
-    EXPECT_EQ(In(regs->intSt0), 0x01) << "source 0 still pending, source 1 never seen";
-    EXPECT_TRUE(board->InterruptAsserted());
-
-    board->Pull();
-    EXPECT_FALSE(board->InterruptAsserted());
-    EXPECT_EQ(In(regs->intSt0), 0xFF);
-    board->SetPowered(true);
-    EXPECT_EQ(In(regs->doReg), 0xFF) << "gone for good";
   }
+}
+
+// The machine's power takes both supplies into account: a board whose
+// device is in D3 stays off when the machine's power returns.
+TEST(SimBoardTest, ABoardHasPowerOnlyWithBothSupplies) {
+  auto board = MakeBoard(General);
+  board->SetPowered(false);
+  board->MachinePowerChanged(false);
+  board->MachinePowerChanged(true);
+  EXPECT_FALSE(board->Powered());
+  board->SetPowered(true);
+  EXPECT_TRUE(board->Powered());
 }
 
 TEST(SimBoardTest, Layout24SummaryShowsWhetherAnyStatusIsPending) {

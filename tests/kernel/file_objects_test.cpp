@@ -49,9 +49,18 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
   return STATUS_SUCCESS;
 }
 
+// Plug and Play requests go down to the bus, which starts the device.
+PDEVICE_OBJECT lowerDevice;
+NTSTATUS DispatchPnp(PDEVICE_OBJECT, PIRP irp) {
+  irp->IoStatus.Status = STATUS_SUCCESS;
+  IoSkipCurrentIrpStackLocation(irp);
+  return IoCallDriver(lowerDevice, irp);
+}
+
 NTSTATUS Entry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE, IRP_MJ_DEVICE_CONTROL})
     driver->MajorFunction[major] = Dispatch;
+  driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
   return STATUS_SUCCESS;
 }
 
@@ -66,11 +75,18 @@ class FileObjectTest : public testing::Test {
     driver_ = hostk::LoadDriver(Entry, u"\\REGISTRY\\MACHINE\\files", nullptr);
     pdo_ = hostk::CreatePdo({});
     ASSERT_EQ(IoCreateDevice(driver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device_), STATUS_SUCCESS);
-    lower_ = IoAttachDeviceToDeviceStack(device_, pdo_);
+    lowerDevice = lower_ = IoAttachDeviceToDeviceStack(device_, pdo_);
     device_->Flags &= ~DO_DEVICE_INITIALIZING;
     ASSERT_EQ(IoRegisterDeviceInterface(pdo_, &kInterface, nullptr, &link_), STATUS_SUCCESS);
     IoSetDeviceInterfaceState(&link_, TRUE);
     path_ = u"\\\\.\\" + hostk::Text(&link_).substr(4);  // "\??\X" opened as "\\.\X"
+    // Opens of the interface fail until the device has started.
+    hostk::user::Process early("early");
+    hostk::user::ProcessScope scope(early);
+    HANDLE file = nullptr;
+    EXPECT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_NO_SUCH_DEVICE);
+    EXPECT_EQ(Journal(), std::vector<std::string>{}) << "the driver sees no create";
+    ASSERT_EQ(hostk::StartDevice(pdo_, nullptr, nullptr).ioStatus.Status, STATUS_SUCCESS);
   }
   void TearDown() override {
     IoSetDeviceInterfaceState(&link_, FALSE);

@@ -180,6 +180,7 @@ typedef const UNICODE_STRING *PCUNICODE_STRING;
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
 #define STATUS_NO_SUCH_DEVICE ((NTSTATUS)0xC000000EL)
 #define STATUS_INVALID_DEVICE_REQUEST ((NTSTATUS)0xC0000010L)
+#define STATUS_CONTINUE_COMPLETION STATUS_SUCCESS
 #define STATUS_MORE_PROCESSING_REQUIRED ((NTSTATUS)0xC0000016L)
 #define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
 #define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
@@ -189,6 +190,7 @@ typedef const UNICODE_STRING *PCUNICODE_STRING;
 #define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
 #define STATUS_OBJECT_PATH_NOT_FOUND ((NTSTATUS)0xC000003AL)
 #define STATUS_OBJECT_PATH_SYNTAX_BAD ((NTSTATUS)0xC000003BL)
+#define STATUS_DEVICE_NOT_READY ((NTSTATUS)0xC00000A3L)
 #define STATUS_DELETE_PENDING ((NTSTATUS)0xC0000056L)
 #define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
 #define STATUS_DEVICE_NOT_CONNECTED ((NTSTATUS)0xC000009DL)
@@ -941,6 +943,9 @@ FORCEINLINE LONG InterlockedCompareExchange(LONG volatile *Destination, LONG Exc
                               __ATOMIC_SEQ_CST);
   return Comparand;
 }
+FORCEINLINE PVOID InterlockedExchangePointer(PVOID volatile *Target, PVOID Value) {
+  return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
 
 // Events
 NTKERNELAPI VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State);
@@ -1057,6 +1062,26 @@ NTKERNELAPI VOID KeInitializeDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
 NTKERNELAPI BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE DeviceQueue,
                                         PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
 NTKERNELAPI PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
+NTKERNELAPI BOOLEAN KeRemoveEntryDeviceQueue(PKDEVICE_QUEUE DeviceQueue,
+                                             PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
+
+// Cancelling a request: its cancel routine is called holding the cancel
+// spin lock, which the routine releases (with the request's CancelIrql).
+NTKERNELAPI BOOLEAN IoCancelIrp(PIRP Irp);
+#define IoSetCancelRoutine(Irp, NewCancelRoutine)                                           \
+  ((PDRIVER_CANCEL)(ULONG_PTR)InterlockedExchangePointer((PVOID volatile *)&(Irp)->CancelRoutine, \
+                                                         (PVOID)(ULONG_PTR)(NewCancelRoutine)))
+
+// Work items: a routine run at PASSIVE_LEVEL on a system worker thread,
+// holding a reference on the device object until it returns.
+typedef struct _IO_WORKITEM *PIO_WORKITEM;
+typedef VOID IO_WORKITEM_ROUTINE(PDEVICE_OBJECT DeviceObject, PVOID Context);
+typedef IO_WORKITEM_ROUTINE *PIO_WORKITEM_ROUTINE;
+typedef enum _WORK_QUEUE_TYPE { CriticalWorkQueue, DelayedWorkQueue, HyperCriticalWorkQueue } WORK_QUEUE_TYPE;
+NTKERNELAPI PIO_WORKITEM IoAllocateWorkItem(PDEVICE_OBJECT DeviceObject);
+NTKERNELAPI VOID IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE WorkerRoutine,
+                                 WORK_QUEUE_TYPE QueueType, PVOID Context);
+NTKERNELAPI VOID IoFreeWorkItem(PIO_WORKITEM IoWorkItem);
 
 // Interrupts
 NTKERNELAPI NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject,

@@ -1,0 +1,266 @@
+// The parts of the kernel stand-in a device's longer life needs: work items
+// and the device reference they hold, cancelling a request with its cancel
+// routine, the PnP manager's surprise removal and rebalance, and the
+// machine's power transitions.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_kernel.h"
+#include "user_mode.h"
+
+namespace {
+
+// A small function driver on a PDO of the simulated bus: it passes Plug and
+// Play and power requests down, and holds device-control requests in the
+// device queue with a cancel routine until a test releases them.
+PDEVICE_OBJECT lower;
+std::vector<std::string> journal;
+
+void Note(const std::string &what) { journal.push_back(what); }
+
+VOID CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
+  KeRemoveEntryDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry);
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  irp->IoStatus.Status = STATUS_CANCELLED;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+}
+
+NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(irp);
+  switch (location->MajorFunction) {
+    case IRP_MJ_PNP:
+      Note("pnp " + std::to_string(location->MinorFunction));
+      if (location->MinorFunction == IRP_MN_REMOVE_DEVICE) {
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        IoSkipCurrentIrpStackLocation(irp);
+        NTSTATUS status = IoCallDriver(lower, irp);
+        IoDetachDevice(lower);
+        IoDeleteDevice(device);
+        return status;
+      }
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      IoSkipCurrentIrpStackLocation(irp);
+      return IoCallDriver(lower, irp);
+    case IRP_MJ_POWER:
+      PoStartNextPowerIrp(irp);
+      IoSkipCurrentIrpStackLocation(irp);
+      return PoCallDriver(lower, irp);
+    case IRP_MJ_DEVICE_CONTROL: {
+      KIRQL irql;
+      IoAcquireCancelSpinLock(&irql);
+      (VOID) IoSetCancelRoutine(irp, CancelHeld);
+      IoMarkIrpPending(irp);
+      if (!KeInsertDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry))
+        KeInsertDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry);
+      IoReleaseCancelSpinLock(irql);
+      return STATUS_PENDING;
+    }
+    default:
+      Note(location->MajorFunction == IRP_MJ_CLOSE ? "close" : "file");
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+      return STATUS_SUCCESS;
+  }
+}
+
+NTSTATUS Entry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  for (auto &entry : driver->MajorFunction) entry = Dispatch;
+  return STATUS_SUCCESS;
+}
+
+const GUID kInterface = {0x1d5a0002, 0x2400, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 2}};
+
+class LifecycleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    journal.clear();
+    driver_ = hostk::LoadDriver(Entry, u"\\REGISTRY\\MACHINE\\life", nullptr);
+    pdo_ = hostk::CreatePdo({});
+    ASSERT_EQ(IoCreateDevice(driver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device_), STATUS_SUCCESS);
+    lower = IoAttachDeviceToDeviceStack(device_, pdo_);
+    device_->Flags &= ~DO_DEVICE_INITIALIZING;
+    ASSERT_EQ(IoRegisterDeviceInterface(pdo_, &kInterface, nullptr, &link_), STATUS_SUCCESS);
+    IoSetDeviceInterfaceState(&link_, TRUE);
+    path_ = u"\\\\.\\" + hostk::Text(&link_).substr(4);
+    ASSERT_EQ(hostk::StartDevice(pdo_, nullptr, nullptr).ioStatus.Status, STATUS_SUCCESS);
+  }
+  void TearDown() override {
+    if (pdo_->AttachedDevice) {
+      IoSetDeviceInterfaceState(&link_, FALSE);
+      hostk::SendPnp(pdo_, IRP_MN_REMOVE_DEVICE);
+    }
+    RtlFreeUnicodeString(&link_);
+    hostk::DeletePdo(pdo_);
+    hostk::UnloadDriver(driver_);
+  }
+
+  PDRIVER_OBJECT driver_ = nullptr;
+  PDEVICE_OBJECT pdo_ = nullptr, device_ = nullptr;
+  UNICODE_STRING link_ = {};
+  std::u16string path_;
+};
+
+// After a surprise removal the removal request waits for the last handle's
+// close; with none open it follows at once.
+TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
+  hostk::user::Process program("program");
+  hostk::user::ProcessScope scope(program);
+  HANDLE first = nullptr, second = nullptr;
+  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &first), STATUS_SUCCESS);
+  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &second), STATUS_SUCCESS);
+  journal.clear();
+  EXPECT_EQ(hostk::SurpriseRemove(pdo_).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_TRUE(hostk::RemovalWaiting(pdo_));
+  hostk::user::CloseHandle(first);
+  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "file", "close"}));
+  hostk::user::CloseHandle(second);
+  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "file", "close", "file", "close", "pnp 2"}))
+      << "the removal right after the last close";
+  EXPECT_EQ(pdo_->AttachedDevice, nullptr);
+}
+
+TEST_F(LifecycleTest, AFailedRestartOfARebalanceIsASurpriseRemoval) {
+  journal.clear();
+  hostk::SetBusReply(pdo_, IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
+  bool moved = false;
+  EXPECT_EQ(hostk::Rebalance(pdo_, nullptr, nullptr, [&] { moved = true; }).ioStatus.Status, STATUS_UNSUCCESSFUL);
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 5", "pnp 4", "pnp 0", "pnp 23", "pnp 2"}));
+}
+
+// A cancelled request's cancel routine runs holding the cancel spin lock
+// and takes it out of the device queue, which stays busy.
+TEST_F(LifecycleTest, CancelIoRunsTheCancelRoutineOfEachRequestOfTheFile) {
+  hostk::user::Process program("program");
+  hostk::user::ProcessScope scope(program);
+  HANDLE file = nullptr;
+  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
+  std::atomic<NTSTATUS> status{STATUS_PENDING};
+  std::thread requester([&] {
+    hostk::user::ProcessScope inProgram(program);
+    status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
+  });
+  hostk::WaitForBlockedThreads(1);
+  EXPECT_EQ(status, STATUS_PENDING);
+  EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
+  requester.join();
+  EXPECT_EQ(status, STATUS_CANCELLED);
+  EXPECT_TRUE(device_->DeviceQueue.Busy);
+  EXPECT_TRUE(IsListEmpty(&device_->DeviceQueue.DeviceListHead));
+  hostk::user::CloseHandle(file);
+}
+
+// A work item runs at PASSIVE_LEVEL on a worker thread and holds a reference
+// on its device: a device deleted meanwhile is freed once the routine is back.
+TEST_F(LifecycleTest, AWorkItemKeepsItsDeviceUntilItsRoutineReturns) {
+  static KEVENT go, running;
+  KeInitializeEvent(&go, NotificationEvent, FALSE);
+  KeInitializeEvent(&running, NotificationEvent, FALSE);
+  PIO_WORKITEM item = IoAllocateWorkItem(device_);
+  ASSERT_NE(item, nullptr);
+  static std::atomic<KIRQL> seen{HIGH_LEVEL};
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID context) {
+    seen = KeGetCurrentIrql();
+    KeSetEvent(&running, 0, FALSE);
+    KeWaitForSingleObject(&go, Executive, KernelMode, FALSE, nullptr);
+    IoFreeWorkItem(static_cast<PIO_WORKITEM>(context));
+  }, DelayedWorkQueue, item);
+  KeLowerIrql(old);
+  KeWaitForSingleObject(&running, Executive, KernelMode, FALSE, nullptr);
+  EXPECT_EQ(seen, PASSIVE_LEVEL);
+  IoSetDeviceInterfaceState(&link_, FALSE);
+  hostk::SendPnp(pdo_, IRP_MN_REMOVE_DEVICE);  // deletes the device
+  EXPECT_NE(hostk::Outstanding(), std::vector<std::string>{}) << "the device object is still referenced";
+  KeSetEvent(&go, 0, FALSE);
+  hostk::DrainPowerWork();
+}
+
+using LifecycleDeathTest = LifecycleTest;
+
+TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
+  const struct {
+    const char *what;
+    std::function<void(PDEVICE_OBJECT, PDEVICE_OBJECT)> misuse;
+    const char *stop;
+  } cases[] = {
+      {"a work item queued twice",
+       [](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+         static KEVENT never;
+         KeInitializeEvent(&never, NotificationEvent, FALSE);
+         PIO_WORKITEM item = IoAllocateWorkItem(device);
+         auto wait = [](PDEVICE_OBJECT, PVOID) { KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr); };
+         hostk::HoldWorkItems(true);
+         IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
+         IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
+       },
+       "STOP 0x000000C4: IoQueueWorkItem of a work item that is queued already"},
+      {"a queued work item freed",
+       [](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+         PIO_WORKITEM item = IoAllocateWorkItem(device);
+         hostk::HoldWorkItems(true);  // the worker cannot take it yet
+         IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {}, DelayedWorkQueue, nullptr);
+         IoFreeWorkItem(item);
+       },
+       "STOP 0x000000C4: IoFreeWorkItem of a work item that is still queued"},
+      {"a work item routine that returns at DISPATCH_LEVEL",
+       [](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+         PIO_WORKITEM item = IoAllocateWorkItem(device);
+         IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {
+           KIRQL old;
+           KeRaiseIrql(DISPATCH_LEVEL, &old);
+         }, DelayedWorkQueue, nullptr);
+         hostk::DrainPowerWork();
+       },
+       "STOP 0x0000000A: work item routine returned above PASSIVE_LEVEL"},
+      {"a cancel routine that keeps the cancel spin lock",
+       [](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+         IRP irp = {};
+         IO_STACK_LOCATION location = {};
+         irp.StackCount = 1;
+         irp.CurrentLocation = 1;
+         irp.Tail.Overlay.CurrentStackLocation = &location;
+         PDRIVER_CANCEL keeps = [](PDEVICE_OBJECT, PIRP) {};
+         (VOID) IoSetCancelRoutine(&irp, keeps);
+         IoCancelIrp(&irp);
+       },
+       "STOP 0x000000C4: cancel routine returned without releasing the cancel spin lock"},
+      {"a removal sent while a surprise-removed device has a handle open",
+       [](PDEVICE_OBJECT, PDEVICE_OBJECT pdo) {
+         static hostk::user::Process program("program");
+         hostk::user::ProcessScope scope(program);
+         HANDLE file = nullptr;
+         std::u16string path;
+         for (const auto &i : hostk::Interfaces())
+           if (i.pdo == pdo) path = u"\\\\.\\" + i.symbolicLink.substr(4);
+         hostk::user::OpenFile(path, GENERIC_READ, &file);
+         hostk::SurpriseRemove(pdo);
+         hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+       },
+       "STOP 0x000000C4: IRP_MN_REMOVE_DEVICE for a surprise-removed device whose handles are still open"},
+      {"a machine that sleeps twice",
+       [](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+         hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
+         hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
+       },
+       "STOP 0x000000C4: the machine is not in S0"},
+      {"a shutdown left without a boot",
+       [](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+         hostk::EnterSystemTransition(hostk::SystemTransition::Shutdown);
+         hostk::LeaveSystemTransition(hostk::SystemTransition::Shutdown);
+       },
+       "STOP 0x000000C4: a shutdown or restart is left only by a boot"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_DEATH(c.misuse(device_, pdo_), c.stop);
+  }
+}
+
+}  // namespace
