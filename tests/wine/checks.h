@@ -154,6 +154,7 @@ bool StartValuesWritten();
 // The values the start-up writes, for a start with these port base and
 // interrupt level.
 void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt);
+void CheckOnSystem(DWORD expected, const char *when);
 // The device path in the device map (value "0"), as stored.
 std::wstring MapEntryPath();
 void CheckRemovedKeys();
@@ -189,6 +190,10 @@ bool Enable(const Waiter &waiter, USHORT count, const char *what);
 void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Waiter *, int>> &wakes,
                   const std::vector<const Waiter *> &waiters, const Trace &accesses, const char *what);
 void CloseEvents(Waiter &waiter);
+
+// ---------------------------------------------------------------------------
+// power.cpp: the system's power transitions and the shutdown
+void CheckPower(const Board &board, const std::wstring &path, Helper &helper);
 
 
 // ---------------------------------------------------------------------------

@@ -136,6 +136,7 @@ void Run(const Board &board) {
   CheckTool(board, directory, path, helper);
   CheckEvents(board, path, helper);
   CheckToolWatch(board, directory, helper);
+  CheckPower(board, path, helper);
 
   // Removal: the driver deletes its Device000 keys and the interface goes.
   if (!RemoveDevice()) return;
