@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <cpl.h>
+#include <uxtheme.h>
 
 #include "TesZEPDIO.h"
 #include "resources/resource.h"
@@ -97,6 +98,12 @@ EXTERN_C BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 // init.cpp
 int InitializeApplet(void);
 BOOL IsDriverInstalled(void);
+
+// ---------------------------------------------------------------------------
+// elevation.cpp: a Control Panel that cannot store the settings offers to
+// open the applet elevated
+BOOL SettingsNeedElevation(void);
+BOOL OfferElevation(HWND owner);
 
 // ---------------------------------------------------------------------------
 // registry_io.cpp: reads that leave the caller's field alone when the value

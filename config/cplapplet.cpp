@@ -1,6 +1,8 @@
 // The Control Panel's entry point and the library entry.
 #include "applet.h"
 
+#include <cstdio>
+
 namespace {
 
 void DescribeApplet(NEWCPLINFOA *info) {
@@ -14,10 +16,34 @@ void DescribeApplet(NEWCPLINFOA *info) {
   LoadStringA(gApplet.moduleInstance, IDS_APPLET_INFO, info->szInfo, sizeof info->szInfo);
 }
 
+// The tab control is a common control: its class exists in the process only
+// once it has been registered, and the applet's manifest asks for version 6
+// of the common controls, whose classes are not those the Control Panel
+// registered for itself.
+void RegisterControls(void) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
+  InitCommonControlsEx(&controls);
+}
+
+// A dialog that could not be made (DialogBoxParamA answers -1) is told, with
+// the system's error.
+void ReportDialogFailure(DWORD error) {
+  char format[160], text[200], caption[64];
+  LoadStringA(gApplet.moduleInstance, IDS_DIALOG_FAILED, format, sizeof format);
+  LoadStringA(gApplet.moduleInstance, IDS_APPLET_NAME, caption, sizeof caption);
+  snprintf(text, sizeof text, format, (unsigned long)error);
+  MessageBoxA(gApplet.cplWindow, text, caption, MB_OK | MB_ICONERROR);
+}
+
+// Where the settings cannot be stored the user hears it before the dialog,
+// and may open the applet elevated instead; the Control Panel started for it
+// opens the applet again.
 void OpenApplet(void) {
   if (!IsDriverInstalled())
     MessageBoxA(gApplet.cplWindow, "The ZEP DIO driver does not installed", "Information", MB_OK);
-  DialogBoxParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), gApplet.cplWindow, MainDialogProc, 0);
+  if (SettingsNeedElevation() && OfferElevation(gApplet.cplWindow)) return;
+  if (DialogBoxParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), gApplet.cplWindow, MainDialogProc, 0) == -1)
+    ReportDialogFailure(GetLastError());
 }
 
 }  // namespace
@@ -31,6 +57,7 @@ LONG APIENTRY CPlApplet(HWND cplWindow, UINT message, LPARAM lParam1, LPARAM lPa
   gApplet.cplWindow = cplWindow;
   switch (message) {
     case CPL_INIT:
+      RegisterControls();
       InitializeApplet();
       return 1;
     case CPL_GETCOUNT:

@@ -7,9 +7,11 @@
 namespace {
 
 // Pages sit below the tabs, at this offset in the dialog's client area, as
-// far as the tab control's display area allows.
-const int kPageX = 10;
-const int kPageY = 30;
+// far as the tab control's display area allows. The offset is in dialog
+// units, so that it grows with the dialog at every scale: at 100 % (96 dots
+// per inch) it is (11, 29) pixels, the nearest whole units come to (10, 30).
+const int kPageX = 7;
+const int kPageY = 18;
 
 // The offset along one axis that keeps [at, at + size) inside [low, high):
 // the wanted one where it fits, otherwise as close to it as the area allows.
@@ -23,21 +25,24 @@ int Fit(int wanted, int size, int low, int high) {
 // order, so that the keyboard reaches the page from the tab strip before
 // the buttons below it.
 void PlacePage(HWND dialog, HWND page, HWND previous) {
-  RECT area, size;
+  RECT area, size, origin = {kPageX, kPageY, kPageX, kPageY};
   GetWindowRect(gApplet.tabControl, &area);
   MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT *>(&area), 2);
   SendMessageA(gApplet.tabControl, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  MapDialogRect(dialog, &origin);
   GetWindowRect(page, &size);
-  int x = Fit(kPageX, size.right - size.left, area.left, area.right);
-  int y = Fit(kPageY, size.bottom - size.top, area.top, area.bottom);
+  int x = Fit(origin.left, size.right - size.left, area.left, area.right);
+  int y = Fit(origin.top, size.bottom - size.top, area.top, area.bottom);
   SetWindowPos(page, previous, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // Creates a page and its tab, then places the page; its WM_INITDIALOG runs
-// inside the creation. The tab is inserted at `index`; past the last tab
+// inside the creation. The page's background is the tab control's, in the
+// system's visual style. The tab is inserted at `index`; past the last tab
 // the control appends it, so positions stay in step with pageTable.
 HWND AddPage(HWND dialog, int templateId, DLGPROC proc, int index, const char *caption, HWND previous) {
   HWND page = CreateDialogParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(templateId), dialog, proc, 0);
+  EnableThemeDialogTexture(page, ETDT_ENABLETAB);
   TCITEMA item = {};
   item.mask = TCIF_TEXT | TCIF_PARAM;
   item.pszText = const_cast<char *>(caption);
@@ -88,20 +93,23 @@ void main_on_notify(const NMHDR *header) {
 
 // One message box for a save the registry refused: a standard user, or an
 // administrator whose Control Panel is not elevated, cannot change the
-// driver's service key.
+// driver's service key. It says why, and that the DO settings went to the
+// board all the same while nothing was stored.
 void ReportRefusedSave(HWND dialog, LSTATUS status) {
-  char format[320], text[400], caption[80];
+  char format[320], why[400], board[200], text[640], caption[80];
   int id = status == ERROR_ACCESS_DENIED ? IDS_SAVE_DENIED : IDS_SAVE_FAILED;
   LoadStringA(gApplet.moduleInstance, UINT(id), format, sizeof format);
-  snprintf(text, sizeof text, format, (unsigned long)status);
+  snprintf(why, sizeof why, format, (unsigned long)status);
+  LoadStringA(gApplet.moduleInstance, IDS_NOTHING_STORED, board, sizeof board);
+  snprintf(text, sizeof text, "%s\n\n%s", why, board);
   GetWindowTextA(dialog, caption, sizeof caption);
   MessageBoxA(dialog, text, caption, MB_OK | MB_ICONWARNING);
 }
 
 // Every setting goes to the registry whichever pages exist, and the DO
 // settings also go straight to the board, even when the registry refused
-// them; the user is told when it did.
-void SaveAllSettings(HWND dialog) {
+// them; the user is told when it did. ERROR_SUCCESS, or the first error.
+LSTATUS SaveAllSettings(HWND dialog) {
   LSTATUS status;
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
     status = SaveInterrupt9Settings(1);
@@ -119,13 +127,16 @@ void SaveAllSettings(HWND dialog) {
   config.LevelShutdown = DWORD(gApplet.levelShutdown);
   ApplyDoSettings(&config);
   if (status != ERROR_SUCCESS) ReportRefusedSave(dialog, status);
+  return status;
 }
 
+// OK closes the dialog once everything is stored; after a refused save the
+// edits stay on screen, to be stored from an elevated applet or left with
+// Cancel.
 void main_on_command(HWND dialog, int id) {
   switch (id) {
     case IDOK:
-      SaveAllSettings(dialog);
-      EndDialog(dialog, IDOK);
+      if (SaveAllSettings(dialog) == ERROR_SUCCESS) EndDialog(dialog, IDOK);
       break;
     case IDC_APPLY:
       SaveAllSettings(dialog);

@@ -34,7 +34,8 @@ static const BOARD_REGISTER_MAP kGeneralRegisters = {
     FALSE,
     // The status register is cleared by a write of 0.
     {{GENERAL_INTST0, ResetWriteZero}, {GENERAL_INTEN0, ResetWriteZero}},
-    2};
+    2,
+    {GENERAL_DO, GENERAL_INTEN0, DIO_NO_REGISTER}};
 
 static const BOARD_REGISTER_MAP kLayout22Registers = {
     L22_DO,
@@ -47,7 +48,8 @@ static const BOARD_REGISTER_MAP kLayout22Registers = {
      {L22_INTEN1, ResetWriteZero},
      {L22_INTST0, ResetWriteBack},
      {L22_INTST1, ResetWriteBack}},
-    4};
+    4,
+    {L22_DO, L22_INTEN0, L22_INTEN1}};
 
 static const BOARD_REGISTER_MAP kLayout24Registers = {
     L24_DO,
@@ -62,7 +64,8 @@ static const BOARD_REGISTER_MAP kLayout24Registers = {
      {L24_INTST1, ResetWriteZero},
      {L24_AUX70, ResetWriteZeroAtDisable},
      {L24_AUX80, ResetWriteZeroAtDisable}},
-    6};
+    6,
+    {L24_DO, L24_INTEN0, L24_INTEN1}};
 
 const BOARD_REGISTER_MAP *BoardRegisterMap(void) {
   switch (BoardLayout()) {
@@ -121,12 +124,20 @@ VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level) {
   WriteRegister(extension->BaseAddress, doOffset, value);
 }
 
-// Turns the board's interrupt sources off and clears what is pending.
-VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable) {
+static BOOLEAN IsStatusRegister(const BOARD_REGISTER_MAP *map, ULONG offset) {
+  for (ULONG k = 0; k < DIO_STATUS_REGISTERS; ++k)
+    if (map->Status[k].Offset == offset) return TRUE;
+  return FALSE;
+}
+
+// The reset's steps in order: all of them, or only those on the status
+// registers.
+static VOID RunResetSteps(PDEVICE_EXTENSION extension, BOOLEAN atDisable, BOOLEAN statusOnly) {
   const BOARD_REGISTER_MAP *map = BoardRegisterMap();
   ULONG64 base = extension->BaseAddress;
   for (ULONG i = 0; i < map->ResetSteps; ++i) {
     const RESET_STEP *step = &map->Reset[i];
+    if (statusOnly && !IsStatusRegister(map, step->Offset)) continue;
     switch (step->Action) {
       case ResetWriteBack:
         WriteRegister(base, step->Offset, ReadRegister(base, step->Offset));
@@ -138,5 +149,34 @@ VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable) {
         WriteRegister(base, step->Offset, 0);
         break;
     }
+  }
+}
+
+// Turns the board's interrupt sources off and clears what is pending.
+VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable) {
+  RunResetSteps(extension, atDisable, FALSE);
+}
+
+// Clears pending status the way the reset does, leaving the sources as
+// they are.
+VOID ClearPendingStatus(PDEVICE_EXTENSION extension) { RunResetSteps(extension, FALSE, TRUE); }
+
+// Takes the DO register and the interrupt enables into the extension.
+VOID SaveBoardRegisters(PDEVICE_EXTENSION extension) {
+  const BOARD_REGISTER_MAP *map = BoardRegisterMap();
+  for (ULONG i = 0; i < DIO_SAVED_REGISTERS; ++i) {
+    extension->SavedRegisters[i] =
+        map->Saved[i] == DIO_NO_REGISTER ? 0 : ReadRegister(extension->BaseAddress, map->Saved[i]);
+  }
+}
+
+// Writes them back, after clearing what the board latched meanwhile, so
+// that no source that comes on again finds old status pending.
+VOID RestoreBoardRegisters(PDEVICE_EXTENSION extension) {
+  const BOARD_REGISTER_MAP *map = BoardRegisterMap();
+  ClearPendingStatus(extension);
+  for (ULONG i = 0; i < DIO_SAVED_REGISTERS; ++i) {
+    if (map->Saved[i] != DIO_NO_REGISTER)
+      WriteRegister(extension->BaseAddress, map->Saved[i], extension->SavedRegisters[i]);
   }
 }

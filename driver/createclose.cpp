@@ -11,7 +11,10 @@ static NTSTATUS Finish(PIRP irp, NTSTATUS status) {
 
 // Each handle gets an event slot of its own until it is closed. The device
 // has no namespace: an open of a name inside it (the device's path followed
-// by \name) is refused.
+// by \name) is refused. Once a removal query has succeeded (until its
+// cancel), and after a surprise removal, no handle is opened: it would
+// outlive its device. The check and the count's rise are one step under
+// the lock the removal query takes.
 _Use_decl_annotations_
 NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
@@ -28,8 +31,16 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     ExFreePoolWithTag(context, DIO_POOL_TAG);
     return Finish(Irp, STATUS_INSUFFICIENT_RESOURCES);
   }
+  LockHardware(extension);
+  BOOLEAN refused = extension->RemovePending != 0;
+  if (!refused) InterlockedIncrement(&extension->OpenCount);
+  UnlockHardware(extension);
+  if (refused) {
+    ReleaseEventSlot(context->SlotIndex);
+    ExFreePoolWithTag(context, DIO_POOL_TAG);
+    return Finish(Irp, STATUS_DELETE_PENDING);
+  }
   file->FsContext2 = context;
-  InterlockedIncrement(&extension->OpenCount);
   return Finish(Irp, STATUS_SUCCESS);
 }
 

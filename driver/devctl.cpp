@@ -17,13 +17,15 @@ static ULONG WidthOf(ULONG code) {
   }
 }
 
-// An access must lie wholly inside the register block of a started board:
-// no port outside the board's range is ever touched; a board started
-// without its ports has a block of 0 ports. Called holding HardwareLock,
-// which the access keeps: a stop cannot come between the check and the
-// access and find the board's sources switched on after its reset.
+// An access must lie wholly inside the register block of a started board
+// that has power: no port outside the board's range is ever touched; a
+// board started without its ports has a block of 0 ports. Called holding
+// HardwareLock, which the access keeps: a stop cannot come between the
+// check and the access and find the board's sources switched on after its
+// reset, nor a loss of power between the check and the access.
 static NTSTATUS CheckPortAccess(PDEVICE_EXTENSION extension, ULONG offset, ULONG width) {
   if (!extension->Started) return STATUS_INVALID_DEVICE_STATE;
+  if (!extension->BoardReady) return STATUS_DEVICE_NOT_READY;
   if (!BoardHasPorts(extension) || offset >= extension->PortCount ||
       width > extension->PortCount - offset)
     return STATUS_ACCESS_VIOLATION;
@@ -106,11 +108,28 @@ static NTSTATUS GetBoardInfo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LO
   return STATUS_SUCCESS;
 }
 
+// A port request: carried out under HardwareLock, or held while the device
+// is stopped (held.cpp) until the restart carries it out.
+static NTSTATUS PortRequest(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
+                            PIO_STACK_LOCATION stack, ULONG code, BOOLEAN write) {
+  LockHardware(extension);
+  NTSTATUS status;
+  if (extension->Stopped) {
+    status = HoldRequest(device, irp);
+  } else {
+    status = write ? WritePort(extension, irp, stack, code) : ReadPort(extension, irp, stack, code);
+  }
+  UnlockHardware(extension);
+  return status;
+}
+
+// Works on a device-control request and completes it, unless it is held:
+// then it stays pending.
 _Use_decl_annotations_
-NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
-  Irp->IoStatus.Information = 0;
+NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp) {
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  irp->IoStatus.Information = 0;
 
   NTSTATUS status = STATUS_NOT_IMPLEMENTED;
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
@@ -119,39 +138,42 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       case IOCTL_DIO_READ_PORT_UCHAR:
       case IOCTL_DIO_READ_PORT_USHORT:
       case IOCTL_DIO_READ_PORT_ULONG:
-        LockHardware(extension);
-        status = ReadPort(extension, Irp, stack, code);
-        UnlockHardware(extension);
+        status = PortRequest(device, extension, irp, stack, code, FALSE);
         break;
       case IOCTL_DIO_WRITE_PORT_UCHAR:
       case IOCTL_DIO_WRITE_PORT_USHORT:
       case IOCTL_DIO_WRITE_PORT_ULONG:
-        LockHardware(extension);
-        status = WritePort(extension, Irp, stack, code);
-        UnlockHardware(extension);
+        status = PortRequest(device, extension, irp, stack, code, TRUE);
         break;
       case IOCTL_DIO_ENABLE_EVENT:
         if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_EVENT_REQUEST) ||
             stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(DIO_EVENT_REQUEST)) {
           status = STATUS_BUFFER_TOO_SMALL;
         } else {
-          status = EnableEventNotification(DeviceObject, extension, Irp, stack);
+          status = EnableEventNotification(device, extension, irp, stack);
         }
         break;
       case IOCTL_DIO_DISABLE_EVENT:
-        status = DisableEventNotification(DeviceObject, extension, Irp, stack);
+        status = DisableEventNotification(device, extension, irp, stack);
         break;
       case IOCTL_DIO_DO_SYS_CONFIG:
-        status = ConfigureDo(DeviceObject, extension, Irp, stack);
+        status = ConfigureDo(device, extension, irp, stack);
         break;
       case IOCTL_DIO_GET_BOARD_INFO:
-        status = GetBoardInfo(extension, Irp, stack);
+        status = GetBoardInfo(extension, irp, stack);
         break;
     }
   }
+  // Held: the restart, a removal, the cleanup or a cancel completes it.
+  if (status == STATUS_PENDING) return status;
   // Only an enable whose handle was refused reports its request back.
-  if (!NT_SUCCESS(status) && code != IOCTL_DIO_ENABLE_EVENT) Irp->IoStatus.Information = 0;
-  Irp->IoStatus.Status = status;
-  IoCompleteRequest(Irp, IO_NO_INCREMENT);
+  if (!NT_SUCCESS(status) && code != IOCTL_DIO_ENABLE_EVENT) irp->IoStatus.Information = 0;
+  irp->IoStatus.Status = status;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
   return status;
+}
+
+_Use_decl_annotations_
+NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  return CarryOutRequest(DeviceObject, Irp);
 }

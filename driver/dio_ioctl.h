@@ -6,6 +6,11 @@
 // The I/O manager checks each code's access against the handle's granted
 // access before the driver sees the request.
 //
+// While the device is stopped (Plug and Play may move its resources, a
+// rebalance) port accesses wait, pending, and are carried out once it has
+// started again; an enable takes its events at once and the restart
+// connects the interrupt.
+//
 // Statuses of a failed request (its information count is then 0, except as
 // noted for IOCTL_DIO_ENABLE_EVENT):
 //   STATUS_NOT_IMPLEMENTED (0xC0000002)        a code not below, or not a device-control request
@@ -20,7 +25,18 @@
 //                                              a port access or an enable on a board started
 //                                              without its port ranges (a block of 0 ports)
 //   STATUS_INVALID_DEVICE_STATE (0xC0000184)   a port access or an enable while the board is
-//                                              not started
+//                                              not started (never, or no longer: removed)
+//   STATUS_DEVICE_NOT_READY (0xC00000A3)       a port access or an enable while the board has
+//                                              no power: the system is going to sleep or
+//                                              waking, or the device is in D3 (and until its
+//                                              registers are back); try again later
+//   STATUS_CANCELLED (0xC0000120)              a port access held while the device is stopped
+//                                              (see below), cancelled by its requester
+//                                              (CancelIoEx) or by its handle's cleanup
+//   STATUS_DELETE_PENDING (0xC0000056)         an open after a removal query succeeded (until
+//                                              its cancel) or after a surprise removal; a port
+//                                              access held while stopped when the device is
+//                                              removed instead of started again
 //   STATUS_FILE_CLOSED (0xC0000128)            enable: its handle was closed (by another
 //                                              thread) before the request reached the driver
 //   a handle lookup's status                   enable: an event handle refused; the driver

@@ -62,14 +62,42 @@ typedef struct _DEVICE_EXTENSION {
   DEVICE_POWER_STATE DevicePowerState;
   ULONG Started;
   LONG OpenCount;
-  LONG OutstandingIo;  // Plug and Play and power requests inside, plus 1
+  // Plug and Play and power requests inside, plus 1: a power request counts
+  // until it has completed (its completion routine, the callback of the
+  // device request it made and the power-up work it queued included).
+  LONG OutstandingIo;
   ULONG HoldRequests;
   ULONG Removing;
   KEVENT RemoveEvent;  // signalled when OutstandingIo drops to 0
   // A synchronization event used as a mutex (LockHardware): the board's
-  // started state, its port bases and the interrupt connection change only
-  // under it, and port requests and enables see them under it.
+  // started, stopped and powered state, its port bases, its saved registers
+  // and the interrupt connection change only under it, and port requests,
+  // enables and creates see them under it.
   KEVENT HardwareLock;
+  // Between a stop and the next start: requests that need the board wait in
+  // the device queue (held.cpp).
+  ULONG Stopped;
+  // A removal query succeeded and was not cancelled, or the device was
+  // surprise-removed: new handles are refused.
+  ULONG RemovePending;
+  // The board has power and holds what the driver last left in it. Cleared
+  // before its power goes (D3, or the system leaving S0) and by a stop, set
+  // once its registers are back (BoardPowerUp) or at a start.
+  ULONG BoardReady;
+  // The board's registers as they were before its power went or it was
+  // stopped, to be written back; valid while ContextSaved is set.
+  ULONG ContextSaved;
+  UCHAR SavedRegisters[3];  // DO, INTEN0, INTEN1, in the order of BOARD_REGISTER_MAP.Saved
+  // A system request ended the session (a hybrid shutdown): when power
+  // returns, the board is brought up as at a start instead of restored.
+  ULONG SessionEnded;
+  // A handle enabled events and the last cleanup has not come yet: the
+  // interrupt is connected whenever the board is started.
+  ULONG InterruptWanted;
+  // The work that brings the board back once it has power again, at
+  // PASSIVE_LEVEL; allocated with the device, queued at most once at a time.
+  PIO_WORKITEM PowerUpWork;
+  LONG PowerUpQueued;
   ULONG OnSystem;
   ULONG DeviceNumber;
 
@@ -107,6 +135,7 @@ typedef struct _DEVICE_EXTENSION {
   ULONG DO_Level_Start;
   ULONG DO_Level_Shutdown;
   UCHAR ShutdownRegistered;
+  UCHAR PdoShutdownRegistered;  // the PDO's registration, made once per device
 } DEVICE_EXTENSION, *PDEVICE_EXTENSION;
 
 // ---------------------------------------------------------------------------
@@ -166,6 +195,10 @@ typedef struct _RESET_STEP {
 
 // One register layout as the interrupt service routine, the DPC and the
 // interrupt reset all use it.
+#define DIO_SAVED_REGISTERS 3
+#define DIO_SAVED_DO 0
+#define DIO_SAVED_INTEN0 1  // the enables follow
+
 typedef struct _BOARD_REGISTER_MAP {
   ULONG Do;  // digital outputs, from BaseAddress
   // Layout 24: the interrupt summary, from InfoBase: 0 when the interrupt is
@@ -177,6 +210,9 @@ typedef struct _BOARD_REGISTER_MAP {
   // Turning the board's interrupt sources off, in order.
   RESET_STEP Reset[DIO_RESET_STEPS];
   ULONG ResetSteps;
+  // What a loss of power or a stop takes and the driver writes back: the DO
+  // register and the interrupt enables, or DIO_NO_REGISTER.
+  ULONG Saved[DIO_SAVED_REGISTERS];
 } BOARD_REGISTER_MAP;
 
 #define DIO_SUMMARY_DI_PENDING 0x01
@@ -191,6 +227,9 @@ UCHAR ReadRegister(ULONG64 base, ULONG offset);
 VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value);
 VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level);
 VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable);
+VOID ClearPendingStatus(PDEVICE_EXTENSION extension);
+VOID SaveBoardRegisters(PDEVICE_EXTENSION extension);
+VOID RestoreBoardRegisters(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // registry.cpp: the service key, the DeviceNNN subkeys, the device map and
@@ -216,6 +255,7 @@ _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteMapEntry(ULONG deviceNumber, PU
 _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);
 
 // ---------------------------------------------------------------------------
@@ -232,7 +272,10 @@ _IRQL_requires_max_(DISPATCH_LEVEL)
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
 IO_COMPLETION_ROUTINE ForwardCompletion;
-_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopDevice(PDEVICE_EXTENSION extension);
+// `restart`: a stop, after which the board is started again; otherwise a
+// removal.
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopDevice(PDEVICE_EXTENSION extension, BOOLEAN restart);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID DrainRequests(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp);
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID EnableInterface(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID DisableInterface(PDEVICE_EXTENSION extension);
@@ -245,6 +288,8 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
 _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
                         PCM_RESOURCE_LIST raw);
+_IRQL_requires_max_(PASSIVE_LEVEL)
+VOID BringBoardUp(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // power.cpp
@@ -257,6 +302,18 @@ _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE state);
 REQUEST_POWER_COMPLETE DevicePowerRequestComplete;
 REQUEST_POWER_COMPLETE DevicePowerUpRequested;
+IO_COMPLETION_ROUTINE PowerRequestDone;
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID SaveBoardContext(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID QueueBoardPowerUp(PDEVICE_EXTENSION extension);
+IO_WORKITEM_ROUTINE BoardPowerUp;
+
+// ---------------------------------------------------------------------------
+// held.cpp: requests that wait in the device queue while the device is
+// stopped
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS HoldRequest(PDEVICE_OBJECT device, PIRP irp);
+DRIVER_CANCEL CancelHeldRequest;
+_IRQL_requires_max_(PASSIVE_LEVEL)
+VOID ReleaseHeldRequests(PDEVICE_OBJECT device, NTSTATUS failure);
 
 // ---------------------------------------------------------------------------
 // createclose.cpp: handles
@@ -291,7 +348,9 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
 _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                   PIO_STACK_LOCATION stack);
-_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopBoardInterrupt(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopBoardInterrupt(PDEVICE_EXTENSION extension, BOOLEAN restart);
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension);
 KSERVICE_ROUTINE InterruptService;
 KDEFERRED_ROUTINE InterruptDpc;
 
@@ -299,6 +358,7 @@ KDEFERRED_ROUTINE InterruptDpc;
 // devctl.cpp: the device-control interface
 _Dispatch_type_(IRP_MJ_DEVICE_CONTROL) DRIVER_DISPATCH DispatchDeviceControl;
 NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp);
 
 // ---------------------------------------------------------------------------
 // shutdown.cpp

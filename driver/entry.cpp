@@ -66,6 +66,17 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
   extension->Removing = 0;
   extension->InterruptObject = NULL;
   extension->HoldRequests = 1;
+  // The queue that holds requests while the device is stopped; a kernel
+  // that left it zeroed (Wine's) would fault at the first insertion.
+  KeInitializeDeviceQueue(&device->DeviceQueue);
+  // Allocated now, so that bringing the board back after a loss of power
+  // never waits for pool.
+  extension->PowerUpWork = IoAllocateWorkItem(device);
+  if (extension->PowerUpWork == NULL) {
+    IoUnregisterShutdownNotification(device);
+    IoDeleteDevice(device);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
 
   if (gDeviceType > DIO_LAST_NON_PCI_MODEL) {
     ULONG length;
@@ -88,6 +99,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
   status = IoRegisterDeviceInterface(PhysicalDeviceObject, &DEVICE_INTERFACE_GUID, NULL,
                                      &extension->InterfaceName);
   if (!NT_SUCCESS(status)) {
+    IoFreeWorkItem(extension->PowerUpWork);
     IoDeleteDevice(device);
     return status;
   }
@@ -100,6 +112,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
   if (extension->NextLowerDriver == NULL) {
     DisableInterface(extension);
     RtlFreeUnicodeString(&extension->InterfaceName);
+    IoFreeWorkItem(extension->PowerUpWork);
     IoDeleteDevice(device);
     return STATUS_NO_SUCH_DEVICE;
   }

@@ -24,7 +24,8 @@ static LONG SlotOf(PIO_STACK_LOCATION stack) {
 
 // Connects the started board's interrupt unless it is connected. Called
 // holding HardwareLock.
-static NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension) {
+_Use_decl_annotations_
+NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension) {
   if (extension->InterruptObject != NULL) return STATUS_SUCCESS;
   // The last disconnection flushed its DPCs: none is queued now.
   KeInitializeDpc(&device->Dpc, InterruptDpc, device);
@@ -52,6 +53,10 @@ static VOID DisconnectBoardInterrupt(PDEVICE_EXTENSION extension) {
 // interrupt on the first enable of the started board. An enable that comes
 // after its handle's cleanup is refused: the last cleanup may have
 // disconnected already, and nothing would disconnect what it connected.
+// While the device is stopped the events are taken all the same (the
+// handles are the caller's, looked up in its own context) and the restart
+// connects the interrupt; while the board has no power the enable is
+// refused.
 _Use_decl_annotations_
 NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                  PIO_STACK_LOCATION stack) {
@@ -60,10 +65,12 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
   if (context == NULL) return STATUS_INVALID_DEVICE_REQUEST;
   LONG slot = context->SlotIndex;
   LockHardware(extension);
-  NTSTATUS state = ReadCount(&context->CleanedUp) ? STATUS_FILE_CLOSED
-                   : !extension->Started          ? STATUS_INVALID_DEVICE_STATE
-                   : !BoardHasPorts(extension)    ? STATUS_ACCESS_VIOLATION  // no interrupt registers
-                                                  : STATUS_SUCCESS;
+  BOOLEAN stopped = extension->Stopped != 0;
+  NTSTATUS state = ReadCount(&context->CleanedUp)              ? STATUS_FILE_CLOSED
+                   : !extension->Started && !stopped             ? STATUS_INVALID_DEVICE_STATE
+                   : !BoardHasPorts(extension)                   ? STATUS_ACCESS_VIOLATION  // no interrupt registers
+                   : !stopped && !extension->BoardReady          ? STATUS_DEVICE_NOT_READY
+                                                                 : STATUS_SUCCESS;
   if (!NT_SUCCESS(state)) {
     UnlockHardware(extension);
     return state;
@@ -93,7 +100,8 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
     return status;
   }
   MarkSlotEnabled(slot);
-  status = ConnectBoardInterrupt(device, extension);
+  extension->InterruptWanted = 1;
+  if (!stopped) status = ConnectBoardInterrupt(device, extension);
   UnlockHardware(extension);
   if (!NT_SUCCESS(status)) return status;
   request->Status = STATUS_SUCCESS;
@@ -114,8 +122,14 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
   LockHardware(extension);
   if (ReadCount(&extension->OpenCount) == 0) {
     // A board that is not started (never, or no longer), or has no ports,
-    // is not touched.
-    if (extension->Started && BoardHasPorts(extension)) ResetInterruptRegisters(extension, TRUE);
+    // is not touched. One without power or stopped has its sources turned
+    // off in what the power-up or the restart writes back.
+    if (extension->ContextSaved) {
+      for (ULONG i = DIO_SAVED_INTEN0; i < DIO_SAVED_REGISTERS; ++i) extension->SavedRegisters[i] = 0;
+    } else if (extension->Started && extension->BoardReady && BoardHasPorts(extension)) {
+      ResetInterruptRegisters(extension, TRUE);
+    }
+    extension->InterruptWanted = 0;
     DisconnectBoardInterrupt(extension);
   }
   UnlockHardware(extension);
@@ -124,15 +138,26 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
   return STATUS_SUCCESS;
 }
 
-// Stop and surprise removal: the started board leaves service. With the
-// interrupt connected its sources go off first, as at the last cleanup: on a
-// shared level-sensitive line a source left on would assert the line with no
-// routine of this driver there to quiet it.
+// Stop and removal: the started board leaves service. Before a restart its
+// registers are saved (a rebalance may power it down meanwhile), unless
+// they were saved before its power went, and until the restart requests
+// that need the board are held. With the interrupt connected its sources go
+// off first, as at the last cleanup: on a shared level-sensitive line a
+// source left on would assert the line with no routine of this driver there
+// to quiet it.
 _Use_decl_annotations_
-VOID StopBoardInterrupt(PDEVICE_EXTENSION extension) {
+VOID StopBoardInterrupt(PDEVICE_EXTENSION extension, BOOLEAN restart) {
   LockHardware(extension);
-  if (extension->InterruptObject != NULL) ResetInterruptRegisters(extension, TRUE);
+  if (extension->BoardReady && BoardHasPorts(extension)) {
+    if (restart) {
+      SaveBoardRegisters(extension);
+      extension->ContextSaved = 1;
+    }
+    if (extension->InterruptObject != NULL) ResetInterruptRegisters(extension, TRUE);
+  }
   extension->Started = 0;
+  extension->BoardReady = 0;
+  extension->Stopped = restart;
   DisconnectBoardInterrupt(extension);
   UnlockHardware(extension);
 }

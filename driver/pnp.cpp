@@ -102,43 +102,74 @@ VOID DisableInterface(PDEVICE_EXTENSION extension) {
   IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
 }
 
-// Takes the started hardware out of service once no other Plug and Play or
-// power request is inside the driver. Called holding one count of the
-// caller's request; the board's interrupt sources are turned off when its
-// interrupt is connected, and the other registers are left as they are.
+// Waits until no other Plug and Play or power request is inside the driver;
+// new ones are refused or passed down uncounted meanwhile. Called holding
+// one count of the caller's request: the caller's count and the device's
+// bias are given up for the wait.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
-VOID StopDevice(PDEVICE_EXTENSION extension) {
+VOID DrainRequests(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
-  extension->HoldRequests = 1;
-  if (!extension->Started) return;
-
   extension->Removing = 1;
   KeResetEvent(&extension->RemoveEvent);
   ReleaseRequest(extension);  // the device's own bias
   ReleaseRequest(extension);  // the caller's count
   KeWaitForSingleObject(&extension->RemoveEvent, Executive, KernelMode, FALSE, NULL);
+}
+
+// Takes the started hardware out of service once no other Plug and Play or
+// power request is inside the driver. Called holding one count of the
+// caller's request; for a restart the board's registers are saved, and its
+// interrupt sources are turned off when its interrupt is connected.
+DIO_PAGED_ROUTINE
+_Use_decl_annotations_
+VOID StopDevice(PDEVICE_EXTENSION extension, BOOLEAN restart) {
+  PAGED_CODE();
+  extension->HoldRequests = 1;
+  if (!extension->Started) return;
+
+  DrainRequests(extension);
   extension->Removing = 0;
 
-  if (extension->Started) StopBoardInterrupt(extension);
+  if (extension->Started) StopBoardInterrupt(extension, restart);
   AcquireRequest(extension);
   AcquireRequest(extension);
+}
+
+// The device is going away: no new handle, no request held any more, and
+// those held are failed.
+DIO_PAGED_ROUTINE
+static VOID EndService(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  LockHardware(extension);
+  extension->Stopped = 0;
+  extension->RemovePending = 1;
+  UnlockHardware(extension);
+  ReleaseHeldRequests(device, STATUS_DELETE_PENDING);
 }
 
 // Removal cannot fail: whatever becomes of the registry subkeys, the device
 // is stopped, the request goes down, and the device object is detached and
 // deleted. The subkeys of a device whose start failed were never written.
+// Every request still counted inside the driver (a power request's
+// completion, its callback or its power-up work) is waited for first, also
+// when the device is not started: after a surprise removal or a failed
+// start, or right after a resume.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   PAGED_CODE();
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
   DeleteDeviceKeys(extension->DeviceNumber);
-  StopDevice(extension);
+  StopDevice(extension, FALSE);
+  EndService(device, extension);
+  DrainRequests(extension);
 
   NTSTATUS status = PassDownHandled(extension, irp);
 
   DisableInterface(extension);
+  if (extension->PdoShutdownRegistered) IoUnregisterShutdownNotification(extension->PhysicalDeviceObject);
+  IoFreeWorkItem(extension->PowerUpWork);
   RtlFreeUnicodeString(&extension->InterfaceName);
   if (extension->NextLowerDriver != NULL) IoDetachDevice(extension->NextLowerDriver);
   IoDeleteDevice(extension->Self);
@@ -154,6 +185,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (!AcquireRequest(extension)) return CompleteRequest(Irp, STATUS_DELETE_PENDING, 0);
 
   NTSTATUS status;
+  BOOLEAN idle;
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
       status = ForwardAndWait(DeviceObject, Irp);
@@ -164,16 +196,25 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       LockHardware(extension);
       status = StartHardware(extension, stack->Parameters.StartDevice.AllocatedResourcesTranslated,
                              stack->Parameters.StartDevice.AllocatedResources);
+      if (NT_SUCCESS(status)) extension->Stopped = 0;
       UnlockHardware(extension);
       if (NT_SUCCESS(status)) {
         extension->HoldRequests = 0;
         EnableInterface(extension);
+        // What waited through a stop is carried out now.
+        ReleaseHeldRequests(DeviceObject, STATUS_SUCCESS);
       }
       CompleteRequest(Irp, status, 0);
       break;
 
     case IRP_MN_QUERY_REMOVE_DEVICE:
-      if (ReadCount(&extension->OpenCount) > 0) {
+      // Under the lock that creates take: no handle can be opened between
+      // the count's check and the refusal of new ones.
+      LockHardware(extension);
+      idle = ReadCount(&extension->OpenCount) == 0;
+      if (idle) extension->RemovePending = 1;
+      UnlockHardware(extension);
+      if (!idle) {
         status = CompleteRequest(Irp, STATUS_UNSUCCESSFUL, 0);
         break;
       }
@@ -186,13 +227,20 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       return HandleRemoveDevice(DeviceObject, Irp);
 
     case IRP_MN_CANCEL_REMOVE_DEVICE:
+      LockHardware(extension);
+      extension->RemovePending = 0;
+      UnlockHardware(extension);
+      extension->HoldRequests = 0;
+      status = PassDownHandled(extension, Irp);
+      break;
+
     case IRP_MN_CANCEL_STOP_DEVICE:
       extension->HoldRequests = 0;
       status = PassDownHandled(extension, Irp);
       break;
 
     case IRP_MN_STOP_DEVICE:
-      StopDevice(extension);
+      StopDevice(extension, TRUE);
       status = PassDownHandled(extension, Irp);
       break;
 
@@ -207,7 +255,8 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       break;
 
     case IRP_MN_SURPRISE_REMOVAL:
-      StopDevice(extension);
+      StopDevice(extension, FALSE);
+      EndService(DeviceObject, extension);
       DisableInterface(extension);
       status = PassDownHandled(extension, Irp);
       break;

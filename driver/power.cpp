@@ -1,7 +1,13 @@
-// Power: a PCI board follows the system into sleep (D3) and back (D0); every
-// other power request, and all of them on other boards, go down untouched,
-// except that a system request that ends the session first records the
-// shutdown as the shutdown request does.
+// Power: a PCI board follows the system into sleep (D3) and back (D0); a
+// system request that ends the session first records the shutdown as the
+// shutdown request does. Every board loses its power when the system leaves
+// S0, and a PCI board also in D3: before the power goes the driver saves
+// the registers it knows, and once the board has power again a work item
+// writes them back (after a sleep or a hibernation) or brings the board up
+// as a start does (after a hybrid shutdown, which a fast startup resumes).
+// Every power request counts in OutstandingIo until it has completed, so
+// that no removal deletes the device under a completion routine, a
+// callback or the power-up work.
 // Resident code: the completion routines may run at DISPATCH_LEVEL.
 #include "driver.h"
 
@@ -28,6 +34,8 @@ static VOID RecordDeviceState(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE st
   }
 }
 
+// For a request that goes down uncounted: while StopDevice drains, or
+// after the removal's drain.
 _Use_decl_annotations_
 NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp) {
   PoStartNextPowerIrp(irp);
@@ -35,14 +43,83 @@ NTSTATUS PassPowerDown(PDEVICE_EXTENSION extension, PIRP irp) {
   return PoCallDriver(extension->NextLowerDriver, irp);
 }
 
-// Sends a power request down with a completion routine that finishes the
-// change once the lower drivers have powered the device up. The routine
-// hands the request on with PoStartNextPowerIrp, once, whatever the outcome.
-static NTSTATUS PassPowerUp(PDEVICE_EXTENSION extension, PIRP irp,
-                            PIO_COMPLETION_ROUTINE completion) {
+// Sends a counted power request down with a completion routine, which
+// hands the request on with PoStartNextPowerIrp and releases its count.
+static NTSTATUS PassPowerDownCounted(PDEVICE_EXTENSION extension, PIRP irp,
+                                     PIO_COMPLETION_ROUTINE completion) {
   IoCopyCurrentIrpStackLocationToNext(irp);
   IoSetCompletionRoutine(irp, completion, NULL, TRUE, TRUE, TRUE);
   return PoCallDriver(extension->NextLowerDriver, irp);
+}
+
+// The end of a counted request that needs nothing more.
+_Use_decl_annotations_
+NTSTATUS PowerRequestDone(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+  UNREFERENCED_PARAMETER(context);
+  if (irp->PendingReturned) IoMarkIrpPending(irp);
+  PoStartNextPowerIrp(irp);
+  ReleaseRequest((PDEVICE_EXTENSION)device->DeviceExtension);
+  return STATUS_CONTINUE_COMPLETION;
+}
+
+// Before the board's power goes: its registers are taken and it is no
+// longer used until BoardPowerUp has brought it back. Its interrupt sources
+// go off meanwhile: the board keeps its power a while longer (the system
+// request comes before the machine's power goes), and the last handle's
+// cleanup, which does not touch a board in this state, may disconnect the
+// interrupt in between. A board that has lost its power already, or that is
+// not started, keeps what it has.
+_Use_decl_annotations_
+VOID SaveBoardContext(PDEVICE_EXTENSION extension) {
+  LockHardware(extension);
+  if (extension->Started && extension->BoardReady) {
+    if (BoardHasPorts(extension)) {
+      SaveBoardRegisters(extension);
+      ResetInterruptRegisters(extension, FALSE);
+      extension->ContextSaved = 1;
+    }
+    extension->BoardReady = 0;
+  }
+  UnlockHardware(extension);
+}
+
+// Power is back: the board is brought back at PASSIVE_LEVEL, where the
+// hardware lock can be taken, by the device's one work item, which holds a
+// request count until it is done; what it finds under the lock decides
+// what it does.
+_Use_decl_annotations_
+VOID QueueBoardPowerUp(PDEVICE_EXTENSION extension) {
+  if (InterlockedCompareExchange(&extension->PowerUpQueued, 1, 0) != 0) return;
+  if (!AcquireRequest(extension)) {
+    // A removal drains: the board is leaving service anyway.
+    InterlockedExchange(&extension->PowerUpQueued, 0);
+    return;
+  }
+  IoQueueWorkItem(extension->PowerUpWork, BoardPowerUp, DelayedWorkQueue, extension);
+}
+
+_Use_decl_annotations_
+VOID BoardPowerUp(PDEVICE_OBJECT DeviceObject, PVOID Context) {
+  UNREFERENCED_PARAMETER(DeviceObject);
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)Context;
+  InterlockedExchange(&extension->PowerUpQueued, 0);
+  BOOLEAN freshSession = FALSE;
+  LockHardware(extension);
+  if (extension->Started && !extension->BoardReady && extension->DevicePowerState == PowerDeviceD0) {
+    if (extension->SessionEnded) {
+      // A fast startup: the board is configured as at a cold start.
+      BringBoardUp(extension);
+      freshSession = TRUE;
+    } else if (extension->ContextSaved) {
+      RestoreBoardRegisters(extension);
+    }
+    extension->SessionEnded = 0;
+    extension->ContextSaved = 0;
+    extension->BoardReady = 1;
+  }
+  UnlockHardware(extension);
+  if (freshSession) WriteOnSystem(extension, 1);
+  ReleaseRequest(extension);
 }
 
 _Use_decl_annotations_
@@ -57,7 +134,7 @@ VOID DevicePowerRequestComplete(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE 
 }
 
 // Requests a device power state for this device and waits until the request
-// has gone through the stack.
+// has gone through the stack. Called by a counted request, which outlasts it.
 _Use_decl_annotations_
 NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE state) {
   POWER_WAIT wait;
@@ -79,7 +156,8 @@ NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE stat
 }
 
 // The callback of the D0 request made on the way back from sleep; it may run
-// at DISPATCH_LEVEL and nobody waits for it.
+// at DISPATCH_LEVEL and nobody waits for it. It ends the count the request
+// was made with.
 _Use_decl_annotations_
 VOID DevicePowerUpRequested(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
                             PIO_STATUS_BLOCK ioStatus) {
@@ -89,12 +167,14 @@ VOID DevicePowerUpRequested(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE stat
   if (NT_SUCCESS(ioStatus->Status) && state.DeviceState != extension->DevicePowerState) {
     RecordDeviceState(extension, state.DeviceState);
   }
+  ReleaseRequest(extension);
 }
 
-// The system has come back up through the lower drivers: ask for the
-// device state that goes with it. This may run at DISPATCH_LEVEL, where
-// nothing may wait, so the request is made without waiting for it; its
-// callback and the device request's own path record the new state.
+// The system is back in S0 through the lower drivers. A PCI board that
+// followed the system down asks for D0, without waiting: this may run at
+// DISPATCH_LEVEL. A board that stayed in D0 (a latched board, which has no
+// device power states, or one whose D3 was refused) has had its power back
+// with the system's: it is brought back now.
 _Use_decl_annotations_
 NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   UNREFERENCED_PARAMETER(context);
@@ -105,16 +185,24 @@ NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     POWER_STATE target;
     target.DeviceState = DeviceStateFor(stack->Parameters.Power.State.SystemState);
-    if (target.DeviceState < extension->DevicePowerState) {
+    if (IsPciBoard() && !extension->HoldRequests && target.DeviceState < extension->DevicePowerState &&
+        AcquireRequest(extension)) {
       NTSTATUS request = PoRequestPowerIrp(extension->PhysicalDeviceObject, IRP_MN_SET_POWER,
                                            target, DevicePowerUpRequested, extension, NULL);
-      if (request != STATUS_PENDING) status = request;
+      if (request != STATUS_PENDING) {
+        ReleaseRequest(extension);
+        status = request;
+      }
     }
+    if (extension->DevicePowerState == PowerDeviceD0) QueueBoardPowerUp(extension);
   }
   PoStartNextPowerIrp(irp);
+  ReleaseRequest(extension);
   return status;
 }
 
+// The lower drivers have powered the device: it records the new state, and
+// in D0 the board is brought back.
 _Use_decl_annotations_
 NTSTATUS DevicePowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   UNREFERENCED_PARAMETER(context);
@@ -123,11 +211,16 @@ NTSTATUS DevicePowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   if (NT_SUCCESS(irp->IoStatus.Status)) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     RecordDeviceState(extension, stack->Parameters.Power.State.DeviceState);
+    if (extension->DevicePowerState == PowerDeviceD0) QueueBoardPowerUp(extension);
   }
   PoStartNextPowerIrp(irp);
+  ReleaseRequest(extension);
   return irp->IoStatus.Status;
 }
 
+// A PCI board's set-power requests, counted. A system request is never
+// failed: "a driver must not fail a request to set the system power state",
+// and a device that cannot reach D3 does not stop the system's transition.
 _Use_decl_annotations_
 NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -135,31 +228,22 @@ NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
 
   if (stack->Parameters.Power.Type == SystemPowerState) {
     DEVICE_POWER_STATE target = DeviceStateFor(state.SystemState);
-    if (target > extension->DevicePowerState) {
-      // Going down: the device first, then the system request.
-      NTSTATUS status = RequestDevicePower(extension, target);
-      if (!NT_SUCCESS(status)) {
-        PoStartNextPowerIrp(irp);
-        return CompleteRequest(irp, status, 0);
-      }
-      return PassPowerDown(extension, irp);
-    }
-    if (target < extension->DevicePowerState) {
-      // Coming up: the system request first, the device in its completion.
-      return PassPowerUp(extension, irp, SystemPowerUpComplete);
-    }
-    return PassPowerDown(extension, irp);
+    // Going down: the device first, then the system request, whatever the
+    // device's outcome.
+    if (target > extension->DevicePowerState) RequestDevicePower(extension, target);
+    return PassPowerDownCounted(extension, irp, SystemPowerUpComplete);
   }
 
   if (stack->Parameters.Power.Type == DevicePowerState) {
     if (state.DeviceState < extension->DevicePowerState) {
-      return PassPowerUp(extension, irp, DevicePowerUpComplete);
+      return PassPowerDownCounted(extension, irp, DevicePowerUpComplete);
     }
     if (state.DeviceState > extension->DevicePowerState) {
+      SaveBoardContext(extension);
       RecordDeviceState(extension, state.DeviceState);
     }
   }
-  return PassPowerDown(extension, irp);
+  return PassPowerDownCounted(extension, irp, PowerRequestDone);
 }
 
 // Whether a system set-power request ends the session: a shutdown or restart
@@ -175,6 +259,14 @@ static BOOLEAN EndsSession(PIO_STACK_LOCATION stack) {
           stack->Parameters.Power.SystemPowerStateContext.TargetSystemState == PowerSystemShutdown);
 }
 
+// Whether it is a system set-power request, and to which side of S0.
+static BOOLEAN SystemSetPower(PIO_STACK_LOCATION stack, BOOLEAN working) {
+  if (stack->MinorFunction != IRP_MN_SET_POWER || stack->Parameters.Power.Type != SystemPowerState)
+    return FALSE;
+  BOOLEAN toWorking = stack->Parameters.Power.State.SystemState <= PowerSystemWorking;
+  return toWorking == working;
+}
+
 _Use_decl_annotations_
 NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)DeviceObject->DeviceExtension;
@@ -182,17 +274,16 @@ NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (!AcquireRequest(extension)) return PassPowerDown(extension, Irp);
 
   // The shutdown output comes before anything goes down, while the board
-  // is still powered; a system request must not fail, whatever its outcome.
+  // is still powered; then, as the system leaves S0, every board's
+  // registers are taken before its power goes.
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
   if (EndsSession(stack)) RecordSystemShutdown(extension);
+  if (SystemSetPower(stack, FALSE)) SaveBoardContext(extension);
 
-  // Held: the request goes down untouched.
-  NTSTATUS status;
+  // Held: the request goes down, with nothing else done.
   if (!extension->HoldRequests && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
-    status = HandleSetPower(extension, Irp);
-  } else {
-    status = PassPowerDown(extension, Irp);
+    return HandleSetPower(extension, Irp);
   }
-  ReleaseRequest(extension);
-  return status;
+  if (SystemSetPower(stack, TRUE)) return PassPowerDownCounted(extension, Irp, SystemPowerUpComplete);
+  return PassPowerDownCounted(extension, Irp, PowerRequestDone);
 }

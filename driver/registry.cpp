@@ -228,6 +228,22 @@ NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName) {
   return status;
 }
 
+// "OnSystem" in the device's service subkey: 1 while the board serves the
+// session, 0 once the session has ended. The path's failure is returned;
+// the write's is not.
+DIO_PAGED_ROUTINE
+_Use_decl_annotations_
+NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem) {
+  PAGED_CODE();
+  PUNICODE_STRING servicePath;
+  NTSTATUS status = MakeServiceSubkeyPath(extension->DeviceNumber, &servicePath);
+  if (!NT_SUCCESS(status)) return status;
+  extension->OnSystem = onSystem;
+  WriteDword(servicePath, L"OnSystem", onSystem);
+  FreeCountedString(servicePath);
+  return STATUS_SUCCESS;
+}
+
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {

@@ -3,40 +3,26 @@
 // and at a system power request that ends the session (see power.cpp).
 #include "driver.h"
 
-#define DIO_SERVICE_PATH_BYTES 128
-#define DIO_DEVICE_PATH_BYTES 150
-
 // Marks the device as no longer running ("OnSystem" = 0) and drives the
-// shutdown DO bit of a started board. Used by the shutdown request and by a
-// system set-power request that ends the session.
+// shutdown DO bit of a started board that has power, under the hardware
+// lock like every other access to the DO register. Used by the shutdown
+// request and by a system set-power request that ends the session; should
+// the session go on after all (a fast startup resumes a hybrid shutdown),
+// the board is brought up as at a start once it has power again.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
-  PUNICODE_STRING servicePath = AllocateCountedString(DIO_SERVICE_PATH_BYTES);
-  PUNICODE_STRING devicePath = AllocateCountedString(DIO_DEVICE_PATH_BYTES);
-  PUNICODE_STRING name = MakeDeviceKeyName(extension->DeviceNumber);
-  NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
-  if (servicePath != NULL && devicePath != NULL && name != NULL) {
-    UNICODE_STRING serviceKey;
-    RtlInitUnicodeString(&serviceKey, DIO_SERVICE_KEY_PATH);
-    RtlCopyUnicodeString(servicePath, &serviceKey);
-    RtlCopyUnicodeString(devicePath, servicePath);
-    status = RtlAppendUnicodeStringToString(devicePath, name);
+  NTSTATUS status = WriteOnSystem(extension, 0);
+  if (!NT_SUCCESS(status)) return status;
+  LockHardware(extension);
+  extension->SessionEnded = 1;
+  if (extension->DO_Trigger_Shutdown && extension->Started && extension->BoardReady &&
+      BoardHasPorts(extension)) {
+    SetDoBit(extension, extension->DO_Channel_Shutdown, extension->DO_Level_Shutdown);
   }
-  if (NT_SUCCESS(status)) {
-    ULONG onSystem = 0;
-    RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, devicePath->Buffer,
-                          L"OnSystem", REG_DWORD, &onSystem, sizeof(onSystem));
-    // Only a started board's registers are there to drive.
-    if (extension->DO_Trigger_Shutdown && extension->Started && BoardHasPorts(extension)) {
-      SetDoBit(extension, extension->DO_Channel_Shutdown, extension->DO_Level_Shutdown);
-    }
-  }
-  FreeCountedString(servicePath);
-  FreeCountedString(devicePath);
-  FreeCountedString(name);
-  return status;
+  UnlockHardware(extension);
+  return STATUS_SUCCESS;
 }
 
 DIO_PAGED_ROUTINE

@@ -91,9 +91,26 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translate
   return unrecognised ? STATUS_DEVICE_CONFIGURATION_ERROR : STATUS_SUCCESS;
 }
 
+// What a start does to the board once it is recorded: the start DO bit,
+// then its interrupts off. A fast startup does the same. Called holding
+// HardwareLock.
+DIO_PAGED_ROUTINE
+_Use_decl_annotations_
+VOID BringBoardUp(PDEVICE_EXTENSION extension) {
+  PAGED_CODE();
+  if (!BoardHasPorts(extension)) return;
+  if (extension->DO_Trigger_Start) {
+    SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
+  }
+  ResetInterruptRegisters(extension, FALSE);
+}
+
 // Records the device in the registry, loads its DO configuration, drives the
 // start DO bit and turns the board's interrupts off. The interrupt itself is
 // connected at the first enable request. Registry failures do not stop it.
+// A restart after a stop (a rebalance, with the same resources or new ones)
+// connects the interrupt again for the handles that hold events, then
+// writes back the registers the stop saved. Called holding HardwareLock.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
@@ -105,6 +122,8 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   if (!NT_SUCCESS(status)) return status;
   if (BoardLayout() == BoardLayout24) extension->InfoBase = extension->Range1Start.LowPart;
   extension->InterruptObject = NULL;
+  extension->SessionEnded = 0;
+  extension->OnSystem = 1;
   extension->DeviceNumber = 0;
   extension->BaseAddress = extension->Range2Start.LowPart;
 
@@ -120,14 +139,19 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
       extension->BoardInfo[i] = ReadRegister(extension->InfoBase, kBoardInfoOffsets[i]);
     extension->BoardInfo[7] = 1;
   }
-  if (ports && extension->DO_Trigger_Start) {
-    SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
-  }
-  if (extension->DO_Trigger_Shutdown) {
-    // Shutdown requests go to the top of the PDO's stack: this device.
+  if (extension->DO_Trigger_Shutdown && !extension->PdoShutdownRegistered) {
+    // Shutdown requests go to the top of the PDO's stack: this device. Each
+    // registration is one more request, so the device registers once.
     IoRegisterShutdownNotification(extension->PhysicalDeviceObject);
+    extension->PdoShutdownRegistered = 1;
     extension->ShutdownRegistered = 1;
   }
-  if (ports) ResetInterruptRegisters(extension, FALSE);
+  BringBoardUp(extension);
+  extension->BoardReady = 1;
+  if (extension->InterruptWanted && ports) ConnectBoardInterrupt(extension->Self, extension);
+  if (extension->ContextSaved) {
+    if (ports) RestoreBoardRegisters(extension);
+    extension->ContextSaved = 0;
+  }
   return STATUS_SUCCESS;
 }

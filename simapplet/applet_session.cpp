@@ -64,8 +64,10 @@ void ShowTab(HWND tab, int index, const std::string &caption) {
 
 void MessageBoxesFrom(size_t from, const std::string &when) {
   const auto &boxes = hostwin::MessageBoxes();
-  for (size_t i = from; i < boxes.size(); ++i)
-    Line("message box " + when + ": \"" + boxes[i].text + "\" (caption \"" + boxes[i].caption + "\")");
+  for (size_t i = from; i < boxes.size(); ++i) {
+    std::string answer = boxes[i].answer == IDYES ? ", answered Yes" : boxes[i].answer == IDNO ? ", answered No" : "";
+    Line("message box " + when + ": \"" + boxes[i].text + "\" (caption \"" + boxes[i].caption + "\"" + answer + ")");
+  }
 }
 
 void Press(HWND dialog, int button, const char *name) {
@@ -95,11 +97,17 @@ void UseDialog(HWND dialog, Close close, size_t boxesBefore) {
       Press(dialog, IDOK, "OK");
       break;
   }
+  // An OK that could not store keeps the dialog, with its edits.
+  if (IsWindowVisible(dialog)) {
+    Line("");
+    Line("the dialog stays open: nothing was stored");
+    Press(dialog, IDCANCEL, "Cancel");
+  }
 }
 
 }  // namespace
 
-bool RunAppletOnce(const std::string &path, Close close) {
+bool RunAppletOnce(const std::string &path, Close close, bool unelevated) {
   Heading("Control Panel: load the applet");
   size_t writes = WriteCount(), calls = LibraryCallCount();
   hostwin::ControlPanel panel;
@@ -120,6 +128,9 @@ bool RunAppletOnce(const std::string &path, Close close) {
   Heading("Control Panel: open the applet (double click)");
   size_t before = panel.calls.size();
   size_t boxes = hostwin::MessageBoxes().size();
+  // Without administrator rights the applet offers to open elevated first;
+  // the user stays here.
+  if (unelevated) hostwin::WhenMessageBoxAsks(IDNO);
   hostwin::WhenDialogOpens([close, boxes](HWND dialog) { UseDialog(dialog, close, boxes); });
   hostwin::DoubleClick(&panel, 0);
   Line("");

@@ -78,11 +78,12 @@ int main(int argc, char **argv) {
 
     if (options.standardUser) {
       hostwin::RunAs(hostwin::Rights::StandardUser);
-      Line("the applet runs as a standard user: the service key opens for reading only");
+      Line("the applet runs as a standard user: the service key opens for reading only; the user declines to"
+           " open the applet elevated");
     }
     for (int load = 0; load < options.loads && ok; ++load) {
       if (options.loads > 1) printf("\n######## applet load %d of %d\n", load + 1, options.loads);
-      ok = RunAppletOnce(applet, static_cast<Close>(options.closeWith));
+      ok = RunAppletOnce(applet, static_cast<Close>(options.closeWith), options.standardUser);
     }
 
     Heading("registry after the applet");

@@ -98,6 +98,10 @@ std::string DescribeRefusal(DWORD error) {
       {ERROR_NOACCESS, "STATUS_ACCESS_VIOLATION (0xC0000005): the access does not lie wholly inside the "
                        "board's register block"},
       {ERROR_BAD_COMMAND, "STATUS_INVALID_DEVICE_STATE (0xC0000184): the board is not started"},
+      {ERROR_NOT_READY, "STATUS_DEVICE_NOT_READY (0xC00000A3): the board has no power now (the system is "
+                        "going to sleep or waking, or the device is in D3)"},
+      {ERROR_OPERATION_ABORTED, "STATUS_CANCELLED (0xC0000120): the request was cancelled while it waited "
+                                "for the board's restart"},
       {ERROR_INVALID_PARAMETER, "STATUS_INVALID_PARAMETER (0xC000000D): the request's buffers have the wrong "
                                 "length"},
       {ERROR_INSUFFICIENT_BUFFER, "STATUS_BUFFER_TOO_SMALL (0xC0000023): a buffer is shorter than the "
@@ -105,7 +109,8 @@ std::string DescribeRefusal(DWORD error) {
       {ERROR_INVALID_FUNCTION, "STATUS_NOT_IMPLEMENTED (0xC0000002) or STATUS_INVALID_DEVICE_REQUEST "
                                "(0xC0000010): the driver does not carry out this request on this handle"},
       {ERROR_ACCESS_DENIED, "STATUS_ACCESS_DENIED (0xC0000022): the handle, or an event handle it names, lacks "
-                            "the access the request needs"},
+                            "the access the request needs; or STATUS_DELETE_PENDING (0xC0000056): the board "
+                            "is being removed"},
       {ERROR_INVALID_HANDLE, "STATUS_INVALID_HANDLE (0xC0000008) or STATUS_OBJECT_TYPE_MISMATCH (0xC0000024): "
                              "a handle the request names is no event of this program"},
       {ERROR_NO_SYSTEM_RESOURCES, "STATUS_INSUFFICIENT_RESOURCES (0xC000009A): the system is out of memory or "

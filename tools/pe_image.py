@@ -9,6 +9,9 @@
         section NAME VSIZE RAWSIZE FLAGS   FLAGS: code,data,bss,execute,read,write,discardable
         directory NAME RVA SIZE            the data directories in use
         debuglink FILE ok|stale|missing    the .gnu_debuglink section and the file it names
+        resource TYPE NAME LANGUAGE SIZE   each resource (numbers, or names as they are)
+  pe_image.py resource IMAGE TYPE NAME
+      Writes the data of that resource (the first language found) to the output.
   pe_image.py finish IMAGE [SECTION...]
       Marks the named sections discardable (IMAGE_SCN_MEM_DISCARDABLE) and writes the
       header's CheckSum, which the kernel's loader checks for drivers.
@@ -75,6 +78,38 @@ class Image:
             flags = struct.unpack_from("<I", self.data, at + 36)[0]
             yield at, name, vsize, rawsize, rawptr, flags
 
+    def file_offset(self, rva):
+        for i in range(self.nsections):
+            at = self.sections_at + 40 * i
+            vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", self.data, at + 8)
+            if va <= rva < va + max(vsize, rawsize):
+                return rawptr + rva - va
+        raise SystemExit(f"{self.path}: RVA 0x{rva:X} lies in no section")
+
+    def resources(self):
+        """(type, name, language, data) for each resource: numbers, or names as text."""
+        if len(self.directories) <= 2 or not self.directories[2][0]:
+            return
+        base = self.file_offset(self.directories[2][0])
+        d = self.data
+
+        def entries(offset):
+            named, ids = struct.unpack_from("<HH", d, base + offset + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from("<II", d, base + offset + 16 + 8 * i)
+                if name & 0x80000000:
+                    at = base + (name & 0x7FFFFFFF)
+                    length = struct.unpack_from("<H", d, at)[0]
+                    name = d[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+                yield name, target
+
+        for rtype, types in entries(0):
+            for name, names in entries(types & 0x7FFFFFFF):
+                for language, leaf in entries(names & 0x7FFFFFFF):
+                    rva, size = struct.unpack_from("<II", d, base + leaf)
+                    at = self.file_offset(rva)
+                    yield rtype, name, language, bytes(d[at:at + size])
+
     def computed_checksum(self):
         d, skip, total = self.data, self.checksum_at, 0
         for i in range(0, len(d) - 1, 2):
@@ -108,6 +143,8 @@ def show(image):
     for i, (rva, size) in enumerate(image.directories):
         if rva or size:
             print(f"directory {DIRECTORIES[i]} 0x{rva:X} 0x{size:X}")
+    for rtype, name, language, data in image.resources():
+        print(f"resource {rtype} {name} {language} {len(data)}")
     link = image.debuglink()
     if link:
         file, crc = link
@@ -137,6 +174,12 @@ def finish(image, discard):
 def main(argv):
     if len(argv) >= 3 and argv[1] == "show":
         show(Image(argv[2]))
+    elif len(argv) == 5 and argv[1] == "resource":
+        for rtype, name, _, data in Image(argv[2]).resources():
+            if str(rtype) == argv[3] and str(name) == argv[4]:
+                sys.stdout.buffer.write(data)
+                return
+        raise SystemExit(f"{argv[2]}: no resource {argv[3]} {argv[4]}")
     elif len(argv) >= 3 and argv[1] == "finish":
         finish(Image(argv[2]), argv[3:])
     else:

@@ -3,7 +3,9 @@
 # tool's and the applet's tests and the simulators under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the driver's stress tests again under
 # ThreadSanitizer, the checks of the Windows driver and tool images, the
-# driver in Wine's kernel (worked by the tool too), the build of the
+# driver package (its INF, signatures and catalog, the catalog read in Wine),
+# the driver in Wine's kernel installed from that package (worked by the tool
+# too), the build of the
 # benchmarks, a short fuzzing run of the device-control surface, and the real
 # applet under Wine.
 set -euo pipefail
@@ -29,7 +31,9 @@ cmake --preset windows-driver >/dev/null
 cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
 tools/check-tool-image.sh build/windows-driver/tool/dioctl.exe
-tools/wine-kernel-test.sh
+tools/package.sh
+tools/check-package.sh build/package/TesZEPDIO
+tools/wine-kernel-test.sh build/package/TesZEPDIO
 cmake --preset bench >/dev/null
 cmake --build --preset bench  # built, not run: docs/performance.md
 cmake --preset fuzz >/dev/null

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Runs the real applet, TesZEPDIOConfig.cpl, in Wine's Control Panel on a
-# virtual screen, as a user would, with the stand-in TesZEPDIO.dll beside it:
+# virtual screen, as a user would, installed as the README says: the
+# stand-in TesZEPDIO.dll in the system folder, the applet in a folder of its
+# own ("applet folder", with a space), the Control Panel started from a third
+# folder with the applet's quoted path, as the applet's elevated restart
+# starts it. At 96 dots per inch (Wine's LogPixels):
 #
 #  1. model 24 (the library's default board: four tabs), with the keyboard
 #     alone: the arrows go through the tabs, Tab into each page; on the
@@ -11,20 +15,29 @@
 #     mouse: DI1 and DI5 are cleared, DI8 chosen, DI1 chosen again (its edit
 #     must still show); OK.
 #
+# Then at 144 dots per inch (150 %): both dialogs opened, every tab shown,
+# closed with Esc.
+#
 # Each dialog is checked for its geometry first: every page must lie inside
-# the tab control's display area. After each run the keys the applet wrote
+# the tab control's display area, and each indicator of the support page
+# must show its bitmap over its whole 7 x 7 dialog units; at 144 dots per
+# inch the dialog must have grown. After each run the keys the applet wrote
 # are checked with "wine reg query", and the DO settings the library
 # received. dialog_probe.exe, run in the same Wine, says where each control
 # really is (for the clicks) and when the dialog has reached a state (after
 # keys and clicks); nothing waits a fixed time, and every step has a time
-# limit. The fonts are Wine's own (tools/install-wine.sh).
+# limit. The fonts are Wine's own (tools/install-wine.sh). Wine has no
+# registry rights and no UAC: the offer to open the applet elevated and the
+# refused save are tested on the Win32 stand-in.
 #
 # Wine runs a 32-bit Windows program with 32-bit Linux code. Where the
 # kernel runs no 32-bit programs, the run takes the 64-bit build of the same
 # sources instead (preset windows-applet64), in 64-bit Wine; the shipped
-# 32-bit image is built and checked either way.
+# 32-bit image is built and checked either way. DIO_WINE_APPLET64=1 takes
+# the 64-bit build on any machine.
 #
-# Screenshots and logs go to build/windows-applet/wine-test/.
+# Screenshots and logs go to build/windows-applet/wine-test/, those of each
+# scale to its 96-dpi/ and 144-dpi/ folders.
 set -Eeuo pipefail
 # A step that fails says so, even one whose own output goes to a log.
 trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?" >&2' ERR
@@ -38,8 +51,8 @@ tools/check-applet-image.sh build/windows-applet/config/TesZEPDIOConfig.cpl
 build=$PWD/build/windows-applet
 wine=wine
 export WINEARCH=win32
-if ! timeout 10 /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  echo "this machine runs no 32-bit programs: the Wine run takes the 64-bit build of the applet"
+if [[ "${DIO_WINE_APPLET64:-}" == 1 ]] || ! timeout 10 /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  echo "this machine runs no 32-bit programs (or DIO_WINE_APPLET64=1): the Wine run takes the 64-bit build of the applet"
   cmake --preset windows-applet64 >/dev/null
   cmake --build --preset windows-applet64 >/dev/null
   build=$PWD/build/windows-applet64
@@ -47,10 +60,11 @@ if ! timeout 10 /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   export WINEARCH=win64 WINELOADER=$wine
 fi
 out=$build/wine-test
+applet_dir="$out/applet folder"
 rm -rf "$out"
-mkdir -p "$out"
-cp "$build/config/TesZEPDIOConfig.cpl" "$build/platform/diolib/TesZEPDIO.dll" \
-  "$build/tests/wine-applet/dialog_probe.exe" "$out/"
+mkdir -p "$applet_dir"
+cp "$build/config/TesZEPDIOConfig.cpl" "$applet_dir/"
+cp "$build/tests/wine-applet/dialog_probe.exe" "$out/"
 
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 service='HKLM\SYSTEM\CurrentControlSet\Services\TESZEPDIOS'
@@ -84,6 +98,10 @@ timeout 60 wineserver -w || fatal "Wine's setup of the prefix did not end"
 # One server for the whole run, so that no program meets a server that is
 # just shutting down after the one before it ended.
 wineserver -p
+# The DIO library where the README puts it: the system folder of the
+# applet's kind (a 32-bit prefix's, or a 64-bit one's for the 64-bit build).
+cp "$build/platform/diolib/TesZEPDIO.dll" "$WINEPREFIX/drive_c/windows/system32/"
+applet_path=$(timeout 30 "$wine" winepath -w "$applet_dir/TesZEPDIOConfig.cpl" | tr -d '\r')
 
 probe() { (cd "$out" && timeout 30 "$wine" dialog_probe.exe "$@" 2>>"$out/probe.log") | tr -d '\r'; }
 # Waits at most ten seconds for a state of the dialog, or gives up the run
@@ -95,7 +113,8 @@ until_state() {
 keys() { timeout 20 xdotool key --delay 40 "$@"; }
 
 window=
-shot() { timeout 20 import -window "$window" "$out/$1.png" || fail "no screenshot $1"; }
+shots=$out
+shot() { timeout 20 import -window "$window" "$shots/$1.png" || fail "no screenshot $1"; }
 # A click in the middle of control $1, wherever the dialog put it.
 click() {
   local rect
@@ -114,28 +133,46 @@ choose() {
   until_state selection "$title" "$1" "$3"
 }
 
+# The scale of the programs started from now on: Wine's LogPixels, which
+# each program reads when it starts. Screenshots and logs go to its folder.
+scale() {
+  timeout 60 "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null
+  shots=$out/$1-dpi
+  mkdir -p "$shots"
+}
+
 # The registry as the driver leaves it after starting a board of model $1;
-# the applet has never run. Then the applet, until its dialog is up with the
-# keyboard focus, and the geometry check.
+# the applet has never run. Then the applet, started from another folder
+# than its own, until its dialog is up with the keyboard focus, and the
+# checks of its geometry and (where it has them) its indicators.
 open_applet() {
   timeout 60 "$wine" reg delete "$service" /f >/dev/null 2>&1 || true
   timeout 60 "$wine" reg add "$service\\Device000" /v DeviceType /t REG_DWORD /d "$1" /f >/dev/null
-  TESZEPDIO_LOG=$("$wine" winepath -w "$out/library-calls-$1.log")
+  TESZEPDIO_LOG=$("$wine" winepath -w "$shots/library-calls-$1.log")
   export TESZEPDIO_LOG
-  (cd "$out" && exec timeout 300 "$wine" control TesZEPDIOConfig.cpl >"$out/control-$1.log" 2>&1) &
+  # A library the loader cannot find is said in the log.
+  (cd "$out" && WINEDEBUG=-all,err+module exec timeout 300 "$wine" control "$applet_path" >"$shots/control-$1.log" 2>&1) &
   control=$!
-  probe wait 60000 window "$title" >/dev/null || fatal "model $1: the dialog \"$title\" did not open"
+  probe wait 60000 window "$title" >/dev/null ||
+    fatal "model $1: the dialog \"$title\" did not open (see $shots/control-$1.log)"
   window=$(timeout 10 xdotool search --name "$title" | head -1)
   [[ -n "$window" ]] || fatal "model $1: no X window for the dialog"
   timeout 10 xdotool windowfocus "$window" || true
-  probe geometry "$title" >"$out/geometry-$1.txt" ||
-    fail "model $1: a page reaches outside the tab control's display area (see $out/geometry-$1.txt)"
+  probe geometry "$title" >"$shots/geometry-$1.txt" ||
+    fail "model $1: a page reaches outside the tab control's display area (see $shots/geometry-$1.txt)"
+  if [[ $1 != 22 ]]; then
+    probe indicators "$title" >"$shots/indicators-$1.txt" ||
+      fail "model $1: an indicator does not fill its 7 x 7 dialog units (see $shots/indicators-$1.txt)"
+  fi
 }
+
+# The tab control's width in the geometry log of model $1 at scale $2.
+tab_width() { awk '/^tab control:/ {print $5 - $3; exit}' "$out/$2-dpi/geometry-$1.txt"; }
 
 # Ends the Control Panel once the dialog is gone.
 closed() {
   until_state gone "$title"
-  if ! timeout 30 tail --pid="$control" -f /dev/null; then fail "the Control Panel did not end after OK"; fi
+  if ! timeout 30 tail --pid="$control" -f /dev/null; then fail "the Control Panel did not end after the dialog"; fi
   wait "$control" || fail "the Control Panel ended with an error"
   control=
 }
@@ -152,6 +189,7 @@ expect() {
 
 # --- 1. Model 24 with the keyboard alone. The tab strip has the focus when
 # the dialog opens; Tab goes from it into the page shown.
+scale 96
 open_applet 24
 tabs=(Function Interrupt Counter DO)
 until_state focus "$title" 1000
@@ -228,8 +266,8 @@ expect Interrupt DI2_Control Enable
 expect Interrupt DI2_TriggerEdge Rising
 expect Interrupt DI3_Control Disable
 expect Interrupt DI3_TriggerEdge Falling
-grep -qx 'DOSysConfig(1 0 1 0 1 1) = 0' "$out/library-calls-24.log" ||
-  fail "the library did not receive the DO settings (see $out/library-calls-24.log)"
+grep -qx 'DOSysConfig(1 0 1 0 1 1) = 0' "$shots/library-calls-24.log" ||
+  fail "the library did not receive the DO settings (see $shots/library-calls-24.log)"
 
 # --- 2. Model 22 with the mouse: one tab, the nine-channel page. An edit
 # lasts across a change of channel.
@@ -257,11 +295,36 @@ expect Interrupt DI5_Control Disable
 expect Interrupt DI0_TriggerEdge Rising  # from the first-run defaults
 [[ -z "$(query Counter CounterA_Output | grep -v Register)" ]] || fail "model 22 changed the counter values"
 
-for shot in 24-tab-0-Function 24-tab-1-Interrupt 24-tab-2-Counter 24-tab-3-DO 22-tab-0-Interrupt; do
+# --- 3. At 144 dots per inch: each dialog and every tab, then Esc.
+scale 144
+open_applet 24
+until_state focus "$title" 1000
+shot "24-tab-0-${tabs[0]}"
+for i in 1 2 3; do
+  keys Right
+  until_state tab "$title" "$i"
+  shot "24-tab-$i-${tabs[$i]}"
+done
+keys Escape
+closed
+open_applet 22
+shot "22-tab-0-Interrupt"
+keys Escape
+closed
+for model in 24 22; do
+  narrow=$(tab_width "$model" 96) wide=$(tab_width "$model" 144)
+  ((wide * 4 >= narrow * 5)) ||
+    fail "model $model: at 144 dots per inch the tab control is $wide pixels wide, at 96 $narrow: Wine did not scale"
+done
+
+for shot in 96-dpi/24-tab-0-Function 96-dpi/24-tab-1-Interrupt 96-dpi/24-tab-2-Counter 96-dpi/24-tab-3-DO \
+  96-dpi/22-tab-0-Interrupt 144-dpi/24-tab-0-Function 144-dpi/24-tab-1-Interrupt 144-dpi/24-tab-2-Counter \
+  144-dpi/24-tab-3-DO 144-dpi/22-tab-0-Interrupt; do
   [[ -s "$out/$shot.png" ]] || fail "no screenshot $shot"
 done
 
 if ((failures)); then exit 1; fi
-echo "applet under Wine OK in $((SECONDS - started)) s: model 24 with tabs ${tabs[*]} by the keyboard alone," \
-  "model 22 with the nine-channel Interrupt page by the mouse; every page inside its tab control; keys checked;" \
-  "screenshots in $out"
+echo "applet under Wine OK in $((SECONDS - started)) s: installed as the README says and started from another" \
+  "folder; at 96 dots per inch model 24 with tabs ${tabs[*]} by the keyboard alone, model 22 with the" \
+  "nine-channel Interrupt page by the mouse, keys checked; both again at 144; every page inside its tab control," \
+  "every indicator over its 7 x 7 dialog units; screenshots in $out"

@@ -7,6 +7,14 @@
 #define IDS_APPLET_INFO 2
 #define IDS_SAVE_DENIED 3
 #define IDS_SAVE_FAILED 4
+#define IDS_DIALOG_FAILED 5
+#define IDS_NEEDS_ELEVATION 6
+#define IDS_ELEVATION_FAILED 7
+#define IDS_NOTHING_STORED 8
+
+// The manifest that asks for version 6 of the common controls: the Control
+// Panel makes its activation context for the applet from resource 123.
+#define IDR_MANIFEST 123
 
 #define IDD_MAIN 101
 #define IDI_APPLET 103

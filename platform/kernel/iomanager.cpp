@@ -164,12 +164,17 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   ACCESS_MASK granted = MapFileAccess(access);
   holder->file->ReadAccess = (granted & FILE_READ_DATA) != 0;
   holder->file->WriteAccess = (granted & FILE_WRITE_DATA) != 0;
-  // The path is resolved; the create is about to reach the driver.
+  // The file counts as open on its device from here: the PnP manager does
+  // not remove a surprise-removed device under a create in progress. The
+  // path is resolved; the create is about to reach the driver.
+  NoteFileOpened(pdo);
   RunEntryHook("NtCreateFile");
   IrpResult result = holder->Send(IRP_MJ_CREATE);
   // No cleanup or close follows a failed open.
-  if (!NT_SUCCESS(result.ioStatus.Status)) return result.ioStatus.Status;
-  NoteFileOpened(pdo);
+  if (!NT_SUCCESS(result.ioStatus.Status)) {
+    if (NoteFileClosed(pdo)) SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+    return result.ioStatus.Status;
+  }
   *handle = InsertProcessHandle(process, holder, granted);
   return STATUS_SUCCESS;
 }

@@ -15,6 +15,10 @@ std::vector<std::string> &FaultList() {
   static std::vector<std::string> faults;
   return faults;
 }
+int &Dpi() {
+  static int dpi = 96;
+  return dpi;
+}
 DWORD &LastError() {
   static thread_local DWORD error = 0;  // per thread, as on Windows
   return error;
@@ -44,6 +48,9 @@ const char *MessageName(UINT message) {
 }  // namespace
 
 void Fault(const std::string &what) { FaultList().push_back(what); }
+
+int ScreenDpi() { return Dpi(); }
+void SetScreenDpi(int dpi) { Dpi() = dpi; }
 std::vector<std::string> &Faults() { return FaultList(); }
 
 void LogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -81,6 +88,8 @@ std::vector<std::string> Outstanding() {
   for (const auto &line : OpenKeys()) out.push_back(line);
   for (const auto &line : LoadedLibraries()) out.push_back(line);
   for (const auto &line : UnusedOperators()) out.push_back(line);
+  for (const auto &line : UnusedMessageBoxAnswers()) out.push_back(line);
+  for (const auto &line : UnusedElevationAnswers()) out.push_back(line);
   for (const auto &line : LeftBitmaps()) out.push_back(line);
   return out;
 }
@@ -90,9 +99,12 @@ void ResetDesktop() {
   ForgetKeys();
   ForgetLibraries();
   ForgetMessageBoxes();
+  ForgetShell();
   ForgetOperators();
   ForgetPictures();
   ForgetFocus();
+  ForgetCommonControls();
+  Dpi() = 96;
   Log().clear();
   FaultList().clear();
   LastError() = 0;

@@ -103,8 +103,11 @@ struct Window {
   LONG_PTR userData = 0;
   int fontHeight = 16;  // of the font the control draws with: the system font unless its dialog set one
 
+  DWORD texture = 0;  // EnableThemeDialogTexture's flags
+
   // dialogs
   DLGPROC proc = nullptr;
+  int baseX = 0, baseY = 0;  // dialog base units in pixels
   HINSTANCE instance = nullptr;
   int templateId = 0;
   LONG_PTR msgResult = 0;
@@ -168,9 +171,17 @@ LRESULT DialogProcOf(Window &dialog, UINT message, WPARAM wParam, LPARAM lParam)
 void ForgetOperators();
 std::vector<std::string> UnusedOperators();
 
+// common_controls.cpp
+bool CommonControlRegistered(const std::string &className);
+void ForgetCommonControls();
+
+// desktop.cpp: the screen's dots per inch
+int ScreenDpi();
+
 // registry.cpp
 std::vector<std::string> OpenKeys();
 void ForgetKeys();
+Rights CurrentRights();
 
 // loader.cpp
 std::vector<std::string> LoadedLibraries();
@@ -178,5 +189,10 @@ void ForgetLibraries();
 
 // messagebox.cpp
 void ForgetMessageBoxes();
+std::vector<std::string> UnusedMessageBoxAnswers();
+
+// shell.cpp
+void ForgetShell();
+std::vector<std::string> UnusedElevationAnswers();
 
 }  // namespace hostwin

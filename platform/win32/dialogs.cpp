@@ -14,14 +14,17 @@ std::deque<std::function<void(HWND)>> &Users() {
   return users;
 }
 
-// Dialog base units of the template's font at 96 dots per inch, in pixels:
-// a dialog unit is a quarter of the width and an eighth of the height.
+// Dialog base units of the template's font, in pixels: a dialog unit is a
+// quarter of the width and an eighth of the height. At 96 dots per inch the
+// 8-point sans serif fonts give 6 x 13 and the system font 8 x 16; on a
+// screen of more dots per inch the font grows, and its base units with it
+// (here in proportion; a real font's metrics round their own way).
 void BaseUnits(const DialogTemplate &t, int *x, int *y) {
   bool sansSerif8 = t.hasFont && t.pointSize == 8 &&
                     (t.fontName == "MS Sans Serif" || t.fontName == "Microsoft Sans Serif" ||
                      t.fontName == "MS Shell Dlg");
-  *x = sansSerif8 ? 6 : 8;
-  *y = sansSerif8 ? 13 : 16;
+  *x = MulDiv(sansSerif8 ? 6 : 8, ScreenDpi(), 96);
+  *y = MulDiv(sansSerif8 ? 13 : 16, ScreenDpi(), 96);
 }
 
 // Each of the four numbers is converted on its own, rounded as MulDiv does
@@ -36,7 +39,11 @@ Kind KindOf(const std::string &className, bool *known) {
   if (strcasecmp(className.c_str(), "Button") == 0) return Kind::Button;
   if (strcasecmp(className.c_str(), "ComboBox") == 0) return Kind::ComboBox;
   if (strcasecmp(className.c_str(), "Static") == 0) return Kind::Static;
-  if (strcasecmp(className.c_str(), WC_TABCONTROLA) == 0) return Kind::Tab;
+  // A common control's class exists once it has been registered.
+  if (strcasecmp(className.c_str(), WC_TABCONTROLA) == 0) {
+    *known = CommonControlRegistered(className);
+    return Kind::Tab;
+  }
   *known = false;
   return Kind::Frame;
 }
@@ -110,6 +117,8 @@ HWND BuildDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPA
   dialog->modal = modal;
   int bx, by;
   BaseUnits(t, &bx, &by);
+  dialog->baseX = bx;
+  dialog->baseY = by;
   dialog->rect = Pixels(t.x, t.y, t.cx, t.cy, bx, by);
   HWND handle = dialog->handle;
   dialog->proc = proc;
@@ -236,6 +245,26 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLG
   INT_PTR result = dialog ? dialog->endResult : 0;
   DestroyWindow(handle);
   return result;
+}
+
+// Dialog units of a dialog to its pixels, each number on its own as the
+// dialog's controls were placed; only a dialog has dialog units
+// [MS:winuser/nf-winuser-mapdialogrect] [WINE:dlls/user32/dialog.c MapDialogRect].
+BOOL WINAPI MapDialogRect(HWND handle, LPRECT rect) {
+  Window *dialog = Find(handle);
+  if (!dialog || dialog->kind != Kind::Dialog) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (!rect) {
+    Fault("MapDialogRect without a rectangle");
+    return FALSE;
+  }
+  rect->left = MulDiv(rect->left, dialog->baseX, 4);
+  rect->right = MulDiv(rect->right, dialog->baseX, 4);
+  rect->top = MulDiv(rect->top, dialog->baseY, 8);
+  rect->bottom = MulDiv(rect->bottom, dialog->baseY, 8);
+  return TRUE;
 }
 
 // Hides the dialog at once; the modal loop ends when control returns to it.

@@ -26,6 +26,18 @@ std::vector<std::string> Outstanding();
 void ResetDesktop();
 
 // ---------------------------------------------------------------------------
+// The screen: 96 dots per inch (a scale of 100 %) unless a test sets another,
+// such as 120, 144 or 192 (125 %, 150 %, 200 %). Dialog units grow with it.
+void SetScreenDpi(int dpi);
+
+// ---------------------------------------------------------------------------
+// Common controls. InitCommonControlsEx fails from now on, as in a process
+// whose common controls cannot be loaded.
+void RefuseCommonControls();
+// EnableThemeDialogTexture's flags for the window, or 0.
+DWORD DialogTexture(HWND window);
+
+// ---------------------------------------------------------------------------
 // Modules. A module is a library image with its resources: the compiled
 // resource file (.res) that the Windows build links into the image.
 HINSTANCE RegisterResourceModule(const std::string &name, const std::vector<uint8_t> &res);
@@ -71,6 +83,10 @@ std::string ClassName(HWND window);  // "Button", "ComboBox", "Static", "SysTabC
 std::vector<HWND> Children(HWND window);
 // The window's rectangle in its parent's client area, in pixels.
 RECT Placement(HWND window);
+// Where a bitmap static control draws its picture, in its client area: at
+// the picture's own size (centred with SS_CENTERIMAGE), or stretched over
+// the whole control with SS_REALSIZECONTROL. Empty without a picture.
+RECT PictureRect(HWND control);
 // Items of a combo box or tab control, in list order.
 std::vector<std::string> Items(HWND control);
 // The dialog template a dialog was built from, or 0.
@@ -90,27 +106,56 @@ bool DescribeIcon(HICON icon, Picture *picture);
 int LiveBitmaps();
 
 // ---------------------------------------------------------------------------
-// Message boxes. MessageBoxA records its call and returns IDOK at once, as a
-// user pressing OK would.
+// Message boxes. MessageBoxA records its call and returns at once: a box with
+// OK alone as a user pressing OK would, one with a choice (MB_YESNO, ...) with
+// the answer a test gave for it beforehand. A choice nobody was there to
+// make, an answer that is not one of the box's buttons, and an answer no box
+// took are faults.
 struct MessageBoxCall {
   HWND owner;
   std::string text;
   std::string caption;
   UINT type;
   size_t atMessage;  // how many dialog messages had been delivered before it
+  int answer;
 };
 const std::vector<MessageBoxCall> &MessageBoxes();
+void WhenMessageBoxAsks(int answer);
+
+// ---------------------------------------------------------------------------
+// The shell and the machine. ShellExecuteExA starts programs with the
+// "runas" verb: a process that is not elevated first shows the elevation
+// prompt, which the answer a test gave beforehand approves or declines (a
+// prompt nobody answers, and an answer no prompt took, are faults). Every
+// call is recorded. The machine is 64-bit Windows (System32 and SysWOW64)
+// unless a test runs it as 32-bit Windows.
+struct ShellExecution {
+  HWND owner;
+  std::string verb;
+  std::string file;
+  std::string parameters;
+  std::string directory;
+  int show;
+  ULONG mask;
+  std::string prompt;  // "consent" (an administrator), "credentials" (a standard user), or none
+  bool started;
+};
+const std::vector<ShellExecution> &ShellExecutions();
+void WhenElevationAsked(bool approve);
+void RunOn32BitWindows();
 
 // ---------------------------------------------------------------------------
 // Registry, as the applet's process sees it: every value written through
 // RegSetValueExA, in order, and the rights of the process. The machine's keys
 // (HKEY_LOCAL_MACHINE, the driver's service key among them) can be written
 // by administrators and the system only. The process runs as an elevated
-// administrator unless a test says otherwise; as a standard user, or as an
-// administrator under UAC (whose Control Panel runs unelevated), every
-// machine key opens for reading only: setting a value and deleting a key
-// fail with ERROR_ACCESS_DENIED, and so does creating a missing key. The
-// kernel's own registry calls are not affected.
+// administrator unless a test says otherwise; for a standard user, and for
+// an administrator under UAC, whose Control Panel runs unelevated, every
+// machine key opens for reading only: RegOpenKeyExA refuses to open one for
+// writing, and setting a value, deleting a key or creating a missing one
+// fail with ERROR_ACCESS_DENIED. The two differ in what elevation asks of
+// the user (ShellExecutions). The kernel's own registry calls are not
+// affected.
 struct RegistryWrite {
   std::string key;  // "\REGISTRY\MACHINE\..."
   std::string value;
@@ -119,7 +164,7 @@ struct RegistryWrite {
   LSTATUS result;
 };
 const std::vector<RegistryWrite> &RegistryWrites();
-enum class Rights { ElevatedAdministrator, StandardUser };
+enum class Rights { ElevatedAdministrator, UnelevatedAdministrator, StandardUser };
 void RunAs(Rights rights);
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // packed into it and calls its DllMain, as the Windows loader does; the last
 // FreeLibrary detaches and unmaps it, so that a reload starts from fresh data.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "desktop.h"
 
@@ -94,6 +95,36 @@ BOOL WINAPI FreeLibrary(HMODULE instance) {
   if (entry) entry(instance, DLL_PROCESS_DETACH, nullptr);
   Unmap(instance, ModuleOf(instance));
   return TRUE;
+}
+
+// The path a module was loaded from (the program's for none). A buffer too
+// small gets as much as fits with a terminator, the answer is its size and
+// the error ERROR_INSUFFICIENT_BUFFER, as since Windows Vista
+// [MS:libloaderapi/nf-libloaderapi-getmodulefilenamea].
+DWORD WINAPI GetModuleFileNameA(HMODULE instance, LPSTR buffer, DWORD size) {
+  std::string path;
+  if (!instance) {
+    char program[4096];
+    ssize_t length = readlink("/proc/self/exe", program, sizeof program);
+    path.assign(program, length > 0 ? size_t(length) : 0);
+  } else if (Module *module = ModuleOf(instance)) {
+    path = module->name;
+  } else {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  if (!buffer || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() >= size) {
+    memcpy(buffer, path.data(), size - 1);
+    buffer[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  memcpy(buffer, path.c_str(), path.size() + 1);
+  return DWORD(path.size());
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE instance, LPCSTR name) {

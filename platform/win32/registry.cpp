@@ -10,13 +10,16 @@ namespace {
 constexpr LSTATUS kErrorKeyDeleted = 1018;
 constexpr LSTATUS kErrorNoAccess = 998;
 
-// RegOpenKeyA and RegCreateKeyA ask for MAXIMUM_ALLOWED, so a handle gets
-// whatever the caller's rights allow: read only, for a user without
-// administrator rights on a machine key [WINE:dlls/advapi32/registry.c
-// RegOpenKeyW, RegCreateKeyW] [MS:secauthz/access-mask].
+// A handle carries the access it was granted when it was opened. RegOpenKeyA
+// and RegCreateKeyA ask for MAXIMUM_ALLOWED, so their handles get whatever
+// the caller's rights allow: read only, for a process without administrator
+// rights on a machine key [WINE:dlls/advapi32/registry.c RegOpenKeyW,
+// RegCreateKeyW] [MS:secauthz/access-mask]; RegOpenKeyExA asks for what its
+// caller names and is refused anything the rights do not allow
+// [MS:winreg/nf-winreg-regopenkeyexa] [MS:sysinfo/registry-key-security-and-access-rights].
 struct OpenKey {
   hostreg::KeyRef key;
-  bool writable = false;
+  REGSAM granted = 0;
 };
 
 std::map<uintptr_t, OpenKey> &Handles() {
@@ -36,33 +39,35 @@ Rights &ProcessRights() {
   return rights;
 }
 
-// What the process may do to a key with its token.
-bool Writable(const hostreg::KeyRef &key) {
-  return ProcessRights() == Rights::ElevatedAdministrator || !hostreg::WritableByAdministratorsOnly(*key);
+// What the process may do to a key with its token: an administrator's
+// unelevated token holds no more rights than a standard user's.
+REGSAM Allowed(const hostreg::KeyRef &key) {
+  bool writable = ProcessRights() == Rights::ElevatedAdministrator || !hostreg::WritableByAdministratorsOnly(*key);
+  return writable ? REGSAM(KEY_ALL_ACCESS) : REGSAM(KEY_READ);
 }
 
 bool IsPredefined(HKEY key) { return (uintptr_t(key) & 0xFFFFFFFFu) >= 0x80000000u && uintptr_t(key) >> 32 != 0; }
 
-// The key a handle names, a predefined root or an open handle, and whether
-// the handle may change it.
-LSTATUS Resolve(HKEY handle, hostreg::KeyRef *out, bool *writable = nullptr) {
+// The key a handle names, a predefined root or an open handle, and the
+// access the handle holds.
+LSTATUS Resolve(HKEY handle, hostreg::KeyRef *out, REGSAM *granted = nullptr) {
   if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) {
     const char16_t *root = handle == HKEY_LOCAL_MACHINE ? u"MACHINE" : u"USER";
     if (hostreg::Open(hostreg::Root(), {root}, out) != hostreg::Result::Ok) return ERROR_INVALID_HANDLE;
-    if (writable) *writable = Writable(*out);
+    if (granted) *granted = Allowed(*out);
     return ERROR_SUCCESS;
   }
   auto it = Handles().find(reinterpret_cast<uintptr_t>(handle));
   if (it == Handles().end()) return ERROR_INVALID_HANDLE;
   *out = it->second.key;
-  if (writable) *writable = it->second.writable;
+  if (granted) *granted = it->second.granted;
   return ERROR_SUCCESS;
 }
 
-HKEY NewHandle(const hostreg::KeyRef &key) {
+HKEY NewHandle(const hostreg::KeyRef &key, REGSAM granted) {
   uintptr_t value = NextHandle();
   NextHandle() += 4;
-  Handles()[value] = OpenKey{key, Writable(key)};
+  Handles()[value] = OpenKey{key, granted};
   return reinterpret_cast<HKEY>(value);
 }
 
@@ -102,6 +107,7 @@ void ForgetKeys() {
 
 const std::vector<RegistryWrite> &RegistryWrites() { return Writes(); }
 void RunAs(Rights rights) { ProcessRights() = rights; }
+Rights CurrentRights() { return ProcessRights(); }
 
 }  // namespace hostwin
 
@@ -120,18 +126,43 @@ LSTATUS WINAPI RegOpenKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
     return ERROR_SUCCESS;
   }
   status = StatusOf(hostreg::Open(base, hostreg::SplitPath(Name(subKey)), &key));
-  if (status == ERROR_SUCCESS) *result = NewHandle(key);
+  if (status == ERROR_SUCCESS) *result = NewHandle(key, Allowed(key));
   return status;
 }
 
+// Opens the key for the access asked for (MAXIMUM_ALLOWED: whatever the
+// rights allow), or refuses it; an empty path opens a new handle to the key
+// itself. The 32- and 64-bit views are one registry for the keys the
+// applet uses, as HKLM\SYSTEM is on 64-bit Windows.
+LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if (options) {
+    Fault("RegOpenKeyEx with options: not simulated");
+    return ERROR_INVALID_PARAMETER;
+  }
+  hostreg::KeyRef base, key;
+  LSTATUS status = Resolve(handle, &base);
+  if (status != ERROR_SUCCESS) return status;
+  status = subKey && *subKey ? StatusOf(hostreg::Open(base, hostreg::SplitPath(Name(subKey)), &key))
+                             : (key = base, ERROR_SUCCESS);
+  if (status != ERROR_SUCCESS) return status;
+  REGSAM allowed = Allowed(key);
+  REGSAM wanted = access & ~REGSAM(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+  if (wanted & MAXIMUM_ALLOWED) wanted = (wanted & ~REGSAM(MAXIMUM_ALLOWED)) | allowed;
+  if (wanted & ~allowed) return ERROR_ACCESS_DENIED;
+  *result = NewHandle(key, wanted);
+  return ERROR_SUCCESS;
+}
+
 // Opens the key, creating every missing component of the path. Creating a
-// key takes the right to add subkeys to the key above it.
+// key takes the right to add subkeys to the handle it is made under.
 LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   hostreg::KeyRef base, key;
-  bool writable = false;
-  LSTATUS status = Resolve(handle, &base, &writable);
+  REGSAM granted = 0;
+  LSTATUS status = Resolve(handle, &base, &granted);
   if (status != ERROR_SUCCESS) return status;
   if (!subKey || !*subKey) {
     *result = handle;
@@ -140,10 +171,10 @@ LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
   auto components = hostreg::SplitPath(Name(subKey));
   status = StatusOf(hostreg::Open(base, components, &key));
   if (status == ERROR_FILE_NOT_FOUND) {
-    if (!writable) return ERROR_ACCESS_DENIED;
+    if (!(granted & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     status = StatusOf(hostreg::CreateAll(base, components, &key));
   }
-  if (status == ERROR_SUCCESS) *result = NewHandle(key);
+  if (status == ERROR_SUCCESS) *result = NewHandle(key, Allowed(key));
   return status;
 }
 
@@ -151,8 +182,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved,
                                 LPBYTE data, LPDWORD dataSize) {
   if (reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
   hostreg::KeyRef key;
-  LSTATUS status = Resolve(handle, &key);
+  REGSAM granted = 0;
+  LSTATUS status = Resolve(handle, &key, &granted);
   if (status != ERROR_SUCCESS) return status;
+  if (!(granted & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   hostreg::Value value;
   status = StatusOf(hostreg::QueryValue(key, Name(valueName), &value));
   if (status != ERROR_SUCCESS) return status;  // buffer and size untouched
@@ -192,18 +225,22 @@ LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWO
                               const BYTE *data, DWORD dataSize) {
   (void)reserved;
   hostreg::KeyRef key;
-  bool writable = false;
-  LSTATUS status = Resolve(handle, &key, &writable);
+  REGSAM granted = 0;
+  LSTATUS status = Resolve(handle, &key, &granted);
   RegistryWrite write{status == ERROR_SUCCESS ? hostreg::ToUtf8(hostreg::PathOf(*key)) : "(bad handle)",
                       valueName ? valueName : "", type, {}, 0};
   if (data) write.data.assign(data, data + dataSize);
   if (status == ERROR_SUCCESS && dataSize && !data) status = kErrorNoAccess;
-  if (status == ERROR_SUCCESS && !writable) status = ERROR_ACCESS_DENIED;
+  if (status == ERROR_SUCCESS && !(granted & KEY_SET_VALUE)) status = ERROR_ACCESS_DENIED;
   if (status == ERROR_SUCCESS) {
     std::vector<uint8_t> stored;
     if (IsText(type)) {
-      // A length that left out a C string's terminator is made to include it.
-      if (dataSize && data[dataSize - 1] != 0 && data[dataSize] == 0) ++dataSize;
+      // Exactly the bytes given, terminator or not: a text's length must
+      // count its terminator [MS:winreg/nf-winreg-regsetvalueexa]. Wine (and,
+      // by its comment, Windows) silently counts one that lies just past the
+      // length, reading a byte beyond the caller's data; the stand-in does
+      // not, so a caller that forgets the terminator stores a text without
+      // one.
       for (DWORD i = 0; i < dataSize; ++i) stored.insert(stored.end(), {data[i], 0});
     } else if (data) {
       stored.assign(data, data + dataSize);
@@ -228,7 +265,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
   if (!subKey) return ERROR_INVALID_PARAMETER;
   status = StatusOf(hostreg::Open(base, hostreg::SplitPath(Name(subKey)), &key));
   if (status != ERROR_SUCCESS) return status;
-  if (!Writable(key)) return ERROR_ACCESS_DENIED;
+  if (!(Allowed(key) & DELETE)) return ERROR_ACCESS_DENIED;
   return StatusOf(hostreg::DeleteKey(key));
 }
 

@@ -36,6 +36,21 @@ LRESULT StaticProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefaultProc(window, message, wParam, lParam);
 }
 
+RECT PictureRect(HWND handle) {
+  Window *control = Find(handle);
+  Picture picture;
+  if (!control || control->kind != Kind::Static || (control->style & SS_TYPEMASK) != SS_BITMAP ||
+      !DescribeBitmap(static_cast<HBITMAP>(control->image), &picture))
+    return RECT{0, 0, 0, 0};
+  LONG width = control->rect.right - control->rect.left, height = control->rect.bottom - control->rect.top;
+  if (control->style & SS_CENTERIMAGE) {
+    LONG x = (width - picture.width) / 2, y = (height - picture.height) / 2;
+    return RECT{x, y, x + picture.width, y + picture.height};
+  }
+  if (control->style & SS_REALSIZECONTROL) return RECT{0, 0, width, height};
+  return RECT{0, 0, picture.width, picture.height};
+}
+
 namespace {
 
 bool ValidTab(const Window &tab, WPARAM index) { return index < tab.tabs.size(); }

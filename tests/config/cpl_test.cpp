@@ -63,6 +63,21 @@ TEST_F(AppletCplTest, MessagesWithNothingToDoAnswerZero) {
   EXPECT_EQ(panel_.proc(panel_.window, CPL_GETCOUNT, 0, 0), 1);
 }
 
+// The applet registers the tab control's class itself when it loads; where
+// that fails the dialog cannot be made, and the applet says so.
+TEST_F(AppletCplTest, ADialogThatCannotBeMadeIsReported) {
+  InstallDriver(24);
+  hostwin::RefuseCommonControls();
+  Load();
+  EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
+  const auto &boxes = hostwin::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "The ZEP DIO driver configuration could not be opened (error 1407).");
+  EXPECT_EQ(boxes[0].caption, "Tessaron ZEPDIO WDM driver");
+  EXPECT_EQ(boxes[0].type, UINT(MB_OK | MB_ICONERROR));
+  EXPECT_EQ(boxes[0].owner, panel_.window);
+}
+
 // Without the driver's board record a message comes first, then the
 // dialog; with it, the dialog alone.
 TEST_F(AppletCplTest, WithoutTheDriverTheMessageComesFirstThenTheDialog) {

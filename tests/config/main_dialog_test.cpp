@@ -2,6 +2,8 @@
 // them, and what OK, Apply and Cancel do.
 #include "applet_fixture.h"
 
+#include <uxtheme.h>
+
 #include <algorithm>
 
 namespace applettest {
@@ -17,9 +19,6 @@ RECT DisplayArea(HWND dialog) {
   return area;
 }
 
-// The written origin (10, 30) where the page fits the tab's display area,
-// otherwise as close to it as fits: pages 107 and 108 are too wide for
-// x = 10, and 108 too high for y = 30.
 void ExpectInside(HWND page, const RECT &area) {
   SCOPED_TRACE("page " + std::to_string(hostwin::TemplateId(page)));
   RECT at = hostwin::Placement(page);
@@ -27,9 +26,6 @@ void ExpectInside(HWND page, const RECT &area) {
   EXPECT_GE(at.top, area.top);
   EXPECT_LE(at.right, area.right);
   EXPECT_LE(at.bottom, area.bottom);
-  int wide = at.right - at.left > area.right - 10, high = at.bottom - at.top > area.bottom - 30;
-  EXPECT_EQ(at.left, wide ? area.right - (at.right - at.left) : 10);
-  EXPECT_EQ(at.top, high ? area.bottom - (at.bottom - at.top) : 30);
 }
 
 struct TabCase {
@@ -92,6 +88,40 @@ TEST_F(AppletMainDialogTest, TabsFollowTheBoardModelAndFeatureFlags) {
         EXPECT_TRUE(hostwin::ClickTab(tab, int(i)));
         for (size_t j = 0; j < pages.size(); ++j)
           EXPECT_EQ(IsWindowVisible(pages[j]), j == i) << "after tab " << i << ", page " << c.pages[j];
+      }
+    }, IDCANCEL);
+  }
+}
+
+// Pages sit at (7, 18) dialog units where they fit the tab control's display
+// area, otherwise as close to it as fits: pages 107 and 108 are too wide
+// for x = 7, and 108 too high for y = 18. In dialog units the offset grows
+// with the dialog; each page is drawn with the tab control's background.
+TEST_F(AppletMainDialogTest, PagesArePlacedInDialogUnitsAtEveryScale) {
+  struct Case {
+    int dpi;
+    RECT area;                           // the display area
+    std::vector<std::pair<int, POINT>> pages;  // where each page lies
+  };
+  const Case cases[] = {
+      {96, {4, 24, 223, 222}, {{108, {5, 27}}, {104, {11, 29}}, {105, {11, 29}}, {107, {5, 29}}}},
+      {144, {4, 32, 336, 344}, {{108, {10, 44}}, {104, {16, 45}}, {105, {16, 45}}, {107, {10, 45}}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.dpi) + " dots per inch");
+    StartOver();
+    hostwin::SetScreenDpi(c.dpi);
+    Load(24);
+    OpenDialog([&](HWND dialog) {
+      RECT area = DisplayArea(dialog);
+      EXPECT_EQ(std::vector<LONG>({area.left, area.top, area.right, area.bottom}),
+                std::vector<LONG>({c.area.left, c.area.top, c.area.right, c.area.bottom}));
+      for (const auto &[id, at] : c.pages) {
+        HWND page = Page(dialog, id);
+        ExpectInside(page, area);
+        RECT placed = hostwin::Placement(page);
+        EXPECT_EQ(std::make_pair(placed.left, placed.top), std::make_pair(at.x, at.y)) << "page " << id;
+        EXPECT_EQ(hostwin::DialogTexture(page), DWORD(ETDT_ENABLETAB)) << "page " << id;
       }
     }, IDCANCEL);
   }

@@ -103,18 +103,19 @@ struct RightsCase {
   const char *what;
   hostwin::Rights rights;
   bool configured;  // the keys of an earlier, elevated run exist
-  size_t boxes;     // after Apply and OK
 };
 
 // On a standard account, and for an administrator whose Control Panel runs
 // unelevated, the driver's service key opens for reading only. The load
-// stays silent; each OK or Apply that cannot store says so once, and the DO
-// settings still reach the board.
-TEST_F(AppletSettingsTest, ARefusedSaveIsReportedOnceAndTheBoardStillGetsTheDoSettings) {
+// stays silent; the user declines to open the applet elevated. Each Apply
+// or OK that cannot store says so once, and the DO settings still reach the
+// board; the refused OK leaves the dialog open with the edits on screen.
+TEST_F(AppletSettingsTest, ARefusedSaveIsReportedAndKeepsTheDialogWithItsEdits) {
   const RightsCase cases[] = {
-      {"standard user, configured before", hostwin::Rights::StandardUser, true, 2},
-      {"standard user, first run", hostwin::Rights::StandardUser, false, 2},
-      {"elevated administrator", hostwin::Rights::ElevatedAdministrator, true, 0},
+      {"standard user, configured before", hostwin::Rights::StandardUser, true},
+      {"standard user, first run", hostwin::Rights::StandardUser, false},
+      {"unelevated administrator", hostwin::Rights::UnelevatedAdministrator, true},
+      {"elevated administrator", hostwin::Rights::ElevatedAdministrator, true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -128,24 +129,37 @@ TEST_F(AppletSettingsTest, ARefusedSaveIsReportedOnceAndTheBoardStillGetsTheDoSe
     hostwin::RunAs(c.rights);
     Load();
     EXPECT_TRUE(hostwin::MessageBoxes().empty()) << "the load says nothing";
+    bool refused = c.rights != hostwin::Rights::ElevatedAdministrator;
+    if (refused) hostwin::WhenMessageBoxAsks(IDNO);
     HWND shown = nullptr;
     OpenDialog([&](HWND dialog) {
       shown = dialog;
+      size_t boxes = hostwin::MessageBoxes().size();
+      EXPECT_EQ(boxes, refused ? 1u : 0u) << "the offer to open the applet elevated";
       ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 2));
-      ASSERT_TRUE(hostwin::Click(Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
+      HWND page = Page(dialog, IDD_DO_PAGE);
+      ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
-      EXPECT_EQ(hostwin::MessageBoxes().size(), c.boxes / 2) << "one message for Apply";
-    }, IDOK);
+      EXPECT_EQ(hostwin::MessageBoxes().size(), boxes + refused) << "one message for Apply";
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+      EXPECT_EQ(bool(IsWindowVisible(dialog)), refused) << "a refused OK keeps the dialog";
+      if (refused) {
+        EXPECT_TRUE(Checked(page, IDC_DO_START_ENABLE)) << "with the edit on screen";
+        EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+      }
+    });
     const auto &boxes = hostwin::MessageBoxes();
-    ASSERT_EQ(boxes.size(), c.boxes);
-    for (const auto &box : boxes) {
+    ASSERT_EQ(boxes.size(), refused ? 3u : 0u);
+    for (size_t i = 1; i < boxes.size(); ++i) {
+      const auto &box = boxes[i];
       EXPECT_EQ(box.owner, shown);
       EXPECT_EQ(box.caption, "ZEPDIO driver Configuration");
       EXPECT_EQ(box.type, UINT(MB_OK | MB_ICONWARNING));
-      EXPECT_NE(box.text.find("not stored"), std::string::npos) << box.text;
-      EXPECT_NE(box.text.find("administrator rights"), std::string::npos) << box.text;
+      for (const char *part : {"not stored", "administrator rights", "The DO settings did reach the board",
+                               "Your changes stay in the dialog"})
+        EXPECT_NE(box.text.find(part), std::string::npos) << box.text;
     }
-    bool stored = c.rights == hostwin::Rights::ElevatedAdministrator;
+    bool stored = !refused;
     EXPECT_EQ(Has(kDoKey, "DO_Channel_Start"), stored);
     EXPECT_EQ(bool(hostreg::Find(kInterruptKey)), stored) << "no key made without the rights";
     if (c.configured) {

@@ -67,6 +67,32 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
   }
 }
 
+// Each indicator keeps its 7 x 7 dialog units and its bitmap is drawn over
+// all of them, at every scale: 11 x 11 pixels at 96 dots per inch, 16 x 18
+// at 144, whatever the bitmap's own 11 x 12.
+TEST_F(AppletSupportPageTest, IndicatorsFillTheirControlsAtEveryScale) {
+  const std::pair<int, std::pair<LONG, LONG>> cases[] = {{96, {11, 11}}, {144, {16, 18}}};
+  for (const auto &[dpi, size] : cases) {
+    SCOPED_TRACE(std::to_string(dpi) + " dots per inch");
+    StartOver();
+    hostwin::SetScreenDpi(dpi);
+    Load(24);
+    OpenDialog([&, size = size](HWND dialog) {
+      HWND page = Page(dialog, IDD_SUPPORT_PAGE);
+      for (int id = IDC_SUP_DI_MARK; id <= IDC_SUP_POWER_MARK; ++id) {
+        HWND indicator = Item(page, id);
+        RECT control = hostwin::Placement(indicator), picture = hostwin::PictureRect(indicator);
+        EXPECT_EQ(std::make_pair(control.right - control.left, control.bottom - control.top),
+                  size)
+            << "indicator " << id;
+        EXPECT_EQ(std::vector<LONG>({picture.left, picture.top, picture.right, picture.bottom}),
+                  std::vector<LONG>({0, 0, size.first, size.second}))
+            << "indicator " << id;
+      }
+    }, IDCANCEL);
+  }
+}
+
 // The two bitmaps as drawn: a green tick and a red cross on white, 11 x 12.
 TEST_F(AppletSupportPageTest, TheIndicatorBitmapsAreATickAndACross) {
   Load(0);

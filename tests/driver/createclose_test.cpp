@@ -1,8 +1,9 @@
 // The cleanup's sweep of the device queue, for each state the queue can be
 // found in: idle, busy with nothing queued, and busy with requests of the
-// handle being cleaned up and of another handle. The driver never queues
-// requests itself; the test queues them as a request-queuing routine would,
-// behind a request being worked on.
+// handle being cleaned up and of another handle. The test queues them as a
+// request-queuing routine would, behind a request being worked on; the
+// driver queues only the port requests it holds while the device is
+// stopped (devctl_test.cpp).
 #include "event_program.h"
 
 namespace diotest {
@@ -116,6 +117,17 @@ TEST_F(CleanupTest, OnlyTheHandlesQueuedRequestsAreCancelledAndTheRestKeepTheirO
   EXPECT_TRUE(DeviceQueue()->Busy) << "the request being worked on still holds the queue";
   FinishWorking();
   EXPECT_EQ(hostk::user::CloseHandle(other), STATUS_SUCCESS);
+}
+
+// An open whose create reaches the driver after a surprise removal (its
+// path resolved just before) is refused: the handle would outlive its
+// device, and its slot would never be freed.
+TEST_F(DriverTest, AnOpenThatMeetsASurpriseRemovalIsRefused) {
+  StartedDevice(24);
+  Program program;
+  hostk::AtNextEntry("NtCreateFile", [this] { hostk::SurpriseRemove(Pdo()); });
+  program.Open(GENERIC_READ, STATUS_DELETE_PENDING);
+  EXPECT_EQ(Pdo()->AttachedDevice, nullptr) << "removed: no handle held it";
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // through the I/O manager on a handle opened by the path the driver publishes.
 #include <cstring>
 
-#include "driver_fixture.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
@@ -158,17 +158,90 @@ TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
   }
 }
 
-TEST_F(DeviceControlTest, AStoppedBoardRefusesPortRequestsAndEnables) {
-  StartedDevice(24);
-  Program program;
-  HANDLE file = program.Open();
-  ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  hostk::ClearPortTrace();
-  ExpectPortRequestsAndEnableRefused(file, STATUS_INVALID_DEVICE_STATE);
-  EXPECT_EQ(gEventSlots[0].Enabled, 0u);
-  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-  EXPECT_TRUE(Trace().empty()) << "a stopped board is not touched at the last cleanup";
+// Between a stop and the next start a port request waits in the device's
+// queue, and an enable takes its events for the restart to connect the
+// interrupt. A held request ends with the restart, which carries it out after
+// the board's registers are back; with its requester's cancel or its
+// handle's cleanup; or with the removal that follows a failed restart.
+TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
+  enum End { kRestart, kCancel, kCleanup, kFailedRestart };
+  const struct {
+    End end;
+    const char *what;
+    NTSTATUS status;
+  } cases[] = {{kRestart, "restart", STATUS_SUCCESS},
+               {kCancel, "cancelled by its requester", STATUS_CANCELLED},
+               {kCleanup, "its handle cleaned up", STATUS_CANCELLED},
+               {kFailedRestart, "a failed restart, then the removal", STATUS_DELETE_PENDING}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    FreshRow();
+    StartedDevice(24);
+    board_->SetDo(0x03);
+    auto program = std::make_unique<Program>();
+    HANDLE file = program->Open();
+    ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    hostk::ClearPortTrace();
+
+    std::vector<HANDLE> events = MakeEvents(1);
+    EXPECT_EQ(EnableEvents(file, events).status, STATUS_SUCCESS);
+    EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "connected at the restart";
+
+    hostk::user::Process *process = &program->process();
+    IoctlResult written, read;
+    uint8_t value = 0;
+    auto writer = std::make_unique<Aside>([&] {
+      hostk::user::ProcessScope scope(*process);
+      PortBuffer request(1, 0x5A);  // the DO register
+      written = Call(file, IOCTL_DIO_WRITE_PORT_UCHAR, request.bytes, 5);
+    });
+    auto reader = std::make_unique<Aside>([&] {
+      hostk::user::ProcessScope scope(*process);
+      PortBuffer request(1, 0);
+      read = Call(file, IOCTL_DIO_READ_PORT_UCHAR, request.bytes, 4, &value, 1);
+    });
+    EXPECT_TRUE(Trace().empty()) << "held, not carried out";
+
+    switch (c.end) {
+      case kRestart:
+        EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+        break;
+      case kCancel:
+        EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
+        break;
+      case kCleanup:
+        EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+        file = nullptr;
+        break;
+      case kFailedRestart:
+        hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
+        EXPECT_EQ(StartWith().ioStatus.Status, STATUS_UNSUCCESSFUL);
+        hostk::SurpriseRemove(Pdo());
+        break;
+    }
+    writer.reset();
+    reader.reset();
+    EXPECT_EQ(written.status, c.status);
+    EXPECT_EQ(read.status, c.status);
+    if (c.end == kRestart) {
+      EXPECT_EQ(value, 0x5A) << "in order, after the restart";
+      EXPECT_EQ(board_->Do(), 0x5A) << "the write landed after the restart wrote the saved 0x03 back";
+      EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
+      EnableSources(file);
+      board_->PulseDiLine(0);
+      EXPECT_EQ(Signalled(events), "1") << "the enable made while stopped works";
+    } else {
+      EXPECT_EQ(board_->Do(), 0x03);
+    }
+    if (file) {
+      EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+    }
+    program.reset();
+    if (c.end == kFailedRestart) {
+      EXPECT_EQ(Pdo()->AttachedDevice, nullptr) << "removed after the last close";
+    }
+  }
 }
 
 // Resources without the register block: the start succeeds and records the

@@ -72,6 +72,13 @@ std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses
 
 std::vector<std::string> Trace() { return Describe(hostk::PortTrace()); }
 
+std::vector<std::string> Writes() {
+  std::vector<hostk::PortAccess> writes;
+  for (const auto &access : hostk::PortTrace())
+    if (access.write) writes.push_back(access);
+  return Describe(writes);
+}
+
 HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected) {
   HANDLE file = nullptr;
   EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), expected);

@@ -47,6 +47,7 @@ std::vector<ULONG> DoFields(PDEVICE_EXTENSION x);
 
 // The port accesses, one described access a line: the trace's, or these.
 std::vector<std::string> Trace();
+std::vector<std::string> Writes();  // the trace's writes only
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses);
 
 // The bench's ports and interrupt, and the start request's resources.

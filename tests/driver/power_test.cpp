@@ -1,5 +1,6 @@
 // Power: a PCI board follows the system into sleep (D3) and back (D0); every
 // other power request, and all of them on other boards, go down untouched.
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -109,6 +110,7 @@ class PowerTest : public DriverTest {
   // The state the driver keeps and the one it reported agree, and no
   // request is left counted inside the driver.
   void ExpectState(DEVICE_POWER_STATE state) const {
+    hostk::DrainPowerWork();  // the power-up work has run
     EXPECT_EQ(Extension(device_)->DevicePowerState, state);
     EXPECT_EQ(hostk::ReportedPowerState(device_), state);
     EXPECT_EQ(Extension(device_)->OutstandingIo, 1) << "only the device's own count";
@@ -254,18 +256,27 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   End();
 }
 
-// A refused D3 fails the sleep, which does not go down; a refused power-up,
-// of the system or the device, leaves the board in D3 with no D0 request.
+// A refused D3 does not fail the sleep: a system request is never failed,
+// and goes down all the same. The board, which stayed in D0, is brought back
+// with the system. A refused power-up, of the system or the device, leaves
+// the board in D3 with no D0 request.
 TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   ASSERT_TRUE(Begin(24));
-  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 5, false});
-  hostk::IrpResult sleep = Send(SystemPowerState, PowerSystemSleeping3);
-  EXPECT_EQ(sleep.returned, kRefused);
-  EXPECT_EQ(sleep.ioStatus.Status, kRefused);
-  EXPECT_EQ(sleep.ioStatus.Information, 0u);
-  EXPECT_EQ(BusSaw(), Strings{"set D3"}) << "the system request must not go down";
+  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, true});
+  hostk::IrpResult result;
+  std::thread system([&] { result = Send(SystemPowerState, PowerSystemSleeping3); });
+  hostk::WaitForHeldRequests(1);  // the D3 request, which the bus refuses
+  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
+  hostk::CompleteHeldRequests();
+  system.join();
+  EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(BusSaw(), (Strings{"set D3", "set S3"})) << "the system request goes down all the same";
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
-  EXPECT_EQ(Extension(device_)->OutstandingIo, 1);
+  ExpectState(PowerDeviceD3);  // recorded before it went down
+  Mark();
+  EXPECT_EQ(Send(SystemPowerState, PowerSystemWorking).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
+  ExpectState(PowerDeviceD0);
   End();
   for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
     ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
@@ -350,11 +361,41 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
       EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
 
       const uint16_t port = uint16_t(kRegisterBase + (model == 22 ? 0 : 1));
-      EXPECT_EQ(Trace(), ends ? Describe({{false, 1, port, 0x00}, {true, 1, port, 0x08}}) : Strings{}) << "once";
+      Strings doWrites;
+      for (const hostk::PortAccess &a : hostk::PortTrace())
+        if (a.write && a.port == port) doWrites.push_back(hostk::Describe(a));
+      EXPECT_EQ(doWrites, ends ? Describe({{true, 1, port, 0x08}}) : Strings{}) << "once";
       EXPECT_EQ(StoredDword(kService0, "OnSystem"), ends ? 0u : 1u);
       End();
     }
   }
+}
+
+// A removal right after a resume waits for every power request the driver
+// counts: the D0 request it made on the way up, its callback and the
+// power-up work, which would otherwise find the device deleted.
+TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForTheD0Request) {
+  ASSERT_TRUE(Begin(24));
+  Send(SystemPowerState, PowerSystemSleeping3);
+  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
+  std::thread wake([this] { Send(SystemPowerState, PowerSystemWorking); });
+  hostk::WaitForHeldRequests(1);
+  hostk::CompleteHeldRequests(DISPATCH_LEVEL);  // S0 back: the D0 request follows, held
+  wake.join();
+  hostk::WaitForHeldRequests(1);
+  std::atomic<bool> removed{false};
+  std::thread removal([&] {
+    hostk::SurpriseRemove(Pdo());
+    removed = true;
+  });
+  while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
+  EXPECT_FALSE(removed) << "the removal waits for the D0 request";
+  EXPECT_NE(Pdo()->AttachedDevice, nullptr);
+  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
+  hostk::CompleteHeldRequests(DISPATCH_LEVEL);
+  removal.join();
+  EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
+  End();
 }
 
 }  // namespace

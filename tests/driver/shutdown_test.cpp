@@ -1,6 +1,6 @@
 // System shutdown as the I/O manager delivers it, after a user program set
 // the DO output up through the device-control interface.
-#include "driver_fixture.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
@@ -87,10 +87,10 @@ TEST_F(ShutdownTest, WithoutPoolNeitherTheRegistryNorTheBoardIsTouched) {
   Configure({ShutdownOutput(0, 1), DIO_DO_CONFIG{}, ShutdownOutput(0, 1)});
   ASSERT_EQ(hostk::ShutdownRegistrations().size(), 1u);
   // The first allocation is the shutdown request itself; then come the
-  // driver's two paths and the device key name.
-  for (uint64_t failing = 2; failing <= 5; ++failing) {
-    SCOPED_TRACE(failing == 5 ? "every one" : "allocation " + std::to_string(failing));
-    if (failing == 5) hostk::FailAllocationsFrom(2);
+  // device key name and the driver's path.
+  for (uint64_t failing = 2; failing <= 4; ++failing) {
+    SCOPED_TRACE(failing == 4 ? "every one" : "allocation " + std::to_string(failing));
+    if (failing == 4) hostk::FailAllocationsFrom(2);
     else hostk::FailAllocationAt(failing);
     std::vector<NTSTATUS> statuses = hostk::ShutdownSystem();
     hostk::FailAllocationsFrom(0);
@@ -100,6 +100,35 @@ TEST_F(ShutdownTest, WithoutPoolNeitherTheRegistryNorTheBoardIsTouched) {
     EXPECT_TRUE(Trace().empty());
     EXPECT_EQ(board_->Do(), 0x00);
   }
+}
+
+// A device registers its PDO for the shutdown once: restarts (rebalances)
+// add no further shutdown request.
+TEST_F(ShutdownTest, RestartsAddNoShutdownRegistration) {
+  StoreDo(ShutdownOutput(0, 1));
+  StartedDevice(24);
+  const size_t registered = hostk::ShutdownRegistrations().size();
+  for (int restart = 0; restart < 2; ++restart) {
+    ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+  }
+  EXPECT_EQ(hostk::ShutdownRegistrations().size(), registered);
+  EXPECT_EQ(hostk::ShutdownSystem().size(), registered);
+}
+
+// The shutdown output's read and write of the DO register are one step
+// under the hardware lock, as every other access to it.
+TEST_F(ShutdownTest, TheShutdownOutputTakesTheHardwareLock) {
+  PDEVICE_OBJECT device = StartedDevice(24);
+  Configure({ShutdownOutput(0, 1)});
+  board_->SetDo(0x00);
+  LockHardware(Extension(device));
+  auto shutdown = std::make_unique<Aside>([] { hostk::ShutdownSystem(); });
+  EXPECT_EQ(board_->Do(), 0x00) << "waits for the lock";
+  UnlockHardware(Extension(device));
+  shutdown.reset();
+  EXPECT_EQ(board_->Do(), 0x01);
 }
 
 }  // namespace

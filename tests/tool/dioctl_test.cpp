@@ -320,22 +320,23 @@ TEST_F(DioctlWithoutBoardTest, AccessDeniedToWhatTheUserMayNotDo) {
   EXPECT_EQ(Dioctl("read 3").exit, 1);
 }
 
-// A stopped board keeps its device, and the driver refuses port access and
-// events until it starts again.
-TEST_F(DioctlWithoutBoardTest, AStoppedBoardRefusesPortsAndEvents) {
-  StartedDevice(0);
-  Pnp(IRP_MN_QUERY_STOP_DEVICE);
-  Pnp(IRP_MN_STOP_DEVICE);
+// A board in D3 keeps its device, and the driver refuses port access and
+// events until it has power again.
+TEST_F(DioctlWithoutBoardTest, ABoardWithoutPowerRefusesPortsAndEvents) {
+  StartedDevice(24);
+  hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD3));
   Result r = Dioctl("read 1");
   EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.err, "dioctl: read at offset 0x1 (port 0xE001) refused: STATUS_INVALID_DEVICE_STATE (0xC0000184): "
-                   "the board is not started\n");
+  EXPECT_EQ(r.err, "dioctl: read at offset 0x1 (port 0xE001) refused: STATUS_DEVICE_NOT_READY (0xC00000A3): "
+                   "the board has no power now (the system is going to sleep or waking, or the device is in D3)\n");
   r = Dioctl("watch");
   EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.err, "dioctl: enable request refused: STATUS_INVALID_DEVICE_STATE (0xC0000184): the board is not "
-                   "started\n");
+  EXPECT_NE(r.err.find("refused: STATUS_DEVICE_NOT_READY (0xC00000A3)"), std::string::npos) << r.err;
   EXPECT_EQ(r.handlesLeft, 0u);
-  EXPECT_EQ(Dioctl("info").exit, 0);  // board information needs no started board
+  EXPECT_EQ(Dioctl("info").exit, 0);  // board information needs no powered board
+  hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD0));
+  hostk::DrainPowerWork();
+  EXPECT_EQ(Dioctl("read 1").exit, 0);
 }
 
 TEST(DioctlHelpTest, EveryCommandHasItsHelp) {

@@ -129,12 +129,12 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
       EXPECT_EQ(std::count(output.begin(), output.end(), 0xCC), long(output.size())) << c.what;
     }
   }
-  // A stopped board: STATUS_INVALID_DEVICE_STATE.
-  Pnp(IRP_MN_QUERY_STOP_DEVICE);
-  Pnp(IRP_MN_STOP_DEVICE);
+  // A board in D3: STATUS_DEVICE_NOT_READY.
+  hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD3));
   DWORD returned;
   EXPECT_FALSE(DeviceIoControl(device, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, naming, 1, &returned, NULL));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_COMMAND));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_READY));
+  hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD0));
   for (HANDLE h : {device, reader, event}) EXPECT_TRUE(CloseHandle(h));
 }
 

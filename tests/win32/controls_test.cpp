@@ -164,6 +164,30 @@ TEST_F(Win32ControlsTest, OnlyABitmapStaticTakesAnImage) {
   EXPECT_TRUE(DeleteObject(other)) << "the control does not delete the caller's bitmap";
 }
 
+// A bitmap static draws its picture at the picture's size (and takes that
+// size itself) unless it stretches the picture over itself or centres it.
+TEST_F(Win32ControlsTest, APictureIsDrawnAtItsOwnSizeUnlessTheControlStretchesIt) {
+  struct Case {
+    int id;
+    RECT control;  // 7 x 7 or 20 x 20 dialog units at 6 x 13 pixels each
+    RECT picture;  // in the control, the bitmap being 11 x 12
+  };
+  const Case cases[] = {
+      {501, {8, 8, 19, 20}, {0, 0, 11, 12}},
+      {502, {30, 8, 41, 19}, {0, 0, 11, 11}},
+      {503, {53, 8, 83, 41}, {9, 10, 20, 22}},
+  };
+  HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(204), OpenTestDialog(), TestDialogProc, 0);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.id);
+    RECT control = hostwin::Placement(GetDlgItem(page, c.id)), picture = hostwin::PictureRect(GetDlgItem(page, c.id));
+    EXPECT_EQ(std::vector<LONG>({control.left, control.top, control.right, control.bottom}),
+              std::vector<LONG>({c.control.left, c.control.top, c.control.right, c.control.bottom}));
+    EXPECT_EQ(std::vector<LONG>({picture.left, picture.top, picture.right, picture.bottom}),
+              std::vector<LONG>({c.picture.left, c.picture.top, c.picture.right, c.picture.bottom}));
+  }
+}
+
 bool Reports(const std::string &part) {
   for (const auto &line : hostwin::Outstanding())
     if (line.find(part) != std::string::npos) return true;

@@ -1,6 +1,8 @@
 // advapi32's registry functions: error codes, short buffers, missing values
 // and REG_SZ terminators, over the registry the kernel shares.
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "registry_store.h"
 #include "win32_fixture.h"
@@ -88,25 +90,88 @@ TEST_F(Win32RegistryTest, MissingValuesAndBadArgumentsLeaveTheBufferAlone) {
   RegCloseKey(key);
 }
 
-TEST_F(Win32RegistryTest, TextsAreStoredAsTheKernelReadsThem) {
+// Exactly the bytes given, each in a buffer of its own size, so that a read
+// past the end is caught: a text whose length leaves out its terminator is
+// stored without one.
+TEST_F(Win32RegistryTest, ValuesAreStoredAsTheBytesGiven) {
+  struct Case {
+    const char *name;
+    DWORD type;
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> stored;  // as the kernel reads it
+  };
+  const Case cases[] = {
+      {"terminated", REG_SZ, {'a', 'b', 'c', 0}, {'a', 0, 'b', 0, 'c', 0, 0, 0}},
+      {"length without the terminator", REG_SZ, {'a', 'b', 'c'}, {'a', 0, 'b', 0, 'c', 0}},
+      {"number", REG_DWORD, {4, 3, 2, 1}, {4, 3, 2, 1}},
+      {"empty", REG_SZ, {}, {}},
+  };
   HKEY key;
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
-  const char terminated[] = "abc";     // the length leaves out the terminator: made to include it
-  const char unterminated[] = "abcX";  // three bytes of it: stored as they are
-  const DWORD number = 0x01020304;
-  EXPECT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE *>(terminated), 3), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "B", 0, REG_SZ, reinterpret_cast<const BYTE *>(unterminated), 3), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "C", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number), 4), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "D", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
-  RegCloseKey(key);
-  const std::pair<const char *, std::vector<uint8_t>> stored[] = {
-      {"A", {'a', 0, 'b', 0, 'c', 0, 0, 0}}, {"B", {'a', 0, 'b', 0, 'c', 0}}, {"C", {4, 3, 2, 1}}, {"D", {}}};
-  for (const auto &s : stored) {
+  for (const Case &c : cases) {
+    auto data = std::make_unique<uint8_t[]>(c.data.size());
+    std::copy(c.data.begin(), c.data.end(), data.get());
+    EXPECT_EQ(RegSetValueExA(key, c.name, 0, c.type, c.data.empty() ? nullptr : data.get(), DWORD(c.data.size())),
+              ERROR_SUCCESS);
     hostreg::Value value;
-    ASSERT_TRUE(hostreg::GetValue(kAbsolute, s.first, &value)) << s.first;
-    EXPECT_EQ(value.data, s.second) << s.first;
+    ASSERT_TRUE(hostreg::GetValue(kAbsolute, c.name, &value)) << c.name;
+    EXPECT_EQ(value.data, c.stored) << c.name;
   }
-  EXPECT_EQ(hostwin::RegistryWrites().size(), 4u);
+  RegCloseKey(key);
+  EXPECT_EQ(hostwin::RegistryWrites().size(), std::size(cases));
+}
+
+// A handle holds the access it was opened for: RegOpenKeyEx grants what it
+// is asked for where the process's rights allow it, and refuses the rest.
+TEST_F(Win32RegistryTest, OpenKeyExGrantsWhatItIsAskedForOrNothing) {
+  struct Case {
+    const char *what;
+    hostwin::Rights rights;
+    const char *path;  // under HKEY_LOCAL_MACHINE, or "user" for the user's own key
+    REGSAM access;
+    LSTATUS open, set, query;
+  };
+  const auto elevated = hostwin::Rights::ElevatedAdministrator, admin = hostwin::Rights::UnelevatedAdministrator,
+             user = hostwin::Rights::StandardUser;
+  const Case cases[] = {
+      {"elevated, to write", elevated, kPath, KEY_SET_VALUE, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
+      {"elevated, to read", elevated, kPath, KEY_QUERY_VALUE, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+      {"elevated, 32-bit view", elevated, kPath, KEY_ALL_ACCESS | KEY_WOW64_32KEY, ERROR_SUCCESS, ERROR_SUCCESS,
+       ERROR_SUCCESS},
+      {"unelevated administrator, to write", admin, kPath, KEY_SET_VALUE, ERROR_ACCESS_DENIED, 0, 0},
+      {"standard user, to write", user, kPath, KEY_SET_VALUE, ERROR_ACCESS_DENIED, 0, 0},
+      {"standard user, to read", user, kPath, KEY_READ, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+      {"standard user, all it may", user, kPath, MAXIMUM_ALLOWED, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+      {"standard user, the user's own key", user, "user", KEY_SET_VALUE, ERROR_SUCCESS, ERROR_SUCCESS,
+       ERROR_ACCESS_DENIED},
+      {"a key that is not there", elevated, "SOFTWARE\\None", KEY_READ, ERROR_FILE_NOT_FOUND, 0, 0},
+  };
+  hostreg::PutDword(kAbsolute, "V", 0);
+  hostreg::PutDword("\\REGISTRY\\USER\\S-1-5-21\\Software\\Test", "V", 0);
+  const DWORD one = 1;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    hostwin::RunAs(c.rights);
+    bool own = std::string(c.path) == "user";
+    HKEY key = reinterpret_cast<HKEY>(1);
+    ASSERT_EQ(RegOpenKeyExA(own ? HKEY_USERS : HKEY_LOCAL_MACHINE, own ? "S-1-5-21\\Software\\Test" : c.path, 0,
+                            c.access, &key),
+              c.open);
+    if (c.open != ERROR_SUCCESS) {
+      EXPECT_EQ(key, nullptr);
+      continue;
+    }
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4), c.set);
+    DWORD size = 4, data;
+    EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE *>(&data), &size), c.query);
+    RegCloseKey(key);
+  }
+  // Creating a key under a handle takes the right to add subkeys to it.
+  hostwin::RunAs(elevated);
+  HKEY reading, none;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, KEY_READ, &reading), ERROR_SUCCESS);
+  EXPECT_EQ(RegCreateKeyA(reading, "Leaf", &none), ERROR_ACCESS_DENIED);
+  RegCloseKey(reading);
 }
 
 // A standard user, or an administrator whose process is not elevated, reads

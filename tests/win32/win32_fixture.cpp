@@ -22,6 +22,10 @@ std::vector<Recorded> Notifications() {
 
 void Win32Test::SetUp() {
   gVetoTabChange = false;
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
+  if (registerControls_) {
+    ASSERT_TRUE(InitCommonControlsEx(&controls));
+  }
   module_ = hostwin::RegisterResourceModule("win32_test", hostwin::ReadBinaryFile(TEST_RES));
 }
 

@@ -22,6 +22,8 @@ std::vector<Recorded> Notifications();
 
 class Win32Test : public testing::Test {
  protected:
+  // Registers the tab control's class, as a program that uses it does
+  // first, unless a test clears registerControls_ in its constructor.
   void SetUp() override;
   void TearDown() override;
   // A modeless top-level dialog made from template 200.
@@ -29,6 +31,7 @@ class Win32Test : public testing::Test {
 
   HINSTANCE module_ = nullptr;
   HWND dialog_ = nullptr;
+  bool registerControls_ = true;
 };
 
 // Answers TCN_SELCHANGING with TRUE (keep the tab) while set.

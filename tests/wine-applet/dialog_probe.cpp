@@ -6,6 +6,8 @@
 //   dialog_probe rect TITLE ID          screen rectangle of control ID: "left top right bottom"
 //   dialog_probe geometry TITLE         every page of the dialog against its tab control's
 //                                       display area (TCM_ADJUSTRECT); fails unless all lie inside
+//   dialog_probe indicators TITLE       the support page's eleven indicators: fails unless each
+//                                       shows a bitmap over its whole 7 x 7 dialog units
 //   dialog_probe wait MS CONDITION...   waits until the condition holds, at most MS milliseconds:
 //     window TITLE                        a visible dialog with this title exists
 //     gone TITLE                          no such dialog exists
@@ -118,6 +120,36 @@ int Geometry(const char *title) {
   return pages.count > 0 && pages.outside == 0 ? 0 : 1;
 }
 
+// The support page's indicators (1033 to 1043) are 7 x 7 dialog units each.
+// A dialog's base units cannot be asked of another process, but its
+// controls were placed with them, each number on its own: the label beside
+// the first indicator (1046, 120 x 8 units) is 30 horizontal base units wide
+// and one vertical base unit high.
+int Indicators(const char *title) {
+  HWND dialog = Dialog(title);
+  HWND label = Control(dialog, 1046);
+  RECT text;
+  if (!label || !GetWindowRect(label, &text)) {
+    printf("no support page in \"%s\"\n", title);
+    return 1;
+  }
+  int baseX = (text.right - text.left) / 30, baseY = text.bottom - text.top;
+  int width = MulDiv(7, baseX, 4), height = MulDiv(7, baseY, 8);
+  printf("base units %d x %d: 7 x 7 dialog units are %d x %d pixels\n", baseX, baseY, width, height);
+  int wrong = 0;
+  for (int id = 1033; id <= 1043; ++id) {
+    HWND indicator = Control(dialog, id);
+    RECT at = {};
+    bool shows = indicator && GetWindowRect(indicator, &at) && SendMessageA(indicator, STM_GETIMAGE, IMAGE_BITMAP, 0);
+    bool fills = shows && at.right - at.left == width && at.bottom - at.top == height &&
+                 !(GetWindowLongA(indicator, GWL_STYLE) & SS_CENTERIMAGE);
+    printf("indicator %d: %ld x %ld, %s\n", id, at.right - at.left, at.bottom - at.top,
+           fills ? "its bitmap over all of it" : shows ? "NOT ITS 7 X 7 UNITS" : "NO BITMAP");
+    wrong += !fills;
+  }
+  return wrong ? 1 : 0;
+}
+
 // What a condition in argv looks at, as it is now: the dialog's presence (1
 // or 0), the ID of the control with the focus, the tab shown, the entry a
 // list shows or a button's state; -1 where there is no such window.
@@ -182,7 +214,8 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (argc >= 3 && !strcmp(argv[1], "geometry")) return Geometry(argv[2]);
+  if (argc >= 3 && !strcmp(argv[1], "indicators")) return Indicators(argv[2]);
   if (argc >= 4 && !strcmp(argv[1], "wait")) return Wait(argc - 2, argv + 2);
-  fprintf(stderr, "usage: dialog_probe rect TITLE ID | geometry TITLE | wait MS CONDITION...\n");
+  fprintf(stderr, "usage: dialog_probe rect TITLE ID | geometry TITLE | indicators TITLE | wait MS CONDITION...\n");
   return 2;
 }

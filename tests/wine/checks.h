@@ -131,13 +131,16 @@ void CheckConnection(const char *what, const Board &board, Helper &helper, ULONG
 // ---------------------------------------------------------------------------
 // device_setup.cpp: the device's installation and removal
 extern const GUID kInterfaceGuid;
-constexpr wchar_t kHardwareId[] = L"Root\\TesZEPDIO";
-// Installs the device from the INF; true once the driver's call returns.
-bool InstallDevice(const std::wstring &infPath);
+// Registers a root-enumerated device of the model's hardware ID and installs
+// it from the shipped INF in `directory` (TesZEPDIO.inf, with the files it
+// names), its service in the helper's load order `group`; checks the service
+// and the applet the install left. True once the driver's call returns.
+bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId, const std::wstring &group,
+                   uint32_t model);
 // The paths of the present devices with the driver's interface.
 std::vector<std::wstring> InterfacePaths();
-// Removes the device with DIF_REMOVE.
-bool RemoveDevice();
+// Removes the device of this hardware ID with DIF_REMOVE.
+bool RemoveDevice(const std::wstring &hardwareId);
 
 // ---------------------------------------------------------------------------
 // registry_checks.cpp

@@ -1,12 +1,13 @@
-// The Wine kernel test program: TesZEPDIO.sys as built for Windows, installed
-// from the test INF as a root-enumerated device in Wine's kernel (winedevice)
-// and worked through the Win32 API only.
+// The Wine kernel test program: TesZEPDIO.sys as the driver package ships it,
+// installed from the shipped INF as a root-enumerated device in Wine's kernel
+// (winedevice) and worked through the Win32 API only.
 //
-//   kernel_test.exe --model N
+//   kernel_test.exe --model N --hardware-id ID
 //
-// Beside the program: TesZEPDIO.sys and dioctl.exe as the windows-driver
-// build makes them, the test INF made for model N (TesZEPDIO-test.inf) and
-// the helper driver TesZEPDIOWineHelper.sys. The
+// Beside the program: the driver package as tools/package.sh makes it
+// (TesZEPDIO.inf, TesZEPDIO.sys, TesZEPDIOConfig.cpl, TesZEPDIO.cat), in
+// which ID is model N's hardware ID, dioctl.exe as the windows-driver build
+// makes it and the helper driver TesZEPDIOWineHelper.sys. The
 // exit code is 0 when every check passed. The Wine log is checked by the
 // script that runs the program (tools/wine-kernel-test.sh).
 #include <cwchar>
@@ -18,7 +19,8 @@ using namespace winetest;
 namespace {
 
 // The helper and the driver under test share one winedevice process only
-// when their services share a load order group; the test INF names it too.
+// when their services share a load order group; the driver's service joins
+// it before the install.
 const wchar_t kLoadOrderGroup[] = L"TesZEPDIO Wine test";
 
 std::wstring ProgramDirectory() {
@@ -71,7 +73,7 @@ void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helpe
 
 namespace {
 
-void Run(const Board &board) {
+void Run(const Board &board, const std::wstring &hardwareId) {
   std::wstring directory = ProgramDirectory();
   Helper helper;
   if (!helper.Start(directory, kLoadOrderGroup)) return;
@@ -80,7 +82,7 @@ void Run(const Board &board) {
   CreateDeviceKeys();
 
   // Wine starts a root-enumerated device without resources.
-  if (!InstallDevice(directory + L"\\TesZEPDIO-test.inf")) return;
+  if (!InstallDevice(directory, hardwareId, kLoadOrderGroup, board.model)) return;
   std::vector<std::wstring> paths;
   WaitFor(10000, [&] { return !(paths = InterfacePaths()).empty(); });
   if (!Check(paths.size() == 1, "one device with the driver's interface (%zu)", paths.size())) return;
@@ -139,7 +141,7 @@ void Run(const Board &board) {
   CheckPower(board, path, helper);
 
   // Removal: the driver deletes its Device000 keys and the interface goes.
-  if (!RemoveDevice()) return;
+  if (!RemoveDevice(hardwareId)) return;
   WaitFor(10000, [] {
     return !KeyExists(std::wstring(kServiceKey) + L"\\Device000") && InterfacePaths().empty();
   });
@@ -155,13 +157,13 @@ void Run(const Board &board) {
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
-  if (argc != 3 || wcscmp(argv[1], L"--model") != 0) {
-    fprintf(stderr, "usage: kernel_test.exe --model N\n");
+  if (argc != 5 || wcscmp(argv[1], L"--model") != 0 || wcscmp(argv[3], L"--hardware-id") != 0) {
+    fprintf(stderr, "usage: kernel_test.exe --model N --hardware-id ID\n");
     return 2;
   }
   Board board = BoardFor(uint32_t(wcstoul(argv[2], NULL, 10)));
   Note("TesZEPDIO.sys in Wine's kernel, board model %u", board.model);
-  Run(board);
+  Run(board, argv[4]);
   Note("%s: %d failed checks", Failures() ? "FAILED" : "passed", Failures());
   return Failures() ? 1 : 0;
 }

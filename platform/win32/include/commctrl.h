@@ -1,9 +1,22 @@
 // Host stand-in for <commctrl.h>: the tab control, the one common control the
-// applet uses. Its window class is registered by the process that hosts the
-// applet, as the Control Panel does.
+// applet uses. Its window class exists in a process once InitCommonControlsEx
+// has registered it.
 #pragma once
 
 #include <windows.h>
+
+typedef struct tagINITCOMMONCONTROLSEX {
+  DWORD dwSize;
+  DWORD dwICC;
+} INITCOMMONCONTROLSEX, *LPINITCOMMONCONTROLSEX;
+
+#define ICC_LISTVIEW_CLASSES 0x00000001
+#define ICC_TREEVIEW_CLASSES 0x00000002
+#define ICC_BAR_CLASSES 0x00000004
+#define ICC_TAB_CLASSES 0x00000008
+#define ICC_WIN95_CLASSES 0x000000FF
+
+EXTERN_C BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *controls);
 
 #define WC_TABCONTROLA "SysTabControl32"
 #define WC_TABCONTROL WC_TABCONTROLA

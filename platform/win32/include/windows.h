@@ -59,6 +59,7 @@ typedef LONG LSTATUS;
 typedef DWORD REGSAM;
 typedef WORD ATOM;
 typedef DWORD COLORREF;
+typedef LONG HRESULT;
 
 #define TRUE 1
 #define FALSE 0
@@ -128,6 +129,19 @@ typedef struct tagNMHDR {
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_CANCELLED 1223L
+
+// COM results (the visual styles' routines answer them)
+#define S_OK ((HRESULT)0L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define FACILITY_WIN32 7
+#define HRESULT_FROM_WIN32(x) \
+  ((HRESULT)(x) <= 0 ? (HRESULT)(x) : (HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000))
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+#define MAX_PATH 260
 
 // ---------------------------------------------------------------------------
 // kernel32
@@ -142,6 +156,9 @@ void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 BOOL WINAPI FreeLibrary(HMODULE module);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 EXTERN_C_END
 
 // ---------------------------------------------------------------------------
@@ -158,8 +175,28 @@ EXTERN_C_END
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
 
+// Registry access rights
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define MAXIMUM_ALLOWED 0x02000000L
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+#define REG_OPTION_OPEN_LINK 0x00000008L
+
 EXTERN_C_START
 LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LSTATUS WINAPI RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD dataSize);
@@ -361,10 +398,18 @@ EXTERN_C_END
 #define DWLP_MSGRESULT 0
 
 #define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONERROR 0x00000010L
+#define MB_ICONQUESTION 0x00000020L
 #define MB_ICONWARNING 0x00000030L
 #define MB_ICONINFORMATION 0x00000040L
 #define IDOK 1
 #define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
 
 EXTERN_C_START
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
@@ -391,6 +436,7 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
+BOOL WINAPI MapDialogRect(HWND dialog, LPRECT rect);
 int WINAPI MapWindowPoints(HWND from, HWND to, POINT *points, UINT count);
 int WINAPI MulDiv(int number, int numerator, int denominator);
 HWND WINAPI SetFocus(HWND window);

@@ -1,0 +1,233 @@
+// Checks a driver package's catalog with Windows' own catalog functions (as
+// Wine's wintrust has them), run under Wine by tools/check-package.sh:
+//
+//   catalog_check.exe PACKAGE_DIRECTORY
+//
+// The catalog (TesZEPDIO.cat) opens with CryptCATOpen, and its members are
+// read with CryptCATEnumerateMember. Each other file of the package must
+// be exactly one member, whose hash is the one Windows computes for the file
+// (CryptCATAdminCalcHashFromFileHandle) and whose subject type says how it
+// was hashed; no member may be left over, and none may be the hash of a
+// file changed by one byte.
+//
+// Not CryptCATAdminEnumCatalogFromHash: Wine 8 opens each catalog there with
+// a provider that has no SHA-256, cannot decode a catalog signed with it and
+// then reads through a null pointer in CryptCATEnumerateMember.
+//
+// Wine 8 hashes every file flat (SHA-1 of all its bytes), PE images too;
+// Windows hashes a PE image without its checksum and signature (the
+// Authenticode hash). Where Wine's hash of a PE image is its flat hash, the
+// program hashes the image as Windows does, with CryptHashData, and says so.
+#include <windows.h>
+#include <wincrypt.h>
+#include <mscat.h>
+#include <wintrust.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+int failures = 0;
+
+bool Check(bool ok, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+bool Check(bool ok, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  printf("catalog %s: ", ok ? "ok" : "FAIL");
+  vprintf(format, args);
+  printf("\n");
+  va_end(args);
+  if (!ok) ++failures;
+  return ok;
+}
+
+using Bytes = std::vector<BYTE>;
+
+// mssip.h's subject types, as CAT_MEMBERINFO names them.
+const GUID kPeImage = {0xC689AAB8, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+const GUID kFlatImage = {0xDE351A42, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+std::string Hex(const Bytes &bytes) {
+  std::string text;
+  char digits[3];
+  for (BYTE b : bytes) {
+    snprintf(digits, sizeof digits, "%02x", b);
+    text += digits;
+  }
+  return text;
+}
+
+std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
+
+bool ReadFileBytes(const std::wstring &path, Bytes *bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD size = GetFileSize(file, NULL), read = 0;
+  bytes->resize(size);
+  bool ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, NULL) && read == size);
+  CloseHandle(file);
+  return ok;
+}
+
+Bytes Sha1(const std::vector<std::pair<const BYTE *, size_t>> &ranges) {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  Bytes digest(20);
+  DWORD length = 20;
+  if (!CryptAcquireContextW(&provider, NULL, NULL, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return Bytes();
+  bool ok = CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash);
+  for (const auto &range : ranges) ok = ok && CryptHashData(hash, range.first, DWORD(range.second), 0);
+  ok = ok && CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &length, 0);
+  if (hash) CryptDestroyHash(hash);
+  CryptReleaseContext(provider, 0);
+  return ok ? digest : Bytes();
+}
+
+bool IsPeImage(const Bytes &data) {
+  if (data.size() < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
+  DWORD pe = *reinterpret_cast<const DWORD *>(&data[0x3C]);
+  return pe + sizeof(IMAGE_NT_HEADERS64) <= data.size() && memcmp(&data[pe], "PE\0\0", 4) == 0;
+}
+
+// The Authenticode hash of a PE image: all of it but the checksum, the
+// certificate-table directory entry and the certificate table; an unsigned
+// image as if padded with zeros to 8 bytes.
+Bytes ImageHash(const Bytes &data) {
+  DWORD pe = *reinterpret_cast<const DWORD *>(&data[0x3C]);
+  const BYTE *base = data.data();
+  size_t optional = pe + 4 + sizeof(IMAGE_FILE_HEADER);
+  WORD magic = *reinterpret_cast<const WORD *>(base + optional);
+  size_t checksum, security;
+  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
+    security = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
+               IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+  } else {
+    checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum);
+    security = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory) +
+               IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+  }
+  const IMAGE_DATA_DIRECTORY *table = reinterpret_cast<const IMAGE_DATA_DIRECTORY *>(base + security);
+  size_t end = table->Size ? table->VirtualAddress : data.size();
+  if (end > data.size() || end < security + sizeof(IMAGE_DATA_DIRECTORY)) return Bytes();
+  static const BYTE zeros[8] = {};
+  size_t pad = !table->Size && data.size() % 8 ? 8 - data.size() % 8 : 0;
+  return Sha1({{base, checksum},
+               {base + checksum + 4, security - checksum - 4},
+               {base + security + sizeof(IMAGE_DATA_DIRECTORY), end - security - sizeof(IMAGE_DATA_DIRECTORY)},
+               {zeros, pad}});
+}
+
+// The hash Windows puts in a catalog for the file.
+Bytes WindowsHash(const std::wstring &path, const Bytes &data, bool *imageHashedHere) {
+  *imageHashedHere = false;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  Bytes hash(20);
+  DWORD length = DWORD(hash.size());
+  bool ok = file != INVALID_HANDLE_VALUE && CryptCATAdminCalcHashFromFileHandle(file, &length, hash.data(), 0);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!Check(ok && length == 20, "%s: CryptCATAdminCalcHashFromFileHandle gives a SHA-1 hash (error %lu)",
+             Narrow(path).c_str(), ok ? 0 : GetLastError())) {
+    return Bytes();
+  }
+  if (IsPeImage(data) && hash == Sha1({{data.data(), data.size()}})) {
+    *imageHashedHere = true;
+    return ImageHash(data);
+  }
+  return hash;
+}
+
+struct Member {
+  Bytes digest;
+  GUID subject;
+  std::string dataType;
+  bool matched = false;
+};
+
+std::vector<Member> Members(const std::wstring &catalog) {
+  std::vector<Member> members;
+  std::wstring name = catalog;
+  HANDLE handle = CryptCATOpen(&name[0], CRYPTCAT_OPEN_EXISTING, 0, 0, 0);
+  if (!Check(handle != INVALID_HANDLE_VALUE && handle != NULL, "CryptCATOpen opens %s (error %lu)",
+             Narrow(catalog).c_str(), GetLastError())) {
+    return members;
+  }
+  for (CRYPTCATMEMBER *m = CryptCATEnumerateMember(handle, NULL); m; m = CryptCATEnumerateMember(handle, m)) {
+    Member member;
+    if (m->pIndirectData) {
+      member.digest.assign(m->pIndirectData->Digest.pbData,
+                           m->pIndirectData->Digest.pbData + m->pIndirectData->Digest.cbData);
+      member.dataType = m->pIndirectData->Data.pszObjId ? m->pIndirectData->Data.pszObjId : "";
+    }
+    member.subject = m->gSubjectType;
+    Check(m->pwszReferenceTag && Narrow(m->pwszReferenceTag).size() == 2 * member.digest.size(),
+          "member %s has its hash as reference tag", Hex(member.digest).c_str());
+    members.push_back(member);
+  }
+  CryptCATClose(handle);
+  return members;
+}
+
+void Run(const std::wstring &directory) {
+  const std::wstring catalog = directory + L"\\TesZEPDIO.cat";
+  std::vector<Member> members = Members(catalog);
+  int files = 0;
+  Bytes changed;
+
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+    std::wstring name = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || _wcsicmp(name.c_str(), L"TesZEPDIO.cat") == 0)
+      continue;
+    std::wstring path = directory + L"\\" + name;
+    Bytes data;
+    if (!Check(ReadFileBytes(path, &data), "%s reads", Narrow(name).c_str())) continue;
+    bool imageHashedHere = false;
+    Bytes hash = WindowsHash(path, data, &imageHashedHere);
+    if (hash.empty()) continue;
+    if (imageHashedHere) {
+      printf("catalog note: %s: Wine's hash is the flat one; the image hash, as Windows computes it, is %s\n",
+             Narrow(name).c_str(), Hex(hash).c_str());
+    }
+    bool pe = IsPeImage(data);
+    int matches = 0;
+    for (Member &member : members) {
+      if (member.digest != hash) continue;
+      ++matches;
+      member.matched = true;
+      Check(IsEqualGUID(member.subject, pe ? kPeImage : kFlatImage) &&
+                member.dataType == (pe ? SPC_PE_IMAGE_DATA_OBJID : SPC_CAB_DATA_OBJID),
+            "%s: its member is a %s (%s)", Narrow(name).c_str(), pe ? "PE image" : "flat file",
+            member.dataType.c_str());
+    }
+    Check(matches == 1, "%s: %d member(s) of hash %s", Narrow(name).c_str(), matches, Hex(hash).c_str());
+    ++files;
+    if (changed.empty()) {
+      data[data.size() / 2] ^= 0x01;
+      changed = pe ? ImageHash(data) : Sha1({{data.data(), data.size()}});
+    }
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  Check(files > 0, "the package holds files besides the catalog");
+  for (const Member &member : members) {
+    Check(member.matched, "member %s is a file of the package", Hex(member.digest).c_str());
+    Check(member.digest != changed, "member %s is not the hash of a file changed by one byte",
+          Hex(member.digest).c_str());
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: catalog_check.exe PACKAGE_DIRECTORY\n");
+    return 2;
+  }
+  Run(argv[1]);
+  printf("catalog %s: %d failed checks\n", failures ? "FAILED" : "passed", failures);
+  return failures ? 1 : 0;
+}
