@@ -60,19 +60,19 @@ Trace ShutdownOutput(const Board &board, UCHAR before) {
   return {In(board.doPort, before), Out(board.doPort, UCHAR(before | kShutdownBit))};
 }
 
-// A system request leaving S0: a PCI board asks for D3 and saves its
-// context when D3 reaches it, then loses power; a latched board saves at
-// the system request and loses power with the machine.
+// A system request leaving S0: the driver saves the board's context and
+// turns its sources off; then a PCI board asks for D3 and loses power with
+// it, a latched board with the machine.
 Trace Entering(const Board &board, ULONG state, bool queried, const Trace &first, const Context &saved) {
   Trace trace;
   if (queried) trace.push_back(Bus(kQuery, kSystem, state));
   trace += first;
+  trace += Save(board, saved);
+  trace += ResetAccesses(board, false);
   if (board.pci) {
-    trace.push_back(DeviceRequest(kD3));
-    trace += Save(board, saved);
-    trace += {Bus(kSet, kDevice, kD3), Marker(WINE_HELPER_BOARD_POWER, 0), Bus(kSet, kSystem, state)};
+    trace += {DeviceRequest(kD3), Bus(kSet, kDevice, kD3), Marker(WINE_HELPER_BOARD_POWER, 0),
+              Bus(kSet, kSystem, state)};
   } else {
-    trace += Save(board, saved);
     trace += {Bus(kSet, kSystem, state), Marker(WINE_HELPER_BOARD_POWER, 0)};
   }
   return trace;
@@ -108,15 +108,16 @@ void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0) {
 
 Trace FiredAccesses(const Board &board) { return InterruptAccesses(board, 0x01, 0); }
 
-// Asleep, the board is off: the driver refuses port requests and touches no
-// port.
+// Asleep, the board is off: the driver refuses port requests with
+// STATUS_DEVICE_NOT_READY (ERROR_NOT_READY) and touches no port.
 void CheckRefusedWhileOff(const Board &board, const Waiter &waiter, Helper &helper) {
   DIO_PORT_IO request = {ULONG(board.intEn0 - board.base), {0}};
   UCHAR value = 0;
   DWORD returned = 0;
   BOOL ok = DeviceIoControl(waiter.device, IOCTL_DIO_READ_PORT_UCHAR, &request, sizeof(ULONG), &value, 1,
                             &returned, NULL);
-  Check(!ok, "asleep: a port read is refused (error %lu, read 0x%02X)", ok ? 0 : GetLastError(), value);
+  DWORD error = ok ? 0 : GetLastError();
+  Check(!ok && error == ERROR_NOT_READY, "asleep: a port read is refused with ERROR_NOT_READY (error %lu)", error);
   Trace trace;
   helper.TakeTrace(&trace);
   CheckTrace("asleep: the refused port read", trace, Trace());
