@@ -10,6 +10,7 @@
 #include <uxtheme.h>
 
 #include "TesZEPDIO.h"
+#include "dio_registers.h"  // the board model codes
 #include "resources/resource.h"
 
 // The driver's service key and the subkeys the applet reads and writes, under
@@ -28,10 +29,6 @@
 #define DIO_MAX_DI_CHANNELS 16
 #define DIO_DI9_CHANNELS 9
 #define DIO_MAX_PAGES 4
-
-// Board model codes that change what the applet shows or saves.
-#define DIO_MODEL_NINE_CHANNEL 22
-#define DIO_MODEL_DIO_INFO 24
 
 // Feature flags reported by the library (low-order byte).
 #define DIO_FEATURE_COUNTER 0x02

@@ -95,7 +95,7 @@ void InitCounterPage(HWND page) {
 int RelabelCounterSources(HWND page) {
   int counter = SelectedListCounter(page);
   if (counter < 0 || counter > 1) return 0;
-  bool models1And2 = gApplet.deviceType == 1 || gApplet.deviceType == 2;
+  bool models1And2 = gApplet.deviceType == DIO_MODEL_ISA_1 || gApplet.deviceType == DIO_MODEL_ISA_2;
   const LineNames &lines = (models1And2 ? kModel1And2Lines : kOtherModelLines)[counter];
   Send(page, IDC_CNT_CLOCK_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.clock));
   Send(page, IDC_CNT_GATE_LINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.gate));

@@ -63,7 +63,7 @@ void FillDoPage(HWND page) {
   AddItem(page, IDC_DO_SHUTDOWN_LEVEL, "High");
   AddItem(page, IDC_DO_SHUTDOWN_LEVEL, "Low");
   // Models 2 and 3 have eight DO channels to choose from, the others four.
-  int channels = (gApplet.deviceType == 3 || gApplet.deviceType == 2) ? 8 : 4;
+  int channels = (gApplet.deviceType == DIO_MODEL_ISA_3 || gApplet.deviceType == DIO_MODEL_ISA_2) ? 8 : 4;
   for (int channel = 0; channel < channels; ++channel) {
     char name[16];
     snprintf(name, sizeof name, "DO%d", channel);

@@ -26,7 +26,7 @@ void DescribeDevice(void) {
     gApplet.dioInfo.diCount = LOBYTE(gApplet.infoDiCount);
     gApplet.dioInfo.doCount = LOBYTE(gApplet.infoDoCount);
     gApplet.dioInfo.diInterruptCount = 2;
-    if (gApplet.deviceType == 23 || gApplet.deviceType == 4) gApplet.dioInfo.pledCount = 0;
+    if (gApplet.deviceType == DIO_MODEL_PCI_23 || gApplet.deviceType == DIO_MODEL_ISA_4) gApplet.dioInfo.pledCount = 0;
   }
   DeviceClose(&gApplet.deviceHandle);
 }

@@ -5,67 +5,51 @@
 // on the 16-bit port space.
 #include "driver.h"
 
-// The registers of each layout: offsets from BaseAddress, the summary from
-// InfoBase.
-#define GENERAL_DO 1
-#define GENERAL_INTEN0 2
-#define GENERAL_INTST0 7
-#define L22_DO 0
-#define L22_INTEN0 4
-#define L22_INTEN1 5
-#define L22_INTST0 8
-#define L22_INTST1 9
-#define L24_DO 1
-#define L24_INTEN0 2
-#define L24_INTEN1 10
-#define L24_INTST0 7
-#define L24_INTST1 15
-#define L24_AUX70 70
-#define L24_AUX80 80
-#define L24_INTSUM 24
+// The registers of each layout are those of dio_registers.h: offsets from
+// BaseAddress, the summary from InfoBase.
 
 // Each layout once: its status registers and the events their bits name,
 // and the order in which the interrupt reset turns the board off.
 static const BOARD_REGISTER_MAP kGeneralRegisters = {
-    GENERAL_DO,
+    DIO_GENERAL_DO,
     DIO_NO_REGISTER,
     // Eight sources, of which the first four name events 0 to 3.
-    {{GENERAL_INTST0, 0x0F, 0, FALSE}, {DIO_NO_REGISTER, 0, 0, FALSE}},
+    {{DIO_GENERAL_INTST0, DIO_GENERAL_EVENT_BITS, 0, FALSE}, {DIO_NO_REGISTER, 0, 0, FALSE}},
     FALSE,
     // The status register is cleared by a write of 0.
-    {{GENERAL_INTST0, ResetWriteZero}, {GENERAL_INTEN0, ResetWriteZero}},
+    {{DIO_GENERAL_INTST0, ResetWriteZero}, {DIO_GENERAL_INTEN0, ResetWriteZero}},
     2,
-    {GENERAL_DO, GENERAL_INTEN0, DIO_NO_REGISTER}};
+    {DIO_GENERAL_DO, DIO_GENERAL_INTEN0, DIO_NO_REGISTER}};
 
 static const BOARD_REGISTER_MAP kLayout22Registers = {
-    L22_DO,
+    DIO_L22_DO,
     DIO_NO_REGISTER,
     // Sources 0 to 7 name events 0 to 7; the ninth source, event 8, is any
     // bit of the second register.
-    {{L22_INTST0, 0xFF, 0, FALSE}, {L22_INTST1, 0, 8, TRUE}},
+    {{DIO_L22_INTST0, 0xFF, 0, FALSE}, {DIO_L22_INTST1, 0, 8, TRUE}},
     FALSE,
-    {{L22_INTEN0, ResetWriteZero},
-     {L22_INTEN1, ResetWriteZero},
-     {L22_INTST0, ResetWriteBack},
-     {L22_INTST1, ResetWriteBack}},
+    {{DIO_L22_INTEN0, ResetWriteZero},
+     {DIO_L22_INTEN1, ResetWriteZero},
+     {DIO_L22_INTST0, ResetWriteBack},
+     {DIO_L22_INTST1, ResetWriteBack}},
     4,
-    {L22_DO, L22_INTEN0, L22_INTEN1}};
+    {DIO_L22_DO, DIO_L22_INTEN0, DIO_L22_INTEN1}};
 
 static const BOARD_REGISTER_MAP kLayout24Registers = {
-    L24_DO,
-    L24_INTSUM,
+    DIO_L24_DO,
+    DIO_L24_INTSUM,
     // Sixteen sources; bit n of register k is source 8k + n, and only event
     // numbers 0 to 8 exist.
-    {{L24_INTST0, 0xFF, 0, FALSE}, {L24_INTST1, 0x01, 8, FALSE}},
+    {{DIO_L24_INTST0, 0xFF, 0, FALSE}, {DIO_L24_INTST1, 0x01, 8, FALSE}},
     TRUE,
-    {{L24_INTST0, ResetWriteZero},
-     {L24_INTEN0, ResetWriteZero},
-     {L24_INTEN1, ResetWriteZero},
-     {L24_INTST1, ResetWriteZero},
-     {L24_AUX70, ResetWriteZeroAtDisable},
-     {L24_AUX80, ResetWriteZeroAtDisable}},
+    {{DIO_L24_INTST0, ResetWriteZero},
+     {DIO_L24_INTEN0, ResetWriteZero},
+     {DIO_L24_INTEN1, ResetWriteZero},
+     {DIO_L24_INTST1, ResetWriteZero},
+     {DIO_L24_AUX70, ResetWriteZeroAtDisable},
+     {DIO_L24_AUX80, ResetWriteZeroAtDisable}},
     6,
-    {L24_DO, L24_INTEN0, L24_INTEN1}};
+    {DIO_L24_DO, DIO_L24_INTEN0, DIO_L24_INTEN1}};
 
 const BOARD_REGISTER_MAP *BoardRegisterMap(void) {
   switch (BoardLayout()) {
@@ -76,12 +60,12 @@ const BOARD_REGISTER_MAP *BoardRegisterMap(void) {
 }
 
 BOARD_LAYOUT BoardLayout(void) {
-  if (gDeviceType == 22) return BoardLayout22;
-  if (gDeviceType == 24) return BoardLayout24;
+  if (gDeviceType == DIO_MODEL_NINE_CHANNEL) return BoardLayout22;
+  if (gDeviceType == DIO_MODEL_DIO_INFO) return BoardLayout24;
   return BoardLayoutGeneral;
 }
 
-BOOLEAN IsPciBoard(void) { return gDeviceType > 20; }
+BOOLEAN IsPciBoard(void) { return gDeviceType > DIO_MODEL_LAST_LATCHED; }
 
 KINTERRUPT_MODE BoardInterruptMode(void) { return IsPciBoard() ? LevelSensitive : Latched; }
 

@@ -10,6 +10,7 @@
 #include <wchar.h>  // _snwprintf, which the kernel exports
 
 #include "dio_ioctl.h"
+#include "dio_registers.h"
 
 // Routines carry the kernel's source annotations: their role type (with
 // _Dispatch_type_ for dispatch routines), the IRQL they may run at and the
@@ -215,7 +216,6 @@ typedef struct _BOARD_REGISTER_MAP {
   ULONG Saved[DIO_SAVED_REGISTERS];
 } BOARD_REGISTER_MAP;
 
-#define DIO_SUMMARY_DI_PENDING 0x01
 
 BOARD_LAYOUT BoardLayout(void);
 const BOARD_REGISTER_MAP *BoardRegisterMap(void);

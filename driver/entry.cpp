@@ -6,10 +6,6 @@ EVENT_SLOT gEventSlots[DIO_EVENT_SLOT_COUNT];
 
 const GUID DEVICE_INTERFACE_GUID = DIO_INTERFACE_GUID_VALUE;
 
-// Codes above this one are PCI boards: bus position queried, device power
-// handled, level-sensitive shared interrupt.
-#define DIO_LAST_NON_PCI_MODEL 20
-
 DIO_INIT_ROUTINE
 _Use_decl_annotations_
 NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
@@ -78,7 +74,8 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
     return STATUS_INSUFFICIENT_RESOURCES;
   }
 
-  if (gDeviceType > DIO_LAST_NON_PCI_MODEL) {
+  // A PCI board's bus position.
+  if (IsPciBoard()) {
     ULONG length;
     ULONG address = 0;
     IoGetDeviceProperty(PhysicalDeviceObject, DevicePropertyBusNumber, sizeof(ULONG),

@@ -203,7 +203,7 @@ BOOLEAN InterruptService(PKINTERRUPT interrupt, PVOID context) {
     UCHAR summary = ReadRegister(extension->InfoBase, map->Summary);
     if (summary == 0) return FALSE;
     // Another source of the board: claimed, the status registers untouched.
-    diPending = (summary & DIO_SUMMARY_DI_PENDING) != 0;
+    diPending = (summary & DIO_L24_SUMMARY_DI) != 0;
   }
   if (diPending) {
     LONG status = ReadStatus(extension, map);

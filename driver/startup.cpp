@@ -4,7 +4,7 @@
 #define DIO_DEFAULT_PORT_COUNT 32
 
 // The offsets of layout 24's board-information bytes from InfoBase.
-static const ULONG kBoardInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
+static const ULONG kBoardInfoOffsets[DIO_L24_INFO_BYTES] = DIO_L24_INFO_OFFSETS;
 
 // The partial descriptors of a resource list's first full descriptor, or none.
 static PCM_PARTIAL_RESOURCE_LIST PartialList(PCM_RESOURCE_LIST list) {

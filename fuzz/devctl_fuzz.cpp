@@ -4,10 +4,12 @@
 // starts a fresh machine and ends by removing the device; the machine must
 // then be balanced (no pool block, handle, reference or IRP left), and any
 // broken calling rule stops the run as a bug check.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "bench.h"
@@ -39,12 +41,15 @@ const ULONG kCodes[] = {IOCTL_DIO_READ_PORT_UCHAR,  IOCTL_DIO_READ_PORT_USHORT,
                         IOCTL_DIO_ENABLE_EVENT,     IOCTL_DIO_DISABLE_EVENT,
                         IOCTL_DIO_DO_SYS_CONFIG,    IOCTL_DIO_GET_BOARD_INFO};
 
-// A started board on the bench and a program that uses it.
+// A started board on the bench and a program that uses it. A request the
+// driver holds (the device is stopped) waits on a thread of its own until a
+// start, a cancel or a removal ends it.
 struct Machine {
   hostboard::Bench bench{DriverEntry};
   std::unique_ptr<hostk::user::Process> program;
   std::vector<HANDLE> files;
   std::vector<HANDLE> events;
+  std::vector<std::thread> held;
 };
 
 // A handle value for an enable request: one of the program's events, its
@@ -73,8 +78,22 @@ void DeviceControl(Machine &m, Input &in) {
     auto *request = reinterpret_cast<DIO_EVENT_REQUEST *>(input.data());
     for (auto &handle : request->Handles) handle = HandleValue(m, in);
   }
-  auto result = hostk::user::DeviceIoControl(file, code, input.data(), inLength, output.data(), outLength);
-  if (result.information > outLength) abort();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  size_t blocked = hostk::BlockedThreadCount();
+  hostk::user::Process *program = m.program.get();
+  std::thread request([program, file, code, input = std::move(input), output = std::move(output), done]() mutable {
+    hostk::user::ProcessScope scope(*program);
+    auto result = hostk::user::DeviceIoControl(file, code, input.data(), ULONG(input.size()), output.data(),
+                                               ULONG(output.size()));
+    if (result.information > output.size()) abort();
+    *done = true;
+  });
+  while (!*done && hostk::BlockedThreadCount() <= blocked) std::this_thread::yield();
+  if (*done) {
+    request.join();
+  } else {
+    m.held.push_back(std::move(request));
+  }
 }
 
 void Step(Machine &m, Input &in) {
@@ -141,8 +160,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   m.program = std::make_unique<hostk::user::Process>("fuzz");
   for (int steps = 0; in.size && steps < 64; ++steps) Step(m, in);
 
-  // The program ends, then the device is removed and the driver unloaded.
+  // The program ends, its held requests cancelled first, then the device is
+  // removed and the driver unloaded.
   hostk::RunDpcs();
+  {
+    hostk::user::ProcessScope scope(*m.program);
+    for (HANDLE file : m.files) hostk::user::CancelIo(file);
+  }
+  for (auto &t : m.held) t.join();
   m.program.reset();
   m.bench.TakeDown();
   std::vector<std::string> left = hostk::Outstanding();

@@ -33,8 +33,10 @@ using namespace hostboard;  // the bench: its keys, ports, interrupt and resourc
 
 struct Options {
   uint32_t model = 24;
-  bool doStart = false, doShutdown = false;
-  uint32_t startChannel = 0, startLevel = 0, shutdownChannel = 0, shutdownLevel = 0;
+  // By default the start output drives DO channel 2 high, as the applet
+  // would store it.
+  bool doStart = true, doShutdown = false;
+  uint32_t startChannel = 2, startLevel = 1, shutdownChannel = 0, shutdownLevel = 0;
   std::vector<std::string> tools;
   std::vector<int> fire;
 };
@@ -53,6 +55,11 @@ bool Parse(int argc, char **argv, Options *o) {
     if (!strcmp(argv[i], "--model") && more) {
       o->model = uint32_t(strtoul(argv[++i], nullptr, 0));
     } else if (!strcmp(argv[i], "--do-start") && more) {
+      if (!strcmp(argv[i + 1], "off")) {
+        o->doStart = false;
+        ++i;
+        continue;
+      }
       o->doStart = ParsePair(argv[++i], &o->startChannel, &o->startLevel);
       if (!o->doStart) return false;
     } else if (!strcmp(argv[i], "--do-shutdown") && more) {
@@ -179,6 +186,62 @@ void OnSystem() {
 // A user program: opens the device by the path the driver published, reads
 // and writes ports, enables the board's DI sources and hands in nine events,
 // then waits while DI lines fire; configures the DO outputs and closes.
+// The DI sources are switched on by the program itself: sources 0 to 7,
+// and on layouts 22 and 24 the sources from 8 on.
+void SwitchSourcesOn(HANDLE file, uint32_t model) {
+  using namespace diosim;
+  using hostk::user::DeviceIoControl;
+  const Layout layout = LayoutFor(model);
+  DIO_PORT_IO write = {ULONG(layout == L22 ? DIO_L22_INTEN0 : layout == L24 ? DIO_L24_INTEN0 : DIO_GENERAL_INTEN0),
+                       {0xFF}};
+  Line("enable DI sources 0-7: " + Status(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0).status));
+  if (layout != General) {
+    write.Offset = layout == L22 ? DIO_L22_INTEN1 : DIO_L24_INTEN1;
+    Line("enable DI sources 8 and up: " +
+         Status(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0).status));
+  }
+}
+
+// A whole-machine transition and its way back, with the system requests'
+// outcomes and the board's power in between.
+void Transition(hostk::SystemTransition transition, hostboard::SimBoard &board, PDEVICE_OBJECT device) {
+  using namespace diosim;
+  for (const auto &r : hostk::EnterSystemTransition(transition)) Request(hostk::Describe(transition).c_str(), r);
+  Line(std::string("the machine is off; the board ") + (board.Powered() ? "has power" : "has no power"));
+  PortAccesses();
+  for (const auto &r : hostk::LeaveSystemTransition(transition)) Request("back in S0", r);
+  DeviceSummary(device);
+  PortAccesses();
+}
+
+// A program that keeps its handle, its events and the board's sources
+// through a sleep and a hibernation, and hears its events after each.
+void SleepingProgram(hostboard::SimBoard &board, uint32_t model, PDEVICE_OBJECT device) {
+  using namespace diosim;
+  using hostk::SystemTransition;
+  hostk::user::Process program("dioapp.exe");
+  hostk::user::ProcessScope scope(program);
+  HANDLE file = nullptr;
+  Line("open: " + Status(hostk::user::OpenFile(PublishedDevicePath(), GENERIC_READ | GENERIC_WRITE, &file)));
+  SwitchSourcesOn(file, model);
+  std::vector<HANDLE> events;
+  Line("enable events 0-8: " + Status(EnableNine(file, &events)));
+  hostk::ClearPortTrace();
+  for (SystemTransition t : {SystemTransition::Sleep, SystemTransition::Hibernate}) {
+    Heading("power: the system goes to " + std::string(t == SystemTransition::Sleep ? "sleep (S3)" : "hibernation (S4)") +
+            " and comes back, the program's handle open");
+    Transition(t, board, device);
+    board.PulseDiLine(3);
+    Line("DI line 3 fires, nothing enabled again: events signalled: " + Signalled(events));
+    PortAccesses();
+  }
+  for (const auto &r : hostk::PowerRequests()) {
+    Line(std::string("the driver asked for D") + std::to_string(r.state.DeviceState - 1) + ": " + Status(r.status));
+  }
+  Line("close: " + Status(hostk::user::CloseHandle(file)));
+  hostk::ClearPortTrace();
+}
+
 void RunProgram(hostboard::SimBoard &board, uint32_t model) {
   using namespace diosim;
   using hostk::user::DeviceIoControl;
@@ -197,23 +260,16 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
   for (UCHAR b : info.Bytes) bytes += " " + Hex(b, 2);
   Line("board information:" + bytes + " (" + Status(result.status) + ")");
 
+  // A read returns its value at the start of the buffer.
   DIO_PORT_IO read = {1, {0}};
-  result = DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &read, 4, &read, 1);
-  Line("read DO register (offset 1): " + Hex(read.Value.Byte, 2) + " (" + Status(result.status) + ")");
+  UCHAR value = 0;
+  result = DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &read, 4, &value, 1);
+  Line("read DO register (offset 1): " + Hex(value, 2) + " (" + Status(result.status) + ")");
   read.Offset = 200;
-  result = DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &read, 4, &read, 1);
+  result = DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &read, 4, &value, 1);
   Line("read offset 200, outside the block: " + Status(result.status));
 
-  // The DI sources are switched on by the program itself.
-  const ULONG enable0 = model == 22 ? 4 : 2;
-  DIO_PORT_IO write = {enable0, {0xFF}};
-  result = DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0);
-  Line("enable DI sources 0-7: " + Status(result.status));
-  if (model == 22 || model == 24) {
-    write.Offset = model == 22 ? 5 : 10;
-    result = DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &write, 5, nullptr, 0);
-    Line("enable DI sources 8 and up: " + Status(result.status));
-  }
+  SwitchSourcesOn(file, model);
 
   std::vector<HANDLE> events;
   status = EnableNine(file, &events);
@@ -246,7 +302,7 @@ void RunProgram(hostboard::SimBoard &board, uint32_t model) {
 int main(int argc, char **argv) {
   Options options;
   if (!Parse(argc, argv, &options)) {
-    fprintf(stderr, "usage: dio_sim [--model N] [--do-start CH,LEVEL] [--do-shutdown CH,LEVEL]\n"
+    fprintf(stderr, "usage: dio_sim [--model N] [--do-start CH,LEVEL|off] [--do-shutdown CH,LEVEL]\n"
                     "       dio_sim [--model N] --tool \"COMMAND ARGS\" [--tool ...] [--fire LINES]\n");
     return 2;
   }
@@ -312,17 +368,7 @@ int main(int argc, char **argv) {
 
   RunProgram(board, model);
 
-  Heading("power: the system sleeps (S3) and wakes (S0)");
-  Request("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3)));
-  DeviceSummary(device);
-  Request("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking)));
-  hostk::DrainPowerWork();
-  DeviceSummary(device);
-  for (const auto &r : hostk::PowerRequests()) {
-    Line(std::string("driver asked for D") + std::to_string(r.state.DeviceState - 1) + ": " +
-         Status(r.status));
-  }
-  PortAccesses();
+  SleepingProgram(board, model, device);
 
   Heading("Plug and Play: stop and restart");
   Request("query stop", hostk::SendPnp(pdo, IRP_MN_QUERY_STOP_DEVICE));
@@ -333,37 +379,40 @@ int main(int argc, char **argv) {
   PortAccesses();
 
   using hostk::SystemTransition;
-  hostk::SystemPowerRequest request;
-  Heading("\"Shut down\" under Fast Startup: a hybrid shutdown (S4, target S5), no IRP_MJ_SHUTDOWN");
+  Heading("\"Shut down\" under Fast Startup: a hybrid shutdown (S4, target S5), no IRP_MJ_SHUTDOWN,"
+          " then the fast startup (S0)");
   Line("DO register      " + Hex(board.Do(), 2));
-  Request("hybrid shutdown", hostk::SendSystemPower(pdo, hostk::Entering(SystemTransition::HybridShutdown)));
-  Line("DO register      " + Hex(board.Do(), 2));
+  for (const auto &r : hostk::EnterSystemTransition(SystemTransition::HybridShutdown))
+    Request("hybrid shutdown", r);
   PortAccesses();
   OnSystem();
-  DeviceSummary(device);
-  Heading("the fast startup: the hibernated system resumes (S0)");
-  board.SetDo(0x00);
-  Line("the board lost power while the machine was off: DO register " + Hex(board.Do(), 2));
-  hostk::Leaving(SystemTransition::HybridShutdown, &request);
-  Request("fast startup", hostk::SendSystemPower(pdo, request));
-  hostk::DrainPowerWork();
+  Line(std::string("the machine is off; the board ") + (board.Powered() ? "has power" : "has no power"));
+  for (const auto &r : hostk::LeaveSystemTransition(SystemTransition::HybridShutdown)) Request("fast startup", r);
+  Line("the fast startup is a new session, the board configured as at a cold start:");
+  Line("DO register      " + Hex(board.Do(), 2));
   DeviceSummary(device);
   PortAccesses();
+  OnSystem();
 
-  Heading("system shutdown with Fast Startup off: IRP_MJ_SHUTDOWN, then S5");
-  std::vector<NTSTATUS> deliveries = hostk::ShutdownSystem();
-  for (NTSTATUS s : deliveries) Line("IRP_MJ_SHUTDOWN, one per registration: " + Status(s));
-  Line("DO register      " + Hex(board.Do(), 2));
-  Request("shutdown (S5, power off)", hostk::SendSystemPower(pdo, hostk::Entering(SystemTransition::Shutdown)));
-  Line("DO register      " + Hex(board.Do(), 2));
+  Heading("system shutdown with Fast Startup off: IRP_MJ_SHUTDOWN, then S5, the machine off");
+  hostk::ClearPortTrace();
+  for (const auto &r : hostk::EnterSystemTransition(SystemTransition::Shutdown)) Request("shutdown (S5)", r);
+  Line("IRP_MJ_SHUTDOWN, one per registration, then the S5 request: the DO register's accesses");
   PortAccesses();
   OnSystem();
-  DeviceSummary(device);
+
+  Heading("the next boot: the driver loaded afresh, the board started");
+  hostk::Reboot();
+  bench.Forget();
+  Line("load, add and start: " + Status(bench.BringUp(model)));
+  pdo = bench.pdos.back();
+  device = bench.Device();
+  Line("DO register      " + Hex(bench.board->Do(), 2));
+  OnSystem();
+  hostk::ClearPortTrace();
 
   Heading("Plug and Play: surprise removal, then removal");
-  Request("surprise removal", hostk::SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL));
-  DeviceSummary(device);
-  Request("remove", bench.Remove());
+  Request("surprise removal; with no handle open the removal follows", hostk::SurpriseRemove(pdo));
   Line(pdo->AttachedDevice ? "device object still attached" : "device object detached and deleted");
   PortAccesses();
   Heading("registry after the removal");

@@ -21,7 +21,7 @@ bool ReadDword(HKEY key, const char *name, DWORD *value) {
 enum Layout { kGeneral, kLayout22, kLayout24 };
 
 Layout LayoutOf(DWORD deviceType) {
-  return deviceType == 22 ? kLayout22 : deviceType == 24 ? kLayout24 : kGeneral;
+  return deviceType == DIO_MODEL_NINE_CHANNEL ? kLayout22 : deviceType == DIO_MODEL_DIO_INFO ? kLayout24 : kGeneral;
 }
 
 }  // namespace
@@ -41,20 +41,22 @@ BoardRecord ReadBoardRecord() {
 
 std::string DescribeModel(DWORD deviceType) {
   static const char *const kLayouts[] = {"general layout", "layout 22", "layout 24"};
-  // Models above 20 are PCI boards; the others latched ISA-style boards.
   return "model " + std::to_string(deviceType) + " (" + kLayouts[LayoutOf(deviceType)] +
-         (deviceType > 20 ? ", PCI board)" : ", ISA-style board)");
+         (deviceType > DIO_MODEL_LAST_LATCHED ? ", PCI board)" : ", ISA-style board)");
 }
 
+// The general layout's status bits 0 to 3 name events; the others' all nine.
 int EventCount(DWORD deviceType) { return LayoutOf(deviceType) == kGeneral ? 4 : DIO_EVENT_COUNT; }
 
 // Event n is DI source n, enabled by bit n of the first interrupt-enable
-// register; event 8 is source 8, bit 0 of the second. The registers are at
-// +2 and +10 on layout 24, +4 and +5 on layout 22, +2 on the general layout.
+// register; event 8 is source 8, bit 0 of the second.
 SourceBit SourceOf(DWORD deviceType, int event) {
   Layout layout = LayoutOf(deviceType);
-  if (event < 8) return SourceBit{layout == kLayout22 ? 4u : 2u, uint8_t(1u << event)};
-  return SourceBit{layout == kLayout22 ? 5u : 10u, 0x01};
+  if (event < 8) {
+    DWORD enable0 = layout == kLayout22 ? DIO_L22_INTEN0 : layout == kLayout24 ? DIO_L24_INTEN0 : DIO_GENERAL_INTEN0;
+    return SourceBit{enable0, uint8_t(1u << event)};
+  }
+  return SourceBit{layout == kLayout22 ? DWORD(DIO_L22_INTEN1) : DWORD(DIO_L24_INTEN1), 0x01};
 }
 
 }  // namespace dioctl

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../driver/dio_ioctl.h"
+#include "../driver/dio_registers.h"
 #include "dioctl_main.h"
 
 namespace dioctl {

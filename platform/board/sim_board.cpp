@@ -16,9 +16,12 @@ struct BlockMap {
 };
 
 const BlockMap &MapOf(Layout layout) {
-  static const BlockMap general{1, 2, kNone, 7, kNone, kNone, kNone, 0x00, 8};
-  static const BlockMap l22{0, 4, 5, 8, 9, kNone, kNone, 0x01, 9};
-  static const BlockMap l24{1, 2, 10, 7, 15, 70, 80, 0xFF, 16};
+  static const BlockMap general{DIO_GENERAL_DO, DIO_GENERAL_INTEN0, kNone, DIO_GENERAL_INTST0, kNone, kNone,
+                                kNone, 0x00, 8};
+  static const BlockMap l22{DIO_L22_DO, DIO_L22_INTEN0, DIO_L22_INTEN1, DIO_L22_INTST0, DIO_L22_INTST1,
+                            kNone, kNone, 0x01, 9};
+  static const BlockMap l24{DIO_L24_DO,    DIO_L24_INTEN0, DIO_L24_INTEN1, DIO_L24_INTST0, DIO_L24_INTST1,
+                            DIO_L24_AUX70, DIO_L24_AUX80,  0xFF,           16};
   switch (layout) {
     case L22: return l22;
     case L24: return l24;
@@ -27,8 +30,8 @@ const BlockMap &MapOf(Layout layout) {
 }
 
 // Layout 24's information block.
-constexpr uint32_t kIntSum = 24;
-constexpr uint32_t kInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
+constexpr uint32_t kIntSum = DIO_L24_INTSUM;
+constexpr uint32_t kInfoOffsets[DIO_L24_INFO_BYTES] = DIO_L24_INFO_OFFSETS;
 constexpr uint32_t kMinInfoLength = 32;
 
 bool IsInfoByte(uint32_t offset) {
@@ -56,8 +59,8 @@ void CheckLength(uint32_t length, uint32_t minimum, const char *what) {
 }  // namespace
 
 Layout LayoutFor(uint32_t deviceType) {
-  if (deviceType == 22) return L22;
-  if (deviceType == 24) return L24;
+  if (deviceType == DIO_MODEL_NINE_CHANNEL) return L22;
+  if (deviceType == DIO_MODEL_DIO_INFO) return L24;
   return General;
 }
 
@@ -337,7 +340,7 @@ uint8_t SimBoard::ReadByteLocked(uint16_t port) {
   const BlockMap &map = MapOf(layout_);
   if (range == kInfo && offset == kIntSum) {
     if (intSumOverridden_) return intSumOverride_;
-    return (intSt0_ | intSt1_) ? 0x01 : 0x00;
+    return (intSt0_ | intSt1_) ? DIO_L24_SUMMARY_DI : 0x00;
   }
   if (range == kBlock && int(offset) == map.intSt0) return intSt0_;
   if (range == kBlock && int(offset) == map.intSt1) return intSt1_;

@@ -5,22 +5,8 @@
 // block (board-information bytes and the interrupt summary), the register
 // block and a third range that nothing uses. Every register is 8 bits wide;
 // word and double-word accesses are taken apart into bytes at consecutive
-// offsets, little-endian. Offsets without a register of their own behave as
-// plain byte latches.
-//
-// Register block offsets:
-//
-//   register   general  layout 22  layout 24
-//   DO            +1       +0         +1
-//   INTEN0        +2       +4         +2
-//   INTEN1        -        +5         +10
-//   INTST0        +7       +8         +7
-//   INTST1        -        +9         +15
-//   AUX70         -        -          +70
-//   AUX80         -        -          +80
-//
-// Layout 24's information block: board-information bytes at +0, +1, +2, +4,
-// +5, +6, +31 and the interrupt summary at +24.
+// offsets, little-endian. The registers are those of driver/dio_registers.h;
+// offsets without a register of their own behave as plain byte latches.
 //
 // DI sources: the general layout has sources 0 to 7 (INTST0/INTEN0 bit n);
 // layout 22 has the same eight plus source 8 (INTST1/INTEN1 bit 0); layout 24
@@ -47,6 +33,7 @@
 #include <mutex>
 #include <vector>
 
+#include "dio_registers.h"
 #include "host_kernel.h"
 
 namespace hostboard {

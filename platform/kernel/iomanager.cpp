@@ -142,8 +142,8 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   PDEVICE_OBJECT pdo = Resolve(path, &remaining);
   if (!pdo) return STATUS_OBJECT_NAME_NOT_FOUND;
   // Opens fail until the device's start request has completed
-  // [MS:nf-wdm-iosetdeviceinterfacestate], with the status of the I/O
-  // manager's parse routine for a device not yet started.
+  // [MS:nf-wdm-iosetdeviceinterfacestate], with the status the I/O manager
+  // gives an open of a device that cannot take one now.
   if (!HasStarted(pdo)) return STATUS_NO_SUCH_DEVICE;
   auto holder = std::make_shared<FileHolder>();
   holder->pdo = pdo;

@@ -29,9 +29,9 @@ struct Regs {
   bool zeroWriteClears;  // a write of 0 to a status register clears it all
 };
 
-const Regs kGeneral{"general", General, 1, 2, kNone, 7, kNone, 32, true};
-const Regs kL22{"layout 22", L22, 0, 4, 5, 8, 9, 32, false};
-const Regs kL24{"layout 24", L24, 1, 2, 10, 7, 15, 128, false};
+const Regs kGeneral{"general", General, DIO_GENERAL_DO, DIO_GENERAL_INTEN0, kNone, DIO_GENERAL_INTST0, kNone, 32, true};
+const Regs kL22{"layout 22", L22, DIO_L22_DO, DIO_L22_INTEN0, DIO_L22_INTEN1, DIO_L22_INTST0, DIO_L22_INTST1, 32, false};
+const Regs kL24{"layout 24", L24, DIO_L24_DO, DIO_L24_INTEN0, DIO_L24_INTEN1, DIO_L24_INTST0, DIO_L24_INTST1, 128, false};
 const Regs *const kLayouts[] = {&kGeneral, &kL22, &kL24};
 
 std::unique_ptr<SimBoard> MakeBoard(Layout layout) {

@@ -332,7 +332,7 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
 // the bytes at +0, +1, +2, +4, +5, +6 and +31, then 1; the request hands
 // them out in the order +0, +1, +2, +6, +4, +5, +31. Other layouts have none.
 TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
-  const uint32_t offsets[] = {0, 1, 2, 4, 5, 6, 31};
+  const uint32_t offsets[] = DIO_L24_INFO_OFFSETS;
   const std::vector<uint8_t> kZeros(8, 0);
   struct Case {
     uint32_t model;

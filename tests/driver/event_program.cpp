@@ -15,9 +15,9 @@ void WritePort(HANDLE file, ULONG offset, UCHAR value) {
 
 void EnableSources(HANDLE file) {
   switch (BoardLayout()) {
-    case BoardLayout22: WritePort(file, 4, 0xFF); WritePort(file, 5, 0x01); break;
-    case BoardLayout24: WritePort(file, 2, 0xFF); WritePort(file, 10, 0xFF); break;
-    default: WritePort(file, 2, 0xFF); break;
+    case BoardLayout22: WritePort(file, DIO_L22_INTEN0, 0xFF); WritePort(file, DIO_L22_INTEN1, 0x01); break;
+    case BoardLayout24: WritePort(file, DIO_L24_INTEN0, 0xFF); WritePort(file, DIO_L24_INTEN1, 0xFF); break;
+    default: WritePort(file, DIO_GENERAL_INTEN0, 0xFF); break;
   }
 }
 
