@@ -1,9 +1,10 @@
 // The board under test, per model: the resources the helper starts it with,
 // what its register file holds, and the port accesses the driver must make.
-// The registers are the board's documented ones; nothing here is taken from
-// the driver.
+// The registers are the boards' (driver/dio_registers.h); what the driver
+// does with them is written out here.
 #include "bench_ports.h"
 #include "checks.h"
+#include "../../driver/dio_registers.h"
 
 namespace winetest {
 
@@ -11,7 +12,7 @@ namespace winetest {
 using namespace hostboard;
 
 // Layout 24's information bytes, at these offsets from the first range.
-constexpr USHORT kInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
+constexpr USHORT kInfoOffsets[] = DIO_L24_INFO_OFFSETS;
 constexpr UCHAR kInfoBytes[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
 // Layout 22's interrupt status registers hold something to acknowledge.
 constexpr UCHAR kStatus22[] = {0x81, 0x02};
@@ -19,9 +20,9 @@ constexpr UCHAR kStatus22[] = {0x81, 0x02};
 Board BoardFor(uint32_t model) {
   Board board = {};
   board.model = model;
-  board.layout = model == 24 ? kLayout24 : model == 22 ? kLayout22 : kGeneral;
+  board.layout = model == DIO_MODEL_DIO_INFO ? kLayout24 : model == DIO_MODEL_NINE_CHANNEL ? kLayout22 : kGeneral;
   WINE_HELPER_RESOURCES &r = board.resources;
-  bool pci = model > 20;
+  bool pci = model > DIO_MODEL_LAST_LATCHED;
   r.InterfaceType = pci ? 5 /* PCIBus */ : 1 /* Isa */;
   if (board.layout == kLayout24) {
     r.PortRangeCount = 3;
@@ -46,21 +47,21 @@ Board BoardFor(uint32_t model) {
   const USHORT b = kRegisterBase;
   switch (board.layout) {
     case kLayout22:
-      board.doPort = b;
-      board.intEn0 = USHORT(b + 4), board.intEn1 = USHORT(b + 5);
-      board.intSt0 = USHORT(b + 8), board.intSt1 = USHORT(b + 9);
+      board.doPort = USHORT(b + DIO_L22_DO);
+      board.intEn0 = USHORT(b + DIO_L22_INTEN0), board.intEn1 = USHORT(b + DIO_L22_INTEN1);
+      board.intSt0 = USHORT(b + DIO_L22_INTST0), board.intSt1 = USHORT(b + DIO_L22_INTST1);
       board.sources = 9;
       break;
     case kLayout24:
-      board.doPort = USHORT(b + 1);
-      board.intEn0 = USHORT(b + 2), board.intEn1 = USHORT(b + 10);
-      board.intSt0 = USHORT(b + 7), board.intSt1 = USHORT(b + 15);
-      board.summary = USHORT(kInfoBase + 24);
+      board.doPort = USHORT(b + DIO_L24_DO);
+      board.intEn0 = USHORT(b + DIO_L24_INTEN0), board.intEn1 = USHORT(b + DIO_L24_INTEN1);
+      board.intSt0 = USHORT(b + DIO_L24_INTST0), board.intSt1 = USHORT(b + DIO_L24_INTST1);
+      board.summary = USHORT(kInfoBase + DIO_L24_INTSUM);
       board.sources = 16;
       break;
     case kGeneral:
-      board.doPort = USHORT(b + 1);
-      board.intEn0 = USHORT(b + 2), board.intSt0 = USHORT(b + 7);
+      board.doPort = USHORT(b + DIO_GENERAL_DO);
+      board.intEn0 = USHORT(b + DIO_GENERAL_INTEN0), board.intSt0 = USHORT(b + DIO_GENERAL_INTST0);
       board.sources = 8;
       break;
   }
@@ -90,7 +91,7 @@ std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board) {
     for (size_t i = 0; i < sizeof(kInfoOffsets) / sizeof(kInfoOffsets[0]); ++i)
       ports.push_back(Ports(USHORT(board.infoBase + kInfoOffsets[i]), {kInfoBytes[i]}));
   }
-  if (board.layout == kLayout22) ports.push_back(Ports(USHORT(board.base + 8), {kStatus22[0], kStatus22[1]}));
+  if (board.layout == kLayout22) ports.push_back(Ports(board.intSt0, {kStatus22[0], kStatus22[1]}));
   return ports;
 }
 
@@ -101,18 +102,22 @@ Access Marker(UCHAR kind, ULONG value) { return {kind, 0, 0, value}; }
 // The interrupt sources off and pending status cleared, in the layout's
 // order; layout 22 acknowledges what it reads.
 Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0, UCHAR pending1) {
-  USHORT b = board.base;
   switch (board.layout) {
     case kLayout22:
-      return {Out(b + 4, 0), Out(b + 5, 0), In(b + 8, pending0), Out(b + 8, pending0), In(b + 9, pending1),
-              Out(b + 9, pending1)};
-    case kLayout24:
-      if (atDisable) return {Out(b + 7, 0), Out(b + 2, 0), Out(b + 10, 0), Out(b + 15, 0), Out(b + 70, 0), Out(b + 80, 0)};
-      return {Out(b + 7, 0), Out(b + 2, 0), Out(b + 10, 0), Out(b + 15, 0)};
+      return {Out(board.intEn0, 0), Out(board.intEn1, 0), In(board.intSt0, pending0), Out(board.intSt0, pending0),
+              In(board.intSt1, pending1), Out(board.intSt1, pending1)};
+    case kLayout24: {
+      Trace trace = {Out(board.intSt0, 0), Out(board.intEn0, 0), Out(board.intEn1, 0), Out(board.intSt1, 0)};
+      if (atDisable) {
+        trace.push_back(Out(USHORT(board.base + DIO_L24_AUX70), 0));
+        trace.push_back(Out(USHORT(board.base + DIO_L24_AUX80), 0));
+      }
+      return trace;
+    }
     case kGeneral:
       break;
   }
-  return {Out(b + 7, 0), Out(b + 2, 0)};
+  return {Out(board.intSt0, 0), Out(board.intEn0, 0)};
 }
 
 // Layout 24 reads its summary first; every layout reads its status

@@ -8,7 +8,10 @@
 // without power reads all ones, ignores writes and latches nothing; with
 // power back its register block is at its power-on values (all 0), the
 // information bytes as they were. Ports outside the board are plain memory.
+// The registers are those of driver/dio_registers.h.
 #include "helper.h"
+
+#include "../../../driver/dio_registers.h"
 
 #define PORT_SPACE 65536
 #define NO_REGISTER 0xFFFF
@@ -21,13 +24,13 @@ struct Layout {
   UCHAR group1Mask;  // the INTST1/INTEN1 bits that belong to DI sources
   ULONG sources;
 };
-const Layout kGeneral = {1, 2, NO_REGISTER, 7, NO_REGISTER, 0x00, 8};
-const Layout kLayout22 = {0, 4, 5, 8, 9, 0x01, 9};
-const Layout kLayout24 = {1, 2, 10, 7, 15, 0xFF, 16};
+const Layout kGeneral = {DIO_GENERAL_DO, DIO_GENERAL_INTEN0, NO_REGISTER, DIO_GENERAL_INTST0, NO_REGISTER, 0x00, 8};
+const Layout kLayout22 = {DIO_L22_DO, DIO_L22_INTEN0, DIO_L22_INTEN1, DIO_L22_INTST0, DIO_L22_INTST1, 0x01, 9};
+const Layout kLayout24 = {DIO_L24_DO, DIO_L24_INTEN0, DIO_L24_INTEN1, DIO_L24_INTST0, DIO_L24_INTST1, 0xFF, 16};
 
 // Layout 24's information block: the summary, and the read-only bytes.
-const ULONG kSummary = 24;
-const ULONG kInfoBytes[] = {0, 1, 2, 4, 5, 6, 31};
+const ULONG kSummary = DIO_L24_INTSUM;
+const ULONG kInfoBytes[] = DIO_L24_INFO_OFFSETS;
 const ULONG kInfoLength = 32;
 
 UCHAR gPorts[PORT_SPACE];
@@ -136,13 +139,14 @@ VOID SetBoard(const WINE_HELPER_BOARD *board) {
   KIRQL irql;
   KeAcquireSpinLock(&gLock, &irql);
   gBoard.present = TRUE;
-  gBoard.general = board->Model != 22 && board->Model != 24;
-  gBoard.pci = board->Model > 20;
-  gBoard.layout = board->Model == 24 ? &kLayout24 : board->Model == 22 ? &kLayout22 : &kGeneral;
+  const ULONG model = board->Model;
+  gBoard.general = model != DIO_MODEL_NINE_CHANNEL && model != DIO_MODEL_DIO_INFO;
+  gBoard.pci = model > DIO_MODEL_LAST_LATCHED;
+  gBoard.layout = model == DIO_MODEL_DIO_INFO ? &kLayout24 : model == DIO_MODEL_NINE_CHANNEL ? &kLayout22 : &kGeneral;
   gBoard.blockBase = board->BlockBase;
   gBoard.blockLength = board->BlockLength;
   gBoard.infoBase = board->InfoBase;
-  gBoard.infoLength = board->Model == 24 ? kInfoLength : 0;
+  gBoard.infoLength = model == DIO_MODEL_DIO_INFO ? kInfoLength : 0;
   gBoard.powered = TRUE;
   gBoard.intSt0 = gBoard.intSt1 = 0;
   for (ULONG i = 0; i < gBoard.blockLength; ++i) gPorts[(USHORT)(gBoard.blockBase + i)] = 0;
