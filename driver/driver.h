@@ -152,6 +152,20 @@ DRIVER_UNLOAD DriverUnload;
 // Reads a count that other processors change with interlocked operations.
 FORCEINLINE LONG ReadCount(LONG volatile *count) { return InterlockedCompareExchange(count, 0, 0); }
 
+// The kernel's event object type. The kernel exports the variable that holds
+// it; the DDK declares it as `POBJECT_TYPE *ExEventObjectType`, which names
+// the import's slot, so one dereference gives the type. mingw-w64's <wdm.h>
+// declares it dllimport as well: the declared variable is then the kernel's
+// variable itself, its value the type, and a dereference would read the
+// type object's first field instead.
+FORCEINLINE POBJECT_TYPE EventObjectType(void) {
+#if defined(_WIN32)
+  return (POBJECT_TYPE)ExEventObjectType;
+#else
+  return *ExEventObjectType;
+#endif
+}
+
 // ---------------------------------------------------------------------------
 // board.cpp: board models and their register maps
 typedef enum _BOARD_LAYOUT { BoardLayoutGeneral, BoardLayout22, BoardLayout24 } BOARD_LAYOUT;

@@ -88,7 +88,7 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
     HANDLE handle = (HANDLE)(ULONG_PTR)request->Handles[n];
     if (handle == NULL) continue;
     PVOID event;
-    status = ObReferenceObjectByHandle(handle, SYNCHRONIZE, *ExEventObjectType, irp->RequestorMode,
+    status = ObReferenceObjectByHandle(handle, SYNCHRONIZE, EventObjectType(), irp->RequestorMode,
                                        &event, NULL);
     if (NT_SUCCESS(status)) SetSlotEvent(slot, n, (PKEVENT)event);
   }

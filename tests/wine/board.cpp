@@ -1,9 +1,10 @@
 // The board under test, per model: the resources the helper starts it with,
 // what its register file holds, and the port accesses the driver must make.
-// The registers are the board's documented ones; nothing here is taken from
-// the driver.
+// The registers are the boards' (driver/dio_registers.h); what the driver
+// does with them is written out here.
 #include "bench_ports.h"
 #include "checks.h"
+#include "../../driver/dio_registers.h"
 
 namespace winetest {
 
@@ -11,7 +12,7 @@ namespace winetest {
 using namespace hostboard;
 
 // Layout 24's information bytes, at these offsets from the first range.
-constexpr USHORT kInfoOffsets[] = {0, 1, 2, 4, 5, 6, 31};
+constexpr USHORT kInfoOffsets[] = DIO_L24_INFO_OFFSETS;
 constexpr UCHAR kInfoBytes[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
 // Layout 22's interrupt status registers hold something to acknowledge.
 constexpr UCHAR kStatus22[] = {0x81, 0x02};
@@ -19,9 +20,9 @@ constexpr UCHAR kStatus22[] = {0x81, 0x02};
 Board BoardFor(uint32_t model) {
   Board board = {};
   board.model = model;
-  board.layout = model == 24 ? kLayout24 : model == 22 ? kLayout22 : kGeneral;
+  board.layout = model == DIO_MODEL_DIO_INFO ? kLayout24 : model == DIO_MODEL_NINE_CHANNEL ? kLayout22 : kGeneral;
   WINE_HELPER_RESOURCES &r = board.resources;
-  bool pci = model > 20;
+  bool pci = model > DIO_MODEL_LAST_LATCHED;
   r.InterfaceType = pci ? 5 /* PCIBus */ : 1 /* Isa */;
   if (board.layout == kLayout24) {
     r.PortRangeCount = 3;
@@ -40,10 +41,41 @@ Board BoardFor(uint32_t model) {
   r.Affinity = kAffinity;
   r.InterruptFlags = pci ? 0 /* level-sensitive */ : 1 /* latched */;
   r.InterruptShare = pci ? 3 /* shared */ : 1 /* device exclusive */;
+  board.pci = pci;
   board.base = kRegisterBase;
   board.infoBase = kInfoBase;
-  board.doPort = USHORT(kRegisterBase + (board.layout == kLayout22 ? 0 : 1));
+  const USHORT b = kRegisterBase;
+  switch (board.layout) {
+    case kLayout22:
+      board.doPort = USHORT(b + DIO_L22_DO);
+      board.intEn0 = USHORT(b + DIO_L22_INTEN0), board.intEn1 = USHORT(b + DIO_L22_INTEN1);
+      board.intSt0 = USHORT(b + DIO_L22_INTST0), board.intSt1 = USHORT(b + DIO_L22_INTST1);
+      board.sources = 9;
+      break;
+    case kLayout24:
+      board.doPort = USHORT(b + DIO_L24_DO);
+      board.intEn0 = USHORT(b + DIO_L24_INTEN0), board.intEn1 = USHORT(b + DIO_L24_INTEN1);
+      board.intSt0 = USHORT(b + DIO_L24_INTST0), board.intSt1 = USHORT(b + DIO_L24_INTST1);
+      board.summary = USHORT(kInfoBase + DIO_L24_INTSUM);
+      board.sources = 16;
+      break;
+    case kGeneral:
+      board.doPort = USHORT(b + DIO_GENERAL_DO);
+      board.intEn0 = USHORT(b + DIO_GENERAL_INTEN0), board.intSt0 = USHORT(b + DIO_GENERAL_INTST0);
+      board.sources = 8;
+      break;
+  }
   return board;
+}
+
+// The general layout names events 0 to 3 by sources 0 to 3; layout 22
+// events 0 to 8 by its nine sources; layout 24, whose first information
+// byte (0x11) gives two status registers, events 0 to 8 by sources 0 to 8.
+int EventOfSource(const Board &board, int source) {
+  switch (board.layout) {
+    case kGeneral: return source < 4 ? source : -1;
+    default: return source <= 8 ? source : -1;
+  }
 }
 
 static WINE_HELPER_PORTS Ports(USHORT first, std::initializer_list<UCHAR> values) {
@@ -59,30 +91,47 @@ std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board) {
     for (size_t i = 0; i < sizeof(kInfoOffsets) / sizeof(kInfoOffsets[0]); ++i)
       ports.push_back(Ports(USHORT(board.infoBase + kInfoOffsets[i]), {kInfoBytes[i]}));
   }
-  if (board.layout == kLayout22) ports.push_back(Ports(USHORT(board.base + 8), {kStatus22[0], kStatus22[1]}));
+  if (board.layout == kLayout22) ports.push_back(Ports(board.intSt0, {kStatus22[0], kStatus22[1]}));
   return ports;
 }
 
-static Access In(USHORT port, ULONG value) { return {WINE_HELPER_IN, 1, port, value}; }
-static Access Out(USHORT port, ULONG value) { return {WINE_HELPER_OUT, 1, port, value}; }
+Access In(USHORT port, ULONG value) { return {WINE_HELPER_IN, 1, port, value}; }
+Access Out(USHORT port, ULONG value) { return {WINE_HELPER_OUT, 1, port, value}; }
+Access Marker(UCHAR kind, ULONG value) { return {kind, 0, 0, value}; }
 
-// The interrupt sources off and pending status cleared, in the layout's order.
-static void AddInterruptReset(const Board &board, bool atDisable, Trace *trace) {
-  USHORT b = board.base;
+// The interrupt sources off and pending status cleared, in the layout's
+// order; layout 22 acknowledges what it reads.
+Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0, UCHAR pending1) {
   switch (board.layout) {
     case kLayout22:
-      trace->insert(trace->end(), {Out(b + 4, 0), Out(b + 5, 0), In(b + 8, kStatus22[0]),
-                                   Out(b + 8, kStatus22[0]), In(b + 9, kStatus22[1]),
-                                   Out(b + 9, kStatus22[1])});
-      break;
-    case kLayout24:
-      trace->insert(trace->end(), {Out(b + 7, 0), Out(b + 2, 0), Out(b + 10, 0), Out(b + 15, 0)});
-      if (atDisable) trace->insert(trace->end(), {Out(b + 70, 0), Out(b + 80, 0)});
-      break;
+      return {Out(board.intEn0, 0), Out(board.intEn1, 0), In(board.intSt0, pending0), Out(board.intSt0, pending0),
+              In(board.intSt1, pending1), Out(board.intSt1, pending1)};
+    case kLayout24: {
+      Trace trace = {Out(board.intSt0, 0), Out(board.intEn0, 0), Out(board.intEn1, 0), Out(board.intSt1, 0)};
+      if (atDisable) {
+        trace.push_back(Out(USHORT(board.base + DIO_L24_AUX70), 0));
+        trace.push_back(Out(USHORT(board.base + DIO_L24_AUX80), 0));
+      }
+      return trace;
+    }
     case kGeneral:
-      trace->insert(trace->end(), {Out(b + 7, 0), Out(b + 2, 0)});
       break;
   }
+  return {Out(board.intSt0, 0), Out(board.intEn0, 0)};
+}
+
+// Layout 24 reads its summary first; every layout reads its status
+// registers, then writes back what it read.
+Trace InterruptAccesses(const Board &board, UCHAR status0, UCHAR status1) {
+  Trace trace;
+  if (board.summary != kNoPort) trace.push_back(In(board.summary, (status0 | status1) ? 1 : 0));
+  trace.push_back(In(board.intSt0, status0));
+  if (board.intSt1 != kNoPort) trace.push_back(In(board.intSt1, status1));
+  trace.push_back(Out(board.intSt0, status0));
+  if (board.intSt1 != kNoPort) trace.push_back(Out(board.intSt1, status1));
+  trace.push_back(Marker(WINE_HELPER_ISR, 1));
+  trace.push_back(Marker(WINE_HELPER_DPC));
+  return trace;
 }
 
 Trace StartAccesses(const Board &board) {
@@ -95,7 +144,8 @@ Trace StartAccesses(const Board &board) {
                                      : kDoBefore & ~(1u << kDoStartChannel));
   trace.push_back(In(board.doPort, kDoBefore));
   trace.push_back(Out(board.doPort, driven));
-  AddInterruptReset(board, false, &trace);
+  Trace reset = ResetAccesses(board, false, kStatus22[0], kStatus22[1]);
+  trace.insert(trace.end(), reset.begin(), reset.end());
   return trace;
 }
 
@@ -106,9 +156,11 @@ std::vector<uint8_t> BoardInfo(const Board &board) {
           kInfoBytes[3], kInfoBytes[4], kInfoBytes[6], 1};
 }
 
-Trace CloseAccesses(const Board &board, bool lastHandle) {
+// The start acknowledged what layout 22 held: nothing is pending since.
+Trace CloseAccesses(const Board &board, bool lastHandle, bool connected) {
   Trace trace;
-  if (lastHandle) AddInterruptReset(board, true, &trace);
+  if (lastHandle) trace = ResetAccesses(board, true);
+  if (lastHandle && connected) trace.push_back(Marker(WINE_HELPER_DISCONNECT, 0));
   trace.push_back(Access{WINE_HELPER_CLEANUP, 0, 0, 0 /* STATUS_SUCCESS */});
   trace.push_back(Access{WINE_HELPER_CLOSE, 0, 0, 0});
   return trace;

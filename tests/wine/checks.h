@@ -37,16 +37,28 @@ bool WaitFor(unsigned long milliseconds, Done done) {
 // board.cpp: the board model under test, its resources and registers
 enum Layout { kGeneral, kLayout22, kLayout24 };
 
+// No register of the layout.
+constexpr USHORT kNoPort = 0;
+
 struct Board {
   uint32_t model;
   Layout layout;
+  bool pci;          // models above 20: device power requests, a level-sensitive shared line
   WINE_HELPER_RESOURCES resources;
   USHORT base;       // the register block: the port requests' offset 0
   ULONG portCount;   // its length
   USHORT infoBase;   // layout 24: the information bytes
   USHORT doPort;     // the DO register
+  // The interrupt registers (kNoPort where the layout has none) and the DI
+  // sources 0 to sources - 1: source n is bit n of INTEN0/INTST0, source
+  // 8 + n bit n of INTEN1/INTST1.
+  USHORT intEn0, intEn1, intSt0, intSt1;
+  USHORT summary;    // layout 24's interrupt summary
+  int sources;
 };
 Board BoardFor(uint32_t model);
+// The event number a DI source's status bit names, or -1.
+int EventOfSource(const Board &board, int source);
 
 // One expected helper trace entry.
 struct Access {
@@ -63,8 +75,18 @@ std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board);
 Trace StartAccesses(const Board &board);
 // The board-information bytes the request returns after that start.
 std::vector<uint8_t> BoardInfo(const Board &board);
-// The cleanup and close of a handle; the last one turns the interrupts off.
-Trace CloseAccesses(const Board &board, bool lastHandle);
+// The cleanup and close of a handle; the last one turns the interrupts off
+// and, when the interrupt is connected, disconnects it.
+Trace CloseAccesses(const Board &board, bool lastHandle, bool connected = false);
+// The layout's interrupt reset: its sources off and what is pending cleared
+// (`pending0` and `pending1` are read back where the layout acknowledges).
+Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0 = 0, UCHAR pending1 = 0);
+// One interrupt with these status bits pending: the service routine's port
+// accesses, its claim and the DPC.
+Trace InterruptAccesses(const Board &board, UCHAR status0, UCHAR status1);
+Access In(USHORT port, ULONG value);
+Access Out(USHORT port, ULONG value);
+Access Marker(UCHAR kind, ULONG value = 0);
 // The DO settings the test stores before the device is installed.
 constexpr DWORD kDoStartChannel = 0;
 constexpr DWORD kDoStartLevel = 1;
@@ -77,17 +99,34 @@ class Helper {
   // Installs and starts the helper's service in `group`: the driver under
   // test must load into the same winedevice process.
   bool Start(const std::wstring &directory, const std::wstring &group);
+  bool SetBoard(const Board &board);
   bool SetPorts(const WINE_HELPER_PORTS &ports);
   bool TakeTrace(Trace *trace);
+  // Takes the trace until it has `count` entries or `milliseconds` have
+  // passed, then for a short while more: what came late is seen too.
+  Trace TraceOf(size_t count, unsigned long milliseconds = 3000);
   bool Rebalance(const WINE_HELPER_RESOURCES &resources, WINE_HELPER_REBALANCE_RESULT *result);
+  // Pulses the DI lines; their interrupts come on the helper's thread.
+  bool Fire(std::initializer_list<int> lines);
+  // True once no interrupt or DPC is pending or running.
+  bool Settle();
+  WINE_HELPER_INTERRUPTS Interrupts();
+  WINE_HELPER_BOARD_STATE BoardState();
+  bool SystemPower(ULONG transition, ULONG step, WINE_HELPER_TRANSITION_RESULT *result);
   ~Helper();
 
  private:
   bool Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize);
   HANDLE device_ = INVALID_HANDLE_VALUE;
 };
+// The trace up to and with the next close request, or what came within
+// `milliseconds`.
+Trace TraceUntilClose(Helper &helper, unsigned long milliseconds);
 // Compares a trace with the expected one, entry by entry.
-void CheckTrace(const char *what, const Trace &got, const Trace &expected);
+bool CheckTrace(const char *what, const Trace &got, const Trace &expected);
+// The interrupt connection's arguments are the start's translated interrupt,
+// after `connects` connections of which one is in force.
+void CheckConnection(const char *what, const Board &board, Helper &helper, ULONG connects);
 
 // ---------------------------------------------------------------------------
 // device_setup.cpp: the device's installation and removal
@@ -118,18 +157,55 @@ bool StartValuesWritten();
 // The values the start-up writes, for a start with these port base and
 // interrupt level.
 void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt);
+void CheckOnSystem(DWORD expected, const char *when);
 // The device path in the device map (value "0"), as stored.
 std::wstring MapEntryPath();
 void CheckRemovedKeys();
 
 // ---------------------------------------------------------------------------
+// kernel_test.cpp
+HANDLE Open(const std::wstring &path);
+// Closes a handle and checks the helper's trace up to the close request that
+// follows: `expected` (CloseAccesses).
+void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helper &helper);
+
+// ---------------------------------------------------------------------------
 // device_control.cpp: every control code through DeviceIoControl
 void CheckDeviceControl(const Board &board, HANDLE device, Helper &helper);
+// A byte written to the board's register at `port` through the driver.
+bool WriteRegister(HANDLE device, const Board &board, USHORT port, UCHAR value);
+
+// ---------------------------------------------------------------------------
+// events.cpp: DI events through real Win32 events on two handles
+void CheckEvents(const Board &board, const std::wstring &path, Helper &helper);
+// Events a program waits on: its handle and an auto-reset event for some
+// event numbers.
+struct Waiter {
+  const char *name;
+  HANDLE device;
+  HANDLE events[DIO_EVENT_COUNT];
+};
+// Hands the first `count` entries of the waiter's events to the driver.
+bool Enable(const Waiter &waiter, USHORT count, const char *what);
+// Fires `line`, checks that each (waiter, event number) of `wakes` wakes a
+// wait on that waiter's events and that no other event of the waiters is
+// signalled, and checks the trace.
+void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Waiter *, int>> &wakes,
+                  const std::vector<const Waiter *> &waiters, const Trace &accesses, const char *what);
+void CloseEvents(Waiter &waiter);
+
+// ---------------------------------------------------------------------------
+// power.cpp: the system's power transitions and the shutdown
+void CheckPower(const Board &board, const std::wstring &path, Helper &helper);
+
 
 // ---------------------------------------------------------------------------
 // tool_run.cpp: dioctl.exe beside the program, run against the device while
 // no other handle is open
 void CheckTool(const Board &board, const std::wstring &directory, const std::wstring &interfacePath,
                Helper &helper);
+// dioctl watch: ended by TerminateProcess with its events enabled, then a
+// new watch, each printing the events the test fires.
+void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &helper);
 
 }  // namespace winetest

@@ -36,14 +36,24 @@ bool SameDevicePath(const std::wstring &a, const std::wstring &b) {
   return a.size() == b.size() && a.size() > 4 && _wcsicmp(a.c_str() + 4, b.c_str() + 4) == 0;
 }
 
+// The imports of the image the helper replaces, where Wine has stubs or
+// refusals; the image does not import KeSynchronizeExecution.
+constexpr ULONG kSubstituted = WINE_HELPER_SUBSTITUTE_CONNECT | WINE_HELPER_SUBSTITUTE_DISCONNECT |
+                               WINE_HELPER_SUBSTITUTE_QUEUE_DPC | WINE_HELPER_SUBSTITUTE_FLUSH_DPCS |
+                               WINE_HELPER_SUBSTITUTE_POWER_IRP | WINE_HELPER_SUBSTITUTE_HANDLE |
+                               WINE_HELPER_SUBSTITUTE_SHUTDOWN | WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN;
+
+}  // namespace
+
+namespace winetest {
+
 HANDLE Open(const std::wstring &path) {
   return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-// Closes a handle and collects the helper's trace up to the close request
-// that follows (Wine delivers it after CloseHandle has returned).
-void CloseAndCheck(HANDLE handle, const Board &board, bool lastHandle, Helper &helper) {
-  const char *what = lastHandle ? "close of the last handle" : "close of the other handle";
+// Collects the helper's trace up to the close request that follows
+// (Wine delivers it after CloseHandle has returned).
+void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helper &helper) {
   Check(CloseHandle(handle), "%s: CloseHandle succeeds", what);
   Trace trace, more;
   bool helperThere = true;
@@ -56,13 +66,18 @@ void CloseAndCheck(HANDLE handle, const Board &board, bool lastHandle, Helper &h
   // answers, the process has ended.
   Check(helperThere, "%s: the driver's winedevice process is still there", what);
   Check(closed && helperThere, "%s: the driver received the close request", what);
-  CheckTrace(what, trace, CloseAccesses(board, lastHandle));
+  CheckTrace(what, trace, expected);
 }
+
+}  // namespace winetest
+
+namespace {
 
 void Run(const Board &board, const std::wstring &hardwareId) {
   std::wstring directory = ProgramDirectory();
   Helper helper;
   if (!helper.Start(directory, kLoadOrderGroup)) return;
+  Check(helper.SetBoard(board), "the board put on its ports");
   WriteDoSettings();
   CreateDeviceKeys();
 
@@ -92,6 +107,9 @@ void Run(const Board &board, const std::wstring &hardwareId) {
   WINE_HELPER_REBALANCE_RESULT result;
   if (!Check(helper.Rebalance(board.resources, &result), "device stopped and started again")) return;
   Note("stop request status %08lX", (unsigned long)result.StopStatus);
+  Check(result.Substituted == kSubstituted,
+        "the helper replaced the image's imports that Wine stubs or refuses, and no other (0x%03lX)",
+        (unsigned long)result.Substituted);
   Check(result.StartStatus == 0, "start with the board's resources succeeds (%08lX)",
         (unsigned long)result.StartStatus);
   helper.TakeTrace(&trace);
@@ -115,9 +133,12 @@ void Run(const Board &board, const std::wstring &hardwareId) {
   Check(DeviceIoControl(second, IOCTL_DIO_GET_BOARD_INFO, NULL, 0, &info, sizeof info, &returned, NULL) &&
             returned == 8 && memcmp(info.Bytes, expected.data(), 8) == 0,
         "board information through the second handle");
-  CloseAndCheck(second, board, false, helper);
-  CloseAndCheck(first, board, true, helper);
+  CloseAndCheck(second, "close of the other handle", CloseAccesses(board, false), helper);
+  CloseAndCheck(first, "close of the last handle", CloseAccesses(board, true), helper);
   CheckTool(board, directory, path, helper);
+  CheckEvents(board, path, helper);
+  CheckToolWatch(board, directory, helper);
+  CheckPower(board, path, helper);
 
   // Removal: the driver deletes its Device000 keys and the interface goes.
   if (!RemoveDevice(hardwareId)) return;

@@ -103,6 +103,14 @@ void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt) {
   CheckText(kMapDevice, L"KernelKey", L"TESZEPDIOS");
 }
 
+void CheckOnSystem(DWORD expected, const char *when) {
+  Value value = Read(kServiceDevice, L"OnSystem");
+  DWORD got = 0;
+  if (value.data.size() == sizeof got) memcpy(&got, value.data.data(), sizeof got);
+  Check(value.type == REG_DWORD && value.data.size() == 4 && got == expected, "%s: \"OnSystem\" is %lu (%lu)",
+        when, expected, got);
+}
+
 std::wstring MapEntryPath() {
   Value value = Read(kMapEntry, L"0");
   if (value.type != REG_SZ) return std::wstring();

@@ -1,8 +1,7 @@
 // dioctl.exe, as the windows-driver build makes it, run as a program of its
 // own against the started device: what it prints, its exit code, and the
-// port accesses each run makes, up to the close of its one handle. No watch:
-// an enable that succeeds would connect the interrupt, which Wine's kernel
-// cannot (docs/wine-kernel.md).
+// port accesses each run makes, up to the close of its one handle; and its
+// watch, printing the DI events the test fires.
 #include <cstdio>
 
 #include "checks.h"
@@ -18,31 +17,46 @@ struct ToolRun {
   std::string err;
 };
 
-// The text the program wrote, its line ends ("\r\n" in a console
-// program's text mode) as "\n".
-std::string ReadAll(HANDLE pipe) {
-  std::string text;
+// "dioctl.exe <arguments>" running with its output and errors captured.
+class Tool {
+ public:
+  bool Start(const std::wstring &program, const std::wstring &arguments, ToolRun *run);
+  // Takes in what the program has written so far.
+  void Poll();
+  // Reads to the end of the output and waits for the exit code.
+  void Finish();
+  void Terminate();
+  ~Tool();
+
+ private:
+  ToolRun *run_ = nullptr;
+  HANDLE outRead_ = NULL, errRead_ = NULL;
+  PROCESS_INFORMATION process_ = {};
+};
+
+// The text a pipe holds now, line ends ("\r\n" in a console program's text
+// mode) as "\n".
+void ReadAvailable(HANDLE pipe, std::string *text) {
   char buffer[512];
-  DWORD read;
-  while (ReadFile(pipe, buffer, sizeof buffer, &read, NULL) && read > 0) {
+  DWORD available = 0, read;
+  while (PeekNamedPipe(pipe, NULL, 0, NULL, &available, NULL) && available > 0 &&
+         ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &read, NULL) && read > 0) {
     for (DWORD i = 0; i < read; ++i)
-      if (buffer[i] != '\r') text.push_back(buffer[i]);
+      if (buffer[i] != '\r') text->push_back(buffer[i]);
   }
-  return text;
 }
 
-// Runs "dioctl.exe <arguments>" with its output and errors captured.
-bool RunTool(const std::wstring &program, const std::wstring &arguments, ToolRun *run) {
+bool Tool::Start(const std::wstring &program, const std::wstring &arguments, ToolRun *run) {
+  run_ = run;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-  HANDLE outRead, outWrite, errRead, errWrite;
-  if (!CreatePipe(&outRead, &outWrite, &inherit, 1 << 16)) return false;
-  if (!CreatePipe(&errRead, &errWrite, &inherit, 1 << 16)) {
-    CloseHandle(outRead);
+  HANDLE outWrite, errWrite;
+  if (!CreatePipe(&outRead_, &outWrite, &inherit, 1 << 16)) return false;
+  if (!CreatePipe(&errRead_, &errWrite, &inherit, 1 << 16)) {
     CloseHandle(outWrite);
     return false;
   }
-  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(outRead_, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead_, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -50,22 +64,50 @@ bool RunTool(const std::wstring &program, const std::wstring &arguments, ToolRun
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-  PROCESS_INFORMATION process;
   BOOL started = CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup,
-                                &process);
+                                &process_);
   if (!started) run->startError = GetLastError();
   CloseHandle(outWrite);
   CloseHandle(errWrite);
-  if (started) {
-    run->out = ReadAll(outRead);
-    run->err = ReadAll(errRead);
-    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &run->exit);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  CloseHandle(outRead);
-  CloseHandle(errRead);
   return started != FALSE;
+}
+
+void Tool::Poll() {
+  ReadAvailable(outRead_, &run_->out);
+  ReadAvailable(errRead_, &run_->err);
+}
+
+void Tool::Finish() {
+  if (process_.hProcess == NULL) return;
+  WaitFor(30000, [&] {
+    Poll();
+    return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+  });
+  Poll();
+  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(process_.hProcess, &run_->exit);
+}
+
+void Tool::Terminate() {
+  if (process_.hProcess == NULL) return;
+  TerminateProcess(process_.hProcess, 9);
+  Finish();
+}
+
+Tool::~Tool() {
+  if (process_.hProcess != NULL) {
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  if (outRead_ != NULL) CloseHandle(outRead_);
+  if (errRead_ != NULL) CloseHandle(errRead_);
+}
+
+// Runs "dioctl.exe <arguments>" to its end.
+bool RunTool(const std::wstring &program, const std::wstring &arguments, ToolRun *run) {
+  Tool tool;
+  if (!tool.Start(program, arguments, run)) return false;
+  tool.Finish();
+  return true;
 }
 
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
@@ -139,14 +181,77 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
       Trace close = CloseAccesses(board, true);
       expected.insert(expected.end(), close.begin(), close.end());
     }
-    Trace trace, more;
-    WaitFor(c.opens ? 5000 : 200, [&] {
-      helper.TakeTrace(&more);
-      trace.insert(trace.end(), more.begin(), more.end());
-      return c.opens && !trace.empty() && trace.back().kind == WINE_HELPER_CLOSE;
-    });
-    CheckTrace(what.c_str(), trace, expected);
+    CheckTrace(what.c_str(), TraceUntilClose(helper, c.opens ? 5000 : 200), expected);
   }
+}
+
+// dioctl watch switches on the sources behind its events; the DI lines fire
+// once it says it is watching, and its output names each event.
+void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &helper) {
+  const std::wstring program = directory + L"\\dioctl.exe";
+  const char *ready = "; Ctrl+C ends\n";
+  Trace closing = CloseAccesses(board, true, true);
+
+  // Ended by TerminateProcess while its events are enabled.
+  ToolRun killed;
+  Tool tool;
+  if (!Check(tool.Start(program, L"watch --events 0,3", &killed), "dioctl watch --events 0,3: starts")) return;
+  bool watching = WaitFor(10000, [&] {
+    tool.Poll();
+    return Contains(killed.out, ready);
+  });
+  Check(watching, "dioctl watch --events 0,3: says it is watching events 0, 3");
+  Trace expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x09)};
+  Trace trace;
+  helper.TakeTrace(&trace);
+  CheckTrace("dioctl watch --events 0,3: enable and its sources", trace, expected);
+  CheckConnection("dioctl watch --events 0,3", board, helper, helper.Interrupts().Connects);
+  helper.Fire({0});
+  bool printed = WaitFor(5000, [&] {
+    tool.Poll();
+    return Contains(killed.out, "  event 0\n");
+  });
+  helper.Fire({3});
+  printed = WaitFor(5000, [&] {
+    tool.Poll();
+    return Contains(killed.out, "  event 3\n");
+  }) && printed;
+  Check(printed, "dioctl watch --events 0,3: prints event 0, then event 3");
+  helper.Settle();
+  helper.TakeTrace(&trace);
+  expected = InterruptAccesses(board, 0x01, 0);
+  Trace more = InterruptAccesses(board, 0x08, 0);
+  expected.insert(expected.end(), more.begin(), more.end());
+  CheckTrace("dioctl watch --events 0,3: DI lines 0 and 3", trace, expected);
+  tool.Terminate();
+  Check(killed.exit == 9, "dioctl watch --events 0,3: ended by TerminateProcess (exit code %lu)", killed.exit);
+  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", TraceUntilClose(helper, 5000),
+             closing);
+  if (!printed || !watching) Note("output:\n%s\nerrors:\n%s", killed.out.c_str(), killed.err.c_str());
+
+  // A new program works: it sees only its own event.
+  ToolRun run;
+  Tool next;
+  if (!Check(next.Start(program, L"watch --events 1 --for 1", &run), "dioctl watch --events 1: starts")) return;
+  watching = WaitFor(10000, [&] {
+    next.Poll();
+    return Contains(run.out, ready);
+  });
+  helper.Fire({0});
+  helper.Fire({1});
+  next.Finish();
+  Check(watching && run.exit == 0 && Contains(run.out, "  event 1\n") && !Contains(run.out, "  event 0\n") &&
+            Contains(run.out, "stopped (time is up) after ") && Contains(run.out, ": 1 event\n"),
+        "dioctl watch --events 1 --for 1: prints event 1 alone and stops when the time is up (exit code %lu)",
+        run.exit);
+  if (run.exit != 0 || !Contains(run.out, ": 1 event\n"))
+    Note("output:\n%s\nerrors:\n%s", run.out.c_str(), run.err.c_str());
+  expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x02)};
+  more = InterruptAccesses(board, 0x02, 0);
+  expected.insert(expected.end(), more.begin(), more.end());
+  expected.push_back(Out(board.intEn0, 0));  // set back as it found them
+  expected.insert(expected.end(), closing.begin(), closing.end());
+  CheckTrace("dioctl watch --events 1 --for 1", TraceUntilClose(helper, 5000), expected);
 }
 
 }  // namespace winetest

@@ -1,9 +1,9 @@
 // The port emulator: winedevice runs drivers in user mode, where in and out
 // raise a privileged-instruction fault. A vectored exception handler, first
-// in line, carries out the faulting instruction on a register file of the
-// 65536 ports (little-endian for word and double-word accesses, wrapping at
-// the top) and records it, then resumes after the instruction. Every other
-// fault goes on to the next handler.
+// in line, carries out the faulting instruction on the register file and
+// the board (board_model.cpp; little-endian for word and double-word
+// accesses, wrapping at the top) and records it, then resumes after the
+// instruction. Every other fault goes on to the next handler.
 #include "helper.h"
 
 // What kernelbase.dll gives a driver that imports it under Wine.
@@ -12,9 +12,6 @@ extern "C" __declspec(dllimport) PVOID NTAPI AddVectoredExceptionHandler(ULONG f
                                                                          VECTORED_HANDLER handler);
 extern "C" __declspec(dllimport) ULONG NTAPI RemoveVectoredExceptionHandler(PVOID handle);
 
-#define PORT_SPACE 65536
-
-static UCHAR gPorts[PORT_SPACE];
 static WINE_HELPER_TRACE gTrace;
 static KSPIN_LOCK gTraceLock;
 static PVOID gHandler;
@@ -41,21 +38,6 @@ VOID TakeTrace(WINE_HELPER_TRACE *trace) {
   gTrace.Count = 0;
   gTrace.Lost = 0;
   KeReleaseSpinLock(&gTraceLock, irql);
-}
-
-VOID SetPorts(const WINE_HELPER_PORTS *ports) {
-  for (ULONG i = 0; i < ports->Count && i < sizeof(ports->Values); ++i)
-    gPorts[(USHORT)(ports->First + i)] = ports->Values[i];
-}
-
-static ULONG ReadPorts(USHORT port, ULONG width) {
-  ULONG value = 0;
-  for (ULONG i = 0; i < width; ++i) value |= (ULONG)gPorts[(USHORT)(port + i)] << (8 * i);
-  return value;
-}
-
-static VOID WritePorts(USHORT port, ULONG width, ULONG value) {
-  for (ULONG i = 0; i < width; ++i) gPorts[(USHORT)(port + i)] = (UCHAR)(value >> (8 * i));
 }
 
 // Carries out in/out with an 8-bit immediate port or the port in DX
@@ -86,8 +68,9 @@ static BOOLEAN EmulatePortInstruction(PCONTEXT context) {
 
   if (isOut) {
     ULONG value = (ULONG)context->Rax & (width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1);
-    WritePorts(port, width, value);
+    // Recorded first: an interrupt the write raises comes after it.
     RecordAccess(WINE_HELPER_OUT, width, port, value);
+    WritePorts(port, width, value);
   } else {
     ULONG value = ReadPorts(port, width);
     RecordAccess(WINE_HELPER_IN, width, port, value);

@@ -1,16 +1,9 @@
 // What the Plug and Play and I/O managers of Windows would do for the device
 // under test and Wine does not: a restart with resources, as a resource
 // rebalance does (stop, then start with the new lists), and the cleanup
-// request before the close of a file object's last handle.
+// request before the close of a file object's last handle; and the sending
+// of requests to the device's stack, which the power transitions use too.
 #include "helper.h"
-
-// Exported by the kernel; declared in a header a driver of this kind does
-// not include.
-extern "C" __declspec(dllimport) NTSTATUS NTAPI ObReferenceObjectByName(
-    PUNICODE_STRING name, ULONG attributes, PACCESS_STATE accessState, ACCESS_MASK access,
-    POBJECT_TYPE type, KPROCESSOR_MODE mode, PVOID parseContext, PVOID *object);
-
-#define HELPER_POOL_TAG 0x74576944u  // "DiWt"
 
 static PDRIVER_OBJECT gDriverUnderTest;
 static PDRIVER_DISPATCH gClose;  // the driver's own close routine
@@ -22,25 +15,19 @@ static NTSTATUS SignalDone(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-// Sends a request to the top of the driver's stack and waits for it; returns
-// its status. A Plug and Play request starts as STATUS_NOT_SUPPORTED, as the
-// Plug and Play manager sends it; a cleanup comes from user mode.
-static NTSTATUS SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor, PFILE_OBJECT file,
-                            PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated) {
+NTSTATUS SendRequest(PDEVICE_OBJECT device, const IO_STACK_LOCATION *location, NTSTATUS initialStatus,
+                     KPROCESSOR_MODE mode) {
   PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
   if (irp == NULL) return STATUS_INSUFFICIENT_RESOURCES;
-  irp->IoStatus.Status = major == IRP_MJ_PNP ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
+  irp->IoStatus.Status = initialStatus;
   irp->IoStatus.Information = 0;
-  irp->RequestorMode = major == IRP_MJ_PNP ? KernelMode : UserMode;
-  irp->Tail.Overlay.OriginalFileObject = file;
+  irp->RequestorMode = mode;
+  irp->Tail.Overlay.OriginalFileObject = location->FileObject;
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-  next->MajorFunction = major;
-  next->MinorFunction = minor;
-  next->FileObject = file;
-  if (minor == IRP_MN_START_DEVICE && major == IRP_MJ_PNP) {
-    next->Parameters.StartDevice.AllocatedResources = raw;
-    next->Parameters.StartDevice.AllocatedResourcesTranslated = translated;
-  }
+  next->MajorFunction = location->MajorFunction;
+  next->MinorFunction = location->MinorFunction;
+  next->FileObject = location->FileObject;
+  next->Parameters = location->Parameters;
   KEVENT done;
   KeInitializeEvent(&done, NotificationEvent, FALSE);
   IoSetCompletionRoutine(irp, SignalDone, &done, TRUE, TRUE, TRUE);
@@ -52,11 +39,27 @@ static NTSTATUS SendRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor, PFI
   return status;
 }
 
+// A Plug and Play request starts as STATUS_NOT_SUPPORTED, as the Plug and
+// Play manager sends it.
+static NTSTATUS SendPnp(PDEVICE_OBJECT device, UCHAR minor, PCM_RESOURCE_LIST raw,
+                        PCM_RESOURCE_LIST translated) {
+  IO_STACK_LOCATION location = {};
+  location.MajorFunction = IRP_MJ_PNP;
+  location.MinorFunction = minor;
+  if (minor == IRP_MN_START_DEVICE) {
+    location.Parameters.StartDevice.AllocatedResources = raw;
+    location.Parameters.StartDevice.AllocatedResourcesTranslated = translated;
+  }
+  return SendRequest(device, &location, STATUS_NOT_SUPPORTED, KernelMode);
+}
+
 // Windows sends the cleanup request when the last handle of a file object
 // is closed, before the close request; Wine sends only the close.
 static NTSTATUS CloseWithCleanup(PDEVICE_OBJECT device, PIRP irp) {
-  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-  NTSTATUS status = SendRequest(device, IRP_MJ_CLEANUP, 0, file, NULL, NULL);
+  IO_STACK_LOCATION cleanup = {};
+  cleanup.MajorFunction = IRP_MJ_CLEANUP;
+  cleanup.FileObject = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  NTSTATUS status = SendRequest(device, &cleanup, STATUS_SUCCESS, UserMode);
   RecordAccess(WINE_HELPER_CLEANUP, 0, 0, (ULONG)status);
   RecordAccess(WINE_HELPER_CLOSE, 0, 0, 0);
   return gClose(device, irp);
@@ -115,41 +118,55 @@ static PCM_RESOURCE_LIST BuildResourceList(const WINE_HELPER_RESOURCES *r, BOOLE
   return list;
 }
 
-// The top of the stack of the first device the driver under test created,
-// referenced; none when the driver is not loaded or has no device.
-static PDEVICE_OBJECT DeviceUnderTest(PDRIVER_OBJECT *driver) {
+// The driver under test, referenced; none when it is not loaded.
+static PDRIVER_OBJECT DriverUnderTest(void) {
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, WINE_HELPER_DRIVER_UNDER_TEST);
-  if (!NT_SUCCESS(ObReferenceObjectByName(&name, OBJ_CASE_INSENSITIVE, NULL, 0, NULL, KernelMode,
-                                          NULL, (PVOID *)driver))) {
+  PDRIVER_OBJECT driver;
+  if (!NT_SUCCESS(ObReferenceObjectByName(&name, OBJ_CASE_INSENSITIVE, NULL, 0, NULL, KernelMode, NULL,
+                                          (PVOID *)&driver))) {
     return NULL;
   }
-  PDEVICE_OBJECT device = (*driver)->DeviceObject;
-  if (device == NULL) {
-    ObDereferenceObject(*driver);
-    return NULL;
-  }
-  return IoGetAttachedDeviceReference(device);
+  return driver;
+}
+
+PDEVICE_OBJECT DeviceUnderTest(void) {
+  PDRIVER_OBJECT driver = DriverUnderTest();
+  if (driver == NULL) return NULL;
+  PDEVICE_OBJECT device = driver->DeviceObject != NULL ? IoGetAttachedDeviceReference(driver->DeviceObject) : NULL;
+  ObDereferenceObject(driver);
+  return device;
 }
 
 NTSTATUS Rebalance(const WINE_HELPER_RESOURCES *resources, WINE_HELPER_REBALANCE_RESULT *result) {
   if (resources->PortRangeCount > WINE_HELPER_PORT_RANGES) return STATUS_INVALID_PARAMETER;
-  PDRIVER_OBJECT driver;
-  PDEVICE_OBJECT device = DeviceUnderTest(&driver);
-  if (device == NULL) return STATUS_NO_SUCH_DEVICE;
+  PDRIVER_OBJECT driver = DriverUnderTest();
+  if (driver == NULL) return STATUS_NO_SUCH_DEVICE;
+  PDEVICE_OBJECT device = DeviceUnderTest();
+  if (device == NULL) {
+    ObDereferenceObject(driver);
+    return STATUS_NO_SUCH_DEVICE;
+  }
   StartCleanupDelivery(driver);
+  ObDereferenceObject(driver);
+  NTSTATUS bus = AnswerBusPower();
+  if (!NT_SUCCESS(bus)) {
+    ObDereferenceObject(device);
+    return bus;
+  }
+  SetBoardVector(resources->TranslatedVector);
+  result->Substituted = SubstitutedImports();
 
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
   PCM_RESOURCE_LIST raw = BuildResourceList(resources, FALSE);
   PCM_RESOURCE_LIST translated = BuildResourceList(resources, TRUE);
   if (raw != NULL && translated != NULL) {
-    result->StopStatus = SendRequest(device, IRP_MJ_PNP, IRP_MN_STOP_DEVICE, NULL, NULL, NULL);
-    result->StartStatus = SendRequest(device, IRP_MJ_PNP, IRP_MN_START_DEVICE, NULL, raw, translated);
+    result->StopStatus = SendPnp(device, IRP_MN_STOP_DEVICE, NULL, NULL);
+    result->StartStatus = SendPnp(device, IRP_MN_START_DEVICE, raw, translated);
     status = STATUS_SUCCESS;
   }
   if (raw != NULL) ExFreePoolWithTag(raw, HELPER_POOL_TAG);
   if (translated != NULL) ExFreePoolWithTag(translated, HELPER_POOL_TAG);
   ObDereferenceObject(device);
-  ObDereferenceObject(driver);
   return status;
 }

@@ -1,0 +1,160 @@
+// DI events as a program sees them: real Win32 events handed to the driver
+// on two handles, every DI line of the board fired, and each time exactly
+// the events of the line's event number wake a WaitForMultipleObjects; a
+// repeated enable with fewer events, a disable, and the closes, the last of
+// which turns the board's sources off and disconnects the interrupt.
+#include "checks.h"
+
+namespace winetest {
+
+bool Enable(const Waiter &waiter, USHORT count, const char *what) {
+  DIO_EVENT_REQUEST request = {};
+  request.UserWord = 0x5A5A;
+  request.Status = -1;
+  request.HandleCount = count;
+  for (USHORT n = 0; n < count && n < DIO_EVENT_COUNT; ++n)
+    request.Handles[n] = ULONG64(reinterpret_cast<ULONG_PTR>(waiter.events[n]));
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(waiter.device, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &request,
+                            sizeof request, &returned, NULL);
+  return Check(ok && returned == sizeof request && request.Status == 0,
+               "%s: %s enables its events (error %lu, %lu bytes, status %08lX)", what, waiter.name,
+               ok ? 0 : GetLastError(), returned, (unsigned long)request.Status);
+}
+
+void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Waiter *, int>> &wakes,
+                  const std::vector<const Waiter *> &waiters, const Trace &accesses, const char *what) {
+  Check(helper.Fire({line}), "%s: DI line %d fired", what, line);
+  for (const auto &wake : wakes) {
+    std::vector<HANDLE> handles;
+    std::vector<int> numbers;
+    for (int n = 0; n < DIO_EVENT_COUNT; ++n) {
+      if (wake.first->events[n] == NULL) continue;
+      handles.push_back(wake.first->events[n]);
+      numbers.push_back(n);
+    }
+    DWORD result = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), FALSE, 2000);
+    int woke = result < handles.size() ? numbers[result] : -1;
+    Check(woke == wake.second, "%s: %s's event %d wakes its wait (%d)", what, wake.first->name, wake.second,
+          woke);
+  }
+  Check(helper.Settle(), "%s: the interrupt and its DPC are done", what);
+  // Auto-reset events: the waits above took the signals they expected.
+  for (const Waiter *waiter : waiters) {
+    for (int n = 0; n < DIO_EVENT_COUNT; ++n) {
+      if (waiter->events[n] != NULL && WaitForSingleObject(waiter->events[n], 0) != WAIT_TIMEOUT)
+        Check(false, "%s: %s's event %d is not signalled", what, waiter->name, n);
+    }
+  }
+  Trace trace;
+  helper.TakeTrace(&trace);
+  CheckTrace(what, trace, accesses);
+}
+
+void CloseEvents(Waiter &waiter) {
+  for (HANDLE &event : waiter.events) {
+    if (event != NULL) CloseHandle(event);
+    event = NULL;
+  }
+}
+
+namespace {
+
+std::vector<std::pair<const Waiter *, int>> Wakes(std::initializer_list<std::pair<const Waiter *, int>> list) {
+  return list;
+}
+
+// The status bits a DI source latches.
+void StatusOf(int source, UCHAR *status0, UCHAR *status1) {
+  *status0 = source < 8 ? UCHAR(1u << source) : 0;
+  *status1 = source < 8 ? 0 : UCHAR(1u << (source - 8));
+}
+
+Trace FiredAccesses(const Board &board, int source) {
+  UCHAR status0, status1;
+  StatusOf(source, &status0, &status1);
+  return InterruptAccesses(board, status0, status1);
+}
+
+}  // namespace
+
+void CheckEvents(const Board &board, const std::wstring &path, Helper &helper) {
+  Waiter first = {"the first handle", Open(path), {}};
+  Waiter second = {"the second handle", Open(path), {}};
+  if (!Check(first.device != INVALID_HANDLE_VALUE && second.device != INVALID_HANDLE_VALUE,
+             "events: two handles opened")) {
+    return;
+  }
+  const std::vector<const Waiter *> both = {&first, &second};
+  // Zero handles for events 2 and 6.
+  for (int n = 0; n < DIO_EVENT_COUNT; ++n)
+    first.events[n] = n == 2 || n == 6 ? NULL : CreateEventW(NULL, FALSE, FALSE, NULL);
+  Trace trace;
+  if (Enable(first, DIO_EVENT_COUNT, "first enable")) {
+    helper.TakeTrace(&trace);
+    CheckTrace("first enable", trace, {Marker(WINE_HELPER_CONNECT, 0)});
+    CheckConnection("first enable", board, helper, 1);
+  }
+
+  // Every source on but source 1.
+  const UCHAR enable0 = 0xFD, enable1 = board.layout == kLayout22 ? 0x01 : 0xFF;
+  Trace sources = {Out(board.intEn0, enable0)};
+  bool on = WriteRegister(first.device, board, board.intEn0, enable0);
+  if (board.intEn1 != kNoPort) {
+    on = WriteRegister(first.device, board, board.intEn1, enable1) && on;
+    sources.push_back(Out(board.intEn1, enable1));
+  }
+  Check(on, "the board's DI sources switched on through the driver, all but source 1");
+  helper.TakeTrace(&trace);
+  CheckTrace("sources switched on", trace, sources);
+
+  for (int source = 0; source < board.sources; ++source) {
+    bool enabled = source != 1;
+    int event = EventOfSource(board, source);
+    std::vector<std::pair<const Waiter *, int>> wakes;
+    if (enabled && event >= 0 && first.events[event] != NULL) wakes.push_back({&first, event});
+    std::string what = "DI line " + std::to_string(source) + (enabled ? "" : " (source off)");
+    FireAndCheck(helper, source, wakes, both, enabled ? FiredAccesses(board, source) : Trace(), what.c_str());
+  }
+
+  // A second handle's events are signalled beside the first's.
+  second.events[0] = CreateEventW(NULL, FALSE, FALSE, NULL);
+  second.events[3] = CreateEventW(NULL, FALSE, FALSE, NULL);
+  if (Enable(second, DIO_EVENT_COUNT, "enable on the second handle")) {
+    helper.TakeTrace(&trace);
+    CheckTrace("enable on the second handle", trace, Trace());
+  }
+  FireAndCheck(helper, 0, Wakes({{&first, 0}, {&second, 0}}), both, FiredAccesses(board, 0),
+               "two handles, DI line 0");
+  FireAndCheck(helper, 3, Wakes({{&first, 3}, {&second, 3}}), both, FiredAccesses(board, 3),
+               "two handles, DI line 3");
+
+  // A repeated enable with fewer handles: the first handle's only event is
+  // now a new one for event number 2, which it had none for.
+  first.events[2] = CreateEventW(NULL, FALSE, FALSE, NULL);
+  Waiter fewer = {first.name, first.device, {}};
+  fewer.events[2] = first.events[2];
+  Enable(fewer, 3, "repeated enable with fewer events");
+  FireAndCheck(helper, 0, Wakes({{&second, 0}}), both, FiredAccesses(board, 0), "after the repeated enable, DI line 0");
+  FireAndCheck(helper, 2, Wakes({{&first, 2}}), both, FiredAccesses(board, 2), "after the repeated enable, DI line 2");
+
+  DWORD returned;
+  Check(DeviceIoControl(second.device, IOCTL_DIO_DISABLE_EVENT, NULL, 0, NULL, 0, &returned, NULL) != FALSE,
+        "disable on the second handle");
+  helper.TakeTrace(&trace);
+  CheckTrace("disable on the second handle", trace, Trace());
+  FireAndCheck(helper, 3, Wakes({}), both, FiredAccesses(board, 3), "after the disable, DI line 3");
+
+  CloseAndCheck(second.device, "events: close of the other handle", CloseAccesses(board, false), helper);
+  CloseAndCheck(first.device, "events: close of the last handle", CloseAccesses(board, true, true), helper);
+  WINE_HELPER_INTERRUPTS interrupts = helper.Interrupts();
+  Check(interrupts.Disconnects == 1 && interrupts.Connected == 0,
+        "the last close disconnected the interrupt (%lu disconnections, %lu in force)",
+        (unsigned long)interrupts.Disconnects, (unsigned long)interrupts.Connected);
+  first.device = second.device = INVALID_HANDLE_VALUE;
+  FireAndCheck(helper, 0, Wakes({}), both, Trace(), "after the last close, DI line 0");
+  CloseEvents(first);
+  CloseEvents(second);
+}
+
+}  // namespace winetest

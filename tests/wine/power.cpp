@@ -1,0 +1,189 @@
+// The system's power transitions in Windows' order, sent by the helper to
+// the device stack (docs/power-transitions.md): sleep and wake, hibernation
+// and wake, the hybrid shutdown and the fast startup after it, and the
+// shutdown (IRP_MJ_SHUTDOWN, then S5). The board loses power as a real one
+// does: in S3, S4 and S5, and a PCI board in D3. Each step's trace holds the
+// power requests at the bus, the device requests the driver makes, the
+// board's power and the driver's port accesses, in order; then "OnSystem",
+// the DO register and an interrupt show what the driver made of it.
+#include "checks.h"
+
+namespace winetest {
+
+namespace {
+
+constexpr UCHAR kSet = 2, kQuery = 3;      // IRP_MN_SET_POWER, IRP_MN_QUERY_POWER
+constexpr USHORT kSystem = 0, kDevice = 1;  // the power types
+constexpr ULONG kS0 = 1, kS3 = 4, kS4 = 5, kS5 = 6, kD0 = 1, kD3 = 4;
+
+// The DO configuration the power test gives the driver: channel 0 driven to
+// 1 at the start, channel 2 to 1 at the shutdown.
+constexpr DIO_DO_CONFIG kDoConfig = {1, 1, 0, 2, 1, 1};
+constexpr UCHAR kStartBit = 0x01, kShutdownBit = 0x04;
+
+Access Bus(UCHAR minor, USHORT type, ULONG state) { return {WINE_HELPER_BUS_POWER, minor, type, state}; }
+Access DeviceRequest(ULONG state) { return {WINE_HELPER_POWER_REQUEST, kSet, 0, state}; }
+
+Trace &operator+=(Trace &trace, const Trace &more) {
+  trace.insert(trace.end(), more.begin(), more.end());
+  return trace;
+}
+
+// What the driver saves of the board before it loses power, and puts back.
+struct Context {
+  UCHAR doValue, intEn0, intEn1;
+};
+
+Trace Save(const Board &board, const Context &c) {
+  Trace trace = {In(board.doPort, c.doValue), In(board.intEn0, c.intEn0)};
+  if (board.intEn1 != kNoPort) trace.push_back(In(board.intEn1, c.intEn1));
+  return trace;
+}
+
+// The status-clearing steps of the layout's reset, then the saved registers.
+Trace Restore(const Board &board, const Context &c) {
+  Trace trace;
+  for (const Access &a : ResetAccesses(board, false))
+    if (a.port == board.intSt0 || a.port == board.intSt1) trace.push_back(a);
+  trace += {Out(board.doPort, c.doValue), Out(board.intEn0, c.intEn0)};
+  if (board.intEn1 != kNoPort) trace.push_back(Out(board.intEn1, c.intEn1));
+  return trace;
+}
+
+// A start's work on a board just powered up: the start DO bit, the reset.
+Trace StartWork(const Board &board) {
+  Trace trace = {In(board.doPort, 0), Out(board.doPort, kStartBit)};
+  return trace += ResetAccesses(board, false);
+}
+
+Trace ShutdownOutput(const Board &board, UCHAR before) {
+  return {In(board.doPort, before), Out(board.doPort, UCHAR(before | kShutdownBit))};
+}
+
+// A system request leaving S0: the driver saves the board's context and
+// turns its sources off; then a PCI board asks for D3 and loses power with
+// it, a latched board with the machine.
+Trace Entering(const Board &board, ULONG state, bool queried, const Trace &first, const Context &saved) {
+  Trace trace;
+  if (queried) trace.push_back(Bus(kQuery, kSystem, state));
+  trace += first;
+  trace += Save(board, saved);
+  trace += ResetAccesses(board, false);
+  if (board.pci) {
+    trace += {DeviceRequest(kD3), Bus(kSet, kDevice, kD3), Marker(WINE_HELPER_BOARD_POWER, 0),
+              Bus(kSet, kSystem, state)};
+  } else {
+    trace += {Bus(kSet, kSystem, state), Marker(WINE_HELPER_BOARD_POWER, 0)};
+  }
+  return trace;
+}
+
+// The S0 request goes down first; a PCI board asks for D0 in its
+// completion and gets power with it; then the driver's work.
+Trace Leaving(const Board &board, const Trace &work) {
+  Trace trace;
+  if (board.pci) {
+    trace = {Bus(kSet, kSystem, kS0), DeviceRequest(kD0), Bus(kSet, kDevice, kD0), Marker(WINE_HELPER_BOARD_POWER, 1)};
+  } else {
+    trace = {Marker(WINE_HELPER_BOARD_POWER, 1), Bus(kSet, kSystem, kS0)};
+  }
+  return trace += work;
+}
+
+bool Step(Helper &helper, ULONG transition, ULONG step, const char *what, const Trace &expected) {
+  WINE_HELPER_TRANSITION_RESULT result = {};
+  bool sent = helper.SystemPower(transition, step, &result);
+  Check(sent && result.QueryStatus == 0 && result.SetStatus == 0,
+        "%s: the system's requests succeed (query %08lX, set %08lX)", what, (unsigned long)result.QueryStatus,
+        (unsigned long)result.SetStatus);
+  return CheckTrace(what, helper.TraceOf(expected.size()), expected);
+}
+
+void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0) {
+  WINE_HELPER_BOARD_STATE state = helper.BoardState();
+  Check(state.Powered && state.Do == doValue && state.IntEn0 == intEn0,
+        "%s: the board has power, DO 0x%02X and INTEN0 0x%02X (%s, 0x%02X, 0x%02X)", when, doValue, intEn0,
+        state.Powered ? "on" : "off", state.Do, state.IntEn0);
+}
+
+Trace FiredAccesses(const Board &board) { return InterruptAccesses(board, 0x01, 0); }
+
+// Asleep, the board is off: the driver refuses port requests with
+// STATUS_DEVICE_NOT_READY (ERROR_NOT_READY) and touches no port.
+void CheckRefusedWhileOff(const Board &board, const Waiter &waiter, Helper &helper) {
+  DIO_PORT_IO request = {ULONG(board.intEn0 - board.base), {0}};
+  UCHAR value = 0;
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(waiter.device, IOCTL_DIO_READ_PORT_UCHAR, &request, sizeof(ULONG), &value, 1,
+                            &returned, NULL);
+  DWORD error = ok ? 0 : GetLastError();
+  Check(!ok && error == ERROR_NOT_READY, "asleep: a port read is refused with ERROR_NOT_READY (error %lu)", error);
+  Trace trace;
+  helper.TakeTrace(&trace);
+  CheckTrace("asleep: the refused port read", trace, Trace());
+}
+
+}  // namespace
+
+void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
+  Waiter waiter = {"the power test's handle", Open(path), {}};
+  if (!Check(waiter.device != INVALID_HANDLE_VALUE, "power: a handle opened")) return;
+  waiter.events[0] = CreateEventW(NULL, FALSE, FALSE, NULL);
+  Enable(waiter, 1, "before the transitions");
+  Check(WriteRegister(waiter.device, board, board.intEn0, 0x01), "before the transitions: source 0 switched on");
+  DIO_DO_CONFIG config = kDoConfig;
+  DWORD returned;
+  Check(DeviceIoControl(waiter.device, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, NULL, 0, &returned, NULL) !=
+            FALSE,
+        "before the transitions: DO channel 2 to 1 at the shutdown");
+  Trace trace;
+  helper.TakeTrace(&trace);
+  CheckTrace("before the transitions", trace, {Marker(WINE_HELPER_CONNECT, 0), Out(board.intEn0, 0x01)});
+  const std::vector<const Waiter *> waiters = {&waiter};
+  const UCHAR started = kDoBefore | kStartBit;  // the DO register since the start
+
+  // Sleep and wake, hibernation and wake: the board's context comes back.
+  const Context context = {started, 0x01, 0x00};
+  const struct {
+    ULONG transition;
+    ULONG state;
+    const char *enter, *leave;
+  } sleeps[] = {{WINE_HELPER_SLEEP, kS3, "sleep (S3)", "wake from sleep"},
+                {WINE_HELPER_HIBERNATE, kS4, "hibernation (S4)", "wake from hibernation"}};
+  for (const auto &s : sleeps) {
+    Step(helper, s.transition, WINE_HELPER_ENTER, s.enter, Entering(board, s.state, true, Trace(), context));
+    CheckOnSystem(1, s.enter);
+    if (s.transition == WINE_HELPER_SLEEP) CheckRefusedWhileOff(board, waiter, helper);
+    Step(helper, s.transition, WINE_HELPER_LEAVE, s.leave, Leaving(board, Restore(board, context)));
+    CheckOnSystem(1, s.leave);
+    CheckBoard(helper, s.leave, started, 0x01);
+    FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, FiredAccesses(board), s.leave);
+  }
+
+  // The hybrid shutdown ends the session before it goes down; the fast
+  // startup after it does a start's work. The interrupt stays connected.
+  const UCHAR shut = started | kShutdownBit;
+  Step(helper, WINE_HELPER_HYBRID_SHUTDOWN, WINE_HELPER_ENTER, "hybrid shutdown (S4, target S5)",
+       Entering(board, kS4, true, ShutdownOutput(board, started), {shut, 0x01, 0x00}));
+  CheckOnSystem(0, "hybrid shutdown");
+  Step(helper, WINE_HELPER_HYBRID_SHUTDOWN, WINE_HELPER_LEAVE, "fast startup", Leaving(board, StartWork(board)));
+  CheckOnSystem(1, "fast startup");
+  CheckBoard(helper, "fast startup", kStartBit, 0x00);
+  FireAndCheck(helper, 0, {}, waiters, Trace(), "fast startup, its sources off: DI line 0");
+  Check(WriteRegister(waiter.device, board, board.intEn0, 0x01), "fast startup: source 0 switched on again");
+  helper.TakeTrace(&trace);
+  CheckTrace("fast startup: source 0 switched on again", trace, {Out(board.intEn0, 0x01)});
+  FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, FiredAccesses(board), "fast startup, the interrupt still connected");
+  CloseAndCheck(waiter.device, "power: close of the last handle", CloseAccesses(board, true, true), helper);
+  CloseEvents(waiter);
+
+  // The shutdown: the shutdown request, then S5; no way back.
+  Trace shutdown = ShutdownOutput(board, kStartBit);
+  shutdown.push_back(Marker(WINE_HELPER_SHUTDOWN, 0));
+  shutdown += Entering(board, kS5, false, ShutdownOutput(board, kStartBit | kShutdownBit),
+                       {UCHAR(kStartBit | kShutdownBit), 0x00, 0x00});
+  Step(helper, WINE_HELPER_SHUTDOWN_OFF, WINE_HELPER_ENTER, "shutdown (IRP_MJ_SHUTDOWN, S5)", shutdown);
+  CheckOnSystem(0, "shutdown");
+}
+
+}  // namespace winetest
