@@ -49,7 +49,17 @@ struct Machine {
   std::unique_ptr<hostk::user::Process> program;
   std::vector<HANDLE> files;
   std::vector<HANDLE> events;
-  std::vector<std::thread> held;
+  struct Held {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Held> held;
+  // Held requests not finished yet; each is blocked, or just released.
+  size_t Waiting() const {
+    size_t n = 0;
+    for (const Held &h : held) n += *h.done ? 0 : 1;
+    return n;
+  }
 };
 
 // A handle value for an enable request: one of the program's events, its
@@ -79,7 +89,6 @@ void DeviceControl(Machine &m, Input &in) {
     for (auto &handle : request->Handles) handle = HandleValue(m, in);
   }
   auto done = std::make_shared<std::atomic<bool>>(false);
-  size_t blocked = hostk::BlockedThreadCount();
   hostk::user::Process *program = m.program.get();
   std::thread request([program, file, code, input = std::move(input), output = std::move(output), done]() mutable {
     hostk::user::ProcessScope scope(*program);
@@ -88,11 +97,12 @@ void DeviceControl(Machine &m, Input &in) {
     if (result.information > output.size()) abort();
     *done = true;
   });
-  while (!*done && hostk::BlockedThreadCount() <= blocked) std::this_thread::yield();
+  // Held once more threads are blocked than earlier held requests can be.
+  while (!*done && hostk::BlockedThreadCount() <= m.Waiting()) std::this_thread::yield();
   if (*done) {
     request.join();
   } else {
-    m.held.push_back(std::move(request));
+    m.held.push_back(Machine::Held{std::move(request), done});
   }
 }
 
@@ -161,14 +171,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int steps = 0; in.size && steps < 64; ++steps) Step(m, in);
 
   // The program ends, its held requests cancelled first, then the device is
-  // removed and the driver unloaded.
+  // removed and the driver unloaded. A request that reached the driver after
+  // its handle's cleanup stays held until the removal fails it.
   hostk::RunDpcs();
   {
     hostk::user::ProcessScope scope(*m.program);
     for (HANDLE file : m.files) hostk::user::CancelIo(file);
   }
-  for (auto &t : m.held) t.join();
   m.program.reset();
+  if (m.bench.Device()) m.bench.Remove();
+  for (auto &h : m.held) h.thread.join();
   m.bench.TakeDown();
   std::vector<std::string> left = hostk::Outstanding();
   if (!left.empty()) {

@@ -44,6 +44,10 @@ PDEVICE_OBJECT Resolve(const std::u16string &path, std::u16string *remaining) {
 struct FileHolder : HandleObject {
   PFILE_OBJECT file = nullptr;
   PDEVICE_OBJECT pdo = nullptr;
+  // The top of the stack when the file was opened: every request of the
+  // file goes there, and the file keeps the device object until its close,
+  // also when the device is removed meanwhile.
+  PDEVICE_OBJECT top = nullptr;
   std::mutex lock;
   int requests = 0;  // requests on the file still in progress
   std::vector<PIRP> sent;  // their IRPs, while the driver may hold them
@@ -63,7 +67,7 @@ struct FileHolder : HandleObject {
   IrpResult Send(UCHAR major, const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {}) {
     PFILE_OBJECT f = file;
     return SendRequest(
-        IoGetAttachedDevice(pdo), major, 0,
+        top, major, 0,
         [f, &setup](PIRP irp, PIO_STACK_LOCATION location) {
           irp->RequestorMode = UserMode;
           irp->Tail.Overlay.OriginalFileObject = f;
@@ -95,6 +99,7 @@ struct FileHolder : HandleObject {
     closed = true;
     held.unlock();
     Send(IRP_MJ_CLOSE);
+    DereferenceDevice(top);
     if (NoteFileClosed(pdo)) SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
   }
 
@@ -147,6 +152,7 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   if (!HasStarted(pdo)) return STATUS_NO_SUCH_DEVICE;
   auto holder = std::make_shared<FileHolder>();
   holder->pdo = pdo;
+  holder->top = IoGetAttachedDevice(pdo);
   holder->file = static_cast<PFILE_OBJECT>(AllocateSystem(NonPagedPool, sizeof(FILE_OBJECT), kFileTag));
   if (!holder->file) return STATUS_INSUFFICIENT_RESOURCES;
   memset(holder->file, 0, sizeof(FILE_OBJECT));
@@ -168,10 +174,12 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   // not remove a surprise-removed device under a create in progress. The
   // path is resolved; the create is about to reach the driver.
   NoteFileOpened(pdo);
+  ReferenceDevice(holder->top);
   RunEntryHook("NtCreateFile");
   IrpResult result = holder->Send(IRP_MJ_CREATE);
   // No cleanup or close follows a failed open.
   if (!NT_SUCCESS(result.ioStatus.Status)) {
+    DereferenceDevice(holder->top);
     if (NoteFileClosed(pdo)) SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
     return result.ioStatus.Status;
   }
