@@ -328,14 +328,15 @@ extern KSPIN_LOCK gEventSlotLock;  // serialises the table and the signalling
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID InitializeEventSlots(void);
 _IRQL_requires_max_(DISPATCH_LEVEL) LONG ClaimEventSlot(void);
 _IRQL_requires_max_(DISPATCH_LEVEL) VOID ReleaseEventSlot(LONG slot);
-// What EmptyEventSlot clears besides the slot's events.
-#define DIO_SLOT_EVENTS 0  // only the events (a repeated enable)
-#define DIO_SLOT_STATE 1   // and the in-use mark and user word (disable)
-#define DIO_SLOT_OWNER 2   // and the handle's claim on the slot (close)
+// What EmptyEventSlot clears besides the slot's events, in-use mark and
+// user word.
+#define DIO_SLOT_STATE 1  // nothing more (disable)
+#define DIO_SLOT_OWNER 2  // and the handle's claim on the slot (close)
 _IRQL_requires_max_(DISPATCH_LEVEL) VOID EmptyEventSlot(LONG slot, ULONG what);
-_IRQL_requires_max_(DISPATCH_LEVEL) VOID SetSlotUserWord(LONG slot, USHORT userWord);
-_IRQL_requires_max_(DISPATCH_LEVEL) VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event);
-_IRQL_requires_max_(DISPATCH_LEVEL) VOID MarkSlotEnabled(LONG slot);
+// The nine entries of `events` (referenced, or null) replace all of the
+// slot's events; the slot is marked enabled when `enabled`.
+_IRQL_requires_max_(DISPATCH_LEVEL)
+VOID FillEventSlot(LONG slot, USHORT userWord, PKEVENT const *events, BOOLEAN enabled);
 _IRQL_requires_(DISPATCH_LEVEL) VOID SignalEvents(ULONG eventMask);
 _IRQL_requires_(DISPATCH_LEVEL) _Requires_lock_held_(gEventSlotLock)
 VOID SignalEvent(USHORT eventNumber);

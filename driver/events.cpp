@@ -76,13 +76,11 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
     return state;
   }
 
-  // A repeated enable starts without the events of the last one.
-  EmptyEventSlot(slot, DIO_SLOT_EVENTS);
-  SetSlotUserWord(slot, request->UserWord);
-
   // The handles are the caller's: they are looked up as the caller's mode
   // allows, never as the kernel's own. Only nine events exist.
   ULONG count = request->HandleCount < DIO_EVENTS_PER_SLOT ? request->HandleCount : DIO_EVENTS_PER_SLOT;
+  PKEVENT events[DIO_EVENTS_PER_SLOT];
+  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) events[n] = NULL;
   NTSTATUS status = STATUS_SUCCESS;
   for (ULONG n = 0; n < count && NT_SUCCESS(status); ++n) {
     HANDLE handle = (HANDLE)(ULONG_PTR)request->Handles[n];
@@ -90,16 +88,18 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
     PVOID event;
     status = ObReferenceObjectByHandle(handle, SYNCHRONIZE, EventObjectType(), irp->RequestorMode,
                                        &event, NULL);
-    if (NT_SUCCESS(status)) SetSlotEvent(slot, n, (PKEVENT)event);
+    if (NT_SUCCESS(status)) events[n] = (PKEVENT)event;
   }
+  // A repeated enable keeps none of the events of the last one. After a
+  // refused handle the references taken before it go in the slot all the
+  // same, and the slot keeps its in-use mark as it was.
+  FillEventSlot(slot, request->UserWord, events, NT_SUCCESS(status));
   if (!NT_SUCCESS(status)) {
-    // The references taken so far stay in the slot.
     UnlockHardware(extension);
     request->Status = status;
     irp->IoStatus.Information = sizeof(DIO_EVENT_REQUEST);
     return status;
   }
-  MarkSlotEnabled(slot);
   extension->InterruptWanted = 1;
   if (!stopped) status = ConnectBoardInterrupt(device, extension);
   UnlockHardware(extension);

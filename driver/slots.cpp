@@ -5,12 +5,23 @@
 // serialises every change of it with the DPC's signalling: no event is
 // signalled after its reference has been taken out of the table to be
 // released. References are released after the lock is dropped.
+//
+// Beside the table, for each event number, a bitmap of the slots that hold
+// an event of that number, changed with the table under the same lock: the
+// DPC visits only those slots, in slot order, so an interrupt costs what its
+// waiting events cost and not a walk of all 100 slots per event number. The
+// table stays the record of what each slot holds.
 #include "driver.h"
 
 KSPIN_LOCK gEventSlotLock;
 
 // A slot belongs to one handle from its open to its close.
 static BOOLEAN gSlotTaken[DIO_EVENT_SLOT_COUNT];
+
+// Bit (s % 64) of word (s / 64) of gEventHolders[n] is set exactly when
+// gEventSlots[s].Events[n] is not null.
+#define DIO_HOLDER_WORDS ((DIO_EVENT_SLOT_COUNT + 63) / 64)
+static ULONG64 gEventHolders[DIO_EVENTS_PER_SLOT][DIO_HOLDER_WORDS];
 
 _Use_decl_annotations_
 VOID InitializeEventSlots(void) {
@@ -19,6 +30,9 @@ VOID InitializeEventSlots(void) {
     gEventSlots[slot].Enabled = 0;
     for (ULONG event = 0; event < DIO_EVENTS_PER_SLOT; ++event) gEventSlots[slot].Events[event] = NULL;
     gSlotTaken[slot] = FALSE;
+  }
+  for (ULONG event = 0; event < DIO_EVENTS_PER_SLOT; ++event) {
+    for (ULONG word = 0; word < DIO_HOLDER_WORDS; ++word) gEventHolders[event][word] = 0;
   }
 }
 
@@ -39,56 +53,59 @@ LONG ClaimEventSlot(void) {
   return claimed;
 }
 
+// Puts `events` (references handed over; none when null) in the slot's nine
+// entries, the bitmaps kept in step, and hands the references they replace
+// back in `replaced`. Called holding gEventSlotLock.
+static VOID ExchangeSlotEvents(LONG slot, PKEVENT const *events, PKEVENT *replaced) {
+  PEVENT_SLOT s = &gEventSlots[slot];
+  const ULONG word = (ULONG)slot / 64;
+  const ULONG64 bit = 1ull << ((ULONG)slot % 64);
+  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
+    replaced[n] = s->Events[n];
+    s->Events[n] = events != NULL ? events[n] : NULL;
+    if (s->Events[n] != NULL) {
+      gEventHolders[n][word] |= bit;
+    } else {
+      gEventHolders[n][word] &= ~bit;
+    }
+  }
+}
+
+static VOID ReleaseEvents(PKEVENT *events) {
+  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
+    if (events[n] != NULL) ObDereferenceObject(events[n]);
+  }
+}
+
 // Takes a slot's events out under the lock and releases them after it.
 _Use_decl_annotations_
 VOID EmptyEventSlot(LONG slot, ULONG what) {
   PKEVENT released[DIO_EVENTS_PER_SLOT];
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
-  PEVENT_SLOT s = &gEventSlots[slot];
-  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
-    released[n] = s->Events[n];
-    s->Events[n] = NULL;
-  }
-  if (what >= DIO_SLOT_STATE) {
-    s->Enabled = 0;
-    s->UserWord = 0;
-  }
+  ExchangeSlotEvents(slot, NULL, released);
+  gEventSlots[slot].Enabled = 0;
+  gEventSlots[slot].UserWord = 0;
   if (what >= DIO_SLOT_OWNER) gSlotTaken[slot] = FALSE;
   KeReleaseSpinLock(&gEventSlotLock, irql);
-  for (ULONG n = 0; n < DIO_EVENTS_PER_SLOT; ++n) {
-    if (released[n] != NULL) ObDereferenceObject(released[n]);
-  }
+  ReleaseEvents(released);
 }
 
 _Use_decl_annotations_
 VOID ReleaseEventSlot(LONG slot) { EmptyEventSlot(slot, DIO_SLOT_OWNER); }
 
+// An enable's events, in one step: they replace all of the slot's earlier
+// ones, which are released after the lock.
 _Use_decl_annotations_
-VOID SetSlotUserWord(LONG slot, USHORT userWord) {
+VOID FillEventSlot(LONG slot, USHORT userWord, PKEVENT const *events, BOOLEAN enabled) {
+  PKEVENT replaced[DIO_EVENTS_PER_SLOT];
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
+  ExchangeSlotEvents(slot, events, replaced);
   gEventSlots[slot].UserWord = userWord;
+  if (enabled) gEventSlots[slot].Enabled = 1;
   KeReleaseSpinLock(&gEventSlotLock, irql);
-}
-
-// Hands a referenced event to the slot as its event `eventNumber`.
-_Use_decl_annotations_
-VOID SetSlotEvent(LONG slot, ULONG eventNumber, PKEVENT event) {
-  KIRQL irql;
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  PKEVENT replaced = gEventSlots[slot].Events[eventNumber];
-  gEventSlots[slot].Events[eventNumber] = event;
-  KeReleaseSpinLock(&gEventSlotLock, irql);
-  if (replaced != NULL) ObDereferenceObject(replaced);  // a concurrent enable's
-}
-
-_Use_decl_annotations_
-VOID MarkSlotEnabled(LONG slot) {
-  KIRQL irql;
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  gEventSlots[slot].Enabled = 1;
-  KeReleaseSpinLock(&gEventSlotLock, irql);
+  ReleaseEvents(replaced);
 }
 
 // Signals, in every slot, the event of each event number in the mask. Runs
@@ -102,12 +119,15 @@ VOID SignalEvents(ULONG eventMask) {
   KeReleaseSpinLockFromDpcLevel(&gEventSlotLock);
 }
 
-// Called holding gEventSlotLock.
+// Signals the event of that number in each slot that holds one, in slot
+// order. Called holding gEventSlotLock.
 _Use_decl_annotations_
 VOID SignalEvent(USHORT eventNumber) {
   if (eventNumber >= DIO_EVENTS_PER_SLOT) return;
-  for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
-    PKEVENT event = gEventSlots[slot].Events[eventNumber];
-    if (event != NULL) KeSetEvent(event, 0, FALSE);
+  for (ULONG word = 0; word < DIO_HOLDER_WORDS; ++word) {
+    for (ULONG64 holders = gEventHolders[eventNumber][word]; holders != 0; holders &= holders - 1) {
+      PKEVENT event = gEventSlots[word * 64 + (ULONG)__builtin_ctzll(holders)].Events[eventNumber];
+      if (event != NULL) KeSetEvent(event, 0, FALSE);
+    }
   }
 }

@@ -191,6 +191,31 @@ TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
   for (HANDLE h : handles) hostk::user::CloseHandle(h);
 }
 
+// The DPC finds the slots that hold an event of the pending number across
+// the whole table, and a slot that loses its event (disable, close, a
+// repeated enable without it) takes nothing from the others, not even from
+// the slot 64 places before or after it.
+TEST_F(EventsTest, EverySlotHoldingThePendingEventIsSignalledAndNoneThatLostIt) {
+  Bring(24);
+  EnableSources(file_);
+  std::vector<HANDLE> handles = {file_};
+  while (handles.size() < DIO_EVENT_SLOT_COUNT) handles.push_back(Open());
+  const int slots[] = {0, 1, 63, 64, 65, 99};
+  std::vector<HANDLE> events = MakeEvents(std::size(slots)), later = MakeEvents(1);
+  for (size_t i = 0; i < std::size(slots); ++i)
+    ASSERT_EQ(EnableEvents(handles[slots[i]], {events[i]}).status, STATUS_SUCCESS);
+  board_->PulseDiLine(0);
+  EXPECT_EQ(Signalled(events), "111111");
+
+  EXPECT_EQ(DisableEvents(handles[64]).status, STATUS_SUCCESS);
+  EXPECT_EQ(hostk::user::CloseHandle(handles[1]), STATUS_SUCCESS);
+  ASSERT_EQ(EnableEvents(handles[65], {nullptr, later[0]}).status, STATUS_SUCCESS);
+  board_->PulseDiLine(0);
+  board_->PulseDiLine(1);
+  EXPECT_EQ(Signalled(events) + Signalled(later), "101001" "1");
+  for (size_t i = 2; i < handles.size(); ++i) hostk::user::CloseHandle(handles[i]);
+}
+
 // A layout-24 board's summary tells whether a DI status is pending; the
 // service routine scans only the status bytes it saves for the slots.
 TEST_F(EventsTest, Layout24SignalsOnlyTheDiStatusItSaves) {
