@@ -9,14 +9,10 @@ namespace {
 class AppletInterrupt9PageTest : public AppletTest {
  protected:
   // A model-22 board whose applet has been configured before: all nine
-  // channels stored as `control`.
-  void Configured(const std::string &control = "Enable") {
-    InstallDriver(22);
-    PutText(kCounterKey, "TimeBase", "0");
-    for (int n = 0; n < 9; ++n) StoreControl(n, control);
-  }
-  void StoreControl(int channel, const std::string &text) {
-    PutText(kInterruptKey, "DI" + std::to_string(channel) + "_Control", text);
+  // channels stored enabled.
+  void ConfiguredNine() {
+    Configured(22);
+    for (int n = 0; n < 9; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Enable");
   }
   void OnNineChannelPage(std::function<void(HWND page)> user, int close = IDOK) {
     OnPage("Interrupt", IDD_INTERRUPT9_PAGE, std::move(user), close);
@@ -51,7 +47,7 @@ std::string StoredNine() {
 }
 
 TEST_F(AppletInterrupt9PageTest, ApplyAndOkStoreTheEditsOfEveryChannel) {
-  Configured();
+  ConfiguredNine();
   Load();
   size_t mark = hostwin::RegistryWrites().size();
   OpenDialog([](HWND dialog) {
@@ -67,17 +63,15 @@ TEST_F(AppletInterrupt9PageTest, ApplyAndOkStoreTheEditsOfEveryChannel) {
   });
   EXPECT_EQ(StoredNine(), "-+-+++++-");
   // Nine "_Control" values in channel order, and no edges, each time.
-  std::vector<std::string> interrupt;
-  for (const auto &line : WritesSince(mark))
-    if (line.rfind("Interrupt\\", 0) == 0) interrupt.push_back(line.substr(0, line.find('=')));
-  std::vector<std::string> expected;
+  std::vector<std::string> interrupt, expected;
+  for (const auto &line : WritesSince(mark, "Interrupt")) interrupt.push_back(line.substr(0, line.find('=')));
   for (int round = 0; round < 2; ++round)
     for (int n = 0; n < 9; ++n) expected.push_back("Interrupt\\DI" + std::to_string(n) + "_Control");
   EXPECT_EQ(interrupt, expected);
 }
 
 TEST_F(AppletInterrupt9PageTest, TheKeyIsReadWhenThePageIsMadeAndNotAgainUntilTheNextDialog) {
-  Configured();
+  ConfiguredNine();
   Load();
   OnNineChannelPage(
       [](HWND page) {
@@ -102,40 +96,6 @@ TEST_F(AppletInterrupt9PageTest, TheKeyIsReadWhenThePageIsMadeAndNotAgainUntilTh
   Unload();
   Load();
   OnNineChannelPage([](HWND page) { EXPECT_EQ(Shown(page), "DI0 on"); }, IDCANCEL);
-}
-
-struct TextCase {
-  const char *what;
-  std::vector<std::pair<int, std::string>> stored;  // channel, DIn_Control
-  std::string shown;                                // the nine as the page shows them
-};
-
-// Stored texts are read as every setting's are (settings_test.cpp); here,
-// the channels without a value.
-TEST_F(AppletInterrupt9PageTest, MissingValues) {
-  const TextCase cases[] = {
-      // A first run on model 22 writes DI0 and DI1 only; the channels
-      // without a value keep the first values (enabled).
-      {"the values a first run leaves", {{0, "Disable"}, {1, "Disable"}}, "--+++++++"},
-      {"a gap", {{0, "Disable"}, {2, "Disable"}}, "-+-++++++"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
-    InstallDriver(22);
-    PutText(kCounterKey, "TimeBase", "0");
-    for (const auto &value : c.stored) StoreControl(value.first, value.second);
-    Load();
-    OnNineChannelPage([&](HWND page) {
-      std::string shown;
-      for (int n = 0; n < 9; ++n) {
-        Choose(page, n);
-        shown += Checked(page, IDC_INT9_ENABLE) ? "+" : "-";
-      }
-      EXPECT_EQ(shown, c.shown);
-    });
-    EXPECT_EQ(StoredNine(), c.shown) << "OK stores what the page showed";
-  }
 }
 
 TEST_F(AppletInterrupt9PageTest, AFirstRunShowsEveryChannelEnabledAndOkStoresAllNine) {

@@ -7,14 +7,12 @@ namespace {
 
 class AppletInterruptPageTest : public AppletTest {
  protected:
-  // A configured applet (a "Counter" key) on a board of `model` with DI
-  // interrupts; model 24 reports `channels` DI interrupt channels.
-  void Configured(uint32_t model, BYTE channels = 2) {
-    InstallDriver(model);
-    PutText(kCounterKey, "TimeBase", "0");
+  // A configured applet on a board of `model` with DI interrupts; model 24
+  // reports `channels` DI interrupt channels.
+  void ConfiguredWith(uint32_t model, BYTE channels) {
     diolib::Board board = MakeBoard(16, 0, 0x40);
     board.info = DIO_INFO{16, channels, 0, 0, 0, 0, 1, 0};
-    diolib::Configure(board);
+    Configured(model, board);
   }
   void Store(int channel, const std::string &control, const std::string &edge) {
     PutText(kInterruptKey, "DI" + std::to_string(channel) + "_Control", control);
@@ -61,27 +59,22 @@ struct ListCase {
 
 TEST_F(AppletInterruptPageTest, TheChannelListFollowsTheModelAndItsChannelCount) {
   const ListCase cases[] = {
-      {"model 24, five channels", 24, 5, Names(0, 5)},
       {"model 24, one channel", 24, 1, Names(0, 1)},
       {"model 24, sixteen channels", 24, 16, Names(0, 16)},
       {"model 24, 40 channels: only the sixteen the tables hold", 24, 40, Names(0, 16)},
       {"model 0: always two", 0, 9, Names(0, 2)},
-      {"model 23: always two", 23, 0, Names(0, 2)},
       {"model 24 without channels, first run", 24, 0, {}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
-    Configured(c.model, c.channels);
+    ConfiguredWith(c.model, c.channels);
     if (c.items.empty()) hostreg::DeleteKey(hostreg::Find(kCounterKey));  // a first run
     Load();
     OnInterruptPage([&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_INT_CHANNEL)), c.items);
       if (c.items.empty()) {
         EXPECT_EQ(Shown(page), "none off no edge") << "the buttons as the template made them";
-        // The buttons still take clicks, but there is no channel to change.
-        EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));
-        EXPECT_TRUE(hostwin::Click(Item(page, IDC_INT_FALLING)));
         return;
       }
       EXPECT_EQ(Shown(page), "DI0 on rising") << "channel 0 as at load";
@@ -98,7 +91,7 @@ TEST_F(AppletInterruptPageTest, TheChannelListFollowsTheModelAndItsChannelCount)
 // The stored settings load and show per channel; the user's edits of every
 // channel last across channel changes, and OK stores them in channel order.
 TEST_F(AppletInterruptPageTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder) {
-  Configured(24, 5);
+  ConfiguredWith(24, 5);
   Store(0, "Disable", "Rising");
   Store(1, "Enable", "Falling");
   Store(2, "Enable", "Rising");
@@ -122,10 +115,7 @@ TEST_F(AppletInterruptPageTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder) 
     EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on rising", "DI1 off falling", "DI2 on falling",
                                                             "DI3 off rising", "DI4 on rising"}));
   });
-  std::vector<std::string> interrupt;
-  for (const auto &line : WritesSince(mark))
-    if (line.rfind("Interrupt\\", 0) == 0) interrupt.push_back(line);
-  EXPECT_EQ(interrupt, (std::vector<std::string>{
+  EXPECT_EQ(WritesSince(mark, "Interrupt"), (std::vector<std::string>{
                            "Interrupt\\DI0_Control=Enable",  "Interrupt\\DI0_TriggerEdge=Rising",
                            "Interrupt\\DI1_Control=Disable", "Interrupt\\DI1_TriggerEdge=Falling",
                            "Interrupt\\DI2_Control=Enable",  "Interrupt\\DI2_TriggerEdge=Falling",
@@ -133,19 +123,8 @@ TEST_F(AppletInterruptPageTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder) 
                            "Interrupt\\DI4_Control=Enable",  "Interrupt\\DI4_TriggerEdge=Rising"}));
 }
 
-TEST_F(AppletInterruptPageTest, AFirstRunShowsTheValuesInMemoryAndOkStoresThem) {
-  Load(0, MakeBoard(16, 0, 0x40));  // writes Enable and Rising for both channels
-  EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Enable");
-  EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Rising");
-  OnInterruptPage([](HWND page) {
-    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on rising", "DI1 off falling"}));
-  });
-  EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Disable");
-  EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Falling");
-}
-
 TEST_F(AppletInterruptPageTest, TheChannelShownAndUnsavedEditsLastForTheLoad) {
-  Configured(24, 5);
+  ConfiguredWith(24, 5);
   for (int n = 0; n < 5; ++n) Store(n, "Enable", "Rising");
   Load();
   OnInterruptPage(
