@@ -5,6 +5,7 @@
 #include <uxtheme.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace applettest {
 namespace {
@@ -81,42 +82,31 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
 // hand the DO settings to the board; model 22 has nine channels without
 // edges, and no counters.
 TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
-  const std::vector<std::string> kDo = {"DO\\DO_Trigger_Start=0", "DO\\DO_Trigger_Shutdown=0"};
   std::vector<std::string> nine;
   for (int n = 0; n < 9; ++n) nine.push_back("Interrupt\\DI" + std::to_string(n) + "_Control=Enable");
-  nine.insert(nine.end(), kDo.begin(), kDo.end());
-  struct Case {
-    uint32_t model;
-    int saves;  // Apply, then OK, or OK alone
-    std::vector<std::string> written;  // at each save
-  };
-  const Case cases[] = {
-      {0, 1,
-       {"Interrupt\\DI0_Control=Enable", "Interrupt\\DI0_TriggerEdge=Rising", "Interrupt\\DI1_Control=Disable",
-        "Interrupt\\DI1_TriggerEdge=Falling", "Counter\\CounterA_CLKSource=Internal",
-        "Counter\\CounterA_GateControl=Internal", "Counter\\CounterA_Output=Register",
-        "Counter\\CounterB_CLKSource=Internal", "Counter\\CounterB_GateControl=Internal",
-        "Counter\\CounterB_Output=Register", "Counter\\TimeBase=0", kDo[0], kDo[1]}},
-      {22, 2, nine},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model));
+  const std::vector<std::string> model0 = {
+      "Interrupt\\DI0_Control=Enable", "Interrupt\\DI0_TriggerEdge=Rising", "Interrupt\\DI1_Control=Disable",
+      "Interrupt\\DI1_TriggerEdge=Falling", "Counter\\CounterA_CLKSource=Internal",
+      "Counter\\CounterA_GateControl=Internal", "Counter\\CounterA_Output=Register",
+      "Counter\\CounterB_CLKSource=Internal", "Counter\\CounterB_GateControl=Internal",
+      "Counter\\CounterB_Output=Register", "Counter\\TimeBase=0"};
+  for (const auto &[model, saves, written] : {std::tuple{0u, 1, model0}, std::tuple{22u, 2, nine}}) {
+    SCOPED_TRACE("model " + std::to_string(model));
     StartOver();
-    Load(c.model, MakeBoard(16, 0, 0x00));
+    Load(model, MakeBoard(16, 0, 0x00));
     size_t mark = hostwin::RegistryWrites().size(), calls = diolib::Calls().size();
-    OpenDialog([&](HWND dialog) {
-      if (c.saves == 2) {
-        EXPECT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
-      }
+    OpenDialog([&, saves = saves](HWND dialog) {
+      EXPECT_TRUE(saves == 1 || hostwin::Click(Item(dialog, IDC_APPLY)));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
       EXPECT_FALSE(IsWindowVisible(dialog));
     });
-    std::vector<std::string> written, applied;
-    for (int n = 0; n < c.saves; ++n) {
-      written.insert(written.end(), c.written.begin(), c.written.end());
+    std::vector<std::string> stored, applied;
+    for (int n = 0; n < saves; ++n) {
+      stored.insert(stored.end(), written.begin(), written.end());
+      stored.insert(stored.end(), {"DO\\DO_Trigger_Start=0", "DO\\DO_Trigger_Shutdown=0"});
       applied.insert(applied.end(), {"DeviceOpen(0) = 0", "DOSysConfig(0 0 0 0 1 1) = 0", "DeviceClose = 0"});
     }
-    EXPECT_EQ(WritesSince(mark), written);
+    EXPECT_EQ(WritesSince(mark), stored);
     EXPECT_EQ(LibrarySince(calls), applied);
   }
 }

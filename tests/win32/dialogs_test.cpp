@@ -14,21 +14,6 @@ INT_PTR CALLBACK EndAtOnce(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
   return message == WM_INITDIALOG;
 }
 
-// A page runs its WM_INITDIALOG, after WM_SETFONT, inside its creation and
-// stays hidden until shown, and while its parent is hidden.
-TEST_F(Win32DialogsTest, AChildPageRunsItsInitialisationHiddenInsideCreate) {
-  HWND dialog = OpenTestDialog();
-  HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(201), dialog, TestDialogProc, 1234);
-  EXPECT_EQ(GetParent(page), dialog);
-  EXPECT_FALSE(IsWindowVisible(page));
-  std::vector<std::pair<UINT, LPARAM>> log;
-  for (const auto &m : hostwin::Messages()) log.push_back({m.message, m.lParam});
-  EXPECT_EQ(log, (std::vector<std::pair<UINT, LPARAM>>{{WM_SETFONT, FALSE}, {WM_INITDIALOG, 1234}}));
-  ShowWindow(dialog, SW_HIDE);
-  EXPECT_EQ(ShowWindow(page, SW_SHOW), FALSE) << "the previous state";
-  EXPECT_FALSE(IsWindowVisible(page)) << "its parent is hidden";
-}
-
 TEST_F(Win32DialogsTest, ModalDialogsReturnWhatEndDialogWasGiven) {
   struct Case {
     const char *what;
