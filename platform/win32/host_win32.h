@@ -166,6 +166,10 @@ struct RegistryWrite {
 const std::vector<RegistryWrite> &RegistryWrites();
 enum class Rights { ElevatedAdministrator, UnelevatedAdministrator, StandardUser };
 void RunAs(Rights rights);
+// One key refuses every value written to it with `status`, whatever the
+// rights: one whose security lets nobody change it (ERROR_ACCESS_DENIED), or
+// one another program deleted while it was open (ERROR_KEY_DELETED).
+void RefuseWrites(const std::string &key, LSTATUS status);
 
 // ---------------------------------------------------------------------------
 // The Control Panel. It loads an applet library, talks to it through

@@ -7,7 +7,6 @@
 namespace hostwin {
 namespace {
 
-constexpr LSTATUS kErrorKeyDeleted = 1018;
 constexpr LSTATUS kErrorNoAccess = 998;
 
 // A handle carries the access it was granted when it was opened. RegOpenKeyA
@@ -37,6 +36,16 @@ std::vector<RegistryWrite> &Writes() {
 Rights &ProcessRights() {
   static Rights rights = Rights::ElevatedAdministrator;
   return rights;
+}
+std::vector<std::pair<std::u16string, LSTATUS>> &Refusals() {
+  static std::vector<std::pair<std::u16string, LSTATUS>> refusals;
+  return refusals;
+}
+
+LSTATUS RefusalOf(const hostreg::KeyRef &key) {
+  for (const auto &refusal : Refusals())
+    if (hostreg::EqualNoCase(refusal.first, hostreg::PathOf(*key))) return refusal.second;
+  return ERROR_SUCCESS;
 }
 
 // What the process may do to a key with its token: an administrator's
@@ -76,7 +85,7 @@ LSTATUS StatusOf(hostreg::Result result) {
     case hostreg::Result::Ok: return ERROR_SUCCESS;
     case hostreg::Result::NotFound:
     case hostreg::Result::PathNotFound: return ERROR_FILE_NOT_FOUND;
-    case hostreg::Result::KeyDeleted: return kErrorKeyDeleted;
+    case hostreg::Result::KeyDeleted: return ERROR_KEY_DELETED;
     case hostreg::Result::HasSubkeys: return ERROR_ACCESS_DENIED;
     case hostreg::Result::BadName: return ERROR_INVALID_PARAMETER;
   }
@@ -102,11 +111,13 @@ std::vector<std::string> OpenKeys() {
 void ForgetKeys() {
   Handles().clear();
   Writes().clear();
+  Refusals().clear();
   ProcessRights() = Rights::ElevatedAdministrator;
 }
 
 const std::vector<RegistryWrite> &RegistryWrites() { return Writes(); }
 void RunAs(Rights rights) { ProcessRights() = rights; }
+void RefuseWrites(const std::string &key, LSTATUS status) { Refusals().push_back({hostreg::FromUtf8(key), status}); }
 Rights CurrentRights() { return ProcessRights(); }
 
 }  // namespace hostwin
@@ -232,6 +243,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD reserved, DWO
   if (data) write.data.assign(data, data + dataSize);
   if (status == ERROR_SUCCESS && dataSize && !data) status = kErrorNoAccess;
   if (status == ERROR_SUCCESS && !(granted & KEY_SET_VALUE)) status = ERROR_ACCESS_DENIED;
+  if (status == ERROR_SUCCESS) status = RefusalOf(key);
   if (status == ERROR_SUCCESS) {
     std::vector<uint8_t> stored;
     if (IsText(type)) {

@@ -13,6 +13,12 @@ const std::string kDoKey = kServiceKey + "\\DO";
 
 void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, "DeviceType", deviceType); }
 
+void Configured(uint32_t deviceType, const diolib::Board &board) {
+  InstallDriver(deviceType);
+  PutText(kCounterKey, "TimeBase", "0");
+  diolib::Configure(board);
+}
+
 void PutDword(const std::string &key, const std::string &name, uint32_t value) {
   hostreg::PutDword(key, name, value);
 }
@@ -82,12 +88,19 @@ std::vector<std::string> LibraryCalls() {
   return names;
 }
 
-std::vector<std::string> WritesSince(size_t mark) {
+std::vector<std::string> LibrarySince(size_t mark) {
+  std::vector<std::string> out;
+  for (size_t i = mark; i < diolib::Calls().size(); ++i) out.push_back(diolib::Describe(diolib::Calls()[i]));
+  return out;
+}
+
+std::vector<std::string> WritesSince(size_t mark, const std::string &only) {
   std::vector<std::string> out;
   const auto &writes = hostwin::RegistryWrites();
   for (size_t i = mark; i < writes.size(); ++i) {
     const auto &w = writes[i];
     std::string key = w.key.substr(w.key.rfind('\\') + 1);
+    if (!only.empty() && key != only) continue;
     std::string data;
     if (w.type == REG_DWORD && w.data.size() == 4) {
       uint32_t v;

@@ -23,6 +23,10 @@ extern const std::string kDoKey;
 
 // The registry as the driver and earlier runs of the applet leave it.
 void InstallDriver(uint32_t deviceType);
+// The driver's record of a board of `deviceType`, which the library
+// describes as `board`, and a "Counter" key: the applet ran before, so its
+// load writes no first-run values.
+void Configured(uint32_t deviceType, const diolib::Board &board = diolib::Board());
 void PutDword(const std::string &key, const std::string &name, uint32_t value);
 void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true);
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
@@ -35,10 +39,12 @@ std::vector<std::string> ValueNames(const std::string &key);
 // applet takes the counts from GetDeviceInfor.
 diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags);
 
-// Names of the library's calls, in order.
+// Names of the library's calls, in order; the calls since the mark, described.
 std::vector<std::string> LibraryCalls();
-// The registry writes since the mark, as "Key\Value=data".
-std::vector<std::string> WritesSince(size_t mark);
+std::vector<std::string> LibrarySince(size_t mark);
+// The registry writes since the mark, as "Key\Value=data", those of one
+// key ("Counter", "DO", ...) or all.
+std::vector<std::string> WritesSince(size_t mark, const std::string &key = "");
 
 // Window helpers.
 HWND Item(HWND window, int id);

@@ -7,28 +7,17 @@ namespace {
 
 class AppletDoPageTest : public AppletTest {
  protected:
-  // A configured applet (a "Counter" key) on a board with four DO channels.
-  void Configured(uint32_t deviceType) {
-    InstallDriver(deviceType);
-    PutText(kCounterKey, "TimeBase", "0");
-    diolib::Configure(MakeBoard(16, 4, 0x00));
-  }
+  // A configured applet on a board with four DO channels whose DO key holds
+  // the start output's values and a shutdown output on DO2, off; loaded.
   void StoreDo(uint32_t triggerStart, uint32_t channelStart, uint32_t levelStart) {
-    PutDword(kDoKey, "DO_Trigger_Start", triggerStart);
-    PutDword(kDoKey, "DO_Trigger_Shutdown", 0);
-    PutDword(kDoKey, "DO_Channel_Start", channelStart);
-    PutDword(kDoKey, "DO_Channel_Shutdown", 0);
-    PutDword(kDoKey, "DO_Level_Start", levelStart);
-    PutDword(kDoKey, "DO_Level_Shutdown", 1);
+    Configured(0, MakeBoard(16, 4, 0x00));
+    const std::pair<const char *, uint32_t> values[] = {
+        {"DO_Trigger_Start", triggerStart}, {"DO_Trigger_Shutdown", 0}, {"DO_Channel_Start", channelStart},
+        {"DO_Channel_Shutdown", 2},         {"DO_Level_Start", levelStart}, {"DO_Level_Shutdown", 1}};
+    for (const auto &[name, value] : values) PutDword(kDoKey, name, value);
+    Load();
   }
-  // Opens the dialog on the DO tab and hands its page to `user`; OK after.
-  void OnDoPage(std::function<void(HWND page)> user) {
-    OpenDialog([&](HWND dialog) {
-      ASSERT_EQ(Tabs(dialog).back(), "DO");
-      ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(Tabs(dialog).size()) - 1));
-      user(Page(dialog, IDD_DO_PAGE));
-    }, IDOK);
-  }
+  void OnDoPage(std::function<void(HWND page)> user) { OnPage("DO", IDD_DO_PAGE, std::move(user)); }
   DIO_DO_CONFIG Applied() {
     for (auto it = diolib::Calls().rbegin(); it != diolib::Calls().rend(); ++it)
       if (it->function == "DOSysConfig") return it->config;
@@ -37,42 +26,37 @@ class AppletDoPageTest : public AppletTest {
   }
 };
 
+// The lists do not follow the board's DO count. A first run ended with OK
+// stores only the triggers.
 TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
   const std::vector<std::string> four = {"DO0", "DO1", "DO2", "DO3"};
   const std::vector<std::string> eight = {"DO0", "DO1", "DO2", "DO3", "DO4", "DO5", "DO6", "DO7"};
-  const std::pair<uint32_t, std::vector<std::string>> cases[] = {{2, eight}, {3, eight}, {1, four},
-                                                                  {4, four}, {24, four}, {0, four}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.first));
+  for (const auto &[model, channels] : {std::pair{2u, eight}, std::pair{3u, eight}, std::pair{24u, four}}) {
+    SCOPED_TRACE("model " + std::to_string(model));
     StartOver();
-    InstallDriver(c.first);
-    diolib::Board board = MakeBoard(16, 16, 0x00);  // the list does not follow doCount
+    diolib::Board board = MakeBoard(16, 16, 0x00);
     board.info.doCount = 16;
-    diolib::Configure(board);
-    Load();
-    OnDoPage([&](HWND page) {
-      EXPECT_EQ(hostwin::Items(Item(page, IDC_DO_START_CHANNEL)), c.second);
-      EXPECT_EQ(hostwin::Items(Item(page, IDC_DO_SHUTDOWN_CHANNEL)), c.second);
-      EXPECT_EQ(hostwin::Items(Item(page, IDC_DO_START_LEVEL)), (std::vector<std::string>{"High", "Low"}));
-      EXPECT_EQ(hostwin::Items(Item(page, IDC_DO_SHUTDOWN_LEVEL)), (std::vector<std::string>{"High", "Low"}));
+    Load(model, board);
+    OnDoPage([&, channels = channels](HWND page) {
+      for (int list : {IDC_DO_START_CHANNEL, IDC_DO_SHUTDOWN_CHANNEL})
+        EXPECT_EQ(hostwin::Items(Item(page, list)), channels);
+      for (int list : {IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_LEVEL})
+        EXPECT_EQ(hostwin::Items(Item(page, list)), (std::vector<std::string>{"High", "Low"}));
     });
-    EXPECT_EQ(ValueNames(kDoKey), (std::vector<std::string>{"DO_Trigger_Start", "DO_Trigger_Shutdown"}))
-        << "a first run ended with OK stores only the triggers";
+    EXPECT_EQ(ValueNames(kDoKey), (std::vector<std::string>{"DO_Trigger_Start", "DO_Trigger_Shutdown"}));
   }
 }
 
 TEST_F(AppletDoPageTest, ATriggerThatIsOffDisablesItsListsUntilItIsChecked) {
-  Configured(0);
   StoreDo(0, 1, 0);
-  Load();
   OnDoPage([](HWND page) {
-    EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_START_ENABLE, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_FALSE(Checked(page, IDC_DO_START_ENABLE));
     EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_START_CHANNEL)));
     EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_START_LEVEL)));
     EXPECT_FALSE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 2)) << "a disabled list takes no clicks";
     // The stored channel and level are shown even while disabled.
-    EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_START_CHANNEL, CB_GETCURSEL, 0, 0), 1);
-    EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_START_LEVEL, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(Selection(page, IDC_DO_START_CHANNEL), 1);
+    EXPECT_EQ(Selection(page, IDC_DO_START_LEVEL), 1);
     EXPECT_TRUE(IsWindowEnabled(Item(page, IDC_DO_SHUTDOWN_ENABLE)));
 
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
@@ -111,13 +95,12 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
-    Configured(0);
     StoreDo(c.trigger, c.channel, c.level);
-    Load();
     OnDoPage([&](HWND page) {
-      EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_START_ENABLE, BM_GETCHECK, 0, 0), c.checked ? 1 : 0);
-      EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_START_CHANNEL, CB_GETCURSEL, 0, 0), c.channelShown);
-      EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_START_LEVEL, CB_GETCURSEL, 0, 0), c.levelShown);
+      EXPECT_EQ(Checked(page, IDC_DO_START_ENABLE), c.checked);
+      EXPECT_EQ(Selection(page, IDC_DO_START_CHANNEL), c.channelShown);
+      EXPECT_EQ(Selection(page, IDC_DO_START_LEVEL), c.levelShown);
+      EXPECT_EQ(Selection(page, IDC_DO_SHUTDOWN_CHANNEL), 2) << "the shutdown output's channel";
       if (!c.edited) return;
       ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
       ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_LEVEL), 1));
@@ -136,7 +119,7 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
 }
 
 TEST_F(AppletDoPageTest, MissingOrMalformedValuesLeaveTheirFieldsAlone) {
-  Configured(0);
+  Configured(0, MakeBoard(16, 4, 0x00));
   // What a first run that ended with OK and both triggers off leaves, plus
   // a channel of the wrong size.
   PutDword(kDoKey, "DO_Trigger_Start", 0);
@@ -144,9 +127,9 @@ TEST_F(AppletDoPageTest, MissingOrMalformedValuesLeaveTheirFieldsAlone) {
   PutRaw(kDoKey, "DO_Channel_Shutdown", REG_BINARY, {3, 0});
   Load();
   OnDoPage([](HWND page) {
-    EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_SHUTDOWN_ENABLE, BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_SHUTDOWN_CHANNEL, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(SendDlgItemMessageA(page, IDC_DO_SHUTDOWN_LEVEL, CB_GETCURSEL, 0, 0), 0) << "High, as at load";
+    EXPECT_TRUE(Checked(page, IDC_DO_SHUTDOWN_ENABLE));
+    EXPECT_EQ(Selection(page, IDC_DO_SHUTDOWN_CHANNEL), 0);
+    EXPECT_EQ(Selection(page, IDC_DO_SHUTDOWN_LEVEL), 0) << "High, as at load";
   });
   EXPECT_EQ(Dword(kDoKey, "DO_Channel_Shutdown"), 0u);
   EXPECT_EQ(Dword(kDoKey, "DO_Level_Shutdown"), 1u);

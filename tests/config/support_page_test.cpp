@@ -1,12 +1,14 @@
 // The support function page: texts and indicators for what the board has.
 #include "applet_fixture.h"
 
+#include <algorithm>
 #include <set>
+#include <tuple>
 
 namespace applettest {
 namespace {
 
-class AppletSupportPageTest : public AppletTest {};
+using AppletSupportPageTest = AppletTest;
 
 struct SupportCase {
   const char *what;
@@ -15,8 +17,10 @@ struct SupportCase {
   DIO_INFO info;  // model 24's description; other models never ask for it
   const char *group, *di, *interrupt, *doText, *pled;
   std::vector<int> ticked;
+  bool present = true;  // the library finds the board
 };
 
+// One tick bitmap for the page, and the crosses it replaced deleted.
 TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
   const std::vector<int> all = {1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043};
   const SupportCase cases[] = {
@@ -26,15 +30,14 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
       {"nine DI channels, no DO, no functions", 24, 0, 0, 0x00, {9, 0, 0, 0, 0, 0, 0, 0},
        "Support Function (FPGA Version:0.00)", "DI Ports:2 (DI_0~DI_8)", "DI Interrupt", "DO Ports:1 (DO_0~DO_-1)",
        "Program LED", {1033, 1035}},
-      {"counters only", 24, 0, 0, 0x02, {8, 2, 16, 0, 0, 0, 12, 0}, "Support Function (FPGA Version:12.00)",
-       "DI Ports:1 (DI_0~DI_7)", "DI Interrupt", "DO Ports:2 (DO_0~DO_15)", "Program LED",
-       {1033, 1035, 1036, 1037, 1038, 1039}},
-      {"LED, buzzer and power state", 24, 0, 0, 0x34, {1, 0, 17, 0, 0, 0, 1, 0}, "Support Function (FPGA Version:1.00)",
-       "DI Ports:1 (DI_0~DI_0)", "DI Interrupt", "DO Ports:3 (DO_0~DO_16)", "Program LED",
-       {1033, 1035, 1040, 1041, 1043}},
-      {"another model: the group title and two interrupt channels", 23, 0x109, 0x203, 0x148, {1, 1, 1, 1, 7, 1, 9, 1},
-       "Support Function", "DI Ports:2 (DI_0~DI_8)", "DI Interrupt (DI_0~DI_1)", "DO Ports:1 (DO_0~DO_2)",
-       "Program LED (PLED0~PLED-1)", {1033, 1034, 1035, 1042}},
+      {"counters, LED and buzzer", 24, 0, 0, 0x16, {8, 2, 17, 0, 0, 0, 12, 0}, "Support Function (FPGA Version:12.00)",
+       "DI Ports:1 (DI_0~DI_7)", "DI Interrupt", "DO Ports:3 (DO_0~DO_16)", "Program LED",
+       {1033, 1035, 1036, 1037, 1038, 1039, 1040, 1041}},
+      {"another model: the group title and two interrupt channels", 23, 0x101, 0x203, 0x168, {1, 1, 1, 1, 7, 1, 9, 1},
+       "Support Function", "DI Ports:1 (DI_0~DI_0)", "DI Interrupt (DI_0~DI_1)", "DO Ports:1 (DO_0~DO_2)",
+       "Program LED (PLED0~PLED-1)", {1033, 1034, 1035, 1042, 1043}},
+      {"no board: a board with nothing", 24, 0, 0, 0, {}, "Support Function (FPGA Version:0.00)",
+       "DI Ports:1 (DI_0~DI_-1)", "DI Interrupt", "DO Ports:1 (DO_0~DO_-1)", "Program LED", {1033, 1035}, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -42,16 +45,16 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
     InstallDriver(c.deviceType);
     diolib::Board board = MakeBoard(c.diCount, c.doCount, c.featureFlags);
     board.info = c.info;
+    board.present = c.present;
     diolib::Configure(board);
     Load();
     OpenDialog([&](HWND dialog) {
       HWND page = Page(dialog, IDD_SUPPORT_PAGE);
-      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_GROUP)), c.group);
-      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_DI_TEXT)), c.di);
-      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_INTERRUPT_TEXT)), c.interrupt);
-      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_DO_TEXT)), c.doText);
-      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_PLED_TEXT)), c.pled);
-      EXPECT_EQ(hostwin::Text(Item(page, IDC_SUP_COUNTER_TEXT)), "Counter") << "never changed";
+      std::vector<std::string> texts;
+      for (int id : {IDC_SUP_GROUP, IDC_SUP_DI_TEXT, IDC_SUP_INTERRUPT_TEXT, IDC_SUP_DO_TEXT, IDC_SUP_PLED_TEXT,
+                     IDC_SUP_COUNTER_TEXT})
+        texts.push_back(hostwin::Text(Item(page, id)));
+      EXPECT_EQ(texts, (std::vector<std::string>{c.group, c.di, c.interrupt, c.doText, c.pled, "Counter"}));
       std::vector<int> ticked;
       std::set<LRESULT> ticks;
       for (int id : all) {
@@ -60,7 +63,6 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
         ticks.insert(SendDlgItemMessageA(page, id, STM_GETIMAGE, IMAGE_BITMAP, 0));
       }
       EXPECT_EQ(ticked, c.ticked);
-      // One tick for the page; the crosses it replaced are deleted.
       EXPECT_EQ(ticks.size(), 1u);
       EXPECT_EQ(hostwin::LiveBitmaps(), int(1 + all.size() - ticked.size()));
     }, IDCANCEL);
@@ -68,53 +70,36 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
 }
 
 // Each indicator keeps its 7 x 7 dialog units and its bitmap is drawn over
-// all of them, at every scale: 11 x 11 pixels at 96 dots per inch, 16 x 18
-// at 144, whatever the bitmap's own 11 x 12.
-TEST_F(AppletSupportPageTest, IndicatorsFillTheirControlsAtEveryScale) {
-  const std::pair<int, std::pair<LONG, LONG>> cases[] = {{96, {11, 11}}, {144, {16, 18}}};
-  for (const auto &[dpi, size] : cases) {
-    SCOPED_TRACE(std::to_string(dpi) + " dots per inch");
-    StartOver();
-    hostwin::SetScreenDpi(dpi);
-    Load(24);
-    OpenDialog([&, size = size](HWND dialog) {
-      HWND page = Page(dialog, IDD_SUPPORT_PAGE);
-      for (int id = IDC_SUP_DI_MARK; id <= IDC_SUP_POWER_MARK; ++id) {
-        HWND indicator = Item(page, id);
-        RECT control = hostwin::Placement(indicator), picture = hostwin::PictureRect(indicator);
-        EXPECT_EQ(std::make_pair(control.right - control.left, control.bottom - control.top),
-                  size)
-            << "indicator " << id;
-        EXPECT_EQ(std::vector<LONG>({picture.left, picture.top, picture.right, picture.bottom}),
-                  std::vector<LONG>({0, 0, size.first, size.second}))
-            << "indicator " << id;
-      }
-    }, IDCANCEL);
-  }
+// all of them, whatever the bitmap's own 11 x 12 pixels: at 150 % 16 x 18.
+TEST_F(AppletSupportPageTest, IndicatorsFillTheirControlsWhenScaled) {
+  hostwin::SetScreenDpi(144);
+  Load(24);
+  OpenDialog([&](HWND dialog) {
+    HWND page = Page(dialog, IDD_SUPPORT_PAGE);
+    for (int id = IDC_SUP_DI_MARK; id <= IDC_SUP_POWER_MARK; ++id) {
+      RECT control = hostwin::Placement(Item(page, id)), picture = hostwin::PictureRect(Item(page, id));
+      EXPECT_EQ(std::vector<LONG>({control.right - control.left, control.bottom - control.top, picture.left,
+                                   picture.top, picture.right, picture.bottom}),
+                std::vector<LONG>({16, 18, 0, 0, 16, 18}))
+          << "indicator " << id;
+    }
+  }, IDCANCEL);
 }
 
 // The two bitmaps as drawn: a green tick and a red cross on white, 11 x 12.
 TEST_F(AppletSupportPageTest, TheIndicatorBitmapsAreATickAndACross) {
   Load(0);
-  struct Expected {
-    int id;
-    int bitsPerPixel;
-    uint32_t ink;
-  };
-  for (const Expected &e : {Expected{IDB_TICK, 24, 0x008000}, Expected{IDB_CROSS, 4, 0xFF0000}}) {
-    HBITMAP bitmap = LoadBitmapA(panel_.module, MAKEINTRESOURCEA(e.id));
+  for (const auto &[id, bitsPerPixel, ink] : {std::tuple{IDB_TICK, 24, 0x008000u}, std::tuple{IDB_CROSS, 4, 0xFF0000u}}) {
+    HBITMAP bitmap = LoadBitmapA(panel_.module, MAKEINTRESOURCEA(id));
     hostwin::Picture picture;
-    ASSERT_TRUE(hostwin::DescribeBitmap(bitmap, &picture)) << e.id;
-    EXPECT_EQ(picture.width, 11);
-    EXPECT_EQ(picture.height, 12);
-    EXPECT_EQ(picture.bitsPerPixel, e.bitsPerPixel);
-    size_t ink = 0;
-    for (uint32_t pixel : picture.pixels) {
-      EXPECT_TRUE(pixel == 0xFFFFFF || pixel == e.ink) << std::hex << pixel;
-      ink += pixel == e.ink;
-    }
-    EXPECT_GT(ink, 10u) << e.id;
-    EXPECT_GT(picture.pixels.size() - ink, 60u) << e.id;
+    ASSERT_TRUE(hostwin::DescribeBitmap(bitmap, &picture)) << id;
+    EXPECT_EQ(std::vector<int>({picture.width, picture.height, picture.bitsPerPixel}),
+              std::vector<int>({11, 12, bitsPerPixel}));
+    size_t inked = std::count(picture.pixels.begin(), picture.pixels.end(), ink);
+    size_t white = std::count(picture.pixels.begin(), picture.pixels.end(), 0xFFFFFFu);
+    EXPECT_EQ(inked + white, picture.pixels.size()) << id;
+    EXPECT_GT(inked, 10u) << id;
+    EXPECT_GT(white, 60u) << id;
     DeleteObject(bitmap);
   }
 }

@@ -5,7 +5,7 @@
 namespace win32test {
 namespace {
 
-class Win32ControlsTest : public Win32Test {};
+using Win32ControlsTest = Win32Test;
 
 TEST_F(Win32ControlsTest, ComboBoxListsSortAndOnlyTheUserNotifies) {
   HWND dialog = OpenTestDialog();
@@ -39,15 +39,12 @@ TEST_F(Win32ControlsTest, ComboBoxListsSortAndOnlyTheUserNotifies) {
   // the focus.
   ASSERT_TRUE(hostwin::ChooseItem(sorted, 3));
   ASSERT_TRUE(hostwin::ChooseItem(sorted, 0));
-  const UINT codes[] = {CBN_SETFOCUS, CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SELCHANGE,
-                        CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SELCHANGE};
-  auto got = Notifications();
-  ASSERT_EQ(got.size(), std::size(codes));
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].window, dialog);
-    EXPECT_EQ(got[i].message, UINT(WM_COMMAND));
-    EXPECT_EQ(got[i].wParam, MAKEWPARAM(307, codes[i])) << i;
-  }
+  std::vector<WPARAM> got, codes;
+  for (const auto &n : Notifications()) got.push_back(n.window == dialog && n.message == WM_COMMAND ? n.wParam : 0);
+  for (UINT code : {CBN_SETFOCUS, CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SELCHANGE, CBN_DROPDOWN, CBN_SELENDOK,
+                    CBN_CLOSEUP, CBN_SELCHANGE})
+    codes.push_back(MAKEWPARAM(307, code));
+  EXPECT_EQ(got, codes);
   EXPECT_EQ(SendMessageA(sorted, CB_GETCURSEL, 0, 0), 0);
 
   EnableWindow(sorted, FALSE);
@@ -87,16 +84,18 @@ TEST_F(Win32ControlsTest, ButtonsChangeTheirGroupOnlyWhenClicked) {
     for (int id = 301; id <= 305; ++id) states.push_back(check(id));
     EXPECT_EQ(states, step.states) << "after clicking " << step.click;
   }
-  auto got = Notifications();
-  ASSERT_EQ(got.size(), std::size(steps));
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].wParam, MAKEWPARAM(steps[i].click, BN_CLICKED));
-    EXPECT_EQ(got[i].window, dialog);
-  }
+  std::vector<WPARAM> got, clicks;
+  for (const auto &n : Notifications()) got.push_back(n.window == dialog ? n.wParam : 0);
+  for (const auto &step : steps) clicks.push_back(MAKEWPARAM(step.click, BN_CLICKED));
+  EXPECT_EQ(got, clicks);
   EXPECT_FALSE(hostwin::Click(GetDlgItem(dialog, 312))) << "a hidden button";
   EnableWindow(GetDlgItem(dialog, 306), FALSE);
   EXPECT_FALSE(hostwin::Click(GetDlgItem(dialog, 306))) << "a disabled button";
   EXPECT_FALSE(hostwin::Click(GetDlgItem(dialog, 309))) << "not a button";
+  HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(201), dialog, TestDialogProc, 0);
+  ShowWindow(page, SW_SHOW);
+  EnableWindow(page, FALSE);
+  EXPECT_FALSE(hostwin::Click(GetDlgItem(page, 401))) << "a button of a disabled page";
 }
 
 TEST_F(Win32ControlsTest, TabsNotifyOnlyWhenClickedAndCanBeKept) {
@@ -129,93 +128,61 @@ TEST_F(Win32ControlsTest, TabsNotifyOnlyWhenClickedAndCanBeKept) {
   gVetoTabChange = true;
   ASSERT_TRUE(hostwin::ClickTab(tab, 3));
   EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), 0) << "the change was refused";
-  const UINT codes[] = {TCN_SELCHANGING, TCN_SELCHANGE, TCN_SELCHANGING};
-  auto got = Notifications();
-  ASSERT_EQ(got.size(), std::size(codes));
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].message, UINT(WM_NOTIFY));
-    EXPECT_EQ(got[i].code, codes[i]) << i;
-    EXPECT_EQ(got[i].wParam, 311u);
-  }
+  std::vector<UINT> got;
+  for (const auto &n : Notifications()) got.push_back(n.message == WM_NOTIFY && n.wParam == 311 ? n.code : 0);
+  EXPECT_EQ(got, (std::vector<UINT>{TCN_SELCHANGING, TCN_SELCHANGE, TCN_SELCHANGING}));
 }
 
-TEST_F(Win32ControlsTest, OnlyABitmapStaticTakesAnImage) {
+// STM_SETIMAGE works only on a bitmap static and answers the picture it
+// replaces. A bitmap is its loader's to delete; the one a static loaded from
+// its template goes with the control unless STM_SETIMAGE handed it back,
+// and the control never deletes the caller's.
+TEST_F(Win32ControlsTest, ABitmapStaticKeepsOnlyItsTemplatesBitmap) {
   HWND dialog = OpenTestDialog();
   HWND picture = GetDlgItem(dialog, 310), text = GetDlgItem(dialog, 309);
-  // The template's bitmap is loaded, and the control takes its size.
+  auto reports = [](const std::string &part) {
+    for (const auto &line : hostwin::Outstanding())
+      if (line.find(part) != std::string::npos) return true;
+    return false;
+  };
   auto fromTemplate = reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
   hostwin::Picture info;
   ASSERT_TRUE(hostwin::DescribeBitmap(fromTemplate, &info));
   EXPECT_EQ(info.resourceId, 116);
-  RECT at = hostwin::Placement(picture);
-  EXPECT_EQ(at.right - at.left, 11);
-  EXPECT_EQ(at.bottom - at.top, 12);
-
+  EXPECT_FALSE(reports("bitmap")) << "the template's bitmap is the control's";
   HBITMAP other = LoadBitmapA(module_, MAKEINTRESOURCEA(116));
+  EXPECT_TRUE(reports("bitmap 116")) << "a loaded bitmap";
   EXPECT_EQ(SendMessageA(text, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(other)), 0);
   EXPECT_EQ(SendMessageA(text, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
   EXPECT_EQ(SendMessageA(picture, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(other)), 0);
   EXPECT_EQ(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(other)),
             reinterpret_cast<LRESULT>(fromTemplate));
   EXPECT_EQ(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0), reinterpret_cast<LRESULT>(other));
-  EXPECT_TRUE(DeleteObject(fromTemplate));
-  EXPECT_FALSE(DeleteObject(fromTemplate));
   DestroyWindow(dialog);
   EXPECT_TRUE(DeleteObject(other)) << "the control does not delete the caller's bitmap";
-}
-
-// A bitmap static draws its picture at the picture's size (and takes that
-// size itself) unless it stretches the picture over itself or centres it.
-TEST_F(Win32ControlsTest, APictureIsDrawnAtItsOwnSizeUnlessTheControlStretchesIt) {
-  struct Case {
-    int id;
-    RECT control;  // 7 x 7 or 20 x 20 dialog units at 6 x 13 pixels each
-    RECT picture;  // in the control, the bitmap being 11 x 12
-  };
-  const Case cases[] = {
-      {501, {8, 8, 19, 20}, {0, 0, 11, 12}},
-      {502, {30, 8, 41, 19}, {0, 0, 11, 11}},
-      {503, {53, 8, 83, 41}, {9, 10, 20, 22}},
-  };
-  HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(204), OpenTestDialog(), TestDialogProc, 0);
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.id);
-    RECT control = hostwin::Placement(GetDlgItem(page, c.id)), picture = hostwin::PictureRect(GetDlgItem(page, c.id));
-    EXPECT_EQ(std::vector<LONG>({control.left, control.top, control.right, control.bottom}),
-              std::vector<LONG>({c.control.left, c.control.top, c.control.right, c.control.bottom}));
-    EXPECT_EQ(std::vector<LONG>({picture.left, picture.top, picture.right, picture.bottom}),
-              std::vector<LONG>({c.picture.left, c.picture.top, c.picture.right, c.picture.bottom}));
-  }
-}
-
-bool Reports(const std::string &part) {
-  for (const auto &line : hostwin::Outstanding())
-    if (line.find(part) != std::string::npos) return true;
-  return false;
-}
-
-// Bitmaps are the loader's to delete, like windows and keys; the one a
-// static control loaded from its template goes with the control, unless
-// STM_SETIMAGE handed it back.
-TEST_F(Win32ControlsTest, ABitmapLeftBehindIsReported) {
-  HBITMAP loaded = LoadBitmapA(module_, MAKEINTRESOURCEA(116));
-  EXPECT_TRUE(Reports("bitmap 116")) << "a loaded bitmap";
-  EXPECT_TRUE(DeleteObject(loaded));
-  EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>());
-
-  HWND dialog = OpenTestDialog();
-  HWND picture = GetDlgItem(dialog, 310);
+  EXPECT_TRUE(reports("bitmap 116")) << "handed back, the template's bitmap is the caller's to delete";
+  EXPECT_TRUE(DeleteObject(fromTemplate));
+  EXPECT_FALSE(DeleteObject(fromTemplate));
+  OpenTestDialog();
   EXPECT_EQ(hostwin::LiveBitmaps(), 1);
-  EXPECT_FALSE(Reports("bitmap")) << "the template's bitmap is the control's";
-  DestroyWindow(dialog);
-  EXPECT_EQ(hostwin::LiveBitmaps(), 0) << "and goes with it";
+  DestroyWindow(dialog_);
+  EXPECT_EQ(hostwin::LiveBitmaps(), 0) << "the template's bitmap goes with its control";
+}
 
-  dialog = OpenTestDialog();
-  picture = GetDlgItem(dialog, 310);
-  auto handedBack = reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0));
-  DestroyWindow(dialog);
-  EXPECT_TRUE(Reports("bitmap 116")) << "handed back, it is the caller's to delete";
-  EXPECT_TRUE(DeleteObject(handedBack));
+// A bitmap static draws its picture (11 x 12) at the picture's size and
+// takes that size itself, unless it stretches the picture over itself
+// (SS_REALSIZECONTROL) or centres it (SS_CENTERIMAGE).
+TEST_F(Win32ControlsTest, APictureIsDrawnAtItsOwnSizeUnlessTheControlStretchesIt) {
+  const std::pair<int, std::vector<LONG>> cases[] = {
+      {501, {8, 8, 19, 20, 0, 0, 11, 12}}, {502, {30, 8, 41, 19, 0, 0, 11, 11}}, {503, {53, 8, 83, 41, 9, 10, 20, 22}}};
+  HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(204), OpenTestDialog(), TestDialogProc, 0);
+  for (const auto &[id, expected] : cases) {
+    RECT control = hostwin::Placement(GetDlgItem(page, id)), picture = hostwin::PictureRect(GetDlgItem(page, id));
+    EXPECT_EQ(std::vector<LONG>({control.left, control.top, control.right, control.bottom, picture.left, picture.top,
+                                 picture.right, picture.bottom}),
+              expected)
+        << id;
+  }
 }
 
 }  // namespace

@@ -190,29 +190,20 @@ TEST_F(Win32KeyboardTest, EnterPressesTheFocusedOrDefaultButtonAndEscCancels) {
 
 // The display area below one row of tabs: 2 pixels of border and 2 of
 // padding, and a row as high as the font's characters (13 for 8 point MS
-// Sans Serif) plus 5.
+// Sans Serif) plus 5; TRUE goes back to the window's rectangle.
 TEST_F(Win32KeyboardTest, TheTabControlsDisplayAreaComesFromItsBorders) {
-  HWND dialog = OpenTestDialog();
-  HWND tab = GetDlgItem(dialog, 311);
-  RECT rect = {100, 50, 300, 150};
-  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
-  EXPECT_EQ(rect.left, 104);
-  EXPECT_EQ(rect.top, 54) << "no tabs, no row";
+  HWND tab = GetDlgItem(OpenTestDialog(), 311);
+  auto adjust = [tab](BOOL larger, RECT rect) {
+    SendMessageA(tab, TCM_ADJUSTRECT, larger, reinterpret_cast<LPARAM>(&rect));
+    return std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom});
+  };
+  EXPECT_EQ(adjust(FALSE, {100, 50, 300, 150}), std::vector<LONG>({104, 54, 296, 146})) << "no tabs, no row";
   TCITEMA item = {};
   item.mask = TCIF_TEXT;
   item.pszText = const_cast<char *>("one");
   SendMessageA(tab, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  rect = RECT{100, 50, 300, 150};
-  SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
-  EXPECT_EQ(rect.left, 104);
-  EXPECT_EQ(rect.top, 72);
-  EXPECT_EQ(rect.right, 296);
-  EXPECT_EQ(rect.bottom, 146);
-  SendMessageA(tab, TCM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
-  EXPECT_EQ(rect.left, 100);
-  EXPECT_EQ(rect.top, 50);
-  EXPECT_EQ(rect.right, 300);
-  EXPECT_EQ(rect.bottom, 150);
+  EXPECT_EQ(adjust(FALSE, {100, 50, 300, 150}), std::vector<LONG>({104, 72, 296, 146}));
+  EXPECT_EQ(adjust(TRUE, {104, 72, 296, 146}), std::vector<LONG>({100, 50, 300, 150}));
   EXPECT_EQ(SendMessageA(tab, TCM_ADJUSTRECT, FALSE, 0), -1);
 }
 

@@ -1,5 +1,6 @@
 // advapi32's registry functions: error codes, short buffers, missing values
-// and REG_SZ terminators, over the registry the kernel shares.
+// and REG_SZ terminators, and the rights of the process, over the registry
+// the kernel shares.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -10,81 +11,71 @@
 namespace win32test {
 namespace {
 
-class Win32RegistryTest : public Win32Test {};
+using Win32RegistryTest = Win32Test;
 
 const char kPath[] = "SOFTWARE\\Test\\Sub";
 const char kAbsolute[] = "\\REGISTRY\\MACHINE\\SOFTWARE\\Test\\Sub";
+const char kUserPath[] = "S-1-5-21\\Software\\Test";
+
+LSTATUS SetOne(HKEY key) {
+  const DWORD one = 1;
+  return RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4);
+}
 
 TEST_F(Win32RegistryTest, OpenFindsOnlyExistingKeysAndCreateMakesTheWholePath) {
   HKEY key = reinterpret_cast<HKEY>(1);
   EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(key, nullptr);
-  HKEY created, again, opened;
+  HKEY created, again, opened, same;
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &created), ERROR_SUCCESS);
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "software\\TEST\\sub", &again), ERROR_SUCCESS);
   EXPECT_NE(created, again) << "each open is a new handle";
   ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test", &opened), ERROR_SUCCESS);
-  HKEY same;
   EXPECT_EQ(RegOpenKeyA(opened, "", &same), ERROR_SUCCESS);
   EXPECT_EQ(same, opened) << "an empty path gives back the same handle";
-  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "", &same), ERROR_SUCCESS);
-  EXPECT_EQ(same, HKEY_LOCAL_MACHINE);
   EXPECT_EQ(RegDeleteKeyA(opened, ""), ERROR_ACCESS_DENIED) << "it has a subkey";
-
-  const std::pair<HKEY, LSTATUS> closes[] = {{created, ERROR_SUCCESS},      {created, ERROR_INVALID_HANDLE},
-                                              {nullptr, ERROR_INVALID_HANDLE}, {HKEY_LOCAL_MACHINE, ERROR_SUCCESS},
-                                              {again, ERROR_SUCCESS},         {opened, ERROR_SUCCESS}};
-  for (const auto &c : closes) EXPECT_EQ(RegCloseKey(c.first), c.second) << c.first;
+  std::vector<LSTATUS> closes;
+  for (HKEY handle : {created, created, HKEY(nullptr), HKEY_LOCAL_MACHINE, again, opened})
+    closes.push_back(RegCloseKey(handle));
+  EXPECT_EQ(closes, (std::vector<LSTATUS>{ERROR_SUCCESS, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE, ERROR_SUCCESS,
+                                          ERROR_SUCCESS, ERROR_SUCCESS}));
   EXPECT_EQ(RegQueryValueExA(created, "x", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
 }
 
 // A REG_SZ "hello" stored by the kernel, with and without its terminator,
-// read through buffers of several sizes.
-TEST_F(Win32RegistryTest, QueriesHandleShortBuffersAndMissingTerminators) {
+// and a value that is not there, read through buffers of several sizes.
+TEST_F(Win32RegistryTest, QueriesHandleShortBuffersMissingTerminatorsAndMissingValues) {
   struct Case {
-    bool terminated;
-    int bufferSize;  // -1: no buffer, only the size asked
+    const char *name;  // "Text" (terminated), "Bare" (not), "None" (missing)
+    int bufferSize;    // -1: no buffer, only the size asked
     LSTATUS status;
     DWORD size;
     const char *bytes;  // the first 7 bytes of the buffer afterwards ('~' untouched)
   };
   const Case cases[] = {
-      {false, -1, ERROR_SUCCESS, 5, "~~~~~~~"},   {false, 4, ERROR_MORE_DATA, 5, nullptr},
-      {false, 5, ERROR_SUCCESS, 5, "hello~~"},    {false, 6, ERROR_SUCCESS, 5, "hello\0~"},
-      {true, -1, ERROR_SUCCESS, 6, "~~~~~~~"},    {true, 5, ERROR_MORE_DATA, 6, nullptr},
-      {true, 6, ERROR_SUCCESS, 6, "hello\0~"},    {true, 7, ERROR_SUCCESS, 6, "hello\0~"},
+      {"Bare", -1, ERROR_SUCCESS, 5, "~~~~~~~"}, {"Bare", 4, ERROR_MORE_DATA, 5, nullptr},
+      {"Bare", 5, ERROR_SUCCESS, 5, "hello~~"},  {"Bare", 6, ERROR_SUCCESS, 5, "hello\0~"},
+      {"Text", 5, ERROR_MORE_DATA, 6, nullptr},  {"Text", 6, ERROR_SUCCESS, 6, "hello\0~"},
+      {"None", 4, ERROR_FILE_NOT_FOUND, 4, "~~~~~~~"},
   };
+  hostreg::SetValue(hostreg::Make(kAbsolute), u"Text", REG_SZ, u"hello", 12);
+  hostreg::SetValue(hostreg::Make(kAbsolute), u"Bare", REG_SZ, u"hello", 10);
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
   for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.terminated ? "terminated" : "unterminated") + ", buffer " +
-                 std::to_string(c.bufferSize));
-    std::u16string text = c.terminated ? std::u16string(u"hello", 6) : u"hello";
-    hostreg::SetValue(hostreg::Make(kAbsolute), u"Text", REG_SZ, text.data(), text.size() * 2);
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
+    SCOPED_TRACE(std::string(c.name) + ", buffer " + std::to_string(c.bufferSize));
     char buffer[8];
     memset(buffer, '~', sizeof buffer);
-    DWORD size = c.bufferSize < 0 ? 0 : DWORD(c.bufferSize);
-    DWORD type = 0;
-    EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, &type,
+    DWORD size = c.bufferSize < 0 ? 0 : DWORD(c.bufferSize), type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, c.name, nullptr, &type,
                                c.bufferSize < 0 ? nullptr : reinterpret_cast<BYTE *>(buffer), &size),
               c.status);
     EXPECT_EQ(size, c.size);
-    EXPECT_EQ(type, DWORD(REG_SZ));
+    EXPECT_EQ(type, c.status == ERROR_FILE_NOT_FOUND ? 0u : DWORD(REG_SZ));
     if (c.bytes) EXPECT_EQ(std::string(buffer, 7), std::string(c.bytes, 7));
     else EXPECT_NE(std::string(buffer, 4), "hell") << "a short buffer holds no usable text";
-    RegCloseKey(key);
   }
-}
-
-TEST_F(Win32RegistryTest, MissingValuesAndBadArgumentsLeaveTheBufferAlone) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
-  char buffer[4] = {'a', 'b', 'c', 'd'};
-  DWORD size = sizeof buffer;
-  EXPECT_EQ(RegQueryValueExA(key, "None", nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  char buffer[4];
   EXPECT_EQ(RegQueryValueExA(key, "None", nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), nullptr),
             ERROR_INVALID_PARAMETER);
   RegCloseKey(key);
@@ -122,12 +113,14 @@ TEST_F(Win32RegistryTest, ValuesAreStoredAsTheBytesGiven) {
 }
 
 // A handle holds the access it was opened for: RegOpenKeyEx grants what it
-// is asked for where the process's rights allow it, and refuses the rest.
+// is asked for where the process's rights allow it, and refuses the rest. A
+// standard user, and an administrator whose process is not elevated, may
+// only read machine keys; the user's own keys stay writable.
 TEST_F(Win32RegistryTest, OpenKeyExGrantsWhatItIsAskedForOrNothing) {
   struct Case {
     const char *what;
     hostwin::Rights rights;
-    const char *path;  // under HKEY_LOCAL_MACHINE, or "user" for the user's own key
+    const char *path;  // under HKEY_LOCAL_MACHINE, or the user's own key
     REGSAM access;
     LSTATUS open, set, query;
   };
@@ -140,71 +133,54 @@ TEST_F(Win32RegistryTest, OpenKeyExGrantsWhatItIsAskedForOrNothing) {
        ERROR_SUCCESS},
       {"unelevated administrator, to write", admin, kPath, KEY_SET_VALUE, ERROR_ACCESS_DENIED, 0, 0},
       {"standard user, to write", user, kPath, KEY_SET_VALUE, ERROR_ACCESS_DENIED, 0, 0},
-      {"standard user, to read", user, kPath, KEY_READ, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
       {"standard user, all it may", user, kPath, MAXIMUM_ALLOWED, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
-      {"standard user, the user's own key", user, "user", KEY_SET_VALUE, ERROR_SUCCESS, ERROR_SUCCESS,
+      {"standard user, the user's own key", user, kUserPath, KEY_SET_VALUE, ERROR_SUCCESS, ERROR_SUCCESS,
        ERROR_ACCESS_DENIED},
       {"a key that is not there", elevated, "SOFTWARE\\None", KEY_READ, ERROR_FILE_NOT_FOUND, 0, 0},
   };
   hostreg::PutDword(kAbsolute, "V", 0);
-  hostreg::PutDword("\\REGISTRY\\USER\\S-1-5-21\\Software\\Test", "V", 0);
-  const DWORD one = 1;
+  hostreg::PutDword(std::string("\\REGISTRY\\USER\\") + kUserPath, "V", 0);
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     hostwin::RunAs(c.rights);
-    bool own = std::string(c.path) == "user";
     HKEY key = reinterpret_cast<HKEY>(1);
-    ASSERT_EQ(RegOpenKeyExA(own ? HKEY_USERS : HKEY_LOCAL_MACHINE, own ? "S-1-5-21\\Software\\Test" : c.path, 0,
-                            c.access, &key),
-              c.open);
+    ASSERT_EQ(RegOpenKeyExA(c.path == kUserPath ? HKEY_USERS : HKEY_LOCAL_MACHINE, c.path, 0, c.access, &key), c.open);
     if (c.open != ERROR_SUCCESS) {
       EXPECT_EQ(key, nullptr);
       continue;
     }
-    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4), c.set);
+    EXPECT_EQ(SetOne(key), c.set);
     DWORD size = 4, data;
     EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE *>(&data), &size), c.query);
     RegCloseKey(key);
   }
-  // Creating a key under a handle takes the right to add subkeys to it.
-  hostwin::RunAs(elevated);
-  HKEY reading, none;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, KEY_READ, &reading), ERROR_SUCCESS);
-  EXPECT_EQ(RegCreateKeyA(reading, "Leaf", &none), ERROR_ACCESS_DENIED);
-  RegCloseKey(reading);
 }
 
-// A standard user, or an administrator whose process is not elevated, reads
-// the machine's keys but cannot change them; the user's own keys stay
-// writable. Rights are fixed when a handle is opened.
+// Without administrator rights RegOpenKey and RegCreateKey open a machine
+// key for reading only, and nothing may be created or deleted there; rights
+// are fixed when a handle is opened; every attempt to write is recorded.
 TEST_F(Win32RegistryTest, WithoutAdministratorRightsMachineKeysAreReadOnly) {
-  HKEY elevated;
+  HKEY elevated, reading, opened, created, none = reinterpret_cast<HKEY>(1);
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &elevated), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, KEY_READ, &reading), ERROR_SUCCESS);
+  EXPECT_EQ(RegCreateKeyA(reading, "Leaf", &none), ERROR_ACCESS_DENIED) << "creating takes KEY_CREATE_SUB_KEY";
   hostwin::RunAs(hostwin::Rights::StandardUser);
-  const DWORD one = 1;
-  auto set = [&](HKEY key) { return RegSetValueExA(key, "V", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4); };
-  HKEY none = reinterpret_cast<HKEY>(1);
   EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other\\Deeper", &none), ERROR_ACCESS_DENIED);
   EXPECT_EQ(none, nullptr);
   EXPECT_FALSE(hostreg::Find("\\REGISTRY\\MACHINE\\SOFTWARE\\Other"));
-  EXPECT_EQ(set(HKEY_LOCAL_MACHINE), ERROR_ACCESS_DENIED);
-  HKEY opened, created;
   ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &opened), ERROR_SUCCESS);
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &created), ERROR_SUCCESS) << "an existing key opens";
-  EXPECT_EQ(set(opened), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(set(created), ERROR_ACCESS_DENIED);
+  std::vector<LSTATUS> sets;
+  for (HKEY key : {HKEY_LOCAL_MACHINE, opened, created, elevated}) sets.push_back(SetOne(key));
+  EXPECT_EQ(sets, (std::vector<LSTATUS>{ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
+                                        ERROR_SUCCESS}))
+      << "a handle keeps the rights it was opened with";
   EXPECT_EQ(RegCreateKeyA(opened, "Leaf", &none), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(set(elevated), ERROR_SUCCESS) << "a handle keeps the rights it was opened with";
-  HKEY own;
-  ASSERT_EQ(RegCreateKeyA(HKEY_USERS, "S-1-5-21\\Software\\Test", &own), ERROR_SUCCESS);
-  EXPECT_EQ(set(own), ERROR_SUCCESS) << "the user's own keys";
-  std::vector<LSTATUS> results;
-  for (const auto &write : hostwin::RegistryWrites()) results.push_back(write.result);
-  EXPECT_EQ(results, (std::vector<LSTATUS>{ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
-                                           ERROR_SUCCESS, ERROR_SUCCESS}))
-      << "every attempt is recorded";
-  for (HKEY key : {elevated, opened, created, own}) RegCloseKey(key);
+  std::vector<LSTATUS> recorded;
+  for (const auto &write : hostwin::RegistryWrites()) recorded.push_back(write.result);
+  EXPECT_EQ(recorded, sets) << "every attempt is recorded";
+  for (HKEY key : {elevated, reading, opened, created}) RegCloseKey(key);
   hostwin::RunAs(hostwin::Rights::ElevatedAdministrator);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPath), ERROR_SUCCESS);
 }

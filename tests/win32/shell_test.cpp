@@ -8,17 +8,7 @@
 namespace win32test {
 namespace {
 
-class Win32ShellTest : public Win32Test {
- protected:
-  // The faults recorded since the last call; the desktop starts over.
-  std::vector<std::string> TakeFaults() {
-    std::vector<std::string> faults = hostwin::Outstanding();
-    hostwin::UnregisterResourceModule(module_);
-    hostwin::ResetDesktop();
-    module_ = hostwin::RegisterResourceModule("win32_test", hostwin::ReadBinaryFile(TEST_RES));
-    return faults;
-  }
-};
+using Win32ShellTest = Win32Test;
 
 // The folder's length when it fits with its terminator; otherwise the size
 // it needs, and the buffer untouched. 32-bit Windows has no SysWOW64.
@@ -31,10 +21,9 @@ TEST_F(Win32ShellTest, SystemFoldersAreCopiedWholeOrNotAtAll) {
     const char *buffer;
   };
   const Case cases[] = {
-      {false, false, 64, 19, "C:\\Windows\\system32"}, {false, false, 20, 19, "C:\\Windows\\system32"},
-      {false, false, 19, 20, "~"},                      {true, false, 64, 19, "C:\\Windows\\SysWOW64"},
-      {true, false, 0, 20, "~"},                        {true, true, 64, 0, "~"},
-      {false, true, 64, 19, "C:\\Windows\\system32"},
+      {false, false, 20, 19, "C:\\Windows\\system32"}, {false, false, 19, 20, "~"},
+      {true, false, 64, 19, "C:\\Windows\\SysWOW64"},  {true, false, 0, 20, "~"},
+      {true, true, 64, 0, "~"},                         {false, true, 64, 19, "C:\\Windows\\system32"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.wow64 ? "SysWOW64" : "System32") + (c.windows32 ? " on 32-bit Windows" : "") +
@@ -59,10 +48,8 @@ TEST_F(Win32ShellTest, AModulesPathIsCutToTheBufferAndTerminated) {
     const char *path;
     DWORD error;
   };
-  const Case cases[] = {{64, 10, "win32_test", 0},
-                        {11, 10, "win32_test", 0},
-                        {10, 10, "win32_tes", ERROR_INSUFFICIENT_BUFFER},
-                        {1, 1, "", ERROR_INSUFFICIENT_BUFFER}};
+  const Case cases[] = {
+      {11, 10, "win32_test", 0}, {10, 10, "win32_tes", ERROR_INSUFFICIENT_BUFFER}, {1, 1, "", ERROR_INSUFFICIENT_BUFFER}};
   for (const Case &c : cases) {
     char buffer[64];
     memset(buffer, '~', sizeof buffer);

@@ -42,4 +42,13 @@ HWND Win32Test::OpenTestDialog() {
   return dialog_;
 }
 
+std::vector<std::string> Win32Test::TakeFaults() {
+  std::vector<std::string> faults = hostwin::Outstanding();
+  hostwin::UnregisterResourceModule(module_);
+  hostwin::ResetDesktop();
+  module_ = hostwin::RegisterResourceModule("win32_test", hostwin::ReadBinaryFile(TEST_RES));
+  dialog_ = nullptr;
+  return faults;
+}
+
 }  // namespace win32test

@@ -28,6 +28,8 @@ class Win32Test : public testing::Test {
   void TearDown() override;
   // A modeless top-level dialog made from template 200.
   HWND OpenTestDialog();
+  // What the test left or did wrong so far; the desktop then starts over.
+  std::vector<std::string> TakeFaults();
 
   HINSTANCE module_ = nullptr;
   HWND dialog_ = nullptr;

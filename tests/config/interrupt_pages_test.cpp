@@ -1,0 +1,209 @@
+// The two DI interrupt pages: dialog 104 (a channel list per board, enable
+// and trigger edge per channel) and model 22's nine-channel dialog 106
+// (enable only, the key read once when the page is made): what they show of
+// the stored settings, the user's edits and what Apply and OK store.
+#include "applet_fixture.h"
+
+namespace applettest {
+namespace {
+
+class AppletInterruptPagesTest : public AppletTest {
+ protected:
+  // A configured applet on a board of `model` with DI interrupts; model 24
+  // reports `channels` DI interrupt channels.
+  void ConfiguredWith(uint32_t model, BYTE channels) {
+    diolib::Board board = MakeBoard(16, 0, 0x40);
+    board.info = DIO_INFO{16, channels, 0, 0, 0, 0, 1, 0};
+    Configured(model, board);
+  }
+  void Store(int channel, const std::string &control, const std::string &edge = "") {
+    PutText(kInterruptKey, "DI" + std::to_string(channel) + "_Control", control);
+    if (!edge.empty()) PutText(kInterruptKey, "DI" + std::to_string(channel) + "_TriggerEdge", edge);
+  }
+  void OnInterruptPage(std::function<void(HWND page)> user, int close = IDOK) {
+    OnPage("Interrupt", IDD_INTERRUPT_PAGE, std::move(user), close);
+  }
+  void OnNineChannelPage(std::function<void(HWND page)> user, int close = IDOK) {
+    OnPage("Interrupt", IDD_INTERRUPT9_PAGE, std::move(user), close);
+  }
+};
+
+bool Nine(HWND page) { return hostwin::TemplateId(page) == IDD_INTERRUPT9_PAGE; }
+int ListOf(HWND page) { return Nine(page) ? IDC_INT9_CHANNEL : IDC_INT_CHANNEL; }
+
+// What a page shows of one channel: "DI3 on rising", "DI1 off falling", on
+// the nine-channel page "DI4 on".
+std::string Shown(HWND page) {
+  LRESULT channel = Selection(page, ListOf(page));
+  std::string out = channel < 0 ? "none" : hostwin::Items(Item(page, ListOf(page)))[size_t(channel)];
+  out += Checked(page, Nine(page) ? IDC_INT9_ENABLE : IDC_INT_ENABLE) ? " on" : " off";
+  if (Nine(page)) return out;
+  bool rising = Checked(page, IDC_INT_RISING), falling = Checked(page, IDC_INT_FALLING);
+  return out + (rising && !falling ? " rising" : falling && !rising ? " falling" : " no edge");
+}
+
+void Choose(HWND page, int channel) { ASSERT_TRUE(hostwin::ChooseItem(Item(page, ListOf(page)), channel)); }
+
+// Each channel in turn, chosen with the mouse.
+std::vector<std::string> EveryChannel(HWND page) {
+  std::vector<std::string> out;
+  for (size_t n = 0; n < hostwin::Items(Item(page, ListOf(page))).size(); ++n) {
+    Choose(page, int(n));
+    out.push_back(Shown(page));
+  }
+  return out;
+}
+
+// Chooses each channel named and clicks the button on it.
+void ClickOn(HWND page, int button, std::initializer_list<int> channels) {
+  for (int channel : channels) {
+    Choose(page, channel);
+    ASSERT_TRUE(hostwin::Click(Item(page, button)));
+  }
+}
+
+std::vector<std::string> Names(int count) {
+  std::vector<std::string> names;
+  for (int n = 0; n < count; ++n) names.push_back("DI" + std::to_string(n));
+  return names;
+}
+
+// "+" for each of the nine channels stored as enabled, "-" as disabled.
+std::string StoredNine() {
+  std::string out;
+  for (int n = 0; n < 9; ++n) {
+    std::string text = Text(kInterruptKey, "DI" + std::to_string(n) + "_Control");
+    out += text == "Enable" ? "+" : text == "Disable" ? "-" : "?";
+  }
+  return out;
+}
+
+struct ListCase {
+  const char *what;
+  uint32_t model;
+  BYTE channels;  // as DeviceDIOInfo reports them (model 24 only)
+  std::vector<std::string> items;
+};
+
+// Model 24 lists its own channels, as far as the tables reach, the others
+// DI0 and DI1; OK stores the channels listed.
+TEST_F(AppletInterruptPagesTest, TheChannelListFollowsTheModelAndItsChannelCount) {
+  const ListCase cases[] = {
+      {"model 24, one channel", 24, 1, Names(1)},
+      {"model 24, sixteen channels", 24, 16, Names(16)},
+      {"model 24, 40 channels: only the sixteen the tables hold", 24, 40, Names(16)},
+      {"model 0: always two", 0, 9, Names(2)},
+      {"model 24 without channels, first run", 24, 0, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOver();
+    ConfiguredWith(c.model, c.channels);
+    if (c.items.empty()) hostreg::DeleteKey(hostreg::Find(kCounterKey));  // a first run
+    Load();
+    OnInterruptPage([&](HWND page) {
+      EXPECT_EQ(hostwin::Items(Item(page, IDC_INT_CHANNEL)), c.items);
+      if (c.items.empty()) {
+        EXPECT_EQ(Shown(page), "none off no edge") << "the buttons as the template made them";
+        return;
+      }
+      EXPECT_EQ(Shown(page), "DI0 on rising") << "channel 0 as at load";
+      Choose(page, int(c.items.size()) - 1);
+      EXPECT_EQ(Shown(page), c.items.back() + (c.items.size() == 1 ? " on rising" : " off falling"));
+    });
+    EXPECT_TRUE(hostreg::Find(kInterruptKey)) << "the key is made";
+    EXPECT_EQ(ValueNames(kInterruptKey).size(), 2 * c.items.size()) << "OK stores the channels listed, no more";
+  }
+}
+
+// The stored settings load and show per channel; the user's edits of every
+// channel last across channel changes, and OK stores them in channel order.
+// A stored channel beyond the board's is never read or written.
+TEST_F(AppletInterruptPagesTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder) {
+  ConfiguredWith(24, 5);
+  const char *stored[][2] = {{"Disable", "Rising"}, {"Enable", "Falling"}, {"Enable", "Rising"},
+                             {"Disable", "Falling"}, {"Enable", "Rising"},  {"Enable", "Rising"}};
+  for (int n = 0; n < 6; ++n) Store(n, stored[n][0], stored[n][1]);
+  Load();
+  size_t mark = hostwin::RegistryWrites().size();
+  OnInterruptPage([](HWND page) {
+    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 off rising", "DI1 on falling", "DI2 on rising",
+                                                            "DI3 off falling", "DI4 on rising"}));
+    ClickOn(page, IDC_INT_ENABLE, {0, 1});  // DI0 on, DI1 off
+    ClickOn(page, IDC_INT_FALLING, {2});    // DI2 falling, still on
+    ClickOn(page, IDC_INT_RISING, {3});     // DI3 off: the edge stays usable
+    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on rising", "DI1 off falling", "DI2 on falling",
+                                                            "DI3 off rising", "DI4 on rising"}));
+  });
+  EXPECT_EQ(WritesSince(mark, "Interrupt"), (std::vector<std::string>{
+                           "Interrupt\\DI0_Control=Enable",  "Interrupt\\DI0_TriggerEdge=Rising",
+                           "Interrupt\\DI1_Control=Disable", "Interrupt\\DI1_TriggerEdge=Falling",
+                           "Interrupt\\DI2_Control=Enable",  "Interrupt\\DI2_TriggerEdge=Falling",
+                           "Interrupt\\DI3_Control=Disable", "Interrupt\\DI3_TriggerEdge=Rising",
+                           "Interrupt\\DI4_Control=Enable",  "Interrupt\\DI4_TriggerEdge=Rising"}));
+}
+
+// A first run on model 22 writes DI0 and DI1 with edges; the page shows all
+// nine channels enabled, without trigger edges, keeps an edit across channel
+// changes, and Apply and OK store the nine "_Control" values in channel
+// order, and no edges.
+TEST_F(AppletInterruptPagesTest, TheNineChannelPageStoresTheEditsOfEveryChannel) {
+  Load(22);
+  EXPECT_EQ(ValueNames(kInterruptKey),
+            (std::vector<std::string>{"DI0_Control", "DI0_TriggerEdge", "DI1_Control", "DI1_TriggerEdge"}));
+  size_t mark = hostwin::RegistryWrites().size();
+  OpenDialog([](HWND dialog) {
+    HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
+    EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on", "DI1 on", "DI2 on", "DI3 on", "DI4 on",
+                                                            "DI5 on", "DI6 on", "DI7 on", "DI8 on"}));
+    for (int hidden : {IDC_INT9_EDGE_LABEL, IDC_INT9_RISING, IDC_INT9_FALLING}) {
+      EXPECT_FALSE(IsWindowVisible(Item(page, hidden))) << "no trigger edges: " << hidden;
+      EXPECT_FALSE(hostwin::Click(Item(page, hidden))) << "a hidden control takes no clicks";
+    }
+    ClickOn(page, IDC_INT9_ENABLE, {2, 8, 5});
+    Choose(page, 2);
+    EXPECT_EQ(Shown(page), "DI2 off") << "the edit of DI2 is kept in memory";
+    ASSERT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
+    EXPECT_EQ(StoredNine(), "++-++-++-");
+    ClickOn(page, IDC_INT9_ENABLE, {5, 0});
+    ASSERT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+  });
+  EXPECT_EQ(StoredNine(), "-+-+++++-");
+  std::vector<std::string> names, expected;
+  for (const auto &line : WritesSince(mark, "Interrupt")) names.push_back(line.substr(0, line.find('=')));
+  for (int round = 0; round < 2; ++round)
+    for (int n = 0; n < 9; ++n) expected.push_back("Interrupt\\DI" + std::to_string(n) + "_Control");
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(ValueNames(kInterruptKey).size(), 11u) << "the edges of the first run, and no others";
+}
+
+// The nine-channel page reads the key when it is made, not at a change of
+// channel; the next dialog of the load reads it again, without the edit
+// Cancel dropped, on the channel shown last; a new load starts on DI0.
+TEST_F(AppletInterruptPagesTest, TheNineChannelPageReadsTheKeyWhenItIsMade) {
+  Configured(22);
+  for (int n = 0; n < 9; ++n) Store(n, "Enable");
+  Load();
+  OnNineChannelPage(
+      [](HWND page) {
+        PutText(kInterruptKey, "DI4_Control", "Disable");  // another program, while the dialog is open
+        Choose(page, 4);
+        EXPECT_EQ(Shown(page), "DI4 on");
+        ClickOn(page, IDC_INT9_ENABLE, {1});
+      },
+      IDCANCEL);
+  EXPECT_EQ(StoredNine(), "++++-++++");
+  OnNineChannelPage(
+      [](HWND page) {
+        EXPECT_EQ(Shown(page), "DI1 on");
+        Choose(page, 4);
+        EXPECT_EQ(Shown(page), "DI4 off");
+      },
+      IDCANCEL);
+  Unload();
+  Load();
+  OnNineChannelPage([](HWND page) { EXPECT_EQ(Shown(page), "DI0 on"); }, IDCANCEL);
+}
+
+}  // namespace
+}  // namespace applettest
