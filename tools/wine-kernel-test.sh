@@ -50,7 +50,7 @@ WINEPREFIX=$base wineserver -w
 
 # Functions Wine's kernel has only as stubs that end the process. The image
 # may import them only where the helper puts its own routine in their place
-# (tests/wine/helper/imports.cpp), or where the test never leads
+# (platform/wine/imports.cpp), or where the test never leads
 # (KeRemoveEntryDeviceQueue: the cancel of a port request held while the
 # device is stopped; docs/wine-kernel.md).
 substituted="IoConnectInterrupt IoDisconnectInterrupt KeSynchronizeExecution PoRequestPowerIrp"
@@ -73,7 +73,7 @@ for model in 24 22 0; do
   [[ -n "$hardware_id" ]] || { fail "model $model is not in the package ($models)"; continue; }
   cp "$package"/* "$dir/files/"
   cp "$tool" "$dir/files/dioctl.exe"
-  cp "$programs/kernel_test.exe" "$programs/TesZEPDIOWineHelper.sys" "$dir/files/"
+  cp "$programs/kernel_test.exe" "$build/platform/wine/TesZEPDIOWineHelper.sys" "$dir/files/"
   # Wine's files are shared with the fresh prefix (never written in place);
   # the registry, which wineserver rewrites in place, is copied.
   cp -al "$base/drive_c" "$prefix/"

@@ -6,7 +6,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntddk.h>
 
-#include "../wine_helper.h"
+#include "wine_helper.h"
 
 #define HELPER_POOL_TAG 0x74576944u  // "DiWt"
 

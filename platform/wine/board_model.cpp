@@ -11,7 +11,7 @@
 // The registers are those of driver/dio_registers.h.
 #include "helper.h"
 
-#include "../../../driver/dio_registers.h"
+#include "../../driver/dio_registers.h"
 
 #define PORT_SPACE 65536
 #define NO_REGISTER 0xFFFF
