@@ -87,12 +87,12 @@ struct MinimalDi {
 };
 
 BOOLEAN MinimalDiService(PKINTERRUPT, PVOID context) {
-  const ULONG64 sum = hostboard::kInfoBase + 24, base = hostboard::kRegisterBase;
+  const ULONG64 sum = hostboard::kInfoBase + DIO_L24_INTSUM, base = hostboard::kRegisterBase;
   if (READ_PORT_UCHAR((PUCHAR)sum) == 0) return FALSE;
-  UCHAR status0 = READ_PORT_UCHAR((PUCHAR)(base + 7));
-  UCHAR status1 = READ_PORT_UCHAR((PUCHAR)(base + 15));
-  WRITE_PORT_UCHAR((PUCHAR)(base + 7), status0);
-  WRITE_PORT_UCHAR((PUCHAR)(base + 15), status1);
+  UCHAR status0 = READ_PORT_UCHAR((PUCHAR)(base + DIO_L24_INTST0));
+  UCHAR status1 = READ_PORT_UCHAR((PUCHAR)(base + DIO_L24_INTST1));
+  WRITE_PORT_UCHAR((PUCHAR)(base + DIO_L24_INTST0), status0);
+  WRITE_PORT_UCHAR((PUCHAR)(base + DIO_L24_INTST1), status1);
   KeInsertQueueDpc(&static_cast<MinimalDi *>(context)->dpc, NULL, NULL);
   return TRUE;
 }
@@ -187,7 +187,7 @@ void DiInterrupt(benchmark::State &state, bool minimal) {
   const int handles = int(state.range(0)), holding = int(state.range(1));
   Setup setup(handles);
   if (!setup.Ready(state)) return;
-  bool ok = setup.WritePort(2, 0x01);  // DI source 0 on
+  bool ok = setup.WritePort(DIO_L24_INTEN0, 0x01);  // DI source 0 on
   MinimalDi least;
   HANDLE last = nullptr;
   for (int i = 0; i < handles && ok; ++i) {
@@ -223,7 +223,7 @@ void DiInterrupt(benchmark::State &state, bool minimal) {
     state.SkipWithError("the events were not enabled");
   }
   if (least.interrupt != nullptr) {
-    setup.WritePort(2, 0x00);  // the line stays quiet from here on
+    setup.WritePort(DIO_L24_INTEN0, 0x00);  // the line stays quiet from here on
     IoDisconnectInterrupt(least.interrupt);
     KeFlushQueuedDpcs();
   }

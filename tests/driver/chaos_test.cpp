@@ -3,9 +3,11 @@
 // interrupt and its DPCs on processor threads. Plug and Play and power take
 // turns as the PnP manager and the power manager do (the stand-in's device
 // tree lock); programs open, use and close handles throughout while DI lines
-// fire. Every request must end with a status a program can expect, never
-// hang, and the board must work afterwards with the machine balanced. The
-// ThreadSanitizer build runs it too.
+// fire, each with a second thread that enables and disables on the same
+// handles the first may be closing. A device's life ends with a removal or
+// with its board pulled out and a surprise removal. Every request must end
+// with a status a program can expect, never hang, and the board must work
+// afterwards with the machine balanced. The ThreadSanitizer build runs it too.
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -17,8 +19,9 @@ namespace diotest {
 namespace {
 
 constexpr int kUsers = 2;
-constexpr int kPnpActions = 40;
-constexpr int kPowerActions = 15;
+constexpr int kLives = 2;  // per model: one removed, one surprise-removed
+constexpr int kPnpActions = 20;
+constexpr int kPowerActions = 8;
 
 bool Expected(NTSTATUS status) {
   for (NTSTATUS ok : {STATUS_SUCCESS, STATUS_INVALID_DEVICE_STATE, STATUS_DEVICE_NOT_READY, STATUS_CANCELLED,
@@ -29,18 +32,39 @@ bool Expected(NTSTATUS status) {
 
 class ChaosTest : public DriverTest {
  protected:
-  // A program that opens a handle, switches the sources on, enables its
-  // events, reads and writes ports, and closes, again and again.
+  // A program's second thread: enables and disables on whichever of the
+  // program's handles is open while the first thread may close it.
+  void Partner(hostk::user::Process &program, const std::atomic<HANDLE> *files, int index) {
+    hostk::user::ProcessScope scope(program);
+    std::minstd_rand rng(unsigned(index) + 100);
+    std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
+    while (!stopUsers_) {
+      HANDLE file = files[rng() % 2].load();
+      if (!file) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        continue;
+      }
+      NTSTATUS status = rng() % 2 ? EnableEvents(file, events).status : DisableEvents(file).status;
+      EXPECT_TRUE(Expected(status)) << std::hex << status;
+    }
+  }
+
+  // A program with two handles: it opens, switches the sources on, reads,
+  // enables, disables and closes, again and again.
   void User(int index) {
     hostk::user::Process program("chaos" + std::to_string(index));
     hostk::user::ProcessScope scope(program);
     std::minstd_rand rng(unsigned(index) + 11);
     std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
-    HANDLE file = nullptr;
-    while (!stop_) {
+    std::atomic<HANDLE> files[2] = {{nullptr}, {nullptr}};
+    std::thread partner([&] { Partner(program, files, index); });
+    while (!stopUsers_) {
+      std::atomic<HANDLE> &slot = files[rng() % 2];
+      HANDLE file = slot.load();
       if (!file) {
-        if (!NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file))) {
-          file = nullptr;
+        if (NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file))) {
+          slot = file;
+        } else {
           std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
         continue;
@@ -66,21 +90,24 @@ class ChaosTest : public DriverTest {
           Signalled(events);
           break;
         default:
+          slot = nullptr;
           EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-          file = nullptr;
           break;
       }
       EXPECT_TRUE(Expected(status)) << std::hex << status;
       ++operations_;
     }
-    if (file) {
-      EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+    partner.join();
+    for (std::atomic<HANDLE> &slot : files) {
+      if (HANDLE file = slot.exchange(nullptr)) {
+        EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+      }
     }
   }
 
   void Lines() {
     std::minstd_rand rng(5);
-    while (!stop_) {
+    while (!stopLines_) {
       board_->PulseDiLine(int(rng() % unsigned(board_->SourceCount())));
       std::this_thread::sleep_for(std::chrono::microseconds(30));
     }
@@ -88,7 +115,7 @@ class ChaosTest : public DriverTest {
 
   void LetUsersWork() {
     long until = operations_ + 50;
-    while (operations_ < until && !stop_) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (operations_ < until) std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
 
   // Stop queries and their cancels, rebalances, removal queries that the
@@ -104,7 +131,7 @@ class ChaosTest : public DriverTest {
           EXPECT_EQ(Pnp(IRP_MN_CANCEL_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
           break;
         case 1:
-          EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(resources.raw), hostk::AsList(resources.translated))
+          EXPECT_EQ(hostk::Rebalance(pdos_.back(), hostk::AsList(resources.raw), hostk::AsList(resources.translated))
                         .ioStatus.Status,
                     STATUS_SUCCESS);
           break;
@@ -129,24 +156,11 @@ class ChaosTest : public DriverTest {
     }
   }
 
-  void Run(uint32_t model) {
-    ASSERT_NE(StartedDevice(model), nullptr);
-    hostk::UseProcessorThreads(true);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kUsers; ++i) threads.emplace_back([this, i] { User(i); });
-    threads.emplace_back([this] { Lines(); });
-    std::thread pnp([this] { PlugAndPlay(); });
-    std::thread power([this] { Power(); });
-    pnp.join();
-    power.join();
-    stop_ = true;
-    for (auto &t : threads) t.join();
-    hostk::UseProcessorThreads(false);
-
-    // Afterwards the board works as before. An edge that came while the last
-    // cleanup's reset ran (between its status and enable writes) can still
-    // be pending on the board, and is heard at the enable: it is taken
-    // first.
+  // The board works as before: a new program hears its event. An edge that
+  // came while the last cleanup's reset ran (between its status and enable
+  // writes) can still be pending on the board, and is heard at the enable:
+  // it is taken first.
+  void ExpectTheBoardWorks() {
     Program program;
     HANDLE file = program.Open();
     EnableSources(file);
@@ -158,13 +172,58 @@ class ChaosTest : public DriverTest {
     EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
   }
 
-  std::atomic<bool> stop_{false};
+  // One life of a device, under load throughout: added and started, Plug
+  // and Play and power at once, then removed, or its board pulled out and
+  // surprise-removed (the removal follows the last handle's close).
+  void Life(bool surprise) {
+    AttachBoard();
+    ASSERT_NE(Add(), nullptr);
+    ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+    hostk::UseProcessorThreads(true);
+    stopUsers_ = stopLines_ = false;
+    std::vector<std::thread> users;
+    for (int i = 0; i < kUsers; ++i) users.emplace_back([this, i] { User(i); });
+    std::thread lines([this] { Lines(); });
+    std::thread pnp([this] { PlugAndPlay(); });
+    std::thread power([this] { Power(); });
+    pnp.join();
+    power.join();
+    if (surprise) {
+      board_->Pull();
+      LetUsersWork();
+      EXPECT_EQ(hostk::SurpriseRemove(pdos_.back()).ioStatus.Status, STATUS_SUCCESS);
+    }
+    stopUsers_ = true;
+    for (std::thread &user : users) user.join();
+    stopLines_ = true;
+    lines.join();
+    hostk::UseProcessorThreads(false);
+    if (!surprise) {
+      ExpectTheBoardWorks();
+      EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+      EXPECT_EQ(Pnp(IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    }
+    EXPECT_EQ(pdos_.back()->AttachedDevice, nullptr);
+    EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+    EXPECT_EQ(hostk::QueuedDpcCount(), 0u);
+    hostk::DeletePdo(pdos_.back());
+    pdos_.pop_back();
+  }
+
+  void Run(uint32_t model) {
+    Load(model);
+    for (int life = 0; life < kLives; ++life) Life(life % 2 == 1);
+  }
+
+  std::atomic<bool> stopUsers_{false};
+  std::atomic<bool> stopLines_{false};
   std::atomic<long> operations_{0};
 };
 
 TEST_F(ChaosTest, Layout24) { Run(24); }
 TEST_F(ChaosTest, Layout22) { Run(22); }
-TEST_F(ChaosTest, GeneralLayout) { Run(0); }
+TEST_F(ChaosTest, GeneralLayoutOnAPciBoard) { Run(21); }
+TEST_F(ChaosTest, GeneralLayoutOnAnIsaBoard) { Run(0); }
 
 }  // namespace
 }  // namespace diotest
