@@ -91,24 +91,6 @@ TEST_F(InterruptRacesTest, AnInterruptAsTheDriverDisconnectsLeavesNoDpcQueued) {
   EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
 }
 
-// Another thread closes the last handle while an enable on it is on its way:
-// the I/O manager sends the cleanup at once and the close when the enable is
-// back. The enable, reaching the driver after the handle's cleanup, is
-// refused: it would connect an interrupt that no cleanup is left to
-// disconnect.
-TEST_F(InterruptRacesTest, AnEnableAfterItsHandlesLastCleanupIsRefused) {
-  Bring(24);
-  EnableSources(file_);
-  std::vector<HANDLE> events = MakeEvents(1);
-  hostk::AtNextEntry("NtDeviceIoControlFile", [&] {
-    InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); }).reset();
-  });
-  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_FILE_CLOSED);
-  file_ = nullptr;
-  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
-  EXPECT_EQ(hostk::user::IsSignalled(events[0]), false);
-}
-
 // The status the service routine saved for every handle is delivered,
 // whatever another handle does before the DPC runs: enable, disable or close.
 TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
@@ -150,20 +132,31 @@ TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset)
   EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
 }
 
-// An enable whose handle's last cleanup runs while the enable is on its way
-// into the hardware lock sees the cleanup under the lock, and is refused:
-// nothing would disconnect what it connected.
+// Another thread closes the last handle while an enable on it is on its way:
+// the I/O manager sends the cleanup at once and the close when the enable is
+// back. An enable that reaches the driver after the cleanup, or meets it at
+// the hardware lock, is refused: nothing would disconnect what it connected.
 TEST_F(InterruptRacesTest, AnEnableMeetingItsLastCleanupAtTheLockIsRefused) {
-  Bring(24);
-  std::vector<HANDLE> events = MakeEvents(1);
-  hostk::AtNextEntry("NtDeviceIoControlFile", [&] {
-    hostk::AtNextEntry("KeEnterCriticalRegion", [&] {
+  for (bool atLock : {false, true}) {
+    SCOPED_TRACE(atLock ? "at the lock" : "before the driver");
+    FreshRow();
+    Bring(24);
+    std::vector<HANDLE> events = MakeEvents(1);
+    const auto close = [&] {
       InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); }).reset();
+    };
+    hostk::AtNextEntry("NtDeviceIoControlFile", [&] {
+      if (atLock) {
+        hostk::AtNextEntry("KeEnterCriticalRegion", close);
+      } else {
+        close();
+      }
     });
-  });
-  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_FILE_CLOSED);
-  file_ = nullptr;
-  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+    EXPECT_EQ(EnableEvents(file_, events).status, STATUS_FILE_CLOSED);
+    file_ = nullptr;
+    EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
+    EXPECT_FALSE(hostk::user::IsSignalled(events[0]));
+  }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The driver's registry layout: DeviceNNN subkeys, the device map and the
-// DO settings, written and read by the routines the start-up calls.
+// The registry layout: DeviceNNN subkeys, the device map and the DO settings.
 #include <cstring>
 
 #include "driver_fixture.h"
@@ -19,8 +18,7 @@ class RegistryLayoutTest : public DriverTest {
     extension_.SlotNumber = 3;
   }
 
-  // A link name as the kernel hands it out: a counted string that is not
-  // terminated, with bytes of other data right behind it.
+  // A link name as the kernel hands it out: not terminated, other data behind.
   UNICODE_STRING Link(const std::u16string &text) {
     linkBuffer_.assign(text.begin(), text.end());
     linkBuffer_.insert(linkBuffer_.end(), {u'J', u'U', u'N', u'K'});
@@ -35,20 +33,7 @@ class RegistryLayoutTest : public DriverTest {
   std::vector<char16_t> linkBuffer_;
 };
 
-TEST_F(RegistryLayoutTest, CountedStringsAreOneZeroFilledBlock) {
-  PUNICODE_STRING string = AllocateCountedString(40);
-  ASSERT_NE(string, nullptr);
-  EXPECT_EQ(string->Length, 0);
-  EXPECT_EQ(string->MaximumLength, 40);
-  EXPECT_EQ(reinterpret_cast<char *>(string->Buffer), reinterpret_cast<char *>(string + 1));
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(string->Buffer[i], 0) << i;
-  EXPECT_EQ(hostk::Pool().blocksInUse, 1u);
-  FreeCountedString(string);
-
-  hostk::FailAllocationAt(1);
-  EXPECT_EQ(AllocateCountedString(40), nullptr);
-}
-
+// A name is one zero-filled block of room for "Device1000" and its terminator.
 TEST_F(RegistryLayoutTest, DeviceKeyNamesHaveAtLeastThreeDigitsUpTo1000) {
   const std::pair<ULONG, const char16_t *> cases[] = {
       {0, u"Device000"}, {7, u"Device007"}, {42, u"Device042"}, {999, u"Device999"},
@@ -57,7 +42,10 @@ TEST_F(RegistryLayoutTest, DeviceKeyNamesHaveAtLeastThreeDigitsUpTo1000) {
     PUNICODE_STRING name = MakeDeviceKeyName(c.first);
     ASSERT_NE(name, nullptr) << c.first;
     EXPECT_EQ(hostk::Text(name), c.second);
-    EXPECT_EQ(name->Buffer[name->Length / sizeof(WCHAR)], 0) << "terminated";
+    EXPECT_EQ(reinterpret_cast<char *>(name->Buffer), reinterpret_cast<char *>(name + 1));
+    EXPECT_EQ(name->MaximumLength, 11 * sizeof(WCHAR));
+    for (size_t i = name->Length / sizeof(WCHAR); i < 11; ++i) EXPECT_EQ(name->Buffer[i], 0) << i;
+    EXPECT_EQ(hostk::Pool().blocksInUse, 1u);
     FreeCountedString(name);
   }
   EXPECT_EQ(MakeDeviceKeyName(1001), nullptr);
