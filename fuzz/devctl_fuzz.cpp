@@ -1,9 +1,6 @@
-// Fuzzes the driver's whole device-control surface: any code, any lengths,
-// any buffer bytes, in sequences with opens and closes, DI interrupts, Plug
-// and Play and power requests and system shutdown between them. Every run
-// starts a fresh machine and ends by removing the device; the machine must
-// then be balanced (no pool block, handle, reference or IRP left), and any
-// broken calling rule stops the run as a bug check.
+// Fuzzes the device-control surface: any code, lengths and bytes, between
+// opens and closes, DI interrupts, Plug and Play, power and shutdown. Each run
+// ends with the removal and a balanced machine; a broken calling rule stops it.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +38,8 @@ const ULONG kCodes[] = {IOCTL_DIO_READ_PORT_UCHAR,  IOCTL_DIO_READ_PORT_USHORT,
                         IOCTL_DIO_ENABLE_EVENT,     IOCTL_DIO_DISABLE_EVENT,
                         IOCTL_DIO_DO_SYS_CONFIG,    IOCTL_DIO_GET_BOARD_INFO};
 
-// A started board on the bench and a program that uses it. A request the
-// driver holds (the device is stopped) waits on a thread of its own until a
-// start, a cancel or a removal ends it.
+// A started board and a program. A request the driver holds (stopped) waits
+// on a thread of its own until a start, a cancel or a removal ends it.
 struct Machine {
   hostboard::Bench bench{DriverEntry};
   std::unique_ptr<hostk::user::Process> program;
@@ -62,8 +58,7 @@ struct Machine {
   }
 };
 
-// A handle value for an enable request: one of the program's events, its
-// file handles, or any value at all.
+// An enable's handle: one of the program's events or files, or any value.
 ULONG64 HandleValue(Machine &m, Input &in) {
   uint8_t pick = in.Byte();
   if (pick < 128 && !m.events.empty()) return reinterpret_cast<uintptr_t>(m.events[pick % m.events.size()]);
@@ -170,9 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   m.program = std::make_unique<hostk::user::Process>("fuzz");
   for (int steps = 0; in.size && steps < 64; ++steps) Step(m, in);
 
-  // The program ends, its held requests cancelled first, then the device is
-  // removed and the driver unloaded. A request that reached the driver after
-  // its handle's cleanup stays held until the removal fails it.
+  // The program ends (its held requests cancelled), then the removal, which
+  // fails a request that reached the driver after its handle's cleanup.
   hostk::RunDpcs();
   {
     hostk::user::ProcessScope scope(*m.program);

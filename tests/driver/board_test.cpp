@@ -1,6 +1,4 @@
-// Board models, and register ports at the end of the port space. The DO bit
-// and the interrupt reset of each layout are seen through the start-up and
-// the shutdown (startup_test.cpp, shutdown_test.cpp).
+// Board models, and register ports at the end of the port space.
 #include "event_program.h"
 
 namespace diotest {
@@ -9,8 +7,7 @@ namespace {
 using BoardTest = testing::Test;
 using BoardModelTest = DriverTest;
 
-// Codes above 20 are PCI boards, compared unsigned: their interrupt is
-// connected level-sensitive and shared, the others' latched and exclusive.
+// Codes above 20 (unsigned) are PCI boards: level-sensitive and shared.
 TEST_F(BoardModelTest, TheModelCodeSelectsTheInterruptKind) {
   for (uint32_t model : {0u, 20u, 21u, 24u, 0x80000000u}) {
     SCOPED_TRACE(model);
@@ -27,8 +24,7 @@ TEST_F(BoardModelTest, TheModelCodeSelectsTheInterruptKind) {
   }
 }
 
-// A register's port is the low 32 bits of the base plus the offset, cut to
-// the 16-bit port space.
+// A register's port is the base's low 32 bits plus the offset, in 16 bits.
 TEST_F(BoardTest, RegisterPortsWrapWithinThePortSpace) {
   gDeviceType = 0;
   hostboard::SimBoard board(hostboard::General, 0xFFFE);

@@ -1,16 +1,12 @@
-// The cleanup's sweep of the device queue, for each state the queue can be
-// found in: idle, busy with nothing queued, and busy with requests of the
-// handle being cleaned up and of another handle. The test queues them as a
-// request-queuing routine would, behind a request being worked on; the
-// driver queues only the port requests it holds while the device is
-// stopped (devctl_test.cpp).
+// The cleanup's sweep of the device queue: idle, busy with nothing queued, and
+// busy with requests of this handle and another, queued here as a queuing
+// routine would (the driver queues the port requests it holds while stopped).
 #include "event_program.h"
 
 namespace diotest {
 namespace {
 
-// A request as the I/O manager hands it to the driver, waiting in the queue;
-// its completion is recorded.
+// A request waiting in the queue, and its completion.
 struct Queued {
   PIRP irp = nullptr;
   bool completed = false;
@@ -42,7 +38,7 @@ class CleanupTest : public EventProgramTest {
   }
   PKDEVICE_QUEUE DeviceQueue() { return &device_->DeviceQueue; }
 
-  // Marks the queue busy, as the start of a request being worked on does.
+  // Marks the queue busy, as a request being worked on does.
   void StartWorking() { AtDispatch([&] { EXPECT_FALSE(KeInsertDeviceQueue(DeviceQueue(), &working_)); }); }
   // Queues a device-control request of `file` behind it.
   Queued *QueueRequest(PFILE_OBJECT file) {
@@ -59,14 +55,14 @@ class CleanupTest : public EventProgramTest {
     AtDispatch([&] { EXPECT_TRUE(KeInsertDeviceQueue(DeviceQueue(), &q->irp->Tail.Overlay.DeviceQueueEntry)); });
     return q;
   }
-  // The requests still queued, in order; the queue is left as it was.
+  // The requests still queued, in order.
   std::vector<PIRP> Waiting() {
     std::vector<PIRP> irps;
     for (PLIST_ENTRY e = DeviceQueue()->DeviceListHead.Flink; e != &DeviceQueue()->DeviceListHead; e = e->Flink)
       irps.push_back(CONTAINING_RECORD(e, IRP, Tail.Overlay.DeviceQueueEntry.DeviceListEntry));
     return irps;
   }
-  // The request being worked on ends: the queue is emptied and goes idle.
+  // The request being worked on ends: the queue goes idle.
   void FinishWorking() {
     AtDispatch([&] {
       while (KeRemoveDeviceQueue(DeviceQueue()) != nullptr) {
@@ -119,9 +115,8 @@ TEST_F(CleanupTest, OnlyTheHandlesQueuedRequestsAreCancelledAndTheRestKeepTheirO
   EXPECT_EQ(hostk::user::CloseHandle(other), STATUS_SUCCESS);
 }
 
-// An open whose create reaches the driver after a surprise removal (its
-// path resolved just before) is refused: the handle would outlive its
-// device, and its slot would never be freed.
+// An open reaching the driver after a surprise removal is refused: the handle
+// would outlive its device.
 TEST_F(DriverTest, AnOpenThatMeetsASurpriseRemovalIsRefused) {
   StartedDevice(24);
   Program program;

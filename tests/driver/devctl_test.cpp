@@ -1,5 +1,4 @@
-// The device-control interface as a user program sees it: every request goes
-// through the I/O manager on a handle opened by the path the driver publishes.
+// The device-control interface as a user program sees it, through the I/O manager.
 #include <algorithm>
 #include <cstring>
 
@@ -46,8 +45,7 @@ struct PortBuffer {
   }
 };
 
-// Every port request at offset 0 and an enable fail with `status`, touch no
-// port and connect no interrupt.
+// Every port request at offset 0 and an enable fail with `status`, touching nothing.
 void ExpectPortRequestsAndEnableRefused(HANDLE file, NTSTATUS status) {
   for (const PortCode &c : kPortCodes) {
     SCOPED_TRACE(testing::Message() << std::hex << c.code);
@@ -65,9 +63,8 @@ void ExpectPortRequestsAndEnableRefused(HANDLE file, NTSTATUS status) {
 
 using DeviceControlTest = DriverTest;
 
-// A read takes exactly the offset, a write the offset and a whole value, and
-// the access must lie wholly inside the register block: the rows name the
-// last ports of the general layout's 32-port block and layout 24's 128.
+// A read takes exactly the offset, a write the offset and a whole value, and the
+// access lies inside the register block (the general layout's 32 ports, layout 24's 128).
 TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
   constexpr NTSTATUS kOk = STATUS_SUCCESS, kOutside = STATUS_ACCESS_VIOLATION, kBadLength = STATUS_INVALID_PARAMETER;
   const struct Row {
@@ -129,8 +126,7 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
   }
 }
 
-// Codes outside the table are not implemented, buffers shorter than their
-// record are too small; either request changes nothing.
+// Unknown codes and buffers shorter than their record are refused, changing nothing.
 TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
   PDEVICE_OBJECT device = StartedDevice(24);
   Program program;
@@ -173,11 +169,10 @@ TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
   }
 }
 
-// Between a stop and the next start a port request waits in the device's
-// queue, and an enable takes its events for the restart to connect the
-// interrupt. A held request ends with the restart, which carries it out after
-// the board's registers are back; with its requester's cancel or its
-// handle's cleanup; or with the removal that follows a failed restart.
+// While stopped, port requests wait in the device queue and an enable takes its
+// events for the restart to connect. A held request ends with the restart (carried
+// out after the registers are back), a cancel, its handle's cleanup, or the
+// removal after a failed restart.
 TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
   enum End { kRestart, kCancel, kCleanup, kFailedRestart };
   const struct {
@@ -260,9 +255,8 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
 }
 
 // Resources without the register block: the start succeeds and records the
-// device, but no port is touched, ever: not the board reads, DO bit and
-// reset of the start-up, not the last close's reset, not the shutdown
-// output. Port requests and enables are refused as for a block of 0 ports.
+// device, but no port is ever touched (start-up, last close, shutdown output),
+// and port requests and enables are refused.
 TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
   struct Case {
     const char *what;
@@ -347,9 +341,8 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
   }
 }
 
-// Layout 24 reads its board information from its first range at the start:
-// the bytes at +0, +1, +2, +4, +5, +6 and +31, then 1; the request hands
-// them out in the order +0, +1, +2, +6, +4, +5, +31. Other layouts have none.
+// Layout 24 reads its board information at the start (+0, +1, +2, +4, +5, +6,
+// +31, then 1) and hands it out as +0, +1, +2, +6, +4, +5, +31. Others have none.
 TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
   const uint32_t offsets[] = DIO_L24_INFO_OFFSETS;
   const std::vector<uint8_t> kZeros(8, 0);

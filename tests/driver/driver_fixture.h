@@ -1,7 +1,5 @@
-// Loads the driver into a fresh host machine on the bench, adds devices for
-// PDOs of the simulated bus, and takes everything down again when the test
-// (or a table row) ends; and the registry, port-trace and user-program
-// helpers the driver's tests share.
+// The driver on a fresh host machine, taken down when the test (or a table row)
+// ends; and the registry, port-trace and user-program helpers the tests share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,7 +32,7 @@ struct StoredValue {
 StoredValue Stored(const std::string &keyPath, const std::string &name);
 bool HasValue(const std::string &keyPath, const std::string &name);
 uint32_t StoredDword(const std::string &keyPath, const std::string &name);
-// The names of a key's values in the order they were first written.
+// A key's value names in the order first written.
 std::vector<std::string> ValueNames(const std::string &keyPath);
 // The path a user program opens the device by: the device map's value "0".
 inline std::u16string DevicePath() { return hostboard::PublishedDevicePath(); }
@@ -45,9 +43,9 @@ void StoreDo(const DIO_DO_CONFIG &config);
 // The DO settings a device holds, in DIO_DO_CONFIG order.
 std::vector<ULONG> DoFields(PDEVICE_EXTENSION x);
 
-// The port accesses, one described access a line: the trace's, or these.
+// The port trace's accesses (or these), one described access a line.
 std::vector<std::string> Trace();
-std::vector<std::string> Writes();  // the trace's writes only
+std::vector<std::string> Writes();
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses);
 
 // The bench's ports and interrupt, and the start request's resources.
@@ -64,9 +62,8 @@ StartResources BoardResources();
 StartResources BoardResources(uint32_t model);
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
 
-// A user program: a process, current on the calling thread while the
-// object lives, that opens the device by its published path. Its end
-// closes the handles it still holds.
+// A user program, current on the calling thread while it lives; its end
+// closes its handles.
 class Program {
  public:
   explicit Program(const char *name = "program") : process_(name), scope_(process_) {}
@@ -80,28 +77,24 @@ class Program {
 
 class DriverTest : public testing::Test {
  protected:
-  // Creates the service key and loads the driver. Without `deviceType` the
-  // key has no "DeviceType" value.
+  // Loads the driver; without `deviceType` the key has no "DeviceType".
   void Load();
   void Load(uint32_t deviceType);
   // Loads with "DeviceType" holding exactly these bytes, of this type.
   void LoadWithRawDeviceType(uint32_t type, const std::vector<uint8_t> &bytes);
 
-  // Runs AddDevice for a new PDO; returns the function device object, or
-  // none when AddDevice failed (its status in `status`).
+  // AddDevice for a new PDO: the device object, or none (the status in `status`).
   PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {}, NTSTATUS *status = nullptr);
 
   // Attaches a simulated board of the loaded model at the default ports.
   hostboard::SimBoard &AttachBoard();
   // Loads for `model`, attaches its board and adds a device; not started.
   PDEVICE_OBJECT AddedDevice(uint32_t model);
-  // Loads for `model`, adds a device and starts it on a board that
-  // `prepare` may set up first; returns the device object. The port trace
-  // starts empty.
+  // Loads for `model` and starts a device on a board `prepare` may set up
+  // first; the port trace starts empty.
   PDEVICE_OBJECT StartedDevice(uint32_t model, const std::function<void(hostboard::SimBoard &)> &prepare = {});
   hostk::IrpResult Start(PDEVICE_OBJECT pdo, StartResources &resources);
-  // Starts the newest PDO's stack with these resources (the board's: the
-  // bench's for the loaded model).
+  // Starts the newest PDO's stack (by default with the board's resources).
   hostk::IrpResult StartWith(StartResources resources = BoardResources());
   PDEVICE_OBJECT Pdo(size_t i = 0) const { return pdos_[i]; }
   hostk::IrpResult Pnp(UCHAR minor) { return hostk::SendPnp(Pdo(), minor); }
@@ -110,8 +103,7 @@ class DriverTest : public testing::Test {
     return static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
   }
 
-  // Starts a table row on a fresh machine: what the row before brought up
-  // is taken down, and whatever it left behind fails the test.
+  // A table row's fresh machine: what the row before left behind fails the test.
   void FreshRow();
 
   void TearDown() override;

@@ -9,8 +9,7 @@ using hostk::user::DeviceIoControl;
 
 void WritePort(HANDLE file, ULONG offset, UCHAR value) {
   DIO_PORT_IO request = {offset, {value}};
-  EXPECT_EQ(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &request, 5, nullptr, 0).status,
-            STATUS_SUCCESS);
+  EXPECT_EQ(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &request, 5, nullptr, 0).status, STATUS_SUCCESS);
 }
 
 void EnableSources(HANDLE file) {
@@ -21,18 +20,16 @@ void EnableSources(HANDLE file) {
   }
 }
 
-hostk::user::IoctlResult EnableEvents(HANDLE file, const std::vector<HANDLE> &events,
-                                      DIO_EVENT_REQUEST *out, USHORT count) {
+hostk::user::IoctlResult EnableEvents(HANDLE file, const std::vector<HANDLE> &events, DIO_EVENT_REQUEST *out) {
   DIO_EVENT_REQUEST request;
   memset(&request, 0, sizeof request);
   request.UserWord = 0x1234;
   request.Status = 0x7777;
-  request.HandleCount = count == 0xFFFF ? USHORT(events.size()) : count;
+  request.HandleCount = USHORT(events.size());
   for (size_t n = 0; n < events.size() && n < 18; ++n)
     request.Handles[n] = ULONG64(reinterpret_cast<uintptr_t>(events[n]));
   DIO_EVENT_REQUEST reply;
-  auto result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &reply,
-                                sizeof reply);
+  auto result = DeviceIoControl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, &reply, sizeof reply);
   if (out) *out = result.information ? reply : request;
   return result;
 }
@@ -58,9 +55,8 @@ std::string Signalled(const std::vector<HANDLE> &events) {
 
 OtherDevice::OtherDevice() {
   hostk::AttachInterruptSource(kTranslatedVector, this);
-  EXPECT_EQ(IoConnectInterrupt(&interrupt_, Service, this, nullptr, kTranslatedVector,
-                               kTranslatedLevel, kTranslatedLevel, LevelSensitive, TRUE, kAffinity,
-                               FALSE),
+  EXPECT_EQ(IoConnectInterrupt(&interrupt_, Service, this, nullptr, kTranslatedVector, kTranslatedLevel,
+                               kTranslatedLevel, LevelSensitive, TRUE, kAffinity, FALSE),
             STATUS_SUCCESS);
 }
 

@@ -1,7 +1,5 @@
-// What a user program does to hear of DI interrupts: it switches the board's
-// DI sources on with port writes, hands in its events and looks at them; and
-// a fixture with a started board and such a program holding a handle. Also
-// another device that shares the board's interrupt line.
+// What a user program does to hear of DI interrupts, a fixture with such a
+// program on a started board, and another device sharing the interrupt line.
 #pragma once
 
 #include <atomic>
@@ -19,19 +17,16 @@ namespace diotest {
 void WritePort(HANDLE file, ULONG offset, UCHAR value);
 // Switches every DI source of the loaded model's board on.
 void EnableSources(HANDLE file);
-// Enables events on `file` with these handles (count: how many the request
-// names, all by default); `out` receives the request as it came back.
-hostk::user::IoctlResult EnableEvents(HANDLE file, const std::vector<HANDLE> &events,
-                                      DIO_EVENT_REQUEST *out = nullptr, USHORT count = 0xFFFF);
+// Enables events with these handles; `out` receives the request as it came back.
+hostk::user::IoctlResult EnableEvents(HANDLE file, const std::vector<HANDLE> &events, DIO_EVENT_REQUEST *out = nullptr);
 hostk::user::IoctlResult DisableEvents(HANDLE file);
 // New manual-reset events of the calling thread's process, not signalled.
 std::vector<HANDLE> MakeEvents(size_t n);
 // Which of the events are signalled, as a string of 0 and 1; resets them.
 std::string Signalled(const std::vector<HANDLE> &events);
 
-// Another device on the bench's interrupt vector, with a level-sensitive
-// shared interrupt of its own: its routine claims the interrupt while the
-// device asserts the line, and quiets it.
+// Another device sharing the bench's level-sensitive vector: its routine
+// claims the interrupt while the device asserts the line, and quiets it.
 class OtherDevice : public hostk::InterruptSource {
  public:
   OtherDevice();
@@ -47,9 +42,8 @@ class OtherDevice : public hostk::InterruptSource {
   PKINTERRUPT interrupt_ = nullptr;
 };
 
-// Runs work on a thread of its own, as another processor would, and returns
-// once the work has finished or waits inside the kernel (for a lock the
-// caller holds, say). The destructor waits for the work to finish.
+// Runs work on a thread of its own, as another processor would, until it
+// finishes or waits inside the kernel; the destructor waits for it.
 class Aside {
  public:
   explicit Aside(std::function<void()> work);
@@ -66,8 +60,7 @@ class EventProgramTest : public DriverTest {
  protected:
   // A started board of the model, and a user program with the device open.
   void Bring(uint32_t model);
-  // The same, with every DI source on and nine events enabled on the
-  // program's handle.
+  // The same, with every DI source on and nine events enabled.
   std::vector<HANDLE> Ready(uint32_t model);
   HANDLE Open(NTSTATUS expected = STATUS_SUCCESS) { return program_->Open(GENERIC_READ | GENERIC_WRITE, expected); }
   // Runs work for the program on a thread of its own (see Aside).

@@ -1,6 +1,4 @@
-// DI interrupt notification and handles, as a user program sees them: it
-// opens the device, enables the board's DI sources with port writes, hands
-// in its events, and waits for them while the board's DI lines fire.
+// DI interrupt notification and handles, as a user program sees them.
 #include <cstring>
 
 #include "event_program.h"
@@ -10,9 +8,8 @@ namespace {
 
 using EventsTest = EventProgramTest;
 
-// Each interrupt acknowledges its own status bits; the DPC, queued once,
-// delivers the bits of every interrupt before it ran, to every handle whose
-// events have those numbers.
+// Each interrupt acknowledges its status bits; the DPC, queued once, delivers
+// the bits of every interrupt before it to every handle with those events.
 TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   struct Case {
     uint32_t model;
@@ -102,16 +99,13 @@ TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
     SCOPED_TRACE(c.what);
     auto result = EnableEvents(file_, {events[0], waitOnly, c.handle, events[1]});
     EXPECT_EQ(result.status, c.status);
-    // The driver reports the status in the request; an error status brings
-    // nothing back to the program.
-    EXPECT_EQ(result.driverInformation, 208u);
+    EXPECT_EQ(result.driverInformation, 208u) << "the status reported in the request, which stays unseen";
     DIO_EVENT_REQUEST seen;
     ASSERT_EQ(result.systemBuffer.size(), sizeof seen);
     memcpy(&seen, result.systemBuffer.data(), sizeof seen);
     EXPECT_EQ(seen.Status, c.status);
     EXPECT_EQ(result.information, 0u);
-    // The first two were taken and stay.
-    EXPECT_NE(gEventSlots[0].Events[0], nullptr);
+    EXPECT_NE(gEventSlots[0].Events[0], nullptr) << "the first two were taken and stay";
     EXPECT_NE(gEventSlots[0].Events[1], nullptr);
     EXPECT_EQ(gEventSlots[0].Events[3], nullptr);
     EXPECT_EQ(gEventSlots[0].Enabled, 1u) << "the slot keeps its mark";
@@ -191,10 +185,9 @@ TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
   for (HANDLE h : handles) hostk::user::CloseHandle(h);
 }
 
-// The DPC finds the slots that hold an event of the pending number across
-// the whole table, and a slot that loses its event (disable, close, a
-// repeated enable without it) takes nothing from the others, not even from
-// the slot 64 places before or after it.
+// Every slot holding an event of the pending number is signalled; a slot
+// that loses it (disable, close, an enable without it) takes nothing from the
+// others, not even from the slot 64 places away.
 TEST_F(EventsTest, EverySlotHoldingThePendingEventIsSignalledAndNoneThatLostIt) {
   Bring(24);
   EnableSources(file_);
@@ -216,15 +209,14 @@ TEST_F(EventsTest, EverySlotHoldingThePendingEventIsSignalledAndNoneThatLostIt) 
   for (size_t i = 2; i < handles.size(); ++i) hostk::user::CloseHandle(handles[i]);
 }
 
-// A layout-24 board's summary tells whether a DI status is pending; the
-// service routine scans only the status bytes it saves for the slots.
+// Layout 24's summary tells whether DI status is pending; only the status
+// bytes saved for the slots are scanned.
 TEST_F(EventsTest, Layout24SignalsOnlyTheDiStatusItSaves) {
   std::vector<HANDLE> events = Ready(24), neighbour = MakeEvents(9);  // the next slot's
   ASSERT_EQ(EnableEvents(Open(), neighbour).status, STATUS_SUCCESS);
   board_->PulseDiLine(2);
   EXPECT_EQ(Signalled(events) + Signalled(neighbour), "001000000001000000");
-  // The board's other interrupt source: claimed, acknowledged nowhere, and
-  // the events of the last DI interrupt are not signalled again.
+  // The board's other source: claimed, and the last DI events not signalled again.
   board_->OverrideIntSum(0x02);
   EXPECT_TRUE(hostk::RaiseInterrupt(kTranslatedVector));
   EXPECT_EQ(Signalled(events) + Signalled(neighbour), "000000000000000000");
@@ -238,10 +230,9 @@ TEST_F(EventsTest, Layout24SignalsOnlyTheDiStatusItSaves) {
   EXPECT_EQ(Signalled(neighbour), "000000001");
 }
 
-// An open that gets no slot is refused: one for want of pool (an open
-// allocates the file object, the request, then the handle's record), and
-// one of a name inside the device's namespace, which Windows would not
-// check against the device's security. The next handle gets the next slot.
+// An open that gets no slot is refused: for want of pool (the handle's
+// record is the open's third allocation), or for a name inside the device's
+// namespace, which Windows would not check against the device's security.
 TEST_F(EventsTest, OpensThatGetNoSlotAreRefused) {
   Bring(24);
   EXPECT_TRUE(device_->Characteristics & FILE_DEVICE_SECURE_OPEN)
@@ -275,9 +266,8 @@ NTSTATUS CountingDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   return status;
 }
 
-// The port requests, the service routine and the DPC take no pool, and the
-// service routine makes the fewest port accesses that tell whether the
-// interrupt is the board's and acknowledge it.
+// The port requests, the service routine and the DPC take no pool; the
+// routine makes the fewest accesses that tell the interrupt and acknowledge it.
 TEST_F(EventsTest, PortRequestsAndTheInterruptTakeNoPoolAndTheFewestAccesses) {
   constexpr uint16_t sum = kInfoBase + 24, base = kRegisterBase;
   struct Case {
@@ -286,20 +276,15 @@ TEST_F(EventsTest, PortRequestsAndTheInterruptTakeNoPoolAndTheFewestAccesses) {
     std::vector<hostk::PortAccess> notOurs;  // nothing pending on the board
   };
   const Case cases[] = {
-      // The summary, both status registers read and written back.
-      {24,
+      {24,  // the summary, both status registers read and written back
        {{false, 1, sum, 1}, {false, 1, uint16_t(base + 7), 1}, {false, 1, uint16_t(base + 15), 0},
         {true, 1, uint16_t(base + 7), 1}, {true, 1, uint16_t(base + 15), 0}},
        {{false, 1, sum, 0}}},
-      // Both status registers read and written back.
-      {22,
+      {22,  // both status registers read and written back
        {{false, 1, uint16_t(base + 8), 1}, {false, 1, uint16_t(base + 9), 0},
         {true, 1, uint16_t(base + 8), 1}, {true, 1, uint16_t(base + 9), 0}},
        {{false, 1, uint16_t(base + 8), 0}, {false, 1, uint16_t(base + 9), 0}}},
-      // The one status register read and written back.
-      {0,
-       {{false, 1, uint16_t(base + 7), 1}, {true, 1, uint16_t(base + 7), 1}},
-       {{false, 1, uint16_t(base + 7), 0}}},
+      {0, {{false, 1, uint16_t(base + 7), 1}, {true, 1, uint16_t(base + 7), 1}}, {{false, 1, uint16_t(base + 7), 0}}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE("model " + std::to_string(c.model));

@@ -1,9 +1,6 @@
-// Requests that meet on other processors: enables, cleanups and a stop that
-// connect and disconnect the board's interrupt at the same moment, an
-// interrupt that arrives as the driver disconnects, and status the service
-// routine saved while another handle enables, disables or closes. The entry
-// hooks of the kernel stand-in put the other processor's work at the exact
-// moment; a thread that must wait for a lock the first one holds waits.
+// Requests that meet on other processors, put at the exact moment by the
+// kernel stand-in's entry hooks: enables, cleanups and stops that connect and
+// disconnect the interrupt, and status saved while another handle changes.
 #include <chrono>
 
 #include "event_program.h"
@@ -35,8 +32,7 @@ TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
 }
 
 // The last cleanup meets another cleanup or a stop: the interrupt is
-// disconnected once (a second disconnection of the object stops the run),
-// and nobody uses it after.
+// disconnected once (a second disconnection stops the run).
 TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "a stop" : "the other handle's cleanup");
@@ -44,16 +40,14 @@ TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
     Ready(24);
     PDEVICE_EXTENSION x = Extension(device_);
     if (stop) {
-      // The stop comes as the last cleanup disconnects.
-      std::unique_ptr<Aside> aside;
+      std::unique_ptr<Aside> aside;  // the stop, as the last cleanup disconnects
       hostk::AtNextEntry("IoDisconnectInterrupt", [&] {
         aside = InProgramAside([&] { EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS); });
       });
       EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
       aside.reset();
     } else {
-      // Both handles' cleanups have lowered the count to 0 and wait for the
-      // hardware lock: each finds itself the last.
+      // Both cleanups lower the count to 0 and wait for the lock: each is the last.
       HANDLE second = Open();
       LockHardware(x);
       auto first = InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); });
@@ -70,17 +64,15 @@ TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   }
 }
 
-// An interrupt that arrives while the last cleanup disconnects queues a DPC;
-// the DPC has run before the cleanup returns, so none is left queued when the
-// DPC object is initialised again or the device object goes.
+// An interrupt as the last cleanup disconnects queues a DPC, which has run
+// before the cleanup returns: none is left for the next connection.
 TEST_F(InterruptRacesTest, AnInterruptAsTheDriverDisconnectsLeavesNoDpcQueued) {
   Bring(24);
   std::vector<HANDLE> events = MakeEvents(1);
   ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
   hostk::HoldDpcs(true);
   hostk::AtNextEntry("IoDisconnectInterrupt", [this] {
-    // The board's other interrupt source, which is claimed without DI status.
-    board_->OverrideIntSum(0x02);
+    board_->OverrideIntSum(0x02);  // the board's other source, claimed without DI status
     EXPECT_TRUE(hostk::RaiseInterrupt(kTranslatedVector));
     board_->ClearIntSumOverride();
   });
@@ -91,8 +83,7 @@ TEST_F(InterruptRacesTest, AnInterruptAsTheDriverDisconnectsLeavesNoDpcQueued) {
   EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
 }
 
-// The status the service routine saved for every handle is delivered,
-// whatever another handle does before the DPC runs: enable, disable or close.
+// Saved status is delivered whatever another handle does before the DPC.
 TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
   const char *const cases[] = {"enables", "disables", "closes"};
   for (const char *what : cases) {
@@ -118,8 +109,7 @@ TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
 }
 
 // A port write accepted just before a stop lands before the stop's reset,
-// never after it: the stop that comes while the write is on its way to the
-// board finds the board's sources off in the end.
+// never after it.
 TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset) {
   Ready(24);
   std::unique_ptr<Aside> aside;
@@ -132,10 +122,10 @@ TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset)
   EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
 }
 
-// Another thread closes the last handle while an enable on it is on its way:
-// the I/O manager sends the cleanup at once and the close when the enable is
-// back. An enable that reaches the driver after the cleanup, or meets it at
-// the hardware lock, is refused: nothing would disconnect what it connected.
+// Another thread closes the last handle while an enable on it is on its way
+// (the close itself waits for the enable): an enable that reaches the driver
+// after the cleanup, or meets it at the lock, is refused, as nothing would
+// disconnect what it connected.
 TEST_F(InterruptRacesTest, AnEnableMeetingItsLastCleanupAtTheLockIsRefused) {
   for (bool atLock : {false, true}) {
     SCOPED_TRACE(atLock ? "at the lock" : "before the driver");

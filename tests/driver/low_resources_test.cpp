@@ -1,10 +1,7 @@
-// Low resources everywhere, as Driver Verifier simulates them: a board's
-// whole life is run again and again, once with the N-th pool allocation
-// failing and once with every allocation from the N-th on failing, for every
-// N the life makes. Each run must end balanced, and each step must succeed
-// or fail with the status documented for want of pool; the other failures
-// are absorbed where the design says so (registry records of the start-up,
-// the removal's subkey deletion, shutdown registrations).
+// Low resources, as Driver Verifier simulates them: a board's whole life with
+// the N-th pool allocation failing, and with every one from the N-th on, for
+// every N. Each run ends balanced; each step succeeds, or fails for want of
+// pool where that is its documented outcome.
 #include <cstring>
 #include <memory>
 
@@ -17,15 +14,13 @@ using hostk::user::DeviceIoControl;
 
 class LowResourcesTest : public DriverTest {
  protected:
-  // A step's status: success, or, where the step may lack pool,
-  // STATUS_INSUFFICIENT_RESOURCES.
+  // Success, or, where the step may lack pool, STATUS_INSUFFICIENT_RESOURCES.
   static void Check(const char *step, NTSTATUS status, bool mayLackPool = true) {
     if (status == STATUS_SUCCESS || (mayLackPool && status == STATUS_INSUFFICIENT_RESOURCES)) return;
     ADD_FAILURE() << step << " ended with status " << std::hex << uint32_t(status);
   }
 
-  // The path of the device's interface, as a program finds it: the device
-  // map's copy may be missing, as its write may lack pool.
+  // The interface's path (the device map's copy may lack pool).
   static std::u16string InterfacePath() {
     std::vector<hostk::InterfaceInfo> interfaces = hostk::Interfaces();
     if (interfaces.empty()) return u"";
@@ -36,9 +31,7 @@ class LowResourcesTest : public DriverTest {
     return DeviceIoControl(file, code, buffer, in, buffer, out).status;
   }
 
-  // What a program does with a handle: switches the DI sources on, hands in
-  // nine events, reads a port, lets a DI line fire, sets the DO outputs up
-  // and reads the board information.
+  // Sources on, nine events, a port read, a DI edge, the DO setup, the board information.
   void UseHandle(HANDLE file) {
     DIO_PORT_IO port = {2, {0xFF}};
     Check("enable DI sources 0-7", Ioctl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &port, 5, 0));
@@ -59,8 +52,7 @@ class LowResourcesTest : public DriverTest {
     Check("board information", Ioctl(file, IOCTL_DIO_GET_BOARD_INFO, &info, 0, sizeof info));
   }
 
-  // Load, add, start, two handles and their requests, stop and restart,
-  // sleep and wake, shutdown, surprise removal and removal.
+  // Load to removal, with two handles, a restart, a sleep and a shutdown.
   void Life() {
     hostboard::InstallModel(24);
     StoreDo({1, 1, 1, 0, 1, 0});

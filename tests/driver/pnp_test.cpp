@@ -1,5 +1,4 @@
-// Plug and Play through the stand-in PnP manager: every state the device
-// goes through, and the drain of requests that stop and removal wait for.
+// Plug and Play: the device's states, and the drain that stop and removal wait for.
 #include <thread>
 
 #include "driver_fixture.h"
@@ -23,9 +22,8 @@ class PnpTest : public DriverTest {
   }
 };
 
-// The start-up runs once the lower drivers have started the device, even
-// when the bus pends the start, and only once; a start the lower drivers
-// refuse or the start-up fails leaves the device held.
+// The start-up runs once, after the lower drivers started the device; a start
+// they refuse, or a failed start-up, leaves the device held.
 TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
   struct Case {
     const char *what;
@@ -74,9 +72,8 @@ TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
   }
 }
 
-// A query holds the device and its cancel releases it; the lower drivers
-// have the last word on a query the driver agreed to, and a handle still
-// open refuses a removal.
+// A query holds the device and its cancel releases it; the lower drivers have
+// the last word, and an open handle refuses a removal.
 TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
   PDEVICE_OBJECT device = StartedDevice(24);
   struct Step {
@@ -86,8 +83,7 @@ TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
     const char *state;  // none: as the lower drivers left it
     bool passedDown;
   };
-  // The bus completes these codes with the status it finds, once it is
-  // made to refuse a code, for good.
+  // A code the bus is made to refuse stays refused.
   const Step steps[] = {
       {IRP_MN_QUERY_STOP_DEVICE, true, false, STATUS_SUCCESS, "started, held", true},  // handles don't matter
       {IRP_MN_CANCEL_STOP_DEVICE, true, false, STATUS_SUCCESS, "started", true},
@@ -224,14 +220,12 @@ TEST_F(PnpTest, CapabilitiesAndOtherRequestsCarryTheLowerDriversOutcome) {
   EXPECT_EQ(BusSaw(IRP_MN_QUERY_PNP_DEVICE_STATE), 1u);
 }
 
-// A power request held inside the driver keeps a stop waiting; requests that
-// arrive meanwhile are refused (Plug and Play) or passed down uncounted
-// (power), and the stop finishes once the held one leaves.
+// A power request held inside the driver keeps a stop waiting; meanwhile Plug
+// and Play requests are refused and power requests passed down uncounted.
 TEST_F(PnpTest, StopWaitsForAPowerRequestInsideTheDriver) {
   PDEVICE_OBJECT device = StartedDevice(24);
   PDEVICE_EXTENSION x = Extension(device);
-  // The sleep request waits inside the driver for its D3 request, which the
-  // bus holds.
+  // The sleep request waits inside the driver for its D3 request, held below.
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
   std::thread sleeper([&] {
     hostk::SendSetPower(Pdo(), SystemPowerState, hostk::SystemState(PowerSystemSleeping3));
@@ -245,8 +239,7 @@ TEST_F(PnpTest, StopWaitsForAPowerRequestInsideTheDriver) {
   hostk::WaitForBlockedThreads(2);
   EXPECT_EQ(State(device), "started, held") << "draining";
 
-  // The PnP manager sends one request at a time; a request sent past it
-  // while the stop drains is refused.
+  // A request sent past the PnP manager while the stop drains is refused.
   EXPECT_EQ(hostk::SendIrp(IoGetAttachedDevice(Pdo()), IRP_MJ_PNP, IRP_MN_QUERY_PNP_DEVICE_STATE).ioStatus.Status,
             STATUS_DELETE_PENDING);
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {STATUS_SUCCESS, 0, false});

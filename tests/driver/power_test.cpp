@@ -60,8 +60,7 @@ class PowerTest : public DriverTest {
 
   // Sends a set-power request the bus holds, runs `whileHeld`, makes the bus
   // answer later requests with `then`, and completes the held one at `irql`.
-  hostk::IrpResult SendHeld(POWER_STATE_TYPE type, ULONG state, KIRQL irql,
-                            const hostk::BusReply &then,
+  hostk::IrpResult SendHeld(POWER_STATE_TYPE type, ULONG state, KIRQL irql, const hostk::BusReply &then,
                             const std::function<void()> &whileHeld = {}) {
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
     hostk::IrpResult result;
@@ -98,8 +97,7 @@ class PowerTest : public DriverTest {
     std::vector<std::string> made;
     std::vector<hostk::PowerRequestRecord> all = hostk::PowerRequests();
     for (size_t i = requestMark_; i < all.size(); ++i) {
-      std::string text =
-          MinorName(all[i].minor) + StateName(DevicePowerState, all[i].state.DeviceState);
+      std::string text = MinorName(all[i].minor) + StateName(DevicePowerState, all[i].state.DeviceState);
       text += " -> " + Hex(all[i].status);
       made.push_back(all[i].device == Pdo() ? text : text + " for another device");
     }
@@ -160,11 +158,10 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
     ASSERT_TRUE(Begin(24));
     Send(SystemPowerState, PowerSystemSleeping3);
     Mark();
-    hostk::IrpResult wake =
-        SendHeld(SystemPowerState, PowerSystemWorking, DISPATCH_LEVEL, c.deviceReply, [this] {
-          EXPECT_EQ(BusSaw(), Strings{"set S0"});
-          EXPECT_TRUE(Requested().empty()) << "no D0 before the system is back";
-        });
+    hostk::IrpResult wake = SendHeld(SystemPowerState, PowerSystemWorking, DISPATCH_LEVEL, c.deviceReply, [this] {
+      EXPECT_EQ(BusSaw(), Strings{"set S0"});
+      EXPECT_TRUE(Requested().empty()) << "no D0 before the system is back";
+    });
     EXPECT_EQ(wake.returned, STATUS_PENDING);
     EXPECT_TRUE(wake.pendingReturned) << "the completion routine must keep the pending mark";
     EXPECT_EQ(wake.ioStatus.Status, STATUS_SUCCESS);
@@ -210,8 +207,7 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
     if (c.before) Send(DevicePowerState, c.before);
     Mark();
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {kRefused, 0, false});
-    EXPECT_EQ(Send(c.type, c.state, c.minor).ioStatus.Status,
-              c.minor == query ? kRefused : STATUS_SUCCESS);
+    EXPECT_EQ(Send(c.type, c.state, c.minor).ioStatus.Status, c.minor == query ? kRefused : STATUS_SUCCESS);
     EXPECT_EQ(BusSaw(), Strings{MinorName(c.minor) + StateName(c.type, c.state)});
     EXPECT_TRUE(Requested().empty());
     ExpectState(c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0);
@@ -221,8 +217,8 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
 
 TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   ASSERT_TRUE(Begin(24));
-  for (DEVICE_POWER_STATE state : {PowerDeviceD3, PowerDeviceD0, PowerDeviceD2, PowerDeviceD3,
-                                   PowerDeviceD1, PowerDeviceD0, PowerDeviceD3}) {
+  for (DEVICE_POWER_STATE state :
+       {PowerDeviceD3, PowerDeviceD0, PowerDeviceD2, PowerDeviceD3, PowerDeviceD1, PowerDeviceD0, PowerDeviceD3}) {
     SCOPED_TRACE("to " + StateName(DevicePowerState, state));
     Mark();
     EXPECT_EQ(Send(DevicePowerState, state).ioStatus.Status, STATUS_SUCCESS);
@@ -243,8 +239,7 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   EXPECT_TRUE(d1.pendingReturned) << "the completion routine must keep the pending mark";
   EXPECT_EQ(Extension(device_)->DevicePowerState, PowerDeviceD1);
   EXPECT_EQ(hostk::ReportedPowerState(device_), PowerDeviceD3);
-  EXPECT_EQ(SendHeld(DevicePowerState, PowerDeviceD0, DISPATCH_LEVEL, {}).ioStatus.Status,
-            STATUS_SUCCESS);
+  EXPECT_EQ(SendHeld(DevicePowerState, PowerDeviceD0, DISPATCH_LEVEL, {}).ioStatus.Status, STATUS_SUCCESS);
   ExpectState(PowerDeviceD0);
   End();
 }
@@ -331,8 +326,7 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
          {SystemTransition::HybridShutdown, SystemTransition::Shutdown, SystemTransition::Restart,
           SystemTransition::Hibernate, SystemTransition::HybridSleep, SystemTransition::Sleep}) {
       SCOPED_TRACE("model " + std::to_string(model) + ", " + hostk::Describe(transition));
-      const bool ends = transition == SystemTransition::HybridShutdown ||
-                        transition == SystemTransition::Shutdown ||
+      const bool ends = transition == SystemTransition::HybridShutdown || transition == SystemTransition::Shutdown ||
                         transition == SystemTransition::Restart;
       FreshRow();
       StoreDo({0, 1, 0, 3, 0, 1});

@@ -36,8 +36,7 @@ class RegistryLayoutTest : public DriverTest {
 // A name is one zero-filled block of room for "Device1000" and its terminator.
 TEST_F(RegistryLayoutTest, DeviceKeyNamesHaveAtLeastThreeDigitsUpTo1000) {
   const std::pair<ULONG, const char16_t *> cases[] = {
-      {0, u"Device000"}, {7, u"Device007"}, {42, u"Device042"}, {999, u"Device999"},
-      {1000, u"Device1000"}};
+      {0, u"Device000"}, {7, u"Device007"}, {42, u"Device042"}, {999, u"Device999"}, {1000, u"Device1000"}};
   for (const auto &c : cases) {
     PUNICODE_STRING name = MakeDeviceKeyName(c.first);
     ASSERT_NE(name, nullptr) << c.first;
@@ -70,27 +69,21 @@ TEST_F(RegistryLayoutTest, ValuesAreReadOnlyWhenTheyFitInFourBytes) {
       {"4 bytes", {1, 2, 3, 4}, STATUS_SUCCESS, 0x04030201},
       {"3 bytes overwrite only their own", {1, 2, 3}, STATUS_SUCCESS, 0xAA030201},
       {"no bytes", {}, STATUS_SUCCESS, 0xAAAAAAAA},
-      {"8 bytes fit the buffer but are ignored", std::vector<uint8_t>(8, 1), STATUS_SUCCESS,
-       0xAAAAAAAA},
-      {"40 bytes do not fit the buffer", std::vector<uint8_t>(40, 1), STATUS_BUFFER_OVERFLOW,
-       0xAAAAAAAA},
+      {"8 bytes fit the buffer but are ignored", std::vector<uint8_t>(8, 1), STATUS_SUCCESS, 0xAAAAAAAA},
+      {"40 bytes do not fit the buffer", std::vector<uint8_t>(40, 1), STATUS_BUFFER_OVERFLOW, 0xAAAAAAAA},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     hostreg::SetValue(service, u"DO_Trigger_Shutdown", REG_BINARY, c.data.data(), c.data.size());
     uint32_t destination = 0xAAAAAAAA;
-    EXPECT_EQ(ReadRegistryValue(key, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"),
-                                &destination),
-              c.status);
+    EXPECT_EQ(ReadRegistryValue(key, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"), &destination), c.status);
     EXPECT_EQ(destination, c.expected);
   }
   uint32_t destination = 5;
-  EXPECT_EQ(ReadRegistryValue(key, L"Missing", sizeof(L"Missing"), &destination),
-            STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(ReadRegistryValue(key, L"Missing", sizeof(L"Missing"), &destination), STATUS_OBJECT_NAME_NOT_FOUND);
   EXPECT_EQ(destination, 5u);
   hostk::FailAllocationAt(1);
-  EXPECT_EQ(ReadRegistryValue(key, L"Missing", sizeof(L"Missing"), &destination),
-            STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(ReadRegistryValue(key, L"Missing", sizeof(L"Missing"), &destination), STATUS_INSUFFICIENT_RESOURCES);
   ZwClose(key);
 }
 
@@ -98,14 +91,12 @@ TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
   ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
 
   EXPECT_EQ(ValueNames(kMap0), (std::vector<std::string>{"DriverName", "KernelKey"}));
-  EXPECT_EQ(ValueNames(kService0),
-            (std::vector<std::string>{"OnSystem", "DriverName", "KernelKey", "BaseAddress",
-                                      "Interrupt", "AllowConflicts", "DeviceType"}));
+  EXPECT_EQ(ValueNames(kService0), (std::vector<std::string>{"OnSystem", "DriverName", "KernelKey", "BaseAddress",
+                                                             "Interrupt", "AllowConflicts", "DeviceType"}));
 
-  StoredValue driverName = Stored(kMap0, "DriverName");
-  EXPECT_EQ(driverName.type, uint32_t(REG_SZ));
-  EXPECT_EQ(driverName.data, WideBytes(u"TesZEPDIO.dll", true));
-  EXPECT_EQ(Stored(kService0, "DriverName").data, driverName.data);
+  EXPECT_EQ(Stored(kMap0, "DriverName").type, uint32_t(REG_SZ));
+  EXPECT_EQ(Stored(kMap0, "DriverName").data, WideBytes(u"TesZEPDIO.dll", true));
+  EXPECT_EQ(Stored(kService0, "DriverName").data, WideBytes(u"TesZEPDIO.dll", true));
   // The same key name, upper case in the map and mixed case in the service.
   EXPECT_EQ(Stored(kMap0, "KernelKey").data, WideBytes(u"TESZEPDIOS", true));
   EXPECT_EQ(Stored(kService0, "KernelKey").data, WideBytes(u"TesZEPDIOS", true));
@@ -122,8 +113,7 @@ TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
   EXPECT_EQ(WriteDeviceKeys(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(WriteDeviceResources(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(hostreg::Find(kDeviceMapKey), nullptr);
-  // Each of the three allocations in turn.
-  for (uint64_t n = 1; n <= 3; ++n) {
+  for (uint64_t n = 1; n <= 3; ++n) {  // each allocation in turn
     hostk::FailAllocationAt(n);
     EXPECT_EQ(WriteDeviceKeys(0, &extension_), STATUS_INSUFFICIENT_RESOURCES) << n;
     EXPECT_EQ(hostreg::Find(kService0), nullptr) << n;
@@ -134,9 +124,8 @@ TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
   EXPECT_EQ(hostreg::Find(kService0), nullptr);
 }
 
-// The map entry is the link's user-mode path, "\\.\" for "\??\", without a
-// terminator, in a value named by the device number; a path of 256
-// characters and more does not fit.
+// The map entry is the link's user-mode path ("\\.\" for "\??\"), without a
+// terminator, named by the device number; 256 characters do not fit.
 TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
   const auto link = [](size_t characters) {
     std::u16string text = std::u16string(u"\\??\\").substr(0, characters);
@@ -152,8 +141,8 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
     NTSTATUS status;
   };
   const Case cases[] = {
-      {"the interface's link", u"\\??\\PCI#VEN_1D5A&DEV_2400#4&0&0018#{6b049747-8679-4542-b232-eccd4d2c6519}", 0,
-       true, 0, STATUS_SUCCESS},
+      {"the interface's link", u"\\??\\PCI#VEN_1D5A&DEV_2400#4&0&0018#{6b049747-8679-4542-b232-eccd4d2c6519}", 0, true,
+       0, STATUS_SUCCESS},
       {"device 12", u"\\??\\X", 12, true, 0, STATUS_SUCCESS},
       {"no characters", link(0), 0, true, 0, STATUS_INVALID_PARAMETER},
       {"only the prefix", link(3), 0, true, 0, STATUS_INVALID_PARAMETER},
@@ -198,8 +187,7 @@ TEST_F(RegistryLayoutTest, DoSettingsFillOnlyTheFieldsTheKeyHolds) {
 
   hostreg::PutDword(kDoKey, "DO_Trigger_Start", 1);
   EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);
-  EXPECT_EQ(fields(), (std::vector<ULONG>{1, kUntouched, kUntouched, kUntouched, kUntouched,
-                                          kUntouched}));
+  EXPECT_EQ(fields(), (std::vector<ULONG>{1, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched}));
 
   reset();
   StoreDo({10, 11, 12, 13, 14, 15});

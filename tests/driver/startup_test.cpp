@@ -1,5 +1,4 @@
-// The start-up: resources, registry records, the start DO bit and the
-// interrupt reset, seen through a start request.
+// The start-up: resources, registry records, the start DO bit and the interrupt reset.
 #include "driver_fixture.h"
 
 namespace diotest {
@@ -7,11 +6,9 @@ namespace {
 
 using StartupTest = DriverTest;
 
-// What the start takes from its resource lists: the first port range is the
-// base (the register block; on layout 24 the information block comes
-// first), the last gives the count, a range of length 0 has 32 ports; a
-// resource type the board never has fails the start before the board or
-// the registry is touched.
+// The first port range is the base (after layout 24's information block), the
+// last gives the count, a range of length 0 has 32 ports; a resource type the
+// board never has fails the start before the board or the registry is touched.
 TEST_F(StartupTest, ResourcesGiveTheBaseCountAndInterrupt) {
   using hostk::OtherResource;
   using hostk::PortResource;
@@ -77,9 +74,8 @@ TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheDeviceTheTranslatedInterrupt
   EXPECT_EQ(x->DeviceNumber, 0u);
 }
 
-// The start drives the start DO bit, then resets the interrupt registers in
-// the layout's order: layout 22 acknowledges what is pending by writing back
-// what it reads. A shutdown output registers the stack for shutdown.
+// The start DO bit, then the layout's interrupt reset (layout 22 writes back the
+// status it reads); a shutdown output registers the stack for shutdown.
 TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   struct Case {
     uint32_t model;
@@ -134,7 +130,6 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
 
 TEST_F(StartupTest, RegistryFailuresDoNotStopTheStart) {
   PDEVICE_OBJECT device = AddedDevice(0);
-  // The service key is gone: nothing below it can be written.
   hostreg::DeleteKey(hostreg::Find(kServiceKey));
   EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(Extension(device)->Started, 1u);
