@@ -201,16 +201,18 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
     hostk::user::Process *process = &program->process();
     IoctlResult written, read;
     uint8_t value = 0;
-    auto writer = std::make_unique<Aside>([&] {
-      hostk::user::ProcessScope scope(*process);
-      PortBuffer request(1, 0x5A);  // the DO register
-      written = Call(file, IOCTL_DIO_WRITE_PORT_UCHAR, request.bytes, 5);
-    });
-    auto reader = std::make_unique<Aside>([&] {
-      hostk::user::ProcessScope scope(*process);
-      PortBuffer request(1, 0);
-      read = Call(file, IOCTL_DIO_READ_PORT_UCHAR, request.bytes, 4, &value, 1);
-    });
+    const PortBuffer request(1, 0x5A);  // the DO register
+    std::unique_ptr<Aside> asides[2];
+    for (bool write : {true, false}) {
+      asides[write] = std::make_unique<Aside>([&, write] {
+        hostk::user::ProcessScope scope(*process);
+        if (write) {
+          written = Call(file, IOCTL_DIO_WRITE_PORT_UCHAR, request.bytes, 5);
+        } else {
+          read = Call(file, IOCTL_DIO_READ_PORT_UCHAR, request.bytes, 4, &value, 1);
+        }
+      });
+    }
     EXPECT_TRUE(Trace().empty()) << "held, not carried out";
 
     switch (c.end) {
@@ -230,8 +232,7 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
         hostk::SurpriseRemove(Pdo());
         break;
     }
-    writer.reset();
-    reader.reset();
+    for (auto &aside : asides) aside.reset();
     EXPECT_EQ(written.status, c.status);
     EXPECT_EQ(read.status, c.status);
     if (c.end == kRestart) {

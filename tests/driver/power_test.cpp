@@ -57,14 +57,19 @@ class PowerTest : public DriverTest {
     power.SystemState = SYSTEM_POWER_STATE(state);
     return hostk::SendPower(Pdo(), minor, type, power);
   }
+  std::function<hostk::IrpResult()> Sending(POWER_STATE_TYPE type, ULONG state) {
+    return [this, type, state] { return Send(type, state); };
+  }
 
-  // Sends a set-power request the bus holds, runs `whileHeld`, makes the bus
+  // Sends with `send` while the bus holds the first set-power request to
+  // reach it (answering it with `first`): runs `whileHeld`, makes the bus
   // answer later requests with `then`, and completes the held one at `irql`.
-  hostk::IrpResult SendHeld(POWER_STATE_TYPE type, ULONG state, KIRQL irql, const hostk::BusReply &then,
-                            const std::function<void()> &whileHeld = {}) {
-    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
+  hostk::IrpResult SendHeld(const std::function<hostk::IrpResult()> &send, KIRQL irql, const hostk::BusReply &then,
+                            const std::function<void()> &whileHeld = {},
+                            const hostk::BusReply &first = {STATUS_SUCCESS, 0, true}) {
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, first);
     hostk::IrpResult result;
-    std::thread sender([&] { result = Send(type, state); });
+    std::thread sender([&] { result = send(); });
     hostk::WaitForHeldRequests(1);
     if (whileHeld) whileHeld();
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, then);
@@ -158,7 +163,7 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
     ASSERT_TRUE(Begin(24));
     Send(SystemPowerState, PowerSystemSleeping3);
     Mark();
-    hostk::IrpResult wake = SendHeld(SystemPowerState, PowerSystemWorking, DISPATCH_LEVEL, c.deviceReply, [this] {
+    hostk::IrpResult wake = SendHeld(Sending(SystemPowerState, PowerSystemWorking), DISPATCH_LEVEL, c.deviceReply, [this] {
       EXPECT_EQ(BusSaw(), Strings{"set S0"});
       EXPECT_TRUE(Requested().empty()) << "no D0 before the system is back";
     });
@@ -235,11 +240,11 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
 
   // Powered up later at DISPATCH_LEVEL, where only D0 may be reported.
   Send(DevicePowerState, PowerDeviceD3);
-  hostk::IrpResult d1 = SendHeld(DevicePowerState, PowerDeviceD1, DISPATCH_LEVEL, {});
+  hostk::IrpResult d1 = SendHeld(Sending(DevicePowerState, PowerDeviceD1), DISPATCH_LEVEL, {});
   EXPECT_TRUE(d1.pendingReturned) << "the completion routine must keep the pending mark";
   EXPECT_EQ(Extension(device_)->DevicePowerState, PowerDeviceD1);
   EXPECT_EQ(hostk::ReportedPowerState(device_), PowerDeviceD3);
-  EXPECT_EQ(SendHeld(DevicePowerState, PowerDeviceD0, DISPATCH_LEVEL, {}).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(SendHeld(Sending(DevicePowerState, PowerDeviceD0), DISPATCH_LEVEL, {}).ioStatus.Status, STATUS_SUCCESS);
   ExpectState(PowerDeviceD0);
   End();
 }
@@ -249,13 +254,8 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
 // the device, leaves the board in D3 with no D0 request.
 TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   ASSERT_TRUE(Begin(24));
-  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, true});
-  hostk::IrpResult result;
-  std::thread system([&] { result = Send(SystemPowerState, PowerSystemSleeping3); });
-  hostk::WaitForHeldRequests(1);  // the D3 request, which the bus refuses
-  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
-  hostk::CompleteHeldRequests();
-  system.join();
+  hostk::IrpResult result = SendHeld(Sending(SystemPowerState, PowerSystemSleeping3), PASSIVE_LEVEL, {}, {},
+                                     {kRefused, 0, true});  // the D3 request refused
   EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(BusSaw(), (Strings{"set D3", "set S3"})) << "the system request goes down all the same";
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
@@ -333,17 +333,10 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
       ASSERT_NE(device_ = StartedDevice(model), nullptr);
       board_->SetDo(0x00);
 
-      // The bus holds the first set-power request: the system's, or the D3
-      // request made before it.
-      hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
-      hostk::IrpResult result;
-      std::thread system([&] { result = hostk::SendSystemPower(Pdo(), hostk::Entering(transition)); });
-      hostk::WaitForHeldRequests(1);
-      EXPECT_EQ(board_->Do(), ends ? 0x08 : 0x00) << "driven before anything went down";
-      hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
-      hostk::CompleteHeldRequests();
-      system.join();
-      EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
+      // Held below: the system request, or the D3 request made before it.
+      const auto send = [&] { return hostk::SendSystemPower(Pdo(), hostk::Entering(transition)); };
+      const auto held = [&] { EXPECT_EQ(board_->Do(), ends ? 0x08 : 0x00) << "driven before anything went down"; };
+      EXPECT_EQ(SendHeld(send, PASSIVE_LEVEL, {}, held).ioStatus.Status, STATUS_SUCCESS);
 
       const uint16_t port = uint16_t(kRegisterBase + (model == 22 ? 0 : 1));
       Strings doWrites;
@@ -361,12 +354,8 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
 TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForTheD0Request) {
   ASSERT_TRUE(Begin(24));
   Send(SystemPowerState, PowerSystemSleeping3);
-  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
-  std::thread wake([this] { Send(SystemPowerState, PowerSystemWorking); });
-  hostk::WaitForHeldRequests(1);
-  hostk::CompleteHeldRequests(DISPATCH_LEVEL);  // S0 back: the D0 request follows, held
-  wake.join();
-  hostk::WaitForHeldRequests(1);
+  SendHeld(Sending(SystemPowerState, PowerSystemWorking), DISPATCH_LEVEL, {STATUS_SUCCESS, 0, true});
+  hostk::WaitForHeldRequests(1);  // the D0 request that followed S0
   std::atomic<bool> removed{false};
   std::thread removal([&] {
     hostk::SurpriseRemove(Pdo());
