@@ -1,9 +1,13 @@
 // Interrupt lines as a PC delivers them, the processor threads of interrupts
-// and DPCs, and the verifier's rules for interrupts, DPCs and the lifetime
-// of the device objects they belong to.
+// and DPCs, the device queue, and the verifier's rules for interrupts, DPCs,
+// critical regions, device queues, waits and the lifetime of the device
+// objects they belong to.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -175,41 +179,6 @@ TEST(InterruptsTest, EntryHooksRunOnceBeforeTheRoutine) {
   EXPECT_EQ(runs, 1);
 }
 
-TEST(InterruptsDeathTest, StormsStopTheRun) {
-  // A routine that claims the interrupt without quieting its device.
-  EXPECT_DEATH(
-      {
-        Device device;
-        device.quietOn = 0;
-        device.Connect(LevelSensitive);
-        device.Assert();
-      },
-      "STOP 0x000000F2.*claimed by a service routine that does not quiet");
-  // An asserted line that no connected routine claims.
-  EXPECT_DEATH(
-      {
-        Device quiet;
-        Device other;
-        quiet.Connect(LevelSensitive);
-        other.claims = false;
-        hostk::AttachInterruptSource(kVector, &other);
-        other.Assert();
-      },
-      "STOP 0x000000F2.*claimed by no service routine");
-}
-
-TEST(InterruptsDeathTest, DisconnectingFromAnAssertedLevelLineStopsTheRun) {
-  EXPECT_DEATH(
-      {
-        Device device;
-        device.Connect(LevelSensitive);
-        hostk::HoldInterrupts(true);
-        device.Assert();
-        device.Disconnect();
-      },
-      "STOP 0x000000C4: IoDisconnectInterrupt while the level-sensitive line.*quiet the device");
-}
-
 TEST(InterruptsDeathTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
   PDRIVER_OBJECT driver = hostk::LoadDriver([](PDRIVER_OBJECT, PUNICODE_STRING) { return STATUS_SUCCESS; },
                                             u"\\REGISTRY\\MACHINE\\test", nullptr);
@@ -233,30 +202,130 @@ TEST(InterruptsDeathTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
   hostk::UnloadDriver(driver);
 }
 
-TEST(InterruptsDeathTest, SynchronisationNeedsAConnectedInterruptAndNoRecursion) {
-  Device device;
-  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
-  PKINTERRUPT interrupt = device.interrupt;
-  EXPECT_DEATH(KeSynchronizeExecution(interrupt, [](PVOID context) -> BOOLEAN {
-                 return KeSynchronizeExecution(static_cast<PKINTERRUPT>(context),
-                                               [](PVOID) -> BOOLEAN { return TRUE; }, nullptr);
-               }, interrupt),
-               "STOP 0x000000C4: interrupt lock taken again by its holder");
-  device.Disconnect();
-  EXPECT_DEATH(KeSynchronizeExecution(interrupt, [](PVOID) -> BOOLEAN { return TRUE; }, nullptr),
-               "STOP 0x000000C4: KeSynchronizeExecution with an interrupt object that is not connected");
-}
-
-TEST(InterruptsDeathTest, CriticalRegionsNest) {
-  KeEnterCriticalRegion();
-  KeEnterCriticalRegion();
-  KeLeaveCriticalRegion();
-  KeLeaveCriticalRegion();
-  EXPECT_DEATH(KeLeaveCriticalRegion(), "STOP 0x000000C4: KeLeaveCriticalRegion without KeEnterCriticalRegion");
+// Runs `body` at DISPATCH_LEVEL, where the device queue routines must be called.
+template <typename Body>
+void AtDispatchLevel(Body body) {
   KIRQL old;
   KeRaiseIrql(DISPATCH_LEVEL, &old);
-  EXPECT_DEATH(KeEnterCriticalRegion(), "STOP 0x0000000A: KeEnterCriticalRegion called at IRQL 2");
+  body();
   KeLowerIrql(old);
+}
+
+// An idle queue is only marked busy, a busy one queues in order.
+TEST(DeviceQueueTest, AnIdleQueueIsOnlyMarkedBusyThenQueuesInOrder) {
+  KDEVICE_QUEUE queue;
+  KDEVICE_QUEUE_ENTRY first, second, third;
+  KeInitializeDeviceQueue(&queue);
+  AtDispatchLevel([&] {
+    EXPECT_FALSE(KeInsertDeviceQueue(&queue, &first)) << "the caller starts the first request itself";
+    EXPECT_TRUE(queue.Busy);
+    EXPECT_FALSE(first.Inserted);
+    EXPECT_TRUE(IsListEmpty(&queue.DeviceListHead));
+    EXPECT_TRUE(KeInsertDeviceQueue(&queue, &second));
+    EXPECT_TRUE(KeInsertDeviceQueue(&queue, &third));
+    EXPECT_TRUE(second.Inserted);
+    EXPECT_EQ(KeRemoveDeviceQueue(&queue), &second);
+    EXPECT_TRUE(queue.Busy) << "a queue stays busy while it hands out entries";
+    EXPECT_FALSE(second.Inserted);
+    EXPECT_EQ(KeRemoveDeviceQueue(&queue), &third);
+    EXPECT_EQ(KeRemoveDeviceQueue(&queue), nullptr);
+    EXPECT_FALSE(queue.Busy) << "an empty busy queue answers nothing and goes idle";
+  });
+}
+
+// Storms, the interrupt lock, critical regions, device queues and waits
+// that nothing ends: each misuse stops the run (a wait, as a deadlock, once
+// nothing wakes it within the wait limit, instead of hanging the test).
+TEST(InterruptsDeathTest, MisusesStopTheRun) {
+  const struct {
+    std::function<void()> misuse;
+    const char *stop;
+  } cases[] = {
+      {[] {
+         Device device;
+         device.quietOn = 0;
+         device.Connect(LevelSensitive);
+         device.Assert();
+       },
+       "STOP 0x000000F2.*claimed by a service routine that does not quiet"},
+      {[] {
+         Device quiet, other;
+         quiet.Connect(LevelSensitive);
+         other.claims = false;
+         hostk::AttachInterruptSource(kVector, &other);
+         other.Assert();
+       },
+       "STOP 0x000000F2.*claimed by no service routine"},
+      {[] {
+         Device device;
+         device.Connect(LevelSensitive);
+         hostk::HoldInterrupts(true);
+         device.Assert();
+         device.Disconnect();
+       },
+       "STOP 0x000000C4: IoDisconnectInterrupt while the level-sensitive line.*quiet the device"},
+      {[] {
+         Device device;
+         device.Connect(LevelSensitive);
+         auto again = [](PVOID context) -> BOOLEAN {
+           return KeSynchronizeExecution(static_cast<PKINTERRUPT>(context), [](PVOID) -> BOOLEAN { return TRUE; },
+                                         nullptr);
+         };
+         KeSynchronizeExecution(device.interrupt, again, device.interrupt);
+       },
+       "STOP 0x000000C4: interrupt lock taken again by its holder"},
+      {[] {
+         Device device;
+         device.Connect(LevelSensitive);
+         PKINTERRUPT interrupt = device.interrupt;
+         device.Disconnect();
+         KeSynchronizeExecution(interrupt, [](PVOID) -> BOOLEAN { return TRUE; }, nullptr);
+       },
+       "STOP 0x000000C4: KeSynchronizeExecution with an interrupt object that is not connected"},
+      {[] {
+         KeEnterCriticalRegion();
+         KeEnterCriticalRegion();
+         KeLeaveCriticalRegion();
+         KeLeaveCriticalRegion();
+         KeLeaveCriticalRegion();
+       },
+       "STOP 0x000000C4: KeLeaveCriticalRegion without KeEnterCriticalRegion"},
+      {[] { AtDispatchLevel([] { KeEnterCriticalRegion(); }); },
+       "STOP 0x0000000A: KeEnterCriticalRegion called at IRQL 2"},
+      {[] {
+         KDEVICE_QUEUE queue;
+         KeInitializeDeviceQueue(&queue);
+         AtDispatchLevel([&] { KeRemoveDeviceQueue(&queue); });
+       },
+       "STOP 0x000000C4: KeRemoveDeviceQueue on a queue that is not busy"},
+      {[] {
+         KDEVICE_QUEUE queue;
+         KDEVICE_QUEUE_ENTRY entry;
+         KeInitializeDeviceQueue(&queue);
+         AtDispatchLevel([&] {
+           KeInsertDeviceQueue(&queue, &entry);
+           KeRemoveDeviceQueue(&queue);
+           KeRemoveDeviceQueue(&queue);
+         });
+       },
+       "STOP 0x000000C4: KeRemoveDeviceQueue on a queue that is not busy"},
+      {[] {
+         hostk::SetWaitLimit(100);
+         KEVENT never;
+         KeInitializeEvent(&never, NotificationEvent, FALSE);
+         KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr);
+       },
+       "STOP 0x000000C4: KeWaitForSingleObject without a timeout: no wake-up within 100 ms"},
+      {[] {
+         hostk::SetWaitLimit(100);
+         hostk::WaitForBlockedThreads(1);
+       },
+       "STOP 0x000000C4: a wait of the host kernel: no wake-up within 100 ms"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    EXPECT_DEATH(cases[i].misuse(), cases[i].stop);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // verifier's stops.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -148,18 +149,39 @@ TEST_F(IrpTest, AttachingStacksOnTheTopAndCountsLocations) {
   EXPECT_EQ(IoGetAttachedDevice(pdo_), top.device);
 }
 
-TEST_F(IrpTest, SkippedLocationsReachTheBusUnchanged) {
-  middleAction = topAction = Action::Skip;
+// Skipped and copied locations reach the bus unchanged; completion routines
+// run lowest first, each with the device of the driver that set it; where a
+// driver pends with a routine and the one above skips, the I/O manager marks
+// the top location pending itself.
+TEST_F(IrpTest, RequestsGoDownUnchangedAndComeBackLowestFirst) {
+  struct Case {
+    Action middle, top;
+    NTSTATUS returned;
+    bool pendingReturned;
+    std::vector<std::string> journal;
+  };
+  const Case cases[] = {
+      {Action::Skip, Action::Skip, STATUS_NOT_SUPPORTED, false, {"dispatch top", "dispatch middle"}},
+      {Action::CopyWithRoutine, Action::CopyWithRoutine, STATUS_NOT_SUPPORTED, false,
+       {"dispatch top", "dispatch middle", "routine of middle (middle)", "routine of top (top)"}},
+      {Action::CopyWithRoutineAndPend, Action::Skip, STATUS_PENDING, true,
+       {"dispatch top", "dispatch middle", "routine of middle (middle)"}},
+  };
   static int marker;
-  hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14,
-                                           [](PIRP, PIO_STACK_LOCATION location) {
-                                             location->Parameters.Others.Argument2 = &marker;
-                                           });
-  ASSERT_EQ(hostk::BusRequests().size(), 1u);
-  EXPECT_EQ(hostk::BusRequests()[0].minor, 0x14);
-  EXPECT_EQ(hostk::BusRequests()[0].arguments[1], &marker);
-  EXPECT_EQ(result.returned, STATUS_NOT_SUPPORTED);
-  EXPECT_EQ(journal, (std::vector<std::string>{"dispatch top", "dispatch middle"}));
+  for (const Case &c : cases) {
+    journal.clear();
+    middleAction = c.middle;
+    topAction = c.top;
+    hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14, [](PIRP, PIO_STACK_LOCATION location) {
+      location->Parameters.Others.Argument2 = &marker;
+    });
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(result.returned, c.returned);
+    EXPECT_EQ(result.pendingReturned, c.pendingReturned);
+    EXPECT_EQ(journal, c.journal);
+    EXPECT_EQ(hostk::BusRequests().back().minor, 0x14);
+    EXPECT_EQ(hostk::BusRequests().back().arguments[1], &marker);
+  }
 }
 
 // The bus starts its device and fills in capabilities; every other Plug and
@@ -192,26 +214,6 @@ TEST_F(IrpTest, TheBusCompletesCodesItDoesNotHandleWithTheStatusItFinds) {
   EXPECT_EQ(hostk::SendIrp(top.device, IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status,
             STATUS_UNSUCCESSFUL)
       << "a test can make the bus refuse";
-}
-
-TEST_F(IrpTest, CompletionRoutinesRunLowestFirstWithTheirSettersDevice) {
-  middleAction = topAction = Action::CopyWithRoutine;
-  hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14);
-  EXPECT_TRUE(result.completed);
-  EXPECT_EQ(journal, (std::vector<std::string>{"dispatch top", "dispatch middle",
-                                               "routine of middle (middle)",
-                                               "routine of top (top)"}));
-}
-
-TEST_F(IrpTest, PendingPropagatesOnlyWhereNoRoutineRan) {
-  // The middle driver pends with a routine; the top one skips, so the I/O
-  // manager marks the top location pending itself.
-  middleAction = Action::CopyWithRoutineAndPend;
-  topAction = Action::Skip;
-  hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14);
-  EXPECT_EQ(result.returned, STATUS_PENDING);
-  EXPECT_TRUE(result.pendingReturned);
-  EXPECT_EQ(journal.back(), "routine of middle (middle)");
 }
 
 TEST_F(IrpTest, MoreProcessingRequiredStopsTheWalkUntilCompletedAgain) {
@@ -270,30 +272,6 @@ TEST_F(IrpTest, OnlyTheManagersRequestsGetThroughWithoutPool) {
   hostk::FailAllocationsFrom(0);
 }
 
-TEST_F(IrpTest, TheVerifierStopsMisuse) {
-  middleAction = Action::CompleteSuccess;
-  topAction = Action::Skip;
-  EXPECT_DEATH(
-      {
-        PIRP irp = IoAllocateIrp(top.device->StackSize, FALSE);
-        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
-        IoCallDriver(top.device, irp);
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
-      },
-      "STOP 0x00000044");
-  topAction = Action::CopyWithRoutine;
-  EXPECT_DEATH(
-      {
-        PIRP irp = IoAllocateIrp(1, FALSE);
-        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
-        IoCallDriver(top.device, irp);  // three drivers, one location
-      },
-      "STOP 0x00000035");
-  topAction = Action::EnterCriticalRegion;
-  EXPECT_DEATH(hostk::SendIrp(top.device, IRP_MJ_PNP, 0),
-               "STOP 0x000000C4: dispatch routine returned with its critical regions unbalanced");
-}
-
 // Each driver hands a query-power or set-power request on with
 // PoStartNextPowerIrp once: before it skips its location, or in its
 // completion routine. Wait-wake requests need no call.
@@ -309,22 +287,42 @@ TEST_F(IrpTest, PowerRequestsAreHandedOnOncePerDriver) {
   EXPECT_TRUE(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_WAIT_WAKE).completed);
 }
 
-TEST_F(IrpTest, TheVerifierStopsPowerMisuse) {
-  middleAction = Action::PowerSkip;
+// A request completed twice, a stack with fewer locations than drivers, a
+// dispatch routine that leaves a critical region entered, and power requests
+// not handed on once with PoStartNextPowerIrp and PoCallDriver.
+TEST_F(IrpTest, TheVerifierStopsMisuse) {
+  // A request of its own, with room for `locations` drivers, completed once
+  // more after the stack when `again`.
+  auto send = [](CCHAR locations, bool again) {
+    return [locations, again] {
+      PIRP irp = IoAllocateIrp(locations, FALSE);
+      IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+      IoCallDriver(top.device, irp);
+      if (again) IoCompleteRequest(irp, IO_NO_INCREMENT);
+    };
+  };
+  auto setPower = [] { hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_SET_POWER); };
   struct Case {
-    Action top;
+    Action middle, top;
+    std::function<void()> send;
     const char *stop;
   };
   const Case cases[] = {
-      {Action::PowerCopyStartTwice, "STOP 0x000000C4: PoStartNextPowerIrp called twice"},
-      {Action::PowerSkipUnstarted, "STOP 0x000000C4: .*skipped, without PoStartNextPowerIrp"},
-      {Action::PowerCopyUnstarted, "STOP 0x000000C4: .*did not call PoStartNextPowerIrp"},
-      {Action::PowerSkipIoCallDriver, "STOP 0x000000C4: .*without PoCallDriver"},
+      {Action::CompleteSuccess, Action::Skip, send(3, true), "STOP 0x00000044"},
+      {Action::CompleteSuccess, Action::CopyWithRoutine, send(1, false), "STOP 0x00000035"},
+      {Action::Skip, Action::EnterCriticalRegion, [] { hostk::SendIrp(top.device, IRP_MJ_PNP, 0); },
+       "STOP 0x000000C4: dispatch routine returned with its critical regions unbalanced"},
+      {Action::PowerSkip, Action::PowerCopyStartTwice, setPower, "STOP 0x000000C4: PoStartNextPowerIrp called twice"},
+      {Action::PowerSkip, Action::PowerSkipUnstarted, setPower,
+       "STOP 0x000000C4: .*skipped, without PoStartNextPowerIrp"},
+      {Action::PowerSkip, Action::PowerCopyUnstarted, setPower, "STOP 0x000000C4: .*did not call PoStartNextPowerIrp"},
+      {Action::PowerSkip, Action::PowerSkipIoCallDriver, setPower, "STOP 0x000000C4: .*without PoCallDriver"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.stop);
+    middleAction = c.middle;
     topAction = c.top;
-    EXPECT_DEATH(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_SET_POWER), c.stop);
+    EXPECT_DEATH(c.send(), c.stop);
   }
 }
 

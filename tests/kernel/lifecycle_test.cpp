@@ -1,7 +1,7 @@
-// The parts of the kernel stand-in a device's longer life needs: work items
-// and the device reference they hold, cancelling a request with its cancel
-// routine, the PnP manager's surprise removal and rebalance, and the
-// machine's power transitions.
+// The parts of the kernel stand-in a device's longer life needs: a file
+// object's cleanup and close, work items and the device reference they hold,
+// cancelling a request with its cancel routine, the PnP manager's surprise
+// removal and rebalance, and the machine's power transitions.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,7 +17,8 @@ namespace {
 
 // A small function driver on a PDO of the simulated bus: it passes Plug and
 // Play and power requests down, and holds device-control requests in the
-// device queue with a cancel routine until a test releases them.
+// device queue with a cancel routine until they are cancelled or a test
+// completes them (CompleteHeld).
 PDEVICE_OBJECT lower;
 std::vector<std::string> journal;
 
@@ -61,11 +62,24 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
       return STATUS_PENDING;
     }
     default:
-      Note(location->MajorFunction == IRP_MJ_CLOSE ? "close" : "file");
+      Note(location->MajorFunction == IRP_MJ_CREATE    ? "create"
+           : location->MajorFunction == IRP_MJ_CLEANUP ? "cleanup"
+                                                       : "close");
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoCompleteRequest(irp, IO_NO_INCREMENT);
       return STATUS_SUCCESS;
   }
+}
+
+// Completes the request the driver holds, as the driver would once done.
+void CompleteHeld(PDEVICE_OBJECT device) {
+  KIRQL irql;
+  IoAcquireCancelSpinLock(&irql);
+  PIRP irp = CONTAINING_RECORD(KeRemoveDeviceQueue(&device->DeviceQueue), IRP, Tail.Overlay.DeviceQueueEntry);
+  (VOID) IoSetCancelRoutine(irp, nullptr);
+  IoReleaseCancelSpinLock(irql);
+  irp->IoStatus.Status = STATUS_SUCCESS;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
 
 NTSTATUS Entry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
@@ -86,8 +100,13 @@ class LifecycleTest : public testing::Test {
     device_->Flags &= ~DO_DEVICE_INITIALIZING;
     ASSERT_EQ(IoRegisterDeviceInterface(pdo_, &kInterface, nullptr, &link_), STATUS_SUCCESS);
     IoSetDeviceInterfaceState(&link_, TRUE);
-    path_ = u"\\\\.\\" + hostk::Text(&link_).substr(4);
+    path_ = u"\\\\.\\" + hostk::Text(&link_).substr(4);  // "\??\X" opened as "\\.\X"
+    HANDLE early = nullptr;
+    hostk::user::ProcessScope scope(program_);
+    EXPECT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &early), STATUS_NO_SUCH_DEVICE) << "not started yet";
+    EXPECT_TRUE(journal.empty()) << "the driver sees no create";
     ASSERT_EQ(hostk::StartDevice(pdo_, nullptr, nullptr).ioStatus.Status, STATUS_SUCCESS);
+    journal.clear();
   }
   void TearDown() override {
     if (pdo_->AttachedDevice) {
@@ -99,17 +118,56 @@ class LifecycleTest : public testing::Test {
     hostk::UnloadDriver(driver_);
   }
 
+  // Sends a device-control request on a thread of the program, which the
+  // driver holds; its status lands in `status`.
+  std::thread Request(HANDLE file, std::atomic<NTSTATUS> *status) {
+    std::thread requester([this, file, status] {
+      hostk::user::ProcessScope inProgram(program_);
+      *status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
+    });
+    hostk::WaitForBlockedThreads(1);
+    return requester;
+  }
+
+  hostk::user::Process program_{"program"};
   PDRIVER_OBJECT driver_ = nullptr;
   PDEVICE_OBJECT pdo_ = nullptr, device_ = nullptr;
   UNICODE_STRING link_ = {};
   std::u16string path_;
 };
 
+// A request held on a file: CancelIo runs its cancel routine, which takes
+// it out of the device queue (the queue stays busy). The cleanup comes with
+// the last handle, the close only once the last request in progress on the
+// file is back, whichever thread completes it; a closed handle is gone for
+// the requests after.
+TEST_F(LifecycleTest, HeldRequestsEndCancelledOrCompletedAndTheCloseWaitsForThem) {
+  hostk::user::ProcessScope scope(program_);
+  HANDLE file = nullptr;
+  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
+  std::atomic<NTSTATUS> status{STATUS_PENDING};
+  std::thread requester = Request(file, &status);
+  EXPECT_EQ(status, STATUS_PENDING);
+  EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
+  requester.join();
+  EXPECT_EQ(status, STATUS_CANCELLED);
+  EXPECT_TRUE(device_->DeviceQueue.Busy);
+  EXPECT_TRUE(IsListEmpty(&device_->DeviceQueue.DeviceListHead));
+
+  requester = Request(file, &status);
+  EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cleanup"}));
+  CompleteHeld(device_);
+  requester.join();
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cleanup", "close"}));
+  EXPECT_EQ(hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status, STATUS_INVALID_HANDLE);
+}
+
 // After a surprise removal the removal request waits for the last handle's
 // close; with none open it follows at once.
 TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
-  hostk::user::Process program("program");
-  hostk::user::ProcessScope scope(program);
+  hostk::user::ProcessScope scope(program_);
   HANDLE first = nullptr, second = nullptr;
   ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &first), STATUS_SUCCESS);
   ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &second), STATUS_SUCCESS);
@@ -117,9 +175,9 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
   EXPECT_EQ(hostk::SurpriseRemove(pdo_).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_TRUE(hostk::RemovalWaiting(pdo_));
   hostk::user::CloseHandle(first);
-  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "file", "close"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "cleanup", "close"}));
   hostk::user::CloseHandle(second);
-  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "file", "close", "file", "close", "pnp 2"}))
+  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "cleanup", "close", "cleanup", "close", "pnp 2"}))
       << "the removal right after the last close";
   EXPECT_EQ(pdo_->AttachedDevice, nullptr);
 }
@@ -131,28 +189,6 @@ TEST_F(LifecycleTest, AFailedRestartOfARebalanceIsASurpriseRemoval) {
   EXPECT_EQ(hostk::Rebalance(pdo_, nullptr, nullptr, [&] { moved = true; }).ioStatus.Status, STATUS_UNSUCCESSFUL);
   EXPECT_TRUE(moved);
   EXPECT_EQ(journal, (std::vector<std::string>{"pnp 5", "pnp 4", "pnp 0", "pnp 23", "pnp 2"}));
-}
-
-// A cancelled request's cancel routine runs holding the cancel spin lock
-// and takes it out of the device queue, which stays busy.
-TEST_F(LifecycleTest, CancelIoRunsTheCancelRoutineOfEachRequestOfTheFile) {
-  hostk::user::Process program("program");
-  hostk::user::ProcessScope scope(program);
-  HANDLE file = nullptr;
-  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
-  std::atomic<NTSTATUS> status{STATUS_PENDING};
-  std::thread requester([&] {
-    hostk::user::ProcessScope inProgram(program);
-    status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
-  });
-  hostk::WaitForBlockedThreads(1);
-  EXPECT_EQ(status, STATUS_PENDING);
-  EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
-  requester.join();
-  EXPECT_EQ(status, STATUS_CANCELLED);
-  EXPECT_TRUE(device_->DeviceQueue.Busy);
-  EXPECT_TRUE(IsListEmpty(&device_->DeviceQueue.DeviceListHead));
-  hostk::user::CloseHandle(file);
 }
 
 // A work item runs at PASSIVE_LEVEL on a worker thread and holds a reference
@@ -186,12 +222,10 @@ using LifecycleDeathTest = LifecycleTest;
 
 TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
   const struct {
-    const char *what;
     std::function<void(PDEVICE_OBJECT, PDEVICE_OBJECT)> misuse;
     const char *stop;
   } cases[] = {
-      {"a work item queued twice",
-       [](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+      {[](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
          static KEVENT never;
          KeInitializeEvent(&never, NotificationEvent, FALSE);
          PIO_WORKITEM item = IoAllocateWorkItem(device);
@@ -201,16 +235,14 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
        },
        "STOP 0x000000C4: IoQueueWorkItem of a work item that is queued already"},
-      {"a queued work item freed",
-       [](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+      {[](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
          PIO_WORKITEM item = IoAllocateWorkItem(device);
          hostk::HoldWorkItems(true);  // the worker cannot take it yet
          IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {}, DelayedWorkQueue, nullptr);
          IoFreeWorkItem(item);
        },
        "STOP 0x000000C4: IoFreeWorkItem of a work item that is still queued"},
-      {"a work item routine that returns at DISPATCH_LEVEL",
-       [](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+      {[](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
          PIO_WORKITEM item = IoAllocateWorkItem(device);
          IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {
            KIRQL old;
@@ -219,8 +251,7 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          hostk::DrainPowerWork();
        },
        "STOP 0x0000000A: work item routine returned above PASSIVE_LEVEL"},
-      {"a cancel routine that keeps the cancel spin lock",
-       [](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+      {[](PDEVICE_OBJECT, PDEVICE_OBJECT) {
          IRP irp = {};
          IO_STACK_LOCATION location = {};
          irp.StackCount = 1;
@@ -231,8 +262,7 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          IoCancelIrp(&irp);
        },
        "STOP 0x000000C4: cancel routine returned without releasing the cancel spin lock"},
-      {"a removal sent while a surprise-removed device has a handle open",
-       [](PDEVICE_OBJECT, PDEVICE_OBJECT pdo) {
+      {[](PDEVICE_OBJECT, PDEVICE_OBJECT pdo) {
          static hostk::user::Process program("program");
          hostk::user::ProcessScope scope(program);
          HANDLE file = nullptr;
@@ -244,21 +274,18 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
        },
        "STOP 0x000000C4: IRP_MN_REMOVE_DEVICE for a surprise-removed device whose handles are still open"},
-      {"a machine that sleeps twice",
-       [](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+      {[](PDEVICE_OBJECT, PDEVICE_OBJECT) {
          hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
          hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
        },
        "STOP 0x000000C4: the machine is not in S0"},
-      {"a shutdown left without a boot",
-       [](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+      {[](PDEVICE_OBJECT, PDEVICE_OBJECT) {
          hostk::EnterSystemTransition(hostk::SystemTransition::Shutdown);
          hostk::LeaveSystemTransition(hostk::SystemTransition::Shutdown);
        },
        "STOP 0x000000C4: a shutdown or restart is left only by a boot"},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
     EXPECT_DEATH(c.misuse(device_, pdo_), c.stop);
   }
 }

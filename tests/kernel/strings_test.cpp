@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,61 +41,49 @@ struct Counted {
   }
 };
 
-TEST(Strings, AppendUnicodeStringToString) {
+// An append that does not fit writes nothing; a copy is cut to fit. Either
+// adds a terminator only where room is left after the text, and the counted
+// string keeps its buffer and maximum.
+TEST(Strings, AppendAndCopyWriteOnlyWhatFits) {
   struct Case {
+    bool append;  // or copy, over a stale length of 4
     const wchar_t *dest;
     USHORT maximum;
-    const wchar_t *source;
-    NTSTATUS status;
-    const wchar_t *result;
-    bool terminated;
-  } cases[] = {
-      {L"ab", 10, L"cd", STATUS_SUCCESS, L"abcd", true},
-      {L"ab", 8, L"cd", STATUS_SUCCESS, L"abcd", false},  // exactly full: no terminator
-      {L"ab", 6, L"cd", STATUS_BUFFER_TOO_SMALL, L"ab", false},
-      {L"", 2, L"xy", STATUS_BUFFER_TOO_SMALL, L"", false},
-      {L"abc", 12, L"def", STATUS_SUCCESS, L"abcdef", false},
-      {L"", 8, L"xyz", STATUS_SUCCESS, L"xyz", true},
-      {L"q", 80, L"", STATUS_SUCCESS, L"q", false},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(hostk::Utf8(U16(c.dest)) + " + " + hostk::Utf8(U16(c.source)) + " in " +
-                 std::to_string(c.maximum));
-    Counted dest(c.dest, c.maximum);
-    Counted source(c.source, 80);
-    const UNICODE_STRING before = dest.string;
-    EXPECT_EQ(c.status, RtlAppendUnicodeStringToString(&dest.string, &source.string));
-    EXPECT_EQ(dest.Expect(c.result, c.terminated), dest.buffer);
-    EXPECT_EQ(U16(c.result).size() * 2, dest.string.Length);
-    EXPECT_EQ(before.MaximumLength, dest.string.MaximumLength);
-    EXPECT_EQ(before.Buffer, dest.string.Buffer);
-  }
-}
-
-TEST(Strings, CopyUnicodeStringTruncates) {
-  struct Case {
     const wchar_t *source;  // null: no source string
-    USHORT maximum;
+    NTSTATUS status;        // of an append
     const wchar_t *result;
     bool terminated;
   } cases[] = {
-      {L"hello", 20, L"hello", true},
-      {L"hello", 12, L"hello", true},
-      {L"hello", 10, L"hello", false},
-      {L"hello", 6, L"hel", false},
-      {L"hello", 0, L"", false},
-      {L"", 4, L"", true},
-      {nullptr, 20, L"", false},
+      {true, L"ab", 10, L"cd", STATUS_SUCCESS, L"abcd", true},
+      {true, L"ab", 8, L"cd", STATUS_SUCCESS, L"abcd", false},  // exactly full: no terminator
+      {true, L"ab", 6, L"cd", STATUS_BUFFER_TOO_SMALL, L"ab", false},
+      {true, L"", 2, L"xy", STATUS_BUFFER_TOO_SMALL, L"", false},
+      {true, L"abc", 12, L"def", STATUS_SUCCESS, L"abcdef", false},
+      {true, L"", 8, L"xyz", STATUS_SUCCESS, L"xyz", true},
+      {true, L"q", 80, L"", STATUS_SUCCESS, L"q", false},
+      {false, L"", 20, L"hello", 0, L"hello", true},
+      {false, L"", 12, L"hello", 0, L"hello", true},
+      {false, L"", 10, L"hello", 0, L"hello", false},
+      {false, L"", 6, L"hello", 0, L"hel", false},
+      {false, L"", 0, L"hello", 0, L"", false},
+      {false, L"", 4, L"", 0, L"", true},
+      {false, L"", 20, nullptr, 0, L"", false},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.source ? hostk::Utf8(U16(c.source)) : "(none)") + " into " +
-                 std::to_string(c.maximum));
-    Counted dest(L"", c.maximum);
-    dest.string.Length = 4;  // stale contents the copy replaces
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i));
+    Counted dest(c.dest, c.maximum);
     Counted source(c.source ? c.source : L"", 80);
-    RtlCopyUnicodeString(&dest.string, c.source ? &source.string : nullptr);
+    if (c.append) {
+      EXPECT_EQ(c.status, RtlAppendUnicodeStringToString(&dest.string, &source.string));
+    } else {
+      dest.string.Length = 4;
+      RtlCopyUnicodeString(&dest.string, c.source ? &source.string : nullptr);
+    }
     EXPECT_EQ(dest.Expect(c.result, c.terminated), dest.buffer);
     EXPECT_EQ(U16(c.result).size() * 2, dest.string.Length);
+    EXPECT_EQ(c.maximum, dest.string.MaximumLength);
+    EXPECT_EQ(dest.buffer.data(), dest.string.Buffer);
   }
 }
 
@@ -168,7 +157,7 @@ TEST(Strings, SnwprintfLegacySemantics) {
       {40, FORMAT(L"%c%c", L'Z', L'!'), 2, L"Z!", true},
       {40, FORMAT(L"\\DosDevices\\COM%d%ws%%", 3, L"_x"), 19, L"\\DosDevices\\COM3_x%", true},
   };
-  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+  for (size_t i = 0; i < std::size(cases); ++i) {
     const Case &c = cases[i];
     SCOPED_TRACE("case " + std::to_string(i) + ", expecting " + hostk::Utf8(U16(c.text)));
     Counted out(L"", 0);

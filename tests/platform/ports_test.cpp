@@ -111,17 +111,12 @@ TEST(PortsTest, TraceHoldsOneEntryPerAccessAtItsFullWidth) {
   hostk::ClearPortTrace();
 }
 
+// A claim that starts inside another, or before it and runs into it.
 TEST(PortsDeathTest, OverlappingClaimsStopTheRun) {
-  // The first claim covers 0x100..0x10F; the second starts inside it, then before it.
-  const std::pair<uint16_t, uint32_t> seconds[] = {{0x10F, 1}, {0x0F8, 9}};
-  for (const auto &second : seconds) {
-    EXPECT_DEATH(
-        {
-          std::string log;
-          Device a('a', 0x100, 16, &log);
-          Device b('b', second.first, second.second, &log);
-        },
-        "STOP 0x000000C4");
+  for (const auto &[first, count] : {std::pair<uint16_t, uint32_t>{0x10F, 1}, {0x0F8, 9}}) {
+    std::string log;
+    Device a('a', 0x100, 16, &log);
+    EXPECT_DEATH(Device('b', first, count, &log), "STOP 0x000000C4");
   }
 }
 

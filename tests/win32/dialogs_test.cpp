@@ -1,4 +1,4 @@
-// Dialogs, strings and the balance check: how dialogs are made, shown and
+// Dialogs and the balance check: how dialogs are made, shown and
 // ended, and that what a test leaves behind is reported.
 #include <uxtheme.h>
 
@@ -154,23 +154,6 @@ TEST_F(Win32DialogsTest, AThemeTextureIsSetOnAWindowWithValidFlags) {
   for (const Case &c : cases) {
     EXPECT_EQ(EnableThemeDialogTexture(c.window, c.flags), c.result) << c.flags;
     EXPECT_EQ(hostwin::DialogTexture(c.window), c.texture) << c.flags;
-  }
-}
-
-TEST_F(Win32DialogsTest, StringsAreCutToTheBufferAndAlwaysTerminated) {
-  struct Case {
-    UINT id;
-    int size;
-    int result;
-    const char *text;
-  };
-  const Case cases[] = {{5, 32, 5, "Hello"}, {5, 6, 5, "Hello"}, {5, 4, 3, "Hel"},
-                        {17, 32, 9, "Seventeen"}, {16, 32, 0, ""}, {6, 32, 0, ""}};
-  for (const auto &c : cases) {
-    char buffer[32];
-    memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(LoadStringA(module_, c.id, buffer, c.size), c.result) << c.id << "/" << c.size;
-    EXPECT_STREQ(buffer, c.text) << c.id << "/" << c.size;
   }
 }
 

@@ -76,19 +76,18 @@ TEST_F(Win32KeyboardTest, TabFollowsTheZOrderIntoAVisiblePageOnly) {
     }
     // Shown, the page is entered where it stands in the Z order: last, and
     // after SetWindowPos right after the tab control.
+    auto tabFrom = [](HWND from) {
+      SetFocus(from);
+      Press(VK_TAB);
+      return GetFocus();
+    };
     ShowWindow(page, SW_SHOW);
-    Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), inside);
+    EXPECT_EQ(tabFrom(cancel), inside);
     SetWindowPos(page, tab, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    SetFocus(tab);
-    Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), inside);
-    Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), check);
+    EXPECT_EQ(tabFrom(tab), inside);
+    EXPECT_EQ(tabFrom(inside), check);
     EnableWindow(page, FALSE);
-    SetFocus(tab);
-    Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), check) << "nor is a disabled page";
+    EXPECT_EQ(tabFrom(tab), check) << "nor is a disabled page";
   });
 }
 

@@ -1,6 +1,6 @@
-// The system folders, module paths, the shell's "runas" with its elevation
-// prompt, and message boxes that ask a question: what the applet uses to
-// open itself elevated.
+// Strings, module paths and system folders cut to a buffer, the shell's
+// "runas" with its elevation prompt, and message boxes that ask a question:
+// what the applet uses to open itself elevated.
 #include <shellapi.h>
 
 #include "win32_fixture.h"
@@ -10,53 +10,55 @@ namespace {
 
 using Win32ShellTest = Win32Test;
 
-// The folder's length when it fits with its terminator; otherwise the size
-// it needs, and the buffer untouched. 32-bit Windows has no SysWOW64.
-TEST_F(Win32ShellTest, SystemFoldersAreCopiedWholeOrNotAtAll) {
+// What each call leaves in a buffer of the size given ('~' where it wrote
+// nothing), what it answers and its error. A string is cut to fit and
+// terminated; so is a module's path, whose answer is then the buffer's size
+// with ERROR_INSUFFICIENT_BUFFER; a system folder is copied whole or not at
+// all (the answer is then the size it needs). 32-bit Windows has no SysWOW64.
+TEST_F(Win32ShellTest, TextsAreCutToTheBufferAsEachCallPromises) {
   struct Case {
-    bool wow64;
-    bool windows32;
-    UINT size;
-    UINT result;
+    const char *what;
+    std::function<UINT(char *, UINT)> call;
+    UINT size, result;
     const char *buffer;
-  };
-  const Case cases[] = {
-      {false, false, 20, 19, "C:\\Windows\\system32"}, {false, false, 19, 20, "~"},
-      {true, false, 64, 19, "C:\\Windows\\SysWOW64"},  {true, false, 0, 20, "~"},
-      {true, true, 64, 0, "~"},                         {false, true, 64, 19, "C:\\Windows\\system32"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::string(c.wow64 ? "SysWOW64" : "System32") + (c.windows32 ? " on 32-bit Windows" : "") +
-                 ", buffer " + std::to_string(c.size));
-    if (c.windows32) hostwin::RunOn32BitWindows();
-    char buffer[64] = "~";
-    SetLastError(0);
-    UINT result = c.wow64 ? GetSystemWow64DirectoryA(buffer, c.size) : GetSystemDirectoryA(buffer, c.size);
-    EXPECT_EQ(result, c.result);
-    EXPECT_STREQ(buffer, c.buffer);
-    EXPECT_EQ(GetLastError(), result ? 0u : DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_TRUE(TakeFaults().empty());
-  }
-}
-
-// A buffer too small gets what fits, terminated; the answer is then its
-// size, with ERROR_INSUFFICIENT_BUFFER.
-TEST_F(Win32ShellTest, AModulesPathIsCutToTheBufferAndTerminated) {
-  struct Case {
-    DWORD size;
-    DWORD result;
-    const char *path;
     DWORD error;
   };
+  auto string = [this](UINT id) {
+    return [this, id](char *buffer, UINT size) { return UINT(LoadStringA(module_, id, buffer, int(size))); };
+  };
+  auto path = [this](char *buffer, UINT size) { return UINT(GetModuleFileNameA(module_, buffer, size)); };
+  auto on32 = [](UINT (*folder)(LPSTR, UINT)) {
+    return [folder](char *buffer, UINT size) {
+      hostwin::RunOn32BitWindows();
+      return folder(buffer, size);
+    };
+  };
+  const DWORD cut = ERROR_INSUFFICIENT_BUFFER, notFound = ERROR_RESOURCE_NAME_NOT_FOUND;
   const Case cases[] = {
-      {11, 10, "win32_test", 0}, {10, 10, "win32_tes", ERROR_INSUFFICIENT_BUFFER}, {1, 1, "", ERROR_INSUFFICIENT_BUFFER}};
+      {"a string that fits", string(5), 6, 5, "Hello", 0},
+      {"a string cut", string(5), 4, 3, "Hel", 0},
+      {"a string of the second table", string(17), 32, 9, "Seventeen", 0},
+      {"an empty slot", string(16), 32, 0, "", notFound},
+      {"a path that fits", path, 11, 10, "win32_test", 0},
+      {"a path cut", path, 10, 10, "win32_tes", cut},
+      {"a path cut to nothing", path, 1, 1, "", cut},
+      {"System32", GetSystemDirectoryA, 20, 19, "C:\\Windows\\system32", 0},
+      {"System32 too long", GetSystemDirectoryA, 19, 20, "~", 0},
+      {"SysWOW64", GetSystemWow64DirectoryA, 64, 19, "C:\\Windows\\SysWOW64", 0},
+      {"SysWOW64 into no buffer", GetSystemWow64DirectoryA, 0, 20, "~", 0},
+      {"SysWOW64 on 32-bit Windows", on32(GetSystemWow64DirectoryA), 64, 0, "~", ERROR_CALL_NOT_IMPLEMENTED},
+      {"System32 on 32-bit Windows", on32(GetSystemDirectoryA), 64, 19, "C:\\Windows\\system32", 0},
+  };
   for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
     char buffer[64];
     memset(buffer, '~', sizeof buffer);
+    buffer[1] = buffer[sizeof buffer - 1] = '\0';
     SetLastError(0);
-    EXPECT_EQ(GetModuleFileNameA(module_, buffer, c.size), c.result) << c.size;
-    EXPECT_STREQ(buffer, c.path) << c.size;
-    EXPECT_EQ(GetLastError(), c.error) << c.size;
+    EXPECT_EQ(c.call(buffer, c.size), c.result);
+    EXPECT_STREQ(buffer, c.buffer);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_TRUE(TakeFaults().empty());
   }
   char buffer[8];
   EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7770000), buffer, sizeof buffer), 0u);
