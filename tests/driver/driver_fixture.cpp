@@ -110,17 +110,11 @@ StartResources SameResources(const std::vector<hostk::Resource> &descriptors) {
   return StartResources{hostk::ResourceList(descriptors), hostk::ResourceList(descriptors)};
 }
 
-StartResources BoardResources() { return BoardResources(gDeviceType); }
-
-StartResources BoardResources(uint32_t model) { return hostboard::BenchResources(model); }
+StartResources BoardResources() { return hostboard::BenchResources(gDeviceType); }
 
 hostboard::SimBoard &DriverTest::AttachBoard() { return bench_.Attach(gDeviceType); }
 
-hostk::IrpResult DriverTest::Start(PDEVICE_OBJECT pdo, StartResources &resources) {
-  return bench_.Start(pdo, resources);
-}
-
-hostk::IrpResult DriverTest::StartWith(StartResources resources) { return Start(pdos_.back(), resources); }
+hostk::IrpResult DriverTest::StartWith(StartResources resources) { return bench_.Start(pdos_.back(), resources); }
 
 PDEVICE_OBJECT DriverTest::AddedDevice(uint32_t model) {
   Load(model);

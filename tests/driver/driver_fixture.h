@@ -57,9 +57,8 @@ using hostboard::kThirdBase;
 using hostboard::kTranslatedLevel;
 using hostboard::kTranslatedVector;
 using hostboard::StartResources;
-// The resources of a board of the loaded model, or of `model`.
+// The resources of a board of the loaded model.
 StartResources BoardResources();
-StartResources BoardResources(uint32_t model);
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
 
 // A user program, current on the calling thread while it lives; its end
@@ -93,7 +92,6 @@ class DriverTest : public testing::Test {
   // Loads for `model` and starts a device on a board `prepare` may set up
   // first; the port trace starts empty.
   PDEVICE_OBJECT StartedDevice(uint32_t model, const std::function<void(hostboard::SimBoard &)> &prepare = {});
-  hostk::IrpResult Start(PDEVICE_OBJECT pdo, StartResources &resources);
   // Starts the newest PDO's stack (by default with the board's resources).
   hostk::IrpResult StartWith(StartResources resources = BoardResources());
   PDEVICE_OBJECT Pdo(size_t i = 0) const { return pdos_[i]; }
