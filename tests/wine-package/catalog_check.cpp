@@ -3,16 +3,13 @@
 //
 //   catalog_check.exe PACKAGE_DIRECTORY
 //
-// The catalog (TesZEPDIO.cat) opens with CryptCATOpen, and its members are
-// read with CryptCATEnumerateMember. Each other file of the package must
-// be exactly one member, whose hash is the one Windows computes for the file
-// (CryptCATAdminCalcHashFromFileHandle) and whose subject type says how it
-// was hashed; no member may be left over, and none may be the hash of a
-// file changed by one byte.
-//
-// Not CryptCATAdminEnumCatalogFromHash: Wine 8 opens each catalog there with
-// a provider that has no SHA-256, cannot decode a catalog signed with it and
-// then reads through a null pointer in CryptCATEnumerateMember.
+// Each file of the package but TesZEPDIO.cat must be exactly one of the
+// catalog's members (CryptCATOpen, CryptCATEnumerateMember), by the hash
+// Windows computes for it (CryptCATAdminCalcHashFromFileHandle), with the
+// subject type of its kind; no member may be left over, and none may be the
+// hash of a file changed by one byte. (Not CryptCATAdminEnumCatalogFromHash:
+// Wine 8's provider there has no SHA-256 and cannot read a catalog signed
+// with it.)
 //
 // Wine 8 hashes every file flat (SHA-1 of all its bytes), PE images too;
 // Windows hashes a PE image without its checksum and signature (the
@@ -99,17 +96,13 @@ Bytes ImageHash(const Bytes &data) {
   DWORD pe = *reinterpret_cast<const DWORD *>(&data[0x3C]);
   const BYTE *base = data.data();
   size_t optional = pe + 4 + sizeof(IMAGE_FILE_HEADER);
-  WORD magic = *reinterpret_cast<const WORD *>(base + optional);
-  size_t checksum, security;
-  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-    checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
-    security = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
-               IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
-  } else {
-    checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum);
-    security = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory) +
-               IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
-  }
+  bool pe64 = *reinterpret_cast<const WORD *>(base + optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+  static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum) == offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum), "");
+  size_t checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
+  size_t security = optional +
+                    (pe64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
+                          : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory)) +
+                    IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
   const IMAGE_DATA_DIRECTORY *table = reinterpret_cast<const IMAGE_DATA_DIRECTORY *>(base + security);
   size_t end = table->Size ? table->VirtualAddress : data.size();
   if (end > data.size() || end < security + sizeof(IMAGE_DATA_DIRECTORY)) return Bytes();
