@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "../wine/read_file.h"
+
 namespace {
 
 int failures = 0;
@@ -58,16 +60,6 @@ std::string Hex(const Bytes &bytes) {
 }
 
 std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
-
-bool ReadFileBytes(const std::wstring &path, Bytes *bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, NULL), read = 0;
-  bytes->resize(size);
-  bool ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, NULL) && read == size);
-  CloseHandle(file);
-  return ok;
-}
 
 Bytes Sha1(const std::vector<std::pair<const BYTE *, size_t>> &ranges) {
   HCRYPTPROV provider = 0;
@@ -178,7 +170,7 @@ void Run(const std::wstring &directory) {
       continue;
     std::wstring path = directory + L"\\" + name;
     Bytes data;
-    if (!Check(ReadFileBytes(path, &data), "%s reads", Narrow(name).c_str())) continue;
+    if (!Check(ReadWholeFile(path, &data), "%s reads", Narrow(name).c_str())) continue;
     bool imageHashedHere = false;
     Bytes hash = WindowsHash(path, data, &imageHashedHere);
     if (hash.empty()) continue;

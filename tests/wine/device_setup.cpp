@@ -2,6 +2,7 @@
 // installation leaves, the device's interface as SetupDi reports it, and its
 // removal.
 #include "checks.h"
+#include "read_file.h"
 
 #include <newdev.h>
 #include <setupapi.h>
@@ -23,19 +24,9 @@ static std::vector<BYTE> HardwareIds(const std::wstring &hardwareId) {
   return std::vector<BYTE>(bytes, bytes + ids.size() * sizeof(wchar_t));
 }
 
-static bool ReadWhole(const std::wstring &path, std::vector<BYTE> *bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, NULL), read = 0;
-  bytes->resize(size);
-  bool ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, NULL) && read == size);
-  CloseHandle(file);
-  return ok;
-}
-
 static bool SameFile(const std::wstring &installed, const std::wstring &shipped) {
   std::vector<BYTE> a, b;
-  return ReadWhole(installed, &a) && ReadWhole(shipped, &b) && a == b;
+  return ReadWholeFile(installed, &a) && ReadWholeFile(shipped, &b) && a == b;
 }
 
 // A service's image path as a file name: "\SystemRoot\..." (Windows) or a
