@@ -177,11 +177,8 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
 
     // The close request of the program's handle follows its exit.
     Trace expected = c.accesses;
-    if (c.opens) {
-      Trace close = CloseAccesses(board, true);
-      expected.insert(expected.end(), close.begin(), close.end());
-    }
-    CheckTrace(what.c_str(), TraceUntilClose(helper, c.opens ? 5000 : 200), expected);
+    if (c.opens) expected += CloseAccesses(board, true);
+    CheckTrace(what.c_str(), helper.TraceUntilClose(c.opens ? 5000 : 200), expected);
   }
 }
 
@@ -202,9 +199,7 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   });
   Check(watching, "dioctl watch --events 0,3: says it is watching events 0, 3");
   Trace expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x09)};
-  Trace trace;
-  helper.TakeTrace(&trace);
-  CheckTrace("dioctl watch --events 0,3: enable and its sources", trace, expected);
+  helper.ExpectTrace("dioctl watch --events 0,3: enable and its sources", expected);
   CheckConnection("dioctl watch --events 0,3", board, helper, helper.Interrupts().Connects);
   helper.Fire({0});
   bool printed = WaitFor(5000, [&] {
@@ -218,14 +213,11 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   }) && printed;
   Check(printed, "dioctl watch --events 0,3: prints event 0, then event 3");
   helper.Settle();
-  helper.TakeTrace(&trace);
-  expected = InterruptAccesses(board, 0x01, 0);
-  Trace more = InterruptAccesses(board, 0x08, 0);
-  expected.insert(expected.end(), more.begin(), more.end());
-  CheckTrace("dioctl watch --events 0,3: DI lines 0 and 3", trace, expected);
+  expected = InterruptAccesses(board, 0);
+  helper.ExpectTrace("dioctl watch --events 0,3: DI lines 0 and 3", expected += InterruptAccesses(board, 3));
   tool.Terminate();
   Check(killed.exit == 9, "dioctl watch --events 0,3: ended by TerminateProcess (exit code %lu)", killed.exit);
-  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", TraceUntilClose(helper, 5000),
+  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", helper.TraceUntilClose(5000),
              closing);
   if (!printed || !watching) Note("output:\n%s\nerrors:\n%s", killed.out.c_str(), killed.err.c_str());
 
@@ -247,11 +239,9 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   if (run.exit != 0 || !Contains(run.out, ": 1 event\n"))
     Note("output:\n%s\nerrors:\n%s", run.out.c_str(), run.err.c_str());
   expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x02)};
-  more = InterruptAccesses(board, 0x02, 0);
-  expected.insert(expected.end(), more.begin(), more.end());
+  expected += InterruptAccesses(board, 1);
   expected.push_back(Out(board.intEn0, 0));  // set back as it found them
-  expected.insert(expected.end(), closing.begin(), closing.end());
-  CheckTrace("dioctl watch --events 1 --for 1", TraceUntilClose(helper, 5000), expected);
+  CheckTrace("dioctl watch --events 1 --for 1", helper.TraceUntilClose(5000), expected += closing);
 }
 
 }  // namespace winetest
