@@ -2,8 +2,6 @@
 // request returns, what it leaves in the caller's buffer and which ports it
 // touches. The enable requests sent here are refused before the driver
 // connects the interrupt; events.cpp enables events.
-#include <cstring>
-
 #include "checks.h"
 
 namespace winetest {
@@ -118,16 +116,15 @@ void Send(HANDLE device, Helper &helper, const Request &r) {
   BOOL ok = DeviceIoControl(device, r.code, in.empty() ? NULL : in.data(), DWORD(in.size()),
                             out.empty() ? NULL : out.data(), DWORD(out.size()), &returned, NULL);
   DWORD error = ok ? 0 : GetLastError();
+  // The bytes returned, then the rest of the buffer untouched.
+  std::vector<BYTE> expected = r.out;
+  expected.resize(out.size(), kUntouched);
   if (r.error == 0) {
-    bool same = ok && returned == r.out.size() && memcmp(out.data(), r.out.data(), r.out.size()) == 0;
-    for (size_t i = r.out.size(); i < out.size(); ++i) same = same && out[i] == kUntouched;
-    Check(same, "%s: succeeds with %zu bytes (error %lu, %lu bytes)", r.what, r.out.size(), error,
-          ok ? returned : 0);
+    Check(ok && returned == r.out.size() && out == expected, "%s: succeeds with %zu bytes (error %lu, %lu bytes)",
+          r.what, r.out.size(), error, ok ? returned : 0);
   } else {
-    bool untouched = true;
-    for (BYTE byte : out) untouched = untouched && byte == kUntouched;
-    Check(!ok && error == r.error && untouched, "%s: fails with error %lu, buffer untouched (error %lu)", r.what,
-          r.error, error);
+    Check(!ok && error == r.error && out == expected, "%s: fails with error %lu, buffer untouched (error %lu)",
+          r.what, r.error, error);
   }
   helper.ExpectTrace(r.what, r.accesses);
 }

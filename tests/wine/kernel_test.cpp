@@ -104,11 +104,6 @@ void Run(const Board &board, const std::wstring &hardwareId) {
     return;
   }
   CheckDeviceControl(board, first, helper);
-  DIO_BOARD_INFO info;
-  DWORD returned = 0;
-  Check(DeviceIoControl(second, IOCTL_DIO_GET_BOARD_INFO, NULL, 0, &info, sizeof info, &returned, NULL) &&
-            returned == 8 && std::vector<uint8_t>(info.Bytes, info.Bytes + 8) == BoardInfo(board),
-        "board information through the second handle");
   CloseAndCheck(second, "close of the other handle", CloseAccesses(board, false), helper);
   CloseAndCheck(first, "close of the last handle", CloseAccesses(board, true), helper);
   CheckTool(board, directory, path, helper);
