@@ -3,16 +3,13 @@
 //
 //   catalog_check.exe PACKAGE_DIRECTORY
 //
-// The catalog (TesZEPDIO.cat) opens with CryptCATOpen, and its members are
-// read with CryptCATEnumerateMember. Each other file of the package must
-// be exactly one member, whose hash is the one Windows computes for the file
-// (CryptCATAdminCalcHashFromFileHandle) and whose subject type says how it
-// was hashed; no member may be left over, and none may be the hash of a
-// file changed by one byte.
-//
-// Not CryptCATAdminEnumCatalogFromHash: Wine 8 opens each catalog there with
-// a provider that has no SHA-256, cannot decode a catalog signed with it and
-// then reads through a null pointer in CryptCATEnumerateMember.
+// Each file of the package but TesZEPDIO.cat must be exactly one of the
+// catalog's members (CryptCATOpen, CryptCATEnumerateMember), by the hash
+// Windows computes for it (CryptCATAdminCalcHashFromFileHandle), with the
+// subject type of its kind; no member may be left over, and none may be the
+// hash of a file changed by one byte. (Not CryptCATAdminEnumCatalogFromHash:
+// Wine 8's provider there has no SHA-256 and cannot read a catalog signed
+// with it.)
 //
 // Wine 8 hashes every file flat (SHA-1 of all its bytes), PE images too;
 // Windows hashes a PE image without its checksum and signature (the
@@ -27,6 +24,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "../wine/read_file.h"
 
 namespace {
 
@@ -62,16 +61,6 @@ std::string Hex(const Bytes &bytes) {
 
 std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
 
-bool ReadFileBytes(const std::wstring &path, Bytes *bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, NULL), read = 0;
-  bytes->resize(size);
-  bool ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, NULL) && read == size);
-  CloseHandle(file);
-  return ok;
-}
-
 Bytes Sha1(const std::vector<std::pair<const BYTE *, size_t>> &ranges) {
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
@@ -99,17 +88,13 @@ Bytes ImageHash(const Bytes &data) {
   DWORD pe = *reinterpret_cast<const DWORD *>(&data[0x3C]);
   const BYTE *base = data.data();
   size_t optional = pe + 4 + sizeof(IMAGE_FILE_HEADER);
-  WORD magic = *reinterpret_cast<const WORD *>(base + optional);
-  size_t checksum, security;
-  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-    checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
-    security = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
-               IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
-  } else {
-    checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum);
-    security = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory) +
-               IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
-  }
+  bool pe64 = *reinterpret_cast<const WORD *>(base + optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+  static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum) == offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum), "");
+  size_t checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
+  size_t security = optional +
+                    (pe64 ? offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory)
+                          : offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory)) +
+                    IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
   const IMAGE_DATA_DIRECTORY *table = reinterpret_cast<const IMAGE_DATA_DIRECTORY *>(base + security);
   size_t end = table->Size ? table->VirtualAddress : data.size();
   if (end > data.size() || end < security + sizeof(IMAGE_DATA_DIRECTORY)) return Bytes();
@@ -185,7 +170,7 @@ void Run(const std::wstring &directory) {
       continue;
     std::wstring path = directory + L"\\" + name;
     Bytes data;
-    if (!Check(ReadFileBytes(path, &data), "%s reads", Narrow(name).c_str())) continue;
+    if (!Check(ReadWholeFile(path, &data), "%s reads", Narrow(name).c_str())) continue;
     bool imageHashedHere = false;
     Bytes hash = WindowsHash(path, data, &imageHashedHere);
     if (hash.empty()) continue;

@@ -72,10 +72,7 @@ Board BoardFor(uint32_t model) {
 // events 0 to 8 by its nine sources; layout 24, whose first information
 // byte (0x11) gives two status registers, events 0 to 8 by sources 0 to 8.
 int EventOfSource(const Board &board, int source) {
-  switch (board.layout) {
-    case kGeneral: return source < 4 ? source : -1;
-    default: return source <= 8 ? source : -1;
-  }
+  return source < (board.layout == kGeneral ? 4 : 9) ? source : -1;
 }
 
 static WINE_HELPER_PORTS Ports(USHORT first, std::initializer_list<UCHAR> values) {
@@ -93,6 +90,11 @@ std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board) {
   }
   if (board.layout == kLayout22) ports.push_back(Ports(board.intSt0, {kStatus22[0], kStatus22[1]}));
   return ports;
+}
+
+Trace &operator+=(Trace &trace, const Trace &more) {
+  trace.insert(trace.end(), more.begin(), more.end());
+  return trace;
 }
 
 Access In(USHORT port, ULONG value) { return {WINE_HELPER_IN, 1, port, value}; }
@@ -122,9 +124,11 @@ Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0, UCHAR pe
 
 // Layout 24 reads its summary first; every layout reads its status
 // registers, then writes back what it read.
-Trace InterruptAccesses(const Board &board, UCHAR status0, UCHAR status1) {
+Trace InterruptAccesses(const Board &board, int source) {
+  const UCHAR status0 = source < 8 ? UCHAR(1u << source) : 0;
+  const UCHAR status1 = source < 8 ? 0 : UCHAR(1u << (source - 8));
   Trace trace;
-  if (board.summary != kNoPort) trace.push_back(In(board.summary, (status0 | status1) ? 1 : 0));
+  if (board.summary != kNoPort) trace.push_back(In(board.summary, 1));
   trace.push_back(In(board.intSt0, status0));
   if (board.intSt1 != kNoPort) trace.push_back(In(board.intSt1, status1));
   trace.push_back(Out(board.intSt0, status0));
@@ -144,9 +148,7 @@ Trace StartAccesses(const Board &board) {
                                      : kDoBefore & ~(1u << kDoStartChannel));
   trace.push_back(In(board.doPort, kDoBefore));
   trace.push_back(Out(board.doPort, driven));
-  Trace reset = ResetAccesses(board, false, kStatus22[0], kStatus22[1]);
-  trace.insert(trace.end(), reset.begin(), reset.end());
-  return trace;
+  return trace += ResetAccesses(board, false, kStatus22[0], kStatus22[1]);
 }
 
 std::vector<uint8_t> BoardInfo(const Board &board) {

@@ -33,8 +33,6 @@ void Note(const char *format, ...) {
 
 int Failures() { return gFailures; }
 
-unsigned long Elapsed() { return GetTickCount() - gStart; }
-
 std::string Narrow(const std::wstring &text) {
   std::string narrow;
   for (wchar_t c : text) narrow += c < 0x80 ? char(c) : '?';

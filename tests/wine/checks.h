@@ -14,15 +14,11 @@
 
 namespace winetest {
 
-// ---------------------------------------------------------------------------
-// checks.cpp
-// Prints "ok" or "FAIL" with the text; a failure is counted.
+// checks.cpp: prints "ok" or "FAIL" with the text; a failure is counted.
 bool Check(bool ok, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void Note(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 int Failures();
 std::string Narrow(const std::wstring &text);
-// Milliseconds since the program started.
-unsigned long Elapsed();
 // Polls `done` every 50 ms for up to `milliseconds`; true once it holds.
 template <typename Done>
 bool WaitFor(unsigned long milliseconds, Done done) {
@@ -33,7 +29,6 @@ bool WaitFor(unsigned long milliseconds, Done done) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // board.cpp: the board model under test, its resources and registers
 enum Layout { kGeneral, kLayout22, kLayout24 };
 
@@ -68,6 +63,7 @@ struct Access {
   ULONG value;
 };
 using Trace = std::vector<Access>;
+Trace &operator+=(Trace &trace, const Trace &more);
 
 // What the register file holds before the restart with resources, and the
 // accesses the start-up makes on it, in order.
@@ -81,9 +77,9 @@ Trace CloseAccesses(const Board &board, bool lastHandle, bool connected = false)
 // The layout's interrupt reset: its sources off and what is pending cleared
 // (`pending0` and `pending1` are read back where the layout acknowledges).
 Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0 = 0, UCHAR pending1 = 0);
-// One interrupt with these status bits pending: the service routine's port
-// accesses, its claim and the DPC.
-Trace InterruptAccesses(const Board &board, UCHAR status0, UCHAR status1);
+// One interrupt of DI source `source`: the service routine's port accesses,
+// its claim and the DPC.
+Trace InterruptAccesses(const Board &board, int source);
 Access In(USHORT port, ULONG value);
 Access Out(USHORT port, ULONG value);
 Access Marker(UCHAR kind, ULONG value = 0);
@@ -92,7 +88,6 @@ constexpr DWORD kDoStartChannel = 0;
 constexpr DWORD kDoStartLevel = 1;
 constexpr UCHAR kDoBefore = 0x5A;
 
-// ---------------------------------------------------------------------------
 // helper_client.cpp: the helper driver
 class Helper {
  public:
@@ -101,10 +96,14 @@ class Helper {
   bool Start(const std::wstring &directory, const std::wstring &group);
   bool SetBoard(const Board &board);
   bool SetPorts(const WINE_HELPER_PORTS &ports);
-  bool TakeTrace(Trace *trace);
+  // Takes the trace and compares it with `expected`.
+  bool ExpectTrace(const char *what, const Trace &expected);
   // Takes the trace until it has `count` entries or `milliseconds` have
   // passed, then for a short while more: what came late is seen too.
   Trace TraceOf(size_t count, unsigned long milliseconds = 3000);
+  // The trace up to and with the next close request, or what came within
+  // `milliseconds`.
+  Trace TraceUntilClose(unsigned long milliseconds);
   bool Rebalance(const WINE_HELPER_RESOURCES &resources, WINE_HELPER_REBALANCE_RESULT *result);
   // Pulses the DI lines; their interrupts come on the helper's thread.
   bool Fire(std::initializer_list<int> lines);
@@ -117,20 +116,25 @@ class Helper {
 
  private:
   bool Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize);
+  // Appends the trace taken since the last call; false when the helper does
+  // not answer or lost some of it.
+  bool TakeTrace(Trace *trace);
+  // A request whose output, zero when it fails, is all it gives.
+  template <typename Out>
+  Out Query(DWORD code) {
+    Out out = {};
+    Control(code, NULL, 0, &out, sizeof out);
+    return out;
+  }
   HANDLE device_ = INVALID_HANDLE_VALUE;
 };
-// The trace up to and with the next close request, or what came within
-// `milliseconds`.
-Trace TraceUntilClose(Helper &helper, unsigned long milliseconds);
 // Compares a trace with the expected one, entry by entry.
 bool CheckTrace(const char *what, const Trace &got, const Trace &expected);
 // The interrupt connection's arguments are the start's translated interrupt,
 // after `connects` connections of which one is in force.
 void CheckConnection(const char *what, const Board &board, Helper &helper, ULONG connects);
 
-// ---------------------------------------------------------------------------
 // device_setup.cpp: the device's installation and removal
-extern const GUID kInterfaceGuid;
 // Registers a root-enumerated device of the model's hardware ID and installs
 // it from the shipped INF in `directory` (TesZEPDIO.inf, with the files it
 // names), its service in the helper's load order `group`; checks the service
@@ -142,10 +146,8 @@ std::vector<std::wstring> InterfacePaths();
 // Removes the device of this hardware ID with DIF_REMOVE.
 bool RemoveDevice(const std::wstring &hardwareId);
 
-// ---------------------------------------------------------------------------
 // registry_checks.cpp
 constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
-constexpr wchar_t kDeviceMapKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZEPDIO";
 bool KeyExists(const std::wstring &path);
 // The two Device000 keys, empty. Windows' RtlWriteRegistryValue creates the
 // key it writes to; Wine 8's only opens it, so the start-up's values land
@@ -162,20 +164,17 @@ void CheckOnSystem(DWORD expected, const char *when);
 std::wstring MapEntryPath();
 void CheckRemovedKeys();
 
-// ---------------------------------------------------------------------------
 // kernel_test.cpp
 HANDLE Open(const std::wstring &path);
 // Closes a handle and checks the helper's trace up to the close request that
 // follows: `expected` (CloseAccesses).
 void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helper &helper);
 
-// ---------------------------------------------------------------------------
 // device_control.cpp: every control code through DeviceIoControl
 void CheckDeviceControl(const Board &board, HANDLE device, Helper &helper);
 // A byte written to the board's register at `port` through the driver.
 bool WriteRegister(HANDLE device, const Board &board, USHORT port, UCHAR value);
 
-// ---------------------------------------------------------------------------
 // events.cpp: DI events through real Win32 events on two handles
 void CheckEvents(const Board &board, const std::wstring &path, Helper &helper);
 // Events a program waits on: its handle and an auto-reset event for some
@@ -194,12 +193,9 @@ void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Wa
                   const std::vector<const Waiter *> &waiters, const Trace &accesses, const char *what);
 void CloseEvents(Waiter &waiter);
 
-// ---------------------------------------------------------------------------
 // power.cpp: the system's power transitions and the shutdown
 void CheckPower(const Board &board, const std::wstring &path, Helper &helper);
 
-
-// ---------------------------------------------------------------------------
 // tool_run.cpp: dioctl.exe beside the program, run against the device while
 // no other handle is open
 void CheckTool(const Board &board, const std::wstring &directory, const std::wstring &interfacePath,

@@ -2,8 +2,6 @@
 // request returns, what it leaves in the caller's buffer and which ports it
 // touches. The enable requests sent here are refused before the driver
 // connects the interrupt; events.cpp enables events.
-#include <cstring>
-
 #include "checks.h"
 
 namespace winetest {
@@ -36,8 +34,6 @@ std::vector<BYTE> PortRequest(ULONG offset, uint64_t value = 0, size_t width = 0
   return in;
 }
 
-Access Port(UCHAR kind, UCHAR width, USHORT port, ULONG value) { return {kind, width, port, value}; }
-
 std::vector<BYTE> DoConfig(DWORD triggerShutdown) {
   DIO_DO_CONFIG config = {1, triggerShutdown, 2, 3, 1, 0};
   const BYTE *bytes = reinterpret_cast<const BYTE *>(&config);
@@ -69,21 +65,21 @@ std::vector<Request> Requests(const Board &board) {
       {"board information, 64-byte buffer", IOCTL_DIO_GET_BOARD_INFO, {}, 64, 0, info, {}},
       {"board information, 7-byte buffer", IOCTL_DIO_GET_BOARD_INFO, {}, 7, ERROR_INSUFFICIENT_BUFFER, {}, {}},
       {"byte write at 3", IOCTL_DIO_WRITE_PORT_UCHAR, PortRequest(3, 0xA5, 1), 0, 0, {},
-       {Port(WINE_HELPER_OUT, 1, USHORT(b + 3), 0xA5)}},
+       {{WINE_HELPER_OUT, 1, USHORT(b + 3), 0xA5}}},
       {"byte read at 3", IOCTL_DIO_READ_PORT_UCHAR, PortRequest(3), 1, 0, {0xA5},
-       {Port(WINE_HELPER_IN, 1, USHORT(b + 3), 0xA5)}},
+       {{WINE_HELPER_IN, 1, USHORT(b + 3), 0xA5}}},
       {"word write at 4", IOCTL_DIO_WRITE_PORT_USHORT, PortRequest(4, 0xBEEF, 2), 0, 0, {},
-       {Port(WINE_HELPER_OUT, 2, USHORT(b + 4), 0xBEEF)}},
+       {{WINE_HELPER_OUT, 2, USHORT(b + 4), 0xBEEF}}},
       {"word read at 4", IOCTL_DIO_READ_PORT_USHORT, PortRequest(4), 2, 0, {0xEF, 0xBE},
-       {Port(WINE_HELPER_IN, 2, USHORT(b + 4), 0xBEEF)}},
+       {{WINE_HELPER_IN, 2, USHORT(b + 4), 0xBEEF}}},
       {"double-word write at the block's last four ports", IOCTL_DIO_WRITE_PORT_ULONG,
-       PortRequest(n - 4, 0x12345678, 4), 0, 0, {}, {Port(WINE_HELPER_OUT, 4, last, 0x12345678)}},
+       PortRequest(n - 4, 0x12345678, 4), 0, 0, {}, {{WINE_HELPER_OUT, 4, last, 0x12345678}}},
       {"double-word read there, 16-byte buffer", IOCTL_DIO_READ_PORT_ULONG, PortRequest(n - 4), 16, 0,
-       {0x78, 0x56, 0x34, 0x12}, {Port(WINE_HELPER_IN, 4, last, 0x12345678)}},
+       {0x78, 0x56, 0x34, 0x12}, {{WINE_HELPER_IN, 4, last, 0x12345678}}},
       {"byte read at the block's last port", IOCTL_DIO_READ_PORT_UCHAR, PortRequest(n - 1), 1, 0, {0x12},
-       {Port(WINE_HELPER_IN, 1, USHORT(b + n - 1), 0x12)}},
+       {{WINE_HELPER_IN, 1, USHORT(b + n - 1), 0x12}}},
       {"byte write with a 16-byte input", IOCTL_DIO_WRITE_PORT_UCHAR, PortRequest(3, 0x3C, 12), 0, 0, {},
-       {Port(WINE_HELPER_OUT, 1, USHORT(b + 3), 0x3C)}},
+       {{WINE_HELPER_OUT, 1, USHORT(b + 3), 0x3C}}},
       {"byte read just past the block", IOCTL_DIO_READ_PORT_UCHAR, PortRequest(n), 1, ERROR_NOACCESS, {}, {}},
       {"double-word read across the block's end", IOCTL_DIO_READ_PORT_ULONG, PortRequest(n - 2), 4,
        ERROR_NOACCESS, {}, {}},
@@ -120,20 +116,17 @@ void Send(HANDLE device, Helper &helper, const Request &r) {
   BOOL ok = DeviceIoControl(device, r.code, in.empty() ? NULL : in.data(), DWORD(in.size()),
                             out.empty() ? NULL : out.data(), DWORD(out.size()), &returned, NULL);
   DWORD error = ok ? 0 : GetLastError();
+  // The bytes returned, then the rest of the buffer untouched.
+  std::vector<BYTE> expected = r.out;
+  expected.resize(out.size(), kUntouched);
   if (r.error == 0) {
-    bool same = ok && returned == r.out.size() && memcmp(out.data(), r.out.data(), r.out.size()) == 0;
-    for (size_t i = r.out.size(); i < out.size(); ++i) same = same && out[i] == kUntouched;
-    Check(same, "%s: succeeds with %zu bytes (error %lu, %lu bytes)", r.what, r.out.size(), error,
-          ok ? returned : 0);
+    Check(ok && returned == r.out.size() && out == expected, "%s: succeeds with %zu bytes (error %lu, %lu bytes)",
+          r.what, r.out.size(), error, ok ? returned : 0);
   } else {
-    bool untouched = true;
-    for (BYTE byte : out) untouched = untouched && byte == kUntouched;
-    Check(!ok && error == r.error && untouched, "%s: fails with error %lu, buffer untouched (error %lu)", r.what,
-          r.error, error);
+    Check(!ok && error == r.error && out == expected, "%s: fails with error %lu, buffer untouched (error %lu)",
+          r.what, r.error, error);
   }
-  Trace trace;
-  helper.TakeTrace(&trace);
-  CheckTrace(r.what, trace, r.accesses);
+  helper.ExpectTrace(r.what, r.accesses);
 }
 
 }  // namespace

@@ -2,40 +2,22 @@
 // installation leaves, the device's interface as SetupDi reports it, and its
 // removal.
 #include "checks.h"
+#include "read_file.h"
 
 #include <newdev.h>
 #include <setupapi.h>
 
 namespace winetest {
 
-const GUID kInterfaceGuid = DIO_INTERFACE_GUID_VALUE;
+static const GUID kInterfaceGuid = DIO_INTERFACE_GUID_VALUE;
 
 static const wchar_t kServiceName[] = L"TESZEPDIOS";
 static const wchar_t kAppletName[] = L"TesZEPDIOConfig.cpl";
 static const wchar_t kCplsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
 
-// The hardware ID as a multi-string: the ID, then an empty string.
-static std::vector<BYTE> HardwareIds(const std::wstring &hardwareId) {
-  std::wstring ids(hardwareId);
-  ids.push_back(L'\0');
-  ids.push_back(L'\0');
-  const BYTE *bytes = reinterpret_cast<const BYTE *>(ids.data());
-  return std::vector<BYTE>(bytes, bytes + ids.size() * sizeof(wchar_t));
-}
-
-static bool ReadWhole(const std::wstring &path, std::vector<BYTE> *bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, NULL), read = 0;
-  bytes->resize(size);
-  bool ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, NULL) && read == size);
-  CloseHandle(file);
-  return ok;
-}
-
 static bool SameFile(const std::wstring &installed, const std::wstring &shipped) {
   std::vector<BYTE> a, b;
-  return ReadWhole(installed, &a) && ReadWhole(shipped, &b) && a == b;
+  return ReadWholeFile(installed, &a) && ReadWholeFile(shipped, &b) && a == b;
 }
 
 // A service's image path as a file name: "\SystemRoot\..." (Windows) or a
@@ -132,10 +114,12 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId
   HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, NULL);
   SP_DEVINFO_DATA device = {};
   device.cbSize = sizeof device;
-  std::vector<BYTE> ids = HardwareIds(hardwareId);
+  // The hardware ID as a multi-string: the ID, then an empty string.
+  const std::wstring ids = hardwareId + L'\0' + L'\0';
   bool registered =
       SetupDiCreateDeviceInfoW(set, className, &classGuid, NULL, NULL, DICD_GENERATE_ID, &device) &&
-      SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, ids.data(), DWORD(ids.size())) &&
+      SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, reinterpret_cast<const BYTE *>(ids.data()),
+                                        DWORD(ids.size() * sizeof(wchar_t))) &&
       SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
   Check(registered, "root-enumerated device %s registered in class %s (error %lu)", Narrow(hardwareId).c_str(),
         Narrow(className).c_str(), registered ? 0 : GetLastError());

@@ -57,37 +57,25 @@ bool Helper::Fire(std::initializer_list<int> lines) {
   return Control(IOCTL_WINE_HELPER_FIRE, &fire, sizeof fire, NULL, 0);
 }
 
-bool Helper::Settle() {
-  ULONG settled = 0;
-  return Control(IOCTL_WINE_HELPER_SETTLE, NULL, 0, &settled, sizeof settled) && settled;
-}
+bool Helper::Settle() { return Query<ULONG>(IOCTL_WINE_HELPER_SETTLE) != 0; }
 
-WINE_HELPER_INTERRUPTS Helper::Interrupts() {
-  WINE_HELPER_INTERRUPTS interrupts = {};
-  Control(IOCTL_WINE_HELPER_INTERRUPTS, NULL, 0, &interrupts, sizeof interrupts);
-  return interrupts;
-}
+WINE_HELPER_INTERRUPTS Helper::Interrupts() { return Query<WINE_HELPER_INTERRUPTS>(IOCTL_WINE_HELPER_INTERRUPTS); }
 
 WINE_HELPER_BOARD_STATE Helper::BoardState() {
-  WINE_HELPER_BOARD_STATE state = {};
-  Control(IOCTL_WINE_HELPER_BOARD_STATE, NULL, 0, &state, sizeof state);
-  return state;
+  return Query<WINE_HELPER_BOARD_STATE>(IOCTL_WINE_HELPER_BOARD_STATE);
 }
 
 bool Helper::SystemPower(ULONG transition, ULONG step, WINE_HELPER_TRANSITION_RESULT *result) {
-  union {
-    WINE_HELPER_TRANSITION in;
-    WINE_HELPER_TRANSITION_RESULT out;
-  } buffer;
-  buffer.in = WINE_HELPER_TRANSITION{transition, step};
-  if (!Control(IOCTL_WINE_HELPER_SYSTEM_POWER, &buffer, sizeof buffer, &buffer, sizeof buffer)) return false;
-  *result = buffer.out;
-  return true;
+  WINE_HELPER_TRANSITION in = {transition, step};
+  return Control(IOCTL_WINE_HELPER_SYSTEM_POWER, &in, sizeof in, result, sizeof *result);
+}
+
+bool Helper::Rebalance(const WINE_HELPER_RESOURCES &resources, WINE_HELPER_REBALANCE_RESULT *result) {
+  return Control(IOCTL_WINE_HELPER_REBALANCE, &resources, sizeof resources, result, sizeof *result);
 }
 
 bool Helper::TakeTrace(Trace *trace) {
   static WINE_HELPER_TRACE taken;
-  trace->clear();
   if (!Control(IOCTL_WINE_HELPER_TAKE_TRACE, NULL, 0, &taken, sizeof taken)) return false;
   for (ULONG i = 0; i < taken.Count; ++i) {
     const WINE_HELPER_ACCESS &a = taken.Accesses[i];
@@ -96,71 +84,45 @@ bool Helper::TakeTrace(Trace *trace) {
   return Check(taken.Lost == 0, "trace kept every access (%lu lost)", taken.Lost);
 }
 
+bool Helper::ExpectTrace(const char *what, const Trace &expected) {
+  Trace trace;
+  TakeTrace(&trace);
+  return CheckTrace(what, trace, expected);
+}
+
 Trace Helper::TraceOf(size_t count, unsigned long milliseconds) {
-  Trace trace, more;
+  Trace trace;
   bool enough = WaitFor(milliseconds, [&] {
-    TakeTrace(&more);
-    trace.insert(trace.end(), more.begin(), more.end());
+    TakeTrace(&trace);
     return trace.size() >= count;
   });
   if (enough) {
     Sleep(100);
-    TakeTrace(&more);
-    trace.insert(trace.end(), more.begin(), more.end());
+    TakeTrace(&trace);
   }
   return trace;
 }
 
-Trace TraceUntilClose(Helper &helper, unsigned long milliseconds) {
-  Trace trace, more;
-  WaitFor(milliseconds, [&] {
-    helper.TakeTrace(&more);
-    trace.insert(trace.end(), more.begin(), more.end());
-    return !trace.empty() && trace.back().kind == WINE_HELPER_CLOSE;
-  });
+// The helper lives in the driver's winedevice process: when it no longer
+// answers, the process has ended and no close request comes.
+Trace Helper::TraceUntilClose(unsigned long milliseconds) {
+  Trace trace;
+  WaitFor(milliseconds,
+          [&] { return !TakeTrace(&trace) || (!trace.empty() && trace.back().kind == WINE_HELPER_CLOSE); });
   return trace;
 }
 
-bool Helper::Rebalance(const WINE_HELPER_RESOURCES &resources,
-                       WINE_HELPER_REBALANCE_RESULT *result) {
-  union {
-    WINE_HELPER_RESOURCES in;
-    WINE_HELPER_REBALANCE_RESULT out;
-  } buffer;
-  buffer.in = resources;
-  if (!Control(IOCTL_WINE_HELPER_REBALANCE, &buffer, sizeof buffer, &buffer, sizeof buffer))
-    return false;
-  *result = buffer.out;
-  return true;
-}
-
-static const char *Minor(UCHAR minor) { return minor == 3 ? "query" : minor == 2 ? "set" : "other"; }
-
+// An entry's kind by name, then its raw fields; a port access as "in8 0301 5A".
 static std::string Describe(const Access &a) {
+  static const char *const kKinds[] = {"?",          "in",       "out",           "cleanup",   "close",
+                                       "connect",    "disconnect", "isr",         "dpc",       "storm",
+                                       "shutdown",   "power request", "bus power", "board power", "violation"};
+  const char *kind = a.kind < sizeof kKinds / sizeof kKinds[0] ? kKinds[a.kind] : "?";
   char text[64];
-  switch (a.kind) {
-    case WINE_HELPER_IN:
-    case WINE_HELPER_OUT:
-      snprintf(text, sizeof text, "%s%u %04X %0*lX", a.kind == WINE_HELPER_IN ? "in" : "out",
-               8u * a.width, a.port, 2 * a.width, a.value);
-      break;
-    case WINE_HELPER_CLEANUP: snprintf(text, sizeof text, "cleanup %08lX", a.value); break;
-    case WINE_HELPER_CLOSE: snprintf(text, sizeof text, "close"); break;
-    case WINE_HELPER_CONNECT: snprintf(text, sizeof text, "connect %08lX", a.value); break;
-    case WINE_HELPER_DISCONNECT: snprintf(text, sizeof text, "disconnect%s", a.value ? " (asserted)" : ""); break;
-    case WINE_HELPER_ISR: snprintf(text, sizeof text, "isr %s", a.value ? "claimed" : "declined"); break;
-    case WINE_HELPER_DPC: snprintf(text, sizeof text, "dpc"); break;
-    case WINE_HELPER_STORM: snprintf(text, sizeof text, "storm after %lu", a.value); break;
-    case WINE_HELPER_SHUTDOWN: snprintf(text, sizeof text, "shutdown %08lX", a.value); break;
-    case WINE_HELPER_POWER_REQUEST: snprintf(text, sizeof text, "request %s D%lu", Minor(a.width), a.value - 1); break;
-    case WINE_HELPER_BUS_POWER:
-      // S0 is 1, S3 to S5 are 4 to 6; D0 to D3 are 1 to 4.
-      snprintf(text, sizeof text, "bus %s %s%lu", Minor(a.width), a.port == 0 ? "S" : "D",
-               a.port == 0 && a.value == 1 ? 0 : a.value - 1);
-      break;
-    case WINE_HELPER_BOARD_POWER: snprintf(text, sizeof text, "board %s", a.value ? "on" : "off"); break;
-    case WINE_HELPER_VIOLATION: snprintf(text, sizeof text, "violation %lu", a.value); break;
-    default: snprintf(text, sizeof text, "kind %u? %u %04X %08lX", a.kind, a.width, a.port, a.value); break;
+  if (a.kind == WINE_HELPER_IN || a.kind == WINE_HELPER_OUT) {
+    snprintf(text, sizeof text, "%s%u %04X %0*lX", kind, 8u * a.width, a.port, 2 * a.width, a.value);
+  } else {
+    snprintf(text, sizeof text, "%s (%u %u %lu)", kind, a.width, a.port, a.value);
   }
   return text;
 }
@@ -174,7 +136,7 @@ bool CheckTrace(const char *what, const Trace &got, const Trace &expected) {
   }
   if (Check(same, "%s: %zu port accesses and requests as expected", what, expected.size())) return true;
   for (size_t i = 0; i < n; ++i) {
-    Note("    %-3zu got %-20s expected %s", i, i < got.size() ? Describe(got[i]).c_str() : "-",
+    Note("    %-3zu got %-24s expected %s", i, i < got.size() ? Describe(got[i]).c_str() : "-",
          i < expected.size() ? Describe(expected[i]).c_str() : "-");
   }
   return false;

@@ -4,12 +4,10 @@
 //
 //   kernel_test.exe --model N --hardware-id ID
 //
-// Beside the program: the driver package as tools/package.sh makes it
-// (TesZEPDIO.inf, TesZEPDIO.sys, TesZEPDIOConfig.cpl, TesZEPDIO.cat), in
-// which ID is model N's hardware ID, dioctl.exe as the windows-driver build
-// makes it and the helper driver TesZEPDIOWineHelper.sys. The
-// exit code is 0 when every check passed. The Wine log is checked by the
-// script that runs the program (tools/wine-kernel-test.sh).
+// Beside the program: the driver package (tools/package.sh), in which ID is
+// model N's hardware ID, dioctl.exe and the helper driver
+// TesZEPDIOWineHelper.sys. The exit code is 0 when every check passed;
+// tools/wine-kernel-test.sh runs the program and checks the Wine log.
 #include <cwchar>
 
 #include "checks.h"
@@ -51,22 +49,10 @@ HANDLE Open(const std::wstring &path) {
   return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-// Collects the helper's trace up to the close request that follows
-// (Wine delivers it after CloseHandle has returned).
+// Wine delivers the close request after CloseHandle has returned.
 void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helper &helper) {
   Check(CloseHandle(handle), "%s: CloseHandle succeeds", what);
-  Trace trace, more;
-  bool helperThere = true;
-  bool closed = WaitFor(5000, [&] {
-    helperThere = helper.TakeTrace(&more);
-    trace.insert(trace.end(), more.begin(), more.end());
-    return !helperThere || (!trace.empty() && trace.back().kind == WINE_HELPER_CLOSE);
-  });
-  // The helper lives in the driver's winedevice process: when it no longer
-  // answers, the process has ended.
-  Check(helperThere, "%s: the driver's winedevice process is still there", what);
-  Check(closed && helperThere, "%s: the driver received the close request", what);
-  CheckTrace(what, trace, expected);
+  CheckTrace(what, helper.TraceUntilClose(5000), expected);
 }
 
 }  // namespace winetest
@@ -91,16 +77,8 @@ void Run(const Board &board, const std::wstring &hardwareId) {
   // The interface is there from AddDevice on; the start follows, in
   // winedevice's own time: its last registry value, then its port accesses.
   Check(WaitFor(10000, [] { return StartValuesWritten(); }), "the start without resources wrote the registry");
-  Trace trace, more;
-  int quiet = 0;
-  WaitFor(2000, [&] {
-    helper.TakeTrace(&more);
-    trace.insert(trace.end(), more.begin(), more.end());
-    quiet = more.empty() ? quiet + 1 : 0;
-    return quiet == 4;
-  });
+  CheckTrace("the start without resources", helper.TraceOf(1, 1000), Trace());
   CheckStartValues(board, 0, 0);
-  Check(trace.empty(), "the start without resources touches no port");
 
   // A rebalance gives the device the board's ports and interrupt.
   for (const WINE_HELPER_PORTS &ports : PortsBeforeStart(board)) helper.SetPorts(ports);
@@ -112,8 +90,7 @@ void Run(const Board &board, const std::wstring &hardwareId) {
         (unsigned long)result.Substituted);
   Check(result.StartStatus == 0, "start with the board's resources succeeds (%08lX)",
         (unsigned long)result.StartStatus);
-  helper.TakeTrace(&trace);
-  CheckTrace("start with the board's resources", trace, StartAccesses(board));
+  helper.ExpectTrace("start with the board's resources", StartAccesses(board));
   CheckStartValues(board, board.base, board.resources.RawLevel);
   std::wstring mapPath = MapEntryPath();
   Check(SameDevicePath(mapPath, path), "the device map names the interface: %s",
@@ -127,12 +104,6 @@ void Run(const Board &board, const std::wstring &hardwareId) {
     return;
   }
   CheckDeviceControl(board, first, helper);
-  DIO_BOARD_INFO info;
-  DWORD returned = 0;
-  std::vector<uint8_t> expected = BoardInfo(board);
-  Check(DeviceIoControl(second, IOCTL_DIO_GET_BOARD_INFO, NULL, 0, &info, sizeof info, &returned, NULL) &&
-            returned == 8 && memcmp(info.Bytes, expected.data(), 8) == 0,
-        "board information through the second handle");
   CloseAndCheck(second, "close of the other handle", CloseAccesses(board, false), helper);
   CloseAndCheck(first, "close of the last handle", CloseAccesses(board, true), helper);
   CheckTool(board, directory, path, helper);
@@ -150,8 +121,7 @@ void Run(const Board &board, const std::wstring &hardwareId) {
   HANDLE gone = Open(path);
   Check(gone == INVALID_HANDLE_VALUE, "the interface path no longer opens");
   if (gone != INVALID_HANDLE_VALUE) CloseHandle(gone);
-  helper.TakeTrace(&trace);
-  CheckTrace("removal", trace, Trace());
+  helper.ExpectTrace("removal", Trace());
 }
 
 }  // namespace

@@ -24,19 +24,15 @@ constexpr UCHAR kStartBit = 0x01, kShutdownBit = 0x04;
 Access Bus(UCHAR minor, USHORT type, ULONG state) { return {WINE_HELPER_BUS_POWER, minor, type, state}; }
 Access DeviceRequest(ULONG state) { return {WINE_HELPER_POWER_REQUEST, kSet, 0, state}; }
 
-Trace &operator+=(Trace &trace, const Trace &more) {
-  trace.insert(trace.end(), more.begin(), more.end());
-  return trace;
-}
-
 // What the driver saves of the board before it loses power, and puts back.
 struct Context {
   UCHAR doValue, intEn0, intEn1;
 };
 
-Trace Save(const Board &board, const Context &c) {
-  Trace trace = {In(board.doPort, c.doValue), In(board.intEn0, c.intEn0)};
-  if (board.intEn1 != kNoPort) trace.push_back(In(board.intEn1, c.intEn1));
+// The saved registers read (WINE_HELPER_IN) or written back.
+Trace Saved(const Board &board, const Context &c, UCHAR kind) {
+  Trace trace = {{kind, 1, board.doPort, c.doValue}, {kind, 1, board.intEn0, c.intEn0}};
+  if (board.intEn1 != kNoPort) trace.push_back({kind, 1, board.intEn1, c.intEn1});
   return trace;
 }
 
@@ -45,9 +41,7 @@ Trace Restore(const Board &board, const Context &c) {
   Trace trace;
   for (const Access &a : ResetAccesses(board, false))
     if (a.port == board.intSt0 || a.port == board.intSt1) trace.push_back(a);
-  trace += {Out(board.doPort, c.doValue), Out(board.intEn0, c.intEn0)};
-  if (board.intEn1 != kNoPort) trace.push_back(Out(board.intEn1, c.intEn1));
-  return trace;
+  return trace += Saved(board, c, WINE_HELPER_OUT);
 }
 
 // A start's work on a board just powered up: the start DO bit, the reset.
@@ -67,7 +61,7 @@ Trace Entering(const Board &board, ULONG state, bool queried, const Trace &first
   Trace trace;
   if (queried) trace.push_back(Bus(kQuery, kSystem, state));
   trace += first;
-  trace += Save(board, saved);
+  trace += Saved(board, saved, WINE_HELPER_IN);
   trace += ResetAccesses(board, false);
   if (board.pci) {
     trace += {DeviceRequest(kD3), Bus(kSet, kDevice, kD3), Marker(WINE_HELPER_BOARD_POWER, 0),
@@ -90,13 +84,15 @@ Trace Leaving(const Board &board, const Trace &work) {
   return trace += work;
 }
 
-bool Step(Helper &helper, ULONG transition, ULONG step, const char *what, const Trace &expected) {
+// One step of a transition: its trace, then "OnSystem" as the driver left it.
+void Step(Helper &helper, ULONG transition, ULONG step, const char *what, const Trace &expected, DWORD onSystem) {
   WINE_HELPER_TRANSITION_RESULT result = {};
   bool sent = helper.SystemPower(transition, step, &result);
   Check(sent && result.QueryStatus == 0 && result.SetStatus == 0,
         "%s: the system's requests succeed (query %08lX, set %08lX)", what, (unsigned long)result.QueryStatus,
         (unsigned long)result.SetStatus);
-  return CheckTrace(what, helper.TraceOf(expected.size()), expected);
+  CheckTrace(what, helper.TraceOf(expected.size()), expected);
+  CheckOnSystem(onSystem, what);
 }
 
 void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0) {
@@ -105,8 +101,6 @@ void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0) {
         "%s: the board has power, DO 0x%02X and INTEN0 0x%02X (%s, 0x%02X, 0x%02X)", when, doValue, intEn0,
         state.Powered ? "on" : "off", state.Do, state.IntEn0);
 }
-
-Trace FiredAccesses(const Board &board) { return InterruptAccesses(board, 0x01, 0); }
 
 // Asleep, the board is off: the driver refuses port requests with
 // STATUS_DEVICE_NOT_READY (ERROR_NOT_READY) and touches no port.
@@ -118,9 +112,7 @@ void CheckRefusedWhileOff(const Board &board, const Waiter &waiter, Helper &help
                             &returned, NULL);
   DWORD error = ok ? 0 : GetLastError();
   Check(!ok && error == ERROR_NOT_READY, "asleep: a port read is refused with ERROR_NOT_READY (error %lu)", error);
-  Trace trace;
-  helper.TakeTrace(&trace);
-  CheckTrace("asleep: the refused port read", trace, Trace());
+  helper.ExpectTrace("asleep: the refused port read", Trace());
 }
 
 }  // namespace
@@ -136,9 +128,7 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
   Check(DeviceIoControl(waiter.device, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, NULL, 0, &returned, NULL) !=
             FALSE,
         "before the transitions: DO channel 2 to 1 at the shutdown");
-  Trace trace;
-  helper.TakeTrace(&trace);
-  CheckTrace("before the transitions", trace, {Marker(WINE_HELPER_CONNECT, 0), Out(board.intEn0, 0x01)});
+  helper.ExpectTrace("before the transitions", {Marker(WINE_HELPER_CONNECT, 0), Out(board.intEn0, 0x01)});
   const std::vector<const Waiter *> waiters = {&waiter};
   const UCHAR started = kDoBefore | kStartBit;  // the DO register since the start
 
@@ -151,29 +141,25 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
   } sleeps[] = {{WINE_HELPER_SLEEP, kS3, "sleep (S3)", "wake from sleep"},
                 {WINE_HELPER_HIBERNATE, kS4, "hibernation (S4)", "wake from hibernation"}};
   for (const auto &s : sleeps) {
-    Step(helper, s.transition, WINE_HELPER_ENTER, s.enter, Entering(board, s.state, true, Trace(), context));
-    CheckOnSystem(1, s.enter);
+    Step(helper, s.transition, WINE_HELPER_ENTER, s.enter, Entering(board, s.state, true, Trace(), context), 1);
     if (s.transition == WINE_HELPER_SLEEP) CheckRefusedWhileOff(board, waiter, helper);
-    Step(helper, s.transition, WINE_HELPER_LEAVE, s.leave, Leaving(board, Restore(board, context)));
-    CheckOnSystem(1, s.leave);
+    Step(helper, s.transition, WINE_HELPER_LEAVE, s.leave, Leaving(board, Restore(board, context)), 1);
     CheckBoard(helper, s.leave, started, 0x01);
-    FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, FiredAccesses(board), s.leave);
+    FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, InterruptAccesses(board, 0), s.leave);
   }
 
   // The hybrid shutdown ends the session before it goes down; the fast
   // startup after it does a start's work. The interrupt stays connected.
   const UCHAR shut = started | kShutdownBit;
   Step(helper, WINE_HELPER_HYBRID_SHUTDOWN, WINE_HELPER_ENTER, "hybrid shutdown (S4, target S5)",
-       Entering(board, kS4, true, ShutdownOutput(board, started), {shut, 0x01, 0x00}));
-  CheckOnSystem(0, "hybrid shutdown");
-  Step(helper, WINE_HELPER_HYBRID_SHUTDOWN, WINE_HELPER_LEAVE, "fast startup", Leaving(board, StartWork(board)));
-  CheckOnSystem(1, "fast startup");
+       Entering(board, kS4, true, ShutdownOutput(board, started), {shut, 0x01, 0x00}), 0);
+  Step(helper, WINE_HELPER_HYBRID_SHUTDOWN, WINE_HELPER_LEAVE, "fast startup", Leaving(board, StartWork(board)), 1);
   CheckBoard(helper, "fast startup", kStartBit, 0x00);
   FireAndCheck(helper, 0, {}, waiters, Trace(), "fast startup, its sources off: DI line 0");
   Check(WriteRegister(waiter.device, board, board.intEn0, 0x01), "fast startup: source 0 switched on again");
-  helper.TakeTrace(&trace);
-  CheckTrace("fast startup: source 0 switched on again", trace, {Out(board.intEn0, 0x01)});
-  FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, FiredAccesses(board), "fast startup, the interrupt still connected");
+  helper.ExpectTrace("fast startup: source 0 switched on again", {Out(board.intEn0, 0x01)});
+  FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, InterruptAccesses(board, 0),
+               "fast startup, the interrupt still connected");
   CloseAndCheck(waiter.device, "power: close of the last handle", CloseAccesses(board, true, true), helper);
   CloseEvents(waiter);
 
@@ -182,8 +168,7 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
   shutdown.push_back(Marker(WINE_HELPER_SHUTDOWN, 0));
   shutdown += Entering(board, kS5, false, ShutdownOutput(board, kStartBit | kShutdownBit),
                        {UCHAR(kStartBit | kShutdownBit), 0x00, 0x00});
-  Step(helper, WINE_HELPER_SHUTDOWN_OFF, WINE_HELPER_ENTER, "shutdown (IRP_MJ_SHUTDOWN, S5)", shutdown);
-  CheckOnSystem(0, "shutdown");
+  Step(helper, WINE_HELPER_SHUTDOWN_OFF, WINE_HELPER_ENTER, "shutdown (IRP_MJ_SHUTDOWN, S5)", shutdown, 0);
 }
 
 }  // namespace winetest

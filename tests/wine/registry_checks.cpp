@@ -5,8 +5,9 @@
 namespace winetest {
 
 static const std::wstring kServiceDevice = std::wstring(kServiceKey) + L"\\Device000";
-static const std::wstring kMapDevice = std::wstring(kDeviceMapKey) + L"\\Device000";
-static const std::wstring kMapEntry = std::wstring(kDeviceMapKey) + L"\\MapEntry";
+static const std::wstring kDeviceMap = L"SYSTEM\\CurrentControlSet\\Services\\ZEPDIO";
+static const std::wstring kMapDevice = kDeviceMap + L"\\Device000";
+static const std::wstring kMapEntry = kDeviceMap + L"\\MapEntry";
 
 bool KeyExists(const std::wstring &path) {
   HKEY key;
@@ -35,12 +36,13 @@ static Value Read(const std::wstring &path, const wchar_t *name) {
   return value;
 }
 
-static void CheckDword(const std::wstring &path, const wchar_t *name, DWORD expected) {
+// `when`, if given, says at which step the value is read.
+static void CheckDword(const std::wstring &path, const wchar_t *name, DWORD expected, const char *when = "") {
   Value value = Read(path, name);
   DWORD got = 0;
   if (value.data.size() == sizeof got) memcpy(&got, value.data.data(), sizeof got);
   Check(value.type == REG_DWORD && value.data.size() == 4 && got == expected,
-        "%s\\%s is REG_DWORD %lu (type %lu, %zu bytes, %lu)", Narrow(path).c_str(),
+        "%s%s\\%s is REG_DWORD %lu (type %lu, %zu bytes, %lu)", when, Narrow(path).c_str(),
         Narrow(name).c_str(), expected, value.type, value.data.size(), got);
 }
 
@@ -104,11 +106,7 @@ void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt) {
 }
 
 void CheckOnSystem(DWORD expected, const char *when) {
-  Value value = Read(kServiceDevice, L"OnSystem");
-  DWORD got = 0;
-  if (value.data.size() == sizeof got) memcpy(&got, value.data.data(), sizeof got);
-  Check(value.type == REG_DWORD && value.data.size() == 4 && got == expected, "%s: \"OnSystem\" is %lu (%lu)",
-        when, expected, got);
+  CheckDword(kServiceDevice, L"OnSystem", expected, (std::string(when) + ": ").c_str());
 }
 
 std::wstring MapEntryPath() {

@@ -10,26 +10,25 @@ namespace winetest {
 
 namespace {
 
-struct ToolRun {
-  DWORD exit = 0xFFFFFFFF;
-  DWORD startError = 0;
-  std::string out;
-  std::string err;
-};
-
 // "dioctl.exe <arguments>" running with its output and errors captured.
 class Tool {
  public:
-  bool Start(const std::wstring &program, const std::wstring &arguments, ToolRun *run);
+  bool Start(const std::wstring &program, const std::wstring &arguments);
   // Takes in what the program has written so far.
   void Poll();
+  // Waits at most `milliseconds` for the output to hold `text`.
+  bool Prints(const std::string &text, unsigned long milliseconds);
   // Reads to the end of the output and waits for the exit code.
   void Finish();
   void Terminate();
   ~Tool();
 
+  DWORD exit = 0xFFFFFFFF;
+  DWORD startError = 0;
+  std::string out;
+  std::string err;
+
  private:
-  ToolRun *run_ = nullptr;
   HANDLE outRead_ = NULL, errRead_ = NULL;
   PROCESS_INFORMATION process_ = {};
 };
@@ -46,17 +45,15 @@ void ReadAvailable(HANDLE pipe, std::string *text) {
   }
 }
 
-bool Tool::Start(const std::wstring &program, const std::wstring &arguments, ToolRun *run) {
-  run_ = run;
+bool Tool::Start(const std::wstring &program, const std::wstring &arguments) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-  HANDLE outWrite, errWrite;
-  if (!CreatePipe(&outRead_, &outWrite, &inherit, 1 << 16)) return false;
-  if (!CreatePipe(&errRead_, &errWrite, &inherit, 1 << 16)) {
-    CloseHandle(outWrite);
-    return false;
+  HANDLE outWrite = NULL, errWrite = NULL;
+  bool piped =
+      CreatePipe(&outRead_, &outWrite, &inherit, 1 << 16) && CreatePipe(&errRead_, &errWrite, &inherit, 1 << 16);
+  if (piped) {
+    SetHandleInformation(outRead_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead_, HANDLE_FLAG_INHERIT, 0);
   }
-  SetHandleInformation(outRead_, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(errRead_, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -64,17 +61,24 @@ bool Tool::Start(const std::wstring &program, const std::wstring &arguments, Too
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-  BOOL started = CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup,
-                                &process_);
-  if (!started) run->startError = GetLastError();
-  CloseHandle(outWrite);
-  CloseHandle(errWrite);
-  return started != FALSE;
+  bool started = piped && CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL,
+                                        &startup, &process_);
+  if (!started) startError = GetLastError();
+  if (outWrite != NULL) CloseHandle(outWrite);
+  if (errWrite != NULL) CloseHandle(errWrite);
+  return started;
 }
 
 void Tool::Poll() {
-  ReadAvailable(outRead_, &run_->out);
-  ReadAvailable(errRead_, &run_->err);
+  ReadAvailable(outRead_, &out);
+  ReadAvailable(errRead_, &err);
+}
+
+bool Tool::Prints(const std::string &text, unsigned long milliseconds) {
+  return WaitFor(milliseconds, [&] {
+    Poll();
+    return out.find(text) != std::string::npos;
+  });
 }
 
 void Tool::Finish() {
@@ -84,7 +88,7 @@ void Tool::Finish() {
     return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
   });
   Poll();
-  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(process_.hProcess, &run_->exit);
+  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(process_.hProcess, &exit);
 }
 
 void Tool::Terminate() {
@@ -102,15 +106,9 @@ Tool::~Tool() {
   if (errRead_ != NULL) CloseHandle(errRead_);
 }
 
-// Runs "dioctl.exe <arguments>" to its end.
-bool RunTool(const std::wstring &program, const std::wstring &arguments, ToolRun *run) {
-  Tool tool;
-  if (!tool.Start(program, arguments, run)) return false;
-  tool.Finish();
-  return true;
-}
-
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+void ShowOutput(const Tool &run) { Note("output:\n%s\nerrors:\n%s", run.out.c_str(), run.err.c_str()); }
 
 std::string Format(const char *format, unsigned a, unsigned b = 0) {
   char text[128];
@@ -163,25 +161,21 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
   };
   for (const Case &c : cases) {
     std::string what = "dioctl " + Narrow(c.arguments);
-    ToolRun run;
-    bool started = RunTool(program, c.arguments, &run);
-    if (!Check(started, "%s: the program starts (error %lu)", what.c_str(), run.startError)) {
+    Tool run;
+    if (!Check(run.Start(program, c.arguments), "%s: the program starts (error %lu)", what.c_str(), run.startError))
       continue;
-    }
+    run.Finish();
     const std::string &shown = c.exit == 0 ? run.out : run.err;
     bool says = true;
     for (const std::string &part : c.says) says = says && Contains(shown, part);
     Check(run.exit == c.exit && says && (c.exit == 0 ? run.err.empty() : run.out.empty()),
           "%s: exit code %lu and its text (exit code %lu)", what.c_str(), c.exit, run.exit);
-    if (!says || run.exit != c.exit) Note("output:\n%s\nerrors:\n%s", run.out.c_str(), run.err.c_str());
+    if (!says || run.exit != c.exit) ShowOutput(run);
 
     // The close request of the program's handle follows its exit.
     Trace expected = c.accesses;
-    if (c.opens) {
-      Trace close = CloseAccesses(board, true);
-      expected.insert(expected.end(), close.begin(), close.end());
-    }
-    CheckTrace(what.c_str(), TraceUntilClose(helper, c.opens ? 5000 : 200), expected);
+    if (c.opens) expected += CloseAccesses(board, true);
+    CheckTrace(what.c_str(), helper.TraceUntilClose(c.opens ? 5000 : 200), expected);
   }
 }
 
@@ -193,65 +187,43 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   Trace closing = CloseAccesses(board, true, true);
 
   // Ended by TerminateProcess while its events are enabled.
-  ToolRun killed;
-  Tool tool;
-  if (!Check(tool.Start(program, L"watch --events 0,3", &killed), "dioctl watch --events 0,3: starts")) return;
-  bool watching = WaitFor(10000, [&] {
-    tool.Poll();
-    return Contains(killed.out, ready);
-  });
+  Tool killed;
+  if (!Check(killed.Start(program, L"watch --events 0,3"), "dioctl watch --events 0,3: starts")) return;
+  bool watching = killed.Prints(ready, 10000);
   Check(watching, "dioctl watch --events 0,3: says it is watching events 0, 3");
-  Trace expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x09)};
-  Trace trace;
-  helper.TakeTrace(&trace);
-  CheckTrace("dioctl watch --events 0,3: enable and its sources", trace, expected);
+  helper.ExpectTrace("dioctl watch --events 0,3: enable and its sources",
+                     {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x09)});
   CheckConnection("dioctl watch --events 0,3", board, helper, helper.Interrupts().Connects);
   helper.Fire({0});
-  bool printed = WaitFor(5000, [&] {
-    tool.Poll();
-    return Contains(killed.out, "  event 0\n");
-  });
+  bool printed = killed.Prints("  event 0\n", 5000);
   helper.Fire({3});
-  printed = WaitFor(5000, [&] {
-    tool.Poll();
-    return Contains(killed.out, "  event 3\n");
-  }) && printed;
+  printed = killed.Prints("  event 3\n", 5000) && printed;
   Check(printed, "dioctl watch --events 0,3: prints event 0, then event 3");
   helper.Settle();
-  helper.TakeTrace(&trace);
-  expected = InterruptAccesses(board, 0x01, 0);
-  Trace more = InterruptAccesses(board, 0x08, 0);
-  expected.insert(expected.end(), more.begin(), more.end());
-  CheckTrace("dioctl watch --events 0,3: DI lines 0 and 3", trace, expected);
-  tool.Terminate();
+  Trace expected = InterruptAccesses(board, 0);
+  helper.ExpectTrace("dioctl watch --events 0,3: DI lines 0 and 3", expected += InterruptAccesses(board, 3));
+  killed.Terminate();
   Check(killed.exit == 9, "dioctl watch --events 0,3: ended by TerminateProcess (exit code %lu)", killed.exit);
-  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", TraceUntilClose(helper, 5000),
+  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", helper.TraceUntilClose(5000),
              closing);
-  if (!printed || !watching) Note("output:\n%s\nerrors:\n%s", killed.out.c_str(), killed.err.c_str());
+  if (!printed || !watching) ShowOutput(killed);
 
   // A new program works: it sees only its own event.
-  ToolRun run;
-  Tool next;
-  if (!Check(next.Start(program, L"watch --events 1 --for 1", &run), "dioctl watch --events 1: starts")) return;
-  watching = WaitFor(10000, [&] {
-    next.Poll();
-    return Contains(run.out, ready);
-  });
+  Tool run;
+  if (!Check(run.Start(program, L"watch --events 1 --for 1"), "dioctl watch --events 1: starts")) return;
+  watching = run.Prints(ready, 10000);
   helper.Fire({0});
   helper.Fire({1});
-  next.Finish();
+  run.Finish();
   Check(watching && run.exit == 0 && Contains(run.out, "  event 1\n") && !Contains(run.out, "  event 0\n") &&
             Contains(run.out, "stopped (time is up) after ") && Contains(run.out, ": 1 event\n"),
         "dioctl watch --events 1 --for 1: prints event 1 alone and stops when the time is up (exit code %lu)",
         run.exit);
-  if (run.exit != 0 || !Contains(run.out, ": 1 event\n"))
-    Note("output:\n%s\nerrors:\n%s", run.out.c_str(), run.err.c_str());
+  if (run.exit != 0 || !Contains(run.out, ": 1 event\n")) ShowOutput(run);
   expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x02)};
-  more = InterruptAccesses(board, 0x02, 0);
-  expected.insert(expected.end(), more.begin(), more.end());
+  expected += InterruptAccesses(board, 1);
   expected.push_back(Out(board.intEn0, 0));  // set back as it found them
-  expected.insert(expected.end(), closing.begin(), closing.end());
-  CheckTrace("dioctl watch --events 1 --for 1", TraceUntilClose(helper, 5000), expected);
+  CheckTrace("dioctl watch --events 1 --for 1", helper.TraceUntilClose(5000), expected += closing);
 }
 
 }  // namespace winetest
