@@ -123,6 +123,21 @@ HWND Page(HWND dialog, int templateId) {
   return nullptr;
 }
 
+HWND ShowPage(HWND dialog, int templateId) {
+  int tab = 0;
+  for (HWND child : hostwin::Children(dialog)) {
+    int id = hostwin::TemplateId(child);
+    if (id == templateId) {
+      EXPECT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), tab)) << "tab " << tab;
+      EXPECT_TRUE(IsWindowVisible(child)) << "page " << templateId;
+      return child;
+    }
+    if (id) ++tab;
+  }
+  ADD_FAILURE() << "no page " << templateId;
+  return nullptr;
+}
+
 std::vector<std::string> Tabs(HWND dialog) { return hostwin::Items(Item(dialog, IDC_TAB)); }
 
 bool Ticked(HWND page, int indicator) {
@@ -165,16 +180,11 @@ void AppletTest::OpenDialog(std::function<void(HWND dialog)> user, int close) {
   EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
 }
 
-void AppletTest::OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close) {
+void AppletTest::OnPage(int templateId, std::function<void(HWND page)> user, int close) {
   OpenDialog(
       [&](HWND dialog) {
-        std::vector<std::string> tabs = Tabs(dialog);
-        auto at = std::find(tabs.begin(), tabs.end(), tab);
-        ASSERT_NE(at, tabs.end()) << "no tab " << tab;
-        ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(at - tabs.begin())));
-        HWND page = Page(dialog, templateId);
-        ASSERT_NE(page, nullptr) << "no page " << templateId;
-        EXPECT_TRUE(IsWindowVisible(page));
+        HWND page = ShowPage(dialog, templateId);
+        ASSERT_NE(page, nullptr);
         user(page);
       },
       close);

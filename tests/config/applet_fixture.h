@@ -49,6 +49,9 @@ std::vector<std::string> WritesSince(size_t mark, const std::string &key = "");
 // Window helpers.
 HWND Item(HWND window, int id);
 HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
+// Clicks the tab of the page made from `templateId` (the tabs are in the
+// order of the pages) and returns the page shown, or none.
+HWND ShowPage(HWND dialog, int templateId);
 std::vector<std::string> Tabs(HWND dialog);
 bool Ticked(HWND page, int indicator);  // shows bitmap 116 rather than 118
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
@@ -64,9 +67,9 @@ class AppletTest : public testing::Test {
   // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown, then
   // `close` (OK, Cancel) is clicked unless it is 0.
   void OpenDialog(std::function<void(HWND dialog)> user, int close = 0);
-  // Opens the main dialog, clicks the tab with this caption, hands the page
-  // made from `templateId` to `user`, then clicks `close` (OK, Cancel).
-  void OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close = IDOK);
+  // Opens the main dialog, shows the page made from `templateId`, hands it
+  // to `user`, then clicks `close` (OK, Cancel).
+  void OnPage(int templateId, std::function<void(HWND page)> user, int close = IDOK);
   // CPL_STOP, CPL_EXIT and unload.
   void Unload();
   // Unloads and starts again from an empty registry and desktop and the

@@ -5,12 +5,7 @@
 namespace applettest {
 namespace {
 
-class AppletCounterPageTest : public AppletTest {
- protected:
-  void OnCounterPage(std::function<void(HWND page)> user, int close = IDOK) {
-    OnPage("Counter", IDD_COUNTER_PAGE, std::move(user), close);
-  }
-};
+using AppletCounterPageTest = AppletTest;
 
 void ChooseCounter(HWND page, int counter) {
   ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_COUNTER), counter));
@@ -59,7 +54,7 @@ TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
     StartOver();
     Load(c.model, MakeBoard(16, 0, 0x02));
     size_t mark = hostwin::RegistryWrites().size();
-    OnCounterPage([&](HWND page) {
+    OnPage(IDD_COUNTER_PAGE, [&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));
       EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterA) + " Internal|Internal|Register");
       ChooseCounter(page, 1);
@@ -82,7 +77,7 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
   for (const auto &value : stored) PutText(kCounterKey, value[0], value[1]);
   Load();
   size_t mark = hostwin::RegistryWrites().size();
-  OnCounterPage([](HWND page) {
+  OnPage(IDD_COUNTER_PAGE, [](HWND page) {
     EXPECT_EQ(Choices(page), "DI6|Internal|Register");
     ChooseCounter(page, 1);
     EXPECT_EQ(Choices(page), "Internal|DI5|Register");
@@ -129,7 +124,7 @@ TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
     Configured(0, MakeBoard(16, 0, 0x02));
     PutText(kCounterKey, "TimeBase", c.stored, c.terminated);
     Load();
-    OnCounterPage([&](HWND page) {
+    OnPage(IDD_COUNTER_PAGE, [&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_FREQUENCY)),
                 (std::vector<std::string>{"100K Hz", "10K Hz", "1K Hz", "100 Hz"}));
       EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), c.shown);

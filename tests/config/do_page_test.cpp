@@ -17,7 +17,6 @@ class AppletDoPageTest : public AppletTest {
     for (const auto &[name, value] : values) PutDword(kDoKey, name, value);
     Load();
   }
-  void OnDoPage(std::function<void(HWND page)> user) { OnPage("DO", IDD_DO_PAGE, std::move(user)); }
   DIO_DO_CONFIG Applied() {
     for (auto it = diolib::Calls().rbegin(); it != diolib::Calls().rend(); ++it)
       if (it->function == "DOSysConfig") return it->config;
@@ -37,7 +36,7 @@ TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
     diolib::Board board = MakeBoard(16, 16, 0x00);
     board.info.doCount = 16;
     Load(model, board);
-    OnDoPage([&, channels = channels](HWND page) {
+    OnPage(IDD_DO_PAGE, [&, channels = channels](HWND page) {
       for (int list : {IDC_DO_START_CHANNEL, IDC_DO_SHUTDOWN_CHANNEL})
         EXPECT_EQ(hostwin::Items(Item(page, list)), channels);
       for (int list : {IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_LEVEL})
@@ -49,7 +48,7 @@ TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
 
 TEST_F(AppletDoPageTest, ATriggerThatIsOffDisablesItsListsUntilItIsChecked) {
   StoreDo(0, 1, 0);
-  OnDoPage([](HWND page) {
+  OnPage(IDD_DO_PAGE, [](HWND page) {
     EXPECT_FALSE(Checked(page, IDC_DO_START_ENABLE));
     EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_START_CHANNEL)));
     EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_START_LEVEL)));
@@ -96,7 +95,7 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
     SCOPED_TRACE(c.what);
     StartOver();
     StoreDo(c.trigger, c.channel, c.level);
-    OnDoPage([&](HWND page) {
+    OnPage(IDD_DO_PAGE, [&](HWND page) {
       EXPECT_EQ(Checked(page, IDC_DO_START_ENABLE), c.checked);
       EXPECT_EQ(Selection(page, IDC_DO_START_CHANNEL), c.channelShown);
       EXPECT_EQ(Selection(page, IDC_DO_START_LEVEL), c.levelShown);
@@ -126,7 +125,7 @@ TEST_F(AppletDoPageTest, MissingOrMalformedValuesLeaveTheirFieldsAlone) {
   PutDword(kDoKey, "DO_Trigger_Shutdown", 1);
   PutRaw(kDoKey, "DO_Channel_Shutdown", REG_BINARY, {3, 0});
   Load();
-  OnDoPage([](HWND page) {
+  OnPage(IDD_DO_PAGE, [](HWND page) {
     EXPECT_TRUE(Checked(page, IDC_DO_SHUTDOWN_ENABLE));
     EXPECT_EQ(Selection(page, IDC_DO_SHUTDOWN_CHANNEL), 0);
     EXPECT_EQ(Selection(page, IDC_DO_SHUTDOWN_LEVEL), 0) << "High, as at load";

@@ -118,8 +118,7 @@ TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
   Load(0, MakeBoard(16, 4, 0x00));
   auto startChannel = [](HWND dialog) { return Selection(Page(dialog, IDD_DO_PAGE), IDC_DO_START_CHANNEL); };
   OpenDialog([](HWND dialog) {
-    HWND page = Page(dialog, IDD_DO_PAGE);
-    ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 1));
+    HWND page = ShowPage(dialog, IDD_DO_PAGE);
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
     ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 2));
     const size_t calls = diolib::Calls().size();
@@ -151,12 +150,10 @@ TEST_F(AppletMainDialogTest, TheChannelAndCounterShownAndTheirEditsLastForTheLoa
                                 Selection(counter, IDC_CNT_FREQUENCY)};
   };
   auto choose = [](HWND dialog, bool edit) {
-    HWND tab = Item(dialog, IDC_TAB), interrupt = Page(dialog, IDD_INTERRUPT_PAGE);
-    HWND counter = Page(dialog, IDD_COUNTER_PAGE);
-    ASSERT_TRUE(hostwin::ClickTab(tab, 1));
+    HWND interrupt = ShowPage(dialog, IDD_INTERRUPT_PAGE);
     ASSERT_TRUE(hostwin::ChooseItem(Item(interrupt, IDC_INT_CHANNEL), 3));
     ASSERT_TRUE(!edit || hostwin::Click(Item(interrupt, IDC_INT_RISING)));
-    ASSERT_TRUE(hostwin::ClickTab(tab, 2));
+    HWND counter = ShowPage(dialog, IDD_COUNTER_PAGE);
     ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_COUNTER), 1));
     ASSERT_TRUE(!edit || hostwin::Click(Item(counter, IDC_CNT_CLOCK_LINE)));
     ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(counter, IDC_CNT_FREQUENCY), 3));
@@ -203,7 +200,6 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesThePagesAndOk) {
 }
 
 struct ListCase {
-  int tab;
   int page;
   int list;
   bool emptyChoiceIgnored;  // a change notification without a selection changes nothing either
@@ -224,17 +220,16 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   OpenDialog({}, IDOK);
   std::vector<std::string> before = WritesSince(mark);
   const ListCase cases[] = {
-      {1, IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {2, IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
-      {2, IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {3, IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
-      {3, IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {3, IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
-      {3, IDD_DO_PAGE, IDC_DO_SHUTDOWN_LEVEL, false},
+      {IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
+      {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
+      {IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
+      {IDD_DO_PAGE, IDC_DO_SHUTDOWN_LEVEL, false},
   };
   mark = hostwin::RegistryWrites().size();
   OpenDialog([&](HWND dialog) {
     for (const auto &c : cases) {
       SCOPED_TRACE("list " + std::to_string(c.list));
-      ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), c.tab));
-      HWND page = Page(dialog, c.page), list = Item(page, c.list);
+      HWND page = ShowPage(dialog, c.page), list = Item(page, c.list);
       auto notify = [&](UINT code) {
         SendMessageA(page, WM_COMMAND, MAKEWPARAM(c.list, code), reinterpret_cast<LPARAM>(list));
       };

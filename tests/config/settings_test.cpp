@@ -63,10 +63,9 @@ TEST_F(AppletSettingsTest, StoredTextsCountOnlyAsTheirExactWords) {
   }
 }
 
-// The DO settings as a user enables the start output: the DO tab, then OK.
+// The DO settings as a user enables the start output on the DO page.
 void EnableStartOutput(HWND dialog) {
-  ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 2));
-  ASSERT_TRUE(hostwin::Click(Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
+  ASSERT_TRUE(hostwin::Click(Item(ShowPage(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
 }
 
 size_t StartOutputsApplied() {
