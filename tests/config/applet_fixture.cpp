@@ -19,14 +19,11 @@ void Configured(uint32_t deviceType, const diolib::Board &board) {
   diolib::Configure(board);
 }
 
-void PutDword(const std::string &key, const std::string &name, uint32_t value) {
-  hostreg::PutDword(key, name, value);
-}
-
-void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated) {
+void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated,
+             uint32_t type) {
   std::u16string wide = hostreg::FromUtf8(text);
   if (terminated) wide.push_back(u'\0');
-  hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), REG_SZ, wide.data(), wide.size() * 2);
+  hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), type, wide.data(), wide.size() * 2);
 }
 
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes) {

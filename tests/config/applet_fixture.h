@@ -27,8 +27,10 @@ void InstallDriver(uint32_t deviceType);
 // describes as `board`, and a "Counter" key: the applet ran before, so its
 // load writes no first-run values.
 void Configured(uint32_t deviceType, const diolib::Board &board = diolib::Board());
-void PutDword(const std::string &key, const std::string &name, uint32_t value);
-void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true);
+using hostreg::PutDword;
+// A text in UTF-16, as REG_SZ or as another type.
+void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true,
+             uint32_t type = REG_SZ);
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
 bool Has(const std::string &key, const std::string &name);
 uint32_t Dword(const std::string &key, const std::string &name);
