@@ -135,8 +135,6 @@ HWND ShowPage(HWND dialog, int templateId) {
   return nullptr;
 }
 
-std::vector<std::string> Tabs(HWND dialog) { return hostwin::Items(Item(dialog, IDC_TAB)); }
-
 bool Ticked(HWND page, int indicator) {
   auto image = reinterpret_cast<HBITMAP>(SendDlgItemMessageA(page, indicator, STM_GETIMAGE, IMAGE_BITMAP, 0));
   hostwin::Picture picture;

@@ -54,7 +54,6 @@ HWND Page(HWND dialog, int templateId);  // the page made from that template, or
 // Clicks the tab of the page made from `templateId` (the tabs are in the
 // order of the pages) and returns the page shown, or none.
 HWND ShowPage(HWND dialog, int templateId);
-std::vector<std::string> Tabs(HWND dialog);
 bool Ticked(HWND page, int indicator);  // shows bitmap 116 rather than 118
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
 LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR

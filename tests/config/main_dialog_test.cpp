@@ -53,9 +53,9 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
     hostwin::SetScreenDpi(c.dpi);
     Load(c.deviceType, MakeBoard(16, c.doCount, c.featureFlags));
     OpenDialog([&](HWND dialog) {
-      EXPECT_EQ(hostwin::Text(dialog), "ZEPDIO driver Configuration");
-      EXPECT_EQ(Tabs(dialog), c.tabs);
       HWND tab = Item(dialog, IDC_TAB);
+      EXPECT_EQ(hostwin::Text(dialog), "ZEPDIO driver Configuration");
+      EXPECT_EQ(hostwin::Items(tab), c.tabs);
       std::vector<HWND> order = hostwin::Children(dialog), pages;
       std::vector<int> made;
       for (HWND child : order)
