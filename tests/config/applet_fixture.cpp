@@ -19,14 +19,11 @@ void Configured(uint32_t deviceType, const diolib::Board &board) {
   diolib::Configure(board);
 }
 
-void PutDword(const std::string &key, const std::string &name, uint32_t value) {
-  hostreg::PutDword(key, name, value);
-}
-
-void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated) {
+void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated,
+             uint32_t type) {
   std::u16string wide = hostreg::FromUtf8(text);
   if (terminated) wide.push_back(u'\0');
-  hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), REG_SZ, wide.data(), wide.size() * 2);
+  hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), type, wide.data(), wide.size() * 2);
 }
 
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes) {
@@ -123,7 +120,20 @@ HWND Page(HWND dialog, int templateId) {
   return nullptr;
 }
 
-std::vector<std::string> Tabs(HWND dialog) { return hostwin::Items(Item(dialog, IDC_TAB)); }
+HWND ShowPage(HWND dialog, int templateId) {
+  int tab = 0;
+  for (HWND child : hostwin::Children(dialog)) {
+    int id = hostwin::TemplateId(child);
+    if (id == templateId) {
+      EXPECT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), tab)) << "tab " << tab;
+      EXPECT_TRUE(IsWindowVisible(child)) << "page " << templateId;
+      return child;
+    }
+    if (id) ++tab;
+  }
+  ADD_FAILURE() << "no page " << templateId;
+  return nullptr;
+}
 
 bool Ticked(HWND page, int indicator) {
   auto image = reinterpret_cast<HBITMAP>(SendDlgItemMessageA(page, indicator, STM_GETIMAGE, IMAGE_BITMAP, 0));
@@ -165,16 +175,11 @@ void AppletTest::OpenDialog(std::function<void(HWND dialog)> user, int close) {
   EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
 }
 
-void AppletTest::OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close) {
+void AppletTest::OnPage(int templateId, std::function<void(HWND page)> user, int close) {
   OpenDialog(
       [&](HWND dialog) {
-        std::vector<std::string> tabs = Tabs(dialog);
-        auto at = std::find(tabs.begin(), tabs.end(), tab);
-        ASSERT_NE(at, tabs.end()) << "no tab " << tab;
-        ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(at - tabs.begin())));
-        HWND page = Page(dialog, templateId);
-        ASSERT_NE(page, nullptr) << "no page " << templateId;
-        EXPECT_TRUE(IsWindowVisible(page));
+        HWND page = ShowPage(dialog, templateId);
+        ASSERT_NE(page, nullptr);
         user(page);
       },
       close);

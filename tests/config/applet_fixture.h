@@ -27,8 +27,10 @@ void InstallDriver(uint32_t deviceType);
 // describes as `board`, and a "Counter" key: the applet ran before, so its
 // load writes no first-run values.
 void Configured(uint32_t deviceType, const diolib::Board &board = diolib::Board());
-void PutDword(const std::string &key, const std::string &name, uint32_t value);
-void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true);
+using hostreg::PutDword;
+// A text in UTF-16, as REG_SZ or as another type.
+void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true,
+             uint32_t type = REG_SZ);
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
 bool Has(const std::string &key, const std::string &name);
 uint32_t Dword(const std::string &key, const std::string &name);
@@ -49,7 +51,9 @@ std::vector<std::string> WritesSince(size_t mark, const std::string &key = "");
 // Window helpers.
 HWND Item(HWND window, int id);
 HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
-std::vector<std::string> Tabs(HWND dialog);
+// Clicks the tab of the page made from `templateId` (the tabs are in the
+// order of the pages) and returns the page shown, or none.
+HWND ShowPage(HWND dialog, int templateId);
 bool Ticked(HWND page, int indicator);  // shows bitmap 116 rather than 118
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
 LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR
@@ -64,9 +68,9 @@ class AppletTest : public testing::Test {
   // Opens the main dialog (CPL_DBLCLK); `user` acts while it is shown, then
   // `close` (OK, Cancel) is clicked unless it is 0.
   void OpenDialog(std::function<void(HWND dialog)> user, int close = 0);
-  // Opens the main dialog, clicks the tab with this caption, hands the page
-  // made from `templateId` to `user`, then clicks `close` (OK, Cancel).
-  void OnPage(const std::string &tab, int templateId, std::function<void(HWND page)> user, int close = IDOK);
+  // Opens the main dialog, shows the page made from `templateId`, hands it
+  // to `user`, then clicks `close` (OK, Cancel).
+  void OnPage(int templateId, std::function<void(HWND page)> user, int close = IDOK);
   // CPL_STOP, CPL_EXIT and unload.
   void Unload();
   // Unloads and starts again from an empty registry and desktop and the

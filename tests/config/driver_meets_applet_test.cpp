@@ -20,8 +20,7 @@ TEST_F(DriverMeetsAppletTest, TheAppletsDoSettingsReachTheBoardAtItsNextStart) {
     // Model 24, as the driver recorded it: the FPGA version is shown.
     HWND support = Page(dialog, IDD_SUPPORT_PAGE);
     EXPECT_EQ(hostwin::Text(Item(support, IDC_SUP_GROUP)), "Support Function (FPGA Version:3.00)");
-    ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), int(Tabs(dialog).size()) - 1));
-    HWND page = Page(dialog, IDD_DO_PAGE);
+    HWND page = ShowPage(dialog, IDD_DO_PAGE);
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
     ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
     ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_LEVEL), 1));  // Low

@@ -48,33 +48,28 @@ TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
   }
 }
 
+// The counters' internal choices, and every channel enabled on the rising
+// edge whatever memory holds; no DO key.
 TEST_F(AppletInitTest, AFirstRunWritesCounterAndInterruptDefaultsButNoDoKey) {
   Load(0);
-  EXPECT_EQ(ValueNames(kCounterKey),
-            (std::vector<std::string>{"CounterA_CLKSource", "CounterA_GateControl", "CounterA_Output",
-                                      "CounterB_CLKSource", "CounterB_GateControl", "CounterB_Output", "TimeBase"}));
-  EXPECT_EQ(Text(kCounterKey, "CounterB_Output"), "Register");
-  EXPECT_EQ(Text(kCounterKey, "TimeBase"), "0");
-  // Every channel enabled on the rising edge, whatever memory holds.
-  EXPECT_EQ(ValueNames(kInterruptKey),
-            (std::vector<std::string>{"DI0_Control", "DI0_TriggerEdge", "DI1_Control", "DI1_TriggerEdge"}));
-  EXPECT_EQ(Text(kInterruptKey, "DI1_Control"), "Enable");
-  EXPECT_EQ(Text(kInterruptKey, "DI1_TriggerEdge"), "Rising");
-  EXPECT_FALSE(hostreg::Find(kDoKey));
+  EXPECT_EQ(WritesSince(0),
+            (std::vector<std::string>{
+                "Counter\\CounterA_CLKSource=Internal", "Counter\\CounterA_GateControl=Internal",
+                "Counter\\CounterA_Output=Register",    "Counter\\CounterB_CLKSource=Internal",
+                "Counter\\CounterB_GateControl=Internal", "Counter\\CounterB_Output=Register",
+                "Counter\\TimeBase=0",                  "Interrupt\\DI0_Control=Enable",
+                "Interrupt\\DI0_TriggerEdge=Rising",    "Interrupt\\DI1_Control=Enable",
+                "Interrupt\\DI1_TriggerEdge=Rising"}));
 }
 
+// A later run writes no counter or interrupt defaults.
 TEST_F(AppletInitTest, ALaterRunWithoutADoKeyWritesAllSixDoValues) {
   InstallDriver(0);
   PutText(kCounterKey, "TimeBase", "2");
   Load();
-  EXPECT_EQ(ValueNames(kDoKey),
-            (std::vector<std::string>{"DO_Trigger_Start", "DO_Trigger_Shutdown", "DO_Channel_Start",
-                                      "DO_Channel_Shutdown", "DO_Level_Start", "DO_Level_Shutdown"}));
-  EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), 0u);
-  EXPECT_EQ(Dword(kDoKey, "DO_Channel_Shutdown"), 0u);
-  EXPECT_EQ(Dword(kDoKey, "DO_Level_Start"), 1u);
-  EXPECT_EQ(Dword(kDoKey, "DO_Level_Shutdown"), 1u);
-  EXPECT_FALSE(hostreg::Find(kInterruptKey)) << "not a first run: no defaults";
+  EXPECT_EQ(WritesSince(0), (std::vector<std::string>{"DO\\DO_Trigger_Start=0", "DO\\DO_Trigger_Shutdown=0",
+                                                      "DO\\DO_Channel_Start=0", "DO\\DO_Channel_Shutdown=0",
+                                                      "DO\\DO_Level_Start=1", "DO\\DO_Level_Shutdown=1"}));
 }
 
 }  // namespace

@@ -53,9 +53,9 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
     hostwin::SetScreenDpi(c.dpi);
     Load(c.deviceType, MakeBoard(16, c.doCount, c.featureFlags));
     OpenDialog([&](HWND dialog) {
-      EXPECT_EQ(hostwin::Text(dialog), "ZEPDIO driver Configuration");
-      EXPECT_EQ(Tabs(dialog), c.tabs);
       HWND tab = Item(dialog, IDC_TAB);
+      EXPECT_EQ(hostwin::Text(dialog), "ZEPDIO driver Configuration");
+      EXPECT_EQ(hostwin::Items(tab), c.tabs);
       std::vector<HWND> order = hostwin::Children(dialog), pages;
       std::vector<int> made;
       for (HWND child : order)
@@ -111,69 +111,48 @@ TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
   }
 }
 
-// Apply stores and hands the DO settings over at once; Cancel undoes
-// nothing in memory (the next dialog of the load shows the edit made after
-// Apply), and the next load shows what Apply stored.
-TEST_F(AppletMainDialogTest, ApplyThenCancelKeepsWhatApplyWrote) {
-  Load(0, MakeBoard(16, 4, 0x00));
-  auto startChannel = [](HWND dialog) { return Selection(Page(dialog, IDD_DO_PAGE), IDC_DO_START_CHANNEL); };
-  OpenDialog([](HWND dialog) {
-    HWND page = Page(dialog, IDD_DO_PAGE);
-    ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 1));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
-    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 2));
-    const size_t calls = diolib::Calls().size();
-    ASSERT_TRUE(hostwin::Click(Item(dialog, IDC_APPLY)));
-    EXPECT_TRUE(IsWindowVisible(dialog)) << "Apply leaves the dialog open";
-    EXPECT_EQ(LibrarySince(calls),
-              (std::vector<std::string>{"DeviceOpen(0) = 0", "DOSysConfig(1 0 2 0 1 1) = 0", "DeviceClose = 0"}));
-    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
-  }, IDCANCEL);
-  EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), 1u);
-  EXPECT_EQ(Dword(kDoKey, "DO_Channel_Start"), 2u);
-  OpenDialog([&](HWND dialog) { EXPECT_EQ(startChannel(dialog), 3); }, IDCANCEL);
-  Unload();
-  Load();
-  OpenDialog([&](HWND dialog) { EXPECT_EQ(startChannel(dialog), 2); }, IDCANCEL);
-}
-
-// The channel and the counter shown, and the edits Cancel left, last for
-// the load: the next dialog shows them again; a new load starts from DI0,
-// Counter A and the stored values.
+// Cancel undoes nothing in memory: the channel and the counter shown, and
+// the edits Cancel left, last for the load, and the next dialog shows them
+// again; a new load starts from DI0, Counter A and the stored values.
 TEST_F(AppletMainDialogTest, TheChannelAndCounterShownAndTheirEditsLastForTheLoad) {
   Configured(24);
   Load();
-  // The channel shown and its edge, the counter shown, its clock and the frequency.
+  // The channel shown and its edge, the counter shown, its clock, the
+  // frequency, and the DO start output.
   auto shown = [](HWND dialog) {
     HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
+    HWND doPage = Page(dialog, IDD_DO_PAGE);
     return std::vector<LRESULT>{Selection(interrupt, IDC_INT_CHANNEL), Checked(interrupt, IDC_INT_RISING),
-                                Selection(counter, IDC_CNT_COUNTER), Checked(counter, IDC_CNT_CLOCK_LINE),
-                                Selection(counter, IDC_CNT_FREQUENCY)};
+                                Selection(counter, IDC_CNT_COUNTER),   Checked(counter, IDC_CNT_CLOCK_LINE),
+                                Selection(counter, IDC_CNT_FREQUENCY), Checked(doPage, IDC_DO_START_ENABLE),
+                                Selection(doPage, IDC_DO_START_CHANNEL)};
   };
   auto choose = [](HWND dialog, bool edit) {
-    HWND tab = Item(dialog, IDC_TAB), interrupt = Page(dialog, IDD_INTERRUPT_PAGE);
-    HWND counter = Page(dialog, IDD_COUNTER_PAGE);
-    ASSERT_TRUE(hostwin::ClickTab(tab, 1));
+    HWND interrupt = ShowPage(dialog, IDD_INTERRUPT_PAGE);
     ASSERT_TRUE(hostwin::ChooseItem(Item(interrupt, IDC_INT_CHANNEL), 3));
     ASSERT_TRUE(!edit || hostwin::Click(Item(interrupt, IDC_INT_RISING)));
-    ASSERT_TRUE(hostwin::ClickTab(tab, 2));
+    HWND counter = ShowPage(dialog, IDD_COUNTER_PAGE);
     ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_COUNTER), 1));
     ASSERT_TRUE(!edit || hostwin::Click(Item(counter, IDC_CNT_CLOCK_LINE)));
     ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(counter, IDC_CNT_FREQUENCY), 3));
+    HWND doPage = ShowPage(dialog, IDD_DO_PAGE);
+    ASSERT_TRUE(!edit || hostwin::Click(Item(doPage, IDC_DO_START_ENABLE)));
+    ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(doPage, IDC_DO_START_CHANNEL), 2));
   };
   OpenDialog([&](HWND dialog) { choose(dialog, true); }, IDCANCEL);
   EXPECT_FALSE(hostreg::Find(kInterruptKey)) << "Cancel stores nothing";
   EXPECT_EQ(Text(kCounterKey, "TimeBase"), "0");
+  EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), 0u);
   OpenDialog([&](HWND dialog) {
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 1, 1, 1, 3}));
+    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 1, 1, 1, 3, 1, 2}));
     EXPECT_EQ(hostwin::Text(Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_CLOCK_LINE)), "DI3") << "Counter B's line";
   }, IDCANCEL);
   Unload();
   Load();
   OpenDialog([&](HWND dialog) {
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{0, 1, 0, 0, 0}));
+    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{0, 1, 0, 0, 0, 0, 0}));
     choose(dialog, false);
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 0, 1, 0, 0}));
+    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 0, 1, 0, 0, 0, 0}));
   }, IDCANCEL);
 }
 
@@ -203,7 +182,6 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesThePagesAndOk) {
 }
 
 struct ListCase {
-  int tab;
   int page;
   int list;
   bool emptyChoiceIgnored;  // a change notification without a selection changes nothing either
@@ -224,17 +202,16 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   OpenDialog({}, IDOK);
   std::vector<std::string> before = WritesSince(mark);
   const ListCase cases[] = {
-      {1, IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {2, IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
-      {2, IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {3, IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
-      {3, IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {3, IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
-      {3, IDD_DO_PAGE, IDC_DO_SHUTDOWN_LEVEL, false},
+      {IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
+      {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
+      {IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
+      {IDD_DO_PAGE, IDC_DO_SHUTDOWN_LEVEL, false},
   };
   mark = hostwin::RegistryWrites().size();
   OpenDialog([&](HWND dialog) {
     for (const auto &c : cases) {
       SCOPED_TRACE("list " + std::to_string(c.list));
-      ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), c.tab));
-      HWND page = Page(dialog, c.page), list = Item(page, c.list);
+      HWND page = ShowPage(dialog, c.page), list = Item(page, c.list);
       auto notify = [&](UINT code) {
         SendMessageA(page, WM_COMMAND, MAKEWPARAM(c.list, code), reinterpret_cast<LPARAM>(list));
       };

@@ -5,26 +5,16 @@
 namespace applettest {
 namespace {
 
-class AppletSettingsTest : public AppletTest {
- protected:
-  void PressOk() { OpenDialog({}, IDOK); }
-};
-
-std::vector<uint8_t> Wide(const std::string &text, bool terminated = true) {
-  std::vector<uint8_t> bytes;
-  for (char c : text) bytes.insert(bytes.end(), {uint8_t(c), 0});
-  if (terminated) bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
+using AppletSettingsTest = AppletTest;
 
 struct StoredCase {
   const char *what;
-  uint32_t model;  // 22: the nine-channel page reads DIn_Control
   const std::string &key;
   const char *value;
-  std::vector<uint8_t> stored;  // UTF-16 bytes as kept in the registry
-  uint32_t type;
+  std::string stored;
+  uint32_t type;  // REG_NONE: no value
   const char *saved;  // what OK writes back
+  bool terminated = true;
 };
 
 // Every text setting of the "Interrupt" and "Counter" keys is read by
@@ -34,39 +24,33 @@ struct StoredCase {
 // loaded.
 TEST_F(AppletSettingsTest, StoredTextsCountOnlyAsTheirExactWords) {
   const StoredCase cases[] = {
-      {"Enable", 0, kInterruptKey, "DI1_Control", Wide("Enable"), REG_SZ, "Enable"},
-      {"Enable without its terminator", 0, kInterruptKey, "DI1_Control", Wide("Enable", false), REG_SZ, "Enable"},
-      {"another letter case", 0, kInterruptKey, "DI1_Control", Wide("enable"), REG_SZ, "Disable"},
-      {"Enable and more", 0, kInterruptKey, "DI1_Control", Wide("Enabled"), REG_SZ, "Disable"},
-      {"an empty text", 0, kInterruptKey, "DI1_Control", {}, REG_SZ, "Disable"},
-      {"another type", 0, kInterruptKey, "DI1_Control", Wide("Enable"), REG_BINARY, "Disable"},
-      {"too long to read", 0, kInterruptKey, "DI1_Control", Wide(std::string(300, 'E')), REG_SZ, "Disable"},
-      {"no value: DI0 as at load", 0, kInterruptKey, "DI0_TriggerEdge", {}, REG_NONE, "Rising"},
-      {"no value: DI1 as at load", 0, kInterruptKey, "DI1_TriggerEdge", {}, REG_NONE, "Falling"},
-      {"Rising in capitals", 0, kInterruptKey, "DI1_TriggerEdge", Wide("RISING"), REG_SZ, "Falling"},
-      {"nine channels: another case", 22, kInterruptKey, "DI4_Control", Wide("ENABLE"), REG_SZ, "Disable"},
-      {"clock: Internal unterminated", 0, kCounterKey, "CounterB_CLKSource", Wide("Internal", false), REG_SZ,
-       "Internal"},
-      {"gate: Internal and more", 0, kCounterKey, "CounterA_GateControl", Wide("Internals"), REG_SZ, "DI"},
-      {"output: another case", 0, kCounterKey, "CounterA_Output", Wide("register"), REG_SZ, "DO"},
+      {"Enable", kInterruptKey, "DI1_Control", "Enable", REG_SZ, "Enable"},
+      {"Enable without its terminator", kInterruptKey, "DI1_Control", "Enable", REG_SZ, "Enable", false},
+      {"another letter case", kInterruptKey, "DI1_Control", "enable", REG_SZ, "Disable"},
+      {"Enable and more", kInterruptKey, "DI1_Control", "Enabled", REG_SZ, "Disable"},
+      {"an empty text", kInterruptKey, "DI1_Control", "", REG_SZ, "Disable", false},
+      {"another type", kInterruptKey, "DI1_Control", "Enable", REG_BINARY, "Disable"},
+      {"too long to read", kInterruptKey, "DI1_Control", std::string(300, 'E'), REG_SZ, "Disable"},
+      {"no value: DI0 as at load", kInterruptKey, "DI0_TriggerEdge", "", REG_NONE, "Rising"},
+      {"no value: DI1 as at load", kInterruptKey, "DI1_TriggerEdge", "", REG_NONE, "Falling"},
+      {"gate: Internal and more", kCounterKey, "CounterA_GateControl", "Internals", REG_SZ, "DI"},
+      {"output: another case", kCounterKey, "CounterA_Output", "register", REG_SZ, "DO"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
-    InstallDriver(c.model);
-    PutText(kCounterKey, "TimeBase", "0");
-    for (int n = 0; n < 9; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Disable");
-    if (c.type != REG_NONE) PutRaw(c.key, c.value, c.type, c.stored);
+    Configured(0);
+    for (int n = 0; n < 2; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Disable");
+    if (c.type != REG_NONE) PutText(c.key, c.value, c.stored, c.terminated, c.type);
     Load();
-    PressOk();
+    OpenDialog({}, IDOK);
     EXPECT_EQ(Text(c.key, c.value), c.saved);
   }
 }
 
-// The DO settings as a user enables the start output: the DO tab, then OK.
+// The DO settings as a user enables the start output on the DO page.
 void EnableStartOutput(HWND dialog) {
-  ASSERT_TRUE(hostwin::ClickTab(Item(dialog, IDC_TAB), 2));
-  ASSERT_TRUE(hostwin::Click(Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
+  ASSERT_TRUE(hostwin::Click(Item(ShowPage(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
 }
 
 size_t StartOutputsApplied() {

@@ -33,15 +33,22 @@ Layout LayoutOf(uint32_t model) {
   }
 }
 
-std::string Replace(std::string text, const std::string &from, const std::string &to) {
-  for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
-  return text;
-}
-
 bool HasAccess(bool write, int width, uint16_t port, uint32_t value) {
   for (const auto &a : hostk::PortTrace())
     if (a.write == write && a.width == width && a.port == port && a.value == value) return true;
   return false;
+}
+
+// A refusal: exit code `exit`, one line "dioctl: ..." holding `says` on the
+// error output, nothing on the output and no handle left open.
+void ExpectRefused(const std::string &commandLine, int exit, const std::string &says) {
+  Result r = Dioctl(commandLine);
+  EXPECT_EQ(r.exit, exit) << commandLine;
+  EXPECT_EQ(r.err.rfind("dioctl: ", 0), 0u) << commandLine << ": " << r.err;
+  EXPECT_NE(r.err.find(says), std::string::npos) << commandLine << ": " << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << commandLine << ": " << r.err;
+  EXPECT_EQ(r.out, "") << commandLine;
+  EXPECT_EQ(r.handlesLeft, 0u) << commandLine;
 }
 
 class DioctlTest : public diotest::DriverTest, public testing::WithParamInterface<uint32_t> {
@@ -147,34 +154,19 @@ TEST_P(DioctlTest, ConfigureDoReplacesTheStartAndShutdownOutputs) {
   EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 
-// Refusals one line each: the driver's come back with their status named
-// (1); {n} is the register block's length.
+// The driver refuses an access that does not lie wholly inside the register
+// block, whose length is n; the refusal comes back with its status named.
 TEST_P(DioctlTest, TheDriversRefusalsGetOneLineAndExitCode1) {
-  const struct {
-    const char *commandLine;
-    const char *says;
-  } cases[] = {
-      {"read {n}", "read at offset {x} (port {p}) refused: STATUS_ACCESS_VIOLATION (0xC0000005): the access "
-                   "does not lie wholly inside the board's register block"},
-      {"read {n-1} --width 2", "STATUS_ACCESS_VIOLATION"},
-      {"write {n-2} 0 --width 4", "STATUS_ACCESS_VIOLATION"},
-      {"read 0xFFFFFFFF", "STATUS_ACCESS_VIOLATION"},
-  };
-  for (const auto &c : cases) {
-    uint32_t n = layout_.portCount;
-    char hex[16], port[16];
-    snprintf(hex, sizeof hex, "0x%X", n);
-    snprintf(port, sizeof port, "0x%04X", Port(n));
-    std::string commandLine = Replace(Replace(Replace(c.commandLine, "{n}", std::to_string(n)), "{n-1}",
-                                              std::to_string(n - 1)), "{n-2}", std::to_string(n - 2));
-    Result r = Dioctl(commandLine);
-    EXPECT_EQ(r.exit, 1) << commandLine;
-    EXPECT_EQ(r.err.rfind("dioctl: ", 0), 0u) << commandLine << ": " << r.err;
-    EXPECT_NE(r.err.find(Replace(Replace(c.says, "{x}", hex), "{p}", port)), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << commandLine << ": " << r.err;
-    EXPECT_EQ(r.out, "") << commandLine;
-    EXPECT_EQ(r.handlesLeft, 0u) << commandLine;
-  }
+  const uint32_t n = layout_.portCount;
+  char where[48];
+  snprintf(where, sizeof where, "offset 0x%X (port 0x%04X)", n, Port(n));
+  ExpectRefused("read " + std::to_string(n), 1,
+                std::string("read at ") + where + " refused: STATUS_ACCESS_VIOLATION (0xC0000005): the access "
+                "does not lie wholly inside the board's register block");
+  for (const std::string &commandLine : {"read " + std::to_string(n - 1) + " --width 2",
+                                         "write " + std::to_string(n - 2) + " 0 --width 4",
+                                         std::string("read 0xFFFFFFFF")})
+    ExpectRefused(commandLine, 1, "refused: STATUS_ACCESS_VIOLATION");
 }
 
 // watch hands the driver an event per number, switches the sources behind
@@ -247,25 +239,16 @@ INSTANTIATE_TEST_SUITE_P(EachLayout, DioctlTest, testing::Values(24u, 22u, 21u, 
 class DioctlWithoutBoardTest : public diotest::DriverTest {};
 
 TEST_F(DioctlWithoutBoardTest, NoDriverNoDevice) {
-  for (const char *commandLine : {"list", "info", "read 0", "do-config --start off --shutdown off"}) {
-    Result r = Dioctl(commandLine);
-    EXPECT_EQ(r.exit, 1) << commandLine;
-    EXPECT_EQ(r.err.rfind("dioctl: no device: the driver publishes none", 0), 0u) << commandLine << ": " << r.err;
-  }
-  Result r = Dioctl("watch");
-  EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.err, "dioctl: no board record (Services\\TESZEPDIOS\\Device000): is the board installed and "
-                   "started?\n");
+  for (const char *commandLine : {"list", "info", "read 0", "do-config --start off --shutdown off"})
+    ExpectRefused(commandLine, 1, "dioctl: no device: the driver publishes none");
+  ExpectRefused("watch", 1, "no board record (Services\\TESZEPDIOS\\Device000): is the board installed and started?");
 }
 
 TEST_F(DioctlWithoutBoardTest, ARemovedBoardLeavesItsDeviceMapPathBehind) {
   StartedDevice(22);
   Pnp(IRP_MN_REMOVE_DEVICE);
-  Result r = Dioctl("info");
-  EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.err.rfind("dioctl: no device at \\\\.\\PCI#", 0), 0u) << r.err;
-  EXPECT_NE(r.err.find(": the board is not present (removed or not started)\n"), std::string::npos) << r.err;
-  r = Dioctl("list");
+  ExpectRefused("info", 1, "dioctl: no device at \\\\.\\PCI#");
+  Result r = Dioctl("list");
   EXPECT_EQ(r.exit, 1);
   EXPECT_NE(r.out.find("devices of the TesZEPDIO interface: none present\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  (no present device: the board was removed)\n"), std::string::npos) << r.out;
@@ -276,12 +259,8 @@ TEST_F(DioctlWithoutBoardTest, ARemovedBoardLeavesItsDeviceMapPathBehind) {
 TEST_F(DioctlWithoutBoardTest, AccessDeniedToWhatTheUserMayNotDo) {
   StartedDevice(24);
   hostwin::DenyDeviceAccess(kGenericWrite);
-  for (const char *commandLine : {"write 3 1", "watch", "do-config --start off --shutdown off"}) {
-    Result r = Dioctl(commandLine);
-    EXPECT_EQ(r.exit, 1) << commandLine;
-    EXPECT_EQ(r.err.rfind("dioctl: access denied to \\\\?\\PCI#", 0), 0u) << commandLine << ": " << r.err;
-    EXPECT_EQ(r.handlesLeft, 0u);
-  }
+  for (const char *commandLine : {"write 3 1", "watch", "do-config --start off --shutdown off"})
+    ExpectRefused(commandLine, 1, "dioctl: access denied to \\\\?\\PCI#");
   EXPECT_EQ(Dioctl("read 3").exit, 0);
   hostwin::DenyDeviceAccess(kGenericRead);
   EXPECT_EQ(Dioctl("read 3").exit, 1);
@@ -292,14 +271,10 @@ TEST_F(DioctlWithoutBoardTest, AccessDeniedToWhatTheUserMayNotDo) {
 TEST_F(DioctlWithoutBoardTest, ABoardWithoutPowerRefusesPortsAndEvents) {
   StartedDevice(24);
   hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD3));
-  Result r = Dioctl("read 1");
-  EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.err, "dioctl: read at offset 0x1 (port 0xE001) refused: STATUS_DEVICE_NOT_READY (0xC00000A3): "
-                   "the board has no power now (the system is going to sleep or waking, or the device is in D3)\n");
-  r = Dioctl("watch");
-  EXPECT_EQ(r.exit, 1);
-  EXPECT_NE(r.err.find("refused: STATUS_DEVICE_NOT_READY (0xC00000A3)"), std::string::npos) << r.err;
-  EXPECT_EQ(r.handlesLeft, 0u);
+  ExpectRefused("read 1", 1, "dioctl: read at offset 0x1 (port 0xE001) refused: STATUS_DEVICE_NOT_READY "
+                "(0xC00000A3): the board has no power now (the system is going to sleep or waking, or the "
+                "device is in D3)\n");
+  ExpectRefused("watch", 1, "refused: STATUS_DEVICE_NOT_READY (0xC00000A3)");
   EXPECT_EQ(Dioctl("info").exit, 0);  // board information needs no powered board
   hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD0));
   hostk::DrainPowerWork();
@@ -340,13 +315,7 @@ TEST_F(DioctlWithoutBoardTest, AWrongCommandLineGetsOneLineAndExitCode2) {
   };
   for (const auto &c : cases) {
     hostk::ClearPortTrace();
-    Result r = Dioctl(c.commandLine);
-    EXPECT_EQ(r.exit, 2) << c.commandLine;
-    EXPECT_EQ(r.err.rfind("dioctl: ", 0), 0u) << c.commandLine << ": " << r.err;
-    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.commandLine << ": " << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.commandLine << ": " << r.err;
-    EXPECT_EQ(r.out, "") << c.commandLine;
-    EXPECT_EQ(r.handlesLeft, 0u) << c.commandLine;
+    ExpectRefused(c.commandLine, 2, c.says);
     // The last close of a handle would have turned the board's interrupts
     // off through its ports.
     EXPECT_TRUE(hostk::PortTrace().empty()) << c.commandLine;

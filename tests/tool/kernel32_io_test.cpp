@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -64,12 +63,6 @@ TEST_F(Kernel32IoTest, CreateFileOpensADeviceByEitherFormOfItsPath) {
       EXPECT_TRUE(CloseHandle(file));
     }
   }
-  hostwin::DenyDeviceAccess(GENERIC_WRITE);
-  EXPECT_EQ(Open(GENERIC_WRITE), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-  HANDLE reader = Open(GENERIC_READ);
-  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
-  CloseHandle(reader);
   EXPECT_EQ(hostwin::ProcessHandleCount(), 0u);
 }
 
@@ -87,7 +80,7 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
     return request;
   };
   DIO_EVENT_REQUEST naming[] = {enable(device), enable(reinterpret_cast<HANDLE>(0x7FFC)), enable(event)};
-  ULONG offset = 3, past = 128;
+  ULONG offset = 3;
   struct Case {
     const char *what;
     HANDLE handle;
@@ -101,8 +94,6 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
       {"enable of an event", device, IOCTL_DIO_ENABLE_EVENT, &naming[2], 208, 208, 0, 208},
       {"read with an 8-byte input (STATUS_INVALID_PARAMETER)", device, IOCTL_DIO_READ_PORT_UCHAR, naming, 8, 1,
        ERROR_INVALID_PARAMETER, 0},
-      {"read past the block (STATUS_ACCESS_VIOLATION)", device, IOCTL_DIO_READ_PORT_UCHAR, &past, 4, 1,
-       ERROR_NOACCESS, 0},
       {"7-byte board information (STATUS_BUFFER_TOO_SMALL)", device, IOCTL_DIO_GET_BOARD_INFO, NULL, 0, 7,
        ERROR_INSUFFICIENT_BUFFER, 0},
       {"unknown code (STATUS_NOT_IMPLEMENTED)", device, DWORD(CTL_CODE(0x9C40u, 0x950, METHOD_BUFFERED, FILE_ANY_ACCESS)),
@@ -129,12 +120,6 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
       EXPECT_EQ(std::count(output.begin(), output.end(), 0xCC), long(output.size())) << c.what;
     }
   }
-  // A board in D3: STATUS_DEVICE_NOT_READY.
-  hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD3));
-  DWORD returned;
-  EXPECT_FALSE(DeviceIoControl(device, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, naming, 1, &returned, NULL));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_READY));
-  hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD0));
   for (HANDLE h : {device, reader, event}) EXPECT_TRUE(CloseHandle(h));
 }
 
@@ -156,15 +141,6 @@ TEST_F(Kernel32IoTest, WaitForMultipleObjectsTakesTheFirstSignalledEvent) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 100), DWORD(WAIT_TIMEOUT));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-
-  // Set from another thread of the process, it ends a wait without a time-out.
-  std::thread later([this, automatic] {
-    hostk::user::ProcessScope scope(program_->process());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    SetEvent(automatic);
-  });
-  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
-  later.join();
 
   for (DWORD count : {0u, 65u}) {
     EXPECT_EQ(WaitForMultipleObjects(count, both, FALSE, 0), WAIT_FAILED);
