@@ -44,7 +44,7 @@ struct PortBuffer {
   }
 };
 
-using DeviceControlTest = DriverTest;
+using DeviceControlTest = EventProgramTest;
 
 // A read takes exactly the offset, a write the offset and a whole value, and the
 // access lies inside the register block (the general layout's 32 ports, layout 24's 128).
@@ -71,23 +71,18 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
       {0, IOCTL_DIO_WRITE_PORT_USHORT, 28, 0, 0, kBadLength},
   };
   uint32_t loaded = ~0u;
-  HANDLE file = nullptr;
-  std::unique_ptr<Program> program;
   for (const Row &row : rows) {
     SCOPED_TRACE(testing::Message() << "model " << row.model << ", " << std::hex << row.code << " at "
                                     << row.offset << std::dec << " in " << row.in << " out " << row.out);
     if (row.model != loaded) {
-      program.reset();
       FreshRow();
-      StartedDevice(loaded = row.model);
-      program = std::make_unique<Program>();
-      file = program->Open();
+      Bring(loaded = row.model);
     }
     board_->Write(uint16_t(kRegisterBase + row.offset - row.offset % 4), 4, 0x44332211);
     PortBuffer request(row.offset, 0xA5C3E1F0);
     uint8_t output[16] = {};
     hostk::ClearPortTrace();
-    IoctlResult r = Call(file, row.code, request.bytes, row.in, output, row.out);
+    IoctlResult r = Call(file_, row.code, request.bytes, row.in, output, row.out);
     if (row.status != kOk) {
       ExpectRefused(r, row.status);
       continue;
@@ -107,10 +102,8 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
 
 // Unknown codes and buffers shorter than their record are refused, changing nothing.
 TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
-  PDEVICE_OBJECT device = StartedDevice(24);
-  Program program;
-  HANDLE file = program.Open();
-  const DEVICE_EXTENSION before = *Extension(device);
+  Bring(24);
+  const DEVICE_EXTENSION before = *Extension(device_);
   DIO_EVENT_REQUEST enable = {};
   enable.UserWord = 7;
   enable.HandleCount = 1;
@@ -139,9 +132,9 @@ TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
     SCOPED_TRACE(testing::Message() << std::hex << row.code << std::dec << " in "
                                     << row.inLength << " out " << row.outLength);
     uint8_t out[256];
-    ExpectRefused(Call(file, row.code, row.in, row.inLength, out, row.outLength), row.status);
-    EXPECT_EQ(memcmp(&before, Extension(device), sizeof before), 0) << "the extension changed";
-    EXPECT_EQ(hostk::ShutdownRegistrations(), std::vector<PDEVICE_OBJECT>{device});
+    ExpectRefused(Call(file_, row.code, row.in, row.inLength, out, row.outLength), row.status);
+    EXPECT_EQ(memcmp(&before, Extension(device_), sizeof before), 0) << "the extension changed";
+    EXPECT_EQ(hostk::ShutdownRegistrations(), std::vector<PDEVICE_OBJECT>{device_});
     EXPECT_EQ(gEventSlots[0].Enabled + gEventSlots[0].UserWord, 0u);
     EXPECT_EQ(gEventSlots[0].Events[0], nullptr);
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
@@ -165,33 +158,20 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     FreshRow();
-    StartedDevice(24);
+    Bring(24);
     board_->SetDo(0x03);
-    auto program = std::make_unique<Program>();
-    HANDLE file = program->Open();
     ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     hostk::ClearPortTrace();
 
     std::vector<HANDLE> events = MakeEvents(1);
-    EXPECT_EQ(EnableEvents(file, events).status, STATUS_SUCCESS);
+    EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "connected at the restart";
 
-    hostk::user::Process *process = &program->process();
-    IoctlResult written, read;
-    uint8_t value = 0;
-    const PortBuffer request(1, 0x5A);  // the DO register
-    std::unique_ptr<Aside> asides[2];
-    for (bool write : {true, false}) {
-      asides[write] = std::make_unique<Aside>([&, write] {
-        hostk::user::ProcessScope scope(*process);
-        if (write) {
-          written = Call(file, IOCTL_DIO_WRITE_PORT_UCHAR, request.bytes, 5);
-        } else {
-          read = Call(file, IOCTL_DIO_READ_PORT_UCHAR, request.bytes, 4, &value, 1);
-        }
-      });
-    }
+    NTSTATUS written = STATUS_PENDING, read = STATUS_PENDING;
+    UCHAR output = 0x5A, value = 0;  // the DO register's
+    auto writer = InProgramAside([&] { written = PortByte(file_, IOCTL_DIO_WRITE_PORT_UCHAR, 1, &output); });
+    auto reader = InProgramAside([&] { read = PortByte(file_, IOCTL_DIO_READ_PORT_UCHAR, 1, &value); });
     EXPECT_TRUE(Trace().empty()) << "held, not carried out";
 
     switch (c.end) {
@@ -199,11 +179,10 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
         EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
         break;
       case kCancel:
-        EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
+        EXPECT_EQ(hostk::user::CancelIo(file_), STATUS_SUCCESS);
         break;
       case kCleanup:
-        EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-        file = nullptr;
+        EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
         break;
       case kFailedRestart:
         hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
@@ -211,22 +190,20 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
         hostk::SurpriseRemove(Pdo());
         break;
     }
-    for (auto &aside : asides) aside.reset();
-    EXPECT_EQ(written.status, c.status);
-    EXPECT_EQ(read.status, c.status);
+    writer.reset();
+    reader.reset();
+    EXPECT_EQ(written, c.status);
+    EXPECT_EQ(read, c.status);
     if (c.end == kRestart) {
       EXPECT_EQ(value, 0x5A) << "in order, after the restart";
       EXPECT_EQ(board_->Do(), 0x5A) << "the write landed after the restart wrote the saved 0x03 back";
       EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
-      EnableSources(file);
+      EnableSources(file_);
       ExpectHeard(*board_, events, 0);  // the enable made while stopped works
     } else {
       EXPECT_EQ(board_->Do(), 0x03);
     }
-    if (file) {
-      EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-    }
-    program.reset();
+    program_.reset();  // the program ends: its handle closes
     if (c.end == kFailedRestart) {
       EXPECT_EQ(Pdo()->AttachedDevice, nullptr) << "removed after the last close";
     }

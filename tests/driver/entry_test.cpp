@@ -55,8 +55,7 @@ TEST_F(EntryTest, ClearsEveryEventSlot) {
 }
 
 TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
-  Load(24);
-  PDEVICE_OBJECT device = Add();
+  PDEVICE_OBJECT device = AddedDevice(24);
   ASSERT_NE(device, nullptr);
 
   static int marker;
@@ -78,8 +77,7 @@ TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
 }
 
 TEST_F(EntryTest, AddDeviceLeavesAnAttachedHeldDeviceInD0) {
-  Load(24);
-  PDEVICE_OBJECT device = Add();
+  PDEVICE_OBJECT device = AddedDevice(24);
   ASSERT_NE(device, nullptr);
   PDEVICE_EXTENSION extension = Extension(device);
 

@@ -136,8 +136,7 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
 }
 
 TEST_F(PnpTest, StopOfANeverStartedDeviceOnlyHoldsIt) {
-  Load(24);
-  PDEVICE_OBJECT device = Add();
+  PDEVICE_OBJECT device = AddedDevice(24);
   Extension(device)->HoldRequests = 0;
   EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(State(device), "not started, held");
@@ -175,12 +174,7 @@ TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     FreshRow();
-    if (c.start) {
-      StartedDevice(24);
-    } else {
-      Load(24);
-      Add();
-    }
+    c.start ? StartedDevice(24) : AddedDevice(24);
     c.before();
     hostk::IrpResult result = Pnp(IRP_MN_REMOVE_DEVICE);
     hostk::FailAllocationsFrom(0);
