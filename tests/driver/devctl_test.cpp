@@ -24,11 +24,10 @@ void ExpectRefused(const IoctlResult &r, NTSTATUS status) {
   EXPECT_TRUE(Trace().empty()) << "no port is touched";
 }
 
-struct PortCode {
+const struct PortCode {
   ULONG code, width;
   bool write;
-};
-const PortCode kPortCodes[] = {
+} kPortCodes[] = {
     {IOCTL_DIO_READ_PORT_UCHAR, 1, false},  {IOCTL_DIO_READ_PORT_USHORT, 2, false},
     {IOCTL_DIO_READ_PORT_ULONG, 4, false},  {IOCTL_DIO_WRITE_PORT_UCHAR, 1, true},
     {IOCTL_DIO_WRITE_PORT_USHORT, 2, true}, {IOCTL_DIO_WRITE_PORT_ULONG, 4, true}};
@@ -156,8 +155,7 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
                {kCleanup, "its handle cleaned up", STATUS_CANCELLED},
                {kFailedRestart, "a failed restart, then the removal", STATUS_DELETE_PENDING}};
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     Bring(24);
     board_->SetDo(0x03);
     ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
@@ -214,15 +212,14 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
 // device, but no port is ever touched (start-up, last close, shutdown output),
 // and port requests and enables are refused.
 TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
-  struct Case {
+  const hostk::Resource interrupt = hostk::InterruptResource(kTranslatedLevel, kTranslatedVector);
+  const struct Case {
     const char *what;
     uint32_t model;
     std::vector<hostk::Resource> resources;
     bool restart;  // started with the bench's resources first, then stopped
     ULONG base = 0;  // the register block recorded
-  };
-  const hostk::Resource interrupt = hostk::InterruptResource(kTranslatedLevel, kTranslatedVector);
-  const Case cases[] = {
+  } cases[] = {
       {"general layout, an interrupt only", 0, {interrupt}, false},
       {"model 21, no resources", 21, {}, false},
       {"layout 22, an interrupt only", 22, {interrupt}, false},
@@ -234,8 +231,7 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
       {"layout 24, restarted without its ranges", 24, {interrupt}, true},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     StoreDo({1, 1, 0, 0, 0, 0});
     AddedDevice(c.model);
     if (c.restart) {
@@ -277,8 +273,7 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
       {false, "D", {{1, "DD"}, {2, "DD"}, {0, ""}, {0, ""}, {1, "D"}}},
       {true, "PD", {{1, "PD"}, {0, "P"}, {3, "DP"}}}};
   for (const Scenario &s : scenarios) {
-    SCOPED_TRACE(s.triggerAtStart ? "trigger at start" : "no trigger at start");
-    FreshRow();
+    const auto row = FreshRow(s.triggerAtStart ? "trigger at start" : "no trigger at start");
     if (s.triggerAtStart) StoreDo({0, 1, 0, 0, 0, 0});
     PDEVICE_OBJECT device = StartedDevice(24);
     PDEVICE_EXTENSION x = Extension(device);
@@ -302,21 +297,19 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
   }
 }
 
-// Layout 24 reads its board information at the start (+0, +1, +2, +4, +5, +6,
-// +31, then 1) and hands it out as +0, +1, +2, +6, +4, +5, +31. Others have none.
+// Layout 24 reads its board information at the start and hands it out in
+// another order; other layouts have none.
 TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
   const uint32_t offsets[] = DIO_L24_INFO_OFFSETS;
   const std::vector<uint8_t> kZeros(8, 0);
-  struct Case {
+  const struct Case {
     uint32_t model;
     std::vector<uint8_t> read, handedOut;
-  };
-  const Case cases[] = {{24, {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 1}, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}},
+  } cases[] = {{24, {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 1}, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}},
                         {22, kZeros, kZeros},
                         {0, kZeros, kZeros}};
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.model);
-    FreshRow();
+    const auto row = FreshRow(std::to_string(c.model));
     PDEVICE_EXTENSION x = Extension(StartedDevice(c.model, [&](hostboard::SimBoard &board) {
       for (int i = 0; c.model == 24 && i < 7; ++i) board.SetInfoByte(offsets[i], c.read[i]);
     }));

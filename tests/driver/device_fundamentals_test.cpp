@@ -267,8 +267,7 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
   };
   for (uint32_t model : {24u, 22u, 0u}) {
     for (const Scenario &s : scenarios) {
-      SCOPED_TRACE("model " + std::to_string(model) + ": " + s.name);
-      FreshRow();
+      const auto row = FreshRow("model " + std::to_string(model) + ": " + s.name);
       StoreDo(kDoConfig);
       ASSERT_NE(StartedDevice(model_ = model), nullptr);
       User user;

@@ -143,6 +143,12 @@ void DriverTest::FreshRow() {
   hostk::ResetMachine();
 }
 
+std::unique_ptr<testing::ScopedTrace> DriverTest::FreshRow(const std::string &row) {
+  auto trace = std::make_unique<testing::ScopedTrace>(__FILE__, __LINE__, row);
+  FreshRow();
+  return trace;
+}
+
 void DriverTest::TearDown() { bench_.TakeDown(); }
 
 }  // namespace diotest

@@ -49,14 +49,8 @@ std::vector<std::string> Writes();
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses);
 
 // The bench's ports and interrupt, and the start request's resources.
-using hostboard::kAffinity;
-using hostboard::kInfoBase;
-using hostboard::kRawLevel;
-using hostboard::kRegisterBase;
-using hostboard::kThirdBase;
-using hostboard::kTranslatedLevel;
-using hostboard::kTranslatedVector;
-using hostboard::StartResources;
+using hostboard::kAffinity, hostboard::kInfoBase, hostboard::kRawLevel, hostboard::kRegisterBase,
+    hostboard::kThirdBase, hostboard::kTranslatedLevel, hostboard::kTranslatedVector, hostboard::StartResources;
 // The resources of a board of the loaded model.
 StartResources BoardResources();
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
@@ -103,6 +97,8 @@ class DriverTest : public testing::Test {
 
   // A table row's fresh machine: what the row before left behind fails the test.
   void FreshRow();
+  // The same, the row named in every failure while the trace lives.
+  [[nodiscard]] std::unique_ptr<testing::ScopedTrace> FreshRow(const std::string &row);
 
   void TearDown() override;
 

@@ -91,8 +91,8 @@ TEST_F(LowResourcesTest, EveryAllocationOfABoardsLifeMayFail) {
   ASSERT_GT(allocations, 50u) << "the life asks for the pool it is meant to";
   for (bool onwards : {false, true}) {
     for (uint64_t n = 1; n <= allocations; ++n) {
-      SCOPED_TRACE((onwards ? "every allocation from number " : "allocation number ") + std::to_string(n));
-      FreshRow();
+      const auto row =
+          FreshRow((onwards ? "every allocation from number " : "allocation number ") + std::to_string(n));
       if (onwards) hostk::FailAllocationsFrom(n);
       else hostk::FailAllocationAt(n);
       Life();

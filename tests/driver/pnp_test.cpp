@@ -25,15 +25,14 @@ class PnpTest : public DriverTest {
 // The start-up runs once, after the lower drivers started the device; a start
 // they refuse, or a failed start-up, leaves the device held.
 TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
-  struct Case {
+  const struct Case {
     const char *what;
     hostk::BusReply reply;
     bool badResources, again;
     NTSTATUS status;
     ULONG_PTR information;
     const char *state;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"started", {}, false, false, STATUS_SUCCESS, 0, "started"},
       {"pended by the bus", {STATUS_SUCCESS, 0, true}, false, false, STATUS_SUCCESS, 0, "started"},
       {"refused by the lower drivers", {STATUS_UNSUCCESSFUL, 0x1234, false}, false, false, STATUS_UNSUCCESSFUL,
@@ -42,8 +41,7 @@ TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
       {"a start of a started device", {}, false, true, STATUS_SUCCESS, 0, "started"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     PDEVICE_OBJECT device = c.again ? StartedDevice(24) : AddedDevice(24);
     EXPECT_EQ(State(device), c.again ? "started" : "not started, held");
     if (c.again) hostreg::DeleteValue(hostreg::Find(kService0), u"OnSystem");
@@ -76,15 +74,14 @@ TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
 // the last word, and an open handle refuses a removal.
 TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
   PDEVICE_OBJECT device = StartedDevice(24);
-  struct Step {
+  // A code the bus is made to refuse stays refused.
+  const struct Step {
     UCHAR minor;
     bool handle, busRefuses;
     NTSTATUS status;
     const char *state;  // none: as the lower drivers left it
     bool passedDown;
-  };
-  // A code the bus is made to refuse stays refused.
-  const Step steps[] = {
+  } steps[] = {
       {IRP_MN_QUERY_STOP_DEVICE, true, false, STATUS_SUCCESS, "started, held", true},  // handles don't matter
       {IRP_MN_CANCEL_STOP_DEVICE, true, false, STATUS_SUCCESS, "started", true},
       {IRP_MN_QUERY_REMOVE_DEVICE, true, false, STATUS_UNSUCCESSFUL, "started", false},
@@ -147,14 +144,13 @@ TEST_F(PnpTest, StopOfANeverStartedDeviceOnlyHoldsIt) {
 // The removal takes the device, its interface and its subkeys away, whatever
 // stands in its way; the device map's value stays.
 TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
-  struct Case {
+  const struct Case {
     const char *what;
     bool start;
     std::function<void()> before;
     NTSTATUS status;
     bool serviceSubkeyLeft, mapSubkeyLeft;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"subkeys never written", false, [] {}, STATUS_SUCCESS, false, false},
       {"a subkey that cannot be deleted", true, [] { hostreg::Make(kService0 + "\\Child"); }, STATUS_SUCCESS,
        true, false},
@@ -172,8 +168,7 @@ TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
        STATUS_SUCCESS, false, false},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     c.start ? StartedDevice(24) : AddedDevice(24);
     c.before();
     hostk::IrpResult result = Pnp(IRP_MN_REMOVE_DEVICE);

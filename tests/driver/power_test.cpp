@@ -155,12 +155,11 @@ TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
 // The system request comes back at DISPATCH_LEVEL, where nothing may wait:
 // the D0 request is made without waiting and delivered on a worker thread.
 TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
-  struct Case {
+  const struct Case {
     const char *what;
     hostk::BusReply deviceReply;  // how the bus answers the D0 request
     DEVICE_POWER_STATE expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"D0 answered at once", {STATUS_SUCCESS, 0, false}, PowerDeviceD0},
       {"D0 held, then completed at DISPATCH_LEVEL", {STATUS_SUCCESS, 0, true}, PowerDeviceD0},
       {"D0 refused: the board stays in D3", {kRefused, 0, false}, PowerDeviceD3},
@@ -194,16 +193,15 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
 // Requests for no change, and every request on a board that is not on the
 // PCI bus, go down as they came, with the bus's answer.
 TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
-  struct Case {
+  constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
+  const struct Case {
     const char *what;
     uint32_t model;
     ULONG before;  // a device state reached first, or 0
     UCHAR minor;
     POWER_STATE_TYPE type;
     ULONG state;
-  };
-  constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
-  const Case cases[] = {
+  } cases[] = {
       {"working while in D0", 24, 0, set, SystemPowerState, PowerSystemWorking},
       {"unspecified while in D0", 24, 0, set, SystemPowerState, PowerSystemUnspecified},
       {"off while in D3", 24, PowerDeviceD3, set, SystemPowerState, PowerSystemShutdown},
@@ -270,11 +268,10 @@ TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
 }
 
 TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
-  struct Case {
+  const struct Case {
     const char *what;
     UCHAR query, cancel;  // what holds a started board and releases it again (0: not started)
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"never started", 0, 0},
       {"stop pending", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
       {"remove pending", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
@@ -307,10 +304,9 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
     for (SystemTransition transition :
          {SystemTransition::HybridShutdown, SystemTransition::Shutdown, SystemTransition::Restart,
           SystemTransition::Hibernate, SystemTransition::HybridSleep, SystemTransition::Sleep}) {
-      SCOPED_TRACE("model " + std::to_string(model) + ", " + hostk::Describe(transition));
       const bool ends = transition == SystemTransition::HybridShutdown || transition == SystemTransition::Shutdown ||
                         transition == SystemTransition::Restart;
-      FreshRow();
+      const auto row = FreshRow("model " + std::to_string(model) + ", " + hostk::Describe(transition));
       StoreDo({0, 1, 0, 3, 0, 1});
       ASSERT_NE(device_ = StartedDevice(model), nullptr);
       board_->SetDo(0x00);

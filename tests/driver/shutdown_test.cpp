@@ -51,8 +51,7 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
       {"restarts register no further", 24, ShutdownOutput(0, 1), true, false, 2, 0x00, 0x01, 2},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     if (c.fromRegistry) StoreDo(c.config);
     StartedDevice(c.model);
     if (!c.fromRegistry) Configure({c.config});
