@@ -45,7 +45,6 @@ std::vector<ULONG> DoFields(PDEVICE_EXTENSION x);
 
 // The port trace's accesses (or these), one described access a line.
 std::vector<std::string> Trace();
-std::vector<std::string> Writes();
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses);
 
 // The bench's ports and interrupt, and the start request's resources.
@@ -73,11 +72,9 @@ class DriverTest : public testing::Test {
   // Loads the driver; without `deviceType` the key has no "DeviceType".
   void Load();
   void Load(uint32_t deviceType);
-  // Loads with "DeviceType" holding exactly these bytes, of this type.
-  void LoadWithRawDeviceType(uint32_t type, const std::vector<uint8_t> &bytes);
 
-  // AddDevice for a new PDO: the device object, or none (the status in `status`).
-  PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {}, NTSTATUS *status = nullptr);
+  // AddDevice for a new PDO: the device object, or none.
+  PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {});
 
   // Attaches a simulated board of the loaded model at the default ports.
   hostboard::SimBoard &AttachBoard();

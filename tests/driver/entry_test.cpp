@@ -23,8 +23,9 @@ TEST_F(EntryTest, BoardModelIsReadFromAtMostFourBytesOfAnyType) {
   for (const Case &c : cases) {
     const auto row = FreshRow(c.what);
     gDeviceType = 0xDEADBEEF;  // left over from an earlier load
-    if (c.type == kNoValue) Load();
-    else LoadWithRawDeviceType(c.type, c.bytes);
+    hostreg::KeyRef service = hostreg::Make(kServiceKey);
+    if (c.type != kNoValue) hostreg::SetValue(service, u"DeviceType", c.type, c.bytes.data(), c.bytes.size());
+    Load();
     EXPECT_EQ(gDeviceType, c.expected);
   }
   FreshRow();

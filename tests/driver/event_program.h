@@ -26,7 +26,8 @@ hostk::user::IoctlResult DisableEvents(HANDLE file);
 std::vector<HANDLE> MakeEvents(size_t n);
 // Which of the events are signalled, as a string of 0 and 1; resets them.
 std::string Signalled(const std::vector<HANDLE> &events);
-// A DI edge on `line` signals that one of the events alone.
+// A DI edge on `line` signals that one of the events alone (what was
+// signalled before is cleared first).
 void ExpectHeard(hostboard::SimBoard &board, const std::vector<HANDLE> &events, int line);
 // The board still works: a new program switches every source on, enables
 // nine events and hears a DI edge on `line`.

@@ -74,8 +74,7 @@ class LowResourcesTest : public DriverTest {
       Check("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3))
                          .ioStatus.Status);
       hostk::DrainPowerWork();
-      Check("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking))
-                        .ioStatus.Status,
+      Check("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking)).ioStatus.Status,
             false);
       hostk::DrainPowerWork();
       for (NTSTATUS status : hostk::ShutdownSystem()) Check("shutdown", status);

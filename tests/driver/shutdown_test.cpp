@@ -12,9 +12,8 @@ class ShutdownTest : public DriverTest {
       Program program("dio-setup");
       HANDLE file = program.Open();
       for (const DIO_DO_CONFIG &config : configs) {
-        EXPECT_EQ(hostk::user::DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config,
-                                               nullptr, 0).status,
-                  STATUS_SUCCESS);
+        auto result = hostk::user::DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, nullptr, 0);
+        EXPECT_EQ(result.status, STATUS_SUCCESS);
       }
     }
     hostk::ClearPortTrace();
