@@ -14,8 +14,6 @@ class RegistryLayoutTest : public DriverTest {
     extension_.OnSystem = 1;
     extension_.BaseAddress = 0x1'0000'E000ull;  // only the low 32 bits are published
     extension_.InterruptLevel = 11;
-    extension_.BusNumber = 2;
-    extension_.SlotNumber = 3;
   }
 
   // A link name as the kernel hands it out: not terminated, other data behind.

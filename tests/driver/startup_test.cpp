@@ -123,13 +123,5 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   }
 }
 
-TEST_F(StartupTest, RegistryFailuresDoNotStopTheStart) {
-  PDEVICE_OBJECT device = AddedDevice(0);
-  hostreg::DeleteKey(hostreg::Find(kServiceKey));
-  EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(Extension(device)->Started, 1u);
-  EXPECT_EQ(hostreg::Find(kService0), nullptr);
-}
-
 }  // namespace
 }  // namespace diotest
