@@ -1,6 +1,7 @@
 // Fuzzes the device-control surface: any code, lengths and bytes, between
 // opens and closes, DI interrupts, Plug and Play, power and shutdown. Each run
 // ends with the removal and a balanced machine; a broken calling rule stops it.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -26,17 +27,12 @@ struct Input {
     for (int i = 0; i < 4; ++i) v |= uint32_t(Byte()) << (8 * i);
     return v;
   }
-  void Bytes(void *out, size_t n) {
-    auto *p = static_cast<uint8_t *>(out);
-    for (size_t i = 0; i < n; ++i) p[i] = Byte();
-  }
 };
 
-const ULONG kCodes[] = {IOCTL_DIO_READ_PORT_UCHAR,  IOCTL_DIO_READ_PORT_USHORT,
-                        IOCTL_DIO_READ_PORT_ULONG,  IOCTL_DIO_WRITE_PORT_UCHAR,
-                        IOCTL_DIO_WRITE_PORT_USHORT, IOCTL_DIO_WRITE_PORT_ULONG,
-                        IOCTL_DIO_ENABLE_EVENT,     IOCTL_DIO_DISABLE_EVENT,
-                        IOCTL_DIO_DO_SYS_CONFIG,    IOCTL_DIO_GET_BOARD_INFO};
+const ULONG kCodes[] = {IOCTL_DIO_READ_PORT_UCHAR,  IOCTL_DIO_READ_PORT_USHORT,  IOCTL_DIO_READ_PORT_ULONG,
+                        IOCTL_DIO_WRITE_PORT_UCHAR, IOCTL_DIO_WRITE_PORT_USHORT, IOCTL_DIO_WRITE_PORT_ULONG,
+                        IOCTL_DIO_ENABLE_EVENT,     IOCTL_DIO_DISABLE_EVENT,     IOCTL_DIO_DO_SYS_CONFIG,
+                        IOCTL_DIO_GET_BOARD_INFO};
 
 // A started board and a program. A request the driver holds (stopped) waits
 // on a thread of its own until a start, a cancel or a removal ends it.
@@ -52,9 +48,7 @@ struct Machine {
   std::vector<Held> held;
   // Held requests not finished yet; each is blocked, or just released.
   size_t Waiting() const {
-    size_t n = 0;
-    for (const Held &h : held) n += *h.done ? 0 : 1;
-    return n;
+    return size_t(std::count_if(held.begin(), held.end(), [](const Held &h) { return !*h.done; }));
   }
 };
 
@@ -78,7 +72,7 @@ void DeviceControl(Machine &m, Input &in) {
   if (in.Byte() & 1) inLength = sizeof(DIO_EVENT_REQUEST) + (in.Byte() & 7) - 4;
   if (in.Byte() & 1) outLength = sizeof(DIO_EVENT_REQUEST) + (in.Byte() & 7) - 4;
   std::vector<uint8_t> input(inLength), output(outLength);
-  in.Bytes(input.data(), input.size());
+  for (uint8_t &byte : input) byte = in.Byte();
   if (code == IOCTL_DIO_ENABLE_EVENT && inLength >= sizeof(DIO_EVENT_REQUEST)) {
     auto *request = reinterpret_cast<DIO_EVENT_REQUEST *>(input.data());
     for (auto &handle : request->Handles) handle = HandleValue(m, in);

@@ -10,8 +10,7 @@ using BoardModelTest = DriverTest;
 // Codes above 20 (unsigned) are PCI boards: level-sensitive and shared.
 TEST_F(BoardModelTest, TheModelCodeSelectsTheInterruptKind) {
   for (uint32_t model : {0u, 20u, 21u, 24u, 0x80000000u}) {
-    SCOPED_TRACE(model);
-    FreshRow();
+    const auto row = FreshRow(std::to_string(model));
     StartedDevice(model);
     Program program;
     HANDLE file = program.Open();

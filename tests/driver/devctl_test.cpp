@@ -24,12 +24,10 @@ void ExpectRefused(const IoctlResult &r, NTSTATUS status) {
   EXPECT_TRUE(Trace().empty()) << "no port is touched";
 }
 
-struct PortCode {
+const struct PortCode {
   ULONG code, width;
   bool write;
-};
-// Reads first: the writes change the block's last ports.
-const PortCode kPortCodes[] = {
+} kPortCodes[] = {
     {IOCTL_DIO_READ_PORT_UCHAR, 1, false},  {IOCTL_DIO_READ_PORT_USHORT, 2, false},
     {IOCTL_DIO_READ_PORT_ULONG, 4, false},  {IOCTL_DIO_WRITE_PORT_UCHAR, 1, true},
     {IOCTL_DIO_WRITE_PORT_USHORT, 2, true}, {IOCTL_DIO_WRITE_PORT_ULONG, 4, true}};
@@ -45,23 +43,7 @@ struct PortBuffer {
   }
 };
 
-// Every port request at offset 0 and an enable fail with `status`, touching nothing.
-void ExpectPortRequestsAndEnableRefused(HANDLE file, NTSTATUS status) {
-  for (const PortCode &c : kPortCodes) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.code);
-    PortBuffer request(0, 0xFF);
-    uint32_t value = 0;
-    ExpectRefused(c.write ? Call(file, c.code, request.bytes, 4 + c.width)
-                          : Call(file, c.code, request.bytes, 4, &value, sizeof value),
-                  status);
-  }
-  DIO_EVENT_REQUEST enable = {};
-  ExpectRefused(Call(file, IOCTL_DIO_ENABLE_EVENT, &enable, sizeof enable, &enable, sizeof enable),
-                status);
-  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
-}
-
-using DeviceControlTest = DriverTest;
+using DeviceControlTest = EventProgramTest;
 
 // A read takes exactly the offset, a write the offset and a whole value, and the
 // access lies inside the register block (the general layout's 32 ports, layout 24's 128).
@@ -88,50 +70,39 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
       {0, IOCTL_DIO_WRITE_PORT_USHORT, 28, 0, 0, kBadLength},
   };
   uint32_t loaded = ~0u;
-  HANDLE file = nullptr;
-  std::unique_ptr<Program> program;
   for (const Row &row : rows) {
     SCOPED_TRACE(testing::Message() << "model " << row.model << ", " << std::hex << row.code << " at "
                                     << row.offset << std::dec << " in " << row.in << " out " << row.out);
     if (row.model != loaded) {
-      program.reset();
       FreshRow();
-      StartedDevice(loaded = row.model);
-      program = std::make_unique<Program>();
-      file = program->Open();
+      Bring(loaded = row.model);
     }
     board_->Write(uint16_t(kRegisterBase + row.offset - row.offset % 4), 4, 0x44332211);
     PortBuffer request(row.offset, 0xA5C3E1F0);
     uint8_t output[16] = {};
     hostk::ClearPortTrace();
-    IoctlResult r = Call(file, row.code, request.bytes, row.in, output, row.out);
+    IoctlResult r = Call(file_, row.code, request.bytes, row.in, output, row.out);
     if (row.status != kOk) {
       ExpectRefused(r, row.status);
       continue;
     }
     const PortCode &c = *std::find_if(std::begin(kPortCodes), std::end(kPortCodes),
                                       [&](const PortCode &p) { return p.code == row.code; });
-    const bool write = c.write;
-    const ULONG width = c.width;
-    const uint32_t seen = (write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & Mask(width);
-    EXPECT_EQ(r.status, kOk);
-    EXPECT_EQ(r.information, write ? 0u : width);
+    const uint32_t seen = (c.write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & Mask(c.width);
     uint32_t value = 0;
-    memcpy(&value, output, width);
-    if (!write) {
-      EXPECT_EQ(value, seen) << "the value read is returned";
-    }
+    memcpy(&value, output, c.width);
+    EXPECT_EQ(r.status, kOk);
+    EXPECT_EQ(r.information, c.write ? 0u : c.width);
+    EXPECT_EQ(value, c.write ? 0u : seen) << "the value read is returned";
     EXPECT_EQ(Trace(), std::vector<std::string>{hostk::Describe(
-                           {write, int(width), uint16_t(kRegisterBase + row.offset), seen})});
+                           {c.write, int(c.width), uint16_t(kRegisterBase + row.offset), seen})});
   }
 }
 
 // Unknown codes and buffers shorter than their record are refused, changing nothing.
 TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
-  PDEVICE_OBJECT device = StartedDevice(24);
-  Program program;
-  HANDLE file = program.Open();
-  const DEVICE_EXTENSION before = *Extension(device);
+  Bring(24);
+  const DEVICE_EXTENSION before = *Extension(device_);
   DIO_EVENT_REQUEST enable = {};
   enable.UserWord = 7;
   enable.HandleCount = 1;
@@ -160,9 +131,9 @@ TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
     SCOPED_TRACE(testing::Message() << std::hex << row.code << std::dec << " in "
                                     << row.inLength << " out " << row.outLength);
     uint8_t out[256];
-    ExpectRefused(Call(file, row.code, row.in, row.inLength, out, row.outLength), row.status);
-    EXPECT_EQ(memcmp(&before, Extension(device), sizeof before), 0) << "the extension changed";
-    EXPECT_EQ(hostk::ShutdownRegistrations(), std::vector<PDEVICE_OBJECT>{device});
+    ExpectRefused(Call(file_, row.code, row.in, row.inLength, out, row.outLength), row.status);
+    EXPECT_EQ(memcmp(&before, Extension(device_), sizeof before), 0) << "the extension changed";
+    EXPECT_EQ(hostk::ShutdownRegistrations(), std::vector<PDEVICE_OBJECT>{device_});
     EXPECT_EQ(gEventSlots[0].Enabled + gEventSlots[0].UserWord, 0u);
     EXPECT_EQ(gEventSlots[0].Events[0], nullptr);
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
@@ -184,35 +155,21 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
                {kCleanup, "its handle cleaned up", STATUS_CANCELLED},
                {kFailedRestart, "a failed restart, then the removal", STATUS_DELETE_PENDING}};
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
-    StartedDevice(24);
+    const auto row = FreshRow(c.what);
+    Bring(24);
     board_->SetDo(0x03);
-    auto program = std::make_unique<Program>();
-    HANDLE file = program->Open();
     ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     hostk::ClearPortTrace();
 
     std::vector<HANDLE> events = MakeEvents(1);
-    EXPECT_EQ(EnableEvents(file, events).status, STATUS_SUCCESS);
+    EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "connected at the restart";
 
-    hostk::user::Process *process = &program->process();
-    IoctlResult written, read;
-    uint8_t value = 0;
-    const PortBuffer request(1, 0x5A);  // the DO register
-    std::unique_ptr<Aside> asides[2];
-    for (bool write : {true, false}) {
-      asides[write] = std::make_unique<Aside>([&, write] {
-        hostk::user::ProcessScope scope(*process);
-        if (write) {
-          written = Call(file, IOCTL_DIO_WRITE_PORT_UCHAR, request.bytes, 5);
-        } else {
-          read = Call(file, IOCTL_DIO_READ_PORT_UCHAR, request.bytes, 4, &value, 1);
-        }
-      });
-    }
+    NTSTATUS written = STATUS_PENDING, read = STATUS_PENDING;
+    UCHAR output = 0x5A, value = 0;  // the DO register's
+    auto writer = InProgramAside([&] { written = PortByte(file_, IOCTL_DIO_WRITE_PORT_UCHAR, 1, &output); });
+    auto reader = InProgramAside([&] { read = PortByte(file_, IOCTL_DIO_READ_PORT_UCHAR, 1, &value); });
     EXPECT_TRUE(Trace().empty()) << "held, not carried out";
 
     switch (c.end) {
@@ -220,11 +177,10 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
         EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
         break;
       case kCancel:
-        EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
+        EXPECT_EQ(hostk::user::CancelIo(file_), STATUS_SUCCESS);
         break;
       case kCleanup:
-        EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-        file = nullptr;
+        EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
         break;
       case kFailedRestart:
         hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
@@ -232,23 +188,20 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
         hostk::SurpriseRemove(Pdo());
         break;
     }
-    for (auto &aside : asides) aside.reset();
-    EXPECT_EQ(written.status, c.status);
-    EXPECT_EQ(read.status, c.status);
+    writer.reset();
+    reader.reset();
+    EXPECT_EQ(written, c.status);
+    EXPECT_EQ(read, c.status);
     if (c.end == kRestart) {
       EXPECT_EQ(value, 0x5A) << "in order, after the restart";
       EXPECT_EQ(board_->Do(), 0x5A) << "the write landed after the restart wrote the saved 0x03 back";
       EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
-      EnableSources(file);
-      board_->PulseDiLine(0);
-      EXPECT_EQ(Signalled(events), "1") << "the enable made while stopped works";
+      EnableSources(file_);
+      ExpectHeard(*board_, events, 0);  // the enable made while stopped works
     } else {
       EXPECT_EQ(board_->Do(), 0x03);
     }
-    if (file) {
-      EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-    }
-    program.reset();
+    program_.reset();  // the program ends: its handle closes
     if (c.end == kFailedRestart) {
       EXPECT_EQ(Pdo()->AttachedDevice, nullptr) << "removed after the last close";
     }
@@ -259,15 +212,14 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
 // device, but no port is ever touched (start-up, last close, shutdown output),
 // and port requests and enables are refused.
 TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
-  struct Case {
+  const hostk::Resource interrupt = hostk::InterruptResource(kTranslatedLevel, kTranslatedVector);
+  const struct Case {
     const char *what;
     uint32_t model;
     std::vector<hostk::Resource> resources;
     bool restart;  // started with the bench's resources first, then stopped
     ULONG base = 0;  // the register block recorded
-  };
-  const hostk::Resource interrupt = hostk::InterruptResource(kTranslatedLevel, kTranslatedVector);
-  const Case cases[] = {
+  } cases[] = {
       {"general layout, an interrupt only", 0, {interrupt}, false},
       {"model 21, no resources", 21, {}, false},
       {"layout 22, an interrupt only", 22, {interrupt}, false},
@@ -279,8 +231,7 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
       {"layout 24, restarted without its ranges", 24, {interrupt}, true},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     StoreDo({1, 1, 0, 0, 0, 0});
     AddedDevice(c.model);
     if (c.restart) {
@@ -292,7 +243,12 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
     EXPECT_EQ(StoredDword(kService0, "BaseAddress"), c.base);
     {
       Program program;
-      ExpectPortRequestsAndEnableRefused(program.Open(), STATUS_ACCESS_VIOLATION);
+      HANDLE file = program.Open();
+      UCHAR value = 0xFF;
+      EXPECT_EQ(PortByte(file, IOCTL_DIO_READ_PORT_UCHAR, 0, &value), STATUS_ACCESS_VIOLATION);
+      EXPECT_EQ(PortByte(file, IOCTL_DIO_WRITE_PORT_UCHAR, 0, &value), STATUS_ACCESS_VIOLATION);
+      EXPECT_EQ(EnableEvents(file, MakeEvents(1)).status, STATUS_ACCESS_VIOLATION);
+      EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
     }  // the last close
     for (NTSTATUS status : hostk::ShutdownSystem()) EXPECT_EQ(status, STATUS_SUCCESS);
     EXPECT_EQ(StoredDword(kService0, "OnSystem"), 0u);
@@ -317,8 +273,7 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
       {false, "D", {{1, "DD"}, {2, "DD"}, {0, ""}, {0, ""}, {1, "D"}}},
       {true, "PD", {{1, "PD"}, {0, "P"}, {3, "DP"}}}};
   for (const Scenario &s : scenarios) {
-    SCOPED_TRACE(s.triggerAtStart ? "trigger at start" : "no trigger at start");
-    FreshRow();
+    const auto row = FreshRow(s.triggerAtStart ? "trigger at start" : "no trigger at start");
     if (s.triggerAtStart) StoreDo({0, 1, 0, 0, 0, 0});
     PDEVICE_OBJECT device = StartedDevice(24);
     PDEVICE_EXTENSION x = Extension(device);
@@ -342,29 +297,24 @@ TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
   }
 }
 
-// Layout 24 reads its board information at the start (+0, +1, +2, +4, +5, +6,
-// +31, then 1) and hands it out as +0, +1, +2, +6, +4, +5, +31. Others have none.
+// Layout 24 reads its board information at the start and hands it out in
+// another order; other layouts have none.
 TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
   const uint32_t offsets[] = DIO_L24_INFO_OFFSETS;
   const std::vector<uint8_t> kZeros(8, 0);
-  struct Case {
+  const struct Case {
     uint32_t model;
     std::vector<uint8_t> read, handedOut;
-  };
-  const Case cases[] = {{24, {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 1}, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}},
+  } cases[] = {{24, {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 1}, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}},
                         {22, kZeros, kZeros},
                         {0, kZeros, kZeros}};
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.model);
-    FreshRow();
+    const auto row = FreshRow(std::to_string(c.model));
     PDEVICE_EXTENSION x = Extension(StartedDevice(c.model, [&](hostboard::SimBoard &board) {
       for (int i = 0; c.model == 24 && i < 7; ++i) board.SetInfoByte(offsets[i], c.read[i]);
     }));
     EXPECT_EQ(std::vector<uint8_t>(x->BoardInfo, x->BoardInfo + 8), c.read);
-    if (c.model == 24) {
-      EXPECT_EQ(x->InfoBase, kInfoBase);
-      EXPECT_EQ(x->BaseAddress, kRegisterBase);
-      EXPECT_EQ(x->PortCount, 128u);
+    if (c.model == 24) {  // the third range is recorded only
       EXPECT_EQ(x->Range3Start.QuadPart, kThirdBase);
       EXPECT_EQ(x->Range3Length, 16u);
     }
@@ -385,11 +335,7 @@ TEST_F(DeviceControlTest, TheIoManagerRefusesCodesTheHandleWasNotGranted) {
   HANDLE reader = program.Open(FILE_READ_DATA);  // its event slot is the first
   HANDLE writer = program.Open(FILE_WRITE_DATA);
   HANDLE neither = program.Open(0);
-  DIO_EVENT_REQUEST enable = {};
-  enable.HandleCount = 1;
-  enable.Handles[0] = ULONG64(ULONG_PTR(hostk::user::CreateEvent(true, false)));
-  ASSERT_EQ(Call(reader, IOCTL_DIO_ENABLE_EVENT, &enable, sizeof enable, &enable, sizeof enable).status,
-            STATUS_SUCCESS);
+  ASSERT_EQ(EnableEvents(reader, MakeEvents(1)).status, STATUS_SUCCESS);
   ASSERT_NE(gEventSlots[0].Events[0], nullptr);
   const struct {
     HANDLE file;
@@ -404,12 +350,9 @@ TEST_F(DeviceControlTest, TheIoManagerRefusesCodesTheHandleWasNotGranted) {
               {writer, IOCTL_DIO_WRITE_PORT_UCHAR, STATUS_SUCCESS}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << std::hex << row.code);
-    const bool write = row.code != IOCTL_DIO_READ_PORT_UCHAR;
-    PortBuffer request(0, 0x5A);
-    uint32_t value;
+    UCHAR value = 0x5A;
     hostk::ClearPortTrace();
-    IoctlResult r = Call(row.file, row.code, request.bytes, write ? 5 : 4, &value, write ? 0 : 1);
-    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(PortByte(row.file, row.code, 0, &value), row.status);
     EXPECT_EQ(Trace().size(), row.status == STATUS_SUCCESS ? 1u : 0u);
   }
   EXPECT_NE(gEventSlots[0].Events[0], nullptr) << "the refused disable never reached the driver";

@@ -72,13 +72,6 @@ std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses
 
 std::vector<std::string> Trace() { return Describe(hostk::PortTrace()); }
 
-std::vector<std::string> Writes() {
-  std::vector<hostk::PortAccess> writes;
-  for (const auto &access : hostk::PortTrace())
-    if (access.write) writes.push_back(access);
-  return Describe(writes);
-}
-
 HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected) {
   HANDLE file = nullptr;
   EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), expected);
@@ -95,15 +88,8 @@ void DriverTest::Load(uint32_t deviceType) {
   Load();
 }
 
-void DriverTest::LoadWithRawDeviceType(uint32_t type, const std::vector<uint8_t> &bytes) {
-  hostreg::SetValue(hostreg::Make(kServiceKey), u"DeviceType", type, bytes.data(), bytes.size());
-  Load();
-}
-
-PDEVICE_OBJECT DriverTest::Add(const hostk::PdoConfig &config, NTSTATUS *status) {
-  NTSTATUS result = bench_.Add(config);
-  if (status) *status = result;
-  return NT_SUCCESS(result) ? bench_.Device() : nullptr;
+PDEVICE_OBJECT DriverTest::Add(const hostk::PdoConfig &config) {
+  return NT_SUCCESS(bench_.Add(config)) ? bench_.Device() : nullptr;
 }
 
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors) {
@@ -141,6 +127,12 @@ void DriverTest::FreshRow() {
   TearDown();
   EXPECT_EQ(hostk::Outstanding(), std::vector<std::string>()) << "left by the row before";
   hostk::ResetMachine();
+}
+
+std::unique_ptr<testing::ScopedTrace> DriverTest::FreshRow(const std::string &row) {
+  auto trace = std::make_unique<testing::ScopedTrace>(__FILE__, __LINE__, row);
+  FreshRow();
+  return trace;
 }
 
 void DriverTest::TearDown() { bench_.TakeDown(); }

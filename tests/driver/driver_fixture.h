@@ -45,18 +45,11 @@ std::vector<ULONG> DoFields(PDEVICE_EXTENSION x);
 
 // The port trace's accesses (or these), one described access a line.
 std::vector<std::string> Trace();
-std::vector<std::string> Writes();
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses);
 
 // The bench's ports and interrupt, and the start request's resources.
-using hostboard::kAffinity;
-using hostboard::kInfoBase;
-using hostboard::kRawLevel;
-using hostboard::kRegisterBase;
-using hostboard::kThirdBase;
-using hostboard::kTranslatedLevel;
-using hostboard::kTranslatedVector;
-using hostboard::StartResources;
+using hostboard::kAffinity, hostboard::kInfoBase, hostboard::kRawLevel, hostboard::kRegisterBase,
+    hostboard::kThirdBase, hostboard::kTranslatedLevel, hostboard::kTranslatedVector, hostboard::StartResources;
 // The resources of a board of the loaded model.
 StartResources BoardResources();
 StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
@@ -79,11 +72,9 @@ class DriverTest : public testing::Test {
   // Loads the driver; without `deviceType` the key has no "DeviceType".
   void Load();
   void Load(uint32_t deviceType);
-  // Loads with "DeviceType" holding exactly these bytes, of this type.
-  void LoadWithRawDeviceType(uint32_t type, const std::vector<uint8_t> &bytes);
 
-  // AddDevice for a new PDO: the device object, or none (the status in `status`).
-  PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {}, NTSTATUS *status = nullptr);
+  // AddDevice for a new PDO: the device object, or none.
+  PDEVICE_OBJECT Add(const hostk::PdoConfig &config = {});
 
   // Attaches a simulated board of the loaded model at the default ports.
   hostboard::SimBoard &AttachBoard();
@@ -103,6 +94,8 @@ class DriverTest : public testing::Test {
 
   // A table row's fresh machine: what the row before left behind fails the test.
   void FreshRow();
+  // The same, the row named in every failure while the trace lives.
+  [[nodiscard]] std::unique_ptr<testing::ScopedTrace> FreshRow(const std::string &row);
 
   void TearDown() override;
 

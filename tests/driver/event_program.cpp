@@ -7,9 +7,14 @@ namespace diotest {
 
 using hostk::user::DeviceIoControl;
 
+NTSTATUS PortByte(HANDLE file, ULONG code, ULONG offset, UCHAR *value) {
+  DIO_PORT_IO request = {offset, {*value}};
+  const bool write = code == IOCTL_DIO_WRITE_PORT_UCHAR;
+  return DeviceIoControl(file, code, &request, write ? 5 : 4, write ? nullptr : value, write ? 0 : 1).status;
+}
+
 void WritePort(HANDLE file, ULONG offset, UCHAR value) {
-  DIO_PORT_IO request = {offset, {value}};
-  EXPECT_EQ(DeviceIoControl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &request, 5, nullptr, 0).status, STATUS_SUCCESS);
+  EXPECT_EQ(PortByte(file, IOCTL_DIO_WRITE_PORT_UCHAR, offset, &value), STATUS_SUCCESS);
 }
 
 void EnableSources(HANDLE file) {
@@ -51,6 +56,23 @@ std::string Signalled(const std::vector<HANDLE> &events) {
     hostk::user::ResetEvent(e);
   }
   return out;
+}
+
+void ExpectHeard(hostboard::SimBoard &board, const std::vector<HANDLE> &events, int line) {
+  Signalled(events);
+  board.PulseDiLine(line);
+  std::string expected(events.size(), '0');
+  expected[size_t(line)] = '1';
+  EXPECT_EQ(Signalled(events), expected) << "DI line " << line;
+}
+
+void ExpectANewProgramHears(hostboard::SimBoard &board, int line) {
+  Program program("checker");
+  HANDLE file = program.Open();
+  EnableSources(file);
+  std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
+  EXPECT_EQ(EnableEvents(file, events).status, STATUS_SUCCESS);
+  ExpectHeard(board, events, line);
 }
 
 OtherDevice::OtherDevice() {

@@ -14,6 +14,8 @@
 namespace diotest {
 
 // Requests of the calling thread's process on a device handle.
+// A byte port request, a write of *value or a read into it: its status.
+NTSTATUS PortByte(HANDLE file, ULONG code, ULONG offset, UCHAR *value);
 void WritePort(HANDLE file, ULONG offset, UCHAR value);
 // Switches every DI source of the loaded model's board on.
 void EnableSources(HANDLE file);
@@ -24,6 +26,12 @@ hostk::user::IoctlResult DisableEvents(HANDLE file);
 std::vector<HANDLE> MakeEvents(size_t n);
 // Which of the events are signalled, as a string of 0 and 1; resets them.
 std::string Signalled(const std::vector<HANDLE> &events);
+// A DI edge on `line` signals that one of the events alone (what was
+// signalled before is cleared first).
+void ExpectHeard(hostboard::SimBoard &board, const std::vector<HANDLE> &events, int line);
+// The board still works: a new program switches every source on, enables
+// nine events and hears a DI edge on `line`.
+void ExpectANewProgramHears(hostboard::SimBoard &board, int line);
 
 // Another device sharing the bench's level-sensitive vector: its routine
 // claims the interrupt while the device asserts the line, and quiets it.

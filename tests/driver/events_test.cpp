@@ -11,12 +11,11 @@ using EventsTest = EventProgramTest;
 // Each interrupt acknowledges its status bits; the DPC, queued once, delivers
 // the bits of every interrupt before it to every handle with those events.
 TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
-  struct Case {
+  const struct Case {
     uint32_t model;
     std::vector<int> lines;  // fired in this order before the DPC runs
     const char *signalled;   // events 0 to 8
-  };
-  const Case cases[] = {
+  } cases[] = {
       {24, {0, 8}, "100000001"}, {24, {1, 3}, "010100000"},  // one status register, or both
       {24, {7, 9}, "000000010"},                             // there is no event 9
       {22, {1, 3}, "010100000"}, {22, {2, 8}, "001000001"},  // the ninth source
@@ -24,12 +23,10 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
       {21, {0}, "100000000"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model) + " lines " + testing::PrintToString(c.lines));
-    FreshRow();
+    const auto row =
+        FreshRow("model " + std::to_string(c.model) + " lines " + testing::PrintToString(c.lines));
     std::vector<HANDLE> events = Ready(c.model), others = MakeEvents(9);
-    auto result = EnableEvents(Open(), others);
-    ASSERT_EQ(result.status, STATUS_SUCCESS);
-    EXPECT_EQ(result.information, sizeof(DIO_EVENT_REQUEST));
+    ASSERT_EQ(EnableEvents(Open(), others).status, STATUS_SUCCESS);
     hostk::HoldDpcs(true);
     for (int line : c.lines) board_->PulseDiLine(line);
     EXPECT_EQ(hostk::QueuedDpcCount(), 1u);
@@ -84,12 +81,11 @@ TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
   HANDLE modifyOnly = hostk::user::CreateEvent(true, false, EVENT_MODIFY_STATE);
   HANDLE kernel = hostk::user::CreateKernelEvent();
   ASSERT_EQ(EnableEvents(file_, {}).status, STATUS_SUCCESS);  // enabled before
-  struct Case {
+  const struct Case {
     const char *what;
     HANDLE handle;
     NTSTATUS status;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"not a handle", reinterpret_cast<HANDLE>(uintptr_t(0x7FF0)), STATUS_INVALID_HANDLE},
       {"a kernel handle from a user program", kernel, STATUS_INVALID_HANDLE},
       {"not an event", file_, STATUS_OBJECT_TYPE_MISMATCH},
@@ -270,12 +266,11 @@ NTSTATUS CountingDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 // routine makes the fewest accesses that tell the interrupt and acknowledge it.
 TEST_F(EventsTest, PortRequestsAndTheInterruptTakeNoPoolAndTheFewestAccesses) {
   constexpr uint16_t sum = kInfoBase + 24, base = kRegisterBase;
-  struct Case {
+  const struct Case {
     uint32_t model;
     std::vector<hostk::PortAccess> ours;     // DI line 0 fired
     std::vector<hostk::PortAccess> notOurs;  // nothing pending on the board
-  };
-  const Case cases[] = {
+  } cases[] = {
       {24,  // the summary, both status registers read and written back
        {{false, 1, sum, 1}, {false, 1, uint16_t(base + 7), 1}, {false, 1, uint16_t(base + 15), 0},
         {true, 1, uint16_t(base + 7), 1}, {true, 1, uint16_t(base + 15), 0}},
@@ -287,8 +282,7 @@ TEST_F(EventsTest, PortRequestsAndTheInterruptTakeNoPoolAndTheFewestAccesses) {
       {0, {{false, 1, uint16_t(base + 7), 1}, {true, 1, uint16_t(base + 7), 1}}, {{false, 1, uint16_t(base + 7), 0}}},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model));
-    FreshRow();
+    const auto row = FreshRow("model " + std::to_string(c.model));
     std::vector<HANDLE> events = Ready(c.model);
     driver_->MajorFunction[IRP_MJ_DEVICE_CONTROL] = CountingDeviceControl;
     gDispatchAllocations = 0;

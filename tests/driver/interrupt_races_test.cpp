@@ -35,8 +35,7 @@ TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
 // disconnected once (a second disconnection stops the run).
 TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   for (bool stop : {false, true}) {
-    SCOPED_TRACE(stop ? "a stop" : "the other handle's cleanup");
-    FreshRow();
+    const auto row = FreshRow(stop ? "a stop" : "the other handle's cleanup");
     Ready(24);
     PDEVICE_EXTENSION x = Extension(device_);
     if (stop) {
@@ -79,16 +78,14 @@ TEST_F(InterruptRacesTest, AnInterruptAsTheDriverDisconnectsLeavesNoDpcQueued) {
   EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
   EXPECT_EQ(hostk::QueuedDpcCount(), 0u);
   hostk::HoldDpcs(false);
-  file_ = Open();
-  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+  ExpectANewProgramHears(*board_, 0);
 }
 
 // Saved status is delivered whatever another handle does before the DPC.
 TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
   const char *const cases[] = {"enables", "disables", "closes"};
   for (const char *what : cases) {
-    SCOPED_TRACE(std::string("another handle ") + what);
-    FreshRow();
+    const auto row = FreshRow(std::string("another handle ") + what);
     std::vector<HANDLE> events = Ready(24), others = MakeEvents(1);
     HANDLE second = Open();
     hostk::UseProcessorThreads(true);
@@ -128,8 +125,7 @@ TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset)
 // disconnect what it connected.
 TEST_F(InterruptRacesTest, AnEnableMeetingItsLastCleanupAtTheLockIsRefused) {
   for (bool atLock : {false, true}) {
-    SCOPED_TRACE(atLock ? "at the lock" : "before the driver");
-    FreshRow();
+    const auto row = FreshRow(atLock ? "at the lock" : "before the driver");
     Bring(24);
     std::vector<HANDLE> events = MakeEvents(1);
     const auto close = [&] {

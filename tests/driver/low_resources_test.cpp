@@ -2,10 +2,9 @@
 // the N-th pool allocation failing, and with every one from the N-th on, for
 // every N. Each run ends balanced; each step succeeds, or fails for want of
 // pool where that is its documented outcome.
-#include <cstring>
 #include <memory>
 
-#include "driver_fixture.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
@@ -33,18 +32,11 @@ class LowResourcesTest : public DriverTest {
 
   // Sources on, nine events, a port read, a DI edge, the DO setup, the board information.
   void UseHandle(HANDLE file) {
-    DIO_PORT_IO port = {2, {0xFF}};
-    Check("enable DI sources 0-7", Ioctl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &port, 5, 0));
-    port.Offset = 10;
-    Check("enable DI sources 8-15", Ioctl(file, IOCTL_DIO_WRITE_PORT_UCHAR, &port, 5, 0));
-    DIO_EVENT_REQUEST request;
-    memset(&request, 0, sizeof request);
-    request.HandleCount = DIO_EVENT_COUNT;
-    for (auto &handle : request.Handles)
-      handle = ULONG64(reinterpret_cast<uintptr_t>(hostk::user::CreateEvent(true, false)));
-    Check("enable events", Ioctl(file, IOCTL_DIO_ENABLE_EVENT, &request, sizeof request, sizeof request));
-    port.Offset = 1;
-    Check("read a port", Ioctl(file, IOCTL_DIO_READ_PORT_UCHAR, &port, 4, 1));
+    UCHAR on = 0xFF;
+    Check("enable DI sources 0-7", PortByte(file, IOCTL_DIO_WRITE_PORT_UCHAR, DIO_L24_INTEN0, &on));
+    Check("enable DI sources 8-15", PortByte(file, IOCTL_DIO_WRITE_PORT_UCHAR, DIO_L24_INTEN1, &on));
+    Check("enable events", EnableEvents(file, MakeEvents(DIO_EVENT_COUNT)).status);
+    Check("read a port", PortByte(file, IOCTL_DIO_READ_PORT_UCHAR, 1, &on));
     board_->PulseDiLine(0);
     DIO_DO_CONFIG config = {1, 1, 3, 4, 1, 0};
     Check("DO configuration", Ioctl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, 0));
@@ -82,8 +74,7 @@ class LowResourcesTest : public DriverTest {
       Check("sleep", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemSleeping3))
                          .ioStatus.Status);
       hostk::DrainPowerWork();
-      Check("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking))
-                        .ioStatus.Status,
+      Check("wake", hostk::SendSetPower(pdo, SystemPowerState, hostk::SystemState(PowerSystemWorking)).ioStatus.Status,
             false);
       hostk::DrainPowerWork();
       for (NTSTATUS status : hostk::ShutdownSystem()) Check("shutdown", status);
@@ -99,8 +90,8 @@ TEST_F(LowResourcesTest, EveryAllocationOfABoardsLifeMayFail) {
   ASSERT_GT(allocations, 50u) << "the life asks for the pool it is meant to";
   for (bool onwards : {false, true}) {
     for (uint64_t n = 1; n <= allocations; ++n) {
-      SCOPED_TRACE((onwards ? "every allocation from number " : "allocation number ") + std::to_string(n));
-      FreshRow();
+      const auto row =
+          FreshRow((onwards ? "every allocation from number " : "allocation number ") + std::to_string(n));
       if (onwards) hostk::FailAllocationsFrom(n);
       else hostk::FailAllocationAt(n);
       Life();

@@ -11,8 +11,7 @@ class PnpTest : public DriverTest {
   // The state of the device as the PnP state table names it.
   std::string State(PDEVICE_OBJECT device) {
     PDEVICE_EXTENSION x = Extension(device);
-    return std::string(x->Started ? "started" : "not started") +
-           (x->HoldRequests ? ", held" : "");
+    return std::string(x->Started ? "started" : "not started") + (x->HoldRequests ? ", held" : "");
   }
   bool InterfaceOn() { return hostk::Interfaces().at(0).enabled; }
   size_t BusSaw(UCHAR minor) {
@@ -25,15 +24,14 @@ class PnpTest : public DriverTest {
 // The start-up runs once, after the lower drivers started the device; a start
 // they refuse, or a failed start-up, leaves the device held.
 TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
-  struct Case {
+  const struct Case {
     const char *what;
     hostk::BusReply reply;
     bool badResources, again;
     NTSTATUS status;
     ULONG_PTR information;
     const char *state;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"started", {}, false, false, STATUS_SUCCESS, 0, "started"},
       {"pended by the bus", {STATUS_SUCCESS, 0, true}, false, false, STATUS_SUCCESS, 0, "started"},
       {"refused by the lower drivers", {STATUS_UNSUCCESSFUL, 0x1234, false}, false, false, STATUS_UNSUCCESSFUL,
@@ -42,8 +40,7 @@ TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
       {"a start of a started device", {}, false, true, STATUS_SUCCESS, 0, "started"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     PDEVICE_OBJECT device = c.again ? StartedDevice(24) : AddedDevice(24);
     EXPECT_EQ(State(device), c.again ? "started" : "not started, held");
     if (c.again) hostreg::DeleteValue(hostreg::Find(kService0), u"OnSystem");
@@ -76,15 +73,14 @@ TEST_F(PnpTest, AStartRunsTheStartUpOnceAfterTheLowerDrivers) {
 // the last word, and an open handle refuses a removal.
 TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
   PDEVICE_OBJECT device = StartedDevice(24);
-  struct Step {
+  // A code the bus is made to refuse stays refused.
+  const struct Step {
     UCHAR minor;
     bool handle, busRefuses;
     NTSTATUS status;
     const char *state;  // none: as the lower drivers left it
     bool passedDown;
-  };
-  // A code the bus is made to refuse stays refused.
-  const Step steps[] = {
+  } steps[] = {
       {IRP_MN_QUERY_STOP_DEVICE, true, false, STATUS_SUCCESS, "started, held", true},  // handles don't matter
       {IRP_MN_CANCEL_STOP_DEVICE, true, false, STATUS_SUCCESS, "started", true},
       {IRP_MN_QUERY_REMOVE_DEVICE, true, false, STATUS_UNSUCCESSFUL, "started", false},
@@ -119,7 +115,7 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   PDEVICE_OBJECT device = StartedDevice(0);
   EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(State(device), "not started, held");
-  EXPECT_TRUE(Writes().empty()) << "no port is written on stop";
+  for (const hostk::PortAccess &a : hostk::PortTrace()) EXPECT_FALSE(a.write) << "no port is written on stop";
   EXPECT_TRUE(InterfaceOn()) << "a stop leaves the interface on";
 
   // The board comes back at another range.
@@ -136,8 +132,7 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
 }
 
 TEST_F(PnpTest, StopOfANeverStartedDeviceOnlyHoldsIt) {
-  Load(24);
-  PDEVICE_OBJECT device = Add();
+  PDEVICE_OBJECT device = AddedDevice(24);
   Extension(device)->HoldRequests = 0;
   EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(State(device), "not started, held");
@@ -148,14 +143,13 @@ TEST_F(PnpTest, StopOfANeverStartedDeviceOnlyHoldsIt) {
 // The removal takes the device, its interface and its subkeys away, whatever
 // stands in its way; the device map's value stays.
 TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
-  struct Case {
+  const struct Case {
     const char *what;
     bool start;
     std::function<void()> before;
     NTSTATUS status;
     bool serviceSubkeyLeft, mapSubkeyLeft;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"subkeys never written", false, [] {}, STATUS_SUCCESS, false, false},
       {"a subkey that cannot be deleted", true, [] { hostreg::Make(kService0 + "\\Child"); }, STATUS_SUCCESS,
        true, false},
@@ -173,14 +167,8 @@ TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
        STATUS_SUCCESS, false, false},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
-    if (c.start) {
-      StartedDevice(24);
-    } else {
-      Load(24);
-      Add();
-    }
+    const auto row = FreshRow(c.what);
+    c.start ? StartedDevice(24) : AddedDevice(24);
     c.before();
     hostk::IrpResult result = Pnp(IRP_MN_REMOVE_DEVICE);
     hostk::FailAllocationsFrom(0);
@@ -227,9 +215,7 @@ TEST_F(PnpTest, StopWaitsForAPowerRequestInsideTheDriver) {
   PDEVICE_EXTENSION x = Extension(device);
   // The sleep request waits inside the driver for its D3 request, held below.
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, true});
-  std::thread sleeper([&] {
-    hostk::SendSetPower(Pdo(), SystemPowerState, hostk::SystemState(PowerSystemSleeping3));
-  });
+  std::thread sleeper([&] { hostk::SendSetPower(Pdo(), SystemPowerState, hostk::SystemState(PowerSystemSleeping3)); });
   hostk::WaitForHeldRequests(1);
   hostk::WaitForBlockedThreads(1);
   EXPECT_EQ(x->OutstandingIo, 3)
@@ -243,10 +229,9 @@ TEST_F(PnpTest, StopWaitsForAPowerRequestInsideTheDriver) {
   EXPECT_EQ(hostk::SendIrp(IoGetAttachedDevice(Pdo()), IRP_MJ_PNP, IRP_MN_QUERY_PNP_DEVICE_STATE).ioStatus.Status,
             STATUS_DELETE_PENDING);
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {STATUS_SUCCESS, 0, false});
-  EXPECT_EQ(hostk::SendPower(Pdo(), IRP_MN_QUERY_POWER, SystemPowerState,
-                             hostk::SystemState(PowerSystemWorking))
-                .ioStatus.Status,
-            STATUS_SUCCESS);
+  hostk::IrpResult query =
+      hostk::SendPower(Pdo(), IRP_MN_QUERY_POWER, SystemPowerState, hostk::SystemState(PowerSystemWorking));
+  EXPECT_EQ(query.ioStatus.Status, STATUS_SUCCESS);
 
   hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {STATUS_SUCCESS, 0, false});
   hostk::CompleteHeldRequests();

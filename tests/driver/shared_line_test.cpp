@@ -23,8 +23,7 @@ TEST_F(SharedLineTest, TheBoardClaimsOnlyWhatItRaised) {
   const char *const names[] = {"pulled out", "in D3", "stopped", "surprise-removed"};
   for (What what : {kPulled, kInD3, kStopped, kSurpriseRemoved}) {
     for (uint32_t model : {24u, 22u, 21u}) {
-      SCOPED_TRACE("model " + std::to_string(model) + ", " + names[what]);
-      FreshRow();
+      const auto row = FreshRow("model " + std::to_string(model) + ", " + names[what]);
       std::vector<HANDLE> events = Ready(model);
       {
         OtherDevice other;  // connected after the board: the board's routine is asked first
@@ -54,8 +53,7 @@ TEST_F(SharedLineTest, TheBoardClaimsOnlyWhatItRaised) {
 TEST_F(SharedLineTest, AllSourcesPendingAtOnceAreServed) {
   const std::pair<uint32_t, const char *> cases[] = {{24, "111111111"}, {22, "111111111"}, {21, "111100000"}};
   for (const auto &[model, signalled] : cases) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    FreshRow();
+    const auto row = FreshRow("model " + std::to_string(model));
     std::vector<HANDLE> events = Ready(model);
     hostk::HoldInterrupts(true);
     for (int source = 0; source < board_->SourceCount(); ++source) board_->PulseDiLine(source);

@@ -12,9 +12,8 @@ class ShutdownTest : public DriverTest {
       Program program("dio-setup");
       HANDLE file = program.Open();
       for (const DIO_DO_CONFIG &config : configs) {
-        EXPECT_EQ(hostk::user::DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config,
-                                               nullptr, 0).status,
-                  STATUS_SUCCESS);
+        auto result = hostk::user::DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, nullptr, 0);
+        EXPECT_EQ(result.status, STATUS_SUCCESS);
       }
     }
     hostk::ClearPortTrace();
@@ -51,8 +50,7 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
       {"restarts register no further", 24, ShutdownOutput(0, 1), true, false, 2, 0x00, 0x01, 2},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    FreshRow();
+    const auto row = FreshRow(c.what);
     if (c.fromRegistry) StoreDo(c.config);
     StartedDevice(c.model);
     if (!c.fromRegistry) Configure({c.config});

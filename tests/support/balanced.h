@@ -1,13 +1,12 @@
-// Runs every test on a fresh machine, and whatever else `reset` sets up
+// Runs every test on a fresh machine, and whatever else the `resets` set up
 // afresh, and fails the test that leaves anything unbalanced: besides what
 // the kernel checks (a pool block, handle, IRP, device object, shutdown
-// registration or enabled interface not given back), what `outstanding`
-// reports of the program's other stand-ins.
+// registration or enabled interface not given back), what the `reports`
+// tell of the program's other stand-ins.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,32 +14,36 @@
 
 namespace testsupport {
 
+using Reset = void (*)();
+using Report = std::vector<std::string> (*)();
+
 struct Balanced : testing::EmptyTestEventListener {
   const char *what;
-  std::function<void()> reset;
-  std::function<std::vector<std::string>()> outstanding;
+  std::vector<Reset> resets;
+  std::vector<Report> reports;
 
-  Balanced(const char *what, std::function<void()> reset, std::function<std::vector<std::string>()> outstanding)
-      : what(what), reset(std::move(reset)), outstanding(std::move(outstanding)) {}
-  void Reset() {
-    reset();
+  Balanced(const char *what, std::vector<Reset> resets, std::vector<Report> reports)
+      : what(what), resets(std::move(resets)), reports(std::move(reports)) {}
+  void ResetAll() {
+    for (Reset reset : resets) reset();
     hostk::ResetMachine();
   }
-  void OnTestStart(const testing::TestInfo &) override { Reset(); }
+  void OnTestStart(const testing::TestInfo &) override { ResetAll(); }
   void OnTestEnd(const testing::TestInfo &) override {
-    std::vector<std::string> left = outstanding();
-    for (const auto &line : hostk::Outstanding()) left.push_back(line);
     std::string report;
-    for (const auto &line : left) report += "\n  " + line;
+    for (Report outstanding : reports)
+      for (const auto &line : outstanding()) report += "\n  " + line;
+    for (const auto &line : hostk::Outstanding()) report += "\n  " + line;
     // Reported as a failure of the test that just ended.
-    EXPECT_TRUE(left.empty()) << "the test left " << what << " unbalanced:" << report;
-    Reset();
+    EXPECT_TRUE(report.empty()) << "the test left " << what << " unbalanced:" << report;
+    ResetAll();
   }
 };
 
-inline int RunBalanced(int argc, char **argv, Balanced *listener) {
+inline int RunBalanced(int argc, char **argv, const char *what, std::vector<Reset> resets = {},
+                       std::vector<Report> reports = {}) {
   testing::InitGoogleTest(&argc, argv);
-  testing::UnitTest::GetInstance()->listeners().Append(listener);
+  testing::UnitTest::GetInstance()->listeners().Append(new Balanced(what, std::move(resets), std::move(reports)));
   return RUN_ALL_TESTS();
 }
 

@@ -6,14 +6,6 @@
 #include "host_win32_io.h"
 
 int main(int argc, char **argv) {
-  auto reset = [] {
-    hostwin::ResetDesktop();
-    hostwin::ResetIo();
-  };
-  auto outstanding = [] {
-    std::vector<std::string> left = hostwin::Outstanding();
-    for (const auto &line : hostwin::IoOutstanding()) left.push_back(line);
-    return left;
-  };
-  return testsupport::RunBalanced(argc, argv, new testsupport::Balanced("the machine or the console", reset, outstanding));
+  return testsupport::RunBalanced(argc, argv, "the machine or the console", {hostwin::ResetDesktop, hostwin::ResetIo},
+                                  {hostwin::Outstanding, hostwin::IoOutstanding});
 }

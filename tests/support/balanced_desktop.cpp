@@ -6,14 +6,6 @@
 #include "host_win32.h"
 
 int main(int argc, char **argv) {
-  auto reset = [] {
-    hostwin::ResetDesktop();
-    diolib::Reset();
-  };
-  auto outstanding = [] {
-    std::vector<std::string> left = hostwin::Outstanding();
-    for (const auto &line : diolib::Outstanding()) left.push_back(line);
-    return left;
-  };
-  return testsupport::RunBalanced(argc, argv, new testsupport::Balanced("the desktop", reset, outstanding));
+  return testsupport::RunBalanced(argc, argv, "the desktop", {hostwin::ResetDesktop, diolib::Reset},
+                                  {hostwin::Outstanding, diolib::Outstanding});
 }
