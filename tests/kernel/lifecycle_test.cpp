@@ -183,7 +183,6 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
 }
 
 TEST_F(LifecycleTest, AFailedRestartOfARebalanceIsASurpriseRemoval) {
-  journal.clear();
   hostk::SetBusReply(pdo_, IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
   bool moved = false;
   EXPECT_EQ(hostk::Rebalance(pdo_, nullptr, nullptr, [&] { moved = true; }).ioStatus.Status, STATUS_UNSUCCESSFUL);
