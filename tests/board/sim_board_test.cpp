@@ -142,13 +142,14 @@ TEST(SimBoardTest, LineFollowsEnabledPendingSourcesAndEachRiseCallsTheListener) 
 // A board without power (its device in D3, or the machine in S3 to S5) or
 // pulled out reads all ones and lets its line go; when power returns its
 // registers are at their power-on values, its information bytes as they
-// were; pulled, it stays gone. Power does not depend on the layout: layout
-// 24 has every kind of register.
+// were; pulled, it stays gone. It has power only with both supplies. Power
+// does not depend on the layout: layout 24 has every kind of register.
 TEST(SimBoardTest, ABoardWithoutPowerOrPulledReadsAllOnes) {
   for (bool machine : {false, true}) {
     SCOPED_TRACE(machine ? "the machine's power" : "D3");
     auto board = MakeBoard(L24);
     auto power = [&](bool on) { machine ? board->MachinePowerChanged(on) : board->SetPowered(on); };
+    auto other = [&](bool on) { machine ? board->SetPowered(on) : board->MachinePowerChanged(on); };
     Enable(kL24, 0);
     Out(kL24.doReg, 0x5A);
     board->PulseDiLine(0);
@@ -156,7 +157,9 @@ TEST(SimBoardTest, ABoardWithoutPowerOrPulledReadsAllOnes) {
     const uint8_t info = __inbyte(kInfo);
 
     power(false);
-    EXPECT_FALSE(board->Powered());
+    other(false);
+    other(true);
+    EXPECT_FALSE(board->Powered()) << "the other supply alone";
     EXPECT_FALSE(board->InterruptAsserted());
     for (int offset : {kL24.doReg, kL24.intEn0, kL24.intSt0, 3}) EXPECT_EQ(In(offset), 0xFF);
     EXPECT_EQ(__indword(kBase), 0xFFFFFFFFu);
@@ -177,18 +180,6 @@ TEST(SimBoardTest, ABoardWithoutPowerOrPulledReadsAllOnes) {
     power(true);
     EXPECT_EQ(In(kL24.doReg), 0xFF) << "gone for good";
   }
-}
-
-// The machine's power takes both supplies into account: a board whose
-// device is in D3 stays off when the machine's power returns.
-TEST(SimBoardTest, ABoardHasPowerOnlyWithBothSupplies) {
-  auto board = MakeBoard(General);
-  board->SetPowered(false);
-  board->MachinePowerChanged(false);
-  board->MachinePowerChanged(true);
-  EXPECT_FALSE(board->Powered());
-  board->SetPowered(true);
-  EXPECT_TRUE(board->Powered());
 }
 
 // Layout 24's information bytes are read-only to the driver; the summary

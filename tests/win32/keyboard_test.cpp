@@ -168,15 +168,13 @@ TEST_F(Win32KeyboardTest, EnterPressesTheFocusedOrDefaultButtonAndEscCancels) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    INT_PTR ended = 0;
     hostwin::WhenDialogOpens([&](HWND dialog) {
       SetFocus(GetDlgItem(dialog, c.focusId ? c.focusId : 307));
       Press(c.key);
       EXPECT_FALSE(IsWindowVisible(dialog));
       EXPECT_EQ(GetFocus(), nullptr) << "the dialog took the focus and lost it with its visibility";
     });
-    ended = DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0);
-    EXPECT_EQ(ended, c.result);
+    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0), c.result);
   }
   EXPECT_FALSE(hostwin::PressKey(VK_RETURN)) << "no window to take it";
 }
