@@ -120,8 +120,7 @@ TEST_F(DevicesTest, StacksAreBuiltOnReadyDevicesAndTakenDownInOrder) {
 
 TEST_F(DevicesTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
   Create(16);
-  KeInitializeDpc(
-      &device_->Dpc, [](PKDPC, PVOID, PVOID, PVOID) {}, device_);
+  KeInitializeDpc(&device_->Dpc, [](PKDPC, PVOID, PVOID, PVOID) {}, device_);
   hostk::HoldDpcs(true);
   KeInsertQueueDpc(&device_->Dpc, nullptr, nullptr);
   EXPECT_DEATH(IoDeleteDevice(device_), "STOP 0x000000C4.*DPC is still queued or running");
@@ -129,9 +128,8 @@ TEST_F(DevicesTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
   hostk::RunDpcs();
 
   PKINTERRUPT interrupt = nullptr;
-  ASSERT_EQ(IoConnectInterrupt(
-                &interrupt, [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; }, device_->DeviceExtension, nullptr,
-                0x51, 7, 7, LevelSensitive, TRUE, 1, FALSE),
+  ASSERT_EQ(IoConnectInterrupt(&interrupt, [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; }, device_->DeviceExtension,
+                               nullptr, 0x51, 7, 7, LevelSensitive, TRUE, 1, FALSE),
             STATUS_SUCCESS);
   EXPECT_DEATH(IoDeleteDevice(device_), "STOP 0x000000C4.*service context of a connected interrupt");
   IoDisconnectInterrupt(interrupt);

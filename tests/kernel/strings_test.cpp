@@ -158,8 +158,11 @@ TEST(Pool, AccountingAndFailureInjection) {
     uint64_t failAt, failFrom;
     std::vector<bool> succeeds;  // the allocations after arming, in order
   } cases[] = {
-      {0, 0, {true, true, true}},          {1, 0, {false, true, true}},         {3, 0, {true, true, false, true, true}},
-      {0, 2, {true, false, false, false}}, {1, 3, {false, true, false, false}},
+      {0, 0, {true, true, true}},
+      {1, 0, {false, true, true}},
+      {3, 0, {true, true, false, true, true}},
+      {0, 2, {true, false, false, false}},
+      {1, 3, {false, true, false, false}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE("fail at " + std::to_string(c.failAt) + ", from " + std::to_string(c.failFrom));
