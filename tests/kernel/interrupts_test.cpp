@@ -209,7 +209,7 @@ TEST(DeviceQueueTest, AnIdleQueueIsOnlyMarkedBusyThenQueuesInOrder) {
 
 // Storms, the interrupt lock, critical regions, device queues and waits
 // that nothing ends: each misuse stops the run (a wait, as a deadlock, once
-// nothing wakes it within the wait limit, which every wait shares).
+// nothing wakes it within the wait limit, instead of hanging the test).
 TEST(InterruptsDeathTest, MisusesStopTheRun) {
   const struct {
     std::function<void()> misuse;
@@ -279,6 +279,11 @@ TEST(InterruptsDeathTest, MisusesStopTheRun) {
          KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr);
        },
        "STOP 0x000000C4: KeWaitForSingleObject without a timeout: no wake-up within 100 ms"},
+      {[] {
+         hostk::SetWaitLimit(100);
+         hostk::WaitForBlockedThreads(1);
+       },
+       "STOP 0x000000C4: a wait of the host kernel: no wake-up within 100 ms"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
