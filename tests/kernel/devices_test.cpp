@@ -128,8 +128,9 @@ TEST_F(DevicesTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
   hostk::RunDpcs();
 
   PKINTERRUPT interrupt = nullptr;
-  ASSERT_EQ(IoConnectInterrupt(&interrupt, [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; }, device_->DeviceExtension,
-                               nullptr, 0x51, 7, 7, LevelSensitive, TRUE, 1, FALSE),
+  PKSERVICE_ROUTINE declines = [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; };
+  ASSERT_EQ(IoConnectInterrupt(&interrupt, declines, device_->DeviceExtension, nullptr, 0x51, 7, 7, LevelSensitive, TRUE,
+                               1, FALSE),
             STATUS_SUCCESS);
   EXPECT_DEATH(IoDeleteDevice(device_), "STOP 0x000000C4.*service context of a connected interrupt");
   IoDisconnectInterrupt(interrupt);

@@ -266,9 +266,10 @@ TEST_F(IrpTest, PowerRequestsAreHandedOnOncePerDriver) {
   EXPECT_TRUE(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_WAIT_WAKE).completed);
 }
 
-// A request completed twice, a stack with fewer locations than drivers, a
-// dispatch routine that leaves a critical region entered, and power requests
-// not handed on once with PoStartNextPowerIrp and PoCallDriver.
+// A request completed twice, one with a location fewer than the stack's
+// drivers copy into, a dispatch routine that leaves a critical region
+// entered, and power requests not handed on once with PoStartNextPowerIrp and
+// PoCallDriver.
 TEST_F(IrpTest, TheVerifierStopsMisuse) {
   // A request of its own, with room for `locations` drivers, completed once
   // more after the stack when `again`.
@@ -288,7 +289,8 @@ TEST_F(IrpTest, TheVerifierStopsMisuse) {
   };
   const Case cases[] = {
       {Action::CompleteSuccess, Action::Skip, send(3, true), "STOP 0x00000044"},
-      {Action::CompleteSuccess, Action::CopyWithRoutine, send(1, false), "STOP 0x00000035"},
+      {Action::CopyWithRoutine, Action::CopyWithRoutine, send(CCHAR(top.device->StackSize - 1), false),
+       "STOP 0x00000035"},
       {Action::Skip, Action::EnterCriticalRegion, [] { hostk::SendIrp(top.device, IRP_MJ_PNP, 0); },
        "STOP 0x000000C4: dispatch routine returned with its critical regions unbalanced"},
       {Action::PowerSkip, Action::PowerCopyStartTwice, setPower, "STOP 0x000000C4: PoStartNextPowerIrp called twice"},
