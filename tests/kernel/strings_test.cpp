@@ -30,11 +30,9 @@ struct Counted {
   }
   // The buffer as the call should leave it: `text`, then a terminator when
   // asked, then untouched slots.
-  std::vector<WCHAR> Expect(const wchar_t *text, bool terminated) const {
-    std::vector<WCHAR> out(buffer.size(), kGuard);
-    std::u16string t = U16(text);
-    for (size_t i = 0; i < t.size(); ++i) out[i] = WCHAR(t[i]);
-    if (terminated) out[t.size()] = 0;
+  static std::vector<WCHAR> Expect(const wchar_t *text, bool terminated) {
+    std::vector<WCHAR> out = Counted(text, 0).buffer;
+    if (terminated) out[U16(text).size()] = 0;
     return out;
   }
 };
@@ -74,7 +72,7 @@ TEST(Strings, AppendAndCopyWriteOnlyWhatFits) {
       dest.string.Length = 4;
       RtlCopyUnicodeString(&dest.string, c.source ? &source.string : nullptr);
     }
-    EXPECT_EQ(dest.Expect(c.result, c.terminated), dest.buffer);
+    EXPECT_EQ(Counted::Expect(c.result, c.terminated), dest.buffer);
     EXPECT_EQ(U16(c.result).size() * 2, dest.string.Length);
     EXPECT_EQ(c.maximum, dest.string.MaximumLength);
     EXPECT_EQ(dest.buffer.data(), dest.string.Buffer);
@@ -105,7 +103,7 @@ TEST(Strings, IntegerToUnicodeString) {
     Counted out(L"", c.maximum);
     EXPECT_EQ(c.status, RtlIntegerToUnicodeString(c.value, c.base, &out.string));
     if (c.text) {
-      EXPECT_EQ(out.Expect(c.text, true), out.buffer);
+      EXPECT_EQ(Counted::Expect(c.text, true), out.buffer);
       EXPECT_EQ(U16(c.text).size() * 2, out.string.Length);
     } else {
       // Whatever a failing call does, it stays inside MaximumLength.
@@ -149,7 +147,7 @@ TEST(Strings, SnwprintfLegacySemantics) {
     SCOPED_TRACE("case " + std::to_string(i) + ", expecting " + hostk::Utf8(U16(c.text)));
     Counted out(L"", 0);
     EXPECT_EQ(c.result, c.format(out.buffer.data(), c.count));
-    EXPECT_EQ(out.Expect(c.text, c.terminated), out.buffer);
+    EXPECT_EQ(Counted::Expect(c.text, c.terminated), out.buffer);
   }
 }
 
