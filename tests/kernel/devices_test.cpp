@@ -103,8 +103,6 @@ TEST_F(DevicesTest, ShutdownRegistrationsAreCountedAndAllGoTogether) {
   EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 
-// A stack is built only on a device that has finished initialising, and
-// taken down from the top, before its driver goes.
 TEST_F(DevicesTest, StacksAreBuiltOnReadyDevicesAndTakenDownInOrder) {
   pdo_ = hostk::CreatePdo({});
   Create(0);

@@ -186,7 +186,6 @@ void AtDispatchLevel(Body body) {
   KeLowerIrql(old);
 }
 
-// An idle queue is only marked busy, a busy one queues in order.
 TEST(DeviceQueueTest, AnIdleQueueIsOnlyMarkedBusyThenQueuesInOrder) {
   KDEVICE_QUEUE queue;
   KDEVICE_QUEUE_ENTRY first, second, third;
