@@ -1,5 +1,5 @@
-// Device objects, PDO properties, interfaces, shutdown registrations and the
-// verifier's rules for them.
+// Device objects and what must go before them (their DPCs, the interrupts they
+// serve), PDO properties, interfaces, shutdown registrations.
 #include <gtest/gtest.h>
 
 #include "host_kernel.h"
@@ -10,18 +10,14 @@ NTSTATUS EmptyEntry(PDRIVER_OBJECT, PUNICODE_STRING) { return STATUS_SUCCESS; }
 
 class DevicesTest : public testing::Test {
  protected:
-  void SetUp() override {
-    driver_ = hostk::LoadDriver(EmptyEntry, u"\\REGISTRY\\MACHINE\\test", nullptr);
-  }
+  void SetUp() override { driver_ = hostk::LoadDriver(EmptyEntry, u"\\REGISTRY\\MACHINE\\test", nullptr); }
   void TearDown() override {
     if (device_) IoDeleteDevice(device_);
     if (pdo_) hostk::DeletePdo(pdo_);
     hostk::UnloadDriver(driver_);
   }
   PDEVICE_OBJECT Create(ULONG extensionSize) {
-    EXPECT_EQ(IoCreateDevice(driver_, extensionSize, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                             &device_),
-              STATUS_SUCCESS);
+    EXPECT_EQ(IoCreateDevice(driver_, extensionSize, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device_), STATUS_SUCCESS);
     return device_;
   }
   PDRIVER_OBJECT driver_ = nullptr;
@@ -32,8 +28,7 @@ class DevicesTest : public testing::Test {
 TEST_F(DevicesTest, NewDevicesAreZeroFilledInitialisingAndLinkedFirst) {
   hostk::FailAllocationAt(1);
   PDEVICE_OBJECT none = reinterpret_cast<PDEVICE_OBJECT>(1);
-  EXPECT_EQ(IoCreateDevice(driver_, 16, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &none),
-            STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(IoCreateDevice(driver_, 16, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &none), STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(none, nullptr);
 
   PDEVICE_OBJECT first = Create(13);
@@ -42,8 +37,7 @@ TEST_F(DevicesTest, NewDevicesAreZeroFilledInitialisingAndLinkedFirst) {
   EXPECT_EQ(first->Flags, ULONG(DO_DEVICE_INITIALIZING));
   EXPECT_EQ(first->StackSize, 1);
   PDEVICE_OBJECT second = nullptr;
-  ASSERT_EQ(IoCreateDevice(driver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &second),
-            STATUS_SUCCESS);
+  ASSERT_EQ(IoCreateDevice(driver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &second), STATUS_SUCCESS);
   EXPECT_EQ(second->DeviceExtension, nullptr);
   EXPECT_EQ(hostk::DevicesOf(driver_), (std::vector<PDEVICE_OBJECT>{second, first}));
   IoDeleteDevice(second);
@@ -58,13 +52,10 @@ TEST_F(DevicesTest, PropertiesComeOnlyFromPdosThatHaveThem) {
   ULONG value = 0, length = 0;
   EXPECT_EQ(IoGetDeviceProperty(pdo_, DevicePropertyAddress, 4, &value, &length), STATUS_SUCCESS);
   EXPECT_EQ(value, 0x00090002u);
-  EXPECT_EQ(IoGetDeviceProperty(pdo_, DevicePropertyBusNumber, 3, &value, &length),
-            STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(IoGetDeviceProperty(pdo_, DevicePropertyBusNumber, 3, &value, &length), STATUS_BUFFER_TOO_SMALL);
   EXPECT_EQ(length, 4u);
-  EXPECT_EQ(IoGetDeviceProperty(pdo_, DevicePropertyUINumber, 4, &value, &length),
-            STATUS_INVALID_PARAMETER_2);
-  EXPECT_EQ(IoGetDeviceProperty(device_, DevicePropertyAddress, 4, &value, &length),
-            STATUS_INVALID_DEVICE_REQUEST)
+  EXPECT_EQ(IoGetDeviceProperty(pdo_, DevicePropertyUINumber, 4, &value, &length), STATUS_INVALID_PARAMETER_2);
+  EXPECT_EQ(IoGetDeviceProperty(device_, DevicePropertyAddress, 4, &value, &length), STATUS_INVALID_DEVICE_REQUEST)
       << "a function device object is not a PDO";
 }
 
@@ -78,24 +69,20 @@ TEST_F(DevicesTest, InterfaceStatesFollowTheKernelsStatuses) {
   ASSERT_EQ(IoRegisterDeviceInterface(pdo_, &guid, nullptr, &again), STATUS_SUCCESS);
   EXPECT_EQ(hostk::Interfaces().size(), 1u) << "registering again gives the same interface";
 
-  EXPECT_DEATH(IoSetDeviceInterfaceState(&link, FALSE), "STOP 0x000000C4.*not enabled")
-      << "an interface never enabled";
   EXPECT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
   EXPECT_EQ(IoSetDeviceInterfaceState(&again, TRUE), STATUS_OBJECT_NAME_EXISTS);
   std::string left;
   for (const auto &line : hostk::Outstanding()) left += line + "\n";
   EXPECT_NE(left.find("left enabled"), std::string::npos) << left;
   EXPECT_EQ(IoSetDeviceInterfaceState(&link, FALSE), STATUS_SUCCESS);
-  EXPECT_DEATH(IoSetDeviceInterfaceState(&again, FALSE), "STOP 0x000000C4.*not enabled")
-      << "disabled a second time";
+  EXPECT_DEATH(IoSetDeviceInterfaceState(&again, FALSE), "STOP 0x000000C4.*not enabled") << "disabled a second time";
 
   UNICODE_STRING bad;
   RtlInitUnicodeString(&bad, L"a\\b");
   UNICODE_STRING unused;
   EXPECT_EQ(IoRegisterDeviceInterface(pdo_, &guid, &bad, &unused), STATUS_INVALID_DEVICE_REQUEST);
   Create(0);
-  EXPECT_EQ(IoRegisterDeviceInterface(device_, &guid, nullptr, &unused),
-            STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(IoRegisterDeviceInterface(device_, &guid, nullptr, &unused), STATUS_INVALID_DEVICE_REQUEST);
   RtlFreeUnicodeString(&link);
   RtlFreeUnicodeString(&again);
 }
@@ -116,8 +103,6 @@ TEST_F(DevicesTest, ShutdownRegistrationsAreCountedAndAllGoTogether) {
   EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 
-// A stack is built only on a device that has finished initialising, and
-// taken down from the top, before its driver goes.
 TEST_F(DevicesTest, StacksAreBuiltOnReadyDevicesAndTakenDownInOrder) {
   pdo_ = hostk::CreatePdo({});
   Create(0);
@@ -129,6 +114,24 @@ TEST_F(DevicesTest, StacksAreBuiltOnReadyDevicesAndTakenDownInOrder) {
   EXPECT_DEATH(IoDetachDevice(device_), "STOP 0x000000C4.*nothing attached");
   EXPECT_DEATH(hostk::UnloadDriver(driver_), "still owns device objects");
   IoDetachDevice(pdo_);
+}
+
+TEST_F(DevicesTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
+  Create(16);
+  KeInitializeDpc(&device_->Dpc, [](PKDPC, PVOID, PVOID, PVOID) {}, device_);
+  hostk::HoldDpcs(true);
+  KeInsertQueueDpc(&device_->Dpc, nullptr, nullptr);
+  EXPECT_DEATH(IoDeleteDevice(device_), "STOP 0x000000C4.*DPC is still queued or running");
+  EXPECT_DEATH(KeInitializeDpc(&device_->Dpc, nullptr, nullptr), "STOP 0x000000C4.*queued DPC");
+  hostk::RunDpcs();
+
+  PKINTERRUPT interrupt = nullptr;
+  PKSERVICE_ROUTINE declines = [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; };
+  ASSERT_EQ(IoConnectInterrupt(&interrupt, declines, device_->DeviceExtension, nullptr, 0x51, 7, 7, LevelSensitive, TRUE,
+                               1, FALSE),
+            STATUS_SUCCESS);
+  EXPECT_DEATH(IoDeleteDevice(device_), "STOP 0x000000C4.*service context of a connected interrupt");
+  IoDisconnectInterrupt(interrupt);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Interrupt lines as a PC delivers them, the processor threads of interrupts
-// and DPCs, the device queue, and the verifier's rules for interrupts, DPCs,
-// critical regions, device queues, waits and the lifetime of the device
-// objects they belong to.
+// and DPCs, the device queue, and the verifier's rules for interrupts,
+// critical regions, device queues and waits.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -90,8 +89,7 @@ TEST(InterruptsTest, LevelSensitiveSharedLinesAreDeliveredWhileAsserted) {
   second.quietOn = 3;
   second.Assert();
   EXPECT_EQ(second.calls, 3);
-  EXPECT_FALSE(second.asserted);
-  EXPECT_EQ(first.calls, 0);
+  EXPECT_EQ(first.seenIrql, kIrql) << "asked first, it declined";
 
   // A line asserted while masked is delivered when a routine connects, before
   // IoConnectInterrupt returns.
@@ -106,7 +104,9 @@ TEST(InterruptsTest, LevelSensitiveSharedLinesAreDeliveredWhileAsserted) {
 
   // A spurious interrupt reaches the routines whatever the line.
   ASSERT_EQ(first.Connect(LevelSensitive), STATUS_SUCCESS);
+  first.seenIrql = PASSIVE_LEVEL;
   EXPECT_FALSE(hostk::RaiseInterrupt(kVector));
+  EXPECT_EQ(first.seenIrql, kIrql);
   first.Disconnect();
 }
 
@@ -129,13 +129,11 @@ TEST(InterruptsTest, InterruptsWaitForTheProcessorsIrqlAndForAHold) {
 }
 
 TEST(InterruptsTest, ProcessorThreadsRunServiceRoutinesAndDpcsBesideTheCaller) {
-  static std::atomic<std::thread::id> dpcThread;
   static std::atomic<KIRQL> dpcIrql;
   static std::atomic<int> dpcRuns;
   dpcRuns = 0;
   KDPC dpc;
   KeInitializeDpc(&dpc, [](PKDPC, PVOID, PVOID, PVOID) {
-    dpcThread = std::this_thread::get_id();
     dpcIrql = KeGetCurrentIrql();
     ++dpcRuns;
   }, nullptr);
@@ -179,29 +177,6 @@ TEST(InterruptsTest, EntryHooksRunOnceBeforeTheRoutine) {
   EXPECT_EQ(runs, 1);
 }
 
-TEST(InterruptsDeathTest, DeviceObjectsOutliveTheirDpcsAndInterrupts) {
-  PDRIVER_OBJECT driver = hostk::LoadDriver([](PDRIVER_OBJECT, PUNICODE_STRING) { return STATUS_SUCCESS; },
-                                            u"\\REGISTRY\\MACHINE\\test", nullptr);
-  PDEVICE_OBJECT device = nullptr;
-  ASSERT_EQ(IoCreateDevice(driver, 16, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
-  KeInitializeDpc(&device->Dpc, [](PKDPC, PVOID, PVOID, PVOID) {}, device);
-  hostk::HoldDpcs(true);
-  KeInsertQueueDpc(&device->Dpc, nullptr, nullptr);
-  EXPECT_DEATH(IoDeleteDevice(device), "STOP 0x000000C4.*DPC is still queued or running");
-  EXPECT_DEATH(KeInitializeDpc(&device->Dpc, nullptr, nullptr), "STOP 0x000000C4.*queued DPC");
-  hostk::RunDpcs();
-
-  PKINTERRUPT interrupt = nullptr;
-  ASSERT_EQ(IoConnectInterrupt(&interrupt, [](PKINTERRUPT, PVOID) -> BOOLEAN { return FALSE; },
-                               device->DeviceExtension, nullptr, kVector, kIrql, kIrql,
-                               LevelSensitive, TRUE, 1, FALSE),
-            STATUS_SUCCESS);
-  EXPECT_DEATH(IoDeleteDevice(device), "STOP 0x000000C4.*service context of a connected interrupt");
-  IoDisconnectInterrupt(interrupt);
-  IoDeleteDevice(device);
-  hostk::UnloadDriver(driver);
-}
-
 // Runs `body` at DISPATCH_LEVEL, where the device queue routines must be called.
 template <typename Body>
 void AtDispatchLevel(Body body) {
@@ -211,7 +186,6 @@ void AtDispatchLevel(Body body) {
   KeLowerIrql(old);
 }
 
-// An idle queue is only marked busy, a busy one queues in order.
 TEST(DeviceQueueTest, AnIdleQueueIsOnlyMarkedBusyThenQueuesInOrder) {
   KDEVICE_QUEUE queue;
   KDEVICE_QUEUE_ENTRY first, second, third;
@@ -296,17 +270,6 @@ TEST(InterruptsDeathTest, MisusesStopTheRun) {
          KDEVICE_QUEUE queue;
          KeInitializeDeviceQueue(&queue);
          AtDispatchLevel([&] { KeRemoveDeviceQueue(&queue); });
-       },
-       "STOP 0x000000C4: KeRemoveDeviceQueue on a queue that is not busy"},
-      {[] {
-         KDEVICE_QUEUE queue;
-         KDEVICE_QUEUE_ENTRY entry;
-         KeInitializeDeviceQueue(&queue);
-         AtDispatchLevel([&] {
-           KeInsertDeviceQueue(&queue, &entry);
-           KeRemoveDeviceQueue(&queue);
-           KeRemoveDeviceQueue(&queue);
-         });
        },
        "STOP 0x000000C4: KeRemoveDeviceQueue on a queue that is not busy"},
       {[] {

@@ -183,7 +183,6 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
 }
 
 TEST_F(LifecycleTest, AFailedRestartOfARebalanceIsASurpriseRemoval) {
-  journal.clear();
   hostk::SetBusReply(pdo_, IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
   bool moved = false;
   EXPECT_EQ(hostk::Rebalance(pdo_, nullptr, nullptr, [&] { moved = true; }).ioStatus.Status, STATUS_UNSUCCESSFUL);
@@ -222,28 +221,28 @@ using LifecycleDeathTest = LifecycleTest;
 
 TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
   const struct {
-    std::function<void(PDEVICE_OBJECT, PDEVICE_OBJECT)> misuse;
+    std::function<void()> misuse;
     const char *stop;
   } cases[] = {
-      {[](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
+      {[this] {
          static KEVENT never;
          KeInitializeEvent(&never, NotificationEvent, FALSE);
-         PIO_WORKITEM item = IoAllocateWorkItem(device);
+         PIO_WORKITEM item = IoAllocateWorkItem(device_);
          auto wait = [](PDEVICE_OBJECT, PVOID) { KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr); };
          hostk::HoldWorkItems(true);
          IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
          IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
        },
        "STOP 0x000000C4: IoQueueWorkItem of a work item that is queued already"},
-      {[](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
-         PIO_WORKITEM item = IoAllocateWorkItem(device);
+      {[this] {
+         PIO_WORKITEM item = IoAllocateWorkItem(device_);
          hostk::HoldWorkItems(true);  // the worker cannot take it yet
          IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {}, DelayedWorkQueue, nullptr);
          IoFreeWorkItem(item);
        },
        "STOP 0x000000C4: IoFreeWorkItem of a work item that is still queued"},
-      {[](PDEVICE_OBJECT device, PDEVICE_OBJECT) {
-         PIO_WORKITEM item = IoAllocateWorkItem(device);
+      {[this] {
+         PIO_WORKITEM item = IoAllocateWorkItem(device_);
          IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {
            KIRQL old;
            KeRaiseIrql(DISPATCH_LEVEL, &old);
@@ -251,7 +250,7 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          hostk::DrainPowerWork();
        },
        "STOP 0x0000000A: work item routine returned above PASSIVE_LEVEL"},
-      {[](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+      {[] {
          IRP irp = {};
          IO_STACK_LOCATION location = {};
          irp.StackCount = 1;
@@ -262,31 +261,27 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          IoCancelIrp(&irp);
        },
        "STOP 0x000000C4: cancel routine returned without releasing the cancel spin lock"},
-      {[](PDEVICE_OBJECT, PDEVICE_OBJECT pdo) {
-         static hostk::user::Process program("program");
-         hostk::user::ProcessScope scope(program);
+      {[this] {
+         hostk::user::ProcessScope scope(program_);
          HANDLE file = nullptr;
-         std::u16string path;
-         for (const auto &i : hostk::Interfaces())
-           if (i.pdo == pdo) path = u"\\\\.\\" + i.symbolicLink.substr(4);
-         hostk::user::OpenFile(path, GENERIC_READ, &file);
-         hostk::SurpriseRemove(pdo);
-         hostk::SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+         hostk::user::OpenFile(path_, GENERIC_READ, &file);
+         hostk::SurpriseRemove(pdo_);
+         hostk::SendPnp(pdo_, IRP_MN_REMOVE_DEVICE);
        },
        "STOP 0x000000C4: IRP_MN_REMOVE_DEVICE for a surprise-removed device whose handles are still open"},
-      {[](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+      {[] {
          hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
          hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
        },
        "STOP 0x000000C4: the machine is not in S0"},
-      {[](PDEVICE_OBJECT, PDEVICE_OBJECT) {
+      {[] {
          hostk::EnterSystemTransition(hostk::SystemTransition::Shutdown);
          hostk::LeaveSystemTransition(hostk::SystemTransition::Shutdown);
        },
        "STOP 0x000000C4: a shutdown or restart is left only by a boot"},
   };
   for (const auto &c : cases) {
-    EXPECT_DEATH(c.misuse(device_, pdo_), c.stop);
+    EXPECT_DEATH(c.misuse(), c.stop);
   }
 }
 

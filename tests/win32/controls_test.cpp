@@ -102,8 +102,6 @@ TEST_F(Win32ControlsTest, TabsNotifyOnlyWhenClickedAndCanBeKept) {
   HWND dialog = OpenTestDialog();
   HWND tab = GetDlgItem(dialog, 311);
   EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), -1);
-  TCITEMA item = {};
-  item.mask = TCIF_TEXT;
   struct Insert {
     int index;
     const char *text;
@@ -113,8 +111,7 @@ TEST_F(Win32ControlsTest, TabsNotifyOnlyWhenClickedAndCanBeKept) {
   const Insert inserts[] = {{0, "first", 0, 0}, {5, "second", 1, 0}, {-1, "bad", -1, 0},
                             {0, "zero", 0, 1},  {9, "third", 3, 1}};
   for (const auto &i : inserts) {
-    item.pszText = const_cast<char *>(i.text);
-    EXPECT_EQ(SendMessageA(tab, TCM_INSERTITEMA, WPARAM(i.index), reinterpret_cast<LPARAM>(&item)), i.result);
+    EXPECT_EQ(InsertTab(tab, i.index, i.text), i.result);
     EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), i.selected) << i.text;
   }
   EXPECT_EQ(hostwin::Items(tab), (std::vector<std::string>{"zero", "first", "second", "third"}));

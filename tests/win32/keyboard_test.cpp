@@ -50,7 +50,6 @@ TEST_F(Win32KeyboardTest, SetFocusTellsBothWindowsAndHidingGivesTheFocusToThePar
   EXPECT_EQ(SetFocus(plain), sorted);
   EXPECT_EQ(SetFocus(plain), plain) << "no change, no messages";
   EXPECT_EQ(Commands(), (std::vector<std::string>{"307:4", "308:3"})) << "CBN_KILLFOCUS, then CBN_SETFOCUS";
-  EXPECT_EQ(GetFocus(), plain);
   ShowWindow(plain, SW_HIDE);
   EXPECT_EQ(GetFocus(), GetDlgItem(dialog, 305)) << "the dialog took it and passed it to its first control";
   HWND page = CreateDialogParamA(module_, MAKEINTRESOURCEA(201), dialog, TestDialogProc, 0);
@@ -128,12 +127,7 @@ TEST_F(Win32KeyboardTest, ArrowsMoveWithinTheGroupAndCheckAutomaticRadioButtons)
 TEST_F(Win32KeyboardTest, ControlsKeepTheKeysTheyWant) {
   RunKeysDialog([](HWND dialog, HWND) {
     HWND tab = GetDlgItem(dialog, 311), list = GetDlgItem(dialog, 307), check = GetDlgItem(dialog, 305);
-    TCITEMA item = {};
-    item.mask = TCIF_TEXT;
-    for (const char *text : {"one", "two"}) {
-      item.pszText = const_cast<char *>(text);
-      SendMessageA(tab, TCM_INSERTITEMA, 9, reinterpret_cast<LPARAM>(&item));
-    }
+    for (const char *text : {"one", "two"}) InsertTab(tab, 9, text);
     for (const char *text : {"a", "b", "c"}) SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     hostwin::ClearMessages();
     Press(VK_RIGHT, 2);  // the tab control: to "two", then nothing further
@@ -174,15 +168,13 @@ TEST_F(Win32KeyboardTest, EnterPressesTheFocusedOrDefaultButtonAndEscCancels) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    INT_PTR ended = 0;
     hostwin::WhenDialogOpens([&](HWND dialog) {
       SetFocus(GetDlgItem(dialog, c.focusId ? c.focusId : 307));
       Press(c.key);
       EXPECT_FALSE(IsWindowVisible(dialog));
       EXPECT_EQ(GetFocus(), nullptr) << "the dialog took the focus and lost it with its visibility";
     });
-    ended = DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0);
-    EXPECT_EQ(ended, c.result);
+    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0), c.result);
   }
   EXPECT_FALSE(hostwin::PressKey(VK_RETURN)) << "no window to take it";
 }
@@ -197,10 +189,7 @@ TEST_F(Win32KeyboardTest, TheTabControlsDisplayAreaComesFromItsBorders) {
     return std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom});
   };
   EXPECT_EQ(adjust(FALSE, {100, 50, 300, 150}), std::vector<LONG>({104, 54, 296, 146})) << "no tabs, no row";
-  TCITEMA item = {};
-  item.mask = TCIF_TEXT;
-  item.pszText = const_cast<char *>("one");
-  SendMessageA(tab, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  InsertTab(tab, 0, "one");
   EXPECT_EQ(adjust(FALSE, {100, 50, 300, 150}), std::vector<LONG>({104, 72, 296, 146}));
   EXPECT_EQ(adjust(TRUE, {104, 72, 296, 146}), std::vector<LONG>({100, 50, 300, 150}));
   EXPECT_EQ(SendMessageA(tab, TCM_ADJUSTRECT, FALSE, 0), -1);

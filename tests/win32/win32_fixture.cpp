@@ -20,6 +20,13 @@ std::vector<Recorded> Notifications() {
   return out;
 }
 
+LRESULT InsertTab(HWND tab, int index, const char *text) {
+  TCITEMA item = {};
+  item.mask = TCIF_TEXT;
+  item.pszText = const_cast<char *>(text);
+  return SendMessageA(tab, TCM_INSERTITEMA, WPARAM(index), reinterpret_cast<LPARAM>(&item));
+}
+
 void Win32Test::SetUp() {
   gVetoTabChange = false;
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};

@@ -36,6 +36,9 @@ class Win32Test : public testing::Test {
   bool registerControls_ = true;
 };
 
+// Sends TCM_INSERTITEMA for a tab of that text; answers the tab's index.
+LRESULT InsertTab(HWND tab, int index, const char *text);
+
 // Answers TCN_SELCHANGING with TRUE (keep the tab) while set.
 extern bool gVetoTabChange;
 INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
