@@ -25,6 +25,12 @@ static LONG SlotOf(PIO_STACK_LOCATION stack) {
 // Connects the started board's interrupt unless it is connected. Called
 // holding HardwareLock.
 _Use_decl_annotations_
+// The service routine's work, run under the interrupt's lock.
+static BOOLEAN TakePendingStatus(PVOID context) {
+  PDEVICE_OBJECT device = (PDEVICE_OBJECT)context;
+  return InterruptService(((PDEVICE_EXTENSION)device->DeviceExtension)->InterruptObject, device);
+}
+
 NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension) {
   if (extension->InterruptObject != NULL) return STATUS_SUCCESS;
   // The last disconnection flushed its DPCs: none is queued now.
@@ -32,10 +38,17 @@ NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extensio
   KeInitializeSpinLock(&extension->DpcLock);
   // Status saved before is dropped here, and only here.
   InterlockedExchange(&extension->IntStatus, 0);
-  return IoConnectInterrupt(&extension->InterruptObject, InterruptService, extension->Self, NULL,
-                            extension->InterruptVector, extension->InterruptIrql,
-                            extension->InterruptIrql, BoardInterruptMode(), BoardInterruptShared(),
-                            extension->InterruptAffinity, FALSE);
+  NTSTATUS status = IoConnectInterrupt(&extension->InterruptObject, InterruptService, extension->Self, NULL,
+                                       extension->InterruptVector, extension->InterruptIrql,
+                                       extension->InterruptIrql, BoardInterruptMode(), BoardInterruptShared(),
+                                       extension->InterruptAffinity, FALSE);
+  // A latched line interrupts on its rising edge only. Status the board
+  // latched while nothing was connected already holds the line up: no later
+  // edge would interrupt, so it is taken now, as a level-sensitive line's
+  // interrupt takes it at the connection.
+  if (NT_SUCCESS(status) && BoardInterruptMode() == Latched)
+    KeSynchronizeExecution(extension->InterruptObject, TakePendingStatus, device);
+  return status;
 }
 
 // Disconnects the board's interrupt, if connected, then waits until every

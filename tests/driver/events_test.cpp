@@ -38,6 +38,23 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   }
 }
 
+// An edge after the sources came on and before the first enable is taken
+// when the interrupt is connected, on a latched line as on a level-sensitive
+// one: left pending, it would hold a latched line up, and no later edge would
+// interrupt.
+TEST_F(EventsTest, AnEdgeBeforeTheFirstEnableIsTakenAtTheConnection) {
+  for (uint32_t model : {0u, 21u}) {
+    const auto row = FreshRow("model " + std::to_string(model));
+    Bring(model);
+    EnableSources(file_);
+    board_->PulseDiLine(1);
+    std::vector<HANDLE> events = MakeEvents(9);
+    ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+    EXPECT_EQ(Signalled(events), "010000000");
+    ExpectHeard(*board_, events, 2);
+  }
+}
+
 TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
   Bring(24);
   EnableSources(file_);
