@@ -81,7 +81,9 @@ class CleanupTest : public EventProgramTest {
   std::vector<std::unique_ptr<Queued>> queued_;
 };
 
-TEST_F(CleanupTest, AnIdleQueueOrABusyOneWithNothingQueuedIsLeftAsItIs) {
+// An idle queue, or a busy one with nothing queued, is left as it is; of
+// queued requests only the handle's are cancelled.
+TEST_F(CleanupTest, OnlyTheHandlesQueuedRequestsAreCancelledAndTheRestKeepTheirOrder) {
   for (bool busy : {false, true}) {
     SCOPED_TRACE(busy ? "busy" : "idle");
     if (busy) StartWorking();
@@ -89,13 +91,8 @@ TEST_F(CleanupTest, AnIdleQueueOrABusyOneWithNothingQueuedIsLeftAsItIs) {
     EXPECT_EQ(DeviceQueue()->Busy, busy) << "only the request being worked on holds the queue";
     EXPECT_TRUE(IsListEmpty(&DeviceQueue()->DeviceListHead));
   }
-  FinishWorking();
-}
-
-TEST_F(CleanupTest, OnlyTheHandlesQueuedRequestsAreCancelledAndTheRestKeepTheirOrder) {
   HANDLE mine = file_, other = Open();
   PFILE_OBJECT myFile = FileOf(mine), otherFile = FileOf(other);
-  StartWorking();
   Queued *first = QueueRequest(myFile);
   Queued *second = QueueRequest(otherFile);
   Queued *third = QueueRequest(myFile);

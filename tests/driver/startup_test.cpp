@@ -69,7 +69,6 @@ TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheDeviceTheTranslatedInterrupt
   EXPECT_EQ(x->InterruptIrql, kTranslatedLevel);
   EXPECT_EQ(x->InterruptVector, kTranslatedVector);
   EXPECT_EQ(x->InterruptAffinity, kAffinity);
-  EXPECT_EQ(x->DeviceNumber, 0u);
 }
 
 // The start DO bit, then the layout's interrupt reset (layout 22 writes back the

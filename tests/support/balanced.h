@@ -34,7 +34,6 @@ struct Balanced : testing::EmptyTestEventListener {
     for (Report outstanding : reports)
       for (const auto &line : outstanding()) report += "\n  " + line;
     for (const auto &line : hostk::Outstanding()) report += "\n  " + line;
-    // Reported as a failure of the test that just ended.
     EXPECT_TRUE(report.empty()) << "the test left " << what << " unbalanced:" << report;
     ResetAll();
   }
