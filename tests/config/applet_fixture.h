@@ -48,7 +48,6 @@ std::vector<std::string> LibrarySince(size_t mark);
 // key ("Counter", "DO", ...) or all.
 std::vector<std::string> WritesSince(size_t mark, const std::string &key = "");
 
-// Window helpers.
 HWND Item(HWND window, int id);
 HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
 // Clicks the tab of the page made from `templateId` (the tabs are in the

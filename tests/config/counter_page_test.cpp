@@ -26,7 +26,6 @@ std::string Choices(HWND page) {
   return out;
 }
 
-// The texts of the three external buttons.
 std::string Lines(HWND page) {
   return hostwin::Text(Item(page, IDC_CNT_CLOCK_LINE)) + " " + hostwin::Text(Item(page, IDC_CNT_GATE_LINE)) + " " +
          hostwin::Text(Item(page, IDC_CNT_OUTPUT_LINE));

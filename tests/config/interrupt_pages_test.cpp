@@ -48,7 +48,6 @@ std::vector<std::string> EveryChannel(HWND page) {
   return out;
 }
 
-// Chooses each channel named and clicks the button on it.
 void ClickOn(HWND page, int button, std::initializer_list<int> channels) {
   for (int channel : channels) {
     Choose(page, channel);

@@ -48,7 +48,6 @@ TEST_F(AppletSettingsTest, StoredTextsCountOnlyAsTheirExactWords) {
   }
 }
 
-// The DO settings as a user enables the start output on the DO page.
 void EnableStartOutput(HWND dialog) {
   ASSERT_TRUE(hostwin::Click(Item(ShowPage(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
 }

@@ -36,7 +36,6 @@ class Kernel32IoTest : public diotest::DriverTest {
   HANDLE Open(DWORD access = GENERIC_READ | GENERIC_WRITE) {
     return CreateFileA(Path().c_str(), access, 0, NULL, OPEN_EXISTING, 0, NULL);
   }
-  // The faults the stand-in recorded since the last call.
   std::vector<std::string> TakeFaults() {
     std::vector<std::string> faults = hostwin::Outstanding();
     hostwin::ResetDesktop();
