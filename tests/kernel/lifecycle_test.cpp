@@ -71,7 +71,6 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   }
 }
 
-// Completes the request the driver holds, as the driver would once done.
 void CompleteHeld(PDEVICE_OBJECT device) {
   KIRQL irql;
   IoAcquireCancelSpinLock(&irql);
@@ -118,8 +117,6 @@ class LifecycleTest : public testing::Test {
     hostk::UnloadDriver(driver_);
   }
 
-  // Sends a device-control request on a thread of the program, which the
-  // driver holds; its status lands in `status`.
   std::thread Request(HANDLE file, std::atomic<NTSTATUS> *status) {
     std::thread requester([this, file, status] {
       hostk::user::ProcessScope inProgram(program_);
