@@ -163,6 +163,20 @@ TEST(InterruptsTest, ProcessorThreadsRunServiceRoutinesAndDpcsBesideTheCaller) {
   hostk::UseProcessorThreads(false);
 }
 
+TEST(InterruptsTest, EntryHooksRunOnceBeforeTheRoutine) {
+  Device device;
+  int runs = 0;
+  hostk::AtNextEntry("IoDisconnectInterrupt", [&] {
+    ++runs;
+    EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "before anything is disconnected";
+  });
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  device.Disconnect();
+  ASSERT_EQ(device.Connect(LevelSensitive), STATUS_SUCCESS);
+  device.Disconnect();
+  EXPECT_EQ(runs, 1);
+}
+
 // Runs `body` at DISPATCH_LEVEL, where the device queue routines must be called.
 template <typename Body>
 void AtDispatchLevel(Body body) {
