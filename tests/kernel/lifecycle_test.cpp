@@ -179,14 +179,6 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
   EXPECT_EQ(pdo_->AttachedDevice, nullptr);
 }
 
-TEST_F(LifecycleTest, AFailedRestartOfARebalanceIsASurpriseRemoval) {
-  hostk::SetBusReply(pdo_, IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
-  bool moved = false;
-  EXPECT_EQ(hostk::Rebalance(pdo_, nullptr, nullptr, [&] { moved = true; }).ioStatus.Status, STATUS_UNSUCCESSFUL);
-  EXPECT_TRUE(moved);
-  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 5", "pnp 4", "pnp 0", "pnp 23", "pnp 2"}));
-}
-
 // A work item runs at PASSIVE_LEVEL on a worker thread and holds a reference
 // on its device: a device deleted meanwhile is freed once the routine is back.
 TEST_F(LifecycleTest, AWorkItemKeepsItsDeviceUntilItsRoutineReturns) {
