@@ -20,7 +20,6 @@ constexpr uint16_t kInfo = 0x200;
 constexpr uint16_t kBase = 0x300;
 constexpr int kNone = -1;
 
-// Register offsets from the register block, as the driver uses them.
 struct Regs {
   const char *name;
   Layout layout;
@@ -44,7 +43,6 @@ std::unique_ptr<SimBoard> MakeBoard(Layout layout) {
 uint8_t In(int offset) { return __inbyte(USHORT(kBase + offset)); }
 void Out(int offset, uint8_t value) { __outbyte(USHORT(kBase + offset), value); }
 
-// A source's status and enable registers and its bit in both.
 struct Source {
   int intSt, intEn;
   uint8_t bit;

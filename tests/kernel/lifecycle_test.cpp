@@ -71,7 +71,6 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   }
 }
 
-// Completes the request the driver holds, as the driver would once done.
 void CompleteHeld(PDEVICE_OBJECT device) {
   KIRQL irql;
   IoAcquireCancelSpinLock(&irql);
@@ -118,8 +117,6 @@ class LifecycleTest : public testing::Test {
     hostk::UnloadDriver(driver_);
   }
 
-  // Sends a device-control request on a thread of the program, which the
-  // driver holds; its status lands in `status`.
   std::thread Request(HANDLE file, std::atomic<NTSTATUS> *status) {
     std::thread requester([this, file, status] {
       hostk::user::ProcessScope inProgram(program_);
@@ -180,14 +177,6 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
   EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "cleanup", "close", "cleanup", "close", "pnp 2"}))
       << "the removal right after the last close";
   EXPECT_EQ(pdo_->AttachedDevice, nullptr);
-}
-
-TEST_F(LifecycleTest, AFailedRestartOfARebalanceIsASurpriseRemoval) {
-  hostk::SetBusReply(pdo_, IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
-  bool moved = false;
-  EXPECT_EQ(hostk::Rebalance(pdo_, nullptr, nullptr, [&] { moved = true; }).ioStatus.Status, STATUS_UNSUCCESSFUL);
-  EXPECT_TRUE(moved);
-  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 5", "pnp 4", "pnp 0", "pnp 23", "pnp 2"}));
 }
 
 // A work item runs at PASSIVE_LEVEL on a worker thread and holds a reference

@@ -19,7 +19,6 @@ const ULONG kOtherTag = 0x72687430;  // "0thr"
 
 std::u16string U16(const wchar_t *text) { return std::u16string(reinterpret_cast<const char16_t *>(text)); }
 
-// A counted string over a guarded buffer, holding `text`.
 struct Counted {
   std::vector<WCHAR> buffer = std::vector<WCHAR>(40, kGuard);
   UNICODE_STRING string;
@@ -112,7 +111,6 @@ TEST(Strings, IntegerToUnicodeString) {
   }
 }
 
-// One call of the formatter with its own arguments, into a buffer of `n`.
 #define FORMAT(...) [](wchar_t *b, size_t n) { return _snwprintf(b, n, __VA_ARGS__); }
 
 TEST(Strings, SnwprintfLegacySemantics) {

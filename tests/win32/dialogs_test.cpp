@@ -68,7 +68,6 @@ TEST_F(Win32DialogsTest, WhatATestLeavesBehindIsReported) {
   TakeFaults();
 }
 
-// A process in which nothing has registered the common controls yet.
 class Win32CommonControlsTest : public Win32Test {
  public:
   Win32CommonControlsTest() { registerControls_ = false; }

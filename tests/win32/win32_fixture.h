@@ -26,7 +26,6 @@ class Win32Test : public testing::Test {
   // first, unless a test clears registerControls_ in its constructor.
   void SetUp() override;
   void TearDown() override;
-  // A modeless top-level dialog made from template 200.
   HWND OpenTestDialog();
   // What the test left or did wrong so far; the desktop then starts over.
   std::vector<std::string> TakeFaults();
@@ -36,7 +35,6 @@ class Win32Test : public testing::Test {
   bool registerControls_ = true;
 };
 
-// Sends TCM_INSERTITEMA for a tab of that text; answers the tab's index.
 LRESULT InsertTab(HWND tab, int index, const char *text);
 
 // Answers TCN_SELCHANGING with TRUE (keep the tab) while set.
