@@ -122,6 +122,12 @@ Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0, UCHAR pe
   return {Out(board.intSt0, 0), Out(board.intEn0, 0)};
 }
 
+Trace ConnectAccesses(const Board &board) {
+  Trace trace = {Marker(WINE_HELPER_CONNECT, 0)};
+  if (!board.pci) trace.push_back(In(board.intSt0, 0));
+  return trace;
+}
+
 // Layout 24 reads its summary first; every layout reads its status
 // registers, then writes back what it read.
 Trace InterruptAccesses(const Board &board, int source) {

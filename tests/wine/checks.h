@@ -79,6 +79,9 @@ Trace CloseAccesses(const Board &board, bool lastHandle, bool connected = false)
 Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0 = 0, UCHAR pending1 = 0);
 // One interrupt of DI source `source`: the service routine's port accesses,
 // its claim and the DPC.
+// The interrupt's connection; on a latched line the driver then reads the
+// status its service routine would, nothing pending.
+Trace ConnectAccesses(const Board &board);
 Trace InterruptAccesses(const Board &board, int source);
 Access In(USHORT port, ULONG value);
 Access Out(USHORT port, ULONG value);

@@ -35,11 +35,12 @@ bool SameDevicePath(const std::wstring &a, const std::wstring &b) {
 }
 
 // The imports of the image the helper replaces, where Wine has stubs or
-// refusals; the image does not import KeSynchronizeExecution.
+// refusals.
 constexpr ULONG kSubstituted = WINE_HELPER_SUBSTITUTE_CONNECT | WINE_HELPER_SUBSTITUTE_DISCONNECT |
                                WINE_HELPER_SUBSTITUTE_QUEUE_DPC | WINE_HELPER_SUBSTITUTE_FLUSH_DPCS |
-                               WINE_HELPER_SUBSTITUTE_POWER_IRP | WINE_HELPER_SUBSTITUTE_HANDLE |
-                               WINE_HELPER_SUBSTITUTE_SHUTDOWN | WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN;
+                               WINE_HELPER_SUBSTITUTE_SYNCHRONIZE | WINE_HELPER_SUBSTITUTE_POWER_IRP |
+                               WINE_HELPER_SUBSTITUTE_HANDLE | WINE_HELPER_SUBSTITUTE_SHUTDOWN |
+                               WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN;
 
 }  // namespace
 

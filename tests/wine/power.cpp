@@ -128,7 +128,9 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
   Check(DeviceIoControl(waiter.device, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, NULL, 0, &returned, NULL) !=
             FALSE,
         "before the transitions: DO channel 2 to 1 at the shutdown");
-  helper.ExpectTrace("before the transitions", {Marker(WINE_HELPER_CONNECT, 0), Out(board.intEn0, 0x01)});
+  Trace before = ConnectAccesses(board);
+  before.push_back(Out(board.intEn0, 0x01));
+  helper.ExpectTrace("before the transitions", before);
   const std::vector<const Waiter *> waiters = {&waiter};
   const UCHAR started = kDoBefore | kStartBit;  // the DO register since the start
 

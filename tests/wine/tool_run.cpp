@@ -183,8 +183,9 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   if (!Check(killed.Start(program, L"watch --events 0,3"), "dioctl watch --events 0,3: starts")) return;
   bool watching = killed.Prints(ready, 10000);
   Check(watching, "dioctl watch --events 0,3: says it is watching events 0, 3");
+  Trace enable = ConnectAccesses(board);
   helper.ExpectTrace("dioctl watch --events 0,3: enable and its sources",
-                     {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x09)});
+                     enable += Trace{In(board.intEn0, 0), Out(board.intEn0, 0x09)});
   CheckConnection("dioctl watch --events 0,3", board, helper, helper.Interrupts().Connects);
   helper.Fire({0});
   bool printed = killed.Prints("  event 0\n", 5000);
@@ -212,7 +213,8 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
         "dioctl watch --events 1 --for 1: prints event 1 alone and stops when the time is up (exit code %lu)",
         run.exit);
   if (run.exit != 0 || !Contains(run.out, ": 1 event\n")) ShowOutput(run);
-  expected = {Marker(WINE_HELPER_CONNECT, 0), In(board.intEn0, 0), Out(board.intEn0, 0x02)};
+  expected = ConnectAccesses(board);
+  expected += Trace{In(board.intEn0, 0), Out(board.intEn0, 0x02)};
   expected += InterruptAccesses(board, 1);
   expected.push_back(Out(board.intEn0, 0));  // set back as it found them
   CheckTrace("dioctl watch --events 1 --for 1", helper.TraceUntilClose(5000), expected += closing);
