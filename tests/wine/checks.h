@@ -99,7 +99,6 @@ class Helper {
   bool Start(const std::wstring &directory, const std::wstring &group);
   bool SetBoard(const Board &board);
   bool SetPorts(const WINE_HELPER_PORTS &ports);
-  // Takes the trace and compares it with `expected`.
   bool ExpectTrace(const char *what, const Trace &expected);
   // Takes the trace until it has `count` entries or `milliseconds` have
   // passed, then for a short while more: what came late is seen too.
@@ -131,7 +130,6 @@ class Helper {
   }
   HANDLE device_ = INVALID_HANDLE_VALUE;
 };
-// Compares a trace with the expected one, entry by entry.
 bool CheckTrace(const char *what, const Trace &got, const Trace &expected);
 // The interrupt connection's arguments are the start's translated interrupt,
 // after `connects` connections of which one is in force.
@@ -146,7 +144,6 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId
                    uint32_t model);
 // The paths of the present devices with the driver's interface.
 std::vector<std::wstring> InterfacePaths();
-// Removes the device of this hardware ID with DIF_REMOVE.
 bool RemoveDevice(const std::wstring &hardwareId);
 
 // registry_checks.cpp
@@ -187,7 +184,6 @@ struct Waiter {
   HANDLE device;
   HANDLE events[DIO_EVENT_COUNT];
 };
-// Hands the first `count` entries of the waiter's events to the driver.
 bool Enable(const Waiter &waiter, USHORT count, const char *what);
 // Fires `line`, checks that each (waiter, event number) of `wakes` wakes a
 // wait on that waiter's events and that no other event of the waiters is

@@ -56,6 +56,8 @@ std::vector<Request> Requests(const Board &board) {
   std::vector<BYTE> enable = EnableRequest(0x7FFC);  // no handle of the caller
   std::vector<BYTE> shortEnable(enable.begin(), enable.end() - 1);
   std::vector<BYTE> doConfig = DoConfig();
+  std::vector<BYTE> longDoConfig = doConfig;
+  longDoConfig.resize(32, 0);
   const DWORD unknownDio = CTL_CODE(FILE_DEVICE_DIO, 0x950, METHOD_BUFFERED, FILE_ANY_ACCESS);
   return {
       {"board information", IOCTL_DIO_GET_BOARD_INFO, {}, 8, 0, info, {}},
@@ -87,6 +89,7 @@ std::vector<Request> Requests(const Board &board) {
       {"DO configuration, 23 bytes", IOCTL_DIO_DO_SYS_CONFIG,
        std::vector<BYTE>(doConfig.begin(), doConfig.end() - 1), 0, ERROR_INSUFFICIENT_BUFFER, {}, {}},
       {"DO configuration with a shutdown output", IOCTL_DIO_DO_SYS_CONFIG, doConfig, 0, 0, {}, {}},
+      {"DO configuration, 32-byte input", IOCTL_DIO_DO_SYS_CONFIG, longDoConfig, 0, 0, {}, {}},
   };
 }
 
