@@ -22,15 +22,15 @@ static LONG SlotOf(PIO_STACK_LOCATION stack) {
   return context != NULL ? context->SlotIndex : -1;
 }
 
-// Connects the started board's interrupt unless it is connected. Called
-// holding HardwareLock.
-_Use_decl_annotations_
 // The service routine's work, run under the interrupt's lock.
 static BOOLEAN TakePendingStatus(PVOID context) {
   PDEVICE_OBJECT device = (PDEVICE_OBJECT)context;
   return InterruptService(((PDEVICE_EXTENSION)device->DeviceExtension)->InterruptObject, device);
 }
 
+// Connects the started board's interrupt unless it is connected. Called
+// holding HardwareLock.
+_Use_decl_annotations_
 NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension) {
   if (extension->InterruptObject != NULL) return STATUS_SUCCESS;
   // The last disconnection flushed its DPCs: none is queued now.

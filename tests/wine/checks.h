@@ -77,11 +77,11 @@ Trace CloseAccesses(const Board &board, bool lastHandle, bool connected = false)
 // The layout's interrupt reset: its sources off and what is pending cleared
 // (`pending0` and `pending1` are read back where the layout acknowledges).
 Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0 = 0, UCHAR pending1 = 0);
-// One interrupt of DI source `source`: the service routine's port accesses,
-// its claim and the DPC.
 // The interrupt's connection; on a latched line the driver then reads the
 // status its service routine would, nothing pending.
 Trace ConnectAccesses(const Board &board);
+// One interrupt of DI source `source`: the service routine's port accesses,
+// its claim and the DPC.
 Trace InterruptAccesses(const Board &board, int source);
 Access In(USHORT port, ULONG value);
 Access Out(USHORT port, ULONG value);
