@@ -58,7 +58,6 @@ std::vector<Request> Requests(const Board &board) {
   std::vector<BYTE> doConfig = DoConfig();
   std::vector<BYTE> longDoConfig = doConfig;
   longDoConfig.resize(32, 0);
-  const DWORD unknownDio = CTL_CODE(FILE_DEVICE_DIO, 0x950, METHOD_BUFFERED, FILE_ANY_ACCESS);
   return {
       {"board information", IOCTL_DIO_GET_BOARD_INFO, {}, 8, 0, info, {}},
       {"board information, 7-byte buffer", IOCTL_DIO_GET_BOARD_INFO, {}, 7, ERROR_INSUFFICIENT_BUFFER, {}, {}},
@@ -80,14 +79,11 @@ std::vector<Request> Requests(const Board &board) {
        ERROR_INVALID_PARAMETER, {}, {}},
       {"word write with a 5-byte input", IOCTL_DIO_WRITE_PORT_USHORT, PortRequest(4, 0x11, 1), 0,
        ERROR_INVALID_PARAMETER, {}, {}},
-      {"unknown code of the board's device type", unknownDio, {}, 8, ERROR_INVALID_FUNCTION, {}, {}},
       {"enable with a 207-byte request", IOCTL_DIO_ENABLE_EVENT, shortEnable, 207, ERROR_INSUFFICIENT_BUFFER,
        {}, {}},
       {"enable naming no event handle of the caller", IOCTL_DIO_ENABLE_EVENT, enable, 208, ERROR_INVALID_HANDLE,
        {}, {}},
       {"disable", IOCTL_DIO_DISABLE_EVENT, {}, 0, 0, {}, {}},
-      {"DO configuration, 23 bytes", IOCTL_DIO_DO_SYS_CONFIG,
-       std::vector<BYTE>(doConfig.begin(), doConfig.end() - 1), 0, ERROR_INSUFFICIENT_BUFFER, {}, {}},
       {"DO configuration with a shutdown output", IOCTL_DIO_DO_SYS_CONFIG, doConfig, 0, 0, {}, {}},
       {"DO configuration, 32-byte input", IOCTL_DIO_DO_SYS_CONFIG, longDoConfig, 0, 0, {}, {}},
   };

@@ -102,19 +102,6 @@ void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0) {
         state.Powered ? "on" : "off", state.Do, state.IntEn0);
 }
 
-// Asleep, the board is off: the driver refuses port requests with
-// STATUS_DEVICE_NOT_READY (ERROR_NOT_READY) and touches no port.
-void CheckRefusedWhileOff(const Board &board, const Waiter &waiter, Helper &helper) {
-  DIO_PORT_IO request = {ULONG(board.intEn0 - board.base), {0}};
-  UCHAR value = 0;
-  DWORD returned = 0;
-  BOOL ok = DeviceIoControl(waiter.device, IOCTL_DIO_READ_PORT_UCHAR, &request, sizeof(ULONG), &value, 1,
-                            &returned, NULL);
-  DWORD error = ok ? 0 : GetLastError();
-  Check(!ok && error == ERROR_NOT_READY, "asleep: a port read is refused with ERROR_NOT_READY (error %lu)", error);
-  helper.ExpectTrace("asleep: the refused port read", Trace());
-}
-
 }  // namespace
 
 void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
@@ -144,7 +131,6 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
                 {WINE_HELPER_HIBERNATE, kS4, "hibernation (S4)", "wake from hibernation"}};
   for (const auto &s : sleeps) {
     Step(helper, s.transition, WINE_HELPER_ENTER, s.enter, Entering(board, s.state, true, Trace(), context), 1);
-    if (s.transition == WINE_HELPER_SLEEP) CheckRefusedWhileOff(board, waiter, helper);
     Step(helper, s.transition, WINE_HELPER_LEAVE, s.leave, Leaving(board, Restore(board, context)), 1);
     CheckBoard(helper, s.leave, started, 0x01);
     FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, InterruptAccesses(board, 0), s.leave);
