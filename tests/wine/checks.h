@@ -199,8 +199,8 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper);
 // no other handle is open
 void CheckTool(const Board &board, const std::wstring &directory, const std::wstring &interfacePath,
                Helper &helper);
-// dioctl watch: ended by TerminateProcess with its events enabled, then a
-// new watch, each printing the events the test fires.
+// dioctl watch, printing the events the test fires, ended by TerminateProcess
+// with its events enabled.
 void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &helper);
 
 }  // namespace winetest

@@ -200,24 +200,6 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", helper.TraceUntilClose(5000),
              closing);
   if (!printed || !watching) ShowOutput(killed);
-
-  // A new program works: it sees only its own event.
-  Tool run;
-  if (!Check(run.Start(program, L"watch --events 1 --for 1"), "dioctl watch --events 1: starts")) return;
-  watching = run.Prints(ready, 10000);
-  helper.Fire({0});
-  helper.Fire({1});
-  run.Finish();
-  Check(watching && run.exit == 0 && Contains(run.out, "  event 1\n") && !Contains(run.out, "  event 0\n") &&
-            Contains(run.out, "stopped (time is up) after ") && Contains(run.out, ": 1 event\n"),
-        "dioctl watch --events 1 --for 1: prints event 1 alone and stops when the time is up (exit code %lu)",
-        run.exit);
-  if (run.exit != 0 || !Contains(run.out, ": 1 event\n")) ShowOutput(run);
-  expected = ConnectAccesses(board);
-  expected += Trace{In(board.intEn0, 0), Out(board.intEn0, 0x02)};
-  expected += InterruptAccesses(board, 1);
-  expected.push_back(Out(board.intEn0, 0));  // set back as it found them
-  CheckTrace("dioctl watch --events 1 --for 1", helper.TraceUntilClose(5000), expected += closing);
 }
 
 }  // namespace winetest
