@@ -77,8 +77,6 @@ std::vector<Request> Requests(const Board &board) {
        ERROR_NOACCESS, {}, {}},
       {"word read with a 1-byte output", IOCTL_DIO_READ_PORT_USHORT, PortRequest(4), 1,
        ERROR_INVALID_PARAMETER, {}, {}},
-      {"word write with a 5-byte input", IOCTL_DIO_WRITE_PORT_USHORT, PortRequest(4, 0x11, 1), 0,
-       ERROR_INVALID_PARAMETER, {}, {}},
       {"enable with a 207-byte request", IOCTL_DIO_ENABLE_EVENT, shortEnable, 207, ERROR_INSUFFICIENT_BUFFER,
        {}, {}},
       {"enable naming no event handle of the caller", IOCTL_DIO_ENABLE_EVENT, enable, 208, ERROR_INVALID_HANDLE,
