@@ -11,6 +11,8 @@
 
 namespace {
 
+// A driver whose behaviour each test scripts: what its dispatch routine does
+// with a request, and a log of what ran.
 std::vector<std::string> journal;
 
 struct Layer {
@@ -269,6 +271,8 @@ TEST_F(IrpTest, PowerRequestsAreHandedOnOncePerDriver) {
 // entered, and power requests not handed on once with PoStartNextPowerIrp and
 // PoCallDriver.
 TEST_F(IrpTest, TheVerifierStopsMisuse) {
+  // A request of its own, with room for `locations` drivers, completed once
+  // more after the stack when `again`.
   auto send = [](CCHAR locations, bool again) {
     return [locations, again] {
       PIRP irp = IoAllocateIrp(locations, FALSE);

@@ -117,6 +117,8 @@ class LifecycleTest : public testing::Test {
     hostk::UnloadDriver(driver_);
   }
 
+  // Sends a device-control request on a thread of the program, which the
+  // driver holds; its status lands in `status`.
   std::thread Request(HANDLE file, std::atomic<NTSTATUS> *status) {
     std::thread requester([this, file, status] {
       hostk::user::ProcessScope inProgram(program_);

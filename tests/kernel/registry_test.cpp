@@ -23,6 +23,7 @@ UNICODE_STRING Name(const wchar_t *text) {
   return name;
 }
 
+// Opens a key, or creates it when `disposition` is given.
 NTSTATUS Key(HANDLE *key, const wchar_t *path, HANDLE root = nullptr, ULONG *disposition = nullptr,
              ACCESS_MASK access = KEY_ALL_ACCESS) {
   UNICODE_STRING name = Name(path);

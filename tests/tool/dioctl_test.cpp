@@ -66,6 +66,7 @@ class DioctlTest : public diotest::DriverTest, public testing::WithParamInterfac
     ASSERT_NE(device_, nullptr);
   }
 
+  // Runs a command that must succeed, and keeps nothing open.
   std::string Done(const std::string &commandLine) {
     Result r = Dioctl(commandLine);
     EXPECT_EQ(r.exit, 0) << commandLine << ": " << r.err;

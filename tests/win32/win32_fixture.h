@@ -26,6 +26,7 @@ class Win32Test : public testing::Test {
   // first, unless a test clears registerControls_ in its constructor.
   void SetUp() override;
   void TearDown() override;
+  // A modeless top-level dialog made from template 200.
   HWND OpenTestDialog();
   // What the test left or did wrong so far; the desktop then starts over.
   std::vector<std::string> TakeFaults();

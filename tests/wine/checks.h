@@ -144,6 +144,7 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId
                    uint32_t model);
 // The paths of the present devices with the driver's interface.
 std::vector<std::wstring> InterfacePaths();
+// Removes the device of this hardware ID with DIF_REMOVE.
 bool RemoveDevice(const std::wstring &hardwareId);
 
 // registry_checks.cpp
@@ -184,6 +185,7 @@ struct Waiter {
   HANDLE device;
   HANDLE events[DIO_EVENT_COUNT];
 };
+// Hands the first `count` entries of the waiter's events to the driver.
 bool Enable(const Waiter &waiter, USHORT count, const char *what);
 // Fires `line`, checks that each (waiter, event number) of `wakes` wakes a
 // wait on that waiter's events and that no other event of the waiters is
