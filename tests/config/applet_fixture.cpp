@@ -79,12 +79,6 @@ diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
   return board;
 }
 
-std::vector<std::string> LibraryCalls() {
-  std::vector<std::string> names;
-  for (const auto &call : diolib::Calls()) names.push_back(call.function);
-  return names;
-}
-
 std::vector<std::string> LibrarySince(size_t mark) {
   std::vector<std::string> out;
   for (size_t i = mark; i < diolib::Calls().size(); ++i) out.push_back(diolib::Describe(diolib::Calls()[i]));

@@ -41,8 +41,7 @@ std::vector<std::string> ValueNames(const std::string &key);
 // applet takes the counts from GetDeviceInfor.
 diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags);
 
-// Names of the library's calls, in order; the calls since the mark, described.
-std::vector<std::string> LibraryCalls();
+// The library's calls since the mark, described.
 std::vector<std::string> LibrarySince(size_t mark);
 // The registry writes since the mark, as "Key\Value=data", those of one
 // key ("Counter", "DO", ...) or all.
