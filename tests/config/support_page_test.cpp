@@ -42,14 +42,11 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
-    InstallDriver(c.deviceType);
     diolib::Board board = MakeBoard(c.diCount, c.doCount, c.featureFlags);
     board.info = c.info;
     board.present = c.present;
-    diolib::Configure(board);
-    Load();
-    OpenDialog([&](HWND dialog) {
-      HWND page = Page(dialog, IDD_SUPPORT_PAGE);
+    Load(c.deviceType, board);
+    OnPage(IDD_SUPPORT_PAGE, [&](HWND page) {
       std::vector<std::string> texts;
       for (int id : {IDC_SUP_GROUP, IDC_SUP_DI_TEXT, IDC_SUP_INTERRUPT_TEXT, IDC_SUP_DO_TEXT, IDC_SUP_PLED_TEXT,
                      IDC_SUP_COUNTER_TEXT})
@@ -74,8 +71,7 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
 TEST_F(AppletSupportPageTest, IndicatorsFillTheirControlsWhenScaled) {
   hostwin::SetScreenDpi(144);
   Load(24);
-  OpenDialog([&](HWND dialog) {
-    HWND page = Page(dialog, IDD_SUPPORT_PAGE);
+  OnPage(IDD_SUPPORT_PAGE, [&](HWND page) {
     for (int id = IDC_SUP_DI_MARK; id <= IDC_SUP_POWER_MARK; ++id) {
       RECT control = hostwin::Placement(Item(page, id)), picture = hostwin::PictureRect(Item(page, id));
       EXPECT_EQ(std::vector<LONG>({control.right - control.left, control.bottom - control.top, picture.left,
