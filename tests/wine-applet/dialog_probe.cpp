@@ -1,7 +1,7 @@
 // dialog_probe: looks at a dialog of another program on the same desktop, so
 // that the Wine run of the applet finds each control where the dialog really
 // put it and waits for states instead of sleeping. Controls are found by ID
-// among all the dialog's descendants, the pages' controls included.
+// among the dialog's own and its pages' controls.
 //
 //   dialog_probe rect TITLE ID         screen rectangle of control ID: "left top right bottom"
 //   dialog_probe geometry TITLE        fails unless every page lies inside the tab control's display area
@@ -29,22 +29,16 @@ HWND Dialog(const char *title) {
   return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
 }
 
-struct Search {
-  int id;
-  HWND found;
-};
-
-BOOL CALLBACK MatchId(HWND window, LPARAM context) {
-  auto *search = reinterpret_cast<Search *>(context);
-  if (GetDlgCtrlID(window) != search->id) return TRUE;
-  search->found = window;
-  return FALSE;
-}
+// The dialog's pages, one after the other in the Z order: NextPage(dialog,
+// nullptr) is the first, none (nullptr) follows the last.
+HWND NextPage(HWND dialog, HWND page) { return FindWindowExA(dialog, page, "#32770", nullptr); }
 
 HWND Control(HWND dialog, int id) {
-  Search search = {id, nullptr};
-  if (dialog) EnumChildWindows(dialog, MatchId, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  if (!dialog) return nullptr;
+  HWND found = GetDlgItem(dialog, id);
+  for (HWND page = NextPage(dialog, nullptr); page && !found; page = NextPage(dialog, page))
+    found = GetDlgItem(page, id);
+  return found;
 }
 
 // TCM_ADJUSTRECT takes its rectangle in the tab control's own process.
@@ -62,40 +56,26 @@ bool DisplayArea(HWND tab, RECT *area) {
   return ok;
 }
 
-struct Pages {
-  HWND dialog;
-  RECT area;
-  int count, outside;
-};
-
-BOOL CALLBACK CheckPage(HWND page, LPARAM context) {
-  auto *p = reinterpret_cast<Pages *>(context);
-  char name[16] = "";
-  GetClassNameA(page, name, sizeof name);
-  RECT at;
-  if (GetParent(page) != p->dialog || strcmp(name, "#32770") != 0 || !GetWindowRect(page, &at)) return TRUE;
-  bool inside = at.left >= p->area.left && at.top >= p->area.top && at.right <= p->area.right &&
-                at.bottom <= p->area.bottom;
-  printf("page %p: %ld %ld %ld %ld %s\n", (void *)page, at.left, at.top, at.right, at.bottom,
-         inside ? "inside" : "OUTSIDE");
-  ++p->count;
-  p->outside += !inside;
-  return TRUE;
-}
-
 int Geometry(const char *title) {
   HWND dialog = Dialog(title), tab = Control(dialog, kTabControl);
-  Pages pages = {dialog, {}, 0, 0};
-  RECT window;
-  if (!tab || !DisplayArea(tab, &pages.area) || !GetWindowRect(tab, &window)) {
+  RECT area, window;
+  if (!tab || !DisplayArea(tab, &area) || !GetWindowRect(tab, &window)) {
     printf("no tab control in \"%s\"\n", title);
     return 1;
   }
-  const RECT &a = pages.area;
   printf("tab control: %ld %ld %ld %ld, display area: %ld %ld %ld %ld\n", window.left, window.top, window.right,
-         window.bottom, a.left, a.top, a.right, a.bottom);
-  EnumChildWindows(dialog, CheckPage, reinterpret_cast<LPARAM>(&pages));
-  return pages.count > 0 && pages.outside == 0 ? 0 : 1;
+         window.bottom, area.left, area.top, area.right, area.bottom);
+  int count = 0, outside = 0;
+  for (HWND page = NextPage(dialog, nullptr); page; page = NextPage(dialog, page)) {
+    RECT at = {};
+    GetWindowRect(page, &at);
+    bool inside = at.left >= area.left && at.top >= area.top && at.right <= area.right && at.bottom <= area.bottom;
+    printf("page %p: %ld %ld %ld %ld %s\n", (void *)page, at.left, at.top, at.right, at.bottom,
+           inside ? "inside" : "OUTSIDE");
+    ++count;
+    outside += !inside;
+  }
+  return count > 0 && outside == 0 ? 0 : 1;
 }
 
 // The support page's indicators (1033 to 1043) are 7 x 7 dialog units each.
