@@ -31,12 +31,6 @@ std::string Lines(HWND page) {
          hostwin::Text(Item(page, IDC_CNT_OUTPUT_LINE));
 }
 
-std::vector<std::string> CounterWrites(size_t mark) {
-  std::vector<std::string> out;
-  for (const auto &line : WritesSince(mark, "Counter")) out.push_back(line.substr(8));
-  return out;
-}
-
 struct LineCase {
   uint32_t model;
   const char *counterA, *counterB;
@@ -87,10 +81,11 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
     ChooseCounter(page, 0);
     EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 1) << "one frequency serves both counters";
   });
-  EXPECT_EQ(CounterWrites(mark),
-            (std::vector<std::string>{"CounterA_CLKSource=Internal", "CounterA_GateControl=DI",
-                                      "CounterA_Output=Register", "CounterB_CLKSource=Internal",
-                                      "CounterB_GateControl=Internal", "CounterB_Output=DO", "TimeBase=1"}));
+  EXPECT_EQ(WritesSince(mark, "Counter"),
+            (std::vector<std::string>{"Counter\\CounterA_CLKSource=Internal", "Counter\\CounterA_GateControl=DI",
+                                      "Counter\\CounterA_Output=Register", "Counter\\CounterB_CLKSource=Internal",
+                                      "Counter\\CounterB_GateControl=Internal", "Counter\\CounterB_Output=DO",
+                                      "Counter\\TimeBase=1"}));
 }
 
 struct TimeBaseCase {
