@@ -40,7 +40,6 @@ struct TabCase {
 // page alone.
 TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
   const TabCase cases[] = {
-      {"no functions, no DO channels", 0, 0x00, 0, 96, {"Function"}, {108}},
       {"counters and three DO channels", 0, 0x02, 3, 96, {"Function", "Counter", "DO"}, {108, 105, 107}},
       {"interrupts only", 1, 0x40, 0, 96, {"Function", "Interrupt"}, {108, 104}},
       {"DO only, unused bits", 3, 0x81, 1, 96, {"Function", "DO"}, {108, 107}},
