@@ -31,8 +31,7 @@ namespace {
 
 int failures = 0;
 
-bool Check(bool ok, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
-bool Check(bool ok, const char *format, ...) {
+__attribute__((format(gnu_printf, 2, 3))) bool Check(bool ok, const char *format, ...) {
   va_list args;
   va_start(args, format);
   printf("catalog %s: ", ok ? "ok" : "FAIL");
@@ -50,12 +49,9 @@ const GUID kPeImage = {0xC689AAB8, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F
 const GUID kFlatImage = {0xDE351A42, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
 std::string Hex(const Bytes &bytes) {
+  static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  char digits[3];
-  for (BYTE b : bytes) {
-    snprintf(digits, sizeof digits, "%02x", b);
-    text += digits;
-  }
+  for (BYTE b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF]};
   return text;
 }
 
@@ -107,8 +103,7 @@ Bytes ImageHash(const Bytes &data) {
 }
 
 // The hash Windows puts in a catalog for the file.
-Bytes WindowsHash(const std::wstring &path, const Bytes &data, bool *imageHashedHere) {
-  *imageHashedHere = false;
+Bytes WindowsHash(const std::wstring &path, const Bytes &data) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   Bytes hash(20);
   DWORD length = DWORD(hash.size());
@@ -119,8 +114,9 @@ Bytes WindowsHash(const std::wstring &path, const Bytes &data, bool *imageHashed
     return Bytes();
   }
   if (IsPeImage(data) && hash == Sha1({{data.data(), data.size()}})) {
-    *imageHashedHere = true;
-    return ImageHash(data);
+    hash = ImageHash(data);
+    printf("catalog note: %s: Wine's hash is the flat one; the image hash, as Windows computes it, is %s\n",
+           Narrow(path).c_str(), Hex(hash).c_str());
   }
   return hash;
 }
@@ -171,13 +167,8 @@ void Run(const std::wstring &directory) {
     std::wstring path = directory + L"\\" + name;
     Bytes data;
     if (!Check(ReadWholeFile(path, &data), "%s reads", Narrow(name).c_str())) continue;
-    bool imageHashedHere = false;
-    Bytes hash = WindowsHash(path, data, &imageHashedHere);
+    Bytes hash = WindowsHash(path, data);
     if (hash.empty()) continue;
-    if (imageHashedHere) {
-      printf("catalog note: %s: Wine's hash is the flat one; the image hash, as Windows computes it, is %s\n",
-             Narrow(name).c_str(), Hex(hash).c_str());
-    }
     bool pe = IsPeImage(data);
     int matches = 0;
     for (Member &member : members) {
