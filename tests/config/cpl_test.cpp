@@ -69,14 +69,8 @@ TEST_F(AppletCplTest, ADialogThatCannotBeMadeIsReported) {
 // system's own text.
 TEST_F(AppletCplTest, WithoutTheDriverTheMessageComesFirstThenTheDialog) {
   Load();
-  bool opened = false;
-  OpenDialog(
-      [&](HWND) {
-        opened = true;
-        EXPECT_FALSE(IsWindowEnabled(panel_.window)) << "the Control Panel waits for the dialog";
-      },
-      IDCANCEL);
-  EXPECT_TRUE(opened);
+  OpenDialog([&](HWND) { EXPECT_FALSE(IsWindowEnabled(panel_.window)) << "the Control Panel waits for the dialog"; },
+             IDCANCEL);
   EXPECT_TRUE(IsWindowEnabled(panel_.window));
   ASSERT_EQ(hostwin::MessageBoxes().size(), 1u);
   const auto &box = hostwin::MessageBoxes()[0];
@@ -123,13 +117,13 @@ TEST_F(AppletCplTest, WhereNothingCanBeStoredTheAppletOffersToOpenElevated) {
     if (c.answer) hostwin::WhenMessageBoxAsks(c.answer);
     if (c.elevation >= 0) hostwin::WhenElevationAsked(c.elevation == 1);
     size_t writes = hostwin::RegistryWrites().size(), said = hostwin::MessageBoxes().size();
-    bool dialog = c.elevation != 1, opened = false;
-    if (dialog) {
-      OpenDialog([&](HWND) { opened = true; }, IDCANCEL);
+    // The desktop fails a dialog that opens with nobody to answer it, or one
+    // that never opens for its user.
+    if (c.elevation != 1) {
+      OpenDialog({}, IDCANCEL);
     } else {
       EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
     }
-    EXPECT_EQ(opened, dialog);
     EXPECT_EQ(hostwin::RegistryWrites().size(), writes) << "nothing written on the way";
     const auto &boxes = hostwin::MessageBoxes();
     ASSERT_EQ(boxes.size(), said + (c.installed ? 0u : 1u) + (c.answer ? 1u : 0u));

@@ -96,7 +96,6 @@ TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
     OpenDialog([&, saves = saves](HWND dialog) {
       EXPECT_TRUE(saves == 1 || hostwin::Click(Item(dialog, IDC_APPLY)));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
-      EXPECT_FALSE(IsWindowVisible(dialog));
     });
     std::vector<std::string> stored, applied;
     for (int n = 0; n < saves; ++n) {
@@ -174,7 +173,6 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesThePagesAndOk) {
     Press(VK_TAB);
     Press(VK_DOWN);  // DO1
     Press(VK_RETURN);
-    EXPECT_FALSE(IsWindowVisible(dialog)) << "Enter is OK";
   });
   EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
 }
