@@ -145,10 +145,8 @@ TEST_F(AppletInterruptPagesTest, TheNineChannelPageStoresTheEditsOfEveryChannel)
     HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
     EXPECT_EQ(EveryChannel(page), (std::vector<std::string>{"DI0 on", "DI1 on", "DI2 on", "DI3 on", "DI4 on",
                                                             "DI5 on", "DI6 on", "DI7 on", "DI8 on"}));
-    for (int hidden : {IDC_INT9_EDGE_LABEL, IDC_INT9_RISING, IDC_INT9_FALLING}) {
+    for (int hidden : {IDC_INT9_EDGE_LABEL, IDC_INT9_RISING, IDC_INT9_FALLING})
       EXPECT_FALSE(IsWindowVisible(Item(page, hidden))) << "no trigger edges: " << hidden;
-      EXPECT_FALSE(hostwin::Click(Item(page, hidden))) << "a hidden control takes no clicks";
-    }
     ClickOn(page, IDC_INT9_ENABLE, {2, 8, 5});
     Choose(page, 2);
     EXPECT_EQ(Shown(page), "DI2 off") << "the edit of DI2 is kept in memory";
