@@ -10,28 +10,26 @@ using AppletInitTest = AppletTest;
 struct ModelCase {
   const char *what;
   bool installed;
-  bool hasValue;
-  uint32_t type;
+  uint32_t type;               // REG_NONE: no value
   std::vector<uint8_t> bytes;  // the stored "DeviceType"
   bool asModel24;              // DeviceDIOInfo asked
 };
 
 TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
   const ModelCase cases[] = {
-      {"REG_DWORD 24", true, true, REG_DWORD, {24, 0, 0, 0}, true},
-      {"only the first byte counts", true, true, REG_DWORD, {24, 1, 0, 0}, true},
-      {"a single byte of another type", true, true, REG_BINARY, {24}, true},
-      {"too long to read", true, true, REG_BINARY, std::vector<uint8_t>(300, 24), false},
-      {"no value", true, false, REG_NONE, {}, false},
-      {"an empty value", true, true, REG_BINARY, {}, false},
-      {"no driver key", false, false, REG_NONE, {}, false},
+      {"only the first byte of a REG_DWORD counts", true, REG_DWORD, {24, 1, 0, 0}, true},
+      {"a single byte of another type", true, REG_BINARY, {24}, true},
+      {"too long to read", true, REG_BINARY, std::vector<uint8_t>(300, 24), false},
+      {"no value", true, REG_NONE, {}, false},
+      {"an empty value", true, REG_BINARY, {}, false},
+      {"no driver key", false, REG_NONE, {}, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartOver();
     hostreg::Make(kServiceKey);
     if (c.installed) hostreg::Make(kDevice000Key);
-    if (c.installed && c.hasValue) PutRaw(kDevice000Key, "DeviceType", c.type, c.bytes);
+    if (c.type != REG_NONE) PutRaw(kDevice000Key, "DeviceType", c.type, c.bytes);
     Load();
     std::vector<std::string> expected = {"DeviceOpen(0) = 0", "GetDeviceInfor = 0"};
     if (c.asModel24) expected.push_back("DeviceDIOInfo = 0");
