@@ -2,7 +2,6 @@
 #include "applet_fixture.h"
 
 #include <algorithm>
-#include <set>
 #include <tuple>
 
 namespace applettest {
@@ -53,14 +52,9 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
         texts.push_back(hostwin::Text(Item(page, id)));
       EXPECT_EQ(texts, (std::vector<std::string>{c.group, c.di, c.interrupt, c.doText, c.pled, "Counter"}));
       std::vector<int> ticked;
-      std::set<LRESULT> ticks;
-      for (int id : all) {
-        if (!Ticked(page, id)) continue;
-        ticked.push_back(id);
-        ticks.insert(SendDlgItemMessageA(page, id, STM_GETIMAGE, IMAGE_BITMAP, 0));
-      }
+      for (int id : all)
+        if (Ticked(page, id)) ticked.push_back(id);
       EXPECT_EQ(ticked, c.ticked);
-      EXPECT_EQ(ticks.size(), 1u);
       EXPECT_EQ(hostwin::LiveBitmaps(), int(1 + all.size() - ticked.size()));
     }, IDCANCEL);
   }
