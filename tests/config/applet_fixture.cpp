@@ -162,9 +162,7 @@ void AppletTest::OpenDialog(std::function<void(HWND dialog)> user, int close) {
   ASSERT_TRUE(loaded_);
   hostwin::WhenDialogOpens([user, close](HWND dialog) {
     if (user) user(dialog);
-    if (close) {
-      EXPECT_TRUE(hostwin::Click(Item(dialog, close)));
-    }
+    EXPECT_TRUE(!close || hostwin::Click(Item(dialog, close)));
   });
   EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
 }

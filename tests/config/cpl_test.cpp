@@ -43,8 +43,7 @@ TEST_F(AppletCplTest, OnlyNewInquireDescribesTheApplet) {
   EXPECT_STREQ(described.szName, "Tessaron ZEPDIO WDM driver");
   EXPECT_STREQ(described.szInfo, "Configure the ZEP DIO hardware");
   hostwin::Picture icon;
-  HICON handle = described.hIcon;
-  ASSERT_TRUE(hostwin::DescribeIcon(handle, &icon));
+  ASSERT_TRUE(hostwin::DescribeIcon(described.hIcon, &icon));
   EXPECT_EQ((std::vector<int>{icon.resourceId, icon.width, icon.height, icon.bitsPerPixel}),
             (std::vector<int>{IDI_APPLET, 32, 32, 8}));
 }
