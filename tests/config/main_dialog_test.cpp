@@ -135,10 +135,7 @@ TEST_F(AppletMainDialogTest, TheChannelAndCounterShownAndTheirEditsLastForTheLoa
     ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(doPage, IDC_DO_START_CHANNEL), 2));
   };
   OpenDialog([&](HWND dialog) { choose(dialog, true); }, IDCANCEL);
-  OpenDialog([&](HWND dialog) {
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 1, 1, 1, 3, 1, 2}));
-    EXPECT_EQ(hostwin::Text(Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_CLOCK_LINE)), "DI3") << "Counter B's line";
-  }, IDCANCEL);
+  OpenDialog([&](HWND dialog) { EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 1, 1, 1, 3, 1, 2})); }, IDCANCEL);
   Unload();
   Load();
   OpenDialog([&](HWND dialog) {
