@@ -1,7 +1,6 @@
 // The board under test, per model: the resources the helper starts it with,
-// what its register file holds, and the port accesses the driver must make.
-// The registers are the boards' (driver/dio_registers.h); what the driver
-// does with them is written out here.
+// what its register file holds and what the driver leaves in it. The
+// registers are the boards' (driver/dio_registers.h).
 #include "bench_ports.h"
 #include "checks.h"
 #include "../../driver/dio_registers.h"
@@ -97,64 +96,40 @@ Trace &operator+=(Trace &trace, const Trace &more) {
   return trace;
 }
 
-Access In(USHORT port, ULONG value) { return {WINE_HELPER_IN, 1, port, value}; }
-Access Out(USHORT port, ULONG value) { return {WINE_HELPER_OUT, 1, port, value}; }
 Access Marker(UCHAR kind, ULONG value) { return {kind, 0, 0, value}; }
 
-// The interrupt sources off and pending status cleared, in the layout's
-// order; layout 22 acknowledges what it reads.
-Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0, UCHAR pending1) {
-  switch (board.layout) {
-    case kLayout22:
-      return {Out(board.intEn0, 0), Out(board.intEn1, 0), In(board.intSt0, pending0), Out(board.intSt0, pending0),
-              In(board.intSt1, pending1), Out(board.intSt1, pending1)};
-    case kLayout24: {
-      Trace trace = {Out(board.intSt0, 0), Out(board.intEn0, 0), Out(board.intEn1, 0), Out(board.intSt1, 0)};
-      if (atDisable) {
-        trace.push_back(Out(USHORT(board.base + DIO_L24_AUX70), 0));
-        trace.push_back(Out(USHORT(board.base + DIO_L24_AUX80), 0));
-      }
-      return trace;
-    }
-    case kGeneral:
-      break;
+Trace Requests(const Trace &trace) {
+  Trace requests;
+  for (const Access &a : trace) {
+    if (a.kind != WINE_HELPER_IN && a.kind != WINE_HELPER_OUT) requests.push_back(a);
   }
-  return {Out(board.intSt0, 0), Out(board.intEn0, 0)};
+  return requests;
 }
 
-Trace ConnectAccesses(const Board &board) {
-  Trace trace = {Marker(WINE_HELPER_CONNECT, 0)};
-  if (!board.pci) trace.push_back(In(board.intSt0, 0));
+Trace InterruptRequests() { return {Marker(WINE_HELPER_ISR, 1), Marker(WINE_HELPER_DPC)}; }
+
+Trace CloseRequests(bool disconnects) {
+  Trace trace;
+  if (disconnects) trace.push_back(Marker(WINE_HELPER_DISCONNECT, 0));
+  trace.push_back(Marker(WINE_HELPER_CLEANUP, 0 /* STATUS_SUCCESS */));
+  trace.push_back(Marker(WINE_HELPER_CLOSE));
   return trace;
 }
 
-// Layout 24 reads its summary first; every layout reads its status
-// registers, then writes back what it read.
-Trace InterruptAccesses(const Board &board, int source) {
-  const UCHAR status0 = source < 8 ? UCHAR(1u << source) : 0;
-  const UCHAR status1 = source < 8 ? 0 : UCHAR(1u << (source - 8));
-  Trace trace;
-  if (board.summary != kNoPort) trace.push_back(In(board.summary, 1));
-  trace.push_back(In(board.intSt0, status0));
-  if (board.intSt1 != kNoPort) trace.push_back(In(board.intSt1, status1));
-  trace.push_back(Out(board.intSt0, status0));
-  if (board.intSt1 != kNoPort) trace.push_back(Out(board.intSt1, status1));
-  trace.push_back(Marker(WINE_HELPER_ISR, 1));
-  trace.push_back(Marker(WINE_HELPER_DPC));
-  return trace;
-}
-
-Trace StartAccesses(const Board &board) {
-  Trace trace;
-  if (board.layout == kLayout24) {
-    for (size_t i = 0; i < sizeof(kInfoOffsets) / sizeof(kInfoOffsets[0]); ++i)
-      trace.push_back(In(USHORT(board.infoBase + kInfoOffsets[i]), kInfoBytes[i]));
-  }
-  UCHAR driven = UCHAR(kDoStartLevel ? kDoBefore | (1u << kDoStartChannel)
-                                     : kDoBefore & ~(1u << kDoStartChannel));
-  trace.push_back(In(board.doPort, kDoBefore));
-  trace.push_back(Out(board.doPort, driven));
-  return trace += ResetAccesses(board, false, kStatus22[0], kStatus22[1]);
+// The driver's work items restore registers in their own time: the state is
+// polled for a while.
+void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0, UCHAR intEn1) {
+  WINE_HELPER_BOARD_STATE s = {};
+  bool same = WaitFor(2000, [&] {
+    s = helper.BoardState();
+    return s.Powered && s.Do == doValue && s.IntEn0 == intEn0 && s.IntEn1 == intEn1 && s.IntSt0 == 0 &&
+           s.IntSt1 == 0 && !s.LineAsserted;
+  });
+  Check(same,
+        "%s: the board has power, DO 0x%02X, enables 0x%02X 0x%02X, nothing pending (%s, DO 0x%02X, enables "
+        "0x%02X 0x%02X, status 0x%02X 0x%02X, line %s)",
+        when, doValue, intEn0, intEn1, s.Powered ? "on" : "off", s.Do, s.IntEn0, s.IntEn1, s.IntSt0, s.IntSt1,
+        s.LineAsserted ? "up" : "down");
 }
 
 std::vector<uint8_t> BoardInfo(const Board &board) {
@@ -162,16 +137,6 @@ std::vector<uint8_t> BoardInfo(const Board &board) {
   // Bytes from offsets 0, 1, 2, 6, 4, 5, 31, then the constant 1.
   return {kInfoBytes[0], kInfoBytes[1], kInfoBytes[2], kInfoBytes[5],
           kInfoBytes[3], kInfoBytes[4], kInfoBytes[6], 1};
-}
-
-// The start acknowledged what layout 22 held: nothing is pending since.
-Trace CloseAccesses(const Board &board, bool lastHandle, bool connected) {
-  Trace trace;
-  if (lastHandle) trace = ResetAccesses(board, true);
-  if (lastHandle && connected) trace.push_back(Marker(WINE_HELPER_DISCONNECT, 0));
-  trace.push_back(Access{WINE_HELPER_CLEANUP, 0, 0, 0 /* STATUS_SUCCESS */});
-  trace.push_back(Access{WINE_HELPER_CLOSE, 0, 0, 0});
-  return trace;
 }
 
 }  // namespace winetest

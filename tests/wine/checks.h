@@ -65,31 +65,29 @@ struct Access {
 using Trace = std::vector<Access>;
 Trace &operator+=(Trace &trace, const Trace &more);
 
-// What the register file holds before the restart with resources, and the
-// accesses the start-up makes on it, in order.
+// What the register file holds before the restart with resources.
 std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board);
-Trace StartAccesses(const Board &board);
 // The board-information bytes the request returns after that start.
 std::vector<uint8_t> BoardInfo(const Board &board);
-// The cleanup and close of a handle; the last one turns the interrupts off
-// and, when the interrupt is connected, disconnects it.
-Trace CloseAccesses(const Board &board, bool lastHandle, bool connected = false);
-// The layout's interrupt reset: its sources off and what is pending cleared
-// (`pending0` and `pending1` are read back where the layout acknowledges).
-Trace ResetAccesses(const Board &board, bool atDisable, UCHAR pending0 = 0, UCHAR pending1 = 0);
-// The interrupt's connection; on a latched line the driver then reads the
-// status its service routine would, nothing pending.
-Trace ConnectAccesses(const Board &board);
-// One interrupt of DI source `source`: the service routine's port accesses,
-// its claim and the DPC.
-Trace InterruptAccesses(const Board &board, int source);
-Access In(USHORT port, ULONG value);
-Access Out(USHORT port, ULONG value);
 Access Marker(UCHAR kind, ULONG value = 0);
+// What the helper's kernel saw of the driver in a trace, without the port
+// accesses: connections, cleanups and closes, the service routine's answers,
+// DPCs, power requests and the board's power. The driver's register
+// sequences are the host tests'; here the board's state after each step
+// shows what they did.
+Trace Requests(const Trace &trace);
+// One interrupt the service routine claims, and its DPC.
+Trace InterruptRequests();
+// The cleanup and close of a handle, after the disconnection when the last
+// one closes with the interrupt connected.
+Trace CloseRequests(bool disconnects);
 // The DO settings the test stores before the device is installed.
 constexpr DWORD kDoStartChannel = 0;
 constexpr DWORD kDoStartLevel = 1;
 constexpr UCHAR kDoBefore = 0x5A;
+// The DO register once the start has driven its output.
+constexpr UCHAR kDoStarted = UCHAR(kDoStartLevel ? kDoBefore | (1u << kDoStartChannel)
+                                                 : kDoBefore & ~(1u << kDoStartChannel));
 
 // helper_client.cpp: the helper driver
 class Helper {
@@ -100,8 +98,11 @@ class Helper {
   bool SetBoard(const Board &board);
   bool SetPorts(const WINE_HELPER_PORTS &ports);
   bool ExpectTrace(const char *what, const Trace &expected);
-  // Takes the trace until it has `count` entries or `milliseconds` have
-  // passed, then for a short while more: what came late is seen too.
+  // The trace taken since the last call, its port accesses left out.
+  bool ExpectRequests(const char *what, const Trace &expected);
+  // Takes the trace until it holds `count` requests (Requests) or
+  // `milliseconds` have passed, then for a short while more: what came late
+  // is seen too.
   Trace TraceOf(size_t count, unsigned long milliseconds = 3000);
   // The trace up to and with the next close request, or what came within
   // `milliseconds`.
@@ -134,6 +135,9 @@ bool CheckTrace(const char *what, const Trace &got, const Trace &expected);
 // The interrupt connection's arguments are the start's translated interrupt,
 // after `connects` connections of which one is in force.
 void CheckConnection(const char *what, const Board &board, Helper &helper, ULONG connects);
+// The board has power, its DO register and enables hold these values, no
+// status is pending and its line is down (board.cpp).
+void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0, UCHAR intEn1 = 0);
 
 // device_setup.cpp: the device's installation and removal
 // Registers a root-enumerated device of the model's hardware ID and installs
@@ -168,7 +172,7 @@ void CheckRemovedKeys();
 // kernel_test.cpp
 HANDLE Open(const std::wstring &path);
 // Closes a handle and checks the helper's trace up to the close request that
-// follows: `expected` (CloseAccesses).
+// follows, its port accesses left out: `expected` (CloseRequests).
 void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helper &helper);
 
 // device_control.cpp: every control code through DeviceIoControl
@@ -189,9 +193,10 @@ struct Waiter {
 bool Enable(const Waiter &waiter, USHORT count, const char *what);
 // Fires `line`, checks that each (waiter, event number) of `wakes` wakes a
 // wait on that waiter's events and that no other event of the waiters is
-// signalled, and checks the trace.
+// signalled, that the service routine claimed an interrupt when `claimed`
+// and saw none otherwise, and that nothing is left pending.
 void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Waiter *, int>> &wakes,
-                  const std::vector<const Waiter *> &waiters, const Trace &accesses, const char *what);
+                  const std::vector<const Waiter *> &waiters, bool claimed, const char *what);
 void CloseEvents(Waiter &waiter);
 
 // power.cpp: the system's power transitions and the shutdown

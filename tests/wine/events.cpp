@@ -22,7 +22,7 @@ bool Enable(const Waiter &waiter, USHORT count, const char *what) {
 }
 
 void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Waiter *, int>> &wakes,
-                  const std::vector<const Waiter *> &waiters, const Trace &accesses, const char *what) {
+                  const std::vector<const Waiter *> &waiters, bool claimed, const char *what) {
   Check(helper.Fire({line}), "%s: DI line %d fired", what, line);
   for (const auto &wake : wakes) {
     DWORD result = WaitForSingleObject(wake.first->events[wake.second], 2000);
@@ -38,7 +38,10 @@ void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Wa
         Check(false, "%s: %s's event %d is not signalled", what, waiter->name, n);
     }
   }
-  helper.ExpectTrace(what, accesses);
+  WINE_HELPER_BOARD_STATE state = helper.BoardState();
+  Check(state.IntSt0 == 0 && state.IntSt1 == 0, "%s: nothing left pending (status 0x%02X 0x%02X)", what,
+        state.IntSt0, state.IntSt1);
+  helper.ExpectRequests(what, claimed ? InterruptRequests() : Trace());
 }
 
 void CloseEvents(Waiter &waiter) {
@@ -60,20 +63,17 @@ void CheckEvents(const Board &board, const std::wstring &path, Helper &helper) {
   for (int n = 0; n < DIO_EVENT_COUNT; ++n)
     first.events[n] = n == 2 || n == 6 ? NULL : CreateEventW(NULL, FALSE, FALSE, NULL);
   if (Enable(first, DIO_EVENT_COUNT, "first enable")) {
-    helper.ExpectTrace("first enable", ConnectAccesses(board));
+    helper.ExpectRequests("first enable", {Marker(WINE_HELPER_CONNECT, 0)});
     CheckConnection("first enable", board, helper, 1);
   }
 
   // Every source on but source 1.
-  const UCHAR enable0 = 0xFD, enable1 = board.layout == kLayout22 ? 0x01 : 0xFF;
-  Trace sources = {Out(board.intEn0, enable0)};
+  const UCHAR enable0 = 0xFD;
+  const UCHAR enable1 = board.intEn1 == kNoPort ? 0x00 : board.layout == kLayout22 ? 0x01 : 0xFF;
   bool on = WriteRegister(first.device, board, board.intEn0, enable0);
-  if (board.intEn1 != kNoPort) {
-    on = WriteRegister(first.device, board, board.intEn1, enable1) && on;
-    sources.push_back(Out(board.intEn1, enable1));
-  }
+  if (board.intEn1 != kNoPort) on = WriteRegister(first.device, board, board.intEn1, enable1) && on;
   Check(on, "the board's DI sources switched on through the driver, all but source 1");
-  helper.ExpectTrace("sources switched on", sources);
+  CheckBoard(helper, "sources switched on", kDoStarted, enable0, enable1);
 
   for (int source = 0; source < board.sources; ++source) {
     bool enabled = source != 1;
@@ -81,7 +81,7 @@ void CheckEvents(const Board &board, const std::wstring &path, Helper &helper) {
     std::vector<std::pair<const Waiter *, int>> wakes;
     if (enabled && event >= 0 && first.events[event] != NULL) wakes.push_back({&first, event});
     std::string what = "DI line " + std::to_string(source) + (enabled ? "" : " (source off)");
-    FireAndCheck(helper, source, wakes, both, enabled ? InterruptAccesses(board, source) : Trace(), what.c_str());
+    FireAndCheck(helper, source, wakes, both, enabled, what.c_str());
   }
 
   // A second handle's events are signalled beside the first's.
@@ -91,14 +91,15 @@ void CheckEvents(const Board &board, const std::wstring &path, Helper &helper) {
     helper.ExpectTrace("enable on the second handle", Trace());
   for (int line : {0, 3}) {
     std::string what = "two handles, DI line " + std::to_string(line);
-    FireAndCheck(helper, line, {{&first, line}, {&second, line}}, both, InterruptAccesses(board, line), what.c_str());
+    FireAndCheck(helper, line, {{&first, line}, {&second, line}}, both, true, what.c_str());
   }
 
-  CloseAndCheck(second.device, "events: close of the other handle", CloseAccesses(board, false), helper);
-  // The last close's trace holds the disconnection.
-  CloseAndCheck(first.device, "events: close of the last handle", CloseAccesses(board, true, true), helper);
+  CloseAndCheck(second.device, "events: close of the other handle", CloseRequests(false), helper);
+  CheckBoard(helper, "events: close of the other handle", kDoStarted, enable0, enable1);
+  CloseAndCheck(first.device, "events: close of the last handle", CloseRequests(true), helper);
+  CheckBoard(helper, "events: close of the last handle", kDoStarted, 0x00);
   first.device = second.device = INVALID_HANDLE_VALUE;
-  FireAndCheck(helper, 0, {}, both, Trace(), "after the last close, DI line 0");
+  FireAndCheck(helper, 0, {}, both, false, "after the last close, DI line 0");
   CloseEvents(first);
   CloseEvents(second);
 }

@@ -90,11 +90,17 @@ bool Helper::ExpectTrace(const char *what, const Trace &expected) {
   return CheckTrace(what, trace, expected);
 }
 
+bool Helper::ExpectRequests(const char *what, const Trace &expected) {
+  Trace trace;
+  TakeTrace(&trace);
+  return CheckTrace(what, Requests(trace), expected);
+}
+
 Trace Helper::TraceOf(size_t count, unsigned long milliseconds) {
   Trace trace;
   bool enough = WaitFor(milliseconds, [&] {
     TakeTrace(&trace);
-    return trace.size() >= count;
+    return Requests(trace).size() >= count;
   });
   if (enough) {
     Sleep(100);

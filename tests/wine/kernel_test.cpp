@@ -53,7 +53,7 @@ HANDLE Open(const std::wstring &path) {
 // Wine delivers the close request after CloseHandle has returned.
 void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helper &helper) {
   Check(CloseHandle(handle), "%s: CloseHandle succeeds", what);
-  CheckTrace(what, helper.TraceUntilClose(5000), expected);
+  CheckTrace(what, Requests(helper.TraceUntilClose(5000)), expected);
 }
 
 }  // namespace winetest
@@ -91,7 +91,8 @@ void Run(const Board &board, const std::wstring &hardwareId) {
         (unsigned long)result.Substituted);
   Check(result.StartStatus == 0, "start with the board's resources succeeds (%08lX)",
         (unsigned long)result.StartStatus);
-  helper.ExpectTrace("start with the board's resources", StartAccesses(board));
+  helper.ExpectRequests("start with the board's resources", Trace());
+  CheckBoard(helper, "start with the board's resources", kDoStarted, 0x00);
   CheckStartValues(board, board.base, board.resources.RawLevel);
   std::wstring mapPath = MapEntryPath();
   Check(SameDevicePath(mapPath, path), "the device map names the interface: %s",
@@ -105,8 +106,9 @@ void Run(const Board &board, const std::wstring &hardwareId) {
     return;
   }
   CheckDeviceControl(board, first, helper);
-  CloseAndCheck(second, "close of the other handle", CloseAccesses(board, false), helper);
-  CloseAndCheck(first, "close of the last handle", CloseAccesses(board, true), helper);
+  CloseAndCheck(second, "close of the other handle", CloseRequests(false), helper);
+  CloseAndCheck(first, "close of the last handle", CloseRequests(false), helper);
+  CheckBoard(helper, "close of the last handle", kDoStarted, 0x00);
   CheckTool(board, directory, path, helper);
   CheckEvents(board, path, helper);
   CheckToolWatch(board, directory, helper);

@@ -1,7 +1,7 @@
 // dioctl.exe, as the windows-driver build makes it, run as a program of its
 // own against the started device: what it prints, its exit code, and the
-// port accesses each run makes, up to the close of its one handle; and its
-// watch, printing the DI events the test fires.
+// close of its one handle; and its watch, printing the DI events the test
+// fires.
 #include <cstdio>
 
 #include "checks.h"
@@ -117,13 +117,12 @@ std::string Format(const char *format, unsigned a, unsigned b = 0) {
 }
 
 // One run: its exit code, a text its output (or, failing, its error line)
-// holds, and its port accesses up to the close of its handle. A run that
-// never opens the device touches nothing.
+// holds, and whether it opens the device: its handle's cleanup and close
+// follow its exit.
 struct Case {
   std::wstring arguments;
   DWORD exit;
   std::vector<std::string> says;
-  Trace accesses;  // before the cleanup and close
   bool opens;
 };
 
@@ -137,19 +136,16 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
   std::string layout = board.layout == kLayout24 ? "layout 24" : board.layout == kLayout22 ? "layout 22"
                                                                                           : "general layout";
   std::string model = "model " + std::to_string(board.model) + " (" + layout;
-  Trace none;
   std::vector<Case> cases = {
       {L"list", 0, {"devices of the TesZEPDIO interface:\n  " + Narrow(interfacePath) + "\n", model,
-                    Format("port base 0x%04X, interrupt %u", b, board.resources.RawLevel)}, none, false},
+                    Format("port base 0x%04X, interrupt %u", b, board.resources.RawLevel)}, false},
       {L"info", 0, {Format("  byte 0  DI channels            info +0   %u\n", info[0]),
                     Format("  byte 6  FPGA version           info +31  0x%02X\n", info[6]),
-                    Format("  byte 7  (always 1)             driver    %u\n", info[7])}, none, true},
-      {L"write 3 0x5A", 0, {Format("offset 0x3 (port 0x%04X): wrote 0x5A\n", b + 3)},
-       {{WINE_HELPER_OUT, 1, USHORT(b + 3), 0x5A}}, true},
-      {L"read 3", 0, {Format("offset 0x3 (port 0x%04X): 0x5A (90)\n", b + 3)},
-       {{WINE_HELPER_IN, 1, USHORT(b + 3), 0x5A}}, true},
+                    Format("  byte 7  (always 1)             driver    %u\n", info[7])}, true},
+      {L"write 3 0x5A", 0, {Format("offset 0x3 (port 0x%04X): wrote 0x5A\n", b + 3)}, true},
+      {L"read 3", 0, {Format("offset 0x3 (port 0x%04X): 0x5A (90)\n", b + 3)}, true},
       {L"do-config --start 0,1 --shutdown off", 0, {"at the board's start DO channel 0 to 1, at the system's "
-                                                    "shutdown nothing\n"}, none, true},
+                                                    "shutdown nothing\n"}, true},
   };
   for (const Case &c : cases) {
     std::string what = "dioctl " + Narrow(c.arguments);
@@ -165,9 +161,8 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
     if (!says || run.exit != c.exit) ShowOutput(run);
 
     // The close request of the program's handle follows its exit.
-    Trace expected = c.accesses;
-    if (c.opens) expected += CloseAccesses(board, true);
-    CheckTrace(what.c_str(), helper.TraceUntilClose(c.opens ? 5000 : 200), expected);
+    CheckTrace(what.c_str(), Requests(helper.TraceUntilClose(c.opens ? 5000 : 200)),
+               c.opens ? CloseRequests(false) : Trace());
   }
 }
 
@@ -176,16 +171,14 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
 void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &helper) {
   const std::wstring program = directory + L"\\dioctl.exe";
   const char *ready = "; Ctrl+C ends\n";
-  Trace closing = CloseAccesses(board, true, true);
 
   // Ended by TerminateProcess while its events are enabled.
   Tool killed;
   if (!Check(killed.Start(program, L"watch --events 0,3"), "dioctl watch --events 0,3: starts")) return;
   bool watching = killed.Prints(ready, 10000);
   Check(watching, "dioctl watch --events 0,3: says it is watching events 0, 3");
-  Trace enable = ConnectAccesses(board);
-  helper.ExpectTrace("dioctl watch --events 0,3: enable and its sources",
-                     enable += Trace{In(board.intEn0, 0), Out(board.intEn0, 0x09)});
+  helper.ExpectRequests("dioctl watch --events 0,3: enable", {Marker(WINE_HELPER_CONNECT, 0)});
+  CheckBoard(helper, "dioctl watch --events 0,3: its sources on", kDoStarted, 0x09);
   CheckConnection("dioctl watch --events 0,3", board, helper, helper.Interrupts().Connects);
   helper.Fire({0});
   bool printed = killed.Prints("  event 0\n", 5000);
@@ -193,12 +186,13 @@ void CheckToolWatch(const Board &board, const std::wstring &directory, Helper &h
   printed = killed.Prints("  event 3\n", 5000) && printed;
   Check(printed, "dioctl watch --events 0,3: prints event 0, then event 3");
   helper.Settle();
-  Trace expected = InterruptAccesses(board, 0);
-  helper.ExpectTrace("dioctl watch --events 0,3: DI lines 0 and 3", expected += InterruptAccesses(board, 3));
+  Trace interrupts = InterruptRequests();
+  helper.ExpectRequests("dioctl watch --events 0,3: DI lines 0 and 3", interrupts += InterruptRequests());
   killed.Terminate();
   Check(killed.exit == 9, "dioctl watch --events 0,3: ended by TerminateProcess (exit code %lu)", killed.exit);
-  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle", helper.TraceUntilClose(5000),
-             closing);
+  CheckTrace("dioctl watch --events 0,3: the close of the ended process's handle",
+             Requests(helper.TraceUntilClose(5000)), CloseRequests(true));
+  CheckBoard(helper, "dioctl watch --events 0,3: closed", kDoStarted, 0x00);
   if (!printed || !watching) ShowOutput(killed);
 }
 
