@@ -13,7 +13,8 @@ using namespace hostboard;
 // Layout 24's information bytes, at these offsets from the first range.
 constexpr USHORT kInfoOffsets[] = DIO_L24_INFO_OFFSETS;
 constexpr UCHAR kInfoBytes[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
-// Layout 22's interrupt status registers hold something to acknowledge.
+// Layout 22's interrupt status registers (INTST0 and INTST1, side by side)
+// hold something to acknowledge.
 constexpr UCHAR kStatus22[] = {0x81, 0x02};
 
 Board BoardFor(uint32_t model) {
@@ -48,19 +49,16 @@ Board BoardFor(uint32_t model) {
     case kLayout22:
       board.doPort = USHORT(b + DIO_L22_DO);
       board.intEn0 = USHORT(b + DIO_L22_INTEN0), board.intEn1 = USHORT(b + DIO_L22_INTEN1);
-      board.intSt0 = USHORT(b + DIO_L22_INTST0), board.intSt1 = USHORT(b + DIO_L22_INTST1);
       board.sources = 9;
       break;
     case kLayout24:
       board.doPort = USHORT(b + DIO_L24_DO);
       board.intEn0 = USHORT(b + DIO_L24_INTEN0), board.intEn1 = USHORT(b + DIO_L24_INTEN1);
-      board.intSt0 = USHORT(b + DIO_L24_INTST0), board.intSt1 = USHORT(b + DIO_L24_INTST1);
-      board.summary = USHORT(kInfoBase + DIO_L24_INTSUM);
       board.sources = 16;
       break;
     case kGeneral:
       board.doPort = USHORT(b + DIO_GENERAL_DO);
-      board.intEn0 = USHORT(b + DIO_GENERAL_INTEN0), board.intSt0 = USHORT(b + DIO_GENERAL_INTST0);
+      board.intEn0 = USHORT(b + DIO_GENERAL_INTEN0);
       board.sources = 8;
       break;
   }
@@ -87,7 +85,8 @@ std::vector<WINE_HELPER_PORTS> PortsBeforeStart(const Board &board) {
     for (size_t i = 0; i < sizeof(kInfoOffsets) / sizeof(kInfoOffsets[0]); ++i)
       ports.push_back(Ports(USHORT(board.infoBase + kInfoOffsets[i]), {kInfoBytes[i]}));
   }
-  if (board.layout == kLayout22) ports.push_back(Ports(board.intSt0, {kStatus22[0], kStatus22[1]}));
+  if (board.layout == kLayout22)
+    ports.push_back(Ports(USHORT(board.base + DIO_L22_INTST0), {kStatus22[0], kStatus22[1]}));
   return ports;
 }
 

@@ -44,11 +44,10 @@ struct Board {
   ULONG portCount;   // its length
   USHORT infoBase;   // layout 24: the information bytes
   USHORT doPort;     // the DO register
-  // The interrupt registers (kNoPort where the layout has none) and the DI
-  // sources 0 to sources - 1: source n is bit n of INTEN0/INTST0, source
-  // 8 + n bit n of INTEN1/INTST1.
-  USHORT intEn0, intEn1, intSt0, intSt1;
-  USHORT summary;    // layout 24's interrupt summary
+  // The interrupt enables (kNoPort where the layout has none) and the DI
+  // sources 0 to sources - 1: source n is bit n of INTEN0, source 8 + n bit
+  // n of INTEN1.
+  USHORT intEn0, intEn1;
   int sources;
 };
 Board BoardFor(uint32_t model);
