@@ -38,10 +38,11 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   }
 }
 
-// An edge after the sources came on and before the first enable is taken
-// when the interrupt is connected, on a latched line as on a level-sensitive
-// one: left pending, it would hold a latched line up, and no later edge would
-// interrupt.
+// The first enable connects an ISA board's interrupt latched and its own, a
+// PCI board's (codes above 20) level-sensitive and shared. An edge after the
+// sources came on and before the first enable is taken when the interrupt is
+// connected, on a latched line as on a level-sensitive one: left pending, it
+// would hold a latched line up, and no later edge would interrupt.
 TEST_F(EventsTest, AnEdgeBeforeTheFirstEnableIsTakenAtTheConnection) {
   for (uint32_t model : {0u, 21u}) {
     const auto row = FreshRow("model " + std::to_string(model));
@@ -50,6 +51,10 @@ TEST_F(EventsTest, AnEdgeBeforeTheFirstEnableIsTakenAtTheConnection) {
     board_->PulseDiLine(1);
     std::vector<HANDLE> events = MakeEvents(9);
     ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
+    std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
+    ASSERT_EQ(connected.size(), 1u);
+    EXPECT_EQ(connected[0].mode, model == 21 ? LevelSensitive : Latched);
+    EXPECT_EQ(connected[0].shared, model == 21);
     EXPECT_EQ(Signalled(events), "010000000");
     ExpectHeard(*board_, events, 2);
   }
