@@ -16,7 +16,6 @@ TEST_F(EntryTest, BoardModelIsReadFromAtMostFourBytesOfAnyType) {
     uint32_t expected;
   } cases[] = {
       {"a 4-byte dword is taken", REG_DWORD, {24, 0, 0, 0}, 24},
-      {"a 2-byte value fills the low bytes of a cleared code", REG_BINARY, {0x34, 0x12}, 0x1234},
       {"a text of 4 bytes is taken as its bytes", REG_SZ, {'2', 0, 0, 0}, '2'},
       {"no value", kNoValue, {}, 0},
   };
