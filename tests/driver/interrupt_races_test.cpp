@@ -112,7 +112,6 @@ TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset)
   WritePort(file_, DIO_L24_INTEN0, 0xFF);
   aside.reset();
   EXPECT_EQ(board_->IntEn0(), 0x00) << "the stop's reset came after the write";
-  EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
 }
 
 // Another thread closes the last handle while an enable on it is on its way
