@@ -88,12 +88,7 @@ class ChaosTest : public DriverTest {
       EXPECT_TRUE(Expected(status)) << std::hex << status;
       ++operations_;
     }
-    partner.join();
-    for (std::atomic<HANDLE> &slot : files) {
-      if (HANDLE file = slot.load()) {
-        EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-      }
-    }
+    partner.join();  // the program's end closes the handles still open
   }
 
   void Lines() {

@@ -195,7 +195,6 @@ TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
   Open(STATUS_INSUFFICIENT_RESOURCES);
   hostk::user::CloseHandle(handles[40]);
   handles[40] = Open();
-  for (HANDLE h : handles) hostk::user::CloseHandle(h);
 }
 
 // Every slot holding an event of the pending number is signalled; a slot
@@ -219,7 +218,6 @@ TEST_F(EventsTest, EverySlotHoldingThePendingEventIsSignalledAndNoneThatLostIt) 
   board_->PulseDiLine(0);
   board_->PulseDiLine(1);
   EXPECT_EQ(Signalled(events) + Signalled(later), "101001" "1");
-  for (size_t i = 2; i < handles.size(); ++i) hostk::user::CloseHandle(handles[i]);
 }
 
 // Layout 24's summary tells whether DI status is pending; only the status
