@@ -158,13 +158,11 @@ TEST_F(EventsTest, TheLastCleanupTurnsTheBoardOffAndDisconnects) {
   hostk::ClearPortTrace();
   EXPECT_EQ(DisableEvents(second).status, STATUS_SUCCESS);
   EXPECT_TRUE(hostk::PortTrace().empty());
-  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
   EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS);
   EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "the first handle is still open";
 
   hostk::ClearPortTrace();
   EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
-  file_ = nullptr;
   EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
   std::vector<uint16_t> written;
   for (const auto &a : hostk::PortTrace()) written.push_back(a.port);
@@ -181,7 +179,6 @@ TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
   // The first handle goes; a new one takes its slot, not the second's.
   hostk::user::CloseHandle(file_);
   HANDLE c = Open();
-  file_ = c;
   std::vector<HANDLE> eventsC = MakeEvents(1);
   ASSERT_EQ(EnableEvents(c, eventsC).status, STATUS_SUCCESS);
   hostk::user::CloseHandle(c);

@@ -53,7 +53,6 @@ TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
       first.reset();
       other.reset();
     }
-    file_ = nullptr;
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
     EXPECT_EQ(board_->IntEn0(), 0) << "the board is quiet";
   }
@@ -134,7 +133,6 @@ TEST_F(InterruptRacesTest, AnEnableMeetingItsLastCleanupAtTheLockIsRefused) {
       }
     });
     EXPECT_EQ(EnableEvents(file_, events).status, STATUS_FILE_CLOSED);
-    file_ = nullptr;
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
     EXPECT_FALSE(hostk::user::IsSignalled(events[0]));
   }
