@@ -110,15 +110,12 @@ PDEVICE_OBJECT DriverTest::AddedDevice(uint32_t model) {
 
 PDEVICE_OBJECT DriverTest::StartedDevice(uint32_t model,
                                          const std::function<void(hostboard::SimBoard &)> &prepare) {
-  if (prepare) {
-    hostboard::InstallModel(model);
-    prepare(bench_.Attach(model));
-    Load();
-    Add();
-    EXPECT_EQ(bench_.Start().ioStatus.Status, STATUS_SUCCESS);
-  } else {
-    EXPECT_EQ(bench_.BringUp(model), STATUS_SUCCESS);
-  }
+  hostboard::InstallModel(model);
+  hostboard::SimBoard &board = bench_.Attach(model);
+  if (prepare) prepare(board);
+  EXPECT_EQ(bench_.Load(), STATUS_SUCCESS);
+  EXPECT_EQ(bench_.Add(), STATUS_SUCCESS);
+  EXPECT_EQ(bench_.Start().ioStatus.Status, STATUS_SUCCESS);
   hostk::ClearPortTrace();
   return bench_.Device();
 }
