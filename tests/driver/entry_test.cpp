@@ -100,7 +100,6 @@ TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
       {24, 0, 0x001F0007, true, 0, 31},
       {0xFFFFFFFF, 7, 0x00040000, true, 7, 4},
       {20, 2, 0x00030001, true, 0, 0},   // not a PCI model
-      {0, 2, 0x00030001, true, 0, 0},
       {24, 2, 0x00030001, false, 0, 0},  // the bus supplies neither
   };
   for (const Case &c : cases) {
