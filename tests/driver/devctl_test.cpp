@@ -199,8 +199,6 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
     ULONG base = 0;  // the register block recorded
   } cases[] = {
       {"general layout, an interrupt only", 0, {interrupt}, false},
-      {"model 21, no resources", 21, {}, false},
-      {"layout 22, an interrupt only", 22, {interrupt}, false},
       {"layout 24, the information range only", 24, {hostk::PortResource(kInfoBase, 32), interrupt}, false},
       {"layout 24, a register block without its information block", 24,
        {hostk::PortResource(kInfoBase, 0), hostk::PortResource(kRegisterBase, 128), interrupt}, false,

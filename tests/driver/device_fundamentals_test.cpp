@@ -38,9 +38,8 @@ class FundamentalsTest : public DriverTest {
       user.events = MakeEvents(DIO_EVENT_COUNT);
     }
     hostk::user::ProcessScope scope(user.program->process());
-    UCHAR value = 0xA5;
-    EXPECT_EQ(PortByte(user.file, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value), STATUS_SUCCESS);
-    value = 0;
+    WritePort(user.file, kScratch, 0xA5);
+    UCHAR value = 0;
     EXPECT_EQ(PortByte(user.file, IOCTL_DIO_READ_PORT_UCHAR, kScratch, &value), STATUS_SUCCESS);
     EXPECT_EQ(value, 0xA5);
     EnableSources(user.file);
@@ -77,8 +76,7 @@ class FundamentalsTest : public DriverTest {
     EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_UNSUCCESSFUL) << "a handle is open";
     Close(user);
     EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-    Program late;
-    late.Open(GENERIC_READ, STATUS_DELETE_PENDING);
+    Program("late").Open(GENERIC_READ, STATUS_DELETE_PENDING);
   }
 
   void Disable(User &user) {

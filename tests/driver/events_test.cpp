@@ -81,11 +81,6 @@ TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
   for (int source : {0, 3, 4}) board_->PulseDiLine(source);
   EXPECT_EQ(Signalled(events), "100010000");
 
-  // A second enable with fewer handles drops the earlier ones.
-  ASSERT_EQ(EnableEvents(file_, {events[5]}).status, STATUS_SUCCESS);
-  for (int source : {0, 3, 4}) board_->PulseDiLine(source);
-  EXPECT_EQ(Signalled(events), "000001000") << "only the new event, as event 0";
-
   // Only nine events exist: the handles past the ninth are not looked at.
   std::vector<HANDLE> many = events;
   for (int i = 0; i < 9; ++i) many.push_back(reinterpret_cast<HANDLE>(uintptr_t(0xBAD0 + 4 * i)));
@@ -107,7 +102,6 @@ TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
     HANDLE handle;
     NTSTATUS status;
   } cases[] = {
-      {"not a handle", reinterpret_cast<HANDLE>(uintptr_t(0x7FF0)), STATUS_INVALID_HANDLE},
       {"a kernel handle from a user program", kernel, STATUS_INVALID_HANDLE},
       {"not an event", file_, STATUS_OBJECT_TYPE_MISMATCH},
       {"an event without the right to wait on it", modifyOnly, STATUS_ACCESS_DENIED},

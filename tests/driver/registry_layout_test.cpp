@@ -170,22 +170,21 @@ TEST_F(RegistryLayoutTest, DoSettingsFillOnlyTheFieldsTheKeyHolds) {
     extension_.DO_Channel_Start = extension_.DO_Channel_Shutdown = kUntouched;
     extension_.DO_Level_Start = extension_.DO_Level_Shutdown = kUntouched;
   };
-  auto fields = [&] { return DoFields(&extension_); };
 
   reset();
   EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);  // no DO key
-  EXPECT_EQ(fields(), std::vector<ULONG>(6, kUntouched));
+  EXPECT_EQ(DoFields(&extension_), std::vector<ULONG>(6, kUntouched));
 
   hostreg::PutDword(kDoKey, "DO_Trigger_Start", 1);
   EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);
-  EXPECT_EQ(fields(), (std::vector<ULONG>{1, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched}));
+  EXPECT_EQ(DoFields(&extension_), (std::vector<ULONG>{1, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched}));
 
   reset();
   StoreDo({10, 11, 12, 13, 14, 15});
   uint64_t wide = 9;  // a 64-bit value is ignored
   hostreg::SetValue(hostreg::Find(kDoKey), u"do_level_shutdown", REG_QWORD, &wide, sizeof wide);
   EXPECT_EQ(ReadDoSettings(&extension_), STATUS_SUCCESS);
-  EXPECT_EQ(fields(), (std::vector<ULONG>{10, 11, 12, 13, 14, kUntouched}));
+  EXPECT_EQ(DoFields(&extension_), (std::vector<ULONG>{10, 11, 12, 13, 14, kUntouched}));
 
   hostk::FailAllocationAt(1);
   EXPECT_EQ(ReadDoSettings(&extension_), STATUS_INSUFFICIENT_RESOURCES);
