@@ -20,7 +20,6 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
       {24, {7, 9}, "000000010"},                             // there is no event 9
       {22, {1, 3}, "010100000"}, {22, {2, 8}, "001000001"},  // the ninth source
       {0, {1, 3}, "010100000"},  {0, {2, 5}, "001000000"},   // only bits 0 to 3 name events
-      {21, {0}, "100000000"},
   };
   for (const Case &c : cases) {
     const auto row =
