@@ -270,7 +270,6 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
         ExpectEvent(user, 1);
       }
       ExpectIo(user, "after");
-      Close(user);
     }
   }
 }
