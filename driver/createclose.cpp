@@ -44,13 +44,12 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   return Finish(Irp, STATUS_SUCCESS);
 }
 
-// Cancels the requests of a handle that wait in the device queue. Nothing in
-// this driver queues requests, so the queue is always found idle or empty;
-// the sweep keeps the handle's promise that nothing of it outlives the
-// cleanup. Only a busy queue may be given to KeRemoveDeviceQueue, and an
-// empty one would answer by going idle under the request being worked on:
-// a queue found idle or empty is left as it was, and entries are taken only
-// while there are any.
+// Cancels the requests of a handle that wait in the device queue, held there
+// while the board is stopped (held.cpp); the other handles' requests stay in
+// their order. Nothing of the handle outlives its cleanup. Only a busy queue
+// may be given to KeRemoveDeviceQueue, and an empty one would answer by going
+// idle: a queue found idle or empty is left as it was, and entries are taken
+// only while there are any.
 static VOID CancelQueuedRequests(PDEVICE_OBJECT device, PFILE_OBJECT file) {
   PKDEVICE_QUEUE queue = &device->DeviceQueue;
   LIST_ENTRY cancelled, kept;
