@@ -39,7 +39,7 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
   } cases[] = {
       {"layout 24, channel 0 low", 24, ShutdownOutput(0, 0), false, false, 0, 0x5B, 0x5A, 2},
       {"layout 22, channel 7 high", 22, ShutdownOutput(7, 1), false, false, 0, 0x00, 0x80, 2},
-      {"channel 9 names no bit", 24, ShutdownOutput(9, 1), false, false, 0, 0x5A, 0x5A, 2},
+      {"channel 9 names no bit", 24, ShutdownOutput(9, 1), false, false, 0, 0x58, 0x58, 2},
       {"channel 33 is channel 1", 24, ShutdownOutput(33, 1), false, false, 0, 0x00, 0x02, 2},
       {"set at start", 24, ShutdownOutput(2, 1), true, false, 0, 0x00, 0x04, 2},
       {"a start output only", 24, {1, 0, 3, 3, 1, 1}, false, false, 0, 0x5A, 0x5A, 1},
