@@ -34,19 +34,18 @@ VOID CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
 NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(irp);
   switch (location->MajorFunction) {
-    case IRP_MJ_PNP:
+    case IRP_MJ_PNP: {
       Note("pnp " + std::to_string(location->MinorFunction));
-      if (location->MinorFunction == IRP_MN_REMOVE_DEVICE) {
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        IoSkipCurrentIrpStackLocation(irp);
-        NTSTATUS status = IoCallDriver(lower, irp);
-        IoDetachDevice(lower);
-        IoDeleteDevice(device);
-        return status;
-      }
+      const bool removing = location->MinorFunction == IRP_MN_REMOVE_DEVICE;
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoSkipCurrentIrpStackLocation(irp);
-      return IoCallDriver(lower, irp);
+      NTSTATUS status = IoCallDriver(lower, irp);
+      if (removing) {
+        IoDetachDevice(lower);
+        IoDeleteDevice(device);
+      }
+      return status;
+    }
     case IRP_MJ_POWER:
       PoStartNextPowerIrp(irp);
       IoSkipCurrentIrpStackLocation(irp);
