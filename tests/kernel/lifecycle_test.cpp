@@ -1,6 +1,6 @@
 // The parts of the kernel stand-in a device's longer life needs: a file
-// object's cleanup and close, work items and the device reference they hold,
-// cancelling a request with its cancel routine, the PnP manager's surprise
+// object's cleanup and close, the misuse of work items (the driver's power
+// tests run its own work item), cancelling a request with its cancel routine, the PnP manager's surprise
 // removal and rebalance, and the machine's power transitions.
 #include <gtest/gtest.h>
 
@@ -178,33 +178,6 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
   EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "cleanup", "close", "cleanup", "close", "pnp 2"}))
       << "the removal right after the last close";
   EXPECT_EQ(pdo_->AttachedDevice, nullptr);
-}
-
-// A work item runs at PASSIVE_LEVEL on a worker thread and holds a reference
-// on its device: a device deleted meanwhile is freed once the routine is back.
-TEST_F(LifecycleTest, AWorkItemKeepsItsDeviceUntilItsRoutineReturns) {
-  static KEVENT go, running;
-  KeInitializeEvent(&go, NotificationEvent, FALSE);
-  KeInitializeEvent(&running, NotificationEvent, FALSE);
-  PIO_WORKITEM item = IoAllocateWorkItem(device_);
-  ASSERT_NE(item, nullptr);
-  static std::atomic<KIRQL> seen{HIGH_LEVEL};
-  KIRQL old;
-  KeRaiseIrql(DISPATCH_LEVEL, &old);
-  IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID context) {
-    seen = KeGetCurrentIrql();
-    KeSetEvent(&running, 0, FALSE);
-    KeWaitForSingleObject(&go, Executive, KernelMode, FALSE, nullptr);
-    IoFreeWorkItem(static_cast<PIO_WORKITEM>(context));
-  }, DelayedWorkQueue, item);
-  KeLowerIrql(old);
-  KeWaitForSingleObject(&running, Executive, KernelMode, FALSE, nullptr);
-  EXPECT_EQ(seen, PASSIVE_LEVEL);
-  IoSetDeviceInterfaceState(&link_, FALSE);
-  hostk::SendPnp(pdo_, IRP_MN_REMOVE_DEVICE);  // deletes the device
-  EXPECT_NE(hostk::Outstanding(), std::vector<std::string>{}) << "the device object is still referenced";
-  KeSetEvent(&go, 0, FALSE);
-  hostk::DrainPowerWork();
 }
 
 using LifecycleDeathTest = LifecycleTest;
