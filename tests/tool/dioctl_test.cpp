@@ -163,10 +163,7 @@ TEST_P(DioctlTest, TheDriversRefusalsGetOneLineAndExitCode1) {
   ExpectRefused("read " + std::to_string(n), 1,
                 std::string("read at ") + where + " refused: STATUS_ACCESS_VIOLATION (0xC0000005): the access "
                 "does not lie wholly inside the board's register block");
-  for (const std::string &commandLine : {"read " + std::to_string(n - 1) + " --width 2",
-                                         "write " + std::to_string(n - 2) + " 0 --width 4",
-                                         std::string("read 0xFFFFFFFF")})
-    ExpectRefused(commandLine, 1, "refused: STATUS_ACCESS_VIOLATION");
+  ExpectRefused("write " + std::to_string(n - 2) + " 0 --width 4", 1, "refused: STATUS_ACCESS_VIOLATION");
 }
 
 // watch hands the driver an event per number, switches the sources behind
