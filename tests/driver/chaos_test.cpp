@@ -172,8 +172,7 @@ class ChaosTest : public DriverTest {
       EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
       EXPECT_EQ(Pnp(IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     }
-    EXPECT_EQ(pdos_.back()->AttachedDevice, nullptr);
-    hostk::DeletePdo(pdos_.back());
+    hostk::DeletePdo(pdos_.back());  // stops the run while a device is attached
     pdos_.pop_back();
   }
 

@@ -34,18 +34,10 @@ std::vector<BYTE> PortRequest(ULONG offset, uint64_t value = 0, size_t width = 0
   return in;
 }
 
-std::vector<BYTE> DoConfig() {
-  DIO_DO_CONFIG config = {1, 1, 2, 3, 1, 0};
-  const BYTE *bytes = reinterpret_cast<const BYTE *>(&config);
-  return std::vector<BYTE>(bytes, bytes + sizeof config);
-}
-
-std::vector<BYTE> EnableRequest(ULONG64 handle) {
-  DIO_EVENT_REQUEST request = {};
-  request.HandleCount = 1;
-  request.Handles[0] = handle;
-  const BYTE *bytes = reinterpret_cast<const BYTE *>(&request);
-  return std::vector<BYTE>(bytes, bytes + sizeof request);
+template <typename Record>
+std::vector<BYTE> BytesOf(const Record &record) {
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(&record);
+  return std::vector<BYTE>(bytes, bytes + sizeof record);
 }
 
 std::vector<Request> Requests(const Board &board) {
@@ -53,9 +45,12 @@ std::vector<Request> Requests(const Board &board) {
   const USHORT b = board.base;
   const USHORT last = USHORT(b + n - 4);
   std::vector<BYTE> info = BoardInfo(board);
-  std::vector<BYTE> enable = EnableRequest(0x7FFC);  // no handle of the caller
+  DIO_EVENT_REQUEST request = {};
+  request.HandleCount = 1;
+  request.Handles[0] = 0x7FFC;  // no handle of the caller
+  std::vector<BYTE> enable = BytesOf(request);
   std::vector<BYTE> shortEnable(enable.begin(), enable.end() - 1);
-  std::vector<BYTE> doConfig = DoConfig();
+  std::vector<BYTE> doConfig = BytesOf(DIO_DO_CONFIG{1, 1, 2, 3, 1, 0});
   std::vector<BYTE> longDoConfig = doConfig;
   longDoConfig.resize(32, 0);
   return {

@@ -98,7 +98,6 @@ void CheckEvents(const Board &board, const std::wstring &path, Helper &helper) {
   CheckBoard(helper, "events: close of the other handle", kDoStarted, enable0, enable1);
   CloseAndCheck(first.device, "events: close of the last handle", CloseRequests(true), helper);
   CheckBoard(helper, "events: close of the last handle", kDoStarted, 0x00);
-  first.device = second.device = INVALID_HANDLE_VALUE;
   FireAndCheck(helper, 0, {}, both, false, "after the last close, DI line 0");
   CloseEvents(first);
   CloseEvents(second);
