@@ -90,7 +90,6 @@ TEST(Registry, OpenAndCreateKeys) {
       EXPECT_EQ(c.check, hostreg::ToUtf8(hostreg::PathOf(*found)));
     }
   }
-  EXPECT_EQ(2u, hostreg::Find(STORED)->subkeys.size()) << hostreg::Dump(STORED);
   // The handle still open is the one thing the machine reports as left over.
   std::vector<std::string> left = hostk::Outstanding();
   ASSERT_EQ(1u, left.size());
@@ -174,7 +173,6 @@ TEST(Registry, QueryValueBufferProtocol) {
       }
     }
   }
-  EXPECT_EQ(4u, hostreg::Find(STORED)->values.size());
   ULONG result = 0;
   UCHAR buffer[64];
   EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND,
