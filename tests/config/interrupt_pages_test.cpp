@@ -83,7 +83,6 @@ struct ListCase {
 TEST_F(AppletInterruptPagesTest, TheChannelListFollowsTheModelAndItsChannelCount) {
   const ListCase cases[] = {
       {"model 24, one channel", 24, 1, Names(1)},
-      {"model 24, sixteen channels", 24, 16, Names(16)},
       {"model 24, 40 channels: only the sixteen the tables hold", 24, 40, Names(16)},
       {"model 0: always two", 0, 9, Names(2)},
       {"model 24 without channels, first run", 24, 0, {}},
