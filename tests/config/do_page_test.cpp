@@ -57,7 +57,6 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
       {"a trigger of 2 is off", 2, 1, 1, false, false, 1, 0, 0, 1, 1},
       {"a channel beyond the list is kept", 1, 5, 1, false, true, CB_ERR, 0, 1, 5, 1},
       {"a level of 2 is Low", 1, 0, 2, false, true, 0, 1, 1, 0, 0},
-      {"Low", 1, 3, 0, false, true, 3, 1, 1, 3, 0},
       {"edited with the trigger off", 1, 2, 1, true, true, 2, 0, 0, 2, 1},
   };
   for (const auto &c : cases) {
