@@ -24,7 +24,6 @@ struct StoredCase {
 // loaded.
 TEST_F(AppletSettingsTest, StoredTextsCountOnlyAsTheirExactWords) {
   const StoredCase cases[] = {
-      {"Enable", kInterruptKey, "DI1_Control", "Enable", REG_SZ, "Enable"},
       {"Enable without its terminator", kInterruptKey, "DI1_Control", "Enable", REG_SZ, "Enable", false},
       {"another letter case", kInterruptKey, "DI1_Control", "enable", REG_SZ, "Disable"},
       {"Enable and more", kInterruptKey, "DI1_Control", "Enabled", REG_SZ, "Disable"},
