@@ -127,8 +127,7 @@ TEST_F(EventsTest, AFailedConnectionLeavesTheSlotEnabledAndIsRetried) {
                                1, FALSE),
             STATUS_SUCCESS);
   std::vector<HANDLE> events = MakeEvents(1);
-  auto result = EnableEvents(file_, events);
-  EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_INVALID_PARAMETER);
   EXPECT_EQ(gEventSlots[0].Enabled, 1u);
   EXPECT_EQ(Extension(device_)->InterruptObject, nullptr);
   IoDisconnectInterrupt(other);

@@ -184,8 +184,7 @@ TEST_F(PnpTest, CapabilitiesAndOtherRequestsCarryTheLowerDriversOutcome) {
   auto query = [&caps](PIRP, PIO_STACK_LOCATION location) {
     location->Parameters.DeviceCapabilities.Capabilities = &caps;
   };
-  hostk::IrpResult ok = hostk::SendPnp(Pdo(), IRP_MN_QUERY_CAPABILITIES, query);
-  EXPECT_EQ(ok.ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_CAPABILITIES, query).ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(caps.Address, 0x00030000u) << "filled by the bus, not changed on the way up";
 
   hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES, {STATUS_NOT_SUPPORTED, 7, true});

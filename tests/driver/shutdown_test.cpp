@@ -82,10 +82,9 @@ TEST_F(ShutdownTest, WithoutPoolNeitherTheRegistryNorTheBoardIsTouched) {
     SCOPED_TRACE(failing == 4 ? "every one" : "allocation " + std::to_string(failing));
     if (failing == 4) hostk::FailAllocationsFrom(2);
     else hostk::FailAllocationAt(failing);
-    std::vector<NTSTATUS> statuses = hostk::ShutdownSystem();
+    EXPECT_EQ(hostk::ShutdownSystem(), std::vector<NTSTATUS>{STATUS_INSUFFICIENT_RESOURCES});
     hostk::FailAllocationsFrom(0);
     hostk::FailAllocationAt(0);
-    EXPECT_EQ(statuses, std::vector<NTSTATUS>{STATUS_INSUFFICIENT_RESOURCES});
     EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
     EXPECT_TRUE(Trace().empty());
     EXPECT_EQ(board_->Do(), 0x00);
