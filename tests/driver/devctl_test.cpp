@@ -172,7 +172,6 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
     if (c.status == STATUS_SUCCESS) {
       EXPECT_EQ(value, 0x5A) << "in order, after the restart";
       EXPECT_EQ(board_->Do(), 0x5A) << "the write landed after the restart wrote the saved 0x03 back";
-      EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
       EnableSources(file_);
       ExpectHeard(*board_, events, 0);  // the enable made while stopped works
     } else {
@@ -320,7 +319,6 @@ TEST_F(DeviceControlTest, TheIoManagerRefusesCodesTheHandleWasNotGranted) {
     EXPECT_EQ(PortByte(row.file, row.code, 0, &value), row.status);
     EXPECT_EQ(Trace().size(), row.status == STATUS_SUCCESS ? 1u : 0u);
   }
-  EXPECT_NE(gEventSlots[0].Events[0], nullptr) << "the refused disable never reached the driver";
 }
 
 }  // namespace

@@ -87,11 +87,9 @@ TEST_F(EntryTest, AddDeviceLeavesAnAttachedHeldDeviceInD0) {
 TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
   const struct Case {
     uint32_t model;
-    ULONG bus;
-    ULONG address;
+    ULONG bus, address;
     bool hasProperties;
-    ULONG expectedBus;
-    ULONG expectedSlot;
+    ULONG expectedBus, expectedSlot;
   } cases[] = {
       {21, 2, 0x00030001, true, 2, 3},   // device 3, function 1
       {24, 0, 0x001F0007, true, 0, 31},

@@ -86,8 +86,7 @@ TEST_F(ShutdownTest, WithoutPoolNeitherTheRegistryNorTheBoardIsTouched) {
     hostk::FailAllocationsFrom(0);
     hostk::FailAllocationAt(0);
     EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
-    EXPECT_TRUE(Trace().empty());
-    EXPECT_EQ(board_->Do(), 0x00);
+    EXPECT_TRUE(Trace().empty()) << "nor the DO register";
   }
 }
 
