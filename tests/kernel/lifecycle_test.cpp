@@ -1,7 +1,8 @@
 // The parts of the kernel stand-in a device's longer life needs: a file
 // object's cleanup and close, the misuse of work items (the driver's power
-// tests run its own work item), cancelling a request with its cancel routine, the PnP manager's surprise
-// removal and rebalance, and the machine's power transitions.
+// tests run its own work item), cancelling a request with its cancel
+// routine, the PnP manager's surprise removal and rebalance, and the
+// machine's power transitions.
 #include <gtest/gtest.h>
 
 #include <atomic>
