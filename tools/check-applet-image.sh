@@ -51,6 +51,8 @@ sys.exit("no dependency on the common controls 6.0.0.0")' <<<"$manifest" 2>&1); 
   fail "manifest (resource 123): $problem"
 fi
 
+# The version resource: company, description, name, and the version of VERSION.
+version_check=$("$(dirname "$0")/check-version.sh" "$image" 2>&1) || fail "version resource: ${version_check//$'\n'/ }"
 grep -qx 'symbols 0' <<<"$facts" || fail "not stripped: $(grep '^symbols' <<<"$facts")"
 ! grep -q '^section \.debug' <<<"$facts" || fail "debug sections left in the image"
 read -r _ debug_name debug_state <<<"$(grep '^debuglink' <<<"$facts")" || true

@@ -56,6 +56,8 @@ exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | grep 
 ! grep -q '^section \.debug' <<<"$facts" || fail "debug sections left in the image"
 # INIT is freed once DriverEntry has run.
 grep -qE '^section INIT .*discardable' <<<"$facts" || fail "no discardable INIT section"
+# The version resource: company, description, name, and the version of VERSION.
+version_check=$("$(dirname "$0")/check-version.sh" "$image" 2>&1) || fail "version resource: ${version_check//$'\n'/ }"
 read -r _ stored computed <<<"$(fact checksum)"
 [[ "$stored" == "$computed" ]] || fail "PE checksum $stored, the file's is $computed"
 

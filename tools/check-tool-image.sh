@@ -25,6 +25,8 @@ for dll in $dlls; do
     *) fail "imports from $dll, which Windows does not ship" ;;
   esac
 done
+# The version resource: company, description, name, and the version of VERSION.
+version_check=$("$(dirname "$0")/check-version.sh" "$image" 2>&1) || fail "version resource: ${version_check//$'\n'/ }"
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | grep -cE '^[[:space:]]+\[ *[0-9]+\]' || true)
 (( exports == 0 )) || fail "the program exports $exports symbols"
 

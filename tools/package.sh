@@ -56,14 +56,12 @@ work=$out/work
 rm -rf "$package" "$work" "$out/TesZEPDIO-attestation.cab"
 mkdir -p "$package" "$work/attestation/TesZEPDIO"
 
-# DriverVer: the date of the commit built and its number in the history.
-if commit_date=$(git log -1 --format=%cd --date=format:%m/%d/%Y 2>/dev/null); then
-  driver_ver="$commit_date,1.0.$(git rev-list --count HEAD).0"
-else
-  driver_ver="$(date -u +%m/%d/%Y),1.0.0.0"
-fi
+# DriverVer: the date of the commit built, and the version of the file
+# VERSION, which the images carry too.
+driver_date=$(git log -1 --format=%cd --date=format:%m/%d/%Y 2>/dev/null) || driver_date=$(date -u +%m/%d/%Y)
+driver_ver="$driver_date,$(head -n 1 VERSION)"
 $python tools/package/inf.py --template driver/TesZEPDIO.inf.in --out "$package/TesZEPDIO.inf" \
-  --driver-ver "$driver_ver" --models-out "$out/models.txt" "${models[@]}"
+  --driver-date "$driver_date" --models-out "$out/models.txt" "${models[@]}"
 hwids=()
 while read -r _ hwid; do hwids+=(--hwid "$hwid"); done <"$out/models.txt"
 

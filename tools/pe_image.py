@@ -12,6 +12,11 @@
         resource TYPE NAME LANGUAGE SIZE   each resource (numbers, or names as they are)
   pe_image.py resource IMAGE TYPE NAME
       Writes the data of that resource (the first language found) to the output.
+  pe_image.py version IMAGE
+      The version resource (VS_VERSIONINFO), one fact a line:
+        fixed FILE_VERSION PRODUCT_VERSION OS TYPE SUBTYPE   VS_FIXEDFILEINFO (numbers in hex)
+        string TABLE KEY VALUE                               StringFileInfo, TABLE as "040904B0"
+        translation LANGUAGE CODEPAGE                        VarFileInfo (hex)
   pe_image.py finish IMAGE [SECTION...]
       Marks the named sections discardable (IMAGE_SCN_MEM_DISCARDABLE) and writes the
       header's CheckSum, which the kernel's loader checks for drivers.
@@ -132,6 +137,58 @@ class Image:
         return None
 
 
+RT_VERSION = 16
+FIXED_SIGNATURE = 0xFEEF04BD
+
+
+def version_blocks(data, at, end):
+    """(key, value bytes, value type, children offset, end) of each block from `at` to `end`."""
+    while at + 6 <= end:
+        length, value_length, value_type = struct.unpack_from("<HHH", data, at)
+        if length == 0:
+            break
+        key_end = at + 6
+        while data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        key = data[at + 6:key_end].decode("utf-16-le")
+        value_at = (key_end + 2 + 3) & ~3
+        # A text value's length counts characters, a binary one's bytes.
+        value_bytes = value_length * 2 if value_type == 1 else value_length
+        children = (value_at + value_bytes + 3) & ~3
+        yield key, data[value_at:value_at + value_bytes], value_type, children, at + length
+        at = (at + length + 3) & ~3
+
+
+def dotted(ms, ls):
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+
+def version(image):
+    found = [data for rtype, name, _, data in image.resources() if rtype == RT_VERSION and name == 1]
+    if not found:
+        raise SystemExit(f"{image.path}: no version resource")
+    data = found[0]
+    for key, value, _, children, end in version_blocks(data, 0, len(data)):
+        if key != "VS_VERSION_INFO" or len(value) < 52:
+            raise SystemExit(f"{image.path}: the version resource is no VS_VERSIONINFO")
+        (signature, _, file_ms, file_ls, product_ms, product_ls, _, _, os_, ftype,
+         subtype) = struct.unpack_from("<11I", value, 0)
+        if signature != FIXED_SIGNATURE:
+            raise SystemExit(f"{image.path}: VS_FIXEDFILEINFO has no signature")
+        print(f"fixed {dotted(file_ms, file_ls)} {dotted(product_ms, product_ls)} "
+              f"0x{os_:X} 0x{ftype:X} 0x{subtype:X}")
+        for block, _, _, block_children, block_end in version_blocks(data, children, end):
+            for table, value, _, table_children, table_end in version_blocks(data, block_children, block_end):
+                if block == "StringFileInfo":
+                    for name, text, _, _, _ in version_blocks(data, table_children, table_end):
+                        print(f"string {table} {name} {text.decode('utf-16-le').rstrip(chr(0))}")
+                elif block == "VarFileInfo" and table == "Translation":
+                    for i in range(0, len(value) - 3, 4):
+                        language, codepage = struct.unpack_from("<HH", value, i)
+                        print(f"translation {language:04X} {codepage:04X}")
+        return
+
+
 def show(image):
     print(f"size {len(image.data)} {image.size_of_image}")
     stored = struct.unpack_from("<I", image.data, image.checksum_at)[0]
@@ -180,6 +237,8 @@ def main(argv):
                 sys.stdout.buffer.write(data)
                 return
         raise SystemExit(f"{argv[2]}: no resource {argv[3]} {argv[4]}")
+    elif len(argv) == 3 and argv[1] == "version":
+        version(Image(argv[2]))
     elif len(argv) >= 3 and argv[1] == "finish":
         finish(Image(argv[2]), argv[3:])
     else:

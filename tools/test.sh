@@ -32,6 +32,8 @@ cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
 tools/check-tool-image.sh build/windows-driver/tool/dioctl.exe
 tools/package.sh
+tools/check-version.sh --inf build/package/TesZEPDIO/TesZEPDIO.inf build/package/TesZEPDIO/TesZEPDIO.sys \
+  build/package/TesZEPDIO/TesZEPDIOConfig.cpl build/windows-driver/tool/dioctl.exe
 tools/check-package.sh build/package/TesZEPDIO
 tools/wine-kernel-test.sh build/package/TesZEPDIO
 cmake --preset bench >/dev/null

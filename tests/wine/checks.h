@@ -145,6 +145,9 @@ void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0, U
 // and the applet the install left. True once the driver's call returns.
 bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId, const std::wstring &group,
                    uint32_t model);
+// The version resources of `files` carry the DriverVer version and the
+// provider of the INF (versions.cpp).
+void CheckVersions(const std::wstring &infPath, const std::vector<std::wstring> &files);
 // The paths of the present devices with the driver's interface.
 std::vector<std::wstring> InterfacePaths();
 // Removes the device of this hardware ID with DIF_REMOVE.

@@ -45,8 +45,9 @@ static bool JoinGroup(const std::wstring &group) {
                Narrow(kServiceName).c_str(), Narrow(group).c_str(), created ? 0 : GetLastError());
 }
 
-// The service the model's install section made, and its image.
-static void CheckService(const std::wstring &directory, const std::wstring &group, uint32_t model) {
+// The service the model's install section made, and its image, which it
+// returns.
+static std::wstring CheckService(const std::wstring &directory, const std::wstring &group, uint32_t model) {
   SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
   SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG);
   union {
@@ -57,7 +58,7 @@ static void CheckService(const std::wstring &directory, const std::wstring &grou
   bool queried = service != NULL && QueryServiceConfigW(service, &buffer.config, sizeof buffer, &needed);
   if (service != NULL) CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  if (!Check(queried, "service %s installed", Narrow(kServiceName).c_str())) return;
+  if (!Check(queried, "service %s installed", Narrow(kServiceName).c_str())) return std::wstring();
   const QUERY_SERVICE_CONFIGW &config = buffer.config;
   Check(config.dwServiceType == SERVICE_KERNEL_DRIVER && config.dwStartType == SERVICE_DEMAND_START &&
             config.dwErrorControl == SERVICE_ERROR_NORMAL,
@@ -73,10 +74,12 @@ static void CheckService(const std::wstring &directory, const std::wstring &grou
   Check(read == ERROR_SUCCESS && type == REG_DWORD && size == 4 && data == model,
         "service key: \"DeviceType\" REG_DWORD %lu from the model's section (type %lu, %lu bytes, %lu)",
         (unsigned long)model, type, size, data);
+  return image;
 }
 
-// The applet in the 32-bit system folder and in the 32-bit Control Panel.
-static void CheckApplet(const std::wstring &directory) {
+// The applet in the 32-bit system folder and in the 32-bit Control Panel;
+// returns where it lies.
+static std::wstring CheckApplet(const std::wstring &directory) {
   wchar_t folder[MAX_PATH];
   UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
   std::wstring installed = std::wstring(folder, length) + L"\\" + kAppletName;
@@ -96,9 +99,10 @@ static void CheckApplet(const std::wstring &directory) {
     Check(type == REG_SZ && _wcsicmp(path, installed.c_str()) == 0,
           "the Control Panel registration (%s view) names %s", view == KEY_WOW64_32KEY ? "32-bit" : "native",
           Narrow(path).c_str());
-    return;
+    return installed;
   }
   Check(false, "the Control Panel registration is there");
+  return installed;
 }
 
 bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId, const std::wstring &group,
@@ -133,8 +137,9 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId
              installed ? 0 : GetLastError())) {
     return false;
   }
-  CheckService(directory, group, model);
-  CheckApplet(directory);
+  std::wstring image = CheckService(directory, group, model);
+  std::wstring applet = CheckApplet(directory);
+  CheckVersions(infPath, {image, applet, directory + L"\\dioctl.exe"});
   return true;
 }
 

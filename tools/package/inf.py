@@ -2,15 +2,21 @@
 one model line, with its install sections, per board model.
 
     inf.py --template driver/TesZEPDIO.inf.in --out TesZEPDIO.inf \\
-           --driver-ver 12/07/2026,1.0.123.0 [--model 24=PCI\\VEN_xxxx&DEV_yyyy ...]
+           --driver-date 12/07/2026 [--model 24=PCI\\VEN_xxxx&DEV_yyyy ...]
+
+DriverVer is the date given and the version of the file VERSION, which the
+images' version resources carry too.
 
 Without --model the package installs on the bench's boards (DEFAULT_MODELS);
 with it, on exactly the models given.
 """
 
 import argparse
+import os
 import re
 import sys
+
+VERSION_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'VERSION')
 
 # The bench's hardware IDs. The bench's PCI board (model 24) is
 # PCI\VEN_1D5A&DEV_2400 (platform/kernel/host_kernel.h); the other PCI models
@@ -136,7 +142,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description='Makes the shipped INF from its template.')
     parser.add_argument('--template', required=True)
     parser.add_argument('--out', required=True)
-    parser.add_argument('--driver-ver', required=True, help='MM/DD/YYYY,a.b.c.d')
+    parser.add_argument('--driver-date', required=True, help='MM/DD/YYYY')
     parser.add_argument('--model', type=parse_model, action='append', default=[],
                         metavar='CODE=HARDWARE_ID', help='a board model and its hardware ID (repeatable)')
     parser.add_argument('--models-out', help='also write the models, "CODE HARDWARE_ID" a line, to this file')
@@ -145,10 +151,14 @@ def main(argv):
         models = models_from(args.model)
     except argparse.ArgumentTypeError as error:
         parser.error(str(error))
-    if not re.match(r'^\d\d/\d\d/\d{4},\d+\.\d+\.\d+\.\d+$', args.driver_ver):
-        parser.error('--driver-ver must read MM/DD/YYYY,a.b.c.d')
+    if not re.match(r'^\d\d/\d\d/\d{4}$', args.driver_date):
+        parser.error('--driver-date must read MM/DD/YYYY')
+    with open(VERSION_FILE) as source:
+        version = source.readline().strip()
+    if not re.match(r'^\d+\.\d+\.\d+\.\d+$', version):
+        parser.error('%s must hold a.b.c.d, not "%s"' % (VERSION_FILE, version))
     with open(args.template) as source:
-        text = make_inf(source.read(), models, args.driver_ver)
+        text = make_inf(source.read(), models, '%s,%s' % (args.driver_date, version))
     with open(args.out, 'w', newline='') as out:
         out.write(text)
     if args.models_out:
