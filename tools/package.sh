@@ -6,7 +6,11 @@
 #                              signed, and the signed catalog TesZEPDIO.cat
 #   TesZEPDIO-test.cer         the test certificate that signed them
 #   TesZEPDIO-attestation.cab  the package as the hardware developer portal
-#                              takes it for attestation signing
+#                              takes it for attestation signing, with the
+#                              images' PDBs for its crash analysis
+#   TesZEPDIO-symbols.zip      the PDBs of the driver, the applet and dioctl,
+#                              for the debuggers (README, "When a board does
+#                              not start")
 #   models.txt                 the models and hardware IDs the INF installs on
 #
 #   tools/package.sh [--model CODE=HARDWARE_ID]...
@@ -50,10 +54,12 @@ cmake --build --preset windows-applet >/dev/null
 python=/usr/bin/python3
 sys_image=build/windows-driver/driver/TesZEPDIO.sys
 applet=build/windows-applet/config/TesZEPDIOConfig.cpl
+pdbs=(build/windows-driver/driver/TesZEPDIO.pdb build/windows-applet/config/TesZEPDIOConfig.pdb)
+tool_pdb=build/windows-driver/tool/dioctl.pdb
 out=build/package
 package=$out/TesZEPDIO
 work=$out/work
-rm -rf "$package" "$work" "$out/TesZEPDIO-attestation.cab"
+rm -rf "$package" "$work" "$out/TesZEPDIO-attestation.cab" "$out/TesZEPDIO-symbols.zip"
 mkdir -p "$package" "$work/attestation/TesZEPDIO"
 
 # DriverVer: the date of the commit built, and the version of the file
@@ -117,13 +123,19 @@ catalog "$package"
 $python tools/package/infcheck.py "$package/TesZEPDIO.inf"
 
 # The attestation submission: the files as built (the portal signs them and
-# makes its own catalog), each driver package in a folder of its own; the
-# catalog, signed, proves who submits it.
-cp "$package/TesZEPDIO.inf" "$sys_image" "$applet" "$work/attestation/TesZEPDIO/"
+# makes its own catalog), each driver package in a folder of its own, with
+# the images' PDBs, which the portal's crash analysis needs ("Attestation
+# sign Windows drivers"); the catalog, signed, proves who submits it.
+cp "$package/TesZEPDIO.inf" "$sys_image" "$applet" "${pdbs[@]}" "$work/attestation/TesZEPDIO/"
 catalog "$work/attestation/TesZEPDIO"
 (cd "$work/attestation" && gcab -c -z ../TesZEPDIO-attestation.unsigned.cab \
-  TesZEPDIO/TesZEPDIO.inf TesZEPDIO/TesZEPDIO.sys TesZEPDIO/TesZEPDIOConfig.cpl TesZEPDIO/TesZEPDIO.cat)
+  TesZEPDIO/TesZEPDIO.inf TesZEPDIO/TesZEPDIO.sys TesZEPDIO/TesZEPDIOConfig.cpl TesZEPDIO/TesZEPDIO.cat \
+  TesZEPDIO/TesZEPDIO.pdb TesZEPDIO/TesZEPDIOConfig.pdb)
 sign "$work/TesZEPDIO-attestation.unsigned.cab" "$out/TesZEPDIO-attestation.cab"
+
+# The symbols beside the package: signing leaves each image's CodeView
+# record as it was, so the PDBs match the signed images too.
+$python -m zipfile -c "$out/TesZEPDIO-symbols.zip" "${pdbs[@]}" "$tool_pdb"
 
 # osslsigncode checks what it signed: the embedded signatures, and the
 # catalog's signature and members for each image.
@@ -139,5 +151,5 @@ for file in "$package/TesZEPDIO.sys" "$package/TesZEPDIOConfig.cpl"; do
 done
 
 echo "driver package in $package ($driver_ver, models $(cut -d' ' -f1 "$out/models.txt" | tr '\n' ' ' | sed 's/ $//')):"
-(cd "$out" && find TesZEPDIO TesZEPDIO-test.cer TesZEPDIO-attestation.cab -type f 2>/dev/null |
+(cd "$out" && find TesZEPDIO TesZEPDIO-test.cer TesZEPDIO-attestation.cab TesZEPDIO-symbols.zip -type f 2>/dev/null |
   sort | xargs stat -c '  %-30n %8s bytes')

@@ -8,7 +8,11 @@
         symbols N                          COFF symbols left in the file
         section NAME VSIZE RAWSIZE FLAGS   FLAGS: code,data,bss,execute,read,write,discardable
         directory NAME RVA SIZE            the data directories in use
-        debuglink FILE ok|stale|missing    the .gnu_debuglink section and the file it names
+        codeview GUID AGE PDB              the CodeView (RSDS) record that names the image's PDB
+        characteristics DLL_FLAGS ALIGN    DllCharacteristics (hex) and SectionAlignment
+        unwind FUNCTIONS ok|PROBLEM        x64: the exception directory's RUNTIME_FUNCTION
+                                           entries, each over code, its unwind information
+                                           (version 1 or 2) in read-only data
         resource TYPE NAME LANGUAGE SIZE   each resource (numbers, or names as they are)
   pe_image.py resource IMAGE TYPE NAME
       Writes the data of that resource (the first language found) to the output.
@@ -17,14 +21,17 @@
         fixed FILE_VERSION PRODUCT_VERSION OS TYPE SUBTYPE   VS_FIXEDFILEINFO (numbers in hex)
         string TABLE KEY VALUE                               StringFileInfo, TABLE as "040904B0"
         translation LANGUAGE CODEPAGE                        VarFileInfo (hex)
+  pe_image.py layout IMAGE
+      Where things lie, as relative addresses (hex), for the symbol checks:
+        entry RVA                          AddressOfEntryPoint
+        section INDEX NAME RVA VSIZE       INDEX counts from 1, as a PDB's section numbers do
+        export NAME RVA                    each named export
   pe_image.py finish IMAGE [SECTION...]
       Marks the named sections discardable (IMAGE_SCN_MEM_DISCARDABLE) and writes the
       header's CheckSum, which the kernel's loader checks for drivers.
 """
-import os
 import struct
 import sys
-import zlib
 
 SCN_FLAGS = [
     (0x00000020, "code"),
@@ -64,6 +71,9 @@ class Image:
         count = struct.unpack_from("<I", d, dirs_at - 4)[0]
         self.directories = [struct.unpack_from("<II", d, dirs_at + 8 * i) for i in range(count)]
         self.sections_at = self.opt + optsize
+        self.entry = struct.unpack_from("<I", d, self.opt + 16)[0]
+        self.section_alignment = struct.unpack_from("<I", d, self.opt + 32)[0]
+        self.dll_characteristics = struct.unpack_from("<H", d, self.opt + 70)[0]
 
     def section_name(self, raw):
         name = raw.rstrip(b"\0").decode("latin-1")
@@ -90,6 +100,72 @@ class Image:
             if va <= rva < va + max(vsize, rawsize):
                 return rawptr + rva - va
         raise SystemExit(f"{self.path}: RVA 0x{rva:X} lies in no section")
+
+    def section_rvas(self):
+        for i in range(self.nsections):
+            at = self.sections_at + 40 * i
+            vsize, va = struct.unpack_from("<II", self.data, at + 8)
+            yield self.section_name(bytes(self.data[at:at + 8])), va, vsize
+
+    def codeview(self):
+        """(GUID text, age, PDB name) of the debug directory's RSDS record, or None."""
+        if len(self.directories) <= 6 or not self.directories[6][0]:
+            return None
+        rva, size = self.directories[6]
+        at = self.file_offset(rva)
+        for entry in range(at, at + size, 28):
+            kind, data_size, _, pointer = struct.unpack_from("<IIII", self.data, entry + 12)
+            if kind != 2 or self.data[pointer:pointer + 4] != b"RSDS":
+                continue
+            d1, d2, d3 = struct.unpack_from("<IHH", self.data, pointer + 4)
+            rest = bytes(self.data[pointer + 12:pointer + 20]).hex().upper()
+            age = struct.unpack_from("<I", self.data, pointer + 20)[0]
+            name = bytes(self.data[pointer + 24:pointer + data_size]).split(b"\0")[0].decode()
+            return f"{{{d1:08X}-{d2:04X}-{d3:04X}-{rest[:4]}-{rest[4:]}}}", age, name
+        return None
+
+    def section_flags(self, rva):
+        for i in range(self.nsections):
+            at = self.sections_at + 40 * i
+            vsize, va = struct.unpack_from("<II", self.data, at + 8)
+            if va <= rva < va + vsize:
+                return struct.unpack_from("<I", self.data, at + 36)[0]
+        return 0
+
+    def unwind(self):
+        """(RUNTIME_FUNCTION entries, "ok" or what is wrong) of an x64 image, or None."""
+        if not self.pe32plus:
+            return None
+        if len(self.directories) <= 3 or not self.directories[3][0]:
+            return 0, "no exception directory"
+        rva, size = self.directories[3]
+        at = self.file_offset(rva)
+        count = size // 12
+        for i in range(count):
+            begin, end, info = struct.unpack_from("<III", self.data, at + 12 * i)
+            code = self.section_flags(begin)
+            if not code & 0x20000000 or end <= begin or self.section_flags(end - 1) != code:
+                return count, f"function 0x{begin:X}-0x{end:X} is not code"
+            info &= ~1  # a chained entry points at its parent's with bit 0 set
+            flags = self.section_flags(info)
+            if not flags & 0x40000000 or flags & 0xA0000000:
+                return count, f"unwind information of 0x{begin:X} at 0x{info:X} is not read-only data"
+            if self.data[self.file_offset(info)] & 7 not in (1, 2):
+                return count, f"unwind information of 0x{begin:X} has version {self.data[self.file_offset(info)] & 7}"
+        return count, "ok" if count else "no functions"
+
+    def exports(self):
+        if not self.directories or not self.directories[0][0]:
+            return
+        at = self.file_offset(self.directories[0][0])
+        (_, _, _, _, _, _, _, names, address_table, name_table,
+         ordinal_table) = struct.unpack_from("<IIHHIIIIIII", self.data, at)
+        for i in range(names):
+            name_rva = struct.unpack_from("<I", self.data, self.file_offset(name_table) + 4 * i)[0]
+            ordinal = struct.unpack_from("<H", self.data, self.file_offset(ordinal_table) + 2 * i)[0]
+            rva = struct.unpack_from("<I", self.data, self.file_offset(address_table) + 4 * ordinal)[0]
+            start = self.file_offset(name_rva)
+            yield self.data[start:self.data.index(b"\0", start)].decode(), rva
 
     def resources(self):
         """(type, name, language, data) for each resource: numbers, or names as text."""
@@ -126,15 +202,6 @@ class Image:
             total += d[-1]
             total = (total & 0xFFFF) + (total >> 16)
         return ((total & 0xFFFF) + (total >> 16) + len(d)) & 0xFFFFFFFF
-
-    def debuglink(self):
-        for _, name, _, rawsize, rawptr, _ in self.sections():
-            if name == ".gnu_debuglink":
-                content = bytes(self.data[rawptr:rawptr + rawsize])
-                file = content[:content.index(b"\0")].decode()
-                crc_at = (len(file) + 1 + 3) & ~3
-                return file, struct.unpack_from("<I", content, crc_at)[0]
-        return None
 
 
 RT_VERSION = 16
@@ -202,16 +269,21 @@ def show(image):
             print(f"directory {DIRECTORIES[i]} 0x{rva:X} 0x{size:X}")
     for rtype, name, language, data in image.resources():
         print(f"resource {rtype} {name} {language} {len(data)}")
-    link = image.debuglink()
-    if link:
-        file, crc = link
-        path = os.path.join(os.path.dirname(image.path), file)
-        if not os.path.exists(path):
-            state = "missing"
-        else:
-            with open(path, "rb") as f:
-                state = "ok" if zlib.crc32(f.read()) & 0xFFFFFFFF == crc else "stale"
-        print(f"debuglink {file} {state}")
+    print(f"characteristics 0x{image.dll_characteristics:04X} 0x{image.section_alignment:X}")
+    unwind = image.unwind()
+    if unwind:
+        print("unwind %d %s" % unwind)
+    codeview = image.codeview()
+    if codeview:
+        print("codeview %s %d %s" % codeview)
+
+
+def layout(image):
+    print(f"entry 0x{image.entry:X}")
+    for index, (name, rva, vsize) in enumerate(image.section_rvas(), 1):
+        print(f"section {index} {name} 0x{rva:X} 0x{vsize:X}")
+    for name, rva in image.exports():
+        print(f"export {name} 0x{rva:X}")
 
 
 def finish(image, discard):
@@ -237,6 +309,8 @@ def main(argv):
                 sys.stdout.buffer.write(data)
                 return
         raise SystemExit(f"{argv[2]}: no resource {argv[3]} {argv[4]}")
+    elif len(argv) == 3 and argv[1] == "layout":
+        layout(Image(argv[2]))
     elif len(argv) == 3 and argv[1] == "version":
         version(Image(argv[2]))
     elif len(argv) >= 3 and argv[1] == "finish":

@@ -34,6 +34,7 @@ tools/check-tool-image.sh build/windows-driver/tool/dioctl.exe
 tools/package.sh
 tools/check-version.sh --inf build/package/TesZEPDIO/TesZEPDIO.inf build/package/TesZEPDIO/TesZEPDIO.sys \
   build/package/TesZEPDIO/TesZEPDIOConfig.cpl build/windows-driver/tool/dioctl.exe
+tools/check-package-symbols.sh build/package build/windows-driver/tool/dioctl.exe
 tools/check-package.sh build/package/TesZEPDIO
 tools/wine-kernel-test.sh build/package/TesZEPDIO
 cmake --preset bench >/dev/null
