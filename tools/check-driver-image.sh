@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks that a built TesZEPDIO.sys is a kernel driver image as it ships:
 # PE32+, native subsystem, imports from the kernel and the HAL only, no
-# exports, no C++ runtime inside; INIT discardable; and what every shipped
-# image must be (check-shipped-image.sh): stripped, W^X, 4 KiB sections, NX,
-# dynamic base, x64 unwind data, a valid PE checksum, its version resource,
-# and its PDB with the entry point DriverEntry and the dispatch routines.
+# exports, no C++ runtime inside; INIT discardable; the message table of its
+# event log entries; and what every shipped image must be
+# (check-shipped-image.sh): stripped, W^X, 4 KiB sections, NX, dynamic base,
+# x64 unwind data, a valid PE checksum, its version resource, and its PDB
+# with the entry point DriverEntry and the dispatch routines.
 # Prints the image's sizes.
 set -euo pipefail
 image=${1:?usage: check-driver-image.sh TesZEPDIO.sys}
@@ -34,6 +35,18 @@ if llvm-pdbutil dump -publics "$(dirname "$image")/${pdb:-none}" 2>/dev/null |
     grep -qE '`(__cxa_|__gxx_personality|_Unwind_|_ZSt|_ZNSt|__gcc_personality)'; then
   fail "C++ runtime code in the image"
 fi
+# The event log's messages: each the driver writes (messages.h, made with the
+# image from messages.mc) is in its message table, and none asks for more
+# than the seven insertion strings the driver gives every entry (%2 to %8).
+codes=$(sed -nE 's/^#define DIO_LOG_[A-Z_]+ \(NTSTATUS\) 0x([0-9a-fA-F]+).*/\1/p' \
+  "$(dirname "$image")/messages/messages.h" 2>/dev/null | tr '[:lower:]' '[:upper:]')
+table=$(python3 "$here/pe_image.py" messages "$image" 2>&1) || fail "$table"
+[[ -n "$codes" ]] || fail "no DIO_LOG_ messages in messages/messages.h beside the image"
+for code in $codes; do
+  text=$(awk -v id="0x$code" '$1 == "message" && $2 == id {sub(/^message [^ ]+ /, ""); print}' <<<"$table")
+  [[ -n "$text" ]] || fail "message 0x$code is not in the image's message table"
+  grep -qE '%(9|[1-9][0-9])' <<<"$text" && fail "message 0x$code asks for an insertion string past %8"
+done
 # INIT is freed once DriverEntry has run.
 grep -qE '^section INIT .*discardable' <<<"$facts" || fail "no discardable INIT section"
 
@@ -44,5 +57,5 @@ shipped=$("$here/check-shipped-image.sh" "$image" --entry DriverEntry DriverEntr
 if ((failures)); then exit 1; fi
 read -r _ file_bytes image_bytes <<<"$(fact size)"
 echo "driver image OK: $image (PE32+, native, entry DriverEntry, imports: $(tr '\n' ' ' <<<"$dlls"))"
-echo "  $file_bytes bytes on disk, $image_bytes in memory, INIT discardable"
+echo "  $file_bytes bytes on disk, $image_bytes in memory, INIT discardable, $(wc -w <<<"$codes") event log messages"
 echo "$shipped"

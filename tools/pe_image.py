@@ -21,6 +21,9 @@
         fixed FILE_VERSION PRODUCT_VERSION OS TYPE SUBTYPE   VS_FIXEDFILEINFO (numbers in hex)
         string TABLE KEY VALUE                               StringFileInfo, TABLE as "040904B0"
         translation LANGUAGE CODEPAGE                        VarFileInfo (hex)
+  pe_image.py messages IMAGE
+      The message table (RT_MESSAGETABLE): "message ID TEXT" a line, the ID in hex, the
+      text on one line.
   pe_image.py layout IMAGE
       Where things lie, as relative addresses (hex), for the symbol checks:
         entry RVA                          AddressOfEntryPoint
@@ -278,6 +281,25 @@ def show(image):
         print("codeview %s %d %s" % codeview)
 
 
+RT_MESSAGETABLE = 11
+
+
+def messages(image):
+    found = [data for rtype, name, _, data in image.resources() if rtype == RT_MESSAGETABLE and name == 1]
+    if not found:
+        raise SystemExit(f"{image.path}: no message table")
+    data = found[0]
+    blocks = struct.unpack_from("<I", data, 0)[0]
+    for b in range(blocks):
+        low, high, at = struct.unpack_from("<III", data, 4 + 12 * b)
+        for message in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, at)
+            raw = data[at + 4:at + length]
+            text = raw.decode("utf-16-le" if flags & 1 else "cp1252").rstrip("\0")
+            print(f"message 0x{message:08X} {' '.join(text.split())}")
+            at += length
+
+
 def layout(image):
     print(f"entry 0x{image.entry:X}")
     for index, (name, rva, vsize) in enumerate(image.section_rvas(), 1):
@@ -309,6 +331,8 @@ def main(argv):
                 sys.stdout.buffer.write(data)
                 return
         raise SystemExit(f"{argv[2]}: no resource {argv[3]} {argv[4]}")
+    elif len(argv) == 3 and argv[1] == "messages":
+        messages(Image(argv[2]))
     elif len(argv) == 3 and argv[1] == "layout":
         layout(Image(argv[2]))
     elif len(argv) == 3 and argv[1] == "version":

@@ -114,6 +114,8 @@ class Helper {
   WINE_HELPER_INTERRUPTS Interrupts();
   WINE_HELPER_BOARD_STATE BoardState();
   bool SystemPower(ULONG transition, ULONG step, WINE_HELPER_TRANSITION_RESULT *result);
+  // The event log entries the driver wrote since the last call.
+  std::vector<struct LoggedEntry> TakeErrorLog();
   ~Helper();
 
  private:
@@ -170,6 +172,25 @@ void CheckOnSystem(DWORD expected, const char *when);
 // The device path in the device map (value "0"), as stored.
 std::wstring MapEntryPath();
 void CheckRemovedKeys();
+
+// event_log.cpp: the driver's entries in the System event log
+struct LoggedEntry {
+  LONG code;    // the message (messages.h)
+  LONG status;  // the packet's final status
+  std::vector<std::wstring> strings;  // the insertion strings, %2 on
+};
+// Takes the entries the driver wrote since the last call and checks them
+// against `expected`, and their text as Event Viewer shows it from the
+// message table of `image`.
+void CheckEventLog(Helper &helper, const std::wstring &image, const char *when,
+                   const std::vector<LoggedEntry> &expected);
+// The figures (%2 to %8) of an entry of the board, started with its own
+// resources or without any.
+std::vector<std::wstring> Figures(const Board &board, bool resources, const wchar_t *status, const wchar_t *what);
+// The entry of a start without ports, and of a start refused for a DMA
+// channel among the board's resources.
+LoggedEntry NoPortsEntry(const Board &board);
+LoggedEntry RefusedResourcesEntry(const Board &board);
 
 // kernel_test.cpp
 HANDLE Open(const std::wstring &path);
