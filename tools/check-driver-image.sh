@@ -31,8 +31,8 @@ exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | grep 
 (( exports == 0 )) || fail "the image exports $exports symbols"
 # Everything linked in has a public symbol in the PDB.
 read -r _ _ _ pdb <<<"$(fact codeview)" || true
-if llvm-pdbutil dump -publics "$(dirname "$image")/${pdb:-none}" 2>/dev/null |
-    grep -qE '`(__cxa_|__gxx_personality|_Unwind_|_ZSt|_ZNSt|__gcc_personality)'; then
+publics=$(llvm-pdbutil dump -publics "$(dirname "$image")/${pdb:-none}" 2>/dev/null) || fail "no PDB to read"
+if grep -qE '`(__cxa_|__gxx_personality|_Unwind_|_ZSt|_ZNSt|__gcc_personality)' <<<"$publics"; then
   fail "C++ runtime code in the image"
 fi
 # The event log's messages: each the driver writes (messages.h, made with the

@@ -18,9 +18,11 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 if [[ -n "$inf" ]]; then
   # DriverVer = mm/dd/yyyy,w.x.y.z; Provider = %Provider%, a string of [Strings].
-  driver_ver=$(tr -d '\r' <"$inf" | awk -F= '/^[ \t]*DriverVer[ \t]*=/ {gsub(/[ \t]/, "", $2); print $2; exit}')
-  provider=$(tr -d '\r' <"$inf" | awk -F= '/^\[Strings\]/ {s = 1; next} /^\[/ {s = 0}
-    s && $1 ~ /^[ \t]*Provider[ \t]*$/ {v = $2; sub(/^[ \t]*"/, "", v); sub(/"[ \t]*$/, "", v); print v; exit}')
+  driver_ver=$(awk -F= '{sub(/\r$/, "")} /^[ \t]*DriverVer[ \t]*=/ && v == "" {v = $2; gsub(/[ \t]/, "", v)}
+    END {print v}' "$inf")
+  provider=$(awk -F= '{sub(/\r$/, "")} /^\[Strings\]/ {s = 1; next} /^\[/ {s = 0}
+    s && v == "" && $1 ~ /^[ \t]*Provider[ \t]*$/ {v = $2; sub(/^[ \t]*"/, "", v); sub(/"[ \t]*$/, "", v)}
+    END {print v}' "$inf")
   [[ "${driver_ver#*,}" == "$version" ]] ||
     fail "$inf: DriverVer $driver_ver does not carry the version $version of the file VERSION"
 fi
