@@ -148,7 +148,7 @@ LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, 
 
 void AppletTest::Load() {
   ASSERT_FALSE(loaded_);
-  ASSERT_TRUE(hostwin::OpenControlPanel(APPLET_PATH, &panel_)) << "the applet did not load";
+  ASSERT_TRUE(hostwin::OpenControlPanel(path_, &panel_)) << "the applet did not load from " << path_;
   loaded_ = true;
 }
 

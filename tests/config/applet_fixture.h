@@ -78,6 +78,7 @@ class AppletTest : public testing::Test {
 
   hostwin::ControlPanel panel_;
   bool loaded_ = false;
+  std::string path_ = APPLET_PATH;  // where the Control Panel loads the applet from
 };
 
 }  // namespace applettest
