@@ -147,6 +147,7 @@ std::vector<std::string> Outstanding() {
   for (const auto &line : UnusedElevationAnswers()) out.push_back(line);
   for (const auto &line : LeftBitmaps()) out.push_back(line);
   for (const auto &line : OpenTokens()) out.push_back(line);
+  for (const auto &line : LeftPens()) out.push_back(line);
   for (const auto &line : InstalledHooks()) out.push_back(line);
   return out;
 }
@@ -162,6 +163,7 @@ void ResetDesktop() {
   ForgetFocus();
   ForgetTokens();
   ForgetHooks();
+  ForgetPaint();
   ForgetCommonControls();
   Dpi() = 96;
   Log().clear();

@@ -198,6 +198,11 @@ void ForgetLibraries();
 void ForgetMessageBoxes();
 std::vector<std::string> UnusedMessageBoxAnswers();
 
+// paint.cpp: owner-drawn controls, pens, the system colours
+std::vector<std::string> LeftPens();
+void ForgetPaint();
+bool DeletePen(HGDIOBJ object);  // true when the object was a pen
+
 // token.cpp
 std::vector<std::string> OpenTokens();
 void ForgetTokens();

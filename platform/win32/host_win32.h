@@ -109,6 +109,14 @@ struct Picture {
   std::vector<uint32_t> pixels;  // 0xRRGGBB, top row first
 };
 bool DescribeBitmap(HBITMAP bitmap, Picture *picture);
+// Paints an owner-drawn static control as when it shows: WM_DRAWITEM to its
+// parent with a device context over its client area. The picture is what
+// was drawn there (pixels nobody painted are 0x123456). False for a control
+// that is not owner-drawn.
+bool PaintOwnerDrawn(HWND control, Picture *picture);
+// The system's colours from now on: high contrast ("High Contrast Black":
+// black window, white text) or the standard scheme.
+void UseHighContrast(bool on);
 bool DescribeIcon(HICON icon, Picture *picture);
 int LiveBitmaps();
 

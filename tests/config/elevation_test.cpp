@@ -107,7 +107,7 @@ TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp)
     OpenDialog([&](HWND dialog) {
       EXPECT_EQ(Shield(dialog) != nullptr, c.shield);
       EXPECT_EQ(hostwin::HasShield(Item(dialog, IDC_ELEVATE)), c.shield);
-      EXPECT_EQ(hostwin::Text(Item(dialog, IDC_ELEVATE)), "&Change settings...");
+      EXPECT_EQ(Label(Item(dialog, IDC_ELEVATE)), "Change settings...");
       EXPECT_TRUE(hostwin::HasTaskbarButton(dialog));
     }, IDCANCEL);
     EXPECT_EQ(hostwin::MessageBoxes().size(), c.installed ? 0u : 1u) << "no question before the dialog";

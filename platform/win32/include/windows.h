@@ -79,6 +79,9 @@ DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HMENU);
 DECLARE_HANDLE(HFONT);
 DECLARE_HANDLE(HBITMAP);
+DECLARE_HANDLE(HDC);
+DECLARE_HANDLE(HPEN);
+DECLARE_HANDLE(HBRUSH);
 typedef HINSTANCE HMODULE;
 typedef HKEY *PHKEY;
 typedef void *HGDIOBJ;
@@ -510,6 +513,45 @@ EXTERN_C_START
 HHOOK WINAPI SetWindowsHookExA(int type, HOOKPROC proc, HINSTANCE module, DWORD threadId);
 BOOL WINAPI UnhookWindowsHookEx(HHOOK hook);
 LRESULT WINAPI CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+EXTERN_C_END
+
+// GDI: what an owner-drawn control draws itself with, and the system's
+// colours (high contrast among them).
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define PS_SOLID 0
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWTEXT 8
+#define COLOR_BTNFACE 15
+#define ODT_STATIC 5
+#define ODA_DRAWENTIRE 0x0001
+#define SPI_GETHIGHCONTRAST 0x0042
+#define HCF_HIGHCONTRASTON 0x00000001
+typedef struct tagDRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+} DRAWITEMSTRUCT, *LPDRAWITEMSTRUCT;
+typedef struct tagHIGHCONTRASTA {
+  UINT cbSize;
+  DWORD dwFlags;
+  LPSTR lpszDefaultScheme;
+} HIGHCONTRASTA, *LPHIGHCONTRASTA;
+
+EXTERN_C_START
+HPEN WINAPI CreatePen(int style, int width, COLORREF color);
+HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
+HBRUSH WINAPI GetSysColorBrush(int index);
+DWORD WINAPI GetSysColor(int index);
+int WINAPI FillRect(HDC dc, const RECT *rect, HBRUSH brush);
+BOOL WINAPI Polyline(HDC dc, const POINT *points, int count);
+BOOL WINAPI SystemParametersInfoA(UINT action, UINT param, PVOID data, UINT winIni);
+BOOL WINAPI InvalidateRect(HWND window, const RECT *rect, BOOL erase);
 EXTERN_C_END
 
 // kernel32: files, device control, events, waits, console control
