@@ -6,6 +6,8 @@
 // share it); and each page's controls on one grid.
 // Whether each text fits its control is measured in the Wine run, with
 // real fonts.
+#include <strings.h>
+
 #include <cctype>
 #include <map>
 #include <set>
@@ -17,14 +19,18 @@ namespace {
 
 using AppletLayoutTest = AppletTest;
 
+// Class names compare without regard to case, as Windows compares them (a
+// template may name a class by its atom or in any case).
+bool OfClass(HWND control, const char *name) { return strcasecmp(hostwin::ClassName(control).c_str(), name) == 0; }
+
 bool IsLabel(HWND control) {
   DWORD style = DWORD(GetWindowLongPtrA(control, GWL_STYLE));
-  return hostwin::ClassName(control) == "Static" && (style & SS_TYPEMASK) <= SS_RIGHT && !(style & SS_NOPREFIX);
+  return OfClass(control, "Static") && (style & SS_TYPEMASK) <= SS_RIGHT && !(style & SS_NOPREFIX);
 }
 
 bool IsButton(HWND control) {
   DWORD type = DWORD(GetWindowLongPtrA(control, GWL_STYLE)) & BS_TYPEMASK;
-  return hostwin::ClassName(control) == "Button" && type != BS_GROUPBOX;
+  return OfClass(control, "Button") && type != BS_GROUPBOX;
 }
 
 // The letter after a single "&", or 0.
@@ -51,11 +57,12 @@ void ExpectKeysAndNames(HWND dialog, HWND page) {
     int id = GetDlgCtrlID(control);
     bool named = IsButton(control) && id != IDOK && id != IDCANCEL;
     if (IsLabel(control)) named = !hostwin::Text(control).empty();
-    std::string name = hostwin::ClassName(control) == "ComboBox" ? label : Label(control);
+    std::string name = OfClass(control, "ComboBox") ? label : Label(control);
     if (IsLabel(control)) label = Label(control);
     if (!name.empty()) {
-      EXPECT_TRUE(names.insert(hostwin::ClassName(control) + ": " + name).second)
-          << "two " << hostwin::ClassName(control) << " controls named \"" << name << "\"";
+      std::string kind = IsLabel(control) ? "label" : OfClass(control, "ComboBox") ? "list" : "control";
+      EXPECT_TRUE(names.insert(kind + ": " + name).second)
+          << "two " << kind << "s named \"" << name << "\"";
     }
     if (!named) continue;
     char letter = Mnemonic(control);
@@ -82,7 +89,7 @@ void ExpectGrid(HWND page) {
   std::set<LONG> lefts;
   for (HWND label : OfKind(page, [](HWND c) {
          DWORD style = DWORD(GetWindowLongPtrA(c, GWL_STYLE));
-         return hostwin::ClassName(c) == "Static" && (style & SS_TYPEMASK) <= SS_RIGHT;
+         return OfClass(c, "Static") && (style & SS_TYPEMASK) <= SS_RIGHT;
        }))
     lefts.insert(hostwin::Placement(label).left);
   EXPECT_EQ(lefts.size(), 1u) << "labels at " << lefts.size() << " different x";
@@ -113,7 +120,7 @@ void ExpectGrid(HWND page) {
       for (int id : {IDC_DO_START_CHANNEL, IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_CHANNEL, IDC_DO_SHUTDOWN_LEVEL})
         lists.insert(At(page, id).left);
       for (HWND box : OfKind(page, [](HWND c) {
-             return hostwin::ClassName(c) == "Button" && (GetWindowLongPtrA(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+             return OfClass(c, "Button") && (GetWindowLongPtrA(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
            }))
         boxes.insert(hostwin::Placement(box).left * 10000 + hostwin::Placement(box).right);
       for (int id : {IDC_DO_START_ENABLE, IDC_DO_SHUTDOWN_ENABLE}) buttons.insert(At(page, id).left);
