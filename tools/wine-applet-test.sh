@@ -47,7 +47,8 @@
 # dots per inch, every tab reached by the keyboard and shot, OK storing the
 # keys. When a 32-bit Wine program does not start there within its time
 # limit, the run says so and the 64-bit run stands alone.
-# DIO_WINE_APPLET64=1 takes the 64-bit build for the full run on any machine.
+# DIO_WINE_APPLET64=1 takes the 64-bit build for the full run on any machine;
+# DIO_WINE_QEMU32_LIMIT sets the 32-bit Wine's time limit (150 s).
 #
 # Screenshots and logs go to build/windows-applet*/wine-test/, those of each
 # scale to its NN-dpi/ folder; the 32-bit run's to build/windows-applet/wine-test-qemu32/.
@@ -414,7 +415,7 @@ done
 # storing the keys. A 32-bit Wine that does not start within its time
 # limit leaves the 64-bit run alone, and the run says so.
 run_qemu32() {
-  local limit=150 entry
+  local limit=${DIO_WINE_QEMU32_LIMIT:-150} entry
   if [[ ! -x /usr/bin/qemu-i386-static ]] || ! command -v gcc >/dev/null; then
     echo "no qemu-i386-static or gcc here: the shipped 32-bit image was not run; the 64-bit run stands alone"
     return
