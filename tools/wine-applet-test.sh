@@ -448,9 +448,14 @@ run_qemu32() {
   unset WINELOADER
   export WINEARCH=win32 WINEPREFIX=$build/wineprefix-qemu32 LD_PRELOAD="$out/\$LIB/noreplace_preload.so"
   local began=$SECONDS
-  if [[ ! -f $WINEPREFIX/system.reg ]] &&
-    ! timeout "$limit" "$wine" wineboot -i >"$out/wineboot.log" 2>&1; then
-    rm -rf "$WINEPREFIX"
+  # What the run needs: a 32-bit Wine program that starts (a new prefix
+  # made first) within the limit.
+  if ! { [[ -f $WINEPREFIX/system.reg ]] || timeout "$limit" "$wine" wineboot -i >"$out/wineboot.log" 2>&1; } ||
+    ! applet_path=$(timeout $((limit - (SECONDS - began) > 10 ? limit - (SECONDS - began) : 10)) \
+      "$wine" winepath -w "$applet_dir/TesZEPDIOConfig.cpl" 2>>"$out/wineboot.log" | tr -d '\r') ||
+    [[ -z "$applet_path" ]]; then
+    [[ -f $WINEPREFIX/system.reg ]] || rm -rf "$WINEPREFIX"
+    unset LD_PRELOAD
     echo "FALLBACK: a 32-bit Wine program did not start under qemu-user within $limit s: the shipped 32-bit image" \
       "was not run; the 64-bit run stands alone"
     return
@@ -458,7 +463,6 @@ run_qemu32() {
   timeout 60 wineserver -w 2>/dev/null || fatal "32-bit Wine's setup of the prefix did not end"
   wineserver -p 2>/dev/null
   cp "$build/platform/diolib/TesZEPDIO.dll" "$WINEPREFIX/drive_c/windows/system32/"
-  applet_path=$(timeout 60 "$wine" winepath -w "$applet_dir/TesZEPDIOConfig.cpl" | tr -d '\r')
   scale 96
   timeout 60 "$wine" reg delete "$service" /f >/dev/null 2>&1 || true
   timeout 60 "$wine" reg add "$service\\Device000" /v DeviceType /t REG_DWORD /d 24 /f >/dev/null
