@@ -278,7 +278,8 @@ bool MachinePowered();
 // off (from the end of entering to the start of leaving) those wait for it
 // to be back in S0. Entering: before a shutdown or restart the shutdown
 // requests (ShutdownSystem); the entering system request to every device
-// stack, one after the other; then the machine's power goes. Leaving: power
+// stack, one after the other; the work they queued; then the machine's
+// power goes. Leaving: power
 // returns and the S0 request goes to every stack. The device requests
 // drivers ask for meanwhile go out from the power manager's worker threads,
 // so that an S0 request completes before its device is back in D0 (a fast

@@ -319,6 +319,8 @@ std::vector<IrpResult> EnterSystemTransition(SystemTransition transition) {
     ShutdownSystem();
   std::vector<IrpResult> results;
   for (PDEVICE_OBJECT pdo : PdosWithStacks()) results.push_back(SendSystemPower(pdo, Entering(transition)));
+  // What the requests queued runs while the boards still have power.
+  DrainPowerWork();
   SetMachinePower(false);
   return results;
 }
