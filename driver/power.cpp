@@ -156,24 +156,29 @@ NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE stat
 }
 
 // The callback of the D0 request made on the way back from sleep; it may run
-// at DISPATCH_LEVEL and nobody waits for it. It ends the count the request
-// was made with.
+// at DISPATCH_LEVEL and nobody waits for it. The request may have met a
+// device held by a stop or removal query on its way, which passed it down
+// untouched: the state is recorded and the board brought back here as
+// well. It ends the count the request was made with.
 _Use_decl_annotations_
 VOID DevicePowerUpRequested(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
                             PIO_STATUS_BLOCK ioStatus) {
   UNREFERENCED_PARAMETER(device);
   UNREFERENCED_PARAMETER(minor);
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)context;
-  if (NT_SUCCESS(ioStatus->Status) && state.DeviceState != extension->DevicePowerState) {
-    RecordDeviceState(extension, state.DeviceState);
+  if (NT_SUCCESS(ioStatus->Status)) {
+    if (state.DeviceState != extension->DevicePowerState) RecordDeviceState(extension, state.DeviceState);
+    if (extension->DevicePowerState == PowerDeviceD0) QueueBoardPowerUp(extension);
   }
   ReleaseRequest(extension);
 }
 
 // The system is back in S0 through the lower drivers. A PCI board that
 // followed the system down asks for D0, without waiting: this may run at
-// DISPATCH_LEVEL. A board that stayed in D0 (a latched board, which has no
-// device power states, or one whose D3 was refused) has had its power back
+// DISPATCH_LEVEL. It does so also when a query has held the device
+// meanwhile, which would otherwise stay in D3 after the cancel. A board that
+// stayed in D0 (a latched board, which has no device power states, or one
+// whose D3 was refused or could not be asked for) has had its power back
 // with the system's: it is brought back now.
 _Use_decl_annotations_
 NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
@@ -185,8 +190,7 @@ NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     POWER_STATE target;
     target.DeviceState = DeviceStateFor(stack->Parameters.Power.State.SystemState);
-    if (IsPciBoard() && !extension->HoldRequests && target.DeviceState < extension->DevicePowerState &&
-        AcquireRequest(extension)) {
+    if (IsPciBoard() && target.DeviceState < extension->DevicePowerState && AcquireRequest(extension)) {
       NTSTATUS request = PoRequestPowerIrp(extension->PhysicalDeviceObject, IRP_MN_SET_POWER,
                                            target, DevicePowerUpRequested, extension, NULL);
       if (request != STATUS_PENDING) {
@@ -229,9 +233,11 @@ NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   if (stack->Parameters.Power.Type == SystemPowerState) {
     DEVICE_POWER_STATE target = DeviceStateFor(state.SystemState);
     // Going down: the device first, then the system request, whatever the
-    // device's outcome.
+    // device's outcome, even a D3 request that could not be made. Only the
+    // way back to S0 brings the board back.
     if (target > extension->DevicePowerState) RequestDevicePower(extension, target);
-    return PassPowerDownCounted(extension, irp, SystemPowerUpComplete);
+    return PassPowerDownCounted(extension, irp,
+                                target == PowerDeviceD0 ? SystemPowerUpComplete : PowerRequestDone);
   }
 
   if (stack->Parameters.Power.Type == DevicePowerState) {
