@@ -252,17 +252,37 @@ NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   return PassPowerDownCounted(extension, irp, PowerRequestDone);
 }
 
+// Whether a system request's context names S5, as its target or its
+// effective state: Microsoft's pages give a hybrid shutdown's two fields both
+// ways round (docs/power-transitions.md).
+static BOOLEAN ContextNamesShutdown(PIO_STACK_LOCATION stack) {
+  SYSTEM_POWER_STATE_CONTEXT context = stack->Parameters.Power.SystemPowerStateContext;
+  return context.TargetSystemState == PowerSystemShutdown || context.EffectiveSystemState == PowerSystemShutdown;
+}
+
 // Whether a system set-power request ends the session: a shutdown or restart
 // (S5), or the hybrid shutdown that "Shut down" is under Fast Startup, an S4
-// request whose target is S5. The system sends no shutdown request before a
-// hybrid shutdown. A hibernation or a sleep goes on the session.
+// request whose context names S5. The system sends no shutdown request before
+// a hybrid shutdown. A hibernation or a sleep goes on the session.
 static BOOLEAN EndsSession(PIO_STACK_LOCATION stack) {
   if (stack->MinorFunction != IRP_MN_SET_POWER || stack->Parameters.Power.Type != SystemPowerState)
     return FALSE;
   SYSTEM_POWER_STATE state = stack->Parameters.Power.State.SystemState;
-  return state == PowerSystemShutdown ||
-         (state == PowerSystemHibernate &&
-          stack->Parameters.Power.SystemPowerStateContext.TargetSystemState == PowerSystemShutdown);
+  return state == PowerSystemShutdown || (state == PowerSystemHibernate && ContextNamesShutdown(stack));
+}
+
+// A fast startup's S0 request, where Windows says so: its context, which
+// describes the transition before it, names S5 with S4. The table of
+// transitions gives the S0 request a context that names neither; the S4
+// request's reading stands then.
+static VOID NoteFastStartup(PDEVICE_EXTENSION extension, PIO_STACK_LOCATION stack) {
+  SYSTEM_POWER_STATE_CONTEXT context = stack->Parameters.Power.SystemPowerStateContext;
+  if (!ContextNamesShutdown(stack) || (context.TargetSystemState != PowerSystemHibernate &&
+                                       context.EffectiveSystemState != PowerSystemHibernate))
+    return;
+  LockHardware(extension);
+  extension->SessionEnded = 1;
+  UnlockHardware(extension);
 }
 
 // Whether it is a system set-power request, and to which side of S0.
@@ -281,10 +301,12 @@ NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
   // The shutdown output comes before anything goes down, while the board
   // is still powered; then, as the system leaves S0, every board's
-  // registers are taken before its power goes.
+  // registers are taken before its power goes; as it comes back, the
+  // power-up learns whether it is a fast startup.
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
   if (EndsSession(stack)) RecordSystemShutdown(extension);
   if (SystemSetPower(stack, FALSE)) SaveBoardContext(extension);
+  if (SystemSetPower(stack, TRUE)) NoteFastStartup(extension, stack);
 
   // Held: the request goes down, with nothing else done.
   if (!extension->HoldRequests && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {

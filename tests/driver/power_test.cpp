@@ -485,5 +485,50 @@ TEST_F(PowerTest, TheLastCleanupWhileStoppedOrAsleepLeavesTheSourcesOff) {
   }
 }
 
+// Microsoft's pages give the hybrid shutdown's context both ways round
+// (docs/power-transitions.md): its S4 request names S5 as the target or as
+// the effective state, and the fast startup's S0 request names nothing of it
+// (as the table of transitions has it) or S4 and S5, in either order. Every
+// reading of a fast startup brings the board up as at a cold start; a wake
+// from a hibernation writes it back.
+TEST_F(PowerTest, EveryReadingOfAHybridShutdownColdStartsTheFastStartup) {
+  const struct Reading {
+    const char *what;
+    SYSTEM_POWER_STATE target, effective;
+  } entering[] = {
+      {"S4 with target S5", PowerSystemShutdown, PowerSystemHibernate},
+      {"S4 with effective S5", PowerSystemHibernate, PowerSystemShutdown},
+      {"a hibernation's S4", PowerSystemHibernate, PowerSystemHibernate},
+  }, leaving[] = {
+      {"an S0 naming nothing", PowerSystemWorking, PowerSystemWorking},
+      {"an S0 naming target S5", PowerSystemShutdown, PowerSystemHibernate},
+      {"an S0 naming effective S5", PowerSystemHibernate, PowerSystemShutdown},
+      {"an S0 naming a hibernation", PowerSystemHibernate, PowerSystemHibernate},
+  };
+  const auto namesS5 = [](const Reading &r) {
+    return r.target == PowerSystemShutdown || r.effective == PowerSystemShutdown;
+  };
+  for (const Reading &in : entering) {
+    for (const Reading &out : leaving) {
+      SCOPED_TRACE(std::string(in.what) + ", then " + out.what);
+      const bool ends = namesS5(in), cold = ends || namesS5(out);
+      program_.reset();
+      FreshRow();
+      StoreDo({1, 0, 2, 0, 1, 0});  // the start output on channel 2
+      ASSERT_NE(device_ = StartedDevice(24), nullptr);
+      Use();
+      program_.reset();  // the applications end first
+      hostk::SendSystemPower(Pdo(), {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, in.target,
+                                     in.effective});
+      EXPECT_EQ(StoredDword(kService0, "OnSystem"), ends ? 0u : 1u);
+      hostk::SendSystemPower(Pdo(), {PowerSystemWorking, PowerActionSleep, PowerSystemHibernate, out.target,
+                                     out.effective});
+      hostk::DrainPowerWork();
+      EXPECT_EQ(board_->Do(), cold ? 0x04 : kDo) << (cold ? "as at a cold start" : "written back");
+      EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace diotest
