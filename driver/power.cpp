@@ -190,15 +190,18 @@ NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     POWER_STATE target;
     target.DeviceState = DeviceStateFor(stack->Parameters.Power.State.SystemState);
-    if (IsPciBoard() && target.DeviceState < extension->DevicePowerState && AcquireRequest(extension)) {
+    // Read once: the D0 request may change it on another thread.
+    DEVICE_POWER_STATE current = extension->DevicePowerState;
+    if (IsPciBoard() && target.DeviceState < current && AcquireRequest(extension)) {
       NTSTATUS request = PoRequestPowerIrp(extension->PhysicalDeviceObject, IRP_MN_SET_POWER,
                                            target, DevicePowerUpRequested, extension, NULL);
       if (request != STATUS_PENDING) {
         ReleaseRequest(extension);
         status = request;
       }
+    } else if (current == PowerDeviceD0) {
+      QueueBoardPowerUp(extension);
     }
-    if (extension->DevicePowerState == PowerDeviceD0) QueueBoardPowerUp(extension);
   }
   PoStartNextPowerIrp(irp);
   ReleaseRequest(extension);
@@ -309,7 +312,7 @@ NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (SystemSetPower(stack, TRUE)) NoteFastStartup(extension, stack);
 
   // Held: the request goes down, with nothing else done.
-  if (!extension->HoldRequests && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
+  if (!ReadCount(&extension->HoldRequests) && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
     return HandleSetPower(extension, Irp);
   }
   if (SystemSetPower(stack, TRUE)) return PassPowerDownCounted(extension, Irp, SystemPowerUpComplete);

@@ -302,7 +302,7 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
     if (c.query) {
       EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
     }
-    ASSERT_EQ(Extension(device_)->HoldRequests, 1u);
+    ASSERT_EQ(Extension(device_)->HoldRequests, 1);
     ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set S3"}, {}, PowerDeviceD0);
     ExpectSent(DevicePowerState, PowerDeviceD3, {"set D3"}, {}, PowerDeviceD0);
     if (c.cancel) {
