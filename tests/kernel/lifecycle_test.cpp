@@ -45,6 +45,7 @@ bool IsWake(PIO_STACK_LOCATION location) {
 }
 
 VOID CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
+  Note("cancel");
   KeRemoveEntryDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry);
   IoReleaseCancelSpinLock(irp->CancelIrql);
   irp->IoStatus.Status = STATUS_CANCELLED;
@@ -181,12 +182,33 @@ TEST_F(LifecycleTest, HeldRequestsEndCancelledOrCompletedAndTheCloseWaitsForThem
 
   requester = Request(file, &status);
   EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cleanup"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup"}));
   CompleteHeld(device_);
   requester.join();
   EXPECT_EQ(status, STATUS_SUCCESS);
-  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cleanup", "close"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup", "close"}));
   EXPECT_EQ(hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status, STATUS_INVALID_HANDLE);
+}
+
+// A process that ends while a thread of it has a request in the driver: the
+// request is cancelled and waited for before the handle's cleanup and close.
+TEST_F(LifecycleTest, AProcessThatEndsCancelsItsRequestsBeforeItsHandlesClose) {
+  auto ending = std::make_unique<hostk::user::Process>("ending");
+  HANDLE file = nullptr;
+  {
+    hostk::user::ProcessScope scope(*ending);
+    ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
+  }
+  std::atomic<NTSTATUS> status{STATUS_PENDING};
+  std::thread requester([&] {
+    hostk::user::ProcessScope scope(*ending);
+    status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
+  });
+  hostk::WaitForBlockedThreads(1);
+  ending.reset();
+  requester.join();
+  EXPECT_EQ(status, STATUS_CANCELLED);
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup", "close"}));
 }
 
 // After a surprise removal the removal request waits for the last handle's
