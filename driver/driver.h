@@ -67,8 +67,10 @@ typedef struct _DEVICE_EXTENSION {
   // until it has completed (its completion routine, the callback of the
   // device request it made and the power-up work it queued included).
   LONG OutstandingIo;
-  ULONG HoldRequests;
-  ULONG Removing;
+  // Set by Plug and Play while power requests may read them on other
+  // threads: changed with interlocked exchanges, read with ReadCount.
+  LONG HoldRequests;
+  LONG Removing;
   KEVENT RemoveEvent;  // signalled when OutstandingIo drops to 0
   // A synchronization event used as a mutex (LockHardware): the board's
   // started, stopped and powered state, its port bases, its saved registers
