@@ -165,7 +165,7 @@ _Use_decl_annotations_
 NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   PAGED_CODE();
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
-  DeleteDeviceKeys(extension->DeviceNumber);
+  if (RecordsBoard(extension)) DeleteDeviceKeys(extension->DeviceNumber);
   StopDevice(extension, FALSE);
   EndService(device, extension);
   DrainRequests(extension);
@@ -177,6 +177,7 @@ NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   IoFreeWorkItem(extension->PowerUpWork);
   RtlFreeUnicodeString(&extension->InterfaceName);
   if (extension->NextLowerDriver != NULL) IoDetachDevice(extension->NextLowerDriver);
+  GiveUpBoard(extension);
   IoDeleteDevice(extension->Self);
   return status;
 }

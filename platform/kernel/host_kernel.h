@@ -23,6 +23,7 @@ constexpr ULONG INVALID_KERNEL_HANDLE = 0x93;
 constexpr ULONG NO_MORE_IRP_STACK_LOCATIONS = 0x35;
 constexpr ULONG MULTIPLE_IRP_COMPLETE_REQUESTS = 0x44;
 constexpr ULONG BAD_POOL_CALLER = 0xC2;
+constexpr ULONG PNP_DETECTED_FATAL_ERROR = 0xCA;
 constexpr ULONG DRIVER_VERIFIER_DETECTED_VIOLATION = 0xC4;
 
 // Stops the run unless the current IRQL is at most `max`.
@@ -133,6 +134,10 @@ struct PdoConfig {
   bool hasAddress = true;
 };
 PDEVICE_OBJECT CreatePdo(const PdoConfig &config);
+// The device's hardware key, which IoOpenDeviceRegistryKey opens for
+// PLUGPLAY_REGKEY_DEVICE and an INF's [DDInstall.HW] section writes with HKR:
+// "\REGISTRY\MACHINE\SYSTEM\CurrentControlSet\Enum\<instance path>\Device Parameters".
+std::string HardwareKeyPath(const PdoConfig &config);
 // Removes a PDO once nothing is attached to it any more.
 void DeletePdo(PDEVICE_OBJECT pdo);
 // What reached the bus driver at the bottom of a stack, oldest first.

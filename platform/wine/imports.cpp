@@ -32,6 +32,7 @@ const Substitute kSubstitutes[] = {
     {"ObReferenceObjectByHandle", (PVOID)HelperReferenceObjectByHandle, WINE_HELPER_SUBSTITUTE_HANDLE},
     {"IoRegisterShutdownNotification", (PVOID)HelperRegisterShutdown, WINE_HELPER_SUBSTITUTE_SHUTDOWN},
     {"IoUnregisterShutdownNotification", (PVOID)HelperUnregisterShutdown, WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN},
+    {"IoDeleteDevice", (PVOID)HelperDeleteDevice, WINE_HELPER_SUBSTITUTE_DELETE},
 };
 const ULONG kCount = sizeof(kSubstitutes) / sizeof(kSubstitutes[0]);
 

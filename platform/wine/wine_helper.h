@@ -138,6 +138,7 @@ typedef struct _WINE_HELPER_REBALANCE_RESULT {
 #define WINE_HELPER_SUBSTITUTE_HANDLE 0x040        // ObReferenceObjectByHandle
 #define WINE_HELPER_SUBSTITUTE_SHUTDOWN 0x080      // IoRegisterShutdownNotification
 #define WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN 0x100   // IoUnregisterShutdownNotification
+#define WINE_HELPER_SUBSTITUTE_DELETE 0x200        // IoDeleteDevice: its shutdown registrations go too
 
 // The board: its model code (22 and 24 their own layouts, every other code
 // the general layout; above 20 a PCI board, whose power follows its device
