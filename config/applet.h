@@ -80,6 +80,11 @@ typedef struct _APPLET_STATE {
   HWND interruptPage;
   HWND counterPage;
   HWND doPage;
+  HHOOK tabKeys;  // the main dialog's hook for Ctrl+Tab and Ctrl+PgDn
+
+  // 1 when the settings came on the command line from an applet that could
+  // not store them and started this one elevated.
+  int editsCarried;
 } APPLET_STATE;
 
 // ---------------------------------------------------------------------------
@@ -97,10 +102,19 @@ int InitializeApplet(void);
 BOOL IsDriverInstalled(void);
 
 // ---------------------------------------------------------------------------
-// elevation.cpp: a Control Panel that cannot store the settings offers to
-// open the applet elevated
+// elevation.cpp: a Control Panel that cannot store the settings restarts
+// the applet elevated, with the edits made so far
 BOOL SettingsNeedElevation(void);
-BOOL OfferElevation(HWND owner);
+BOOL ProcessIsElevated(void);
+// Whether an elevated restart could store what this applet cannot: not
+// when it runs elevated already or was started by such a restart.
+BOOL ElevationCanHelp(void);
+DWORD RestartElevated(HWND owner);
+
+// ---------------------------------------------------------------------------
+// carried_edits.cpp: the edits on the elevated restart's command line
+BOOL WriteCarriedEdits(WCHAR *text, size_t size);
+BOOL TakeCarriedEdits(LPCWSTR text);
 
 // ---------------------------------------------------------------------------
 // registry_io.cpp: reads that leave the caller's field alone when the value

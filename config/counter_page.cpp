@@ -32,14 +32,15 @@ bool FieldsOf(int counter, CounterFields *fields) {
   return false;
 }
 
-// The board lines that the external choices of a counter use.
+// The board lines that the external choices of a counter use, each with
+// its mnemonic (the clock's I, the gate's D, the output's O).
 struct LineNames {
   const char *clock;
   const char *gate;
   const char *output;
 };
-const LineNames kModel1And2Lines[] = {{"DI6", "DI4", "DO6"}, {"DI7", "DI5", "DO7"}};
-const LineNames kOtherModelLines[] = {{"DI1", "DI0", "DO2"}, {"DI3", "DI2", "DO3"}};
+const LineNames kModel1And2Lines[] = {{"D&I6", "&DI4", "D&O6"}, {"D&I7", "&DI5", "D&O7"}};
+const LineNames kOtherModelLines[] = {{"D&I1", "&DI0", "D&O2"}, {"D&I3", "&DI2", "D&O3"}};
 
 int SelectedListCounter(HWND page) { return int(Send(page, IDC_CNT_COUNTER, CB_GETCURSEL)); }
 

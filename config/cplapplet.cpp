@@ -35,13 +35,11 @@ void ReportDialogFailure(DWORD error) {
   MessageBoxA(gApplet.cplWindow, text, caption, MB_OK | MB_ICONERROR);
 }
 
-// Where the settings cannot be stored the user hears it before the dialog,
-// and may open the applet elevated instead; the Control Panel started for it
-// opens the applet again.
+// The dialog opens whatever the rights: where the settings cannot be
+// stored it says so itself, with its shield button.
 void OpenApplet(void) {
   if (!IsDriverInstalled())
     MessageBoxA(gApplet.cplWindow, "The ZEP DIO driver does not installed", "Information", MB_OK);
-  if (SettingsNeedElevation() && OfferElevation(gApplet.cplWindow)) return;
   if (DialogBoxParamA(gApplet.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), gApplet.cplWindow, MainDialogProc, 0) == -1)
     ReportDialogFailure(GetLastError());
 }
@@ -68,9 +66,17 @@ LONG APIENTRY CPlApplet(HWND cplWindow, UINT message, LPARAM lParam1, LPARAM lPa
     case CPL_DBLCLK:
       OpenApplet();
       return 0;
+    case CPL_STARTWPARMSW:
+      // The elevated restart's command line carries the edits of the
+      // applet that started it: the dialog opens with them, and the
+      // Control Panel sends no CPL_DBLCLK after a non-zero answer. Any
+      // other text (or none) is left to CPL_DBLCLK.
+      if (!TakeCarriedEdits(reinterpret_cast<LPCWSTR>(lParam2))) return 0;
+      OpenApplet();
+      return 1;
   }
-  // CPL_INQUIRE, CPL_SELECT, CPL_STOP, CPL_EXIT and anything else: nothing to
-  // do. A non-zero answer to CPL_STARTWPARMS would keep the applet closed.
+  // CPL_INQUIRE, CPL_SELECT, CPL_STOP, CPL_EXIT, CPL_STARTWPARMSA and
+  // anything else: nothing to do.
   return 0;
 }
 

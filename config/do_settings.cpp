@@ -53,10 +53,12 @@ LSTATUS SaveDoSettings(int fromDialog) {
   return status;
 }
 
-// 1 when the library closed the board again without error.
+// 1 when the board took the settings: the library opened it, took the
+// configuration and closed it again, each without error.
 int ApplyDoSettings(DIO_DO_CONFIG *config) {
   HANDLE handle = NULL;
-  DeviceOpen(0, &handle);
-  DOSysConfig(config);
-  return DeviceClose(&handle) == 0 ? 1 : 0;
+  LONG opened = DeviceOpen(0, &handle);
+  LONG configured = DOSysConfig(config);
+  LONG closed = DeviceClose(&handle);
+  return opened == 0 && configured == 0 && closed == 0 ? 1 : 0;
 }

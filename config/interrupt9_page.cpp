@@ -26,10 +26,11 @@ void page_on_command(HWND page, int id, int code) {
 }  // namespace
 
 // The trigger-edge controls of the template stay hidden: these channels
-// have no edge setting.
+// have no edge setting. Edits carried over by an elevated restart stand in
+// for the stored settings.
 void InitInterrupt9Page(HWND page) {
   FillChannelList(page, IDC_INT9_CHANNEL, DIO_DI9_CHANNELS);
-  LoadInterrupt9Settings();
+  if (!gApplet.editsCarried) LoadInterrupt9Settings();
   RefreshInterrupt9Controls(page);
 }
 

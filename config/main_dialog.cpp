@@ -3,6 +3,7 @@
 #include "applet.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -52,8 +53,66 @@ HWND AddPage(HWND dialog, int templateId, DLGPROC proc, int index, const char *c
   return page;
 }
 
+// Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and Ctrl+PgUp
+// to the one before, round the ends, as in a property sheet; the keyboard
+// focus goes with the page. The hook sees the keys of the dialog's modal
+// loop before the dialog manager, which would take Ctrl+Tab for Tab.
+void SwitchTab(HWND dialog, int step) {
+  HWND tab = gApplet.tabControl;
+  int count = int(SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
+  int from = int(SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+  if (count < 2 || from < 0 || from >= DIO_MAX_PAGES) return;
+  int to = (from + step + count) % count;
+  HWND focus = GetFocus();
+  bool inPage = focus && IsChild(gApplet.pageTable[from], focus);
+  ShowWindow(gApplet.pageTable[from], SW_HIDE);
+  SendMessageA(tab, TCM_SETCURSEL, WPARAM(to), 0);
+  ShowWindow(gApplet.pageTable[to], SW_SHOW);
+  HWND first = GetNextDlgTabItem(gApplet.pageTable[to], NULL, FALSE);
+  if (inPage || focus == dialog || !focus) SetFocus(first ? first : tab);
+}
+
+LRESULT CALLBACK TabKeysProc(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG *msg = reinterpret_cast<const MSG *>(lParam);
+  HWND dialog = GetParent(gApplet.tabControl);
+  if (code == MSGF_DIALOGBOX && msg->message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 && dialog &&
+      (msg->hwnd == dialog || IsChild(dialog, msg->hwnd))) {
+    int step = 0;
+    if (msg->wParam == VK_TAB) step = GetKeyState(VK_SHIFT) < 0 ? -1 : 1;
+    else if (msg->wParam == VK_NEXT) step = 1;
+    else if (msg->wParam == VK_PRIOR) step = -1;
+    if (step) {
+      SwitchTab(dialog, step);
+      return 1;
+    }
+  }
+  return CallNextHookEx(gApplet.tabKeys, code, wParam, lParam);
+}
+
+// Where the settings cannot be stored, the shield button restarts the
+// applet elevated; it shows only where that would help.
+void ShowShieldButton(HWND dialog) {
+  HWND button = GetDlgItem(dialog, IDC_ELEVATE);
+  if (!SettingsNeedElevation() || !ElevationCanHelp()) return;
+  SendMessageA(button, BCM_SETSHIELD, 0, TRUE);
+  ShowWindow(button, SW_SHOW);
+}
+
+// The dialog can be found: it has a taskbar button (and an Alt+Tab entry)
+// while its owner, the Control Panel's window, is hidden, and an elevated
+// restart, which starts behind the window that was in front, comes forward.
+void MakeReachable(HWND dialog) {
+  HWND owner = GetWindow(dialog, GW_OWNER);
+  if (!owner || !IsWindowVisible(owner))
+    SetWindowLongPtrA(dialog, GWL_EXSTYLE, GetWindowLongPtrA(dialog, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+  if (gApplet.editsCarried) SetForegroundWindow(dialog);
+}
+
 void main_on_init(HWND dialog) {
   gApplet.tabControl = GetDlgItem(dialog, IDC_TAB);
+  gApplet.tabKeys = SetWindowsHookExA(WH_MSGFILTER, TabKeysProc, NULL, GetCurrentThreadId());
+  ShowShieldButton(dialog);
+  MakeReachable(dialog);
 
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
     gApplet.interruptPage =
@@ -91,33 +150,41 @@ void main_on_notify(const NMHDR *header) {
   else if (header->code == TCN_SELCHANGE) ShowWindow(gApplet.pageTable[selected], SW_SHOW);
 }
 
-// One message box for a save the registry refused: a standard user, or an
-// administrator whose Control Panel is not elevated, cannot change the
-// driver's service key. It says why, and that the DO settings went to the
-// board all the same while nothing was stored.
-void ReportRefusedSave(HWND dialog, LSTATUS status) {
-  char format[320], why[400], board[200], text[640], caption[80];
-  int id = status == ERROR_ACCESS_DENIED ? IDS_SAVE_DENIED : IDS_SAVE_FAILED;
-  LoadStringA(gApplet.moduleInstance, UINT(id), format, sizeof format);
-  snprintf(why, sizeof why, format, (unsigned long)status);
-  LoadStringA(gApplet.moduleInstance, IDS_NOTHING_STORED, board, sizeof board);
-  snprintf(text, sizeof text, "%s\n\n%s", why, board);
-  GetWindowTextA(dialog, caption, sizeof caption);
-  MessageBoxA(dialog, text, caption, MB_OK | MB_ICONWARNING);
+// What the save of OK or Apply did: each key's result, in the order of the
+// saves, and whether the board took the DO settings.
+struct SaveResult {
+  struct {
+    const char *key;
+    LSTATUS status;
+  } keys[3];
+  int count;
+  int boardTook;
+};
+
+void Note(SaveResult *result, const char *key, LSTATUS status) {
+  result->keys[result->count].key = key;
+  result->keys[result->count].status = status;
+  ++result->count;
 }
 
-// Every setting goes to the registry whichever pages exist, and the DO
-// settings also go straight to the board, even when the registry refused
-// them; the user is told when it did. ERROR_SUCCESS, or the first error.
-LSTATUS SaveAllSettings(HWND dialog) {
-  LSTATUS status;
+BOOL EverythingStored(const SaveResult &result) {
+  for (int i = 0; i < result.count; ++i)
+    if (result.keys[i].status != ERROR_SUCCESS) return FALSE;
+  return TRUE;
+}
+
+// Every setting goes to the registry whichever pages exist, each key on its
+// own, so that a refused key does not keep the others from being stored;
+// the DO settings also go straight to the board.
+SaveResult SaveAllSettings(void) {
+  SaveResult result = {};
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    status = SaveInterrupt9Settings(1);
+    Note(&result, DIO_INTERRUPT_KEY, SaveInterrupt9Settings(1));
   } else {
-    status = SaveInterruptSettings(1);
-    status = FirstFailure(status, SaveCounterSettings(1));
+    Note(&result, DIO_INTERRUPT_KEY, SaveInterruptSettings(1));
+    Note(&result, DIO_COUNTER_KEY, SaveCounterSettings(1));
   }
-  status = FirstFailure(status, SaveDoSettings(1));
+  Note(&result, DIO_DO_KEY, SaveDoSettings(1));
   DIO_DO_CONFIG config;
   config.TriggerStart = DWORD(gApplet.triggerStart);
   config.TriggerShutdown = DWORD(gApplet.triggerShutdown);
@@ -125,9 +192,77 @@ LSTATUS SaveAllSettings(HWND dialog) {
   config.ChannelShutdown = DWORD(gApplet.channelShutdown);
   config.LevelStart = DWORD(gApplet.levelStart);
   config.LevelShutdown = DWORD(gApplet.levelShutdown);
-  ApplyDoSettings(&config);
-  if (status != ERROR_SUCCESS) ReportRefusedSave(dialog, status);
-  return status;
+  result.boardTook = ApplyDoSettings(&config);
+  return result;
+}
+
+// Appends string `id` as a line of its own, formatted with up to two texts.
+void Append(char *text, size_t size, UINT id, const char *first = "", const char *second = "") {
+  char format[200];
+  LoadStringA(gApplet.moduleInstance, id, format, sizeof format);
+  size_t length = strlen(text);
+  if (length && length + 1 < size) text[length++] = '\n', text[length] = '\0';
+  if (length < size) snprintf(text + length, size - length, format, first, second);
+}
+
+// Why the registry refused a key, in words.
+void Reason(LSTATUS status, char *text, size_t size) {
+  char format[120];
+  LoadStringA(gApplet.moduleInstance, status == ERROR_ACCESS_DENIED ? IDS_REASON_DENIED : IDS_REASON_OTHER, format,
+              sizeof format);
+  snprintf(text, size, format, (unsigned long)status);
+}
+
+void ReportElevationFailure(HWND dialog, DWORD error) {
+  char format[200], text[260], caption[80];
+  LoadStringA(gApplet.moduleInstance, IDS_ELEVATION_FAILED, format, sizeof format);
+  snprintf(text, sizeof text, format, (unsigned long)error);
+  GetWindowTextA(dialog, caption, sizeof caption);
+  MessageBoxA(dialog, text, caption, MB_OK | MB_ICONERROR);
+}
+
+// The elevated applet takes over with the edits, and this dialog closes; a
+// prompt the user declined leaves it as it was.
+void Elevate(HWND dialog) {
+  DWORD error = RestartElevated(dialog);
+  if (error == ERROR_SUCCESS) EndDialog(dialog, IDCANCEL);
+  else if (error != ERROR_CANCELLED) ReportElevationFailure(dialog, error);
+}
+
+// Says what a save did when it did not do everything: which keys were
+// stored and which were refused, and why; whether the board took the DO
+// settings; and, where an elevated applet could store the rest, offers to
+// open one with the edits. TRUE when that applet took over.
+BOOL ReportSave(HWND dialog, const SaveResult &result) {
+  BOOL stored = EverythingStored(result);
+  if (stored && result.boardTook) return FALSE;
+  char text[1600] = "", caption[80];
+  GetWindowTextA(dialog, caption, sizeof caption);
+  if (stored) {
+    Append(text, sizeof text, IDS_BOARD_MISSED_STORED);
+    MessageBoxA(dialog, text, caption, MB_OK | MB_ICONWARNING);
+    return FALSE;
+  }
+  int refused = 0;
+  for (int i = 0; i < result.count; ++i) refused += result.keys[i].status != ERROR_SUCCESS;
+  Append(text, sizeof text, refused == result.count ? IDS_NOTHING_STORED : IDS_PARTLY_STORED);
+  for (int i = 0; i < result.count; ++i) {
+    char key[160], why[120];
+    snprintf(key, sizeof key, "HKEY_LOCAL_MACHINE\\%s", result.keys[i].key);
+    Reason(result.keys[i].status, why, sizeof why);
+    if (result.keys[i].status == ERROR_SUCCESS) Append(text, sizeof text, IDS_KEY_STORED, key);
+    else Append(text, sizeof text, IDS_KEY_REFUSED, key, why);
+  }
+  Append(text, sizeof text, result.boardTook ? IDS_BOARD_TOOK : IDS_BOARD_MISSED);
+  if (!ElevationCanHelp()) {
+    Append(text, sizeof text, IDS_CHANGES_KEPT);
+    MessageBoxA(dialog, text, caption, MB_OK | MB_ICONERROR);
+    return FALSE;
+  }
+  Append(text, sizeof text, IDS_OFFER_ELEVATION);
+  if (MessageBoxA(dialog, text, caption, MB_YESNO | MB_ICONWARNING) != IDYES) return FALSE;
+  Elevate(dialog);
+  return !IsWindowVisible(dialog);
 }
 
 // OK closes the dialog once everything is stored; after a refused save the
@@ -135,11 +270,17 @@ LSTATUS SaveAllSettings(HWND dialog) {
 // Cancel.
 void main_on_command(HWND dialog, int id) {
   switch (id) {
-    case IDOK:
-      if (SaveAllSettings(dialog) == ERROR_SUCCESS) EndDialog(dialog, IDOK);
+    case IDOK: {
+      SaveResult result = SaveAllSettings();
+      if (ReportSave(dialog, result)) return;
+      if (EverythingStored(result)) EndDialog(dialog, IDOK);
       break;
+    }
     case IDC_APPLY:
-      SaveAllSettings(dialog);
+      ReportSave(dialog, SaveAllSettings());
+      break;
+    case IDC_ELEVATE:
+      Elevate(dialog);
       break;
     case IDCANCEL:
       EndDialog(dialog, IDCANCEL);
@@ -160,6 +301,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       main_on_command(dialog, LOWORD(wParam));
       return TRUE;
+    case WM_DESTROY:
+      if (gApplet.tabKeys) UnhookWindowsHookEx(gApplet.tabKeys);
+      gApplet.tabKeys = NULL;
+      return FALSE;
   }
   return FALSE;
 }

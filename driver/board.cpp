@@ -65,7 +65,9 @@ BOARD_LAYOUT BoardLayout(void) {
   return BoardLayoutGeneral;
 }
 
-BOOLEAN IsPciBoard(void) { return gDeviceType > DIO_MODEL_LAST_LATCHED; }
+BOOLEAN IsPciModel(ULONG model) { return model > DIO_MODEL_LAST_LATCHED; }
+
+BOOLEAN IsPciBoard(void) { return IsPciModel(gDeviceType); }
 
 KINTERRUPT_MODE BoardInterruptMode(void) { return IsPciBoard() ? LevelSensitive : Latched; }
 

@@ -68,8 +68,10 @@ typedef struct _DEVICE_EXTENSION {
   // until it has completed (its completion routine, the callback of the
   // device request it made and the power-up work it queued included).
   LONG OutstandingIo;
-  ULONG HoldRequests;
-  ULONG Removing;
+  // Set by Plug and Play while power requests may read them on other
+  // threads: changed with interlocked exchanges, read with ReadCount.
+  LONG HoldRequests;
+  LONG Removing;
   KEVENT RemoveEvent;  // signalled when OutstandingIo drops to 0
   // A synchronization event used as a mutex (LockHardware): the board's
   // started, stopped and powered state, its port bases, its saved registers
@@ -102,6 +104,9 @@ typedef struct _DEVICE_EXTENSION {
   LONG PowerUpQueued;
   ULONG OnSystem;
   ULONG DeviceNumber;
+  // The device's board model: "DeviceType" of its hardware key, which its
+  // INF model line writes, or else the service key's (ReadDeviceModel).
+  ULONG DeviceType;
 
   // The board's port ranges and what was read from it at start.
   UCHAR BoardInfo[8];
@@ -148,7 +153,16 @@ typedef struct _DEVICE_EXTENSION {
 
 // ---------------------------------------------------------------------------
 // entry.cpp
-extern ULONG gDeviceType;  // board-model code from the service key
+// The model of the board the driver drives: the service key's at load, then
+// that of the device in service (TakeBoard).
+extern ULONG gDeviceType;
+// The service key's "DeviceType", read at load: the model of a device whose
+// hardware key names none (what installations before the per-device model
+// wrote).
+extern ULONG gServiceDeviceType;
+// The device in service: the event slots and the registry's Device000 serve
+// one board. None until a device's first start, again after its removal.
+extern PDEVICE_OBJECT gBoardDevice;
 extern EVENT_SLOT gEventSlots[DIO_EVENT_SLOT_COUNT];
 extern const GUID DEVICE_INTERFACE_GUID;
 
@@ -226,6 +240,7 @@ typedef struct _BOARD_REGISTER_MAP {
 
 BOARD_LAYOUT BoardLayout(void);
 const BOARD_REGISTER_MAP *BoardRegisterMap(void);
+BOOLEAN IsPciModel(ULONG model);
 BOOLEAN IsPciBoard(void);
 KINTERRUPT_MODE BoardInterruptMode(void);
 BOOLEAN BoardInterruptShared(void);
@@ -265,6 +280,7 @@ NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);
+_IRQL_requires_max_(PASSIVE_LEVEL) ULONG ReadDeviceModel(PDEVICE_OBJECT physicalDevice);
 
 // ---------------------------------------------------------------------------
 // pnp.cpp: Plug and Play, the counting of requests inside the driver, and
@@ -298,6 +314,12 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translate
                         PCM_RESOURCE_LIST raw);
 _IRQL_requires_max_(PASSIVE_LEVEL)
 VOID BringBoardUp(PDEVICE_EXTENSION extension);
+// The status of a start refused because another board is in service.
+#define DIO_STATUS_BOARD_IN_SERVICE STATUS_RESOURCE_IN_USE
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS TakeBoard(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS RefuseBoard(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN RecordsBoard(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID GiveUpBoard(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // power.cpp

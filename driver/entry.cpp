@@ -2,6 +2,8 @@
 #include "driver.h"
 
 ULONG gDeviceType;
+ULONG gServiceDeviceType;
+PDEVICE_OBJECT gBoardDevice;
 EVENT_SLOT gEventSlots[DIO_EVENT_SLOT_COUNT];
 
 const GUID DEVICE_INTERFACE_GUID = DIO_INTERFACE_GUID_VALUE;
@@ -11,8 +13,9 @@ _Use_decl_annotations_
 NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
   InitializeEventSlots();
 
-  // The board model. Nothing here can make loading fail: without a usable
-  // value the driver serves a board of model 0.
+  // The service key's board model, which a device without one of its own
+  // takes. Nothing here can make loading fail: without a usable value it is
+  // model 0.
   HANDLE serviceKey;
   NTSTATUS status = OpenRegistryKey(RegistryPath, &serviceKey);
   gDeviceType = 0;
@@ -20,6 +23,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) 
     ReadRegistryValue(serviceKey, L"DeviceType", sizeof(L"DeviceType"), &gDeviceType);
     ZwClose(serviceKey);
   }
+  gServiceDeviceType = gDeviceType;
+  gBoardDevice = NULL;
 
   DriverObject->DriverExtension->AddDevice = AddDevice;
   DriverObject->DriverUnload = DriverUnload;
@@ -74,8 +79,9 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
     return STATUS_INSUFFICIENT_RESOURCES;
   }
 
-  // A PCI board's bus position.
-  if (IsPciBoard()) {
+  // The device's own model, and a PCI board's bus position.
+  extension->DeviceType = ReadDeviceModel(PhysicalDeviceObject);
+  if (IsPciModel(extension->DeviceType)) {
     ULONG length;
     ULONG address = 0;
     IoGetDeviceProperty(PhysicalDeviceObject, DevicePropertyBusNumber, sizeof(ULONG),

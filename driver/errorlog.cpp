@@ -38,8 +38,8 @@ static VOID FormatRefusedResource(PWCHAR text, UCHAR type) {
 // to fit, and the seven of them to the entry's room.
 static VOID FormatStrings(PDEVICE_EXTENSION extension, NTSTATUS message, NTSTATUS status, PCWSTR what,
                           WCHAR strings[DIO_LOG_STRINGS][DIO_LOG_STRING_CHARS]) {
-  _snwprintf(strings[0], DIO_LOG_STRING_CHARS, L"%lu", gDeviceType);
-  if (IsPciBoard()) {
+  _snwprintf(strings[0], DIO_LOG_STRING_CHARS, L"%lu", extension->DeviceType);
+  if (IsPciModel(extension->DeviceType)) {
     _snwprintf(strings[1], DIO_LOG_STRING_CHARS, L"PCI bus %lu, device %lu", extension->BusNumber,
                extension->SlotNumber);
   } else {

@@ -7,7 +7,7 @@
 _Use_decl_annotations_
 BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension) {
   InterlockedIncrement(&extension->OutstandingIo);
-  if (!extension->Removing) return TRUE;
+  if (!ReadCount(&extension->Removing)) return TRUE;
   ReleaseRequest(extension);
   return FALSE;
 }
@@ -41,6 +41,11 @@ NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information) {
   irp->IoStatus.Information = information;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return status;
+}
+
+// Power requests go down untouched while the device is held (power.cpp).
+static VOID SetHoldRequests(PDEVICE_EXTENSION extension, LONG hold) {
+  InterlockedExchange(&extension->HoldRequests, hold);
 }
 
 static NTSTATUS PassDown(PDEVICE_EXTENSION extension, PIRP irp) {
@@ -110,7 +115,7 @@ DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 VOID DrainRequests(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
-  extension->Removing = 1;
+  InterlockedExchange(&extension->Removing, 1);
   KeResetEvent(&extension->RemoveEvent);
   ReleaseRequest(extension);  // the device's own bias
   ReleaseRequest(extension);  // the caller's count
@@ -125,11 +130,11 @@ DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 VOID StopDevice(PDEVICE_EXTENSION extension, BOOLEAN restart) {
   PAGED_CODE();
-  extension->HoldRequests = 1;
+  SetHoldRequests(extension, 1);
   if (!extension->Started) return;
 
   DrainRequests(extension);
-  extension->Removing = 0;
+  InterlockedExchange(&extension->Removing, 0);
 
   if (extension->Started) StopBoardInterrupt(extension, restart);
   AcquireRequest(extension);
@@ -160,7 +165,7 @@ _Use_decl_annotations_
 NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   PAGED_CODE();
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
-  DeleteDeviceKeys(extension->DeviceNumber);
+  if (RecordsBoard(extension)) DeleteDeviceKeys(extension->DeviceNumber);
   StopDevice(extension, FALSE);
   EndService(device, extension);
   DrainRequests(extension);
@@ -172,6 +177,7 @@ NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   IoFreeWorkItem(extension->PowerUpWork);
   RtlFreeUnicodeString(&extension->InterfaceName);
   if (extension->NextLowerDriver != NULL) IoDetachDevice(extension->NextLowerDriver);
+  GiveUpBoard(extension);
   IoDeleteDevice(extension->Self);
   return status;
 }
@@ -199,7 +205,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       if (NT_SUCCESS(status)) extension->Stopped = 0;
       UnlockHardware(extension);
       if (NT_SUCCESS(status)) {
-        extension->HoldRequests = 0;
+        SetHoldRequests(extension, 0);
         EnableInterface(extension);
         // What waited through a stop is carried out now.
         ReleaseHeldRequests(DeviceObject, STATUS_SUCCESS);
@@ -218,7 +224,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         status = CompleteRequest(Irp, STATUS_UNSUCCESSFUL, 0);
         break;
       }
-      extension->HoldRequests = 1;
+      SetHoldRequests(extension, 1);
       status = PassDownHandled(extension, Irp);
       break;
 
@@ -230,12 +236,12 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       LockHardware(extension);
       extension->RemovePending = 0;
       UnlockHardware(extension);
-      extension->HoldRequests = 0;
+      SetHoldRequests(extension, 0);
       status = PassDownHandled(extension, Irp);
       break;
 
     case IRP_MN_CANCEL_STOP_DEVICE:
-      extension->HoldRequests = 0;
+      SetHoldRequests(extension, 0);
       status = PassDownHandled(extension, Irp);
       break;
 
@@ -245,7 +251,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       break;
 
     case IRP_MN_QUERY_STOP_DEVICE:
-      extension->HoldRequests = 1;
+      SetHoldRequests(extension, 1);
       status = PassDownHandled(extension, Irp);
       break;
 

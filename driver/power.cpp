@@ -156,24 +156,29 @@ NTSTATUS RequestDevicePower(PDEVICE_EXTENSION extension, DEVICE_POWER_STATE stat
 }
 
 // The callback of the D0 request made on the way back from sleep; it may run
-// at DISPATCH_LEVEL and nobody waits for it. It ends the count the request
-// was made with.
+// at DISPATCH_LEVEL and nobody waits for it. The request may have met a
+// device held by a stop or removal query on its way, which passed it down
+// untouched: the state is recorded and the board brought back here as
+// well. It ends the count the request was made with.
 _Use_decl_annotations_
 VOID DevicePowerUpRequested(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
                             PIO_STATUS_BLOCK ioStatus) {
   UNREFERENCED_PARAMETER(device);
   UNREFERENCED_PARAMETER(minor);
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)context;
-  if (NT_SUCCESS(ioStatus->Status) && state.DeviceState != extension->DevicePowerState) {
-    RecordDeviceState(extension, state.DeviceState);
+  if (NT_SUCCESS(ioStatus->Status)) {
+    if (state.DeviceState != extension->DevicePowerState) RecordDeviceState(extension, state.DeviceState);
+    if (extension->DevicePowerState == PowerDeviceD0) QueueBoardPowerUp(extension);
   }
   ReleaseRequest(extension);
 }
 
 // The system is back in S0 through the lower drivers. A PCI board that
 // followed the system down asks for D0, without waiting: this may run at
-// DISPATCH_LEVEL. A board that stayed in D0 (a latched board, which has no
-// device power states, or one whose D3 was refused) has had its power back
+// DISPATCH_LEVEL. It does so also when a query has held the device
+// meanwhile, which would otherwise stay in D3 after the cancel. A board that
+// stayed in D0 (a latched board, which has no device power states, or one
+// whose D3 was refused or could not be asked for) has had its power back
 // with the system's: it is brought back now.
 _Use_decl_annotations_
 NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
@@ -185,16 +190,18 @@ NTSTATUS SystemPowerUpComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     POWER_STATE target;
     target.DeviceState = DeviceStateFor(stack->Parameters.Power.State.SystemState);
-    if (IsPciBoard() && !extension->HoldRequests && target.DeviceState < extension->DevicePowerState &&
-        AcquireRequest(extension)) {
+    // Read once: the D0 request may change it on another thread.
+    DEVICE_POWER_STATE current = extension->DevicePowerState;
+    if (IsPciBoard() && target.DeviceState < current && AcquireRequest(extension)) {
       NTSTATUS request = PoRequestPowerIrp(extension->PhysicalDeviceObject, IRP_MN_SET_POWER,
                                            target, DevicePowerUpRequested, extension, NULL);
       if (request != STATUS_PENDING) {
         ReleaseRequest(extension);
         status = request;
       }
+    } else if (current == PowerDeviceD0) {
+      QueueBoardPowerUp(extension);
     }
-    if (extension->DevicePowerState == PowerDeviceD0) QueueBoardPowerUp(extension);
   }
   PoStartNextPowerIrp(irp);
   ReleaseRequest(extension);
@@ -229,9 +236,11 @@ NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   if (stack->Parameters.Power.Type == SystemPowerState) {
     DEVICE_POWER_STATE target = DeviceStateFor(state.SystemState);
     // Going down: the device first, then the system request, whatever the
-    // device's outcome.
+    // device's outcome, even a D3 request that could not be made. Only the
+    // way back to S0 brings the board back.
     if (target > extension->DevicePowerState) RequestDevicePower(extension, target);
-    return PassPowerDownCounted(extension, irp, SystemPowerUpComplete);
+    return PassPowerDownCounted(extension, irp,
+                                target == PowerDeviceD0 ? SystemPowerUpComplete : PowerRequestDone);
   }
 
   if (stack->Parameters.Power.Type == DevicePowerState) {
@@ -246,17 +255,37 @@ NTSTATUS HandleSetPower(PDEVICE_EXTENSION extension, PIRP irp) {
   return PassPowerDownCounted(extension, irp, PowerRequestDone);
 }
 
+// Whether a system request's context names S5, as its target or its
+// effective state: Microsoft's pages give a hybrid shutdown's two fields both
+// ways round (docs/power-transitions.md).
+static BOOLEAN ContextNamesShutdown(PIO_STACK_LOCATION stack) {
+  SYSTEM_POWER_STATE_CONTEXT context = stack->Parameters.Power.SystemPowerStateContext;
+  return context.TargetSystemState == PowerSystemShutdown || context.EffectiveSystemState == PowerSystemShutdown;
+}
+
 // Whether a system set-power request ends the session: a shutdown or restart
 // (S5), or the hybrid shutdown that "Shut down" is under Fast Startup, an S4
-// request whose target is S5. The system sends no shutdown request before a
-// hybrid shutdown. A hibernation or a sleep goes on the session.
+// request whose context names S5. The system sends no shutdown request before
+// a hybrid shutdown. A hibernation or a sleep goes on the session.
 static BOOLEAN EndsSession(PIO_STACK_LOCATION stack) {
   if (stack->MinorFunction != IRP_MN_SET_POWER || stack->Parameters.Power.Type != SystemPowerState)
     return FALSE;
   SYSTEM_POWER_STATE state = stack->Parameters.Power.State.SystemState;
-  return state == PowerSystemShutdown ||
-         (state == PowerSystemHibernate &&
-          stack->Parameters.Power.SystemPowerStateContext.TargetSystemState == PowerSystemShutdown);
+  return state == PowerSystemShutdown || (state == PowerSystemHibernate && ContextNamesShutdown(stack));
+}
+
+// A fast startup's S0 request, where Windows says so: its context, which
+// describes the transition before it, names S5 with S4. The table of
+// transitions gives the S0 request a context that names neither; the S4
+// request's reading stands then.
+static VOID NoteFastStartup(PDEVICE_EXTENSION extension, PIO_STACK_LOCATION stack) {
+  SYSTEM_POWER_STATE_CONTEXT context = stack->Parameters.Power.SystemPowerStateContext;
+  if (!ContextNamesShutdown(stack) || (context.TargetSystemState != PowerSystemHibernate &&
+                                       context.EffectiveSystemState != PowerSystemHibernate))
+    return;
+  LockHardware(extension);
+  extension->SessionEnded = 1;
+  UnlockHardware(extension);
 }
 
 // Whether it is a system set-power request, and to which side of S0.
@@ -275,13 +304,15 @@ NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
   // The shutdown output comes before anything goes down, while the board
   // is still powered; then, as the system leaves S0, every board's
-  // registers are taken before its power goes.
+  // registers are taken before its power goes; as it comes back, the
+  // power-up learns whether it is a fast startup.
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
   if (EndsSession(stack)) RecordSystemShutdown(extension);
   if (SystemSetPower(stack, FALSE)) SaveBoardContext(extension);
+  if (SystemSetPower(stack, TRUE)) NoteFastStartup(extension, stack);
 
   // Held: the request goes down, with nothing else done.
-  if (!extension->HoldRequests && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
+  if (!ReadCount(&extension->HoldRequests) && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
     return HandleSetPower(extension, Irp);
   }
   if (SystemSetPower(stack, TRUE)) return PassPowerDownCounted(extension, Irp, SystemPowerUpComplete);

@@ -237,6 +237,7 @@ DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem) {
   PAGED_CODE();
+  if (!RecordsBoard(extension)) return STATUS_SUCCESS;  // another board's record
   PUNICODE_STRING servicePath;
   NTSTATUS status = MakeServiceSubkeyPath(extension->DeviceNumber, &servicePath);
   if (!NT_SUCCESS(status)) return status;
@@ -329,4 +330,28 @@ NTSTATUS DeleteDeviceKeys(ULONG deviceNumber) {
   FreeCountedString(name);
   FreeCountedString(path);
   return result;
+}
+
+// The board model of a device: "DeviceType" of its hardware key, where its
+// INF model line puts it, when that is a REG_DWORD of 4 bytes; otherwise the
+// service key's, as installations before the per-device model wrote it.
+DIO_PAGED_ROUTINE
+_Use_decl_annotations_
+ULONG ReadDeviceModel(PDEVICE_OBJECT physicalDevice) {
+  PAGED_CODE();
+  ULONG model = gServiceDeviceType;
+  HANDLE key;
+  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(physicalDevice, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key))) return model;
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, L"DeviceType");
+  union {
+    KEY_VALUE_PARTIAL_INFORMATION record;
+    UCHAR bytes[FIELD_OFFSET(KEY_VALUE_PARTIAL_INFORMATION, Data) + sizeof(ULONG)];
+  } buffer;
+  ULONG length;
+  NTSTATUS status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, &buffer, sizeof(buffer), &length);
+  if (NT_SUCCESS(status) && buffer.record.Type == REG_DWORD && buffer.record.DataLength == sizeof(ULONG))
+    RtlCopyMemory(&model, buffer.record.Data, sizeof(ULONG));
+  ZwClose(key);
+  return model;
 }

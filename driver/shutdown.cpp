@@ -8,13 +8,14 @@
 // lock like every other access to the DO register. Used by the shutdown
 // request and by a system set-power request that ends the session; should
 // the session go on after all (a fast startup resumes a hybrid shutdown),
-// the board is brought up as at a start once it has power again.
+// the board is brought up as at a start once it has power again. The
+// output and the end of the session do not wait on the registry: a write
+// that fails (no pool for its path) only makes the status.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   NTSTATUS status = WriteOnSystem(extension, 0);
-  if (!NT_SUCCESS(status)) return status;
   LockHardware(extension);
   extension->SessionEnded = 1;
   if (extension->DO_Trigger_Shutdown && extension->Started && extension->BoardReady &&
@@ -22,7 +23,7 @@ NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
     SetDoBit(extension, extension->DO_Channel_Shutdown, extension->DO_Level_Shutdown);
   }
   UnlockHardware(extension);
-  return STATUS_SUCCESS;
+  return status;
 }
 
 DIO_PAGED_ROUTINE

@@ -88,6 +88,9 @@ void UseDialog(HWND dialog, Close close, size_t boxesBefore) {
   std::string list;
   for (const auto &caption : tabs) list += (list.empty() ? "" : " | ") + caption;
   Line("dialog \"" + hostwin::Text(dialog) + "\", tabs: " + list);
+  HWND shield = GetDlgItem(dialog, IDC_ELEVATE);
+  if (IsWindowVisible(shield))
+    Line("the shield button \"" + hostwin::Text(shield) + "\" shows: the settings cannot be stored from here");
   for (size_t i = 0; i < tabs.size(); ++i) ShowTab(tab, int(i), tabs[i]);
   switch (close) {
     case Close::Ok: Press(dialog, IDOK, "OK"); break;
@@ -100,7 +103,7 @@ void UseDialog(HWND dialog, Close close, size_t boxesBefore) {
   // An OK that could not store keeps the dialog, with its edits.
   if (IsWindowVisible(dialog)) {
     Line("");
-    Line("the dialog stays open: nothing was stored");
+    Line("the dialog stays open with its edits: not everything was stored");
     Press(dialog, IDCANCEL, "Cancel");
   }
 }
@@ -128,9 +131,10 @@ bool RunAppletOnce(const std::string &path, Close close, bool unelevated) {
   Heading("Control Panel: open the applet (double click)");
   size_t before = panel.calls.size();
   size_t boxes = hostwin::MessageBoxes().size();
-  // Without administrator rights the applet offers to open elevated first;
-  // the user stays here.
-  if (unelevated) hostwin::WhenMessageBoxAsks(IDNO);
+  // Without administrator rights each save offers to open the applet
+  // elevated; the user stays here.
+  int saves = close == Close::Ok ? 1 : close == Close::ApplyThenOk ? 2 : 0;
+  for (int i = 0; unelevated && i < saves; ++i) hostwin::WhenMessageBoxAsks(IDNO);
   hostwin::WhenDialogOpens([close, boxes](HWND dialog) { UseDialog(dialog, close, boxes); });
   hostwin::DoubleClick(&panel, 0);
   Line("");

@@ -78,8 +78,8 @@ int main(int argc, char **argv) {
 
     if (options.standardUser) {
       hostwin::RunAs(hostwin::Rights::StandardUser);
-      Line("the applet runs as a standard user: the service key opens for reading only; the user declines to"
-           " open the applet elevated");
+      Line("the applet runs as a standard user: the service key opens for reading only; each refused save"
+           " offers to open the applet elevated, and the user declines");
     }
     for (int load = 0; load < options.loads && ok; ++load) {
       if (options.loads > 1) printf("\n######## applet load %d of %d\n", load + 1, options.loads);

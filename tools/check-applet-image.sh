@@ -3,7 +3,8 @@
 # loads: a PE32 DLL whose only export is CPlApplet (undecorated), importing
 # only system libraries and the DIO library, with the C and C++ runtimes
 # linked in and the resources inside, among them the manifest (resource 123)
-# that asks for version 6 of the common controls, whose classes it registers
+# (naming itself with its own assemblyIdentity, as the schema requires) that
+# asks for version 6 of the common controls, whose classes it registers
 # itself (InitCommonControlsEx); and what every shipped image must be
 # (check-shipped-image.sh), its PDB naming CPlApplet. Prints the image's
 # sizes.
@@ -42,6 +43,15 @@ except ET.ParseError as error:
     sys.exit(f"malformed XML: {error}")
 if root.tag != ns + "assembly" or root.get("manifestVersion") != "1.0":
     sys.exit("not an assembly manifest of version 1.0")
+# The schema requires the assembly to name itself, first, with a type,
+# a name and a four-part version.
+own = root.find(ns + "assemblyIdentity")
+if own is None or list(root)[0] is not own:
+    sys.exit("no assemblyIdentity of its own as the first element")
+if own.get("type") != "win32" or not own.get("name") or \
+        len((own.get("version") or "").split(".")) != 4 or \
+        not all(p.isdigit() for p in own.get("version").split(".")):
+    sys.exit("its assemblyIdentity lacks type win32, a name or a version a.b.c.d")
 wanted = {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
           "publicKeyToken": "6595b64144ccf1df"}
 for identity in root.iter(ns + "assemblyIdentity"):

@@ -8,7 +8,8 @@ packages=(
   clang lld llvm                               # the shipped images and their PDBs (llvm-pdbutil, llvm-objcopy)
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # the applet, and its resources on the host
   python3                                      # draws the applet's icon and bitmaps
-  python3-asn1crypto osslsigncode gcab         # the driver package: its catalog, signatures and CAB
+  python3-asn1crypto osslsigncode gcab         # the driver packages: their catalogs, signatures and CABs
+  wixl msitools                                # the applet's MSI (wixl builds it, msiinfo reads it)
   libclang-rt-14-dev                           # the fuzz target (libFuzzer)
   libbenchmark-dev                             # the benchmarks of the driver's cost
 )

@@ -6,12 +6,15 @@
 # of it: Wine's own (fonts-wine: Tahoma and the MS Sans Serif bitmap font,
 # close to Windows' dialog fonts) and the Liberation fonts an ordinary
 # install of Wine brings along, so that the applet's dialog is laid out
-# alike on a bare machine and on one that has them already.
+# alike on a bare machine and on one that has them already. qemu-user-static
+# runs 32-bit Wine where the kernel runs no 32-bit programs (the shipped
+# 32-bit applet's run).
 set -euo pipefail
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   apt-get update
 fi
-packages=(wine wine32:i386 wine64 fonts-wine fonts-liberation xvfb xdotool imagemagick x11-utils)
+packages=(wine wine32:i386 wine64 fonts-wine fonts-liberation xvfb xdotool imagemagick x11-utils qemu-user-static
+  libc6-i386)
 "$(dirname "$0")/apt-install.sh" "${packages[@]}"

@@ -3,9 +3,10 @@
 # tool's and the applet's tests and the simulators under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the driver's stress tests again under
 # ThreadSanitizer, the checks of the Windows driver and tool images, the
-# driver package (its INF, signatures and catalog, the catalog read in Wine),
-# the driver in Wine's kernel installed from that package (worked by the tool
-# too), the build of the
+# driver packages (their INFs, signatures and catalogs, the catalogs read in
+# Wine), the driver in Wine's kernel installed from them (worked by the tool
+# too, and a second board refused), the applet's MSI in Wine's msiexec and
+# Control Panel, the build of the
 # benchmarks, a short fuzzing run of the device-control surface, and the real
 # applet under Wine.
 set -euo pipefail
@@ -33,10 +34,13 @@ tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
 tools/check-tool-image.sh build/windows-driver/tool/dioctl.exe
 tools/package.sh
 tools/check-version.sh --inf build/package/TesZEPDIO/TesZEPDIO.inf build/package/TesZEPDIO/TesZEPDIO.sys \
-  build/package/TesZEPDIO/TesZEPDIOConfig.cpl build/windows-driver/tool/dioctl.exe
+  build/windows-driver/tool/dioctl.exe
+tools/check-version.sh --inf build/package/TesZEPDIOLatched/TesZEPDIOLatched.inf build/package/TesZEPDIOLatched/TesZEPDIO.sys
+tools/check-version.sh --inf build/package/TesZEPDIOApplet/TesZEPDIOApplet.inf build/windows-applet/config/TesZEPDIOConfig.cpl
 tools/check-package-symbols.sh build/package build/windows-driver/tool/dioctl.exe
-tools/check-package.sh build/package/TesZEPDIO
-tools/wine-kernel-test.sh build/package/TesZEPDIO
+tools/check-package.sh build/package
+tools/wine-kernel-test.sh build/package
+tools/wine-msi-test.sh build/package
 cmake --preset bench >/dev/null
 cmake --build --preset bench  # built, not run: docs/performance.md
 cmake --preset fuzz >/dev/null

@@ -10,34 +10,48 @@
 #     alone: the arrows go through the tabs, Tab into each page; on the
 #     Interrupt page DI2 is enabled on the rising edge, on the Counter page
 #     Counter B's gate goes to its DI line and the frequency to 1K Hz, on the
-#     DO page the start output is enabled on DO1; Enter is OK.
+#     DO page the start output is enabled on DO1; Ctrl+Tab, Ctrl+Shift+Tab,
+#     Ctrl+PgUp and Ctrl+PgDn go round the tabs, a mnemonic (Alt+S) reaches
+#     its list; Enter is OK.
 #  2. model 22 (the nine-channel page, alone under "Interrupt"), with the
 #     mouse: DI1 and DI5 are cleared, DI8 chosen, DI1 chosen again (its edit
 #     must still show); OK.
 #
-# Then at 144 dots per inch (150 %): both dialogs opened, every tab shown,
-# closed with Esc.
+# Then at 120, 144 and 192 dots per inch (125 %, 150 %, 200 %): both dialogs
+# opened, every tab shown (Ctrl+PgDn), closed with Esc.
 #
-# Each dialog is checked for its geometry first: every page must lie inside
-# the tab control's display area, and each indicator of the support page
-# must show its bitmap over its whole 7 x 7 dialog units; at 144 dots per
-# inch the dialog must have grown. After each run the keys the applet wrote
-# are checked with "wine reg query", and the DO settings the library
-# received. dialog_probe.exe, run in the same Wine, says where each control
-# really is (for the clicks) and when the dialog has reached a state (after
-# keys and clicks); nothing waits a fixed time, and every step has a time
-# limit. The fonts are Wine's own (tools/install-wine.sh). Wine has no
-# registry rights and no UAC: the offer to open the applet elevated and the
-# refused save are tested on the Win32 stand-in.
+# Each dialog is checked when it opens, at every scale: every page must lie
+# inside the tab control's display area; each indicator of the support page
+# must be drawn by the page over its 8 x 8 dialog units; the text of every
+# static, button, check box, radio button and list entry of every page must
+# fit its control (GetTextExtentPoint32 in the control's font against its
+# client area); and every control's accessible name and state
+# (AccessibleObjectFromWindow) must say what it is: each indicator its
+# function and whether the board has it, no two controls of one kind on a
+# page alike, a disabled control unavailable. The dialog must grow with the
+# scale. After each run the keys the applet wrote are checked with "wine reg
+# query", and the DO settings the library received. dialog_probe.exe, run in
+# the same Wine, says where each control really is (for the clicks) and when
+# the dialog has reached a state (after keys and clicks); nothing waits a
+# fixed time, and every step has a time limit. The fonts are Wine's own
+# (tools/install-wine.sh). Wine has no registry rights and no UAC: the shield
+# button, the elevated restart and the refused save are tested on the Win32
+# stand-in.
 #
 # Wine runs a 32-bit Windows program with 32-bit Linux code. Where the
-# kernel runs no 32-bit programs, the run takes the 64-bit build of the same
-# sources instead (preset windows-applet64), in 64-bit Wine; the shipped
-# 32-bit image is built and checked either way. DIO_WINE_APPLET64=1 takes
-# the 64-bit build on any machine.
+# kernel runs 32-bit programs itself, all of the above runs on the shipped
+# 32-bit image. Where it does not, it runs on the 64-bit build of the same
+# sources (preset windows-applet64, in 64-bit Wine), and the shipped 32-bit
+# image then runs in 32-bit Wine under qemu-user (see "The shipped 32-bit
+# image under qemu-user" below): its CPlApplet answers, the dialog through control.exe at 96
+# dots per inch, every tab reached by the keyboard and shot, OK storing the
+# keys. When a 32-bit Wine program does not start there within its time
+# limit, the run says so and the 64-bit run stands alone.
+# DIO_WINE_APPLET64=1 takes the 64-bit build for the full run on any machine;
+# DIO_WINE_QEMU32_LIMIT sets the 32-bit Wine's time limit (150 s).
 #
-# Screenshots and logs go to build/windows-applet/wine-test/, those of each
-# scale to its 96-dpi/ and 144-dpi/ folders.
+# Screenshots and logs go to build/windows-applet*/wine-test/, those of each
+# scale to its NN-dpi/ folder; the 32-bit run's to build/windows-applet/wine-test-qemu32/.
 set -Eeuo pipefail
 # A step that fails says so, even one whose own output goes to a log.
 trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?" >&2' ERR
@@ -47,12 +61,50 @@ tools/install-wine.sh >/dev/null
 cmake --preset windows-applet >/dev/null
 cmake --build --preset windows-applet >/dev/null
 tools/check-applet-image.sh build/windows-applet/config/TesZEPDIOConfig.cpl
+# The DIO library's five functions are stdcall (TesZEPDIO.h): each pops its
+# own arguments, four bytes each. The 32-bit stand-in's exports say so with
+# the first "ret" of each, found from the export table.
+check_stdcall() {
+  local dll=$1 headers base entry name bytes index rva code ret
+  headers=$(i686-w64-mingw32-objdump -p "$dll")
+  base=$(awk '/^ImageBase/ {print $2}' <<<"$headers")
+  for entry in DeviceOpen:8 DeviceClose:4 GetDeviceInfor:16 DeviceDIOInfo:8 DOSysConfig:4; do
+    name=${entry%:*} bytes=${entry#*:}
+    index=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | awk -v n="$name" '$NF == n {print $2; exit}')
+    index=${index%]}
+    rva=$(sed -n '/Export Address Table -- Ordinal Base/,/^$/p' <<<"$headers" |
+      awk -v i="$index" '$1 == "[" && $2 == i "]" {print $(NF - 2); exit}')
+    [[ -n "$rva" ]] || { echo "FAIL: $dll exports no $name"; return 1; }
+    code=$(i686-w64-mingw32-objdump -d --start-address=$((0x$base + 0x$rva)) \
+      --stop-address=$((0x$base + 0x$rva + 0x800)) "$dll")
+    ret=$(awk '$0 ~ /\tret/ {sub(/.*\tret[ \t]*/, ""); print; exit}' <<<"$code")
+    [[ "$ret" == "\$0x$(printf %x "$bytes")" ]] ||
+      { echo "FAIL: $name in $dll returns with \"ret ${ret:-?}\", not ret \$$bytes: not stdcall"; return 1; }
+  done
+  echo "DIO library image: its five exports are stdcall (they return with ret 8, 4, 16, 8, 4)"
+}
+check_stdcall build/windows-applet/platform/diolib/TesZEPDIO.dll
+
+# Whether the kernel itself runs 32-bit programs: the 32-bit loader answers,
+# and no binfmt_misc entry hands i386 programs to an emulator (under which
+# a 32-bit Wine prefix takes many minutes).
+native32() {
+  timeout 10 /lib/ld-linux.so.2 --version >/dev/null 2>&1 || return 1
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*i386*; do
+    [[ -f "$entry" ]] && grep -qsx enabled "$entry" && return 1
+  done
+  return 0
+}
 
 build=$PWD/build/windows-applet
 wine=wine
 export WINEARCH=win32
-if [[ "${DIO_WINE_APPLET64:-}" == 1 ]] || ! timeout 10 /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  echo "this machine runs no 32-bit programs (or DIO_WINE_APPLET64=1): the Wine run takes the 64-bit build of the applet"
+full32=1
+if [[ "${DIO_WINE_APPLET64:-}" == 1 ]] || ! native32; then
+  echo "this machine's kernel runs no 32-bit programs (or DIO_WINE_APPLET64=1): the full Wine run takes the" \
+    "64-bit build of the applet, and the shipped 32-bit image runs after it under qemu-user"
+  full32=
   cmake --preset windows-applet64 >/dev/null
   cmake --build --preset windows-applet64 >/dev/null
   build=$PWD/build/windows-applet64
@@ -83,10 +135,14 @@ Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
 xvfb=$!
 export DISPLAY=":$display"
 control=
+binfmt_entry= binfmt_mounted=
 cleanup() {
   [[ -n "$control" ]] && kill "$control" 2>/dev/null || true
   timeout 20 wineserver -k 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
+  # The emulator's registration goes as it came: only the run's own.
+  [[ -n "$binfmt_entry" ]] && echo -1 >"$binfmt_entry" 2>/dev/null || true
+  [[ -n "$binfmt_mounted" ]] && umount /proc/sys/fs/binfmt_misc 2>/dev/null || true
 }
 trap cleanup EXIT
 for _ in $(seq 50); do timeout 5 xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
@@ -115,6 +171,7 @@ keys() { timeout 20 xdotool key --delay 40 "$@"; }
 window=
 shots=$out
 shot() { timeout 20 import -window "$window" "$shots/$1.png" || fail "no screenshot $1"; }
+tabs=(Function Interrupt Counter DO)
 # A click in the middle of control $1, wherever the dialog put it.
 click() {
   local rect
@@ -160,10 +217,14 @@ open_applet() {
   timeout 10 xdotool windowfocus "$window" || true
   probe geometry "$title" >"$shots/geometry-$1.txt" ||
     fail "model $1: a page reaches outside the tab control's display area (see $shots/geometry-$1.txt)"
+  [[ "${checks:-all}" == geometry ]] && return
   if [[ $1 != 22 ]]; then
     probe indicators "$title" >"$shots/indicators-$1.txt" ||
-      fail "model $1: an indicator does not fill its 7 x 7 dialog units (see $shots/indicators-$1.txt)"
+      fail "model $1: an indicator is not drawn by the page over its 8 x 8 dialog units (see $shots/indicators-$1.txt)"
   fi
+  probe fit "$title" >"$shots/fit-$1.txt" || fail "model $1: a text does not fit its control (see $shots/fit-$1.txt)"
+  probe names "$title" >"$shots/names-$1.txt" ||
+    fail "model $1: an accessible name or state is wrong (see $shots/names-$1.txt)"
 }
 
 # The tab control's width in the geometry log of model $1 at scale $2.
@@ -248,6 +309,18 @@ until_state focus "$title" 1024  # its channel list
 keys Down                        # DO1
 until_state selection "$title" 1024 1
 shot "24-tab-3-DO-start-enabled"
+# Round the tabs with Ctrl, as in a property sheet, then back to the DO
+# page's start channel by its label's mnemonic.
+keys ctrl+Tab
+until_state tab "$title" 0
+keys ctrl+shift+Tab
+until_state tab "$title" 3
+keys ctrl+Prior
+until_state tab "$title" 2
+keys ctrl+Next
+until_state tab "$title" 3
+keys alt+s
+until_state focus "$title" 1024
 keys Return
 closed
 
@@ -295,36 +368,145 @@ expect Interrupt DI5_Control Disable
 expect Interrupt DI0_TriggerEdge Rising  # from the first-run defaults
 [[ -z "$(query Counter CounterA_Output | grep -v Register)" ]] || fail "model 22 changed the counter values"
 
-# --- 3. At 144 dots per inch: each dialog and every tab, then Esc.
-scale 144
-open_applet 24
-until_state focus "$title" 1000
-shot "24-tab-0-${tabs[0]}"
-for i in 1 2 3; do
-  keys Right
-  until_state tab "$title" "$i"
-  shot "24-tab-$i-${tabs[$i]}"
+# --- 3. At 125 %, 150 % and 200 %: each dialog and every tab (Ctrl+PgDn),
+# then Esc.
+for dpi in 120 144 192; do
+  scale "$dpi"
+  open_applet 24
+  until_state focus "$title" 1000
+  shot "24-tab-0-${tabs[0]}"
+  for i in 1 2 3; do
+    keys ctrl+Next
+    until_state tab "$title" "$i"
+    shot "24-tab-$i-${tabs[$i]}"
+  done
+  keys Escape
+  closed
+  open_applet 22
+  shot "22-tab-0-Interrupt"
+  keys Escape
+  closed
 done
-keys Escape
-closed
-open_applet 22
-shot "22-tab-0-Interrupt"
-keys Escape
-closed
 for model in 24 22; do
-  narrow=$(tab_width "$model" 96) wide=$(tab_width "$model" 144)
-  ((wide * 4 >= narrow * 5)) ||
-    fail "model $model: at 144 dots per inch the tab control is $wide pixels wide, at 96 $narrow: Wine did not scale"
+  narrow=$(tab_width "$model" 96)
+  for dpi in 144 192; do
+    wide=$(tab_width "$model" "$dpi")
+    ((wide * 96 * 9 >= narrow * dpi * 8)) ||
+      fail "model $model: at $dpi dots per inch the tab control is $wide pixels wide, at 96 $narrow: Wine did not scale"
+  done
 done
 
-for shot in 96-dpi/24-tab-0-Function 96-dpi/24-tab-1-Interrupt 96-dpi/24-tab-2-Counter 96-dpi/24-tab-3-DO \
-  96-dpi/22-tab-0-Interrupt 144-dpi/24-tab-0-Function 144-dpi/24-tab-1-Interrupt 144-dpi/24-tab-2-Counter \
-  144-dpi/24-tab-3-DO 144-dpi/22-tab-0-Interrupt; do
-  [[ -s "$out/$shot.png" ]] || fail "no screenshot $shot"
+for dpi in 96 120 144 192; do
+  for shot in 24-tab-0-Function 24-tab-1-Interrupt 24-tab-2-Counter 24-tab-3-DO 22-tab-0-Interrupt; do
+    [[ -s "$out/$dpi-dpi/$shot.png" ]] || fail "no screenshot $dpi-dpi/$shot"
+  done
 done
+
+# --- The shipped 32-bit image under qemu-user, where the full run took the
+# 64-bit build. qemu-user-static runs the i386 programs, handed to it by a
+# binfmt_misc entry that the run registers (and removes at its end) unless
+# one is there already: the i386 ELF magic and mask of qemu's own binfmt
+# configuration, flag F (the emulator opened once, at registration). Wine's
+# 32-bit programs start there in seconds with noreplace_preload.so, built
+# here with "gcc -m32" against the 32-bit libc alone (see its source). qemu
+# prints "uncaught target signal 11" as some processes end, also when all
+# went well: the checks judge. At 96 dots per inch: the CPlApplet answers,
+# the dialog through control.exe with the keyboard, every tab shot, OK
+# storing the keys. A 32-bit Wine that does not start within its time
+# limit leaves the 64-bit run alone, and the run says so.
+run_qemu32() {
+  local limit=${DIO_WINE_QEMU32_LIMIT:-150} entry
+  if [[ ! -x /usr/bin/qemu-i386-static ]] || ! command -v gcc >/dev/null; then
+    echo "no qemu-i386-static or gcc here: the shipped 32-bit image was not run; the 64-bit run stands alone"
+    return
+  fi
+  if ! mountpoint -q /proc/sys/fs/binfmt_misc; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && binfmt_mounted=1
+  fi
+  local have=
+  for entry in /proc/sys/fs/binfmt_misc/*i386*; do [[ -f "$entry" ]] && grep -qsx enabled "$entry" && have=1; done
+  if [[ -z "$have" ]]; then
+    echo ':dio-qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      >/proc/sys/fs/binfmt_misc/register
+    binfmt_entry=/proc/sys/fs/binfmt_misc/dio-qemu-i386
+  fi
+  timeout 20 wineserver -k 2>/dev/null || true
+  build=$PWD/build/windows-applet
+  out=$build/wine-test-qemu32
+  applet_dir="$out/applet folder"
+  rm -rf "$out"
+  mkdir -p "$applet_dir"
+  cp "$build/config/TesZEPDIOConfig.cpl" "$applet_dir/"
+  cp "$build/tests/wine-applet/dialog_probe.exe" "$out/"
+  # The 64-bit programs among them (the server) get an empty library of
+  # their kind: ld.so puts each process's own library folder for $LIB.
+  mkdir -p "$out/lib/i386-linux-gnu" "$out/lib/x86_64-linux-gnu"
+  gcc -m32 -O2 -fPIC -shared -nostdlib -Wall -Werror -o "$out/lib/i386-linux-gnu/noreplace_preload.so" \
+    tests/wine-applet/noreplace_preload.c /lib/i386-linux-gnu/libc.so.6
+  gcc -shared -nostdlib -o "$out/lib/x86_64-linux-gnu/noreplace_preload.so" -x c /dev/null
+  wine=/usr/lib/wine/wine
+  unset WINELOADER
+  export WINEARCH=win32 WINEPREFIX=$build/wineprefix-qemu32 LD_PRELOAD="$out/\$LIB/noreplace_preload.so"
+  local began=$SECONDS
+  # What the run needs: a 32-bit Wine program that starts (a new prefix
+  # made first) within the limit.
+  if ! { [[ -f $WINEPREFIX/system.reg ]] || timeout "$limit" "$wine" wineboot -i >"$out/wineboot.log" 2>&1; } ||
+    ! applet_path=$(timeout $((limit - (SECONDS - began) > 10 ? limit - (SECONDS - began) : 10)) \
+      "$wine" winepath -w "$applet_dir/TesZEPDIOConfig.cpl" 2>>"$out/wineboot.log" | tr -d '\r') ||
+    [[ -z "$applet_path" ]]; then
+    [[ -f $WINEPREFIX/system.reg ]] || rm -rf "$WINEPREFIX"
+    unset LD_PRELOAD
+    echo "FALLBACK: a 32-bit Wine program did not start under qemu-user within $limit s: the shipped 32-bit image" \
+      "was not run; the 64-bit run stands alone"
+    return
+  fi
+  timeout 60 wineserver -w 2>/dev/null || fatal "32-bit Wine's setup of the prefix did not end"
+  wineserver -p 2>/dev/null
+  cp "$build/platform/diolib/TesZEPDIO.dll" "$WINEPREFIX/drive_c/windows/system32/"
+  scale 96
+  timeout 60 "$wine" reg delete "$service" /f >/dev/null 2>&1 || true
+  timeout 60 "$wine" reg add "$service\\Device000" /v DeviceType /t REG_DWORD /d 24 /f >/dev/null
+  probe cpl "$applet_path" >"$shots/cpl.txt" || fail "32-bit: the Control Panel's questions went unanswered"
+  local want
+  want=$'CPL_INIT 1\nCPL_GETCOUNT 1\nCPL_INQUIRE 0, record untouched\nCPL_NEWINQUIRE 0: dwSize 244 dwFlags 0 dwHelpContext 0 lData 0 icon yes help ""\nname "Tessaron ZEPDIO WDM driver"\ninfo "Configure the ZEP DIO hardware"\nCPL_STOP 0\nCPL_EXIT 0'
+  [[ "$(cat "$shots/cpl.txt")" == "$want" ]] || fail "32-bit: CPlApplet answered otherwise (see $shots/cpl.txt)"
+  timeout 60 "$wine" reg delete "$service" /f >/dev/null 2>&1 || true
+  checks=geometry open_applet 24
+  until_state focus "$title" 1000
+  shot "24-tab-0-${tabs[0]}"
+  for i in 1 2 3; do
+    keys Right
+    until_state tab "$title" "$i"
+    shot "24-tab-$i-${tabs[$i]}"
+  done
+  keys Tab
+  until_state focus "$title" 1022
+  keys space
+  until_state check "$title" 1022 1
+  keys Tab Down
+  until_state selection "$title" 1024 1
+  keys Return
+  closed
+  expect DO DO_Trigger_Start 0x1
+  expect DO DO_Channel_Start 0x1
+  expect Counter TimeBase 0
+  expect Interrupt DI0_Control Enable
+  grep -qx 'DOSysConfig(1 0 1 0 1 1) = 0' "$shots/library-calls-24.log" ||
+    fail "32-bit: the library did not receive the DO settings (see $shots/library-calls-24.log)"
+  for i in 0 1 2 3; do [[ -s "$shots/24-tab-$i-${tabs[$i]}.png" ]] || fail "32-bit: no screenshot of tab $i"; done
+  unset LD_PRELOAD
+  qemu32_seconds=$((SECONDS - began))
+  qemu32_done=1
+}
+qemu32_done= qemu32_seconds=0
+full_seconds=$((SECONDS - started))
+[[ -n "$full32" ]] || run_qemu32
 
 if ((failures)); then exit 1; fi
-echo "applet under Wine OK in $((SECONDS - started)) s: installed as the README says and started from another" \
-  "folder; at 96 dots per inch model 24 with tabs ${tabs[*]} by the keyboard alone, model 22 with the" \
-  "nine-channel Interrupt page by the mouse, keys checked; both again at 144; every page inside its tab control," \
-  "every indicator over its 7 x 7 dialog units; screenshots in $out"
+echo "applet under Wine OK in $((SECONDS - started)) s ($([[ -n "$full32" ]] && echo "32-bit" || echo "64-bit") build):" \
+  "installed as the README says and started from another folder; at 96 dots per inch model 24 with tabs" \
+  "${tabs[*]} by the keyboard alone (arrows, Tab, Ctrl+Tab, Ctrl+PgDn, a mnemonic), model 22 with the" \
+  "nine-channel Interrupt page by the mouse, keys checked; both again at 120, 144 and 192; at every scale every" \
+  "page inside its tab control, every indicator drawn over its 8 x 8 units, every text inside its control," \
+  "every accessible name and state as it should be ($full_seconds s)" \
+  "$([[ -n "$qemu32_done" ]] && echo "; the shipped 32-bit image under qemu-user: CPlApplet's answers, the dialog by the keyboard through every tab, OK's keys ($qemu32_seconds s)")"

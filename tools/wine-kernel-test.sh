@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Runs the real driver image in Wine's kernel: the driver package as
-# tools/package.sh makes it (or the package directory given as the
-# argument), installed from its shipped INF as a root-enumerated device of
-# each model's hardware ID in a fresh 64-bit Wine prefix, and worked by a
-# Windows program through the Win32 API only,
-# and by the command-line tool dioctl.exe as that build makes it, for board
-# models 24, 22 and 0 (tests/wine/kernel_test.cpp says what is checked). A
+# Runs the real driver image in Wine's kernel: the driver packages as
+# tools/package.sh makes them (or those in the folder given as the argument),
+# each model installed from its package's shipped INF (the PCI boards'
+# TesZEPDIO.inf, the latched boards' TesZEPDIOLatched.inf) as a
+# root-enumerated device of its hardware ID in a fresh 64-bit Wine prefix,
+# the model read from the device's own key, and worked by a Windows program
+# through the Win32 API only, and by the command-line tool dioctl.exe as that
+# build makes it, for board models 24, 22 and 0; in the run of model 24 a
+# board of model 22 is installed beside it, whose start the driver refuses
+# (tests/wine/kernel_test.cpp says what is checked). A
 # test-only helper driver in the same winedevice process gives the driver
 # what Wine does not: a board on the ports that interrupts, a restart with
 # the board's resources, the cleanup request before each close, interrupts,
@@ -28,9 +31,9 @@ if [[ -z "${1:-}" ]]; then tools/package.sh >/dev/null; fi
 cmake --preset wine-kernel-test >/dev/null
 cmake --build --preset wine-kernel-test >/dev/null
 
-package=$(realpath "${1:-build/package/TesZEPDIO}")
-image=$package/TesZEPDIO.sys
-models=$package/../models.txt
+packages=$(realpath "${1:-build/package}")
+models=$packages/models.txt
+image=$(find "$packages" -mindepth 2 -maxdepth 2 -name TesZEPDIO.sys | sort | head -n 1)
 tool=$PWD/build/windows-driver/tool/dioctl.exe
 build=$PWD/build/wine-kernel-test
 programs=$build/tests/wine
@@ -69,9 +72,14 @@ for model in 24 22 0; do
   dir=$out/model-$model
   prefix=$dir/prefix
   mkdir -p "$dir/files" "$prefix"
-  hardware_id=$(awk -v model="$model" '$1 == model {print $2}' "$models")
-  [[ -n "$hardware_id" ]] || { fail "model $model is not in the package ($models)"; continue; }
-  cp "$package"/* "$dir/files/"
+  hardware_id='' package=''
+  read -r hardware_id package < <(awk -v model="$model" '$1 == model {print $2, $3}' "$models") || true
+  [[ -n "${package:-}" ]] || { fail "model $model is not in the packages ($models)"; continue; }
+  second=()
+  if ((model == 24)); then
+    second=(--second-model 22 --second-hardware-id "$(awk '$1 == 22 {print $2}' "$models")")
+  fi
+  cp "$packages/$package"/* "$dir/files/"
   cp "$tool" "$dir/files/dioctl.exe"
   cp "$programs/kernel_test.exe" "$build/platform/wine/TesZEPDIOWineHelper.sys" "$dir/files/"
   # Wine's files are shared with the fresh prefix (never written in place);
@@ -82,7 +90,7 @@ for model in 24 22 0; do
   start=$(date +%s%N)
   status=0
   WINEPREFIX=$prefix WINEDEBUG=err+all,fixme+all timeout 120 \
-    "$wine64" "$dir/files/kernel_test.exe" --model "$model" --hardware-id "$hardware_id" \
+    "$wine64" "$dir/files/kernel_test.exe" --model "$model" --hardware-id "$hardware_id" --inf "$package.inf" "${second[@]}" \
     >"$dir/checks.log" 2>"$dir/wine.log" ||
     status=$?
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
@@ -104,4 +112,4 @@ done
 
 if ((failures)); then exit 1; fi
 rm -rf "$base"
-echo "Wine kernel test OK: $package, models 24, 22 and 0"
+echo "Wine kernel test OK: $packages, models 24 (with a second board of model 22), 22 and 0"

@@ -5,12 +5,19 @@
 
 #define IDS_APPLET_NAME 1
 #define IDS_APPLET_INFO 2
-#define IDS_SAVE_DENIED 3
-#define IDS_SAVE_FAILED 4
 #define IDS_DIALOG_FAILED 5
-#define IDS_NEEDS_ELEVATION 6
 #define IDS_ELEVATION_FAILED 7
 #define IDS_NOTHING_STORED 8
+#define IDS_PARTLY_STORED 9
+#define IDS_KEY_STORED 10
+#define IDS_KEY_REFUSED 11
+#define IDS_REASON_DENIED 12
+#define IDS_REASON_OTHER 13
+#define IDS_BOARD_TOOK 14
+#define IDS_BOARD_MISSED 15
+#define IDS_BOARD_MISSED_STORED 16
+#define IDS_OFFER_ELEVATION 17
+#define IDS_CHANGES_KEPT 18
 
 // The manifest that asks for version 6 of the common controls: the Control
 // Panel makes its activation context for the applet from resource 123.
@@ -28,6 +35,7 @@
 
 // Dialog 101
 #define IDC_APPLY 3
+#define IDC_ELEVATE 4
 #define IDC_TAB 1000
 
 // Dialog 104, the DI interrupt page

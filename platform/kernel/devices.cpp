@@ -92,6 +92,11 @@ PDEVICE_OBJECT CreatePdo(const PdoConfig &config) {
   return pdo;
 }
 
+std::string HardwareKeyPath(const PdoConfig &config) {
+  return "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\" + Utf8(config.instancePath) +
+         "\\Device Parameters";
+}
+
 void DeletePdo(PDEVICE_OBJECT pdo) {
   Devices &state = State();
   std::lock_guard<std::recursive_mutex> hold(state.mutex);
@@ -400,6 +405,42 @@ NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT device, DEVICE_REGISTRY_PROPERTY pro
   if (bufferLength < sizeof value) return STATUS_BUFFER_TOO_SMALL;
   memcpy(buffer, &value, sizeof value);
   return STATUS_SUCCESS;
+}
+
+// The hardware key of the PDO's device [MS:nf-wdm-ioopendeviceregistrykey]:
+// the "Device Parameters" subkey of its instance key, made at the first open
+// (the instance key exists from the device's enumeration on). One of the
+// hardware and the software key must be named, not both; a device object
+// that is not a PDO stops the run as Windows stops it (PNP_DETECTED_FATAL_ERROR,
+// "Invalid PDO"). The caller closes the handle, which grants what it asked for.
+NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT device, ULONG keyType, ACCESS_MASK access, PHANDLE key) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoOpenDeviceRegistryKey");
+  PdoConfig config;
+  {
+    std::lock_guard<std::recursive_mutex> hold(State().mutex);
+    DeviceRecord *record = RecordOf(device);
+    if (!record || !record->isPdo) {
+      BugCheck(PNP_DETECTED_FATAL_ERROR, "IoOpenDeviceRegistryKey of " + Name(device) + ", which is not a PDO");
+    }
+    config = record->pdo;
+  }
+  const ULONG known = PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_DRIVER | PLUGPLAY_REGKEY_CURRENT_HWPROFILE;
+  ULONG kind = keyType & (PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_DRIVER);
+  if ((keyType & ~known) || kind == 0 || kind == (PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_DRIVER))
+    return STATUS_INVALID_PARAMETER;
+  if (keyType != PLUGPLAY_REGKEY_DEVICE) {
+    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION,
+             "IoOpenDeviceRegistryKey: only the hardware key of the current configuration is simulated");
+  }
+  std::string path = HardwareKeyPath(config);
+  hostreg::Make(path.substr(0, path.rfind('\\')));
+  std::u16string wide = hostreg::FromUtf8(path);
+  UNICODE_STRING name;
+  name.Buffer = reinterpret_cast<PWSTR>(&wide[0]);
+  name.Length = name.MaximumLength = USHORT(wide.size() * sizeof(WCHAR));
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  return ZwCreateKey(key, access, &attributes, 0, nullptr, REG_OPTION_NON_VOLATILE, nullptr);
 }
 
 NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT pdo, const GUID *classGuid,

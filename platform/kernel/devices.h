@@ -17,9 +17,11 @@ PdoConfig ConfigOf(PDEVICE_OBJECT pdo);
 // The device a device object is attached to, or none.
 PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device);
 // The PnP manager's lock of the device tree (pnp.cpp): Plug and Play
-// operations take it, and so does a system power transition, so that the
-// two never overlap, as on Windows.
-std::unique_lock<std::recursive_mutex> LockDeviceTree();
+// operations take it, and so does a system power transition while it sends
+// its system requests, so that the two never overlap, as on Windows. While
+// the machine is off it is given only to the transition that brings it
+// back (`whileOff`); Plug and Play waits for S0.
+std::unique_lock<std::recursive_mutex> LockDeviceTree(bool whileOff = false);
 // The PDOs that a function driver is attached to, oldest first.
 std::vector<PDEVICE_OBJECT> PdosWithStacks();
 // What the PnP manager knows of a PDO's device (pnp.cpp, iomanager.cpp).

@@ -23,6 +23,7 @@ constexpr ULONG INVALID_KERNEL_HANDLE = 0x93;
 constexpr ULONG NO_MORE_IRP_STACK_LOCATIONS = 0x35;
 constexpr ULONG MULTIPLE_IRP_COMPLETE_REQUESTS = 0x44;
 constexpr ULONG BAD_POOL_CALLER = 0xC2;
+constexpr ULONG PNP_DETECTED_FATAL_ERROR = 0xCA;
 constexpr ULONG DRIVER_VERIFIER_DETECTED_VIOLATION = 0xC4;
 
 // Stops the run unless the current IRQL is at most `max`.
@@ -133,6 +134,10 @@ struct PdoConfig {
   bool hasAddress = true;
 };
 PDEVICE_OBJECT CreatePdo(const PdoConfig &config);
+// The device's hardware key, which IoOpenDeviceRegistryKey opens for
+// PLUGPLAY_REGKEY_DEVICE and an INF's [DDInstall.HW] section writes with HKR:
+// "\REGISTRY\MACHINE\SYSTEM\CurrentControlSet\Enum\<instance path>\Device Parameters".
+std::string HardwareKeyPath(const PdoConfig &config);
 // Removes a PDO once nothing is attached to it any more.
 void DeletePdo(PDEVICE_OBJECT pdo);
 // What reached the bus driver at the bottom of a stack, oldest first.
@@ -191,7 +196,9 @@ inline PCM_RESOURCE_LIST AsList(std::vector<uint8_t> &bytes) {
 // status STATUS_NOT_SUPPORTED preset as the PnP manager does. The PnP
 // manager's own rules hold (docs/device-fundamentals.md): a removal request
 // for a surprise-removed device while a handle of it is open stops the run,
-// since the PnP manager waits for the last close.
+// since the PnP manager waits for the last close; while the machine sleeps
+// (between EnterSystemTransition and LeaveSystemTransition) the request
+// waits until it is back in S0, as every Plug and Play operation does.
 IrpResult SendPnp(PDEVICE_OBJECT pdo, UCHAR minor,
                   const std::function<void(PIRP, PIO_STACK_LOCATION)> &setup = {});
 // A start request with these resource lists. Until a start has succeeded,
@@ -269,15 +276,23 @@ void AttachMachinePower(MachinePowerListener *listener);
 void DetachMachinePower(MachinePowerListener *listener);
 bool MachinePowered();
 
-// A transition of the whole machine as Windows runs it, never during a Plug
-// and Play operation (each takes the PnP manager's lock of the device tree,
-// as SendPnp, StartDevice, SurpriseRemove and Rebalance do). Entering: before a
-// shutdown or restart the shutdown requests (ShutdownSystem); the entering
-// system request to every device stack, one after the other; then the
-// machine's power goes. Leaving: power returns, the S0 request goes to
-// every stack, and the power requests and work items it causes are
-// drained. A shutdown or restart has no way back but a boot (Reboot).
-// Each returns the system requests' results, one per stack.
+// A transition of the whole machine as Windows runs it. Its system requests
+// are never sent during a Plug and Play operation: each side takes the PnP
+// manager's lock of the device tree while it sends them, as SendPnp,
+// StartDevice, SurpriseRemove and Rebalance do, and while the machine is
+// off (from the end of entering to the start of leaving) those wait for it
+// to be back in S0. Entering: before a shutdown or restart the shutdown
+// requests (ShutdownSystem); the entering system request to every device
+// stack, one after the other; the work they queued; then the machine's
+// power goes. Leaving: power
+// returns and the S0 request goes to every stack. The device requests
+// drivers ask for meanwhile go out from the power manager's worker threads,
+// so that an S0 request completes before its device is back in D0 (a fast
+// resume); once every S0 request has gone the lock is released, and the
+// device requests and work items are drained while Plug and Play goes on
+// beside them [MS:irp-mn-set-power]. A shutdown or restart has no way back
+// but a boot (Reboot). Each returns the system requests' results, one per
+// stack.
 std::vector<IrpResult> EnterSystemTransition(SystemTransition transition);
 std::vector<IrpResult> LeaveSystemTransition(SystemTransition transition);
 
@@ -292,11 +307,21 @@ struct PowerRequestRecord {
 };
 std::vector<PowerRequestRecord> PowerRequests();
 // Waits until every request the power manager queued to its worker threads
-// has been delivered and every work item a driver queued has run.
+// has been delivered and every work item a driver queued has run, held ones
+// included: another thread must release them (a hold nobody releases stops
+// the run at the wait limit).
 void DrainPowerWork();
-// While held, queued work items wait for their worker (DrainPowerWork runs
-// them all the same).
-void HoldWorkItems(bool hold);
+// What a test can hold in order to act while it waits, and release later:
+// a power request a driver asked for (PoRequestPowerIrp) before it reaches
+// the top of the stack; such a request's callback, once the request has
+// completed; a work item before its routine runs. While held, each goes to
+// a worker thread and waits there; released, they go on. A machine reset
+// releases them all.
+enum class PowerWork { Request, Callback, WorkItem };
+void HoldPowerWork(PowerWork what, bool hold);
+// How many wait at that point now, and a wait until at least `count` do.
+size_t HeldPowerWork(PowerWork what);
+void WaitForHeldPowerWork(PowerWork what, size_t count);
 
 // ---------------------------------------------------------------------------
 // Interrupts, as a PC delivers them. A device drives the line of a vector;

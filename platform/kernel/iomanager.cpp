@@ -2,6 +2,7 @@
 // objects, the create, cleanup, close and device-control requests, and the
 // system shutdown's requests.
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "devices.h"
@@ -49,7 +50,9 @@ struct FileHolder : HandleObject {
   // also when the device is removed meanwhile.
   PDEVICE_OBJECT top = nullptr;
   std::mutex lock;
-  int requests = 0;  // requests on the file still in progress
+  // Requests on the file still in progress; changed under `lock`, read
+  // without it by a process's end, which waits for them.
+  std::atomic<int> requests{0};
   std::vector<PIRP> sent;  // their IRPs, while the driver may hold them
   bool handlesGone = false;
   bool closed = false;
@@ -112,9 +115,12 @@ struct FileHolder : HandleObject {
     return true;
   }
   void EndRequest() {
-    std::unique_lock<std::mutex> held(lock);
-    --requests;
-    CloseWhenUnused(held);
+    {
+      std::unique_lock<std::mutex> held(lock);
+      --requests;
+      CloseWhenUnused(held);
+    }
+    NotifyWaiters();
   }
 
   // The last handle is gone: the driver cleans up now, and closes once no
@@ -136,6 +142,22 @@ ACCESS_MASK MapFileAccess(ACCESS_MASK access) {
 }
 
 }  // namespace
+
+// A process's threads have ended: the system cancels the requests they
+// still have in progress ("the system cancels unprocessed IRPs if the
+// thread that initiated the I/O request exits" [MS:canceling-irps]) and
+// waits for them; only then are its handles closed.
+void EndRequestsOf(HandleTable &table) {
+  std::vector<std::shared_ptr<FileHolder>> files;
+  {
+    std::lock_guard<std::recursive_mutex> hold(ObjectLock());
+    for (const auto &entry : table.entries) {
+      if (auto file = std::dynamic_pointer_cast<FileHolder>(entry.second.object)) files.push_back(file);
+    }
+  }
+  for (const auto &file : files) file->CancelRequests();
+  for (const auto &file : files) WaitUntil([&file] { return file->requests == 0; });
+}
 
 namespace user {
 

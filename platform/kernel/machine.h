@@ -79,6 +79,10 @@ void ResetDrivers();
 // Work items (workitems.cpp): waits until every queued one has run.
 void DrainWorkItems();
 void ResetWorkItems();
+// The holds of HoldPowerWork (power.cpp): work at that point waits here
+// while it is held. ReleasePowerWork lets everything go, for a reset.
+void PassPowerWork(PowerWork what);
+void ReleasePowerWork();
 // A reference on a device object (a queued or running work item holds one):
 // IoDeleteDevice frees the object only once the last one is dropped.
 void ReferenceDevice(PDEVICE_OBJECT device);

@@ -65,9 +65,15 @@ std::vector<uint8_t> ResourceList(const std::vector<Resource> &descriptors) {
   return bytes;
 }
 
-std::unique_lock<std::recursive_mutex> LockDeviceTree() {
+std::unique_lock<std::recursive_mutex> LockDeviceTree(bool whileOff) {
   static std::recursive_mutex tree;
-  return std::unique_lock<std::recursive_mutex>(tree);
+  std::unique_lock<std::recursive_mutex> lock(tree);
+  while (!whileOff && !MachinePowered()) {
+    lock.unlock();
+    WaitForCompletion([] { return MachinePowered(); });
+    lock.lock();
+  }
+  return lock;
 }
 
 // The device's ports are taken back once it has been stopped or removed.

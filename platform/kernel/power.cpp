@@ -1,7 +1,9 @@
 // The power manager: power requests it sends for drivers, the hand-off rules
-// of power requests, and the worker threads that deliver requests to
-// power-pageable devices at PASSIVE_LEVEL.
+// of power requests, the worker threads that deliver requests to
+// power-pageable devices at PASSIVE_LEVEL, and the holds a test puts on
+// power work.
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -18,6 +20,30 @@ std::vector<PowerRequestRecord> powerRequests;
 std::vector<std::thread> workers;
 // The request PoCallDriver is handing to IofCallDriver on this thread.
 thread_local PIRP poCalling = nullptr;
+// The machine is sending its S0 requests: the device requests drivers ask
+// for meanwhile wait for a worker thread.
+std::atomic<int> resuming{0};
+
+// One hold of HoldPowerWork: whether it holds, and how much work waits at
+// it. Read and changed under the dispatcher lock (WaitUntil, NotifyWaiters).
+struct Gate {
+  bool held = false;
+  size_t waiting = 0;
+};
+Gate gates[3];
+
+Gate &GateOf(PowerWork what) { return gates[static_cast<int>(what)]; }
+
+bool Held(PowerWork what) {
+  bool held = false;
+  NotifyWaiters([&] { held = GateOf(what).held; });
+  return held;
+}
+
+void AddWorker(std::function<void()> work) {
+  std::lock_guard<std::mutex> hold(powerMutex);
+  workers.emplace_back(std::move(work));
+}
 
 NTSTATUS CallThroughPo(PDEVICE_OBJECT device, PIRP irp) {
   PIRP saved = poCalling;
@@ -36,8 +62,18 @@ struct RequestContext {
   size_t record;
 };
 
+void CallBack(RequestContext *request, PIRP irp) {
+  if (request->callback) {
+    request->callback(request->device, request->minor, request->state, request->context,
+                      &irp->IoStatus);
+  }
+  delete request;
+  IoFreeIrp(irp);
+}
+
 // The power manager's own completion routine: hands the outcome to the
-// requester's callback, then frees the request.
+// requester's callback, then frees the request. A held callback runs later
+// on a worker thread, at PASSIVE_LEVEL, which the callback must allow.
 NTSTATUS RequestCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   auto *request = static_cast<RequestContext *>(context);
   {
@@ -45,16 +81,44 @@ NTSTATUS RequestCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
     if (request->record < powerRequests.size())
       powerRequests[request->record].status = irp->IoStatus.Status;
   }
-  if (request->callback) {
-    request->callback(request->device, request->minor, request->state, request->context,
-                      &irp->IoStatus);
+  if (Held(PowerWork::Callback)) {
+    AddWorker([request, irp] {
+      PassPowerWork(PowerWork::Callback);
+      CallBack(request, irp);
+    });
+  } else {
+    CallBack(request, irp);
   }
-  delete request;
-  IoFreeIrp(irp);
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
 }  // namespace
+
+void PassPowerWork(PowerWork what) {
+  NotifyWaiters([what] { ++GateOf(what).waiting; });
+  WaitUntil([what] { return !GateOf(what).held; });
+  NotifyWaiters([what] { --GateOf(what).waiting; });
+}
+
+void ReleasePowerWork() {
+  NotifyWaiters([] {
+    for (Gate &gate : gates) gate.held = false;
+  });
+}
+
+void HoldPowerWork(PowerWork what, bool hold) {
+  NotifyWaiters([what, hold] { GateOf(what).held = hold; });
+}
+
+size_t HeldPowerWork(PowerWork what) {
+  size_t waiting = 0;
+  NotifyWaiters([&] { waiting = GateOf(what).waiting; });
+  return waiting;
+}
+
+void WaitForHeldPowerWork(PowerWork what, size_t count) {
+  WaitUntil([what, count] { return GateOf(what).waiting >= count; });
+}
 
 bool TakePoCall(PIRP irp) {
   if (poCalling != irp) return false;
@@ -116,7 +180,7 @@ std::vector<PowerRequestRecord> PowerRequests() {
 }
 
 // Power requests and work items may queue one another: both are drained
-// until neither has anything left.
+// until neither has anything left. What is held waits for its release.
 void DrainPowerWork() {
   for (;;) {
     std::vector<std::thread> running;
@@ -137,17 +201,25 @@ void DrainPowerWork() {
 namespace {
 
 std::vector<MachinePowerListener *> machineListeners;
-bool machinePowered = true;
+std::atomic<bool> machinePowered{true};
 
+// The boards hear of it first; then the Plug and Play operations that wait
+// for S0 are woken.
 void SetMachinePower(bool on) {
   std::vector<MachinePowerListener *> listeners;
   {
     std::lock_guard<std::mutex> hold(powerMutex);
-    machinePowered = on;
     listeners = machineListeners;
   }
   for (MachinePowerListener *listener : listeners) listener->MachinePowerChanged(on);
+  NotifyWaiters([on] { machinePowered = on; });
 }
+
+// While it lives, the machine is sending its S0 requests.
+struct Resuming {
+  Resuming() { ++resuming; }
+  ~Resuming() { --resuming; }
+};
 
 }  // namespace
 
@@ -162,12 +234,10 @@ void DetachMachinePower(MachinePowerListener *listener) {
                          machineListeners.end());
 }
 
-bool MachinePowered() {
-  std::lock_guard<std::mutex> hold(powerMutex);
-  return machinePowered;
-}
+bool MachinePowered() { return machinePowered; }
 
 void ResetPower() {
+  ReleasePowerWork();
   DrainPowerWork();
   std::lock_guard<std::mutex> hold(powerMutex);
   powerRequests.clear();
@@ -243,32 +313,40 @@ bool Leaving(SystemTransition transition, SystemPowerRequest *request) {
 std::string Describe(SystemTransition transition) { return RowOf(transition).name; }
 
 std::vector<IrpResult> EnterSystemTransition(SystemTransition transition) {
-  auto tree = LockDeviceTree();
+  auto tree = LockDeviceTree(true);
   if (!MachinePowered()) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "the machine is not in S0");
   if (transition == SystemTransition::Shutdown || transition == SystemTransition::Restart)
     ShutdownSystem();
   std::vector<IrpResult> results;
   for (PDEVICE_OBJECT pdo : PdosWithStacks()) results.push_back(SendSystemPower(pdo, Entering(transition)));
+  // What the requests queued runs while the boards still have power.
+  DrainPowerWork();
   SetMachinePower(false);
   return results;
 }
 
 std::vector<IrpResult> LeaveSystemTransition(SystemTransition transition) {
-  auto tree = LockDeviceTree();
-  SystemPowerRequest leaving;
-  if (!Leaving(transition, &leaving)) {
-    BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "a shutdown or restart is left only by a boot");
-  }
-  if (MachinePowered()) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "the machine is in S0 already");
-  SetMachinePower(true);
   std::vector<IrpResult> results;
-  for (PDEVICE_OBJECT pdo : PdosWithStacks()) results.push_back(SendSystemPower(pdo, leaving));
+  {
+    auto tree = LockDeviceTree(true);
+    SystemPowerRequest leaving;
+    if (!Leaving(transition, &leaving)) {
+      BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "a shutdown or restart is left only by a boot");
+    }
+    if (MachinePowered()) BugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION, "the machine is in S0 already");
+    SetMachinePower(true);
+    Resuming resume;
+    for (PDEVICE_OBJECT pdo : PdosWithStacks()) results.push_back(SendSystemPower(pdo, leaving));
+  }
+  // The device requests and work items the S0 requests caused go on beside
+  // Plug and Play.
   DrainPowerWork();
   return results;
 }
 
+// The power manager's request, which Windows never fails for want of pool.
 IrpResult SendSystemPower(PDEVICE_OBJECT pdo, const SystemPowerRequest &request) {
-  return SendIrp(IoGetAttachedDevice(pdo), IRP_MJ_POWER, IRP_MN_SET_POWER,
+  return SendRequest(IoGetAttachedDevice(pdo), IRP_MJ_POWER, IRP_MN_SET_POWER,
                  [request](PIRP, PIO_STACK_LOCATION location) {
                    location->Parameters.Power.Type = SystemPowerState;
                    location->Parameters.Power.State.SystemState = request.state;
@@ -278,7 +356,8 @@ IrpResult SendSystemPower(PDEVICE_OBJECT pdo, const SystemPowerRequest &request)
                    context.TargetSystemState = request.target;
                    context.EffectiveSystemState = request.effective;
                    location->Parameters.Power.SystemPowerStateContext = context;
-                 });
+                 },
+                 true);
 }
 
 }  // namespace hostk
@@ -309,8 +388,7 @@ NTSTATUS PoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   // A power-pageable device gets its power requests at PASSIVE_LEVEL: from
   // a raised IRQL the request goes to a worker thread.
   if ((device->Flags & DO_POWER_PAGABLE) && KeGetCurrentIrql() > PASSIVE_LEVEL) {
-    std::lock_guard<std::mutex> hold(powerMutex);
-    workers.emplace_back([device, irp] { CallThroughPo(device, irp); });
+    AddWorker([device, irp] { CallThroughPo(device, irp); });
     return STATUS_PENDING;
   }
   return CallThroughPo(device, irp);
@@ -339,7 +417,16 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state
   }
   IoSetCompletionRoutine(irp, RequestCompletion, request, TRUE, TRUE, TRUE);
   if (irpOut) *irpOut = minor == IRP_MN_WAIT_WAKE ? irp : nullptr;
-  PoCallDriver(top, irp);
+  // While the machine resumes, and while a test holds them, the requests go
+  // out from a worker thread: the request that asked for one completes first.
+  if (resuming || Held(PowerWork::Request)) {
+    AddWorker([top, irp] {
+      PassPowerWork(PowerWork::Request);
+      PoCallDriver(top, irp);
+    });
+  } else {
+    PoCallDriver(top, irp);
+  }
   return STATUS_PENDING;
 }
 

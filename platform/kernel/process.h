@@ -29,5 +29,8 @@ void SetCurrentProcess(Process *process);
 std::recursive_mutex &ObjectLock();
 // Closes every handle of a table, as a process's exit does.
 void CloseAllHandles(HandleTable &table);
+// Cancels the requests in progress on the table's files and waits until
+// they are back, as a process's exit does first (iomanager.cpp).
+void EndRequestsOf(HandleTable &table);
 
 }  // namespace hostk

@@ -14,8 +14,9 @@ struct Process;
 namespace user {
 
 // A user process. While a ProcessScope is alive the calling thread runs in
-// it; its handles are its own. Ending the process closes every handle it
-// still holds, as process exit does.
+// it; its handles are its own. Ending the process, as process exit does,
+// cancels the requests its threads still have in progress and waits for
+// them, then closes every handle it still holds.
 class Process {
  public:
   explicit Process(const std::string &name);

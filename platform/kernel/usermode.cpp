@@ -68,6 +68,7 @@ Process::~Process() {
   }
   hostk::Process *saved = CurrentProcess();
   SetCurrentProcess(process_);
+  EndRequestsOf(process_->table);
   CloseAllHandles(process_->table);
   SetCurrentProcess(saved == process_ ? nullptr : saved);
   delete process_;

@@ -2,7 +2,6 @@
 // thread, each holding a reference on its device object until it returns,
 // so that the device object outlives a routine that is still running when
 // its device is deleted [MS:nf-wdm-ioqueueworkitem].
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -19,16 +18,14 @@ namespace {
 constexpr ULONG kWorkItemTag = 0x6B726F57;  // "Work"
 
 std::mutex workMutex;
-std::condition_variable workReleased;
 std::vector<std::thread> workers;
-bool held = false;
 
 void RunWorkItem(PIO_WORKITEM item, PIO_WORKITEM_ROUTINE routine, PVOID context) {
   PDEVICE_OBJECT device = item->device;
+  PassPowerWork(PowerWork::WorkItem);
   {
     // From here on the routine may queue the item again, or free it.
-    std::unique_lock<std::mutex> hold(workMutex);
-    workReleased.wait(hold, [] { return !held; });
+    std::lock_guard<std::mutex> hold(workMutex);
     item->queued = false;
   }
   routine(device, context);
@@ -44,15 +41,8 @@ void RunWorkItem(PIO_WORKITEM item, PIO_WORKITEM_ROUTINE routine, PVOID context)
 
 }  // namespace
 
-void HoldWorkItems(bool hold) {
-  std::lock_guard<std::mutex> lock(workMutex);
-  held = hold;
-  workReleased.notify_all();
-}
-
-// Held work items run all the same.
+// Held work items are waited for until they are released.
 void DrainWorkItems() {
-  HoldWorkItems(false);
   for (;;) {
     std::vector<std::thread> running;
     {
@@ -64,7 +54,10 @@ void DrainWorkItems() {
   }
 }
 
-void ResetWorkItems() { DrainWorkItems(); }
+void ResetWorkItems() {
+  ReleasePowerWork();
+  DrainWorkItems();
+}
 
 }  // namespace hostk
 

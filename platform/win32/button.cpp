@@ -6,6 +6,8 @@
 // [MS:controls/bm-setdontclick]. A radio button is a tab stop while it is
 // checked: BM_SETCHECK sets or clears its WS_TABSTOP [WINE:dlls/user32/button.c
 // BM_SETCHECK].
+#include <commctrl.h>
+
 #include "desktop.h"
 
 namespace hostwin {
@@ -98,6 +100,15 @@ LRESULT ButtonProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
     case BM_CLICK:
       if (TypeOf(window) != BS_GROUPBOX) MousePress(window, ClickButton);
       return 0;
+    case BCM_SETSHIELD:
+      // Version 6 of the common controls draws the shield on push buttons
+      // and command links; it answers 1 [MS:controls/bcm-setshield].
+      if (TypeOf(window) != BS_PUSHBUTTON && TypeOf(window) != BS_DEFPUSHBUTTON) {
+        Fault("BCM_SETSHIELD on a button that is no push button");
+        return 0;
+      }
+      window.shield = lParam != 0;
+      return 1;
     case WM_SETFOCUS:
       if (IsRadio(window) && window.check == BST_UNCHECKED && Captured() != window.handle) {
         if (TypeOf(window) == BS_AUTORADIOBUTTON) {
@@ -121,6 +132,11 @@ LRESULT ButtonProc(Window &window, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
   }
   return DefaultProc(window, message, wParam, lParam);
+}
+
+bool HasShield(HWND handle) {
+  Window *button = Find(handle);
+  return button && button->kind == Kind::Button && button->shield;
 }
 
 bool Click(HWND handle) {

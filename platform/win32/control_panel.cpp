@@ -1,6 +1,9 @@
 // The Control Panel: loads an applet library and talks to it through
 // CPlApplet in the order the Control Panel uses, with a window of its own
-// passed on every call.
+// passed on every call. That window is hidden, as the one the Control
+// Panel (rundll32) makes to own an applet's windows is.
+#include <cstdlib>
+
 #include "desktop.h"
 
 namespace hostwin {
@@ -26,7 +29,7 @@ bool OpenControlPanel(const std::string &path, ControlPanel *panel) {
   *panel = ControlPanel();
   Window *frame = NewWindow(Kind::Frame, "CplFrame", nullptr);
   frame->text = "Control Panel";
-  frame->style = WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE;
+  frame->style = WS_OVERLAPPED | WS_CAPTION;
   frame->rect = RECT{0, 0, 640, 480};
   panel->window = frame->handle;
   panel->module = LoadLibraryA(path.c_str());
@@ -72,17 +75,65 @@ void CloseControlPanel(ControlPanel *panel) {
   Unload(panel);
 }
 
-std::vector<CplCall> RunControlCommand(const std::string &path) {
+namespace {
+
+std::string &StartText() {
+  static std::string text;
+  return text;
+}
+
+// Opens the applet, tells applet `index` the text (none for null), opens
+// it unless it handled that, and closes.
+std::vector<CplCall> Run(const std::string &path, long index, const std::u16string *text) {
   ControlPanel panel;
   if (!OpenControlPanel(path, &panel)) return panel.calls;
   if (panel.count > 0) {
+    if (index < 0 || index >= panel.count) index = 0;
+    StartText() = text ? Utf8(*text) : std::string();
     // Sent even without arguments; an applet that does not handle it (0)
     // is opened with CPL_DBLCLK.
-    if (!Call(&panel, CPL_STARTWPARMSW, 0, 0)) DoubleClick(&panel, 0);
+    LPARAM argument = text ? reinterpret_cast<LPARAM>(text->c_str()) : 0;
+    if (!Call(&panel, CPL_STARTWPARMSW, index, argument)) DoubleClick(&panel, int(index));
   }
   CloseControlPanel(&panel);
   return panel.calls;
 }
+
+}  // namespace
+
+std::vector<CplCall> RunControlCommand(const std::string &path) { return Run(path, 0, nullptr); }
+
+std::vector<CplCall> RunControlCommandLine(const std::string &commandLine) {
+  std::vector<std::string> parts;
+  std::string part;
+  bool quoted = false, any = false;
+  for (size_t i = 0; i <= commandLine.size(); ++i) {
+    char c = i < commandLine.size() ? commandLine[i] : '\0';
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (!quoted && (c == ',' || c == ' ' || c == '\0')) {
+      if (any || c == ',') parts.push_back(part);
+      part.clear();
+      any = false;
+    } else {
+      part.push_back(c);
+      any = true;
+    }
+  }
+  if (parts.empty()) return {};
+  long index = -1;
+  const std::string *text = nullptr;
+  for (size_t i = 1; i < parts.size(); ++i) {
+    if (!parts[i].empty() && parts[i][0] == '@') index = strtol(parts[i].c_str() + 1, nullptr, 10);
+    else if (!parts[i].empty()) text = &parts[i];
+  }
+  if (!text) return Run(parts[0], index, nullptr);
+  std::u16string wide = Utf16(*text);
+  return Run(parts[0], index, &wide);
+}
+
+std::string LastStartText() { return StartText(); }
 
 std::string CplMessageName(UINT message) {
   switch (message) {

@@ -77,6 +77,61 @@ std::string Describe(const Message &m) {
   return text;
 }
 
+std::u16string Utf16(const std::string &text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = text[i];
+    int extra = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (c >= 0x80 && c < 0xC0) extra = -1;
+    uint32_t code = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
+    bool whole = extra >= 0 && i + size_t(extra) < text.size() + (extra ? 0 : 1);
+    for (int k = 1; whole && k <= extra; ++k) {
+      unsigned char next = text[i + size_t(k)];
+      whole = (next & 0xC0) == 0x80;
+      code = code << 6 | (next & 0x3F);
+    }
+    if (!whole || extra < 0) {
+      out.push_back(char16_t(c));
+      ++i;
+      continue;
+    }
+    i += size_t(extra) + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(char16_t(0xD800 + (code >> 10)));
+      out.push_back(char16_t(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(char16_t(code));
+    }
+  }
+  return out;
+}
+
+std::string Utf8(const std::u16string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t code = text[i];
+    if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (code < 0x80) {
+      out.push_back(char(code));
+    } else if (code < 0x800) {
+      out.push_back(char(0xC0 | code >> 6));
+      out.push_back(char(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out.push_back(char(0xE0 | code >> 12));
+      out.push_back(char(0x80 | (code >> 6 & 0x3F)));
+      out.push_back(char(0x80 | (code & 0x3F)));
+    } else {
+      out.push_back(char(0xF0 | code >> 18));
+      out.push_back(char(0x80 | (code >> 12 & 0x3F)));
+      out.push_back(char(0x80 | (code >> 6 & 0x3F)));
+      out.push_back(char(0x80 | (code & 0x3F)));
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> Outstanding() {
   std::vector<std::string> out = FaultList();
   for (Window *window : LiveWindows()) {
@@ -91,6 +146,9 @@ std::vector<std::string> Outstanding() {
   for (const auto &line : UnusedMessageBoxAnswers()) out.push_back(line);
   for (const auto &line : UnusedElevationAnswers()) out.push_back(line);
   for (const auto &line : LeftBitmaps()) out.push_back(line);
+  for (const auto &line : OpenTokens()) out.push_back(line);
+  for (const auto &line : LeftPens()) out.push_back(line);
+  for (const auto &line : InstalledHooks()) out.push_back(line);
   return out;
 }
 
@@ -103,6 +161,9 @@ void ResetDesktop() {
   ForgetOperators();
   ForgetPictures();
   ForgetFocus();
+  ForgetTokens();
+  ForgetHooks();
+  ForgetPaint();
   ForgetCommonControls();
   Dpi() = 96;
   Log().clear();

@@ -12,6 +12,12 @@
 namespace hostwin {
 
 // ---------------------------------------------------------------------------
+// desktop.cpp: texts between UTF-8 (the host's file names) and UTF-16 (the
+// wide calls'), surrogate pairs included; a byte that starts no UTF-8
+// character stands for itself
+std::u16string Utf16(const std::string &text);
+std::string Utf8(const std::u16string &text);
+
 // desktop.cpp: faults, the last error, the message log
 void Fault(const std::string &what);
 std::vector<std::string> &Faults();
@@ -120,6 +126,7 @@ struct Window {
   // buttons
   int check = BST_UNCHECKED;
   bool pressed = false;  // by the space bar, until it is released
+  bool shield = false;   // BCM_SETSHIELD: the command needs administrator rights
   // combo boxes
   std::vector<std::string> items;
   int selection = -1;
@@ -190,6 +197,23 @@ void ForgetLibraries();
 // messagebox.cpp
 void ForgetMessageBoxes();
 std::vector<std::string> UnusedMessageBoxAnswers();
+
+// paint.cpp: owner-drawn controls, pens, the system colours
+std::vector<std::string> LeftPens();
+void ForgetPaint();
+bool DeletePen(HGDIOBJ object);  // true when the object was a pen
+
+// token.cpp
+std::vector<std::string> OpenTokens();
+void ForgetTokens();
+
+// hooks.cpp: message hooks, the keys held down, the foreground window
+std::vector<std::string> InstalledHooks();
+void ForgetHooks();
+// The thread's WH_MSGFILTER hooks see a message of a modal dialog's loop;
+// true when one of them kept it from the dialog manager.
+bool FilterDialogMessage(HWND window, UINT message, WPARAM wParam);
+void HoldKeys(bool shift, bool control);
 
 // shell.cpp
 void ForgetShell();

@@ -118,11 +118,12 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD input
   return TRUE;
 }
 
-// Closing a handle that is not open is a programming error: "If the
-// application is running under a debugger, the function will throw an
-// exception if it receives either a handle value that is not valid or a
-// pseudo-handle value" [MS:handleapi/nf-handleapi-closehandle].
-BOOL WINAPI CloseHandle(HANDLE handle) {
+}  // extern "C"
+
+
+// CloseHandle (token.cpp) hands the kernel's handles here. Every program
+// that holds one opened its device through this file, so it is linked in.
+BOOL CloseKernelHandle(HANDLE handle) {
   if (!InProcess("CloseHandle")) return FALSE;
   int32_t status = kernel::CloseHandle(handle);
   if (status < 0) {
@@ -132,5 +133,3 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   }
   return TRUE;
 }
-
-}  // extern "C"

@@ -19,6 +19,10 @@
 //   (DM_GETDEFID, IDOK unless DM_SETDEFID changed it); Esc sends IDCANCEL.
 // - A control says which keys it handles itself with WM_GETDLGCODE: the
 //   arrows for lists and tab controls [MS:dlgbox/wm-getdlgcode].
+// - The loop first hands each key to the thread's WH_MSGFILTER hooks
+//   (hooks.cpp); one they take goes no further. Ctrl does not change what
+//   the dialog manager does with a key [WINE:dlls/user32/dialog.c
+//   IsDialogMessageW].
 #include <algorithm>
 
 #include "desktop.h"
@@ -167,14 +171,19 @@ HWND GetAncestorParent(HWND window) {
   return w ? w->parent : nullptr;
 }
 
-bool PressKey(UINT key, bool shift) {
+bool PressKey(UINT key, bool shift, bool control) {
   HWND dialog = ModalDialogs().empty() ? nullptr : ModalDialogs().back();
   HWND target = GetFocus();
   if (!target) target = dialog;
   if (!target) return false;
-  if (dialog && (target == dialog || IsChild(dialog, target)) && DialogKey(dialog, target, key, shift)) return true;
-  SendMessageA(target, WM_KEYDOWN, key, 0);
-  if (Find(target)) SendMessageA(target, WM_KEYUP, key, 0);
+  HoldKeys(shift, control);
+  // The modal loop lets the thread's message filters see the key first.
+  bool taken = dialog && FilterDialogMessage(target, WM_KEYDOWN, key);
+  if (!taken && !(dialog && (target == dialog || IsChild(dialog, target)) && DialogKey(dialog, target, key, shift))) {
+    SendMessageA(target, WM_KEYDOWN, key, 0);
+    if (Find(target)) SendMessageA(target, WM_KEYUP, key, 0);
+  }
+  HoldKeys(false, false);
   return true;
 }
 

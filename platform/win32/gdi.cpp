@@ -164,6 +164,7 @@ HBITMAP WINAPI LoadBitmapA(HINSTANCE instance, LPCSTR name) {
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
+  if (DeletePen(object)) return TRUE;
   ControlBitmaps().erase(reinterpret_cast<uintptr_t>(object));
   return Bitmaps().erase(reinterpret_cast<uintptr_t>(object)) ? TRUE : FALSE;
 }

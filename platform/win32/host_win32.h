@@ -70,7 +70,7 @@ bool ClickTab(HWND tab, int index);      // a tab of a tab control
 // Esc) unless the focused control wants them, the others to the focused
 // control (the space bar presses a button, the arrows move a list's
 // selection or a tab control's tab). False when no window has the focus.
-bool PressKey(UINT key, bool shift = false);
+bool PressKey(UINT key, bool shift = false, bool control = false);
 // The user who answers the next modal dialog: called with the dialog once it
 // is shown. A dialog still open when the script returns, or one that opens
 // with no script waiting, is a fault: on Windows it would wait forever.
@@ -93,6 +93,13 @@ std::vector<std::string> Items(HWND control);
 int TemplateId(HWND dialog);
 // Top-level windows that exist, oldest first.
 std::vector<HWND> TopLevelWindows();
+// Whether a push button shows the shield of a command that needs
+// administrator rights (BCM_SETSHIELD).
+bool HasShield(HWND button);
+// Whether the taskbar shows a button for the window (and Alt+Tab lists it):
+// a visible top-level window that is not a tool window, and either has no
+// owner or has WS_EX_APPWINDOW [MS:shell/taskbar "Managing Taskbar Buttons"].
+bool HasTaskbarButton(HWND window);
 
 struct Picture {
   int resourceId = 0;  // the bitmap or icon resource it was loaded from
@@ -102,6 +109,14 @@ struct Picture {
   std::vector<uint32_t> pixels;  // 0xRRGGBB, top row first
 };
 bool DescribeBitmap(HBITMAP bitmap, Picture *picture);
+// Paints an owner-drawn static control as when it shows: WM_DRAWITEM to its
+// parent with a device context over its client area. The picture is what
+// was drawn there (pixels nobody painted are 0x123456). False for a control
+// that is not owner-drawn.
+bool PaintOwnerDrawn(HWND control, Picture *picture);
+// The system's colours from now on: high contrast ("High Contrast Black":
+// black window, white text) or the standard scheme.
+void UseHighContrast(bool on);
 bool DescribeIcon(HICON icon, Picture *picture);
 int LiveBitmaps();
 
@@ -202,6 +217,14 @@ void CloseControlPanel(ControlPanel *panel);
 // What "control file.cpl" does: open, CPL_STARTWPARMSW, CPL_DBLCLK unless
 // that was handled, close. Returns the calls made.
 std::vector<CplCall> RunControlCommand(const std::string &path);
+// The same for a command line of the Control Panel, "file.cpl[,@n][,text]"
+// (the path may be quoted): the applet is told n and the text with
+// CPL_STARTWPARMSW. The parts are separated by commas or blanks outside
+// quotes, and the quotes removed, as the Control Panel parses them
+// [WINE:dlls/shell32/control.c Control_DoLaunch].
+std::vector<CplCall> RunControlCommandLine(const std::string &commandLine);
+// What the applet was told with the last CPL_STARTWPARMSW, in UTF-8.
+std::string LastStartText();
 std::string CplMessageName(UINT message);
 
 }  // namespace hostwin

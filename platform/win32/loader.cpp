@@ -1,4 +1,5 @@
-// Libraries: LoadLibraryA maps a host shared object, finds the resources
+// Libraries: LoadLibraryA maps a host shared object (named in UTF-8, as the
+// Control Panel's LoadLibraryW names it in UTF-16), finds the resources
 // packed into it and calls its DllMain, as the Windows loader does; the last
 // FreeLibrary detaches and unmaps it, so that a reload starts from fresh data.
 #include <dlfcn.h>
@@ -30,6 +31,37 @@ void Unmap(HINSTANCE instance, Module *module) {
     dlclose(still);
     Fault("library " + path + " stayed mapped after its last FreeLibrary");
   }
+}
+
+// A module's path as Windows gives it, from the UTF-8 name it was loaded by.
+bool ModulePath(HINSTANCE instance, std::u16string *path) {
+  if (!instance) {
+    char program[4096];
+    ssize_t length = readlink("/proc/self/exe", program, sizeof program);
+    *path = Utf16(std::string(program, length > 0 ? size_t(length) : 0));
+  } else if (Module *module = ModuleOf(instance)) {
+    *path = Utf16(module->name);
+  } else {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return false;
+  }
+  return true;
+}
+
+template <typename Text, typename Char>
+DWORD CopyPath(const Text &path, Char *buffer, DWORD size) {
+  if (!buffer || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  DWORD length = path.size() >= size ? size - 1 : DWORD(path.size());
+  for (DWORD i = 0; i < length; ++i) buffer[i] = Char(path[i]);
+  buffer[length] = 0;
+  if (path.size() >= size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  return length;
 }
 
 }  // namespace
@@ -97,34 +129,26 @@ BOOL WINAPI FreeLibrary(HMODULE instance) {
   return TRUE;
 }
 
-// The path a module was loaded from (the program's for none). A buffer too
-// small gets as much as fits with a terminator, the answer is its size and
-// the error ERROR_INSUFFICIENT_BUFFER, as since Windows Vista
+// The path a module was loaded from (the program's for none), in UTF-16. A
+// buffer too small gets as much as fits with a terminator, the answer is
+// its size and the error ERROR_INSUFFICIENT_BUFFER, as since Windows Vista
 // [MS:libloaderapi/nf-libloaderapi-getmodulefilenamea].
+DWORD WINAPI GetModuleFileNameW(HMODULE instance, LPWSTR buffer, DWORD size) {
+  std::u16string path;
+  if (!ModulePath(instance, &path)) return 0;
+  return CopyPath(path, buffer, size);
+}
+
+// The ANSI form converts the path to the process's code page, here 1252
+// (Western European): a character it has no place for becomes "?", so
+// that the path names no file [MS:intl/code-pages]
+// [MS:stringapiset/nf-stringapiset-widechartomultibyte].
 DWORD WINAPI GetModuleFileNameA(HMODULE instance, LPSTR buffer, DWORD size) {
-  std::string path;
-  if (!instance) {
-    char program[4096];
-    ssize_t length = readlink("/proc/self/exe", program, sizeof program);
-    path.assign(program, length > 0 ? size_t(length) : 0);
-  } else if (Module *module = ModuleOf(instance)) {
-    path = module->name;
-  } else {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return 0;
-  }
-  if (!buffer || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (path.size() >= size) {
-    memcpy(buffer, path.data(), size - 1);
-    buffer[size - 1] = '\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  memcpy(buffer, path.c_str(), path.size() + 1);
-  return DWORD(path.size());
+  std::u16string path;
+  if (!ModulePath(instance, &path)) return 0;
+  std::string ansi;
+  for (char16_t c : path) ansi.push_back(c < 0x80 || (c >= 0xA0 && c <= 0xFF) ? char(c) : '?');
+  return CopyPath(ansi, buffer, size);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE instance, LPCSTR name) {

@@ -182,6 +182,12 @@ std::vector<HWND> TopLevelWindows() {
   return out;
 }
 
+bool HasTaskbarButton(HWND handle) {
+  Window *window = Find(handle);
+  if (!window || window->parent || !Visible(*window) || (window->exStyle & WS_EX_TOOLWINDOW)) return false;
+  return !window->owner || (window->exStyle & WS_EX_APPWINDOW);
+}
+
 }  // namespace hostwin
 
 using namespace hostwin;

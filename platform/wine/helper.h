@@ -77,6 +77,7 @@ NTSTATUS NTAPI HelperRequestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER_S
                                      PREQUEST_POWER_COMPLETE complete, PVOID context, PIRP *irp);
 NTSTATUS NTAPI HelperRegisterShutdown(PDEVICE_OBJECT device);
 VOID NTAPI HelperUnregisterShutdown(PDEVICE_OBJECT device);
+VOID NTAPI HelperDeleteDevice(PDEVICE_OBJECT device);
 VOID InitializePower(void);
 // Puts the bus's own routine in the root bus driver's power entry.
 NTSTATUS AnswerBusPower(void);

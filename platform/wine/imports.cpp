@@ -32,6 +32,7 @@ const Substitute kSubstitutes[] = {
     {"ObReferenceObjectByHandle", (PVOID)HelperReferenceObjectByHandle, WINE_HELPER_SUBSTITUTE_HANDLE},
     {"IoRegisterShutdownNotification", (PVOID)HelperRegisterShutdown, WINE_HELPER_SUBSTITUTE_SHUTDOWN},
     {"IoUnregisterShutdownNotification", (PVOID)HelperUnregisterShutdown, WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN},
+    {"IoDeleteDevice", (PVOID)HelperDeleteDevice, WINE_HELPER_SUBSTITUTE_DELETE},
     {"IoAllocateErrorLogEntry", (PVOID)HelperAllocateErrorLogEntry, WINE_HELPER_SUBSTITUTE_LOG_ENTRY},
     {"IoWriteErrorLogEntry", (PVOID)HelperWriteErrorLogEntry, WINE_HELPER_SUBSTITUTE_WRITE_LOG},
     {"IoFreeErrorLogEntry", (PVOID)HelperFreeErrorLogEntry, WINE_HELPER_SUBSTITUTE_FREE_LOG},

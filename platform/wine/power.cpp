@@ -214,6 +214,14 @@ VOID NTAPI HelperUnregisterShutdown(PDEVICE_OBJECT device) {
   for (ULONG i = 0; i < removed; ++i) ObDereferenceObject(device);
 }
 
+// Windows' IoDeleteDevice removes the shutdown registrations of a device that
+// has DO_SHUTDOWN_REGISTERED [ROS:ntoskrnl/io/iomgr/device.c]; the ones the
+// helper keeps would otherwise outlive the device.
+VOID NTAPI HelperDeleteDevice(PDEVICE_OBJECT device) {
+  HelperUnregisterShutdown(device);
+  IoDeleteDevice(device);
+}
+
 VOID InitializePower(void) { KeInitializeSpinLock(&gLock); }
 
 // Wine's Plug and Play manager is the driver of every root-enumerated PDO.

@@ -147,9 +147,10 @@ typedef struct _WINE_HELPER_REBALANCE_RESULT {
 #define WINE_HELPER_SUBSTITUTE_HANDLE 0x040        // ObReferenceObjectByHandle
 #define WINE_HELPER_SUBSTITUTE_SHUTDOWN 0x080      // IoRegisterShutdownNotification
 #define WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN 0x100   // IoUnregisterShutdownNotification
-#define WINE_HELPER_SUBSTITUTE_LOG_ENTRY 0x200     // IoAllocateErrorLogEntry
-#define WINE_HELPER_SUBSTITUTE_WRITE_LOG 0x400     // IoWriteErrorLogEntry
-#define WINE_HELPER_SUBSTITUTE_FREE_LOG 0x800      // IoFreeErrorLogEntry
+#define WINE_HELPER_SUBSTITUTE_DELETE 0x200        // IoDeleteDevice: its shutdown registrations go too
+#define WINE_HELPER_SUBSTITUTE_LOG_ENTRY 0x400     // IoAllocateErrorLogEntry
+#define WINE_HELPER_SUBSTITUTE_WRITE_LOG 0x800     // IoWriteErrorLogEntry
+#define WINE_HELPER_SUBSTITUTE_FREE_LOG 0x1000     // IoFreeErrorLogEntry
 
 // The board: its model code (22 and 24 their own layouts, every other code
 // the general layout; above 20 a PCI board, whose power follows its device

@@ -108,6 +108,15 @@ std::vector<std::string> WritesSince(size_t mark, const std::string &only) {
 
 HWND Item(HWND window, int id) { return GetDlgItem(window, id); }
 
+std::string Label(HWND control) {
+  std::string text = hostwin::Text(control), out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && ++i == text.size()) break;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
 HWND Page(HWND dialog, int templateId) {
   for (HWND child : hostwin::Children(dialog))
     if (hostwin::TemplateId(child) == templateId) return child;
@@ -130,14 +139,17 @@ HWND ShowPage(HWND dialog, int templateId) {
 }
 
 bool Ticked(HWND page, int indicator) {
-  auto image = reinterpret_cast<HBITMAP>(SendDlgItemMessageA(page, indicator, STM_GETIMAGE, IMAGE_BITMAP, 0));
   hostwin::Picture picture;
-  if (!hostwin::DescribeBitmap(image, &picture)) {
-    ADD_FAILURE() << "indicator " << indicator << " shows no bitmap";
+  if (!hostwin::PaintOwnerDrawn(Item(page, indicator), &picture)) {
+    ADD_FAILURE() << "indicator " << indicator << " is not drawn by the page";
     return false;
   }
-  EXPECT_TRUE(picture.resourceId == IDB_TICK || picture.resourceId == IDB_CROSS) << indicator;
-  return picture.resourceId == IDB_TICK;
+  size_t green = std::count(picture.pixels.begin(), picture.pixels.end(), 0x008000u);
+  size_t red = std::count(picture.pixels.begin(), picture.pixels.end(), 0xFF0000u);
+  EXPECT_TRUE((green > 0) != (red > 0)) << "indicator " << indicator << ": a tick or a cross";
+  std::string name = hostwin::Text(Item(page, indicator));
+  EXPECT_EQ(name.substr(name.find(':')), green ? ": supported" : ": not supported") << indicator;
+  return green > 0;
 }
 
 bool Checked(HWND page, int button) {
@@ -148,7 +160,7 @@ LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, 
 
 void AppletTest::Load() {
   ASSERT_FALSE(loaded_);
-  ASSERT_TRUE(hostwin::OpenControlPanel(APPLET_PATH, &panel_)) << "the applet did not load";
+  ASSERT_TRUE(hostwin::OpenControlPanel(path_, &panel_)) << "the applet did not load from " << path_;
   loaded_ = true;
 }
 

@@ -48,11 +48,14 @@ std::vector<std::string> LibrarySince(size_t mark);
 std::vector<std::string> WritesSince(size_t mark, const std::string &key = "");
 
 HWND Item(HWND window, int id);
+// A control's text as it shows, without the mark of its mnemonic ("&").
+std::string Label(HWND control);
 HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
 // Clicks the tab of the page made from `templateId` (the tabs are in the
 // order of the pages) and returns the page shown, or none.
 HWND ShowPage(HWND dialog, int templateId);
-bool Ticked(HWND page, int indicator);  // shows bitmap 116 rather than 118
+// Draws a tick (green) rather than a cross (red), and says so in its text.
+bool Ticked(HWND page, int indicator);
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
 LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR
 
@@ -78,6 +81,7 @@ class AppletTest : public testing::Test {
 
   hostwin::ControlPanel panel_;
   bool loaded_ = false;
+  std::string path_ = APPLET_PATH;  // where the Control Panel loads the applet from
 };
 
 }  // namespace applettest

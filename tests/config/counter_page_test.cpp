@@ -21,14 +21,14 @@ std::string Choices(HWND page) {
   for (const auto &pair : pairs) {
     bool first = Checked(page, pair.first), second = Checked(page, pair.second);
     if (!out.empty()) out += "|";
-    out += first == second ? "?" : hostwin::Text(Item(page, first ? pair.first : pair.second));
+    out += first == second ? "?" : Label(Item(page, first ? pair.first : pair.second));
   }
   return out;
 }
 
 std::string Lines(HWND page) {
-  return hostwin::Text(Item(page, IDC_CNT_CLOCK_LINE)) + " " + hostwin::Text(Item(page, IDC_CNT_GATE_LINE)) + " " +
-         hostwin::Text(Item(page, IDC_CNT_OUTPUT_LINE));
+  return Label(Item(page, IDC_CNT_CLOCK_LINE)) + " " + Label(Item(page, IDC_CNT_GATE_LINE)) + " " +
+         Label(Item(page, IDC_CNT_OUTPUT_LINE));
 }
 
 struct LineCase {
@@ -47,9 +47,9 @@ TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
     Load(c.model, MakeBoard(16, 0, 0x02));
     OnPage(IDD_COUNTER_PAGE, [&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));
-      EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterA) + " Internal|Internal|Register");
+      EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterA) + " Internal clock|Internal gate|Register");
       ChooseCounter(page, 1);
-      EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterB) + " Internal|Internal|Register");
+      EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterB) + " Internal clock|Internal gate|Register");
     });
   }
 }
@@ -65,18 +65,18 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
   Load();
   size_t mark = hostwin::RegistryWrites().size();
   OnPage(IDD_COUNTER_PAGE, [](HWND page) {
-    EXPECT_EQ(Choices(page), "DI6|Internal|Register");
+    EXPECT_EQ(Choices(page), "DI6|Internal gate|Register");
     ChooseCounter(page, 1);
-    EXPECT_EQ(Choices(page), "Internal|DI5|Register");
+    EXPECT_EQ(Choices(page), "Internal clock|DI5|Register");
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_GATE_INTERNAL)));
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_OUTPUT_LINE)));
-    EXPECT_EQ(Choices(page), "Internal|Internal|DO7") << "a pair's buttons clear only each other";
+    EXPECT_EQ(Choices(page), "Internal clock|Internal gate|DO7") << "a pair's buttons clear only each other";
     ChooseCounter(page, 0);
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_CLOCK_INTERNAL)));
     ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_GATE_LINE)));
-    EXPECT_EQ(Choices(page), "Internal|DI4|Register");
+    EXPECT_EQ(Choices(page), "Internal clock|DI4|Register");
     ChooseCounter(page, 1);
-    EXPECT_EQ(Choices(page), "Internal|Internal|DO7") << "Counter B's edits are kept";
+    EXPECT_EQ(Choices(page), "Internal clock|Internal gate|DO7") << "Counter B's edits are kept";
     ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_CNT_FREQUENCY), 1));  // 10K Hz
     ChooseCounter(page, 0);
     EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), 1) << "one frequency serves both counters";

@@ -1,8 +1,5 @@
-// Opening the applet: CPlApplet's answers and description, what is said
-// before the dialog (no driver, a dialog that cannot be made), and the offer
-// to open elevated where the settings cannot be stored.
-#include <shellapi.h>
-
+// Opening the applet: CPlApplet's answers and description, and what is said
+// before the dialog (no driver, a dialog that cannot be made).
 #include "applet_fixture.h"
 
 namespace applettest {
@@ -23,6 +20,30 @@ TEST_F(AppletCplTest, ControlCommandRunsInTheControlPanelsOrder) {
   Load();
   for (UINT message : {UINT(CPL_SELECT), UINT(CPL_STARTWPARMSA), UINT(CPL_SETUP), 0u, 999u})
     EXPECT_EQ(panel_.proc(panel_.window, message, 0, 0), 0) << message;
+}
+
+// The Control Panel's command line: the path, quoted or not, then "@n" and
+// a text, split at commas and blanks outside quotes, the quotes removed; the
+// applet is told the text, and a text it does not know opens it as a
+// double click does.
+TEST_F(AppletCplTest, TheControlPanelsCommandLineTellsTheAppletItsText) {
+  InstallDriver(24);
+  const std::string path = APPLET_PATH;
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"" + path + "\"", ""},
+      {path + ",@0,hello", "hello"},
+      {"\"" + path + "\" @0 hello", "hello"},
+      {path + ",,\"a b,c\"", "a b,c"},
+  };
+  for (const auto &[line, text] : cases) {
+    SCOPED_TRACE(line);
+    hostwin::WhenDialogOpens([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL))); });
+    std::vector<std::string> calls;
+    for (const auto &call : hostwin::RunControlCommandLine(line)) calls.push_back(hostwin::CplMessageName(call.message));
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + 4, calls.end()),
+              (std::vector<std::string>{"CPL_STARTWPARMSW", "CPL_DBLCLK", "CPL_STOP", "CPL_EXIT"}));
+    EXPECT_EQ(hostwin::LastStartText(), text);
+  }
 }
 
 // CPL_INQUIRE leaves its record alone; CPL_NEWINQUIRE fills the whole record.
@@ -78,74 +99,6 @@ TEST_F(AppletCplTest, WithoutTheDriverTheMessageComesFirstThenTheDialog) {
   EXPECT_EQ(box.type, UINT(MB_OK));
   EXPECT_EQ(box.owner, panel_.window);
   EXPECT_EQ(box.atMessage, 0u) << "before any message of the dialog";
-}
-
-struct OfferCase {
-  const char *what;
-  hostwin::Rights rights;
-  bool installed;
-  bool windows32;
-  int answer;           // to the offer; 0 where none is made
-  int elevation;        // the prompt approved (1), declined (0), or not shown (-1)
-  const char *control;  // the Control Panel started elevated, if asked for
-};
-
-// One message at once, owned by the Control Panel's window; yes starts the
-// Control Panel of the applet's kind with "runas" on the applet's own
-// quoted path, and the dialog then opens there instead of here. A service
-// key that is not there (no driver) says nothing about the rights.
-TEST_F(AppletCplTest, WhereNothingCanBeStoredTheAppletOffersToOpenElevated) {
-  const auto elevated = hostwin::Rights::ElevatedAdministrator, admin = hostwin::Rights::UnelevatedAdministrator,
-             user = hostwin::Rights::StandardUser;
-  const char *wow64 = "C:\\Windows\\SysWOW64\\control.exe";
-  const OfferCase cases[] = {
-      {"elevated administrator: no offer", elevated, true, false, 0, -1, nullptr},
-      {"a standard user without the driver: no offer", user, false, false, 0, -1, nullptr},
-      {"unelevated administrator who accepts", admin, true, false, IDYES, 1, wow64},
-      {"on 32-bit Windows", admin, true, true, IDYES, 1, "C:\\Windows\\system32\\control.exe"},
-      {"a user who declines the offer", admin, true, false, IDNO, -1, nullptr},
-      {"a user who declines the elevation prompt", user, true, false, IDYES, 0, wow64},
-  };
-  for (const OfferCase &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
-    if (c.windows32) hostwin::RunOn32BitWindows();
-    if (c.installed) InstallDriver(24);
-    hostwin::RunAs(c.rights);
-    Load();
-    if (c.answer) hostwin::WhenMessageBoxAsks(c.answer);
-    if (c.elevation >= 0) hostwin::WhenElevationAsked(c.elevation == 1);
-    size_t writes = hostwin::RegistryWrites().size(), said = hostwin::MessageBoxes().size();
-    // The desktop fails a dialog that opens with nobody to answer it, or one
-    // that never opens for its user.
-    if (c.elevation != 1) {
-      OpenDialog({}, IDCANCEL);
-    } else {
-      EXPECT_EQ(hostwin::DoubleClick(&panel_, 0), 0);
-    }
-    EXPECT_EQ(hostwin::RegistryWrites().size(), writes) << "nothing written on the way";
-    const auto &boxes = hostwin::MessageBoxes();
-    ASSERT_EQ(boxes.size(), said + (c.installed ? 0u : 1u) + (c.answer ? 1u : 0u));
-    if (c.answer) {
-      const auto &offer = boxes.back();
-      EXPECT_EQ(offer.owner, panel_.window);
-      EXPECT_EQ(offer.caption, "Tessaron ZEPDIO WDM driver");
-      EXPECT_EQ(offer.type, UINT(MB_YESNO | MB_ICONWARNING));
-      EXPECT_EQ(offer.atMessage, 0u) << "before the dialog";
-      for (const char *part : {"cannot be stored", "without administrator rights", "Open the applet as administrator?"})
-        EXPECT_NE(offer.text.find(part), std::string::npos) << offer.text;
-    }
-    const auto &runs = hostwin::ShellExecutions();
-    ASSERT_EQ(runs.size(), c.control ? 1u : 0u);
-    if (!c.control) continue;
-    EXPECT_EQ(runs[0].verb, "runas");
-    EXPECT_EQ(runs[0].file, c.control);
-    EXPECT_EQ(runs[0].parameters, std::string("\"") + APPLET_PATH + "\"");
-    EXPECT_EQ(runs[0].owner, panel_.window);
-    EXPECT_EQ(runs[0].show, SW_SHOWNORMAL);
-    EXPECT_TRUE(runs[0].mask & SEE_MASK_NOASYNC) << "the Control Panel ends as soon as the applet returns";
-    EXPECT_EQ(runs[0].started, c.elevation == 1);
-  }
 }
 
 }  // namespace

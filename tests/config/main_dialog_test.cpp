@@ -169,6 +169,47 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesThePagesAndOk) {
   EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
 }
 
+// Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and Ctrl+PgUp
+// to the one before, round the ends, from the tab strip or from inside a
+// page, whose focus then goes to the first control of the page shown; on
+// model 22's single tab they do nothing. Ctrl does not reach the controls.
+TEST_F(AppletMainDialogTest, CtrlTabAndCtrlPageKeysSwitchTabsAsInAPropertySheet) {
+  struct Step {
+    UINT key;
+    bool shift;
+    int tab;
+    int focus;  // the control with the focus after the key
+  };
+  const Step steps[] = {
+      {VK_TAB, false, 1, IDC_TAB},          {VK_TAB, true, 0, IDC_TAB},
+      {VK_PRIOR, false, 3, IDC_TAB},        {VK_NEXT, false, 0, IDC_TAB},
+      {VK_NEXT, false, 1, IDC_TAB},         {VK_TAB, false, 2, IDC_TAB},
+  };
+  Load(24);
+  OpenDialog([&](HWND dialog) {
+    HWND tab = Item(dialog, IDC_TAB);
+    for (const Step &step : steps) {
+      ASSERT_TRUE(hostwin::PressKey(step.key, step.shift, true));
+      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), step.tab) << step.key;
+      EXPECT_EQ(GetFocus(), Item(dialog, step.focus));
+      const int pages[] = {IDD_SUPPORT_PAGE, IDD_INTERRUPT_PAGE, IDD_COUNTER_PAGE, IDD_DO_PAGE};
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == step.tab) << i;
+    }
+    // From inside the Counter page: the DO page's first control.
+    Press(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER));
+    ASSERT_TRUE(hostwin::PressKey(VK_NEXT, false, true));
+    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE));
+    EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "the list did not take Ctrl+PgDn";
+  }, IDCANCEL);
+  Unload();
+  Load(22);
+  OpenDialog([](HWND dialog) {
+    ASSERT_TRUE(hostwin::PressKey(VK_TAB, false, true));
+    EXPECT_EQ(SendMessageA(Item(dialog, IDC_TAB), TCM_GETCURSEL, 0, 0), 0);
+  }, IDCANCEL);
+}
+
 struct ListCase {
   int page;
   int list;

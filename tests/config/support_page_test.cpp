@@ -19,7 +19,7 @@ struct SupportCase {
   bool present = true;  // the library finds the board
 };
 
-// One tick bitmap for the page, and the crosses it replaced deleted.
+// The texts, and which indicators show a tick.
 TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
   const std::vector<int> all = {1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043};
   const SupportCase cases[] = {
@@ -52,25 +52,54 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
       for (int id : all)
         if (Ticked(page, id)) ticked.push_back(id);
       EXPECT_EQ(ticked, c.ticked);
-      EXPECT_EQ(hostwin::LiveBitmaps(), int(1 + all.size() - ticked.size()));
     }, IDCANCEL);
   }
 }
 
-// Each indicator keeps its 7 x 7 dialog units and its bitmap is drawn over
-// all of them, whatever the bitmap's own 11 x 12 pixels: at 150 % 16 x 18.
-TEST_F(AppletSupportPageTest, IndicatorsFillTheirControlsWhenScaled) {
-  hostwin::SetScreenDpi(144);
-  Load(24);
-  OnPage(IDD_SUPPORT_PAGE, [&](HWND page) {
-    for (int id = IDC_SUP_DI_MARK; id <= IDC_SUP_POWER_MARK; ++id) {
-      RECT control = hostwin::Placement(Item(page, id)), picture = hostwin::PictureRect(Item(page, id));
-      EXPECT_EQ(std::vector<LONG>({control.right - control.left, control.bottom - control.top, picture.left,
-                                   picture.top, picture.right, picture.bottom}),
-                std::vector<LONG>({16, 18, 0, 0, 16, 18}))
-          << "indicator " << id;
-    }
-  }, IDCANCEL);
+// Each indicator is drawn at its control's size at every scale, every pixel
+// of it painted: a mark in the middle square that grows with the scale
+// (not a small bitmap stretched). Under high contrast the page draws in the
+// system's window and text colours alone, and the tick and the cross still
+// differ.
+TEST_F(AppletSupportPageTest, IndicatorsAreDrawnAtTheirOwnSizeAndInHighContrast) {
+  struct Drawn {
+    int width, height, inkWidth;
+  };
+  std::vector<Drawn> drawn;
+  for (int dpi : {96, 120, 144, 192}) {
+    SCOPED_TRACE(dpi);
+    StartOver();
+    hostwin::SetScreenDpi(dpi);
+    Load(0, MakeBoard(16, 4, 0x02));
+    OnPage(IDD_SUPPORT_PAGE, [&](HWND page) {
+      hostwin::Picture tick, cross;
+      ASSERT_TRUE(hostwin::PaintOwnerDrawn(Item(page, IDC_SUP_COUNTER_MARK), &tick));
+      ASSERT_TRUE(hostwin::PaintOwnerDrawn(Item(page, IDC_SUP_LED_MARK), &cross));
+      RECT control = hostwin::Placement(Item(page, IDC_SUP_COUNTER_MARK));
+      EXPECT_EQ(std::vector<int>({tick.width, tick.height}),
+                std::vector<int>({int(control.right - control.left), int(control.bottom - control.top)}));
+      EXPECT_EQ(std::count(tick.pixels.begin(), tick.pixels.end(), 0x123456u), 0) << "every pixel painted";
+      int left = tick.width, right = -1;
+      for (int i = 0; i < int(tick.pixels.size()); ++i)
+        if (tick.pixels[size_t(i)] == 0x008000u) left = std::min(left, i % tick.width), right = std::max(right, i % tick.width);
+      drawn.push_back(Drawn{tick.width, tick.height, right - left + 1});
+      EXPECT_GT(std::count(cross.pixels.begin(), cross.pixels.end(), 0xFF0000u), 0);
+      hostwin::UseHighContrast(true);
+      hostwin::Picture high[2];
+      ASSERT_TRUE(hostwin::PaintOwnerDrawn(Item(page, IDC_SUP_COUNTER_MARK), &high[0]));
+      ASSERT_TRUE(hostwin::PaintOwnerDrawn(Item(page, IDC_SUP_LED_MARK), &high[1]));
+      for (const auto &picture : high) {
+        size_t system = std::count(picture.pixels.begin(), picture.pixels.end(), 0x000000u) +
+                        std::count(picture.pixels.begin(), picture.pixels.end(), 0xFFFFFFu);
+        EXPECT_EQ(system, picture.pixels.size()) << "the window and text colours alone";
+        EXPECT_GT(std::count(picture.pixels.begin(), picture.pixels.end(), 0xFFFFFFu), 0);
+      }
+      EXPECT_NE(high[0].pixels, high[1].pixels) << "a tick and a cross";
+    }, IDCANCEL);
+  }
+  ASSERT_EQ(drawn.size(), 4u);
+  EXPECT_GE(drawn[3].inkWidth * 10, drawn[0].inkWidth * 17) << "the mark at 200 % about twice as wide as at 100 %";
+  EXPECT_GT(drawn[3].width, drawn[0].width);
 }
 
 // The two bitmaps as drawn: a green tick and a red cross on white, 11 x 12.

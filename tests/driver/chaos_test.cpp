@@ -1,7 +1,9 @@
 // CHAOS, as Windows' certification runs it: Plug and Play, system power and
 // I/O at once on threads of their own, the interrupt and DPCs on processor
 // threads, while DI lines fire; each program has a second thread on the same
-// handles. Every request ends with a status a program can expect, and the
+// handles. Plug and Play requests and the system's requests take turns, as
+// the PnP manager keeps them apart, but meet the resumes still in flight in
+// the driver. Every request ends with a status a program can expect, and the
 // board works afterwards with the machine balanced.
 #include <algorithm>
 #include <atomic>
@@ -104,41 +106,85 @@ class ChaosTest : public DriverTest {
     while (operations_ < until) std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
 
-  // Stop queries and cancels, rebalances, removal queries refused or cancelled.
-  void PlugAndPlay() {
-    std::minstd_rand rng(3);
-    StartResources resources = BoardResources();
-    for (int i = 0; i < kPnpActions; ++i) {
-      LetUsersWork();
-      switch (rng() % 3) {
-        case 0:
-          EXPECT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-          EXPECT_EQ(Pnp(IRP_MN_CANCEL_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-          break;
-        case 1:
-          EXPECT_EQ(hostk::Rebalance(pdos_.back(), hostk::AsList(resources.raw), hostk::AsList(resources.translated))
-                        .ioStatus.Status,
-                    STATUS_SUCCESS);
-          break;
-        default:
-          if (NT_SUCCESS(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status)) {
-            EXPECT_EQ(Pnp(IRP_MN_CANCEL_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-          }
-          break;
-      }
+  // A stop query and its cancel, or a removal query, refused while handles
+  // are open, and its cancel.
+  void Query(std::minstd_rand &rng) {
+    if (rng() % 3) {
+      EXPECT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+      EXPECT_EQ(Pnp(IRP_MN_CANCEL_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    } else if (NT_SUCCESS(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status)) {
+      EXPECT_EQ(Pnp(IRP_MN_CANCEL_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     }
   }
 
+  // Stop queries and cancels, rebalances, removal queries refused or
+  // cancelled, each once the programs have worked a while; and a query with
+  // its cancel whenever the power thread holds a resume in the driver.
+  void PlugAndPlay() {
+    std::minstd_rand rng(3);
+    StartResources resources = BoardResources();
+    long until = operations_ + 50;
+    for (int done = 0; done < kPnpActions || !powerDone_;) {
+      if (resumeHeld_) {
+        Query(rng);
+        resumeHeld_ = false;
+        continue;
+      }
+      if (done == kPnpActions || operations_ < until) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        continue;
+      }
+      pnpBusy_ = true;
+      if (rng() % 3 == 0) {
+        EXPECT_EQ(hostk::Rebalance(pdos_.back(), hostk::AsList(resources.raw), hostk::AsList(resources.translated))
+                      .ioStatus.Status,
+                  STATUS_SUCCESS);
+      } else {
+        Query(rng);
+      }
+      pnpBusy_ = false;
+      ++done;
+      until = operations_ + 50;
+    }
+  }
+
+  // Sleeps and hibernations. Every other resume is held at a point where it
+  // is still in the driver after its S0 request has completed (a PCI
+  // board's D0 request on its way or its callback, the power-up work), and
+  // Plug and Play acts then: the Plug and Play thread queries, or the
+  // action it has begun meets the resume.
   void Power() {
+    using hostk::PowerWork;
     using hostk::SystemTransition;
     std::minstd_rand rng(9);
+    const PowerWork points[] = {PowerWork::Request, PowerWork::Callback, PowerWork::WorkItem};
     for (int i = 0; i < kPowerActions; ++i) {
       LetUsersWork();
       SystemTransition t = rng() % 2 ? SystemTransition::Sleep : SystemTransition::Hibernate;
       for (auto &r : hostk::EnterSystemTransition(t)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
       std::this_thread::sleep_for(std::chrono::microseconds(500));
-      for (auto &r : hostk::LeaveSystemTransition(t)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
+      const bool hold = i % 2 == 1;
+      const PowerWork point = IsPciBoard() ? points[rng() % 3] : PowerWork::WorkItem;
+      if (hold) hostk::HoldPowerWork(point, true);
+      std::atomic<bool> resumed{false};
+      std::thread resume([t, &resumed] {
+        for (auto &r : hostk::LeaveSystemTransition(t)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
+        resumed = true;
+      });
+      if (hold) {
+        // Nothing may reach the point (a rebalance draining, say): the
+        // resume then ends on its own.
+        while (!resumed && hostk::HeldPowerWork(point) == 0) std::this_thread::yield();
+        if (!resumed) {
+          resumeHeld_ = true;
+          while (resumeHeld_ && !pnpBusy_) std::this_thread::sleep_for(std::chrono::microseconds(50));
+          ++heldResumes_;
+        }
+        hostk::HoldPowerWork(point, false);
+      }
+      resume.join();
     }
+    powerDone_ = true;
   }
 
   // One life of a device under load: added and started, then removed, or
@@ -153,6 +199,7 @@ class ChaosTest : public DriverTest {
     std::vector<std::thread> users;
     for (int i = 0; i < kUsers; ++i) users.emplace_back([this, i] { User(i); });
     std::thread lines([this] { Lines(); });
+    powerDone_ = resumeHeld_ = pnpBusy_ = false;
     std::thread pnp([this] { PlugAndPlay(); });
     std::thread power([this] { Power(); });
     pnp.join();
@@ -179,8 +226,13 @@ class ChaosTest : public DriverTest {
   void Run(uint32_t model) {
     Load(model);
     for (int life = 0; life < kLives; ++life) Life(life % 2 == 1);
+    EXPECT_GT(heldResumes_, 0) << "Plug and Play met a resume in the driver";
   }
 
+  std::atomic<bool> powerDone_{false};
+  std::atomic<bool> resumeHeld_{false};  // the power thread asks for a query now
+  std::atomic<bool> pnpBusy_{false};     // the Plug and Play thread is in an action of its own
+  std::atomic<int> heldResumes_{0};
   std::atomic<bool> stopUsers_{false};
   std::atomic<bool> stopLines_{false};
   std::atomic<long> operations_{0};

@@ -2,6 +2,7 @@
 // Fundamentals"), one row each, on a board of each layout, with I/O before
 // and after; docs/device-fundamentals.md lists what Windows sends in each.
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "event_program.h"
@@ -111,6 +112,17 @@ class FundamentalsTest : public DriverTest {
     for (auto &thread : threads) thread.join();
   }
 
+  // The port requests the stopped driver holds in its device queue.
+  size_t HeldRequests() {
+    PKDEVICE_QUEUE queue = &bench_.Device()->DeviceQueue;
+    size_t held = 0;
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    for (PLIST_ENTRY e = queue->DeviceListHead.Flink; queue->Busy && e != &queue->DeviceListHead; e = e->Flink) ++held;
+    IoReleaseCancelSpinLock(irql);
+    return held;
+  }
+
   void Sleep(SystemTransition transition) {
     for (auto &r : hostk::EnterSystemTransition(transition)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
     EXPECT_FALSE(board_->Powered());
@@ -149,11 +161,19 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
            auto *partial = &hostk::AsList(*list)->List[0].PartialResourceList;
            partial->PartialDescriptors[partial->Count - 1].u.Interrupt.Vector += 2;
          }
+         const auto whileStopped = [&] {
+           // Both threads' requests come to wait (bounded: a driver that
+           // refuses them never holds two).
+           for (int tries = 0; tries < 5000 && HeldRequests() < 2; ++tries)
+             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+           EXPECT_EQ(HeldRequests(), 2u) << "the requests made while stopped wait in the driver";
+           board_->MoveInterruptLine(kTranslatedVector + 2);
+         };
          const auto rebalance = [&] {
-           EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(moved.raw), hostk::AsList(moved.translated),
-                                      [&] { board_->MoveInterruptLine(kTranslatedVector + 2); })
+           EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(moved.raw), hostk::AsList(moved.translated), whileStopped)
                          .ioStatus.Status,
                      STATUS_SUCCESS);
+           EXPECT_EQ(HeldRequests(), 0u) << "carried out at the restart";
          };
          WithIoDuring(user, rebalance, {STATUS_SUCCESS});
          std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
@@ -216,7 +236,32 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
          worker.join();
          user.program.reset();
          EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "the last cleanup disconnected";
+         EXPECT_EQ(board_->IntEn0(), 0u) << "and turned the sources off";
        }},
+      {"SimpleIO with its process ended, a request in flight", false,
+       [this](User &user) {
+         // The only requests the driver keeps pending are those that wait
+         // while the device is stopped: a thread of the program has one
+         // there when the program ends, its events enabled. The request is
+         // cancelled, then the handle cleaned up and closed.
+         EXPECT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+         EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+         hostk::user::Process *process = &user.program->process();
+         std::atomic<NTSTATUS> status{STATUS_PENDING};
+         std::thread worker([&] {
+           hostk::user::ProcessScope scope(*process);
+           UCHAR value = 0x5A;
+           status = PortByte(user.file, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value);
+         });
+         hostk::WaitForBlockedThreads(1);  // its request waits in the driver
+         user.program.reset();
+         worker.join();
+         EXPECT_EQ(status, STATUS_CANCELLED);
+         ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+         EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "no handle holds events";
+         EXPECT_EQ(board_->IntEn0(), 0u) << "the sources off";
+       }},
+      {"sleep (S3)", true, [this](User &) { Sleep(SystemTransition::Sleep); }},
       {"hibernation (S4)", true, [this](User &) { Sleep(SystemTransition::Hibernate); }},
       {"hybrid sleep", true, [this](User &) { Sleep(SystemTransition::HybridSleep); }},
       {"sleep with I/O during", true,

@@ -111,6 +111,45 @@ TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
   }
 }
 
+// Each device's model is "DeviceType" of its own hardware key, a 4-byte
+// REG_DWORD; the service key's is the fallback. The device's model decides
+// whether its bus position is asked for, and a start makes it the driver's.
+TEST_F(EntryTest, TheModelIsTheDevicesOwnOrElseTheServiceKeys) {
+  constexpr uint32_t kNone = 0xFFFFFFFF;
+  const struct Case {
+    const char *what;
+    uint32_t service, type;
+    std::vector<uint8_t> bytes;
+    uint32_t expected;
+  } cases[] = {
+      {"the device's dword", 24, REG_DWORD, {22, 0, 0, 0}, 22},
+      {"a PCI model on a latched service key", 0, REG_DWORD, {24, 0, 0, 0}, 24},
+      {"a latched model on a PCI service key", 24, REG_DWORD, {0, 0, 0, 0}, 0},
+      {"no value of its own", 22, kNone, {}, 22},
+      {"a text is no model", 22, REG_SZ, {'2', 0, 0, 0}, 22},
+      {"nor are 8 bytes", 22, REG_QWORD, {24, 0, 0, 0, 0, 0, 0, 0}, 22},
+  };
+  for (const Case &c : cases) {
+    const auto row = FreshRow(c.what);
+    Load(c.service);
+    hostk::PdoConfig config;
+    config.busNumber = 2;
+    if (c.type != kNone) {
+      hostreg::SetValue(hostreg::Make(hostk::HardwareKeyPath(config)), u"DeviceType", c.type, c.bytes.data(),
+                        c.bytes.size());
+    }
+    PDEVICE_OBJECT device = Add(config);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(Extension(device)->DeviceType, c.expected);
+    EXPECT_EQ(Extension(device)->BusNumber, c.expected > 20 ? 2u : 0u) << "the bus position of a PCI model";
+    EXPECT_EQ(gDeviceType, c.service) << "until a start";
+    bench_.Attach(c.expected);
+    ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_EQ(gDeviceType, c.expected);
+    EXPECT_EQ(StoredDword(kService0, "DeviceType"), c.expected);
+  }
+}
+
 TEST_F(EntryTest, AFailedAddDeviceLeavesNothingBehind) {
   // AddDevice's allocations: the device object, the shutdown registration, the link name.
   const struct Case {

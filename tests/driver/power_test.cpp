@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "driver_fixture.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
@@ -33,8 +33,11 @@ std::string Hex(NTSTATUS status) {
 
 class PowerTest : public DriverTest {
  protected:
+  static constexpr UCHAR kDo = 0x5A;
+
   // A fresh machine with a board of `model`, started unless told otherwise.
   bool Begin(uint32_t model, bool start = true) {
+    program_.reset();
     FreshRow();
     if (!start) Load(model);
     device_ = start ? StartedDevice(model) : Add();
@@ -127,8 +130,40 @@ class PowerTest : public DriverTest {
     ExpectSent(SystemPowerState, PowerSystemWorking, {"set S0", "set D0"}, {"set D0 -> 00000000"}, PowerDeviceD0);
   }
 
+  // A program that writes kDo to the DO register, switches every source
+  // on and enables nine events.
+  void Use() {
+    program_ = std::make_unique<Program>();
+    file_ = program_->Open();
+    WritePort(file_, BoardRegisterMap()->Do, kDo);
+    EnableSources(file_);
+    events_ = MakeEvents(DIO_EVENT_COUNT);
+    EXPECT_EQ(EnableEvents(file_, events_).status, STATUS_SUCCESS);
+  }
+  // The board takes requests again with its DO register as the program left
+  // it, and, when the program kept its handle, its sources and events too.
+  // A program that ended is replaced by a new one.
+  void ExpectBack() {
+    const bool kept = program_ != nullptr;
+    if (!kept) {
+      program_ = std::make_unique<Program>("after");
+      file_ = program_->Open();
+    }
+    UCHAR value = 0;
+    EXPECT_EQ(PortByte(file_, IOCTL_DIO_READ_PORT_UCHAR, BoardRegisterMap()->Do, &value), STATUS_SUCCESS);
+    EXPECT_EQ(value, kDo) << "the DO register written back";
+    if (kept) ExpectHeard(*board_, events_, 0);
+  }
+  void TearDown() override {
+    program_.reset();
+    DriverTest::TearDown();
+  }
+
   PDEVICE_OBJECT device_ = nullptr;
   size_t busMark_ = 0, requestMark_ = 0;
+  std::unique_ptr<Program> program_;
+  HANDLE file_ = nullptr;
+  std::vector<HANDLE> events_;
 };
 
 TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
@@ -267,7 +302,7 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
     if (c.query) {
       EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
     }
-    ASSERT_EQ(Extension(device_)->HoldRequests, 1u);
+    ASSERT_EQ(Extension(device_)->HoldRequests, 1);
     ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set S3"}, {}, PowerDeviceD0);
     ExpectSent(DevicePowerState, PowerDeviceD3, {"set D3"}, {}, PowerDeviceD0);
     if (c.cancel) {
@@ -278,11 +313,13 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
   }
 }
 
-// A request that ends the session (shutdown, restart, or the hybrid shutdown
-// of Fast Startup) records it as the shutdown request does, "OnSystem" = 0
-// and the shutdown DO bit once, before anything goes down. A hibernation or
-// a sleep does neither.
-TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
+// Before anything goes down, a request that leaves S0 switches the board's
+// sources off: it keeps its power a while yet, and nothing of the driver
+// serves it until the wake. One that ends the session (shutdown, restart,
+// or the hybrid shutdown of Fast Startup) also records it as the shutdown
+// request does, "OnSystem" = 0 and the shutdown DO bit once. A hibernation
+// or a sleep records nothing.
+TEST_F(PowerTest, BeforeAnythingGoesDownTheBoardIsQuietAndTheSessionsEndRecorded) {
   using hostk::SystemTransition;
   for (uint32_t model : {24u, 22u, 21u, 20u, 0u}) {
     for (SystemTransition transition :
@@ -294,10 +331,15 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
       StoreDo({0, 1, 0, 3, 0, 1});
       ASSERT_NE(device_ = StartedDevice(model), nullptr);
       board_->SetDo(0x00);
+      const uint16_t sources = uint16_t(kRegisterBase + BoardRegisterMap()->Saved[DIO_SAVED_INTEN0]);
+      board_->Write(sources, 1, 0xFF);  // as a program leaves them
 
       // Held below: the system request, or the D3 request made before it.
       const auto send = [&] { return hostk::SendSystemPower(Pdo(), hostk::Entering(transition)); };
-      const auto held = [&] { EXPECT_EQ(board_->Do(), ends ? 0x08 : 0x00) << "driven before anything went down"; };
+      const auto held = [&] {
+        EXPECT_EQ(board_->Do(), ends ? 0x08 : 0x00) << "driven before anything went down";
+        EXPECT_EQ(board_->IntEn0(), 0u) << "the sources off before anything went down";
+      };
       EXPECT_EQ(SendHeld(send, PASSIVE_LEVEL, {}, held).ioStatus.Status, STATUS_SUCCESS);
 
       const uint16_t port = uint16_t(kRegisterBase + (model == 22 ? 0 : 1));
@@ -310,25 +352,182 @@ TEST_F(PowerTest, ASessionEndingRequestDrivesTheShutdownOutputFirst) {
   }
 }
 
-// A removal right after a resume waits for the D0 request the driver made,
-// its callback and the power-up work, which would find the device deleted.
-TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForTheD0Request) {
-  ASSERT_TRUE(Begin(24));
-  Send(SystemPowerState, PowerSystemSleeping3);
-  SendHeld(Sending(SystemPowerState, PowerSystemWorking), DISPATCH_LEVEL, {STATUS_SUCCESS, 0, true});
-  hostk::WaitForHeldRequests(1);  // the D0 request that followed S0
-  std::atomic<bool> removed{false};
-  std::thread removal([&] {
-    hostk::SurpriseRemove(Pdo());
-    removed = true;
-  });
-  while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
-  EXPECT_FALSE(removed) << "the removal waits for the D0 request";
-  EXPECT_NE(Pdo()->AttachedDevice, nullptr);
-  hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
-  hostk::CompleteHeldRequests(DISPATCH_LEVEL);
-  removal.join();
-  EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
+// A removal right after a resume waits for what the resume still has in
+// the driver: the D0 request on its way or at the bus, its callback, and
+// the power-up work, each of which would find the device deleted.
+TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForWhatTheResumeHasInFlight) {
+  using hostk::PowerWork;
+  const struct Case {
+    const char *what;
+    PowerWork held;
+    bool atBus;  // the D0 request held by the bus instead
+  } cases[] = {
+      {"the D0 request before it reaches the driver", PowerWork::Request, false},
+      {"the D0 request at the bus", PowerWork::Request, true},
+      {"the D0 request's callback", PowerWork::Callback, false},
+      {"the power-up work", PowerWork::WorkItem, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(Begin(24));
+    Send(SystemPowerState, PowerSystemSleeping3);
+    if (c.atBus) {
+      SendHeld(Sending(SystemPowerState, PowerSystemWorking), DISPATCH_LEVEL, {STATUS_SUCCESS, 0, true});
+      hostk::WaitForHeldRequests(1);
+    } else {
+      hostk::HoldPowerWork(c.held, true);
+      Send(SystemPowerState, PowerSystemWorking);
+      hostk::WaitForHeldPowerWork(c.held, 1);
+    }
+    std::atomic<bool> removed{false};
+    std::thread removal([&] {
+      hostk::SurpriseRemove(Pdo());
+      removed = true;
+    });
+    while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
+    EXPECT_FALSE(removed) << "the removal waits";
+    EXPECT_NE(Pdo()->AttachedDevice, nullptr);
+    if (c.atBus) {
+      hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
+      hostk::CompleteHeldRequests(DISPATCH_LEVEL);
+    } else {
+      hostk::HoldPowerWork(c.held, false);
+    }
+    removal.join();
+    EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
+  }
+}
+
+// Plug and Play may act before a resumed board is back in D0, since the S0
+// request completes first. A stop or removal query that comes before the D0
+// request reaches the driver (the S0 request still at the bus, or the D0
+// request on its way), then its cancel, leave the board as it was before the
+// sleep.
+TEST_F(PowerTest, AWakeThatMeetsAQueryStillBringsTheBoardBack) {
+  const struct Query {
+    const char *what;
+    UCHAR query, cancel;
+  } queries[] = {
+      {"stop query", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
+      {"removal query", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
+  };
+  for (bool d0Asked : {false, true}) {
+    for (const Query &q : queries) {
+      SCOPED_TRACE(std::string(q.what) + (d0Asked ? " while the D0 request is on its way" : " while S0 is at the bus"));
+      ASSERT_TRUE(Begin(24));
+      Use();
+      // The removal query is refused while a handle is open.
+      if (q.query == IRP_MN_QUERY_REMOVE_DEVICE) program_.reset();
+      Send(SystemPowerState, PowerSystemSleeping3);
+      const auto query = [&] { EXPECT_EQ(hostk::SendPnp(Pdo(), q.query).ioStatus.Status, STATUS_SUCCESS); };
+      if (d0Asked) {
+        hostk::HoldPowerWork(hostk::PowerWork::Request, true);
+        Send(SystemPowerState, PowerSystemWorking);
+        hostk::WaitForHeldPowerWork(hostk::PowerWork::Request, 1);
+        query();
+        hostk::HoldPowerWork(hostk::PowerWork::Request, false);
+      } else {
+        SendHeld(Sending(SystemPowerState, PowerSystemWorking), PASSIVE_LEVEL, {}, query);
+      }
+      hostk::DrainPowerWork();
+      EXPECT_EQ(hostk::SendPnp(Pdo(), q.cancel).ioStatus.Status, STATUS_SUCCESS);
+      ExpectState(PowerDeviceD0);
+      ExpectBack();
+    }
+  }
+}
+
+// A D3 request that cannot be made (no pool for it) does not stop the sleep,
+// and nothing brings the board back before its power goes: the wake writes
+// back what it lost.
+TEST_F(PowerTest, ASleepWhoseD3CannotBeRequestedRestoresTheBoardAtTheWake) {
+  using hostk::SystemTransition;
+  for (uint32_t model : {24u, 22u}) {
+    SCOPED_TRACE("model " + std::to_string(model));
+    ASSERT_TRUE(Begin(model));
+    Use();
+    hostk::FailAllocationsFrom(1);  // the system's own request comes from the reserve
+    for (auto &r : hostk::EnterSystemTransition(SystemTransition::Sleep)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
+    hostk::FailAllocationsFrom(0);
+    EXPECT_TRUE(Requested().empty()) << "no D3 request was made";
+    for (auto &r : hostk::LeaveSystemTransition(SystemTransition::Sleep)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
+    ExpectState(PowerDeviceD0);
+    ExpectBack();
+  }
+}
+
+// The last handle closed while the board is stopped or asleep: the restart
+// or the wake writes the board back with its sources off, its DO register
+// as it was.
+TEST_F(PowerTest, TheLastCleanupWhileStoppedOrAsleepLeavesTheSourcesOff) {
+  using hostk::SystemTransition;
+  for (uint32_t model : {24u, 0u}) {
+    for (bool asleep : {false, true}) {
+      SCOPED_TRACE("model " + std::to_string(model) + (asleep ? ", asleep" : ", stopped"));
+      ASSERT_TRUE(Begin(model));
+      Use();
+      if (asleep) {
+        hostk::EnterSystemTransition(SystemTransition::Sleep);
+      } else {
+        EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+        EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+      }
+      program_.reset();  // the last cleanup
+      if (asleep) {
+        hostk::LeaveSystemTransition(SystemTransition::Sleep);
+      } else {
+        EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+      }
+      EXPECT_EQ(board_->IntEn0(), 0u);
+      EXPECT_EQ(board_->IntEn1(), 0u);
+      ExpectBack();
+    }
+  }
+}
+
+// Microsoft's pages give the hybrid shutdown's context both ways round
+// (docs/power-transitions.md): its S4 request names S5 as the target or as
+// the effective state, and the fast startup's S0 request names nothing of it
+// (as the table of transitions has it) or S4 and S5, in either order. Every
+// reading of a fast startup brings the board up as at a cold start; a wake
+// from a hibernation writes it back.
+TEST_F(PowerTest, EveryReadingOfAHybridShutdownColdStartsTheFastStartup) {
+  const struct Reading {
+    const char *what;
+    SYSTEM_POWER_STATE target, effective;
+  } entering[] = {
+      {"S4 with target S5", PowerSystemShutdown, PowerSystemHibernate},
+      {"S4 with effective S5", PowerSystemHibernate, PowerSystemShutdown},
+      {"a hibernation's S4", PowerSystemHibernate, PowerSystemHibernate},
+  }, leaving[] = {
+      {"an S0 naming nothing", PowerSystemWorking, PowerSystemWorking},
+      {"an S0 naming target S5", PowerSystemShutdown, PowerSystemHibernate},
+      {"an S0 naming effective S5", PowerSystemHibernate, PowerSystemShutdown},
+      {"an S0 naming a hibernation", PowerSystemHibernate, PowerSystemHibernate},
+  };
+  const auto namesS5 = [](const Reading &r) {
+    return r.target == PowerSystemShutdown || r.effective == PowerSystemShutdown;
+  };
+  for (const Reading &in : entering) {
+    for (const Reading &out : leaving) {
+      SCOPED_TRACE(std::string(in.what) + ", then " + out.what);
+      const bool ends = namesS5(in), cold = ends || namesS5(out);
+      program_.reset();
+      FreshRow();
+      StoreDo({1, 0, 2, 0, 1, 0});  // the start output on channel 2
+      ASSERT_NE(device_ = StartedDevice(24), nullptr);
+      Use();
+      program_.reset();  // the applications end first
+      hostk::SendSystemPower(Pdo(), {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, in.target,
+                                     in.effective});
+      EXPECT_EQ(StoredDword(kService0, "OnSystem"), ends ? 0u : 1u);
+      hostk::SendSystemPower(Pdo(), {PowerSystemWorking, PowerActionSleep, PowerSystemHibernate, out.target,
+                                     out.effective});
+      hostk::DrainPowerWork();
+      EXPECT_EQ(board_->Do(), cold ? 0x04 : kDo) << (cold ? "as at a cold start" : "written back");
+      EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
+    }
+  }
 }
 
 }  // namespace

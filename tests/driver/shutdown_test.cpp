@@ -72,7 +72,11 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
   }
 }
 
-TEST_F(ShutdownTest, WithoutPoolNeitherTheRegistryNorTheBoardIsTouched) {
+// Without pool "OnSystem" cannot be written, but the output and the end of
+// the session do not depend on it: the shutdown request still drives the DO
+// bit (and says what failed), and after a hybrid shutdown the fast startup
+// still brings the board up as at a cold start instead of restoring it.
+TEST_F(ShutdownTest, WithoutPoolOnlyTheRegistryWriteIsMissing) {
   StartedDevice(24);
   board_->SetDo(0x00);
   // Set, cleared (with the creation's registration) and set: one delivery.
@@ -86,8 +90,24 @@ TEST_F(ShutdownTest, WithoutPoolNeitherTheRegistryNorTheBoardIsTouched) {
     hostk::FailAllocationsFrom(0);
     hostk::FailAllocationAt(0);
     EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
-    EXPECT_TRUE(Trace().empty()) << "nor the DO register";
+    EXPECT_EQ(board_->Do(), 0x01) << "the output all the same";
+    board_->SetDo(0x00);
   }
+
+  const auto row = FreshRow("a hybrid shutdown");
+  StoreDo({1, 1, 2, 0, 1, 1});  // start output on channel 2, shutdown output on channel 0
+  StartedDevice(24);
+  {
+    Program program;  // the applications end before a hybrid shutdown
+    WritePort(program.Open(), DIO_L24_DO, 0x5A);
+  }
+  hostk::FailAllocationsFrom(1);  // the system's own request comes from the reserve
+  hostk::EnterSystemTransition(hostk::SystemTransition::HybridShutdown);
+  hostk::FailAllocationsFrom(0);
+  EXPECT_EQ(board_->Do(), 0x5B) << "the shutdown output before the power went";
+  hostk::LeaveSystemTransition(hostk::SystemTransition::HybridShutdown);
+  EXPECT_EQ(board_->Do(), 0x04) << "the start output alone, as at a cold start";
+  EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
 }
 
 // The shutdown output's read and write of the DO register take the hardware lock.

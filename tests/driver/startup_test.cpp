@@ -112,5 +112,45 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   }
 }
 
+// A second board, of the board's model or another, does not start while the
+// first is in service: nothing of the first changes, its I/O goes on, and
+// once it is removed the next device's start takes the board.
+TEST_F(StartupTest, ASecondBoardIsRefusedAndTheFirstServesOn) {
+  for (uint32_t second : {24u, 22u}) {
+    const auto row = FreshRow("a second board of model " + std::to_string(second));
+    PDEVICE_OBJECT first = StartedDevice(24);
+    const std::string record = hostreg::Dump(kServiceKey) + hostreg::Dump(kDeviceMapKey);
+    hostk::PdoConfig config;
+    config.instancePath = u"PCI\\VEN_1D5A&DEV_2200&SUBSYS_00000000&REV_01\\4&1A2B3C4D&0&0020";
+    hostreg::PutDword(hostk::HardwareKeyPath(config), "DeviceType", second);
+    PDEVICE_OBJECT other = Add(config);
+    ASSERT_NE(other, nullptr);
+    StartResources resources = hostboard::BenchResources(second);
+    EXPECT_EQ(bench_.Start(Pdo(1), resources).ioStatus.Status, DIO_STATUS_BOARD_IN_SERVICE);
+    EXPECT_EQ(hostk::SendIrp(other, IRP_MJ_SHUTDOWN, 0).ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_TRUE(Trace().empty()) << "no board access";
+    EXPECT_EQ(hostreg::Dump(kServiceKey) + hostreg::Dump(kDeviceMapKey), record) << "nor the first's record";
+    for (const auto &i : hostk::Interfaces()) EXPECT_EQ(i.enabled, i.pdo == Pdo(0));
+    EXPECT_EQ(gDeviceType, 24u);
+    {
+      Program program;
+      HANDLE file = program.Open();
+      ULONG offset = 1;
+      UCHAR value = 0;
+      EXPECT_EQ(hostk::user::DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, &value, 1).status,
+                STATUS_SUCCESS);
+      EXPECT_EQ(Extension(first)->BaseAddress, kRegisterBase);
+    }
+    EXPECT_EQ(hostk::SendPnp(Pdo(1), IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    EXPECT_TRUE(HasValue(kService0, "DeviceType")) << "the refused device's removal leaves the record";
+    EXPECT_EQ(hostk::SendPnp(Pdo(0), IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+    bench_.Attach(second);
+    hostreg::PutDword(hostk::HardwareKeyPath({}), "DeviceType", second);
+    ASSERT_NE(Add(), nullptr);
+    EXPECT_EQ(bench_.Start().ioStatus.Status, STATUS_SUCCESS) << "the board is free again";
+    EXPECT_EQ(StoredDword(kService0, "DeviceType"), second);
+  }
+}
+
 }  // namespace
 }  // namespace diotest

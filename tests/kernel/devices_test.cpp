@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host_kernel.h"
+#include "registry_store.h"
 
 namespace {
 
@@ -85,6 +86,38 @@ TEST_F(DevicesTest, InterfaceStatesFollowTheKernelsStatuses) {
   EXPECT_EQ(IoRegisterDeviceInterface(device_, &guid, nullptr, &unused), STATUS_INVALID_DEVICE_REQUEST);
   RtlFreeUnicodeString(&link);
   RtlFreeUnicodeString(&again);
+}
+
+// The hardware key is the PDO's "Device Parameters", made at the first open,
+// with the access asked for; one of the hardware and software keys is named,
+// and only a PDO has them.
+TEST_F(DevicesTest, HardwareKeyIsThePdosDeviceParameters) {
+  hostk::PdoConfig config;
+  config.instancePath = u"ROOT\\ZEPDIO\\0001";
+  const std::string path = hostk::HardwareKeyPath(config);
+  EXPECT_EQ(path, "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZEPDIO\\0001\\Device Parameters");
+  pdo_ = hostk::CreatePdo(config);
+  HANDLE key = nullptr;
+  for (ULONG flags : {0u, 3u, 8u, ULONG(PLUGPLAY_REGKEY_CURRENT_HWPROFILE)})
+    EXPECT_EQ(IoOpenDeviceRegistryKey(pdo_, flags, KEY_READ, &key), STATUS_INVALID_PARAMETER) << flags;
+  ASSERT_EQ(IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key), STATUS_SUCCESS);
+  EXPECT_NE(hostreg::Find(path), nullptr) << "made at the first open";
+  std::string left;
+  for (const auto &line : hostk::Outstanding()) left += line + "\n";
+  EXPECT_NE(left.find("Device Parameters"), std::string::npos) << "the caller closes it: " << left;
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, L"DeviceType");
+  ULONG model = 22;
+  EXPECT_EQ(ZwSetValueKey(key, &name, 0, REG_DWORD, &model, sizeof model), STATUS_ACCESS_DENIED) << "read access only";
+  ZwClose(key);
+
+  Create(0);
+  EXPECT_DEATH(IoOpenDeviceRegistryKey(device_, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key),
+               "STOP 0x000000CA: IoOpenDeviceRegistryKey of .* not a PDO");
+  EXPECT_DEATH(IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DRIVER, KEY_READ, &key), "STOP 0x000000C4.*simulated");
+  KIRQL old;
+  EXPECT_DEATH((KeRaiseIrql(APC_LEVEL, &old), IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key)),
+               "STOP 0x0000000A: IoOpenDeviceRegistryKey");
 }
 
 TEST_F(DevicesTest, DeletingADeviceRemovesItsShutdownRegistrations) {

@@ -19,13 +19,33 @@ namespace {
 // A small function driver on a PDO of the simulated bus: it passes Plug and
 // Play and power requests down, and holds device-control requests in the
 // device queue with a cancel routine until they are cancelled or a test
-// completes them (CompleteHeld).
+// completes them (CompleteHeld). With `askD0` it asks for D0 once a system
+// request for S0 has come back, as a device's power policy owner does.
 PDEVICE_OBJECT lower;
 std::vector<std::string> journal;
+bool askD0 = false;
+std::atomic<int> d0Done{0};
 
 void Note(const std::string &what) { journal.push_back(what); }
 
+VOID CountCall(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK) {
+  ++*static_cast<std::atomic<int> *>(context);
+}
+
+NTSTATUS AskForD0(PDEVICE_OBJECT, PIRP irp, PVOID) {
+  if (irp->PendingReturned) IoMarkIrpPending(irp);
+  PoRequestPowerIrp(lower, IRP_MN_SET_POWER, hostk::DeviceState(PowerDeviceD0), CountCall, &d0Done, nullptr);
+  PoStartNextPowerIrp(irp);
+  return STATUS_CONTINUE_COMPLETION;
+}
+
+bool IsWake(PIO_STACK_LOCATION location) {
+  return location->MinorFunction == IRP_MN_SET_POWER && location->Parameters.Power.Type == SystemPowerState &&
+         location->Parameters.Power.State.SystemState == PowerSystemWorking;
+}
+
 VOID CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
+  Note("cancel");
   KeRemoveEntryDeviceQueue(&device->DeviceQueue, &irp->Tail.Overlay.DeviceQueueEntry);
   IoReleaseCancelSpinLock(irp->CancelIrql);
   irp->IoStatus.Status = STATUS_CANCELLED;
@@ -48,6 +68,11 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
       return status;
     }
     case IRP_MJ_POWER:
+      if (askD0 && IsWake(location)) {
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        IoSetCompletionRoutine(irp, AskForD0, nullptr, TRUE, TRUE, TRUE);
+        return PoCallDriver(lower, irp);
+      }
       PoStartNextPowerIrp(irp);
       IoSkipCurrentIrpStackLocation(irp);
       return PoCallDriver(lower, irp);
@@ -92,6 +117,8 @@ class LifecycleTest : public testing::Test {
  protected:
   void SetUp() override {
     journal.clear();
+    askD0 = false;
+    d0Done = 0;
     driver_ = hostk::LoadDriver(Entry, u"\\REGISTRY\\MACHINE\\life", nullptr);
     pdo_ = hostk::CreatePdo({});
     ASSERT_EQ(IoCreateDevice(driver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device_), STATUS_SUCCESS);
@@ -155,12 +182,33 @@ TEST_F(LifecycleTest, HeldRequestsEndCancelledOrCompletedAndTheCloseWaitsForThem
 
   requester = Request(file, &status);
   EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
-  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cleanup"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup"}));
   CompleteHeld(device_);
   requester.join();
   EXPECT_EQ(status, STATUS_SUCCESS);
-  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cleanup", "close"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup", "close"}));
   EXPECT_EQ(hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status, STATUS_INVALID_HANDLE);
+}
+
+// A process that ends while a thread of it has a request in the driver: the
+// request is cancelled and waited for before the handle's cleanup and close.
+TEST_F(LifecycleTest, AProcessThatEndsCancelsItsRequestsBeforeItsHandlesClose) {
+  auto ending = std::make_unique<hostk::user::Process>("ending");
+  HANDLE file = nullptr;
+  {
+    hostk::user::ProcessScope scope(*ending);
+    ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
+  }
+  std::atomic<NTSTATUS> status{STATUS_PENDING};
+  std::thread requester([&] {
+    hostk::user::ProcessScope scope(*ending);
+    status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
+  });
+  hostk::WaitForBlockedThreads(1);
+  ending.reset();
+  requester.join();
+  EXPECT_EQ(status, STATUS_CANCELLED);
+  EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup", "close"}));
 }
 
 // After a surprise removal the removal request waits for the last handle's
@@ -181,6 +229,61 @@ TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
   EXPECT_EQ(pdo_->AttachedDevice, nullptr);
 }
 
+// Each hold keeps its work waiting until it is released: a power request
+// asked for before the stack sees it, its callback once the bus has
+// completed it, a work item before its routine runs.
+TEST_F(LifecycleTest, HeldPowerWorkWaitsForItsRelease) {
+  using hostk::PowerWork;
+  std::atomic<int> called{0};
+  PIO_WORKITEM item = IoAllocateWorkItem(device_);
+  for (PowerWork what : {PowerWork::Request, PowerWork::Callback, PowerWork::WorkItem}) {
+    SCOPED_TRACE(int(what));
+    called = 0;
+    size_t seen = hostk::BusRequests().size();
+    hostk::HoldPowerWork(what, true);
+    if (what == PowerWork::WorkItem) {
+      auto count = [](PDEVICE_OBJECT, PVOID context) { ++*static_cast<std::atomic<int> *>(context); };
+      IoQueueWorkItem(item, count, DelayedWorkQueue, &called);
+    } else {
+      EXPECT_EQ(PoRequestPowerIrp(lower, IRP_MN_SET_POWER, hostk::DeviceState(PowerDeviceD0), CountCall, &called,
+                                  nullptr),
+                STATUS_PENDING);
+    }
+    hostk::WaitForHeldPowerWork(what, 1);
+    EXPECT_EQ(called, 0);
+    EXPECT_EQ(hostk::BusRequests().size() - seen, what == PowerWork::Callback ? 1u : 0u);
+    if (what == PowerWork::Callback) {
+      EXPECT_EQ(hostk::PowerRequests().back().status, STATUS_SUCCESS) << "completed, its callback waiting";
+    }
+    hostk::HoldPowerWork(what, false);
+    hostk::DrainPowerWork();
+    EXPECT_EQ(called, 1);
+    EXPECT_EQ(hostk::HeldPowerWork(what), 0u);
+  }
+  IoFreeWorkItem(item);
+}
+
+// While the machine sleeps, Plug and Play waits for S0. Once the S0 requests
+// have gone, the device requests they caused may still be in flight, and
+// Plug and Play goes on beside them.
+TEST_F(LifecycleTest, PlugAndPlayWaitsForS0AndMeetsTheResume) {
+  askD0 = true;
+  hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
+  std::thread query([this] { hostk::SendPnp(pdo_, IRP_MN_QUERY_STOP_DEVICE); });
+  hostk::WaitForBlockedThreads(1);
+  EXPECT_TRUE(journal.empty()) << "asleep: the query waits";
+  hostk::HoldPowerWork(hostk::PowerWork::Request, true);
+  std::thread resume([] { hostk::LeaveSystemTransition(hostk::SystemTransition::Sleep); });
+  hostk::WaitForHeldPowerWork(hostk::PowerWork::Request, 1);  // the D0 request
+  query.join();
+  EXPECT_EQ(hostk::SendPnp(pdo_, IRP_MN_CANCEL_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 5", "pnp 6"})) << "both while the D0 request waits";
+  EXPECT_EQ(d0Done, 0);
+  hostk::HoldPowerWork(hostk::PowerWork::Request, false);
+  resume.join();
+  EXPECT_EQ(d0Done, 1) << "the transition waits for it";
+}
+
 using LifecycleDeathTest = LifecycleTest;
 
 TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
@@ -193,14 +296,14 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
          KeInitializeEvent(&never, NotificationEvent, FALSE);
          PIO_WORKITEM item = IoAllocateWorkItem(device_);
          auto wait = [](PDEVICE_OBJECT, PVOID) { KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr); };
-         hostk::HoldWorkItems(true);
+         hostk::HoldPowerWork(hostk::PowerWork::WorkItem, true);
          IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
          IoQueueWorkItem(item, wait, DelayedWorkQueue, nullptr);
        },
        "STOP 0x000000C4: IoQueueWorkItem of a work item that is queued already"},
       {[this] {
          PIO_WORKITEM item = IoAllocateWorkItem(device_);
-         hostk::HoldWorkItems(true);  // the worker cannot take it yet
+         hostk::HoldPowerWork(hostk::PowerWork::WorkItem, true);  // the worker cannot take it yet
          IoQueueWorkItem(item, [](PDEVICE_OBJECT, PVOID) {}, DelayedWorkQueue, nullptr);
          IoFreeWorkItem(item);
        },

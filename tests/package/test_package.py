@@ -20,11 +20,26 @@ import catalog  # noqa: E402
 import inf  # noqa: E402
 import infcheck  # noqa: E402
 
-TEMPLATE = open(os.path.join(ROOT, 'driver', 'TesZEPDIO.inf.in')).read()
 
 
-def shipped_inf(models=None):
-    return inf.make_inf(TEMPLATE, models or dict(inf.DEFAULT_MODELS), '12/07/2026,1.0.77.0')
+def read(path, mode='r'):
+    with open(path, mode) as source:
+        return source.read()
+
+
+TEMPLATE = read(os.path.join(ROOT, 'package', 'TesZEPDIO.inf.in'))
+APPLET_TEMPLATE = read(os.path.join(ROOT, 'package', 'TesZEPDIOApplet.inf.in'))
+DRIVER_VER = '12/07/2026,1.0.77.0'
+
+
+def shipped_inf(package='pci', models=None):
+    """One of the three shipped INFs: 'pci', 'latched' or 'applet'."""
+    if package == 'applet':
+        return inf.make_applet_inf(APPLET_TEMPLATE, DRIVER_VER)
+    pci, latched = inf.split_models(models or dict(inf.DEFAULT_MODELS))
+    if package == 'pci':
+        return inf.make_inf(TEMPLATE, pci, DRIVER_VER, inf.PCI_PACKAGE)
+    return inf.make_inf(TEMPLATE, latched, DRIVER_VER, inf.LATCHED_PACKAGE)
 
 
 def a_pe_image():
@@ -33,89 +48,159 @@ def a_pe_image():
                    glob.glob('/usr/lib/gcc/x86_64-w64-mingw32/*/libstdc++-6.dll'))
     if not found:
         raise unittest.SkipTest('no mingw-w64 DLL on this machine (tools/install-deps.sh installs one)')
-    return open(found[0], 'rb').read()
+    return read(found[0], 'rb')
+
+
+# A service section of its own for one model, as the INFs before the
+# per-device model had them: the model's code in the service key.
+def own_service(code):
+    return (r'(\[Model%d\.Services\]\r\nAddService = TESZEPDIOS, 0x00000002, )Driver_Service' % code,
+            r'\1Model%d_Service\r\n\r\n[Model%d_Service]\r\nServiceType = 1\r\nStartType = 3\r\n'
+            r'ErrorControl = 1\r\nServiceBinary = %%13%%\\TesZEPDIO.sys\r\nAddReg = Model%d_Code\r\n\r\n'
+            r'[Model%d_Code]\r\nHKR,,DeviceType,0x00010001,%d' % (code, code, code, code, code))
 
 
 class InfCheckTest(unittest.TestCase):
-    def test_shipped_inf_passes(self):
-        self.assertEqual(infcheck.check(shipped_inf()), [])
+    # The mode each INF passes, and the one it must fail: the PCI boards'
+    # package is a Windows Driver (/w); the latched boards' log configuration
+    # makes theirs a desktop package (/h); the applet's software of type 1 is
+    # desktop-only.
+    def test_each_inf_passes_its_mode(self):
+        for package, passes, fails in (('pci', 'w', None), ('latched', 'h', 'u'), ('applet', 'h', 'u')):
+            with self.subTest(package):
+                text = shipped_inf(package)
+                for mode in infcheck.MODES[:infcheck.MODES.index(passes) + 1]:
+                    self.assertEqual(infcheck.check(text, mode=mode), [], mode)
+                if fails:
+                    self.assertNotEqual(infcheck.check(text, mode=fails), [])
 
-    # Each row breaks the shipped INF in one way; the check must refuse it
-    # by the rule named.
+    # Each row breaks a shipped INF in one way (one substitution or several);
+    # the check in the mode given must refuse it by the rule named.
     BROKEN = [
-        ('no signature', r'Signature   = "\$WINDOWS NT\$"\r\n', '', 'version'),
-        ('a Windows 95 signature', r'"\$WINDOWS NT\$"', '"$Windows 95$"', 'version'),
-        ('no class GUID', r'ClassGuid   = {553b0586-9cbe-4b45-88c0-88e588689a6c}\r\n', '', 'version'),
-        ('a class GUID that is none', r'{553b0586-9cbe-4b45-88c0-88e588689a6c}', '{553b0586}', 'version'),
-        ('no driver version', r'DriverVer   = 12/07/2026,1.0.77.0\r\n', '', 'version'),
-        ('month 13', r'12/07/2026,1.0.77.0', '13/07/2026,1.0.77.0', 'driver-ver'),
-        ('a version part too big', r'12/07/2026,1.0.77.0', '12/07/2026,1.0.77777.0', 'driver-ver'),
-        ('no catalog', r'CatalogFile = TesZEPDIO.cat\r\n', '', '1233'),
-        ('no lockdown', r'PnpLockdown = 1', 'PnpLockdown = 0', 'pnp-lockdown'),
-        ('Microsoft as provider', r'Provider           = "Tessaron"', 'Provider = "Microsoft"', '1204'),
-        ('a string never defined', r'DisplayName   = %ServiceName%', 'DisplayName   = %NoSuchString%', '1235'),
-        ('both DefaultInstall and Manufacturer', r'\[Strings\]', '[DefaultInstall]\r\nCopyFiles = Driver_Files\r\n\r\n[Strings]', '1212'),
-        ('a copied file not in SourceDisksFiles', r'TesZEPDIOConfig.cpl = 1\r\n', '', '1230'),
-        ('a file on a disk not named', r'TesZEPDIO.sys       = 1', 'TesZEPDIO.sys = 2', '1230'),
-        ('a copy list that is not there', r'CopyFiles = Driver_Files, Applet_Files', 'CopyFiles = Driver_Files, Other_Files', '1203'),
-        ('a service section that is not there', r'0x00000002, Model24_Service', '0x00000002, Model25_Service', '1203'),
-        ('a service without its binary', r'(\[Model24_Service\](?:\r\n[^\[]*?))ServiceBinary = %13%\\TesZEPDIO.sys\r\n', r'\1', 'service'),
-        ('a service binary never copied', r'(\[Model24_Service\](?:\r\n[^\[]*?))ServiceBinary = %13%\\TesZEPDIO.sys', r'\1ServiceBinary = %13%\\Other.sys', 'service'),
-        ('a service binary in another directory', r'(\[Model24_Service\](?:\r\n[^\[]*?))ServiceBinary = %13%', r'\1ServiceBinary = %12%', 'service'),
-        ('a service without start type', r'(\[Model22_Service\](?:\r\n[^\[]*?))StartType     = 3\r\n', r'\1', 'service'),
-        ('a driver started automatically', r'(\[Model22_Service\](?:\r\n[^\[]*?))StartType     = 3', r'\1StartType = 2', 'kernel-service'),
-        ('a driver that is no kernel driver', r'(\[Model22_Service\](?:\r\n[^\[]*?))ServiceType   = 1', r'\1ServiceType = 16', 'kernel-service'),
-        ('a device with no associated service', r'TESZEPDIOS, 0x00000002, Model0_Service', 'TESZEPDIOS, 0, Model0_Service', '1296'),
-        ('a file to the disk root', r'Applet_Files = 16425', 'Applet_Files = 24', 'dirid'),
-        ('a file to Program Files', r'Driver_Files = 13', 'Driver_Files = 16422\r\nOther = 16409', 'dirid'),
-        ('a global key of our own', r'"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls"', r'"SOFTWARE\\Tessaron\\Cpls"', 'registry'),
-        ('a per-user key', r'HKLM,"SOFTWARE\\Microsoft', r'HKCU,"SOFTWARE\\Microsoft', 'registry'),
-        ('the service key written directly', r'HKR,,DeviceType,0x00010001,24', r'HKLM,"SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS",DeviceType,0x00010001,24', '1221'),
+        ('no signature', 'pci', 'h', [(r'Signature   = "\$WINDOWS NT\$"\r\n', '')], 'version'),
+        ('a Windows 95 signature', 'pci', 'h', [(r'"\$WINDOWS NT\$"', '"$Windows 95$"')], 'version'),
+        ('no class GUID', 'pci', 'h', [(r'ClassGuid   = \{4d36e97d[^\r]*\r\n', '')], 'version'),
+        ('a class GUID that is none', 'pci', 'h', [(r'\{4d36e97d-e325-11ce-bfc1-08002be10318\}', '{4d36e97d}')], 'version'),
+        ('a class name too long', 'pci', 'h', [(r'Class       = System', 'Class = ABoardClassNameOfMoreThanThirtyTwo')], 'class-name'),
+        ('no driver version', 'pci', 'h', [(r'DriverVer   = 12/07/2026,1.0.77.0\r\n', '')], 'version'),
+        ('month 13', 'pci', 'h', [(r'12/07/2026,1.0.77.0', '13/07/2026,1.0.77.0')], 'driver-ver'),
+        ('a version part too big', 'pci', 'h', [(r'12/07/2026,1.0.77.0', '12/07/2026,1.0.77777.0')], 'driver-ver'),
+        ('no catalog', 'pci', 'h', [(r'CatalogFile = TesZEPDIO.cat\r\n', '')], '1233'),
+        ('no lockdown', 'pci', 'h', [(r'PnpLockdown = 1', 'PnpLockdown = 0')], 'pnp-lockdown'),
+        ('Microsoft as provider', 'pci', 'h', [(r'Provider           = "Tessaron"', 'Provider = "Microsoft"')], '1204'),
+        ('a string never defined', 'pci', 'h', [(r'DisplayName   = %ServiceName%', 'DisplayName   = %NoSuchString%')], '1235'),
+        ('both DefaultInstall and Manufacturer', 'pci', 'h',
+         [(r'\[Strings\]', '[DefaultInstall]\r\nCopyFiles = Driver_Files\r\n\r\n[Strings]')], '1212'),
+        ('a copied file not in SourceDisksFiles', 'pci', 'h', [(r'TesZEPDIO.sys = 1\r\n', '')], '1230'),
+        ('a file on a disk not named', 'pci', 'h', [(r'TesZEPDIO.sys = 1', 'TesZEPDIO.sys = 2')], '1230'),
+        ('a copy list that is not there', 'pci', 'h', [(r'CopyFiles = Driver_Files', 'CopyFiles = Other_Files')], '1203'),
+        ('a service section that is not there', 'pci', 'h', [(r'0x00000002, Driver_Service', '0x00000002, Other_Service')], '1203'),
+        ('a service without its binary', 'pci', 'h', [(r'ServiceBinary = %13%\\TesZEPDIO.sys\r\n', '')], 'service'),
+        ('a service binary never copied', 'pci', 'h', [(r'ServiceBinary = %13%\\TesZEPDIO.sys', r'ServiceBinary = %13%\\Other.sys')], 'service'),
+        ('a service binary in another directory', 'pci', 'h', [(r'ServiceBinary = %13%', 'ServiceBinary = %12%')], 'service'),
+        ('a service without start type', 'pci', 'h', [(r'StartType     = 3\r\n', '')], 'service'),
+        ('a driver started automatically', 'pci', 'h', [(r'StartType     = 3', 'StartType = 2')], 'kernel-service'),
+        ('a driver that is no kernel driver', 'pci', 'h', [(r'ServiceType   = 1', 'ServiceType = 16')], 'kernel-service'),
+        ('a device with no associated service', 'pci', 'h',
+         [(r'AddService = TESZEPDIOS, 0x00000002, Driver_Service', 'AddService = TESZEPDIOS, 0, Driver_Service')], '1296'),
+        ('the service key written directly', 'pci', 'h',
+         [(r'HKR,,DeviceType,0x00010001,24', r'HKLM,"SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS",DeviceType,0x00010001,24')], '1221'),
+        ('a file renamed in the driver store', 'pci', 'h', [(r'\[Driver_Files\]\r\nTesZEPDIO.sys', '[Driver_Files]\r\nTesZEPDIO.sys, Other.sys\r\nOther.sys\r\nX')], '1100'),
+        ('a class installer for the System class', 'pci', 'h',
+         [(r'\[Manufacturer\]', '[ClassInstall32]\r\nAddReg = Class_AddReg\r\n\r\n[Class_AddReg]\r\nHKR,,,,"Boards"\r\n\r\n[Manufacturer]')], '1285'),
+        ('two sources for one file', 'pci', 'h',
+         [(r'\[Driver_Files\]\r\nTesZEPDIO.sys', '[Driver_Files]\r\nTesZEPDIO.sys\r\n\r\n[Other_Files]\r\nTesZEPDIO.sys, Other.sys'),
+          (r'(\[Model22\]\r\nCopyFiles = Driver_Files)', r'\1, Other_Files'), (r'TesZEPDIO.sys = 1', 'TesZEPDIO.sys = 1\r\nOther.sys = 1'),
+          (r'Driver_Files = 13', 'Driver_Files = 13\r\nOther_Files = 13')], '1330'),
+        ('one global value set twice', 'latched', 'h',
+         [(r'(\[Model0_AddReg\]\r\n)', r'\1HKLM,"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",Zep,,"a"\r\n'),
+          (r'(\[Model1_AddReg\]\r\n)', r'\1HKLM,"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",Zep,,"b"\r\n')], '1331'),
+        ('the model in the service key, per model', 'pci', 'h', [own_service(22), own_service(24)], '1332'),
+        ('a service section of its own for one model', 'pci', 'h', [own_service(24)], '1333'),
+        ('a per-user key', 'latched', 'h', [(r'(\[Model0_AddReg\]\r\n)', r'\1HKCU,"SOFTWARE\\Tessaron",Zep,,"a"\r\n')], 'registry'),
+        ('a global key of our own', 'latched', 'h', [(r'(\[Model0_AddReg\]\r\n)', r'\1HKLM,"SOFTWARE\\Tessaron",Zep,,"a"\r\n')], 'registry'),
+        ('a file to the disk root', 'latched', 'h', [(r'Driver_Files = 13', 'Driver_Files = 24')], 'dirid'),
+        ('a log configuration in a universal INF', 'latched', 'u', [], '1300'),
+        ('a registry deletion in a universal INF', 'pci', 'u', [(r'(\[Model24\]\r\n)', r'\1DelReg = Model24_AddReg\r\n')], '1300'),
+        ('a co-installer', 'pci', 'u', [(r'(\[Device_AddReg\]\r\n)', r'\1HKR,,CoInstallers32,0x00010000,"co.dll"\r\n')], '1303'),
+        ('a global key in a universal INF', 'pci', 'u',
+         [(r'(\[Model24_AddReg\]\r\n)', r'\1HKLM,"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",Zep,,"a"\r\n')], '1304'),
+        ('a file to SysWOW64 by its DIRID', 'pci', 'u', [(r'Driver_Files = 13', 'Driver_Files = 16425')], '1306'),
+        ('a file to System32 in a Windows Driver', 'pci', 'w', [(r'Driver_Files = 13', 'Driver_Files = 11')], 'isolation-files'),
+        ('a COM key in a Windows Driver', 'pci', 'w', [(r'(\[Model24_AddReg\]\r\n)', r'\1HKCR,"CLSID\\{00000000-0000-0000-0000-000000000001}",,,"a"\r\n')], 'isolation-registry'),
+        ('a component without its section', 'pci', 'h', [(r'TesZEPDIOConfig, , Applet_Component', 'TesZEPDIOConfig, , Other_Component')], '1203'),
+        ('a component without IDs', 'pci', 'h', [(r'ComponentIDs = TesZEPDIOConfig\r\n', '')], 'component'),
+        ('software without a type', 'applet', 'h', [(r'SoftwareType    = 1\r\n', '')], 'software'),
+        ('software not in the driver store', 'applet', 'h', [(r'Applet_Files = 13', 'Applet_Files = 11')], 'software'),
+        ('software without a version', 'applet', 'h', [(r'SoftwareVersion = 1.0.77.0\r\n', '')], 'software'),
+        ('software of type 1 in a device INF', 'applet', 'h',
+         [(r'Class       = SoftwareComponent', 'Class = System'), (r'\{5c4c3332-344d-483c-8739-259e934c9cc8\}', '{4d36e97d-e325-11ce-bfc1-08002be10318}')],
+         'software-class'),
+        ('software of type 1 in a universal INF', 'applet', 'u', [], 'software-desktop'),
+        ('a component INF that is not universal', 'applet', 'h', [(r'(\[Applet_Install\]\r\n)', r'\1DelFiles = Applet_Files\r\n')], '1300'),
     ]
 
     def test_broken_infs_are_refused(self):
-        good = shipped_inf()
-        for what, pattern, replacement, rule in self.BROKEN:
+        for what, package, mode, substitutions, rule in self.BROKEN:
             with self.subTest(what):
-                broken, count = re.subn(pattern, replacement, good, count=1)
-                self.assertEqual(count, 1, 'the row does not apply to the shipped INF')
-                rules = {r for r, _ in infcheck.check(broken)}
+                broken = shipped_inf(package)
+                for pattern, replacement in substitutions:
+                    broken, count = re.subn(pattern, replacement, broken, count=1)
+                    self.assertEqual(count, 1, 'the row does not apply to the shipped INF: ' + pattern)
+                rules = {r for r, _ in infcheck.check(broken, mode=mode)}
                 self.assertIn(rule, rules)
+
+    def test_every_rule_has_a_broken_inf(self):
+        self.assertEqual(set(infcheck.SOURCES) - {row[-1] for row in self.BROKEN} - {'package-file'}, set())
 
     def test_package_directory_must_hold_the_files(self):
         with tempfile.TemporaryDirectory() as directory:
-            for name in ('TesZEPDIO.sys', 'TesZEPDIO.cat'):
-                open(os.path.join(directory, name), 'wb').close()
+            open(os.path.join(directory, 'TesZEPDIO.cat'), 'wb').close()
             faults = infcheck.check(shipped_inf(), directory)
-            self.assertEqual(faults, [('package-file', 'TesZEPDIOConfig.cpl is not in the package beside the INF')])
+            self.assertEqual(faults, [('package-file', 'TesZEPDIO.sys is not in the package beside the INF')])
 
     def test_continued_lines_and_quoted_commas(self):
         text = shipped_inf().replace('HKR,,DeviceType,0x00010001,24', 'HKR,,DeviceType, \\\r\n 0x00010001,24')
-        self.assertEqual(infcheck.check(text), [])
+        self.assertEqual(infcheck.check(text, mode='w'), [])
         parsed = infcheck.Inf('[A]\r\nx = "a,b", c ; "d,e"\r\n')
         self.assertEqual(parsed.value('A', 'X'), ['a,b', 'c'])
 
 
 class InfMakerTest(unittest.TestCase):
+    # Each model's code goes to its device's hardware key; every model
+    # shares the one service section and names the applet's component.
     def test_one_model_line_and_device_type_per_model(self):
         models = {0: r'Root\Board_0', 24: r'PCI\VEN_ABCD&DEV_0024'}
-        text = shipped_inf(models)
-        parsed = infcheck.Inf(text)
-        lines = [fields for _, _, fields, _ in parsed.lines('Boards.NTamd64')]
-        self.assertEqual(lines, [['Model0', r'Root\Board_0'], ['Model24', r'PCI\VEN_ABCD&DEV_0024']])
-        self.assertEqual(parsed.lines('Model24_DeviceType')[0][3], 'HKR,,DeviceType,0x00010001,24')
-        # A latched board has its log configuration; a PCI board none.
-        self.assertEqual(parsed.value('Model0', 'LogConfig'), ['Latched_Factory', 'Latched_Jumpers'])
-        self.assertIsNone(parsed.value('Model24', 'LogConfig'))
-        self.assertEqual(infcheck.check(text), [])
-        self.assertNotIn('@', re.sub(r'%\d+%|@\d|\d@', '', text))
-        self.assertIn('\r\n', text)
+        for package, code, hardware_id in (('pci', 24, models[24]), ('latched', 0, models[0])):
+            with self.subTest(package):
+                text = shipped_inf(package, models)
+                parsed = infcheck.Inf(text)
+                lines = [fields for _, _, fields, _ in parsed.lines('Boards.NTamd64')]
+                self.assertEqual(lines, [['Model%d' % code, hardware_id]])
+                self.assertEqual(parsed.lines('Model%d_AddReg' % code)[0][3], 'HKR,,DeviceType,0x00010001,%d' % code)
+                self.assertEqual(parsed.value('Model%d.HW' % code, 'AddReg'), ['Device_AddReg', 'Model%d_AddReg' % code])
+                self.assertEqual(parsed.value('Model%d.Services' % code, 'AddService'),
+                                 ['TESZEPDIOS', '0x00000002', 'Driver_Service'])
+                self.assertEqual(parsed.value('Model%d.Components' % code, 'AddComponent'),
+                                 ['TesZEPDIOConfig', '', 'Applet_Component'])
+                # A latched board has its log configuration; a PCI board none.
+                self.assertEqual(parsed.value('Model%d' % code, 'LogConfig'),
+                                 ['Latched_Factory', 'Latched_Jumpers'] if code == 0 else None)
+                self.assertEqual(parsed.has('Latched_Factory'), code == 0)
+                self.assertEqual(parsed.value('Version', 'CatalogFile'),
+                                 ['TesZEPDIOLatched.cat' if code == 0 else 'TesZEPDIO.cat'])
+                self.assertNotIn('@', re.sub(r'%\d+%|@\d|\d@', '', text))
+                self.assertIn('\r\n', text)
+        component = infcheck.Inf(shipped_inf('applet'))
+        self.assertEqual([f for _, _, f, _ in component.lines('Applet.NTamd64')], [['Applet_Install', 'SWC\\TesZEPDIOConfig']])
+        self.assertEqual(component.value('Applet_Software', 'SoftwareVersion'), ['1.0.77.0'])
 
-    def test_applet_registration_is_in_the_32_bit_view(self):
-        line = infcheck.Inf(shipped_inf()).lines('Applet_AddReg')[0][3]
-        flags = int(infcheck.split_fields(line)[3], 16)
-        self.assertTrue(flags & 0x4000, 'FLG_ADDREG_32BITKEY')
-        self.assertIn(r'%16425%\TesZEPDIOConfig.cpl', line)
+    def test_the_packages_and_models_list(self):
+        with tempfile.TemporaryDirectory() as directory:
+            self.assertEqual(inf.main(['--out', directory, '--driver-ver', DRIVER_VER, '--model', '24=PCI\\VEN_ABCD&DEV_0024']), 0)
+            self.assertEqual(sorted(os.listdir(directory)), ['TesZEPDIO', 'TesZEPDIOApplet', 'models.txt'])
+            self.assertEqual(read(os.path.join(directory, 'models.txt')), '24 PCI\\VEN_ABCD&DEV_0024 TesZEPDIO\n')
+            self.assertEqual(infcheck.check(read(os.path.join(directory, 'TesZEPDIO', 'TesZEPDIO.inf')), mode='w'), [])
 
     REFUSED_MODELS = [
         ('no hardware ID', '24'),
@@ -166,13 +251,13 @@ class CatalogTest(unittest.TestCase):
         cert, key = self.signing_pair()
         unsigned = self.path('image.dll', self.pe)
         signed = os.path.join(self.directory, 'signed.dll')
-        self.assertEqual(self.osslsigncode('sign', '-certs', cert, '-key', key, '-h', 'sha1',
+        self.assertEqual(self.osslsigncode('sign', '-certs', cert, '-key', key, '-h', 'sha256',
                                            '-in', unsigned, '-out', signed).returncode, 0)
         report = self.osslsigncode('verify', '-in', signed, '-CAfile', cert).stdout
         digest = re.search(r'Calculated message digest\s*:\s*([0-9A-F]+)', report).group(1)
         self.assertEqual(catalog.pe_image_hash(self.pe).hex().upper(), digest)
         # The signature leaves the hash as it was.
-        self.assertEqual(catalog.pe_image_hash(open(signed, 'rb').read()).hex().upper(), digest)
+        self.assertEqual(catalog.pe_image_hash(read(signed, 'rb')).hex().upper(), digest)
         self.assertNotEqual(catalog.pe_image_hash(self.pe), catalog.flat_hash(self.pe))
 
     def test_members_and_attributes(self):
@@ -181,7 +266,7 @@ class CatalogTest(unittest.TestCase):
                                    tzinfo=catalog.datetime.timezone.utc), b'\x01' * 16)
         ctl = catalog.read_catalog(der)
         self.assertEqual(ctl['subject_usage'].native, [catalog.OID_CATALOG_LIST])
-        self.assertEqual(ctl['subject_algorithm']['algorithm'].dotted, catalog.OID_CATALOG_LIST_MEMBER)
+        self.assertEqual(ctl['subject_algorithm']['algorithm'].dotted, catalog.OID_CATALOG_LIST_MEMBER2)
         expected = {
             catalog.flat_hash(self.inf): ('teszepdio.inf', catalog.SUBJECT_FLAT_IMAGE, catalog.OID_SPC_CAB_DATA),
             catalog.pe_image_hash(self.pe): ('image.dll', catalog.SUBJECT_PE_IMAGE, catalog.OID_SPC_PE_IMAGE_DATA),
@@ -197,16 +282,22 @@ class CatalogTest(unittest.TestCase):
                     self.assertEqual(pair['flags'].native, catalog.ATTR_FLAGS)
                     values[pair['tag'].native] = pair['value'].native.decode('utf-16-le')
                 elif attribute['type'].dotted == catalog.OID_CAT_MEMBERINFO:
-                    values['subject'] = catalog.CatMemberInfo.load(value)['subject_guid'].native
+                    info = catalog.CatMemberInfo.load(value)
+                    values['subject'] = (info['subject_guid'].native, info['cert_version'].native)
+                elif attribute['type'].dotted == catalog.OID_CAT_MEMBERINFO2:
+                    values['info2'] = value
                 elif attribute['type'].dotted == catalog.OID_SPC_INDIRECT_DATA:
                     data = catalog.SpcIndirectDataContent.load(value)
                     values['type'] = data['data']['type'].dotted
+                    values['algorithm'] = data['message_digest']['digest_algorithm']['algorithm'].dotted
                     values['digest'] = data['message_digest']['digest'].native
             digest = values['digest']
             name, subject, data_type = expected.pop(digest)
-            self.assertEqual(member['subject_identifier'].native, (digest.hex().upper() + '\0').encode('utf-16-le'))
-            self.assertEqual((values['File'], values['OSAttr'], values['subject'], values['type']),
-                             (name + '\0', catalog.OS_ATTR_WINDOWS_10 + '\0', subject, data_type))
+            self.assertEqual(member['subject_identifier'].native, digest)
+            self.assertEqual((values['File'], values['OSAttr'], values['subject'], values['type'], values['info2'],
+                              values['algorithm'], len(digest)),
+                             (name + '\0', catalog.OS_ATTR_WINDOWS_10 + '\0', (subject, 0x200), data_type, b'\x82\x00',
+                              catalog.OID_SHA256, 32))
         self.assertEqual(expected, {})
         attributes = {}
         for extension in ctl['extensions']:
@@ -223,7 +314,7 @@ class CatalogTest(unittest.TestCase):
         signed = os.path.join(self.directory, 'signed.cat')
         self.assertEqual(self.osslsigncode('sign', '-certs', cert, '-key', key, '-h', 'sha256',
                                            '-in', unsigned, '-out', signed).returncode, 0)
-        self.assertEqual(len(catalog.read_catalog(open(signed, 'rb').read())['trusted_subjects']), 1)
+        self.assertEqual(len(catalog.read_catalog(read(signed, 'rb'))['trusted_subjects']), 1)
         found = self.osslsigncode('verify', '-CAfile', cert, '-catalog', signed, '-in', image)
         self.assertIn('Succeeded', found.stdout)
         changed = bytearray(self.pe)

@@ -182,5 +182,73 @@ TEST_F(Win32ControlsTest, APictureIsDrawnAtItsOwnSizeUnlessTheControlStretchesIt
   }
 }
 
+// An owner-drawn static is drawn by its parent on WM_DRAWITEM, over its
+// client area and clipped to it, in the system's colours of the moment. The
+// drawing routine gives the device context back with the pen it came with
+// and deletes its pens, but not while one is selected; each slip is a fault.
+enum class Slip { None, PenLeftSelected, PenDeletedWhileSelected, PenNotDeleted };
+Slip gSlip;
+
+INT_PTR CALLBACK DrawingProc(HWND, UINT message, WPARAM, LPARAM lParam) {
+  if (message != WM_DRAWITEM) return message == WM_INITDIALOG;
+  const auto *item = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
+  FillRect(item->hDC, &item->rcItem, GetSysColorBrush(COLOR_WINDOW));
+  HPEN pen = CreatePen(PS_SOLID, 2, GetSysColor(COLOR_WINDOWTEXT));
+  HGDIOBJ old = SelectObject(item->hDC, pen);
+  POINT line[] = {{-5, 4}, {100, 4}};  // past both edges
+  Polyline(item->hDC, line, 2);
+  if (gSlip == Slip::PenDeletedWhileSelected) DeleteObject(pen);
+  if (gSlip != Slip::PenLeftSelected) SelectObject(item->hDC, old);
+  if (gSlip == Slip::None) DeleteObject(pen);
+  return TRUE;
+}
+
+TEST_F(Win32ControlsTest, AnOwnerDrawnStaticIsDrawnByItsParentWhoCleansUp) {
+  // Each round starts on a desktop of its own, where the dialog's tab
+  // control needs its class again.
+  auto open = [this] {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&controls);
+    return CreateDialogParamA(module_, MAKEINTRESOURCEA(205), OpenTestDialog(), DrawingProc, 0);
+  };
+  for (bool high : {false, true}) {
+    hostwin::UseHighContrast(high);
+    gSlip = Slip::None;
+    HWND page = open();
+    hostwin::Picture picture;
+    ASSERT_TRUE(hostwin::PaintOwnerDrawn(GetDlgItem(page, 601), &picture));
+    EXPECT_FALSE(hostwin::PaintOwnerDrawn(GetDlgItem(page, 602), &picture)) << "a text static draws itself";
+    ASSERT_TRUE(hostwin::PaintOwnerDrawn(GetDlgItem(page, 601), &picture));
+    EXPECT_EQ(std::vector<int>({picture.width, picture.height}), std::vector<int>({30, 26}));
+    uint32_t window = high ? 0x000000 : 0xFFFFFF, text = high ? 0xFFFFFF : 0x000000;
+    std::vector<uint32_t> rows[2] = {{}, {}};
+    for (int x = 0; x < picture.width; ++x) {
+      rows[0].push_back(picture.pixels[size_t(4 * picture.width + x)]);
+      rows[1].push_back(picture.pixels[size_t(10 * picture.width + x)]);
+    }
+    EXPECT_EQ(rows[0], std::vector<uint32_t>(size_t(picture.width), text)) << "the line over the whole width";
+    EXPECT_EQ(rows[1], std::vector<uint32_t>(size_t(picture.width), window));
+    DestroyWindow(dialog_);
+    dialog_ = nullptr;
+    EXPECT_EQ(TakeFaults(), std::vector<std::string>());
+  }
+  const std::pair<Slip, std::vector<std::string>> slips[] = {
+      {Slip::PenLeftSelected,
+       {"WM_DRAWITEM left its own pen selected in the control's device context", "a pen was never deleted"}},
+      {Slip::PenDeletedWhileSelected,
+       {"a pen was deleted while it was selected into a device context", "a pen was never deleted"}},
+      {Slip::PenNotDeleted, {"a pen was never deleted"}},
+  };
+  for (const auto &[slip, faults] : slips) {
+    gSlip = slip;
+    HWND page = open();
+    hostwin::Picture picture;
+    hostwin::PaintOwnerDrawn(GetDlgItem(page, 601), &picture);
+    DestroyWindow(dialog_);
+    dialog_ = nullptr;
+    EXPECT_EQ(TakeFaults(), faults);
+  }
+}
+
 }  // namespace
 }  // namespace win32test

@@ -190,5 +190,61 @@ TEST_F(Win32KeyboardTest, TheTabControlsDisplayAreaComesFromItsBorders) {
   EXPECT_EQ(SendMessageA(tab, TCM_ADJUSTRECT, FALSE, 0), -1);
 }
 
+// The thread's message filter sees each key of the modal loop first, with
+// Ctrl and Shift as GetKeyState tells them; a key it takes goes no further
+// (not to the dialog manager, not to the control), the others go on as
+// before. The hook installed last is called first and hands on with
+// CallNextHookEx; one left installed, or one for another thread, is a fault.
+HHOOK gFirst, gSecond;
+std::vector<std::string> gSeen;
+
+LRESULT CALLBACK First(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG *msg = reinterpret_cast<const MSG *>(lParam);
+  gSeen.push_back("first " + std::to_string(msg->wParam));
+  return CallNextHookEx(gFirst, code, wParam, lParam);
+}
+
+LRESULT CALLBACK Second(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG *msg = reinterpret_cast<const MSG *>(lParam);
+  bool control = GetKeyState(VK_CONTROL) < 0, shift = GetKeyState(VK_SHIFT) < 0;
+  gSeen.push_back(std::string(code == MSGF_DIALOGBOX ? "dialog " : "other ") + std::to_string(msg->wParam) +
+                  (control ? " ctrl" : "") + (shift ? " shift" : ""));
+  if (control && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) return 1;
+  return CallNextHookEx(gSecond, code, wParam, lParam);
+}
+
+TEST_F(Win32KeyboardTest, AMessageFilterSeesTheKeysOfTheModalLoopFirst) {
+  RunKeysDialog([&](HWND dialog, HWND) {
+    gFirst = SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId());
+    gSecond = SetWindowsHookExA(WH_MSGFILTER, Second, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(gFirst && gSecond);
+    HWND tab = GetDlgItem(dialog, 311);
+    EXPECT_EQ(GetFocus(), tab);
+    ASSERT_TRUE(hostwin::PressKey(VK_TAB, false, true));
+    EXPECT_EQ(GetFocus(), tab) << "Ctrl+Tab was taken";
+    ASSERT_TRUE(hostwin::PressKey(VK_TAB, true, false));
+    EXPECT_NE(GetFocus(), tab) << "Shift+Tab went on to the dialog manager";
+    EXPECT_FALSE(GetKeyState(VK_CONTROL) < 0) << "no key is held once it is released";
+    EXPECT_TRUE(UnhookWindowsHookEx(gSecond));
+    EXPECT_TRUE(UnhookWindowsHookEx(gFirst));
+    EXPECT_FALSE(UnhookWindowsHookEx(gFirst));
+  });
+  EXPECT_EQ(gSeen, (std::vector<std::string>{"dialog 9 ctrl", "dialog 9 shift", "first 9"}));
+  struct Case {
+    const char *fault;
+    std::function<void()> misuse;
+  };
+  const Case cases[] = {
+      {"a message hook is still installed",
+       [] { SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId()); }},
+      {"SetWindowsHookEx(WH_MSGFILTER) without a procedure or for another thread",
+       [] { SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId() + 1); }},
+  };
+  for (const Case &c : cases) {
+    c.misuse();
+    EXPECT_EQ(TakeFaults(), std::vector<std::string>({c.fault}));
+  }
+}
+
 }  // namespace
 }  // namespace win32test

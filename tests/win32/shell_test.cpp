@@ -1,6 +1,7 @@
 // Strings, module paths and system folders cut to a buffer, the shell's
 // "runas" with its elevation prompt, and message boxes that ask a question:
 // what the applet uses to open itself elevated.
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include "win32_fixture.h"
@@ -111,6 +112,51 @@ TEST_F(Win32ShellTest, RunasAsksWhoeverIsNotElevatedFirst) {
   }
 }
 
+// A path is whole only in UTF-16: the ANSI call puts "?" for a character
+// the code page (1252) has no place for, so that its answer names no file;
+// both cut the path to the buffer alike.
+TEST_F(Win32ShellTest, AModulesPathIsWholeOnlyInUtf16) {
+  HINSTANCE module = hostwin::RegisterResourceModule("C:\\Pr\xC3\xBC" "fstand \xCE\xA9\\a.cpl", {});
+  const std::u16string wide = u"C:\\Pr\u00FCfstand \u03A9\\a.cpl";
+  WCHAR w[64];
+  EXPECT_EQ(GetModuleFileNameW(module, w, 64), DWORD(wide.size()));
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(w)), wide);
+  char a[64];
+  EXPECT_EQ(GetModuleFileNameA(module, a, 64), DWORD(wide.size()));
+  EXPECT_STREQ(a, "C:\\Pr\xFC" "fstand ?\\a.cpl");
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameW(module, w, 5), 5u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(w)), u"C:\\P");
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  hostwin::UnregisterResourceModule(module);
+}
+
+// The token of the process says whether it is elevated: an administrator's
+// programs under UAC are not, until started elevated. A buffer too small
+// gets nothing and the size needed.
+TEST_F(Win32ShellTest, TheTokenSaysWhetherTheProcessRunsElevated) {
+  const std::pair<hostwin::Rights, DWORD> cases[] = {{hostwin::Rights::ElevatedAdministrator, 1},
+                                                     {hostwin::Rights::UnelevatedAdministrator, 0},
+                                                     {hostwin::Rights::StandardUser, 0}};
+  for (const auto &[rights, elevated] : cases) {
+    hostwin::RunAs(rights);
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    TOKEN_ELEVATION answer = {7};
+    DWORD size = 0;
+    EXPECT_FALSE(GetTokenInformation(token, TokenElevation, &answer, 2, &size));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(answer.TokenIsElevated, 7u);
+    EXPECT_EQ(size, sizeof answer);
+    EXPECT_TRUE(GetTokenInformation(token, TokenElevation, &answer, sizeof answer, &size));
+    EXPECT_EQ(answer.TokenIsElevated, elevated);
+    EXPECT_TRUE(CloseHandle(token));
+  }
+  HANDLE other = nullptr;
+  EXPECT_FALSE(OpenProcessToken(reinterpret_cast<HANDLE>(0x1234), TOKEN_QUERY, &other));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
 // Uses that Windows calls errors, or that the stand-in does not simulate,
 // and questions nobody answers, are faults.
 TEST_F(Win32ShellTest, MisusesAreFaults) {
@@ -129,6 +175,14 @@ TEST_F(Win32ShellTest, MisusesAreFaults) {
     std::function<void()> misuse;
   };
   const Case cases[] = {
+      {"BCM_SETSHIELD on a button that is no push button", [&] {
+         HWND dialog = OpenTestDialog();
+         EXPECT_EQ(SendDlgItemMessageA(dialog, 306, BCM_SETSHIELD, 0, TRUE), 1);
+         EXPECT_TRUE(hostwin::HasShield(GetDlgItem(dialog, 306)));
+         SendDlgItemMessageA(dialog, 305, BCM_SETSHIELD, 0, TRUE);
+         EXPECT_FALSE(hostwin::HasShield(GetDlgItem(dialog, 305)));
+         DestroyWindow(dialog);
+       }},
       {"ShellExecuteEx without a SHELLEXECUTEINFO of its own size", [&] { run(0, "runas", nullptr, 56); }},
       {"ShellExecuteEx other than \"runas\" without a process handle: not simulated",
        [&] { run(0, "open", nullptr); }},
@@ -150,6 +204,21 @@ TEST_F(Win32ShellTest, MisusesAreFaults) {
       {"an answer waits for a message box that never asked", [&] {
          hostwin::WhenMessageBoxAsks(IDNO);
          MessageBoxA(nullptr, "Done.", "Q", MB_OK);
+       }},
+      {"an access token is still open", [&] {
+         HANDLE token;
+         OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+       }},
+      {"CloseHandle of a handle that is not open", [&] {
+         HANDLE token;
+         OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+         CloseHandle(token);
+         CloseHandle(token);
+       }},
+      {"GetTokenInformation on a handle that is no open token", [&] {
+         TOKEN_ELEVATION answer;
+         DWORD size;
+         GetTokenInformation(reinterpret_cast<HANDLE>(0x5678), TokenElevation, &answer, sizeof answer, &size);
        }},
   };
   for (const Case &c : cases) {

@@ -5,8 +5,18 @@
 //
 //   dialog_probe rect TITLE ID         screen rectangle of control ID: "left top right bottom"
 //   dialog_probe geometry TITLE        fails unless every page lies inside the tab control's display area
-//   dialog_probe indicators TITLE      fails unless each indicator of the support page shows a bitmap
-//                                      over its whole 7 x 7 dialog units
+//   dialog_probe indicators TITLE      fails unless each indicator of the support page is drawn by the page
+//                                      (owner-drawn) over its whole 8 x 8 dialog units
+//   dialog_probe fit TITLE             fails unless the text of every static, button, check box, radio
+//                                      button and list entry of every page fits its control
+//                                      (GetTextExtentPoint32 in the control's font against its client area)
+//   dialog_probe names TITLE           the accessible name and state of every control (AccessibleObjectFromWindow);
+//                                      fails unless each indicator names its function and whether the board
+//                                      has it, no two controls of one kind on a page share a name, and a
+//                                      disabled control is unavailable
+//   dialog_probe cpl PATH              loads the applet as the Control Panel does and prints its answers to
+//                                      CPL_INIT, CPL_GETCOUNT, CPL_INQUIRE and CPL_NEWINQUIRE (the NEWCPLINFOA
+//                                      it fills), then CPL_STOP and CPL_EXIT
 //   dialog_probe wait MS CONDITION     waits at most MS milliseconds for one of
 //     window TITLE | gone TITLE | focus TITLE ID | tab TITLE INDEX | selection TITLE ID INDEX |
 //     check TITLE ID STATE
@@ -15,10 +25,15 @@
 // Exit status 0 when done, 1 otherwise, 2 for a wrong command line.
 #include <windows.h>
 #include <commctrl.h>
+#include <cpl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -78,10 +93,12 @@ int Geometry(const char *title) {
   return count > 0 && outside == 0 ? 0 : 1;
 }
 
-// The support page's indicators (1033 to 1043) are 7 x 7 dialog units each.
+// The support page's indicators (1033 to 1043) are 8 x 8 dialog units each.
 // Another process's dialog units cannot be asked for, but its controls were
-// placed with them: the label beside the first indicator (1046, 120 x 8
-// units) is 30 horizontal base units wide and one vertical base unit high.
+// placed with them: the label beside the first indicator (1046, 122 x 8
+// units) is one vertical base unit high, and 4 horizontal units of it are
+// its width / 30.5. Each indicator must be owner-drawn (the page draws it
+// at its size), over those 8 x 8 units give or take a pixel of rounding.
 int Indicators(const char *title) {
   HWND dialog = Dialog(title), label = Control(dialog, 1046);
   RECT text;
@@ -89,18 +106,241 @@ int Indicators(const char *title) {
     printf("no support page in \"%s\"\n", title);
     return 1;
   }
-  int width = MulDiv(7, (text.right - text.left) / 30, 4), height = MulDiv(7, text.bottom - text.top, 8);
-  printf("7 x 7 dialog units are %d x %d pixels\n", width, height);
+  int width = MulDiv(8, text.right - text.left, 122), height = text.bottom - text.top;
+  printf("8 x 8 dialog units are about %d x %d pixels\n", width, height);
   int wrong = 0;
   for (int id = 1033; id <= 1043; ++id) {
     HWND indicator = Control(dialog, id);
     RECT at = {};
-    bool shows = indicator && GetWindowRect(indicator, &at) && SendMessageA(indicator, STM_GETIMAGE, IMAGE_BITMAP, 0);
-    bool fills = shows && at.right - at.left == width && at.bottom - at.top == height &&
-                 !(GetWindowLongA(indicator, GWL_STYLE) & SS_CENTERIMAGE);
+    bool drawn = indicator && GetWindowRect(indicator, &at) &&
+                 (GetWindowLongA(indicator, GWL_STYLE) & SS_TYPEMASK) == SS_OWNERDRAW;
+    bool fills = drawn && abs(at.right - at.left - width) <= 1 && abs(at.bottom - at.top - height) <= 1;
     printf("indicator %d: %ld x %ld, %s\n", id, at.right - at.left, at.bottom - at.top,
-           fills ? "its bitmap over all of it" : shows ? "NOT ITS 7 X 7 UNITS" : "NO BITMAP");
+           fills ? "drawn by the page over all of it" : drawn ? "NOT ITS 8 X 8 UNITS" : "NOT OWNER-DRAWN");
     wrong += !fills;
+  }
+  return wrong ? 1 : 0;
+}
+
+// Every window the checks look at: the main dialog's own controls, then
+// each page's.
+std::vector<std::pair<HWND, HWND>> Controls(HWND dialog) {
+  std::vector<std::pair<HWND, HWND>> out;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    char name[32];
+    GetClassNameA(c, name, sizeof name);
+    if (strcmp(name, "#32770") != 0) out.push_back({dialog, c});
+  }
+  for (HWND page = NextPage(dialog, nullptr); page; page = NextPage(dialog, page))
+    for (HWND c = GetWindow(page, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back({page, c});
+  return out;
+}
+
+std::string ClassOf(HWND window) {
+  char name[64];
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[256] = L"";
+  GetWindowTextW(window, text, 256);
+  return text;
+}
+
+// The text as drawn: a "&" marks the next character, "&&" is one "&".
+std::wstring Shown(const std::wstring &text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'&' && ++i == text.size()) break;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+std::string Narrow(const std::wstring &text) {
+  char out[512];
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof out, nullptr, nullptr);
+  return out;
+}
+
+// The font a control draws with. Its own (WM_GETFONT) where this process
+// can read it; otherwise the dialog's template font, made as the dialog
+// manager makes it: 8 points at the screen's dots per inch, "MS Sans Serif"
+// on the DO and support pages, "Microsoft Sans Serif" elsewhere.
+HFONT FontOf(HWND parent, HWND control, int dpi, bool *own) {
+  LOGFONTW font = {};
+  HFONT handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  *own = handle && GetObjectW(handle, sizeof font, &font) == sizeof font;
+  if (!*own) {
+    font = LOGFONTW();
+    font.lfHeight = -MulDiv(8, dpi, 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = PROOF_QUALITY;
+    bool ms = GetDlgItem(parent, 1022) || GetDlgItem(parent, 1033);
+    wcscpy(font.lfFaceName, ms ? L"MS Sans Serif" : L"Microsoft Sans Serif");
+  }
+  return CreateFontIndirectW(&font);
+}
+
+// What each kind of control needs beside its text, in pixels at `dpi`:
+// the check box or radio circle and its gap, a push button's edges (and
+// its shield), a group box's indents, a list's arrow button and edges.
+int Beside(HWND control, int dpi) {
+  std::string kind = ClassOf(control);
+  LONG style = GetWindowLongA(control, GWL_STYLE);
+  if (kind == "Button") {
+    switch (style & BS_TYPEMASK) {
+      case BS_CHECKBOX: case BS_AUTOCHECKBOX: case BS_RADIOBUTTON: case BS_AUTORADIOBUTTON:
+        return GetSystemMetrics(SM_CXMENUCHECK) + MulDiv(4, dpi, 96);
+      case BS_GROUPBOX:
+        return MulDiv(16, dpi, 96);
+    }
+    return MulDiv(8, dpi, 96) + (GetDlgCtrlID(control) == 4 ? GetSystemMetrics(SM_CXSMICON) + MulDiv(4, dpi, 96) : 0);
+  }
+  if (kind == "ComboBox") return GetSystemMetrics(SM_CXVSCROLL) + MulDiv(6, dpi, 96);
+  return 0;
+}
+
+int Fit(const char *title) {
+  HWND dialog = Dialog(title);
+  if (!dialog) {
+    printf("no dialog \"%s\"\n", title);
+    return 1;
+  }
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  HDC dc = CreateCompatibleDC(screen);
+  ReleaseDC(nullptr, screen);
+  int checked = 0, clipped = 0, own = 0;
+  for (const auto &[parent, control] : Controls(dialog)) {
+    std::string kind = ClassOf(control);
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    bool text = kind == "Button" || kind == "ComboBox" ||
+                (kind == "Static" && (style & SS_TYPEMASK) <= SS_RIGHT);
+    // Controls the template keeps hidden never show; the shield button may.
+    if (!text || (!(style & WS_VISIBLE) && GetDlgCtrlID(control) != 4)) continue;
+    std::vector<std::wstring> texts;
+    if (kind == "ComboBox") {
+      int count = int(SendMessageW(control, CB_GETCOUNT, 0, 0));
+      for (int i = 0; i < count; ++i) {
+        wchar_t item[128] = L"";
+        if (SendMessageW(control, CB_GETLBTEXTLEN, i, 0) < 127) SendMessageW(control, CB_GETLBTEXT, i, (LPARAM)item);
+        texts.push_back(item);
+      }
+    } else {
+      std::wstring t = TextOf(control);
+      texts.push_back(kind == "Static" && (style & SS_NOPREFIX) ? t : Shown(t));
+    }
+    bool ownFont;
+    HFONT font = FontOf(parent, control, dpi, &ownFont);
+    own += ownFont;
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT client;
+    GetClientRect(control, &client);
+    int room = client.right - Beside(control, dpi), height = client.bottom;
+    for (const auto &t : texts) {
+      SIZE size = {};
+      GetTextExtentPoint32W(dc, t.c_str(), int(t.size()), &size);
+      bool fits = size.cx <= room && (kind == "ComboBox" || size.cy <= height);
+      printf("%d %s \"%s\": text %ld x %ld, room %d x %d%s\n", GetDlgCtrlID(control), kind.c_str(),
+             Narrow(t).c_str(), size.cx, size.cy, room, height, fits ? "" : "  CLIPPED");
+      ++checked;
+      clipped += !fits;
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+  }
+  DeleteDC(dc);
+  printf("%d texts at %d dots per inch (%d controls' own fonts read), %d clipped\n", checked, dpi, own, clipped);
+  return checked > 0 && clipped == 0 ? 0 : 1;
+}
+
+// The Control Panel's questions before a double click, and the answers.
+int Cpl(const char *path) {
+  HMODULE applet = LoadLibraryA(path);
+  APPLET_PROC proc = applet ? reinterpret_cast<APPLET_PROC>(reinterpret_cast<void *>(GetProcAddress(applet, "CPlApplet"))) : nullptr;
+  if (!proc) {
+    printf("no CPlApplet in %s (error %lu)\n", path, GetLastError());
+    return 1;
+  }
+  HWND window = GetDesktopWindow();
+  printf("CPL_INIT %ld\n", proc(window, CPL_INIT, 0, 0));
+  printf("CPL_GETCOUNT %ld\n", proc(window, CPL_GETCOUNT, 0, 0));
+  CPLINFO info;
+  memset(&info, 0x5A, sizeof info);
+  LONG inquired = proc(window, CPL_INQUIRE, 0, reinterpret_cast<LPARAM>(&info));
+  printf("CPL_INQUIRE %ld, record %s\n", inquired, info.idIcon == 0x5A5A5A5A ? "untouched" : "written");
+  NEWCPLINFOA described;
+  memset(&described, 0x5A, sizeof described);
+  described.dwSize = sizeof described;
+  LONG answer = proc(window, CPL_NEWINQUIRE, 0, reinterpret_cast<LPARAM>(&described));
+  printf("CPL_NEWINQUIRE %ld: dwSize %lu dwFlags %lu dwHelpContext %lu lData %ld icon %s help \"%s\"\n", answer,
+         (unsigned long)described.dwSize, (unsigned long)described.dwFlags, (unsigned long)described.dwHelpContext,
+         (long)described.lData, described.hIcon ? "yes" : "none", described.szHelpFile[0] ? "?" : "");
+  printf("name \"%s\"\ninfo \"%s\"\n", described.szName, described.szInfo);
+  printf("CPL_STOP %ld\n", proc(window, CPL_STOP, 0, info.lData));
+  printf("CPL_EXIT %ld\n", proc(window, CPL_EXIT, 0, 0));
+  FreeLibrary(applet);
+  return 0;
+}
+
+int Names(const char *title) {
+  HWND dialog = Dialog(title);
+  if (!dialog) {
+    printf("no dialog \"%s\"\n", title);
+    return 1;
+  }
+  CoInitialize(nullptr);
+  int wrong = 0, indicators = 0;
+  std::set<std::string> seen;
+  for (const auto &[parent, control] : Controls(dialog)) {
+    IAccessible *object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                          reinterpret_cast<void **>(&object))) || !object) {
+      printf("%d: NO ACCESSIBLE OBJECT\n", GetDlgCtrlID(control));
+      ++wrong;
+      continue;
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    VARIANT state;
+    VariantInit(&state);
+    object->get_accName(self, &name);
+    object->get_accState(self, &state);
+    std::string text = name ? Narrow(name) : "";
+    long flags = state.vt == VT_I4 ? state.lVal : 0;
+    std::string kind = ClassOf(control);
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    int id = GetDlgCtrlID(control);
+    std::string problem;
+    if (id >= 1033 && id <= 1043) {
+      ++indicators;
+      size_t colon = text.find(": ");
+      std::string said = colon == std::string::npos ? "" : text.substr(colon + 2);
+      if (said != "supported" && said != "not supported") problem = "an indicator that does not say supported or not";
+    }
+    // A list's accessible name is its label's on Windows; Wine's names it
+    // by the entry it shows, so lists are left out of the comparison.
+    if (!text.empty() && kind != "ComboBox" && (style & WS_VISIBLE) &&
+        !seen.insert(std::to_string(uintptr_t(parent)) + kind + text).second)
+      problem = "a second " + kind + " of this page with this name";
+    if (bool(style & WS_DISABLED) != bool(flags & STATE_SYSTEM_UNAVAILABLE)) problem = "unavailable is not disabled";
+    printf("%d %s \"%s\" state 0x%lx%s%s\n", id, kind.c_str(), text.c_str(), flags, problem.empty() ? "" : "  ",
+           problem.c_str());
+    wrong += !problem.empty();
+    if (name) SysFreeString(name);
+    object->Release();
+  }
+  CoUninitialize();
+  bool support = Control(dialog, 1033) != nullptr;
+  if (support && indicators != 11) {
+    printf("%d indicators, not 11\n", indicators);
+    ++wrong;
   }
   return wrong ? 1 : 0;
 }
@@ -165,7 +405,11 @@ int main(int argc, char **argv) {
   }
   if (argc >= 3 && !strcmp(argv[1], "geometry")) return Geometry(argv[2]);
   if (argc >= 3 && !strcmp(argv[1], "indicators")) return Indicators(argv[2]);
+  if (argc >= 3 && !strcmp(argv[1], "fit")) return Fit(argv[2]);
+  if (argc >= 3 && !strcmp(argv[1], "cpl")) return Cpl(argv[2]);
+  if (argc >= 3 && !strcmp(argv[1], "names")) return Names(argv[2]);
   if (argc >= 4 && !strcmp(argv[1], "wait")) return Wait(argc - 2, argv + 2);
-  fprintf(stderr, "usage: dialog_probe rect TITLE ID | geometry TITLE | indicators TITLE | wait MS CONDITION...\n");
+  fprintf(stderr, "usage: dialog_probe rect TITLE ID | geometry TITLE | indicators TITLE | fit TITLE | names TITLE | cpl PATH | "
+                  "wait MS CONDITION...\n");
   return 2;
 }

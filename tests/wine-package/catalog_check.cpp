@@ -1,20 +1,23 @@
-// Checks a driver package's catalog with Windows' own catalog functions (as
-// Wine's wintrust has them), run under Wine by tools/check-package.sh:
+// Checks a driver package's version-2 catalog with Windows' own catalog
+// functions (as Wine's wintrust has them), run under Wine by
+// tools/check-package.sh:
 //
 //   catalog_check.exe PACKAGE_DIRECTORY
 //
-// Each file of the package but TesZEPDIO.cat must be exactly one of the
-// catalog's members (CryptCATOpen, CryptCATEnumerateMember), by the hash
-// Windows computes for it (CryptCATAdminCalcHashFromFileHandle), with the
-// subject type of its kind; no member may be left over, and none may be the
-// hash of a file changed by one byte. (Not CryptCATAdminEnumCatalogFromHash:
-// Wine 8's provider there has no SHA-256 and cannot read a catalog signed
-// with it.)
+// Each file of the package but its one catalog (*.cat) must be exactly one of
+// the catalog's members (CryptCATOpen, CryptCATEnumerateMember), by the
+// SHA-256 hash Windows computes for it, its indirect data naming SHA-256,
+// with the subject type of its kind; no member may be left over, and none may
+// be the hash of a file changed by one byte. (Not
+// CryptCATAdminEnumCatalogFromHash: Wine 8's provider there has no SHA-256
+// and cannot read a catalog signed with it.)
 //
-// Wine 8 hashes every file flat (SHA-1 of all its bytes), PE images too;
-// Windows hashes a PE image without its checksum and signature (the
-// Authenticode hash). Where Wine's hash of a PE image is its flat hash, the
-// program hashes the image as Windows does, with CryptHashData, and says so.
+// Windows computes the hash with CryptCATAdminCalcHashFromFileHandle2 in a
+// SHA-256 context (CryptCATAdminAcquireContext2): the Authenticode hash of a
+// PE image (without its checksum and signature), the hash of all the bytes
+// of any other file. Wine 8's wintrust has no CryptCATAdminCalcHashFromFileHandle2;
+// there the program computes the hash the same way with CryptHashData, and
+// says so.
 #include <windows.h>
 #include <wincrypt.h>
 #include <mscat.h>
@@ -57,13 +60,15 @@ std::string Hex(const Bytes &bytes) {
 
 std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
 
-Bytes Sha1(const std::vector<std::pair<const BYTE *, size_t>> &ranges) {
+constexpr DWORD kSha256Size = 32;
+
+Bytes Sha256(const std::vector<std::pair<const BYTE *, size_t>> &ranges) {
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
-  Bytes digest(20);
-  DWORD length = 20;
-  if (!CryptAcquireContextW(&provider, NULL, NULL, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return Bytes();
-  bool ok = CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash);
+  Bytes digest(kSha256Size);
+  DWORD length = kSha256Size;
+  if (!CryptAcquireContextW(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return Bytes();
+  bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
   for (const auto &range : ranges) ok = ok && CryptHashData(hash, range.first, DWORD(range.second), 0);
   ok = ok && CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &length, 0);
   if (hash) CryptDestroyHash(hash);
@@ -96,33 +101,45 @@ Bytes ImageHash(const Bytes &data) {
   if (end > data.size() || end < security + sizeof(IMAGE_DATA_DIRECTORY)) return Bytes();
   static const BYTE zeros[8] = {};
   size_t pad = !table->Size && data.size() % 8 ? 8 - data.size() % 8 : 0;
-  return Sha1({{base, checksum},
+  return Sha256({{base, checksum},
                {base + checksum + 4, security - checksum - 4},
                {base + security + sizeof(IMAGE_DATA_DIRECTORY), end - security - sizeof(IMAGE_DATA_DIRECTORY)},
                {zeros, pad}});
 }
 
-// The hash Windows puts in a catalog for the file.
+// The hash the file's member must have, as Windows computes it for a
+// version-2 catalog.
 Bytes WindowsHash(const std::wstring &path, const Bytes &data) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  Bytes hash(20);
-  DWORD length = DWORD(hash.size());
-  bool ok = file != INVALID_HANDLE_VALUE && CryptCATAdminCalcHashFromFileHandle(file, &length, hash.data(), 0);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (!Check(ok && length == 20, "%s: CryptCATAdminCalcHashFromFileHandle gives a SHA-1 hash (error %lu)",
-             Narrow(path).c_str(), ok ? 0 : GetLastError())) {
-    return Bytes();
+  // Looked up by name: Windows 8 and later have them, mingw-w64's import
+  // library does not.
+  using Acquire2 = BOOL(WINAPI *)(HCATADMIN *, const GUID *, const WCHAR *, const CERT_STRONG_SIGN_PARA *, DWORD);
+  using CalcHash2 = BOOL(WINAPI *)(HCATADMIN, HANDLE, DWORD *, BYTE *, DWORD);
+  HMODULE wintrust = GetModuleHandleW(L"wintrust.dll");
+  auto acquire = reinterpret_cast<Acquire2>(
+      reinterpret_cast<void *>(GetProcAddress(wintrust, "CryptCATAdminAcquireContext2")));
+  auto calc = reinterpret_cast<CalcHash2>(
+      reinterpret_cast<void *>(GetProcAddress(wintrust, "CryptCATAdminCalcHashFromFileHandle2")));
+  HCATADMIN admin = NULL;
+  if (acquire != NULL && calc != NULL && acquire(&admin, NULL, BCRYPT_SHA256_ALGORITHM, NULL, 0)) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    Bytes hash(kSha256Size);
+    DWORD length = DWORD(hash.size());
+    bool ok = file != INVALID_HANDLE_VALUE && calc(admin, file, &length, hash.data(), 0);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    CryptCATAdminReleaseContext(admin, 0);
+    Check(ok && length == kSha256Size, "%s: CryptCATAdminCalcHashFromFileHandle2 gives a SHA-256 hash (error %lu)",
+          Narrow(path).c_str(), ok ? 0 : GetLastError());
+    return ok ? hash : Bytes();
   }
-  if (IsPeImage(data) && hash == Sha1({{data.data(), data.size()}})) {
-    hash = ImageHash(data);
-    printf("catalog note: %s: Wine's hash is the flat one; the image hash, as Windows computes it, is %s\n",
-           Narrow(path).c_str(), Hex(hash).c_str());
-  }
+  Bytes hash = IsPeImage(data) ? ImageHash(data) : Sha256({{data.data(), data.size()}});
+  printf("catalog note: %s: no CryptCATAdminCalcHashFromFileHandle2 here; the %s SHA-256, as Windows computes it, is %s\n",
+         Narrow(path).c_str(), IsPeImage(data) ? "image's" : "file's", Hex(hash).c_str());
   return hash;
 }
 
 struct Member {
   Bytes digest;
+  std::string digestAlgorithm;
   GUID subject;
   std::string dataType;
   bool matched = false;
@@ -131,7 +148,7 @@ struct Member {
 std::vector<Member> Members(const std::wstring &catalog) {
   std::vector<Member> members;
   std::wstring name = catalog;
-  HANDLE handle = CryptCATOpen(&name[0], CRYPTCAT_OPEN_EXISTING, 0, 0, 0);
+  HANDLE handle = CryptCATOpen(&name[0], CRYPTCAT_OPEN_EXISTING, 0, CRYPTCAT_VERSION_2, 0);
   if (!Check(handle != INVALID_HANDLE_VALUE && handle != NULL, "CryptCATOpen opens %s (error %lu)",
              Narrow(catalog).c_str(), GetLastError())) {
     return members;
@@ -142,6 +159,8 @@ std::vector<Member> Members(const std::wstring &catalog) {
       member.digest.assign(m->pIndirectData->Digest.pbData,
                            m->pIndirectData->Digest.pbData + m->pIndirectData->Digest.cbData);
       member.dataType = m->pIndirectData->Data.pszObjId ? m->pIndirectData->Data.pszObjId : "";
+      const char *algorithm = m->pIndirectData->DigestAlgorithm.pszObjId;
+      member.digestAlgorithm = algorithm ? algorithm : "";
     }
     member.subject = m->gSubjectType;
     Check(m->pwszReferenceTag && Narrow(m->pwszReferenceTag).size() == 2 * member.digest.size(),
@@ -152,9 +171,20 @@ std::vector<Member> Members(const std::wstring &catalog) {
   return members;
 }
 
+// The package's one catalog.
+std::wstring CatalogOf(const std::wstring &directory) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\*.cat").c_str(), &found);
+  std::wstring name = search != INVALID_HANDLE_VALUE ? found.cFileName : L"";
+  bool one = search != INVALID_HANDLE_VALUE && !FindNextFileW(search, &found);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  Check(one, "the package has one catalog (%s)", Narrow(name).c_str());
+  return name;
+}
+
 void Run(const std::wstring &directory) {
-  const std::wstring catalog = directory + L"\\TesZEPDIO.cat";
-  std::vector<Member> members = Members(catalog);
+  const std::wstring catalogName = CatalogOf(directory);
+  std::vector<Member> members = Members(directory + L"\\" + catalogName);
   int files = 0;
   Bytes changed;
 
@@ -162,7 +192,7 @@ void Run(const std::wstring &directory) {
   HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
     std::wstring name = found.cFileName;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || _wcsicmp(name.c_str(), L"TesZEPDIO.cat") == 0)
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || _wcsicmp(name.c_str(), catalogName.c_str()) == 0)
       continue;
     std::wstring path = directory + L"\\" + name;
     Bytes data;
@@ -176,15 +206,16 @@ void Run(const std::wstring &directory) {
       ++matches;
       member.matched = true;
       Check(IsEqualGUID(member.subject, pe ? kPeImage : kFlatImage) &&
-                member.dataType == (pe ? SPC_PE_IMAGE_DATA_OBJID : SPC_CAB_DATA_OBJID),
-            "%s: its member is a %s (%s)", Narrow(name).c_str(), pe ? "PE image" : "flat file",
-            member.dataType.c_str());
+                member.dataType == (pe ? SPC_PE_IMAGE_DATA_OBJID : SPC_CAB_DATA_OBJID) &&
+                member.digestAlgorithm == szOID_NIST_sha256,
+            "%s: its member is a %s (%s), hashed with SHA-256 (%s)", Narrow(name).c_str(),
+            pe ? "PE image" : "flat file", member.dataType.c_str(), member.digestAlgorithm.c_str());
     }
     Check(matches == 1, "%s: %d member(s) of hash %s", Narrow(name).c_str(), matches, Hex(hash).c_str());
     ++files;
     if (changed.empty()) {
       data[data.size() / 2] ^= 0x01;
-      changed = pe ? ImageHash(data) : Sha1({{data.data(), data.size()}});
+      changed = pe ? ImageHash(data) : Sha256({{data.data(), data.size()}});
     }
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);

@@ -142,16 +142,21 @@ void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0, U
 
 // device_setup.cpp: the device's installation and removal
 // Registers a root-enumerated device of the model's hardware ID and installs
-// it from the shipped INF in `directory` (TesZEPDIO.inf, with the files it
-// names), its service in the helper's load order `group`; checks the service
-// and the applet the install left. True once the driver's call returns.
-bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId, const std::wstring &group,
-                   uint32_t model);
+// it from the shipped INF `infName` in `directory` (with the files it names),
+// its service in the helper's load order `group` when the service is new;
+// checks the service, the model in the device's own key and that no applet
+// came with it. True once the driver's call returns.
+bool InstallDevice(const std::wstring &directory, const std::wstring &infName, const std::wstring &hardwareId,
+                   const std::wstring &group, uint32_t model);
 // The version resources of `files` carry the DriverVer version and the
 // provider of the INF (versions.cpp).
 void CheckVersions(const std::wstring &infPath, const std::vector<std::wstring> &files);
-// The paths of the present devices with the driver's interface.
+// The paths of the present devices with the driver's interface, and of all
+// its registered interfaces, switched on or not.
 std::vector<std::wstring> InterfacePaths();
+std::vector<std::wstring> RegisteredInterfacePaths();
+// The interface's "Linked" value: 1 on, 0 switched off, -1 never switched.
+int InterfaceLinked(const std::wstring &path);
 // Removes the device of this hardware ID with DIF_REMOVE.
 bool RemoveDevice(const std::wstring &hardwareId);
 
@@ -172,6 +177,15 @@ void CheckOnSystem(DWORD expected, const char *when);
 // The device path in the device map (value "0"), as stored.
 std::wstring MapEntryPath();
 void CheckRemovedKeys();
+
+// second_board.cpp: a second board of another model while the first serves
+struct SecondBoard {
+  uint32_t model;
+  std::wstring hardwareId;
+};
+void CheckSecondBoard(const Board &board, const std::wstring &directory, const std::wstring &infName,
+                      const SecondBoard &second, const std::wstring &group, const std::wstring &path,
+                      Helper &helper);
 
 // event_log.cpp: the driver's entries in the System event log
 struct LoggedEntry {

@@ -1,6 +1,6 @@
-// The device's installation from the shipped INF (tools/package.sh), what the
-// installation leaves, the device's interface as SetupDi reports it, and its
-// removal.
+// The device's installation from the shipped INF of its package
+// (tools/package.sh), what the installation leaves, the device's interface as
+// SetupDi reports it, and its removal.
 #include "checks.h"
 #include "read_file.h"
 
@@ -14,6 +14,49 @@ static const GUID kInterfaceGuid = DIO_INTERFACE_GUID_VALUE;
 static const wchar_t kServiceName[] = L"TESZEPDIOS";
 static const wchar_t kAppletName[] = L"TesZEPDIOConfig.cpl";
 static const wchar_t kCplsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
+
+// The device of this hardware ID in `set` (of all devices).
+static bool FindDevice(HDEVINFO set, const std::wstring &hardwareId, SP_DEVINFO_DATA *device) {
+  device->cbSize = sizeof *device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, device); ++i) {
+    wchar_t ids[256] = {};
+    if (SetupDiGetDeviceRegistryPropertyW(set, device, SPDRP_HARDWAREID, NULL, (BYTE *)ids,
+                                          sizeof ids - sizeof(wchar_t), NULL) &&
+        lstrcmpiW(ids, hardwareId.c_str()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// "DeviceType" of the device's hardware key (DIREG_DEV: what its INF's
+// [ModelN.HW] section wrote, what the driver reads), or -1.
+static int64_t DeviceKeyModel(const std::wstring &hardwareId) {
+  HDEVINFO set = SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_ALLCLASSES);
+  SP_DEVINFO_DATA device;
+  int64_t model = -1;
+  if (FindDevice(set, hardwareId, &device)) {
+    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    DWORD type = 0, data = 0, size = sizeof data;
+    if (key != INVALID_HANDLE_VALUE) {
+      if (RegQueryValueExW(key, L"DeviceType", NULL, &type, reinterpret_cast<BYTE *>(&data), &size) == ERROR_SUCCESS &&
+          type == REG_DWORD && size == sizeof data) {
+        model = data;
+      }
+      RegCloseKey(key);
+    }
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return model;
+}
+
+static bool ServiceExists() {
+  SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG);
+  if (service != NULL) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return service != NULL;
+}
 
 static bool SameFile(const std::wstring &installed, const std::wstring &shipped) {
   std::vector<BYTE> a, b;
@@ -45,9 +88,10 @@ static bool JoinGroup(const std::wstring &group) {
                Narrow(kServiceName).c_str(), Narrow(group).c_str(), created ? 0 : GetLastError());
 }
 
-// The service the model's install section made, and its image, which it
-// returns.
-static std::wstring CheckService(const std::wstring &directory, const std::wstring &group, uint32_t model) {
+// The service the model's install section made, its image, and the model in
+// the device's own hardware key, not in the service key. Returns the image.
+static std::wstring CheckService(const std::wstring &directory, const std::wstring &hardwareId,
+                                 const std::wstring &group, uint32_t model) {
   SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
   SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG);
   union {
@@ -71,44 +115,33 @@ static std::wstring CheckService(const std::wstring &directory, const std::wstri
         Narrow(image).c_str());
   DWORD type = 0, data = 0, size = sizeof data;
   LONG read = RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"DeviceType", RRF_RT_ANY, &type, &data, &size);
-  Check(read == ERROR_SUCCESS && type == REG_DWORD && size == 4 && data == model,
-        "service key: \"DeviceType\" REG_DWORD %lu from the model's section (type %lu, %lu bytes, %lu)",
-        (unsigned long)model, type, size, data);
+  Check(read == ERROR_FILE_NOT_FOUND, "service key: no \"DeviceType\" (%ld): one service serves every model", read);
+  int64_t own = DeviceKeyModel(hardwareId);
+  Check(own == model, "device key: \"DeviceType\" REG_DWORD %lu from the model's line (%lld)", (unsigned long)model,
+        (long long)own);
   return image;
 }
 
-// The applet in the 32-bit system folder and in the 32-bit Control Panel;
-// returns where it lies.
-static std::wstring CheckApplet(const std::wstring &directory) {
+// The applet is the software component's (tools/wine-msi-test.sh): the
+// boards' package copies no applet and registers none.
+static void CheckNoApplet() {
   wchar_t folder[MAX_PATH];
   UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
-  std::wstring installed = std::wstring(folder, length) + L"\\" + kAppletName;
-  Check(length > 0 && SameFile(installed, directory + L"\\" + kAppletName), "the applet copied to %s",
-        Narrow(installed).c_str());
-  // Windows writes the registration in the 32-bit view (FLG_ADDREG_32BITKEY);
-  // Wine 8's setupapi ignores the flag and writes the native view.
+  std::wstring copied = std::wstring(folder, length) + L"\\" + kAppletName;
+  Check(GetFileAttributesW(copied.c_str()) == INVALID_FILE_ATTRIBUTES, "no applet in %s", Narrow(copied).c_str());
   for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = sizeof path - sizeof(wchar_t);
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCplsKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) continue;
-    DWORD type = 0;
-    LONG read = RegQueryValueExW(key, L"TesZEPDIOConfig", NULL, &type, reinterpret_cast<BYTE *>(path), &size);
-    RegCloseKey(key);
-    if (read != ERROR_SUCCESS) continue;
-    Check(type == REG_SZ && _wcsicmp(path, installed.c_str()) == 0,
-          "the Control Panel registration (%s view) names %s", view == KEY_WOW64_32KEY ? "32-bit" : "native",
-          Narrow(path).c_str());
-    return installed;
+    bool registered = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCplsKey, 0, KEY_READ | view, &key) == ERROR_SUCCESS &&
+                      RegQueryValueExW(key, L"TesZEPDIOConfig", NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    if (registered) RegCloseKey(key);
+    Check(!registered, "no Control Panel registration (%s view)", view == KEY_WOW64_32KEY ? "32-bit" : "native");
   }
-  Check(false, "the Control Panel registration is there");
-  return installed;
 }
 
-bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId, const std::wstring &group,
-                   uint32_t model) {
-  const std::wstring infPath = directory + L"\\TesZEPDIO.inf";
-  if (!JoinGroup(group)) return false;
+bool InstallDevice(const std::wstring &directory, const std::wstring &infName, const std::wstring &hardwareId,
+                   const std::wstring &group, uint32_t model) {
+  const std::wstring infPath = directory + L"\\" + infName;
+  if (!ServiceExists() && !JoinGroup(group)) return false;
   GUID classGuid;
   wchar_t className[64];
   if (!Check(SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, 64, NULL),
@@ -137,15 +170,16 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &hardwareId
              installed ? 0 : GetLastError())) {
     return false;
   }
-  std::wstring image = CheckService(directory, group, model);
-  std::wstring applet = CheckApplet(directory);
-  CheckVersions(infPath, {image, applet, directory + L"\\dioctl.exe"});
+  std::wstring image = CheckService(directory, hardwareId, group, model);
+  CheckNoApplet();
+  CheckVersions(infPath, {image, directory + L"\\dioctl.exe"});
   return true;
 }
 
-std::vector<std::wstring> InterfacePaths() {
+// The paths of the driver's interfaces that SetupDi lists with `flags`.
+static std::vector<std::wstring> Paths(DWORD flags) {
   std::vector<std::wstring> paths;
-  HDEVINFO set = SetupDiGetClassDevsW(&kInterfaceGuid, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO set = SetupDiGetClassDevsW(&kInterfaceGuid, NULL, NULL, flags | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return paths;
   SP_DEVICE_INTERFACE_DATA data = {};
   data.cbSize = sizeof data;
@@ -162,23 +196,30 @@ std::vector<std::wstring> InterfacePaths() {
   return paths;
 }
 
+std::vector<std::wstring> InterfacePaths() { return Paths(DIGCF_PRESENT); }
+
+std::vector<std::wstring> RegisteredInterfacePaths() { return Paths(0); }
+
 // Finds the device by its hardware ID among all devices and removes it.
 bool RemoveDevice(const std::wstring &hardwareId) {
   HDEVINFO set = SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA device = {};
-  device.cbSize = sizeof device;
-  bool removed = false;
-  for (DWORD i = 0; !removed && SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-    wchar_t ids[256] = {};
-    if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, NULL, (BYTE *)ids,
-                                          sizeof ids - sizeof(wchar_t), NULL) &&
-        lstrcmpiW(ids, hardwareId.c_str()) == 0) {
-      removed = SetupDiCallClassInstaller(DIF_REMOVE, set, &device);
-      Check(removed, "DIF_REMOVE for the device (error %lu)", removed ? 0 : GetLastError());
-    }
-  }
+  SP_DEVINFO_DATA device;
+  bool removed = FindDevice(set, hardwareId, &device) && SetupDiCallClassInstaller(DIF_REMOVE, set, &device);
+  Check(removed, "DIF_REMOVE for the device %s (error %lu)", Narrow(hardwareId).c_str(), removed ? 0 : GetLastError());
   SetupDiDestroyDeviceInfoList(set);
   return removed;
+}
+
+// The interface's "Linked" value (Control subkey of its key under
+// DeviceClasses), which the kernel sets when the driver switches the
+// interface on or off: 1, 0, or -1 when it was never switched.
+int InterfaceLinked(const std::wstring &path) {
+  std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{6b049747-8679-4542-b232-eccd4d2c6519}\\##?#" +
+                     path.substr(4) + L"\\#\\Control";
+  DWORD type = 0, data = 0, size = sizeof data;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Linked", RRF_RT_REG_DWORD, &type, &data, &size) != ERROR_SUCCESS)
+    return -1;
+  return int(data);
 }
 
 }  // namespace winetest

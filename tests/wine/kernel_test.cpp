@@ -2,12 +2,15 @@
 // installed from the shipped INF as a root-enumerated device in Wine's kernel
 // (winedevice) and worked through the Win32 API only.
 //
-//   kernel_test.exe --model N --hardware-id ID
+//   kernel_test.exe --model N --hardware-id ID --inf NAME.inf
+//                   [--second-model M --second-hardware-id ID2]
 //
-// Beside the program: the driver package (tools/package.sh), in which ID is
-// model N's hardware ID, dioctl.exe and the helper driver
-// TesZEPDIOWineHelper.sys. The exit code is 0 when every check passed;
-// tools/wine-kernel-test.sh runs the program and checks the Wine log.
+// Beside the program: the driver package of the board (tools/package.sh), in
+// whose INF ID is model N's hardware ID, dioctl.exe and the helper driver
+// TesZEPDIOWineHelper.sys. With a second model, a board of that model (ID2 in
+// the same INF) is installed too while the first serves, and must not start.
+// The exit code is 0 when every check passed; tools/wine-kernel-test.sh runs
+// the program and checks the Wine log.
 #include <cwchar>
 
 #include "checks.h"
@@ -40,8 +43,8 @@ constexpr ULONG kSubstituted = WINE_HELPER_SUBSTITUTE_CONNECT | WINE_HELPER_SUBS
                                WINE_HELPER_SUBSTITUTE_QUEUE_DPC | WINE_HELPER_SUBSTITUTE_FLUSH_DPCS |
                                WINE_HELPER_SUBSTITUTE_SYNCHRONIZE | WINE_HELPER_SUBSTITUTE_POWER_IRP |
                                WINE_HELPER_SUBSTITUTE_HANDLE | WINE_HELPER_SUBSTITUTE_SHUTDOWN |
-                               WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN | WINE_HELPER_SUBSTITUTE_LOG_ENTRY |
-                               WINE_HELPER_SUBSTITUTE_WRITE_LOG;
+                               WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN | WINE_HELPER_SUBSTITUTE_DELETE |
+                               WINE_HELPER_SUBSTITUTE_LOG_ENTRY | WINE_HELPER_SUBSTITUTE_WRITE_LOG;
 
 }  // namespace
 
@@ -61,7 +64,8 @@ void CloseAndCheck(HANDLE handle, const char *what, const Trace &expected, Helpe
 
 namespace {
 
-void Run(const Board &board, const std::wstring &hardwareId) {
+void Run(const Board &board, const std::wstring &hardwareId, const std::wstring &infName,
+         const SecondBoard &secondBoard) {
   std::wstring directory = ProgramDirectory();
   Helper helper;
   if (!helper.Start(directory, kLoadOrderGroup)) return;
@@ -70,7 +74,7 @@ void Run(const Board &board, const std::wstring &hardwareId) {
   CreateDeviceKeys();
 
   // Wine starts a root-enumerated device without resources.
-  if (!InstallDevice(directory, hardwareId, kLoadOrderGroup, board.model)) return;
+  if (!InstallDevice(directory, infName, hardwareId, kLoadOrderGroup, board.model)) return;
   std::vector<std::wstring> paths;
   WaitFor(10000, [&] { return !(paths = InterfacePaths()).empty(); });
   if (!Check(paths.size() == 1, "one device with the driver's interface (%zu)", paths.size())) return;
@@ -122,6 +126,10 @@ void Run(const Board &board, const std::wstring &hardwareId) {
   CloseAndCheck(second, "close of the other handle", CloseRequests(false), helper);
   CloseAndCheck(first, "close of the last handle", CloseRequests(false), helper);
   CheckBoard(helper, "close of the last handle", kDoStarted, 0x00);
+  if (!secondBoard.hardwareId.empty()) {
+    CheckSecondBoard(board, directory, infName, secondBoard, kLoadOrderGroup, path, helper);
+    CheckBoard(helper, "after the second board", kDoStarted, 0x00);
+  }
   CheckTool(board, directory, path, helper);
   CheckEvents(board, path, helper);
   CheckToolWatch(board, directory, helper);
@@ -144,13 +152,27 @@ void Run(const Board &board, const std::wstring &hardwareId) {
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
-  if (argc != 5 || wcscmp(argv[1], L"--model") != 0 || wcscmp(argv[3], L"--hardware-id") != 0) {
-    fprintf(stderr, "usage: kernel_test.exe --model N --hardware-id ID\n");
+  std::wstring model, hardwareId, infName, secondModel;
+  SecondBoard second = {};
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::wstring option = argv[i];
+    if (option == L"--model") model = argv[i + 1];
+    else if (option == L"--hardware-id") hardwareId = argv[i + 1];
+    else if (option == L"--inf") infName = argv[i + 1];
+    else if (option == L"--second-model") secondModel = argv[i + 1];
+    else if (option == L"--second-hardware-id") second.hardwareId = argv[i + 1];
+    else model.clear();
+  }
+  if (argc % 2 == 0 || model.empty() || hardwareId.empty() || infName.empty() ||
+      secondModel.empty() != second.hardwareId.empty()) {
+    fprintf(stderr, "usage: kernel_test.exe --model N --hardware-id ID --inf NAME.inf"
+                    " [--second-model M --second-hardware-id ID2]\n");
     return 2;
   }
-  Board board = BoardFor(uint32_t(wcstoul(argv[2], NULL, 10)));
+  second.model = uint32_t(wcstoul(secondModel.c_str(), NULL, 10));
+  Board board = BoardFor(uint32_t(wcstoul(model.c_str(), NULL, 10)));
   Note("TesZEPDIO.sys in Wine's kernel, board model %u", board.model);
-  Run(board, argv[4]);
+  Run(board, hardwareId, infName, second);
   Note("%s: %d failed checks", Failures() ? "FAILED" : "passed", Failures());
   return Failures() ? 1 : 0;
 }

@@ -1,10 +1,10 @@
 """The catalog file (.cat) of a driver package, made on Linux.
 
 A catalog is a PKCS #7 signed message whose content is a certificate trust
-list (CTL) of the package's files: one member per file, identified by the
-file's hash, with the attributes Windows reads. This module makes the
-unsigned message; osslsigncode signs it (tools/package.sh). The format and
-its sources are in docs/driver-package.md.
+list (CTL) of the package's files: a version-2 catalog, one member per file,
+identified by the file's SHA-256 hash, with the attributes Windows reads.
+This module makes the unsigned message; osslsigncode signs it
+(tools/package.sh). The format and its sources are in docs/driver-package.md.
 
     catalog.py --out TesZEPDIO.cat.unsigned --hwid PCI\\VEN_1D5A&DEV_2400 ... FILE...
 """
@@ -21,13 +21,17 @@ from asn1crypto import core
 OID_SIGNED_DATA = '1.2.840.113549.1.7.2'
 OID_CTL = '1.3.6.1.4.1.311.10.1'
 OID_CATALOG_LIST = '1.3.6.1.4.1.311.12.1.1'
-OID_CATALOG_LIST_MEMBER = '1.3.6.1.4.1.311.12.1.2'  # version-1 members
+OID_CATALOG_LIST_MEMBER2 = '1.3.6.1.4.1.311.12.1.3'  # version-2 members, SHA-256
 OID_CAT_NAMEVALUE = '1.3.6.1.4.1.311.12.2.1'
 OID_CAT_MEMBERINFO = '1.3.6.1.4.1.311.12.2.2'
+OID_CAT_MEMBERINFO2 = '1.3.6.1.4.1.311.12.2.3'
 OID_SPC_INDIRECT_DATA = '1.3.6.1.4.1.311.2.1.4'
 OID_SPC_PE_IMAGE_DATA = '1.3.6.1.4.1.311.2.1.15'
 OID_SPC_CAB_DATA = '1.3.6.1.4.1.311.2.1.25'  # what a flat file's member names
-OID_SHA1 = '1.3.14.3.2.26'
+OID_SHA256 = '2.16.840.1.101.3.4.2.1'
+# CAT_MEMBERINFO2 as version-2 catalogs carry it: one context-specific [2]
+# with no content.
+MEMBERINFO2 = b'\x82\x00'
 
 # The subject types of mssip.h, as CAT_MEMBERINFO names them.
 SUBJECT_PE_IMAGE = '{C689AAB8-8E78-11D0-8C47-00C04FC295EE}'
@@ -160,8 +164,8 @@ def content_info(content_type, content):
     return der(0x30, core.ObjectIdentifier(content_type).dump() + der(0xA0, content))
 
 
-def sha1_algorithm():
-    return AlgorithmIdentifier({'algorithm': OID_SHA1, 'parameters': core.Null()})
+def algorithm(oid):
+    return AlgorithmIdentifier({'algorithm': oid, 'parameters': core.Null()})
 
 
 # --------------------------------------------------------------------------
@@ -175,7 +179,7 @@ def is_pe_image(data):
     return offset + 24 <= len(data) and data[offset:offset + 4] == b'PE\0\0'
 
 
-def pe_image_hash(data, algorithm='sha1'):
+def pe_image_hash(data, algorithm='sha256'):
     """The Authenticode hash of a PE image: the whole file but its checksum,
     its certificate-table directory entry and the certificate table; an
     unsigned file is hashed as if padded with zeros to 8 bytes, as it is
@@ -205,7 +209,7 @@ def pe_image_hash(data, algorithm='sha1'):
     return digest.digest()
 
 
-def flat_hash(data, algorithm='sha1'):
+def flat_hash(data, algorithm='sha256'):
     return hashlib.new(algorithm, data).digest()
 
 
@@ -239,27 +243,25 @@ def indirect_data(digest, pe):
         })
     return SpcIndirectDataContent({
         'data': data,
-        'message_digest': DigestInfo({'digest_algorithm': sha1_algorithm(), 'digest': digest}),
+        'message_digest': DigestInfo({'digest_algorithm': algorithm(OID_SHA256), 'digest': digest}),
     })
 
 
-def reference_tag(digest):
-    """The member's subject identifier: its hash as upper-case hexadecimal,
-    UTF-16LE with a terminating NUL, the tag CryptCATEnumerateMember reports."""
-    return (digest.hex().upper() + '\0').encode('utf-16-le')
-
-
 def member(name, data):
+    """A version-2 member: identified by the file's SHA-256 hash itself, the
+    member information of version 2 and, for readers of version-1 members
+    (Wine's wintrust), that of version 1: the subject type and 0x200."""
     pe = is_pe_image(data)
     digest = pe_image_hash(data) if pe else flat_hash(data)
     subject = SUBJECT_PE_IMAGE if pe else SUBJECT_FLAT_IMAGE
     attributes = [
         attribute(OID_CAT_NAMEVALUE, name_value('File', name.lower())),
         attribute(OID_CAT_NAMEVALUE, name_value('OSAttr', OS_ATTR_WINDOWS_10)),
+        Attribute({'type': OID_CAT_MEMBERINFO2, 'values': [core.Any.load(MEMBERINFO2)]}),
         attribute(OID_CAT_MEMBERINFO, CatMemberInfo({'subject_guid': subject, 'cert_version': MEMBER_CERT_VERSION})),
         attribute(OID_SPC_INDIRECT_DATA, indirect_data(digest, pe)),
     ]
-    return TrustedSubject({'subject_identifier': reference_tag(digest), 'subject_attributes': attributes})
+    return TrustedSubject({'subject_identifier': digest, 'subject_attributes': attributes})
 
 
 def catalog_attributes(hardware_ids):
@@ -276,12 +278,12 @@ def make_catalog(files, hardware_ids, when, list_identifier):
         'subject_usage': [OID_CATALOG_LIST],
         'list_identifier': list_identifier,
         'this_update': when,
-        'subject_algorithm': AlgorithmIdentifier({'algorithm': OID_CATALOG_LIST_MEMBER, 'parameters': core.Null()}),
+        'subject_algorithm': algorithm(OID_CATALOG_LIST_MEMBER2),
         'trusted_subjects': members,
         'extensions': catalog_attributes(hardware_ids),
     })
     # A PKCS #7 SignedData (version 1) of no signer yet: osslsigncode signs it.
-    signed = der(0x30, core.Integer(1).dump() + SetOfAlgorithms([sha1_algorithm()]).dump() +
+    signed = der(0x30, core.Integer(1).dump() + SetOfAlgorithms([algorithm(OID_SHA256)]).dump() +
                  content_info(OID_CTL, ctl.dump()) + SetOfAny([]).dump())
     return content_info(OID_SIGNED_DATA, signed)
 
@@ -311,7 +313,7 @@ def main(argv):
     when = datetime.datetime.fromtimestamp(stamp, datetime.timezone.utc)
     # The list identifier tells catalogs apart; the same package makes the
     # same one.
-    identity = hashlib.sha1(b''.join(sorted(flat_hash(data) for _, data in files))).digest()[:16]
+    identity = hashlib.sha256(b''.join(sorted(flat_hash(data) for _, data in files))).digest()[:16]
     with open(args.out, 'wb') as out:
         out.write(make_catalog(files, args.hwid, when, identity))
     return 0

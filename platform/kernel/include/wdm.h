@@ -202,6 +202,7 @@ typedef const UNICODE_STRING *PCUNICODE_STRING;
 #define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
 #define STATUS_INVALID_DEVICE_STATE ((NTSTATUS)0xC0000184L)
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
+#define STATUS_RESOURCE_IN_USE ((NTSTATUS)0xC0000708L)
 
 // ---------------------------------------------------------------------------
 // IRQL
@@ -946,6 +947,12 @@ FORCEINLINE LONG InterlockedCompareExchange(LONG volatile *Destination, LONG Exc
 FORCEINLINE PVOID InterlockedExchangePointer(PVOID volatile *Target, PVOID Value) {
   return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
+FORCEINLINE PVOID InterlockedCompareExchangePointer(PVOID volatile *Destination, PVOID Exchange,
+                                                    PVOID Comparand) {
+  __atomic_compare_exchange_n(Destination, &Comparand, Exchange, 0, __ATOMIC_SEQ_CST,
+                              __ATOMIC_SEQ_CST);
+  return Comparand;
+}
 
 // Events
 NTKERNELAPI VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State);
@@ -971,6 +978,13 @@ NTKERNELAPI NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject,
                                          DEVICE_REGISTRY_PROPERTY DeviceProperty,
                                          ULONG BufferLength, PVOID PropertyBuffer,
                                          PULONG ResultLength);
+// The device's hardware key ("Device Parameters" of its instance key), where
+// an INF's [DDInstall.HW] section writes with HKR.
+#define PLUGPLAY_REGKEY_DEVICE 1
+#define PLUGPLAY_REGKEY_DRIVER 2
+#define PLUGPLAY_REGKEY_CURRENT_HWPROFILE 4
+NTKERNELAPI NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType,
+                                             ACCESS_MASK DesiredAccess, PHANDLE DeviceRegKey);
 NTKERNELAPI NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
                                                const GUID *InterfaceClassGuid,
                                                PUNICODE_STRING ReferenceString,

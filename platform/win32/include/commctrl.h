@@ -21,6 +21,11 @@ EXTERN_C BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *controls);
 #define WC_TABCONTROLA "SysTabControl32"
 #define WC_TABCONTROL WC_TABCONTROLA
 
+// Buttons of version 6: the shield of a command that needs administrator
+// rights.
+#define BCM_FIRST 0x1600
+#define BCM_SETSHIELD (BCM_FIRST + 0x000C)
+
 #define TCS_BUTTONS 0x0100
 #define TCS_TABS 0x0000
 

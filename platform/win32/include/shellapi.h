@@ -34,4 +34,25 @@ typedef struct _SHELLEXECUTEINFOA {
   HANDLE hProcess;
 } SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
 
+typedef struct _SHELLEXECUTEINFOW {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  LPCWSTR lpVerb;
+  LPCWSTR lpFile;
+  LPCWSTR lpParameters;
+  LPCWSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  void *lpIDList;
+  LPCWSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  union {
+    HANDLE hIcon;
+    HANDLE hMonitor;
+  };
+  HANDLE hProcess;
+} SHELLEXECUTEINFOW, *LPSHELLEXECUTEINFOW;
 EXTERN_C BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *info);
+EXTERN_C BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW *info);

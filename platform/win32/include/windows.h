@@ -79,6 +79,9 @@ DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HMENU);
 DECLARE_HANDLE(HFONT);
 DECLARE_HANDLE(HBITMAP);
+DECLARE_HANDLE(HDC);
+DECLARE_HANDLE(HPEN);
+DECLARE_HANDLE(HBRUSH);
 typedef HINSTANCE HMODULE;
 typedef HKEY *PHKEY;
 typedef void *HGDIOBJ;
@@ -160,6 +163,25 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
+UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size);
+DWORD WINAPI GetCurrentThreadId(void);
+EXTERN_C_END
+
+// ---------------------------------------------------------------------------
+// advapi32: the process's access token, whether it is elevated
+#define TOKEN_QUERY 0x0008
+typedef enum _TOKEN_INFORMATION_CLASS { TokenElevationType = 18, TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
+typedef struct _TOKEN_ELEVATION {
+  DWORD TokenIsElevated;
+} TOKEN_ELEVATION, *PTOKEN_ELEVATION;
+
+EXTERN_C_START
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE *token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS which, LPVOID information, DWORD size,
+                                PDWORD returned);
 EXTERN_C_END
 
 // ---------------------------------------------------------------------------
@@ -228,6 +250,7 @@ EXTERN_C_END
 #define WS_EX_DLGMODALFRAME 0x00000001L
 #define WS_EX_NOPARENTNOTIFY 0x00000004L
 #define WS_EX_TOOLWINDOW 0x00000080L
+#define WS_EX_APPWINDOW 0x00040000L
 #define WS_EX_CONTROLPARENT 0x00010000L
 #define WS_EX_STATICEDGE 0x00020000L
 
@@ -301,9 +324,11 @@ EXTERN_C_END
 #define SS_ICON 0x00000003L
 #define SS_BLACKRECT 0x00000004L
 #define SS_ETCHEDHORZ 0x00000010L
+#define SS_OWNERDRAW 0x0000000DL
 #define SS_BITMAP 0x0000000EL
 #define SS_TYPEMASK 0x0000001FL
 #define SS_REALSIZECONTROL 0x00000040L
+#define SS_NOPREFIX 0x00000080L
 #define SS_NOTIFY 0x00000100L
 #define SS_CENTERIMAGE 0x00000200L
 #define SS_REALSIZEIMAGE 0x00000800L
@@ -330,6 +355,9 @@ EXTERN_C_END
 #define WM_SETFONT 0x0030
 #define WM_GETFONT 0x0031
 #define WM_SETFOCUS 0x0007
+#define WM_DRAWITEM 0x002B
+#define WM_SYSCOLORCHANGE 0x0015
+#define WM_SETTINGCHANGE 0x001A
 #define WM_KILLFOCUS 0x0008
 #define WM_NEXTDLGCTL 0x0028
 #define WM_WINDOWPOSCHANGED 0x0047
@@ -371,6 +399,10 @@ EXTERN_C_END
 #define VK_UP 0x26
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
 
 #define NFR_ANSI 1
 #define NF_QUERY 3
@@ -396,6 +428,7 @@ EXTERN_C_END
 #define GWL_EXSTYLE (-20)
 #define GWLP_ID (-12)
 #define GWLP_USERDATA (-21)
+#define GW_OWNER 4
 #define DWLP_MSGRESULT 0
 
 #define MB_OK 0x00000000L
@@ -446,12 +479,79 @@ BOOL WINAPI IsChild(HWND parent, HWND window);
 HWND WINAPI GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous);
 HWND WINAPI GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HWND WINAPI GetWindow(HWND window, UINT relation);
+BOOL WINAPI SetForegroundWindow(HWND window);
+HWND WINAPI GetForegroundWindow(void);
+BOOL WINAPI AllowSetForegroundWindow(DWORD processId);
+SHORT WINAPI GetKeyState(int key);
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 BOOL WINAPI DestroyIcon(HICON icon);
 HBITMAP WINAPI LoadBitmapA(HINSTANCE instance, LPCSTR name);
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 BOOL WINAPI DeleteObject(HGDIOBJ object);
+EXTERN_C_END
+
+// Message hooks: a thread's WH_MSGFILTER hook sees the keyboard messages a
+// modal dialog's own loop takes (code MSGF_DIALOGBOX) before the dialog
+// manager does; a non-zero answer keeps the message from it.
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *PMSG, *LPMSG;
+DECLARE_HANDLE(HHOOK);
+typedef LRESULT(CALLBACK *HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
+#define WH_MSGFILTER (-1)
+#define MSGF_DIALOGBOX 0
+#define ASFW_ANY ((DWORD)-1)
+
+EXTERN_C_START
+HHOOK WINAPI SetWindowsHookExA(int type, HOOKPROC proc, HINSTANCE module, DWORD threadId);
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hook);
+LRESULT WINAPI CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+EXTERN_C_END
+
+// GDI: what an owner-drawn control draws itself with, and the system's
+// colours (high contrast among them).
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define PS_SOLID 0
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWTEXT 8
+#define COLOR_BTNFACE 15
+#define ODT_STATIC 5
+#define ODA_DRAWENTIRE 0x0001
+#define SPI_GETHIGHCONTRAST 0x0042
+#define HCF_HIGHCONTRASTON 0x00000001
+typedef struct tagDRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+} DRAWITEMSTRUCT, *LPDRAWITEMSTRUCT;
+typedef struct tagHIGHCONTRASTA {
+  UINT cbSize;
+  DWORD dwFlags;
+  LPSTR lpszDefaultScheme;
+} HIGHCONTRASTA, *LPHIGHCONTRASTA;
+
+EXTERN_C_START
+HPEN WINAPI CreatePen(int style, int width, COLORREF color);
+HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
+HBRUSH WINAPI GetSysColorBrush(int index);
+DWORD WINAPI GetSysColor(int index);
+int WINAPI FillRect(HDC dc, const RECT *rect, HBRUSH brush);
+BOOL WINAPI Polyline(HDC dc, const POINT *points, int count);
+BOOL WINAPI SystemParametersInfoA(UINT action, UINT param, PVOID data, UINT winIni);
+BOOL WINAPI InvalidateRect(HWND window, const RECT *rect, BOOL erase);
 EXTERN_C_END
 
 // kernel32: files, device control, events, waits, console control

@@ -1,0 +1,344 @@
+// Where the driver's service key cannot be changed: the shield button and
+// the elevated restart with the edits made so far, what a refused save says
+// and offers, and no offer where elevation cannot help (the applet runs
+// elevated already, or was itself started by such a restart).
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <filesystem>
+
+#include "applet_fixture.h"
+
+namespace applettest {
+namespace {
+
+using AppletElevationTest = AppletTest;
+
+const hostwin::Rights kElevated = hostwin::Rights::ElevatedAdministrator;
+const hostwin::Rights kAdmin = hostwin::Rights::UnelevatedAdministrator;
+const hostwin::Rights kUser = hostwin::Rights::StandardUser;
+const char kWow64Control[] = "C:\\Windows\\SysWOW64\\control.exe";
+
+HWND Shield(HWND dialog) {
+  HWND button = Item(dialog, IDC_ELEVATE);
+  return IsWindowVisible(button) ? button : nullptr;
+}
+
+// Edits on every page of a model-24 board: DI2 enabled on the rising edge,
+// Counter B's gate from its DI line, 1K Hz, the start output on DO1 low;
+// on model 22 DI5 cleared. What the pages show then, and what OK stores.
+void Edit(HWND dialog, uint32_t model) {
+  if (model == 22) {
+    HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
+    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT9_CHANNEL), 5));
+    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT9_ENABLE)));
+    return;
+  }
+  HWND interrupt = ShowPage(dialog, IDD_INTERRUPT_PAGE);
+  ASSERT_TRUE(hostwin::ChooseItem(Item(interrupt, IDC_INT_CHANNEL), 2));
+  ASSERT_TRUE(hostwin::Click(Item(interrupt, IDC_INT_ENABLE)));
+  ASSERT_TRUE(hostwin::Click(Item(interrupt, IDC_INT_RISING)));
+  HWND counter = ShowPage(dialog, IDD_COUNTER_PAGE);
+  ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_COUNTER), 1));
+  ASSERT_TRUE(hostwin::Click(Item(counter, IDC_CNT_GATE_LINE)));
+  ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_FREQUENCY), 2));
+  HWND doPage = ShowPage(dialog, IDD_DO_PAGE);
+  ASSERT_TRUE(hostwin::Click(Item(doPage, IDC_DO_START_ENABLE)));
+  ASSERT_TRUE(hostwin::ChooseItem(Item(doPage, IDC_DO_START_CHANNEL), 1));
+  ASSERT_TRUE(hostwin::ChooseItem(Item(doPage, IDC_DO_START_LEVEL), 1));
+}
+
+std::vector<LRESULT> Shown(HWND dialog, uint32_t model) {
+  if (model == 22) {
+    HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
+    return {Selection(page, IDC_INT9_CHANNEL), Checked(page, IDC_INT9_ENABLE)};
+  }
+  HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
+  HWND doPage = Page(dialog, IDD_DO_PAGE);
+  return {Selection(interrupt, IDC_INT_CHANNEL), Checked(interrupt, IDC_INT_ENABLE),
+          Checked(interrupt, IDC_INT_RISING),    Selection(counter, IDC_CNT_COUNTER),
+          Checked(counter, IDC_CNT_GATE_LINE),   Selection(counter, IDC_CNT_FREQUENCY),
+          Checked(doPage, IDC_DO_START_ENABLE),  Selection(doPage, IDC_DO_START_CHANNEL),
+          Selection(doPage, IDC_DO_START_LEVEL)};
+}
+
+std::vector<LRESULT> Edited(uint32_t model) {
+  if (model == 22) return {5, 0};
+  return {2, 1, 1, 1, 1, 2, 1, 1, 1};
+}
+
+std::vector<std::string> Stored(uint32_t model) {
+  if (model == 22) return {Text(kInterruptKey, "DI5_Control"), Text(kInterruptKey, "DI4_Control")};
+  return {Text(kInterruptKey, "DI2_Control"),          Text(kInterruptKey, "DI2_TriggerEdge"),
+          Text(kCounterKey, "CounterB_GateControl"),   Text(kCounterKey, "TimeBase"),
+          std::to_string(Dword(kDoKey, "DO_Trigger_Start")), std::to_string(Dword(kDoKey, "DO_Channel_Start")),
+          std::to_string(Dword(kDoKey, "DO_Level_Start"))};
+}
+
+std::vector<std::string> StoredEdits(uint32_t model) {
+  if (model == 22) return {"Disable", "Enable"};
+  return {"Enable", "Rising", "DI", "2", "1", "1", "0"};
+}
+
+struct ShieldCase {
+  const char *what;
+  hostwin::Rights rights;
+  bool installed;
+  bool shield;
+};
+
+// The shield button shows where an elevated applet could store what this
+// one cannot, and only there; the dialog opens in every case, with a
+// taskbar button of its own (the Control Panel's window is hidden), and
+// nothing is asked before it.
+TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp) {
+  const ShieldCase cases[] = {
+      {"an elevated administrator", kElevated, true, false},
+      {"an administrator under UAC", kAdmin, true, true},
+      {"a standard user", kUser, true, true},
+      {"a standard user without the driver's key", kUser, false, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOver();
+    if (c.installed) InstallDriver(24);
+    hostwin::RunAs(c.rights);
+    Load();
+    OpenDialog([&](HWND dialog) {
+      EXPECT_EQ(Shield(dialog) != nullptr, c.shield);
+      EXPECT_EQ(hostwin::HasShield(Item(dialog, IDC_ELEVATE)), c.shield);
+      EXPECT_EQ(Label(Item(dialog, IDC_ELEVATE)), "Change settings...");
+      EXPECT_TRUE(hostwin::HasTaskbarButton(dialog));
+    }, IDCANCEL);
+    EXPECT_EQ(hostwin::MessageBoxes().size(), c.installed ? 0u : 1u) << "no question before the dialog";
+    EXPECT_TRUE(hostwin::ShellExecutions().empty());
+  }
+}
+
+struct RestartCase {
+  const char *what;
+  uint32_t model;
+  hostwin::Rights rights;
+  const char *folder;  // where the applet is loaded from, under a temporary folder; none: the build's
+  bool byRefusedSave;  // the restart is the answer to a refused OK, not the shield button
+};
+
+// The elevated restart: the shield button (or yes to a refused OK) starts
+// the 32-bit Control Panel with "runas" on the applet's own path, in UTF-16
+// whatever the folder's name, and the edits made so far; this dialog
+// closes. The elevated applet shows the edits, comes to the foreground, and
+// its OK stores them.
+TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
+  const RestartCase cases[] = {
+      {"model 24, the shield button, an administrator under UAC", 24, kAdmin, nullptr, false},
+      {"model 22, a standard user", 22, kUser, nullptr, false},
+      {"a folder outside the ANSI code page", 24, kAdmin, "Pr\xC3\xBC" "fstand \xCE\xA9", false},
+      {"yes to a refused OK", 24, kUser, nullptr, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOver();
+    path_ = APPLET_PATH;
+    std::filesystem::path folder;
+    if (c.folder) {
+      folder = std::filesystem::temp_directory_path() / ("applet-" + std::to_string(getpid())) / c.folder;
+      std::filesystem::create_directories(folder);
+      path_ = (folder / "TesZEPDIOConfig.so").string();
+      std::filesystem::copy_file(APPLET_PATH, path_, std::filesystem::copy_options::overwrite_existing);
+    }
+    Configured(c.model);
+    hostwin::RunAs(c.rights);
+    Load();
+    hostwin::WhenElevationAsked(true);
+    if (c.byRefusedSave) hostwin::WhenMessageBoxAsks(IDYES);
+    HWND first = nullptr;
+    OpenDialog([&](HWND dialog) {
+      first = dialog;
+      Edit(dialog, c.model);
+      ASSERT_NE(Shield(dialog), nullptr);
+      EXPECT_TRUE(hostwin::Click(c.byRefusedSave ? Item(dialog, IDOK) : Shield(dialog)));
+      EXPECT_FALSE(IsWindowVisible(dialog)) << "the elevated applet took over";
+    });
+    const auto &runs = hostwin::ShellExecutions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].verb, "runas");
+    EXPECT_EQ(runs[0].file, kWow64Control);
+    EXPECT_EQ(runs[0].owner, first) << "the prompt comes up over the dialog";
+    EXPECT_EQ(runs[0].parameters.substr(0, path_.size() + 13), "\"" + path_ + "\",@0,/edits:");
+    EXPECT_TRUE(runs[0].mask & SEE_MASK_NOASYNC) << "the Control Panel ends as soon as the applet returns";
+    EXPECT_TRUE(runs[0].started);
+    Unload();
+
+    // The Control Panel the prompt started, elevated, on the same machine.
+    hostwin::RunAs(kElevated);
+    hostwin::WhenDialogOpens([&](HWND dialog) {
+      EXPECT_EQ(Shown(dialog, c.model), Edited(c.model));
+      EXPECT_EQ(GetForegroundWindow(), dialog);
+      EXPECT_EQ(Shield(dialog), nullptr);
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+    });
+    std::vector<std::string> calls;
+    for (const auto &call : hostwin::RunControlCommandLine(runs[0].parameters))
+      calls.push_back(hostwin::CplMessageName(call.message) + "=" + std::to_string(call.result));
+    EXPECT_EQ(calls, (std::vector<std::string>{"CPL_INIT=1", "CPL_GETCOUNT=1", "CPL_INQUIRE=0", "CPL_NEWINQUIRE=0",
+                                               "CPL_STARTWPARMSW=1", "CPL_STOP=0", "CPL_EXIT=0"}));
+    EXPECT_EQ(Stored(c.model), StoredEdits(c.model));
+    if (c.folder) std::filesystem::remove_all(folder.parent_path());
+  }
+}
+
+// A declined prompt leaves the dialog as it was, edits and all; a text on
+// the command line that is not whole (a number missing or beyond its
+// range, a flag other than 0 or 1) opens the stored settings instead.
+TEST_F(AppletElevationTest, ADeclinedPromptOrABrokenCommandLineChangesNothing) {
+  Configured(24);
+  hostwin::RunAs(kAdmin);
+  Load();
+  hostwin::WhenElevationAsked(false);
+  OpenDialog([&](HWND dialog) {
+    Edit(dialog, 24);
+    EXPECT_TRUE(hostwin::Click(Shield(dialog)));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(Shown(dialog, 24), Edited(24));
+  }, IDCANCEL);
+  EXPECT_TRUE(hostwin::MessageBoxes().empty()) << "the user's no needs no message";
+  std::string whole = hostwin::ShellExecutions().at(0).parameters;
+  Unload();
+  hostwin::RunAs(kElevated);
+  std::string edits = whole.substr(whole.find("/edits:"));
+  const std::string broken[] = {
+      whole.substr(0, whole.rfind('.')),                       // one number short
+      whole + ".0",                                            // one too many
+      whole.substr(0, whole.find("/edits:") + 7) + "2" + edits.substr(8),  // a flag of 2
+      whole.substr(0, whole.rfind('.') + 1) + "99999999999",  // beyond int
+      whole.substr(0, whole.find("/edits:")) + "/edit:" + edits.substr(7),
+  };
+  for (const auto &line : broken) {
+    SCOPED_TRACE(line);
+    hostwin::WhenDialogOpens([](HWND dialog) {
+      EXPECT_EQ(Shown(dialog, 24), (std::vector<LRESULT>{0, 1, 1, 0, 0, 0, 0, 0, 0}));
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+    });
+    auto calls = hostwin::RunControlCommandLine(line);
+    ASSERT_GE(calls.size(), 6u);
+    EXPECT_EQ(hostwin::CplMessageName(calls[5].message), "CPL_DBLCLK") << "opened as by a double click";
+  }
+}
+
+struct RefusalCase {
+  const char *what;
+  hostwin::Rights rights;
+  std::vector<std::pair<std::string, LSTATUS>> refusing;  // keys whose writes fail whatever the rights, and how
+  std::vector<std::string> failing;                       // DIO library functions that fail
+  bool carried;  // the applet was started by an elevated restart that did not help
+  std::vector<std::string> said;
+  UINT type;
+};
+
+std::string Key(const std::string &name) {
+  return "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\" + name;
+}
+
+// A refused OK says what happened: which keys were stored, which were
+// refused and why, whether the board took the DO settings; where an
+// elevated applet could store the rest it asks to open one (here the user
+// says no), and nowhere else: not elevated already, not after a restart.
+// The dialog stays open with its edits; the next OK asks again.
+TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookIt) {
+  const std::string denied = " (access denied, error 5).";
+  const RefusalCase cases[] = {
+      {"a standard user: nothing stored",
+       kUser, {}, {}, false,
+       {"The settings were not stored.", "Not stored: " + Key("Interrupt") + denied,
+        "Not stored: " + Key("Counter") + denied, "Not stored: " + Key("DO") + denied,
+        "The board took the DO settings; they hold until it starts again.", "",
+        "Open the applet as administrator, with your changes, to store them?"},
+       MB_YESNO | MB_ICONWARNING},
+      {"elevated, the Counter key locked: no offer",
+       kElevated, {{kCounterKey, ERROR_ACCESS_DENIED}}, {}, false,
+       {"Only some of the settings were stored.", "Stored: " + Key("Interrupt") + ".",
+        "Not stored: " + Key("Counter") + denied, "Stored: " + Key("DO") + ".",
+        "The board took the DO settings; they hold until it starts again.", "", "Your changes stay in the dialog."},
+       MB_OK | MB_ICONERROR},
+      {"started by a restart that did not help (UAC off): no offer",
+       kUser, {}, {}, true,
+       {"The settings were not stored.", "Not stored: " + Key("Interrupt") + denied,
+        "Not stored: " + Key("Counter") + denied, "Not stored: " + Key("DO") + denied,
+        "The board took the DO settings; they hold until it starts again.", "", "Your changes stay in the dialog."},
+       MB_OK | MB_ICONERROR},
+      {"the Counter key deleted meanwhile, the board refusing",
+       kElevated, {{kCounterKey, ERROR_KEY_DELETED}}, {"DOSysConfig"}, false,
+       {"Only some of the settings were stored.", "Stored: " + Key("Interrupt") + ".",
+        "Not stored: " + Key("Counter") + " (error 1018).", "Stored: " + Key("DO") + ".",
+        "The DO settings did not reach the board.", "", "Your changes stay in the dialog."},
+       MB_OK | MB_ICONERROR},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOver();
+    diolib::Board board;
+    board.failing = c.failing;
+    Configured(0, board);
+    PutDword(kDoKey, "DO_Trigger_Start", 0);
+    hostwin::RunAs(c.rights);
+    for (const auto &[key, status] : c.refusing) hostwin::RefuseWrites(key, status);
+    std::string restart;
+    if (c.carried) {
+      // An earlier applet's restart, which with UAC off runs as the same
+      // user, without a prompt's elevation.
+      Load();
+      hostwin::WhenElevationAsked(true);
+      OpenDialog([](HWND dialog) { EXPECT_TRUE(hostwin::Click(Shield(dialog))); });
+      restart = hostwin::ShellExecutions().at(0).parameters;
+      Unload();
+      hostwin::ResetDesktop();
+      hostwin::RunAs(c.rights);
+    }
+    size_t answers = c.type == UINT(MB_YESNO | MB_ICONWARNING) ? 2 : 0;
+    for (size_t i = 0; i < answers; ++i) hostwin::WhenMessageBoxAsks(IDNO);
+    auto user = [&](HWND dialog) {
+      EXPECT_EQ(Shield(dialog) != nullptr, answers > 0) << "the shield shows where the offer is made";
+      ASSERT_TRUE(hostwin::Click(Item(ShowPage(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)));
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
+      EXPECT_TRUE(IsWindowVisible(dialog)) << "a refused OK keeps the dialog";
+      EXPECT_TRUE(Checked(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)) << "with the edit on screen";
+      EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
+    };
+    if (c.carried) {
+      hostwin::WhenDialogOpens(user);
+      hostwin::RunControlCommandLine(restart);
+    } else {
+      Load();
+      OpenDialog(user);
+    }
+    const auto &boxes = hostwin::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    std::string said;
+    for (const auto &line : c.said) said += (said.empty() ? "" : "\n") + line;
+    for (const auto &box : boxes) {
+      EXPECT_EQ(box.text, said);
+      EXPECT_EQ(box.type, c.type);
+      EXPECT_EQ(box.caption, "ZEPDIO driver Configuration");
+    }
+    EXPECT_TRUE(hostwin::ShellExecutions().empty());
+  }
+}
+
+// Everything stored, but the board did not take the DO settings: the user
+// hears that the stored ones reach it at its next start, and OK closes.
+TEST_F(AppletElevationTest, ABoardThatMissedTheDoSettingsIsToldAfterAStoredSave) {
+  diolib::Board board;
+  board.failing = {"DOSysConfig"};
+  Configured(0, board);
+  Load();
+  OpenDialog({}, IDOK);
+  ASSERT_EQ(hostwin::MessageBoxes().size(), 1u);
+  EXPECT_EQ(hostwin::MessageBoxes()[0].text,
+            "The settings were stored, but the DO settings did not reach the board now; it takes the stored ones "
+            "when it next starts.");
+  EXPECT_EQ(hostwin::MessageBoxes()[0].type, UINT(MB_OK | MB_ICONWARNING));
+}
+
+}  // namespace
+}  // namespace applettest
