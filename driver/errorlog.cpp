@@ -1,6 +1,7 @@
 // The board's entries in the System event log: what a technician reads in
 // Event Viewer when a board does not start or does not work as it should
-// (the messages of messages.mc). Each entry names the board and the figures
+// (the messages of messages.mc), a second board beside the one in service
+// among them. Each entry names the board and the figures
 // that explain it in the insertion strings every message shares: the model,
 // where the board sits, its port blocks, its interrupt, the status met and
 // what failed. Each cause is written once for a device object, however often
@@ -59,6 +60,8 @@ static VOID FormatStrings(PDEVICE_EXTENSION extension, NTSTATUS message, NTSTATU
   _snwprintf(strings[5], DIO_LOG_STRING_CHARS, L"0x%08lX", (ULONG)status);
   if (message == DIO_LOG_RESOURCES_REFUSED) {
     FormatRefusedResource(strings[6], extension->RefusedResource);
+  } else if (message == DIO_LOG_SECOND_BOARD) {
+    _snwprintf(strings[6], DIO_LOG_STRING_CHARS, L"model %lu", gDeviceType);  // the board in service
   } else {
     _snwprintf(strings[6], DIO_LOG_STRING_CHARS, L"%ws", what != NULL ? what : L"-");
   }

@@ -121,6 +121,7 @@ _Use_decl_annotations_
 NTSTATUS RefuseBoard(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   DisableInterface(extension);
+  LogBoardEvent(extension, DIO_LOG_SECOND_BOARD, DIO_STATUS_BOARD_IN_SERVICE, NULL);
   return DIO_STATUS_BOARD_IN_SERVICE;
 }
 

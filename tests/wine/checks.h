@@ -205,6 +205,8 @@ std::vector<std::wstring> Figures(const Board &board, bool resources, const wcha
 // channel among the board's resources.
 LoggedEntry NoPortsEntry(const Board &board);
 LoggedEntry RefusedResourcesEntry(const Board &board);
+// The entry of a second board's refused start while `first` serves.
+LoggedEntry SecondBoardEntry(const Board &first, uint32_t model);
 
 // kernel_test.cpp
 HANDLE Open(const std::wstring &path);

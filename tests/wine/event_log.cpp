@@ -76,4 +76,14 @@ LoggedEntry RefusedResourcesEntry(const Board &board) {
   return {LONG(DIO_LOG_RESOURCES_REFUSED), LONG(0xC0000182), Figures(board, true, L"0xC0000182", L"a DMA channel")};
 }
 
+LoggedEntry SecondBoardEntry(const Board &first, uint32_t model) {
+  wchar_t refused[16], inService[16];
+  swprintf(refused, 16, L"%u", model);
+  swprintf(inService, 16, L"model %u", first.model);
+  // Refused before its resources are taken; the layout is the first board's.
+  return {LONG(DIO_LOG_SECOND_BOARD), LONG(0xC0000708),
+          {refused, model > 20 ? L"PCI bus 0, device 0" : L"ISA", L"none",
+           first.layout == kLayout24 ? L"none" : L"not used", L"none", L"0xC0000708", inService}};
+}
+
 }  // namespace winetest

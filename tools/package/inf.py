@@ -88,7 +88,7 @@ def model_sections(code):
         'HKR,,DeviceType,0x00010001,%d' % code,
         '',
         '[%s.Services]' % name,
-        'AddService = TESZEPDIOS, 0x00000002, Driver_Service',
+        'AddService = TESZEPDIOS, 0x00000002, Driver_Service, Driver_EventLog',
         '',
         '[%s.Components]' % name,
         'AddComponent = TesZEPDIOConfig, , Applet_Component',
