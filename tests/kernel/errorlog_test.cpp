@@ -117,87 +117,56 @@ TEST_F(ErrorLogTest, AnEntryHoldsItsDeviceUntilWrittenAndIsOutstandingUntilThen)
 }
 
 TEST_F(ErrorLogTest, MisusesStopTheRun) {
-  KIRQL old;
   const UCHAR packetSize = sizeof(IO_ERROR_LOG_PACKET);
-  struct Row {
+  const auto entry = [&] { return IoAllocateErrorLogEntry(device_, packetSize); };
+  const auto raise = [] { KIRQL old; KeRaiseIrql(HIGH_LEVEL, &old); };
+  // A filled-in entry, changed by `spoil`, written.
+  const auto write = [&](UCHAR size, USHORT words, const std::vector<std::u16string> &strings,
+                         const std::function<void(PIO_ERROR_LOG_PACKET)> &spoil) {
+    PIO_ERROR_LOG_PACKET packet = Fill(size, words, strings);
+    spoil(packet);
+    IoWriteErrorLogEntry(packet);
+  };
+  KEVENT event;
+  IO_ERROR_LOG_PACKET own = {};
+  const struct Row {
     const char *what;
     std::function<void()> misuse;
     const char *stop;
   } rows[] = {
-      {"allocated above DISPATCH_LEVEL",
-       [&] { KeRaiseIrql(HIGH_LEVEL, &old), IoAllocateErrorLogEntry(device_, packetSize); },
-       "STOP 0x0000000A: IoAllocateErrorLogEntry"},
-      {"written above DISPATCH_LEVEL",
-       [&] {
-         PVOID entry = IoAllocateErrorLogEntry(device_, packetSize);
-         KeRaiseIrql(HIGH_LEVEL, &old), IoWriteErrorLogEntry(entry);
-       },
+      {"allocated above DISPATCH_LEVEL", [&] { raise(), entry(); }, "STOP 0x0000000A: IoAllocateErrorLogEntry"},
+      {"written above DISPATCH_LEVEL", [&] { PVOID e = entry(); raise(), IoWriteErrorLogEntry(e); },
        "STOP 0x0000000A: IoWriteErrorLogEntry"},
-      {"freed above DISPATCH_LEVEL",
-       [&] {
-         PVOID entry = IoAllocateErrorLogEntry(device_, packetSize);
-         KeRaiseIrql(HIGH_LEVEL, &old), IoFreeErrorLogEntry(entry);
-       },
+      {"freed above DISPATCH_LEVEL", [&] { PVOID e = entry(); raise(), IoFreeErrorLogEntry(e); },
        "STOP 0x0000000A: IoFreeErrorLogEntry"},
       {"no object", [&] { IoAllocateErrorLogEntry(nullptr, packetSize); }, "without a device or driver object"},
       {"an object of another kind",
-       [&] {
-         KEVENT event;
-         KeInitializeEvent(&event, NotificationEvent, FALSE);
-         IoAllocateErrorLogEntry(&event, packetSize);
-       },
+       [&] { KeInitializeEvent(&event, NotificationEvent, FALSE), IoAllocateErrorLogEntry(&event, packetSize); },
        "no device or driver object"},
-      {"larger than ERROR_LOG_MAXIMUM_SIZE",
-       [&] { IoAllocateErrorLogEntry(device_, UCHAR(ERROR_LOG_MAXIMUM_SIZE + 1)); },
+      {"larger than ERROR_LOG_MAXIMUM_SIZE", [&] { IoAllocateErrorLogEntry(device_, UCHAR(ERROR_LOG_MAXIMUM_SIZE + 1)); },
        "past ERROR_LOG_MAXIMUM_SIZE \\(240\\)"},
       {"smaller than the packet", [&] { IoAllocateErrorLogEntry(device_, packetSize - 1); }, "short of IO_ERROR_LOG_PACKET"},
-      {"written twice",
-       [&] {
-         PVOID entry = IoAllocateErrorLogEntry(device_, packetSize);
-         IoWriteErrorLogEntry(entry);
-         IoWriteErrorLogEntry(entry);
-       },
+      {"written twice", [&] { PVOID e = entry(); IoWriteErrorLogEntry(e), IoWriteErrorLogEntry(e); },
        "IoWriteErrorLogEntry of an error log entry that is not allocated"},
-      {"freed once written",
-       [&] {
-         PVOID entry = IoAllocateErrorLogEntry(device_, packetSize);
-         IoWriteErrorLogEntry(entry);
-         IoFreeErrorLogEntry(entry);
-       },
+      {"freed once written", [&] { PVOID e = entry(); IoWriteErrorLogEntry(e), IoFreeErrorLogEntry(e); },
        "IoFreeErrorLogEntry of an error log entry that is not allocated"},
-      {"a packet never allocated",
-       [&] {
-         IO_ERROR_LOG_PACKET own = {};
-         IoWriteErrorLogEntry(&own);
-       },
+      {"a packet never allocated", [&] { IoWriteErrorLogEntry(&own); },
        "IoWriteErrorLogEntry of an error log entry that is not allocated"},
-      {"dump data of 6 bytes",
-       [&] {
-         PIO_ERROR_LOG_PACKET packet = Fill(packetSize + 8, 1, {});
-         packet->DumpDataSize = 6;
-         IoWriteErrorLogEntry(packet);
-       },
+      {"dump data of 6 bytes", [&] { write(packetSize + 8, 1, {}, [](auto p) { p->DumpDataSize = 6; }); },
        "DumpDataSize is no multiple of sizeof\\(ULONG\\)"},
-      {"dump data past the entry",
-       [&] {
-         PIO_ERROR_LOG_PACKET packet = Fill(packetSize, 0, {});
-         packet->DumpDataSize = 3 * sizeof(ULONG);  // two fit in DumpData[1] and the padding
-         IoWriteErrorLogEntry(packet);
-       },
+      // Two ULONGs fit in DumpData[1] and the packet's padding.
+      {"dump data past the entry", [&] { write(packetSize, 0, {}, [](auto p) { p->DumpDataSize = 3 * sizeof(ULONG); }); },
        "the dump data runs past the entry's end"},
       {"strings over the dump data",
-       [&] {
-         PIO_ERROR_LOG_PACKET packet = Fill(packetSize + 8, 2, {u"a"});
-         packet->StringOffset = USHORT(kDumpAt + sizeof(ULONG));
-         IoWriteErrorLogEntry(packet);
-       },
+       [&] { write(packetSize + 8, 2, {u"a"}, [](auto p) { p->StringOffset = USHORT(kDumpAt + sizeof(ULONG)); }); },
        "the insertion strings overlap the packet or its dump data"},
+      // The second string runs to the entry's end unterminated.
       {"a string not terminated in the entry",
        [&] {
-         PIO_ERROR_LOG_PACKET packet = Fill(packetSize + 4, 0, {u"a"});
-         packet->NumberOfStrings = 2;  // the second runs to the entry's end unterminated
-         memset(reinterpret_cast<char *>(packet) + kDumpAt + 4, 'x', packetSize + 4 - kDumpAt - 4);
-         IoWriteErrorLogEntry(packet);
+         write(packetSize + 4, 0, {u"a"}, [&](auto p) {
+           p->NumberOfStrings = 2;
+           memset(reinterpret_cast<char *>(p) + kDumpAt + 4, 'x', packetSize - kDumpAt);
+         });
        },
        "insertion string 2 is not terminated inside the entry"},
   };
