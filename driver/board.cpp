@@ -166,3 +166,15 @@ VOID RestoreBoardRegisters(PDEVICE_EXTENSION extension) {
       WriteRegister(extension->BaseAddress, map->Saved[i], extension->SavedRegisters[i]);
   }
 }
+
+// Whether a board answers at the ports: the interrupt enables the reset has
+// just written 0 read back as something else than all ones, which is what
+// ports with no board behind them (or a board without power) read.
+BOOLEAN BoardAnswers(PDEVICE_EXTENSION extension) {
+  const BOARD_REGISTER_MAP *map = BoardRegisterMap();
+  for (ULONG i = DIO_SAVED_INTEN0; i < DIO_SAVED_REGISTERS; ++i) {
+    if (map->Saved[i] != DIO_NO_REGISTER && ReadRegister(extension->BaseAddress, map->Saved[i]) != 0xFF)
+      return TRUE;
+  }
+  return FALSE;
+}

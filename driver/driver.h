@@ -11,6 +11,7 @@
 
 #include "dio_ioctl.h"
 #include "dio_registers.h"
+#include "messages.h"  // the event log's messages, made by windmc from messages.mc
 
 // Routines carry the kernel's source annotations: their role type (with
 // _Dispatch_type_ for dispatch routines), the IRQL they may run at and the
@@ -116,6 +117,8 @@ typedef struct _DEVICE_EXTENSION {
   ULONG PortCount;  // ports in the register block
   ULONG Range3Length;
   ULONG InterruptLevel;  // the raw list's level, which the registry records
+  ULONG InterruptGiven;  // the start's translated list held an interrupt
+  UCHAR RefusedResource;  // the first resource type of the list the board never has
   ULONG64 InfoBase;     // port base of range 1 (layout 24)
   ULONG64 BaseAddress;  // port base of the register block
 
@@ -142,6 +145,10 @@ typedef struct _DEVICE_EXTENSION {
   ULONG DO_Level_Shutdown;
   UCHAR ShutdownRegistered;
   UCHAR PdoShutdownRegistered;  // the PDO's registration, made once per device
+
+  // The causes of the event log entries written for this board, one bit
+  // each (errorlog.cpp); set with interlocked operations.
+  LONG LoggedCauses;
 } DEVICE_EXTENSION, *PDEVICE_EXTENSION;
 
 // ---------------------------------------------------------------------------
@@ -245,6 +252,7 @@ VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable);
 VOID ClearPendingStatus(PDEVICE_EXTENSION extension);
 VOID SaveBoardRegisters(PDEVICE_EXTENSION extension);
 VOID RestoreBoardRegisters(PDEVICE_EXTENSION extension);
+BOOLEAN BoardAnswers(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // registry.cpp: the service key, the DeviceNNN subkeys, the device map and
@@ -382,6 +390,16 @@ KDEFERRED_ROUTINE InterruptDpc;
 _Dispatch_type_(IRP_MJ_DEVICE_CONTROL) DRIVER_DISPATCH DispatchDeviceControl;
 NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp);
+
+// ---------------------------------------------------------------------------
+// errorlog.cpp: the board's entries in the System event log. `message` is
+// one of messages.h's DIO_LOG_...; `what` names what failed, or is NULL.
+// Each cause is written once per device object.
+_IRQL_requires_max_(PASSIVE_LEVEL)
+VOID LogBoardEvent(PDEVICE_EXTENSION extension, NTSTATUS message, NTSTATUS status, PCWSTR what);
+// Writes the entry only when `status` is a failure.
+_IRQL_requires_max_(PASSIVE_LEVEL)
+VOID LogFailure(PDEVICE_EXTENSION extension, NTSTATUS message, NTSTATUS status, PCWSTR what);
 
 // ---------------------------------------------------------------------------
 // shutdown.cpp

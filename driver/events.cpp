@@ -42,6 +42,8 @@ NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extensio
                                        extension->InterruptVector, extension->InterruptIrql,
                                        extension->InterruptIrql, BoardInterruptMode(), BoardInterruptShared(),
                                        extension->InterruptAffinity, FALSE);
+  // Without an interrupt the start's entry has told it already.
+  if (extension->InterruptGiven) LogFailure(extension, DIO_LOG_INTERRUPT_REFUSED, status, NULL);
   // A latched line interrupts on its rising edge only. Status the board
   // latched while nothing was connected already holds the line up: no later
   // edge would interrupt, so it is taken now, as a level-sensitive line's

@@ -110,18 +110,21 @@ static NTSTATUS BuildKeyPath(PUNICODE_STRING path, PCWSTR keyPath, PCUNICODE_STR
 }
 
 DIO_PAGED_ROUTINE
-static VOID WriteDword(PUNICODE_STRING keyPath, PCWSTR name, ULONG value) {
+static NTSTATUS WriteDword(PUNICODE_STRING keyPath, PCWSTR name, ULONG value) {
   PAGED_CODE();
-  RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, keyPath->Buffer, name,
-                        REG_DWORD, &value, sizeof(value));
+  return RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, keyPath->Buffer, name,
+                               REG_DWORD, &value, sizeof(value));
 }
 
 DIO_PAGED_ROUTINE
-static VOID WriteText(PUNICODE_STRING keyPath, PCWSTR name, const WCHAR *text, ULONG size) {
+static NTSTATUS WriteText(PUNICODE_STRING keyPath, PCWSTR name, const WCHAR *text, ULONG size) {
   PAGED_CODE();
-  RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, keyPath->Buffer, name,
-                        REG_SZ, (PVOID)text, size);
+  return RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, keyPath->Buffer, name,
+                               REG_SZ, (PVOID)text, size);
 }
+
+// The first failure of writes that are each made whatever came before.
+static NTSTATUS FirstFailure(NTSTATUS sofar, NTSTATUS next) { return NT_SUCCESS(sofar) ? next : sofar; }
 
 // The service key's DeviceNNN subkey path for a device number.
 DIO_PAGED_ROUTINE
@@ -169,16 +172,15 @@ NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   status = BuildKeyPath(mapPath, DIO_DEVICE_MAP_PATH, name);
   if (!NT_SUCCESS(status)) goto done;
 
-  WriteText(mapPath, L"DriverName", kDriverName, sizeof(kDriverName));
-  WriteText(mapPath, L"KernelKey", kMapKernelKey, sizeof(kMapKernelKey));
-  WriteDword(servicePath, L"OnSystem", extension->OnSystem);
-  WriteText(servicePath, L"DriverName", kDriverName, sizeof(kDriverName));
-  WriteText(servicePath, L"KernelKey", kServiceKernelKey, sizeof(kServiceKernelKey));
-  WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress);
-  WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
-  WriteDword(servicePath, L"AllowConflicts", kAllowConflicts);
-  WriteDword(servicePath, L"DeviceType", gDeviceType);
-  status = STATUS_SUCCESS;
+  status = WriteText(mapPath, L"DriverName", kDriverName, sizeof(kDriverName));
+  status = FirstFailure(status, WriteText(mapPath, L"KernelKey", kMapKernelKey, sizeof(kMapKernelKey)));
+  status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));
+  status = FirstFailure(status, WriteText(servicePath, L"DriverName", kDriverName, sizeof(kDriverName)));
+  status = FirstFailure(status, WriteText(servicePath, L"KernelKey", kServiceKernelKey, sizeof(kServiceKernelKey)));
+  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress));
+  status = FirstFailure(status, WriteDword(servicePath, L"Interrupt", extension->InterruptLevel));
+  status = FirstFailure(status, WriteDword(servicePath, L"AllowConflicts", kAllowConflicts));
+  status = FirstFailure(status, WriteDword(servicePath, L"DeviceType", gDeviceType));
 
 done:
   FreeCountedString(name);
@@ -252,13 +254,13 @@ NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   PUNICODE_STRING servicePath;
   NTSTATUS status = MakeServiceSubkeyPath(deviceNumber, &servicePath);
   if (!NT_SUCCESS(status)) return status;
-  WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
-  WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress);
-  WriteDword(servicePath, L"BusNumber", extension->BusNumber);
-  WriteDword(servicePath, L"SlotNumber", extension->SlotNumber);
-  WriteDword(servicePath, L"OnSystem", extension->OnSystem);
+  status = WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
+  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress));
+  status = FirstFailure(status, WriteDword(servicePath, L"BusNumber", extension->BusNumber));
+  status = FirstFailure(status, WriteDword(servicePath, L"SlotNumber", extension->SlotNumber));
+  status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));
   FreeCountedString(servicePath);
-  return STATUS_SUCCESS;
+  return status;
 }
 
 // Fills the six DO fields from the "DO" key; fields whose value is missing

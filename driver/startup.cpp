@@ -34,6 +34,8 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translate
   extension->InterruptIrql = 0;
   extension->InterruptVector = 0;
   extension->InterruptAffinity = 0;
+  extension->InterruptGiven = 0;
+  extension->RefusedResource = CmResourceTypeNull;
   PCM_PARTIAL_RESOURCE_LIST partial = PartialList(translated);
   PCM_PARTIAL_RESOURCE_LIST rawPartial = PartialList(raw);
   if (partial == NULL) return STATUS_SUCCESS;
@@ -68,6 +70,7 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translate
       case CmResourceTypeInterrupt: {
         PCM_PARTIAL_RESOURCE_DESCRIPTOR r =
             rawPartial != NULL && i < rawPartial->Count ? &rawPartial->PartialDescriptors[i] : NULL;
+        extension->InterruptGiven = 1;
         extension->InterruptIrql = (UCHAR)d->u.Interrupt.Level;
         extension->InterruptVector = d->u.Interrupt.Vector;
         extension->InterruptAffinity = d->u.Interrupt.Affinity;
@@ -84,6 +87,7 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translate
         break;
 
       default:
+        if (!unrecognised) extension->RefusedResource = d->Type;
         unrecognised = TRUE;
         break;
     }
@@ -117,6 +121,7 @@ _Use_decl_annotations_
 NTSTATUS RefuseBoard(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   DisableInterface(extension);
+  LogBoardEvent(extension, DIO_LOG_SECOND_BOARD, DIO_STATUS_BOARD_IN_SERVICE, NULL);
   return DIO_STATUS_BOARD_IN_SERVICE;
 }
 
@@ -167,6 +172,7 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   NTSTATUS status = TakeBoard(extension);
   if (!NT_SUCCESS(status)) return status;
   status = ParseResources(extension, translated, raw);
+  LogFailure(extension, DIO_LOG_RESOURCES_REFUSED, status, NULL);
   if (!NT_SUCCESS(status)) return status;
   if (BoardLayout() == BoardLayout24) extension->InfoBase = extension->Range1Start.LowPart;
   extension->InterruptObject = NULL;
@@ -175,10 +181,14 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   extension->DeviceNumber = 0;
   extension->BaseAddress = extension->Range2Start.LowPart;
 
-  WriteDeviceKeys(extension->DeviceNumber, extension);
-  WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName);
-  WriteDeviceResources(extension->DeviceNumber, extension);
-  ReadDoSettings(extension);
+  // The registry's failures do not stop the start; the first is logged.
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceKeys(extension->DeviceNumber, extension),
+             L"writing Device000");
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName),
+             L"writing MapEntry");
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceResources(extension->DeviceNumber, extension),
+             L"writing Device000");
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading DO");
   extension->Started = 1;
 
   BOOLEAN ports = BoardHasPorts(extension);
@@ -195,6 +205,9 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
     extension->ShutdownRegistered = 1;
   }
   BringBoardUp(extension);
+  if (!ports) LogBoardEvent(extension, DIO_LOG_NO_PORTS, STATUS_ACCESS_VIOLATION, NULL);
+  else if (!extension->InterruptGiven) LogBoardEvent(extension, DIO_LOG_NO_INTERRUPT, STATUS_SUCCESS, NULL);
+  if (ports && !BoardAnswers(extension)) LogBoardEvent(extension, DIO_LOG_BOARD_ABSENT, STATUS_SUCCESS, NULL);
   extension->BoardReady = 1;
   if (extension->InterruptWanted && ports) ConnectBoardInterrupt(extension->Self, extension);
   if (extension->ContextSaved) {

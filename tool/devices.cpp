@@ -1,6 +1,7 @@
 // The paths the driver publishes (its device interface and the device map),
 // opening one, and what a refused request means.
 #include <cctype>
+#include <cstddef>
 
 #include "dioctl.h"
 

@@ -33,9 +33,9 @@ struct Options {
 struct Output {
   FILE *out;
   FILE *err;
-  void Print(const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+  void Print(const char *format, ...) __attribute__((format(printf, 2, 3)));
   // "dioctl: " and the text; returns `code`.
-  int Fail(int code, const char *format, ...) __attribute__((format(gnu_printf, 3, 4)));
+  int Fail(int code, const char *format, ...) __attribute__((format(printf, 3, 4)));
 };
 
 // ---------------------------------------------------------------------------

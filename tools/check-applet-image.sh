@@ -5,8 +5,9 @@
 # linked in and the resources inside, among them the manifest (resource 123)
 # (naming itself with its own assemblyIdentity, as the schema requires) that
 # asks for version 6 of the common controls, whose classes it registers
-# itself (InitCommonControlsEx); stripped, with its debug information in the
-# file its .gnu_debuglink section names. Prints the image's sizes.
+# itself (InitCommonControlsEx); and what every shipped image must be
+# (check-shipped-image.sh), its PDB naming CPlApplet. Prints the image's
+# sizes.
 set -euo pipefail
 image=${1:?usage: check-applet-image.sh TesZEPDIOConfig.cpl}
 headers=$(i686-w64-mingw32-objdump -p "$image")
@@ -61,18 +62,11 @@ sys.exit("no dependency on the common controls 6.0.0.0")' <<<"$manifest" 2>&1); 
   fail "manifest (resource 123): $problem"
 fi
 
-grep -qx 'symbols 0' <<<"$facts" || fail "not stripped: $(grep '^symbols' <<<"$facts")"
-! grep -q '^section \.debug' <<<"$facts" || fail "debug sections left in the image"
-read -r _ debug_name debug_state <<<"$(grep '^debuglink' <<<"$facts")" || true
-[[ "${debug_state:-}" == ok ]] || fail "no .gnu_debuglink to a debug file of this image (${debug_state:-none})"
-debug_file=$(dirname "$image")/${debug_name:-none}
-if ! i686-w64-mingw32-objdump -h "$debug_file" 2>/dev/null | grep -q '\.debug_info'; then
-  fail "the debug file holds no debug information"
-fi
+shipped=$("$(dirname "$0")/check-shipped-image.sh" "$image" CPlApplet) || fail "$shipped"
 
 if ((failures)); then exit 1; fi
 read -r _ file_bytes image_bytes <<<"$(grep '^size' <<<"$facts")"
 echo "applet image OK: $image (PE32 DLL, export CPlApplet, manifest for common controls 6.0," \
   "imports: $(tr '\n' ' ' <<<"$dlls"))"
-echo "  stripped $file_bytes bytes on disk, $image_bytes in memory; debug information in" \
-     "$debug_name ($(stat -c %s "$debug_file") bytes)"
+echo "  $file_bytes bytes on disk, $image_bytes in memory"
+echo "$shipped"

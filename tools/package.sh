@@ -9,7 +9,10 @@
 #                     TesZEPDIOApplet.inf, TesZEPDIOConfig.msi, TesZEPDIOApplet.cat
 #   TesZEPDIO-attestation.cab, TesZEPDIOLatched-attestation.cab
 #                     each boards' package with the applet's, as the hardware
-#                     developer portal takes them for attestation signing
+#                     developer portal takes them for attestation signing,
+#                     with the driver's and the applet's PDBs
+#   TesZEPDIO-symbols.zip  the PDBs of the driver, the applet and dioctl, for
+#                     the debuggers (README, "When a board does not start")
 #   TesZEPDIO-test.cer  the test certificate that signed them (test signing)
 #   models.txt        the models, hardware IDs and packages the INFs install on
 #
@@ -62,6 +65,9 @@ cmake --build --preset windows-applet >/dev/null
 python=/usr/bin/python3
 sys_image=build/windows-driver/driver/TesZEPDIO.sys
 applet=build/windows-applet/config/TesZEPDIOConfig.cpl
+sys_pdb=build/windows-driver/driver/TesZEPDIO.pdb
+applet_pdb=build/windows-applet/config/TesZEPDIOConfig.pdb
+tool_pdb=build/windows-driver/tool/dioctl.pdb
 out=build/package
 work=$out/work
 rm -rf "$out"
@@ -141,19 +147,25 @@ done
 
 # The attestation submissions, one per boards' package with the applet's:
 # the driver as built (the portal signs it and makes its own catalogs), each
-# driver package in a folder of its own, each catalog signed: it proves who
-# submits it.
+# driver package in a folder of its own with the PDBs of its images, which
+# the portal's crash analysis needs ("Attestation sign Windows drivers"),
+# each catalog signed: it proves who submits it.
 for package in "${packages[@]}"; do
   dir=$work/attestation/$package
   mkdir -p "$dir/$package" "$dir/TesZEPDIOApplet"
-  cp "$out/$package/$package.inf" "$sys_image" "$dir/$package/"
+  cp "$out/$package/$package.inf" "$sys_image" "$sys_pdb" "$dir/$package/"
   catalog "$dir/$package" "$package" "$package.inf" TesZEPDIO.sys
-  cp "$out/TesZEPDIOApplet"/* "$dir/TesZEPDIOApplet/"
+  cp "$out/TesZEPDIOApplet"/* "$applet_pdb" "$dir/TesZEPDIOApplet/"
   (cd "$dir" && gcab -c -z "../$package-attestation.unsigned.cab" \
-    "$package/$package.inf" "$package/TesZEPDIO.sys" "$package/$package.cat" \
-    TesZEPDIOApplet/TesZEPDIOApplet.inf TesZEPDIOApplet/TesZEPDIOConfig.msi TesZEPDIOApplet/TesZEPDIOApplet.cat)
+    "$package/$package.inf" "$package/TesZEPDIO.sys" "$package/$package.cat" "$package/TesZEPDIO.pdb" \
+    TesZEPDIOApplet/TesZEPDIOApplet.inf TesZEPDIOApplet/TesZEPDIOConfig.msi TesZEPDIOApplet/TesZEPDIOApplet.cat \
+    TesZEPDIOApplet/TesZEPDIOConfig.pdb)
   sign "$work/attestation/$package-attestation.unsigned.cab" "$out/$package-attestation.cab"
 done
+
+# The symbols beside the packages: signing leaves each image's CodeView
+# record as it was, so the PDBs match the signed images too.
+$python -m zipfile -c "$out/TesZEPDIO-symbols.zip" "$sys_pdb" "$applet_pdb" "$tool_pdb"
 
 # osslsigncode checks what it signed: the embedded signatures, and each
 # catalog's signature and members for the images and the MSI.
@@ -175,7 +187,8 @@ done
 
 version=$($python tools/package/inf.py --print-version)
 echo "driver packages in $out ($version, models $(cut -d' ' -f1 "$out/models.txt" | tr '\n' ' ' | sed 's/ $//')):"
-(cd "$out" && find "${packages[@]}" TesZEPDIOApplet TesZEPDIO-test.cer ./*-attestation.cab -type f 2>/dev/null |
+(cd "$out" && find "${packages[@]}" TesZEPDIOApplet TesZEPDIO-test.cer ./*-attestation.cab TesZEPDIO-symbols.zip \
+    -type f 2>/dev/null |
   sed 's|^\./||' | sort | xargs stat -c '  %-44n %8s bytes')
 if [[ -z "$ca_file" ]]; then
   echo "signed with $cert and timestamped: the CABs are for the hardware portal (attestation for testing, or a" \

@@ -33,6 +33,11 @@ cmake --build --preset windows-driver
 tools/check-driver-image.sh build/windows-driver/driver/TesZEPDIO.sys
 tools/check-tool-image.sh build/windows-driver/tool/dioctl.exe
 tools/package.sh
+tools/check-version.sh --inf build/package/TesZEPDIO/TesZEPDIO.inf build/package/TesZEPDIO/TesZEPDIO.sys \
+  build/windows-driver/tool/dioctl.exe
+tools/check-version.sh --inf build/package/TesZEPDIOLatched/TesZEPDIOLatched.inf build/package/TesZEPDIOLatched/TesZEPDIO.sys
+tools/check-version.sh --inf build/package/TesZEPDIOApplet/TesZEPDIOApplet.inf build/windows-applet/config/TesZEPDIOConfig.cpl
+tools/check-package-symbols.sh build/package build/windows-driver/tool/dioctl.exe
 tools/check-package.sh build/package
 tools/wine-kernel-test.sh build/package
 tools/wine-msi-test.sh build/package

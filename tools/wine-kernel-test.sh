@@ -56,7 +56,7 @@ WINEPREFIX=$base wineserver -w
 # (platform/wine/imports.cpp), or where the test never leads
 # (KeRemoveEntryDeviceQueue: the cancel of a port request held while the
 # device is stopped; docs/wine-kernel.md).
-substituted="IoConnectInterrupt IoDisconnectInterrupt KeSynchronizeExecution PoRequestPowerIrp"
+substituted="IoConnectInterrupt IoDisconnectInterrupt KeSynchronizeExecution PoRequestPowerIrp IoWriteErrorLogEntry"
 avoided="KeRemoveEntryDeviceQueue"
 stubs=$(x86_64-w64-mingw32-nm "$base/drive_c/windows/system32/ntoskrnl.exe" |
         sed -n 's/.* __wine_stub_//p' | sort)

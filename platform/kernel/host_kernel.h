@@ -433,6 +433,22 @@ DEVICE_POWER_STATE ReportedPowerState(PDEVICE_OBJECT device);
 std::vector<PDEVICE_OBJECT> DevicesOf(PDRIVER_OBJECT driver);
 
 // ---------------------------------------------------------------------------
+// The System event log: the entries drivers wrote (IoWriteErrorLogEntry),
+// oldest first, as the event log service receives them (errorlog.cpp). It
+// lasts across a Reboot, as the log file does; ResetMachine empties it.
+struct ErrorLogRecord {
+  PDEVICE_OBJECT device;  // null for an entry of a driver object
+  PDRIVER_OBJECT driver;
+  NTSTATUS errorCode;     // the message's number
+  NTSTATUS finalStatus;
+  ULONG uniqueErrorValue;
+  UCHAR majorFunction;
+  std::vector<ULONG> dumpData;
+  std::vector<std::u16string> strings;  // the insertion strings, %2 on
+};
+std::vector<ErrorLogRecord> ErrorLog();
+
+// ---------------------------------------------------------------------------
 // Text helpers for tests and the simulator.
 std::u16string Text(PCUNICODE_STRING string);
 std::string Utf8(const std::u16string &text);

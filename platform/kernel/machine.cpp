@@ -126,6 +126,7 @@ std::vector<std::string> Outstanding() {
   ListDeviceLeaks(&out);
   ListIrpLeaks(&out);
   ListInterruptLeaks(&out);
+  ListErrorLogLeaks(&out);
   ListHandleLeaks(&out);
   ListPoolLeaks(&out);
   return out;
@@ -141,7 +142,7 @@ void ResetDrivers() {
 
 namespace {
 
-void ResetAllButRegistry() {
+void ResetAllButRegistry(bool keepErrorLog) {
   // The processor threads stop first: nothing runs behind the reset.
   ResetInterrupts();
   ResetDpcs();
@@ -151,6 +152,7 @@ void ResetAllButRegistry() {
   ResetPower();
   ResetBus();
   ResetDrivers();
+  ResetErrorLog(keepErrorLog);
   ResetDevices();
   ResetIrps();
   ResetHandles();
@@ -161,10 +163,10 @@ void ResetAllButRegistry() {
 }  // namespace
 
 void ResetMachine() {
-  ResetAllButRegistry();
+  ResetAllButRegistry(false);
   hostreg::Reset();
 }
 
-void Reboot() { ResetAllButRegistry(); }
+void Reboot() { ResetAllButRegistry(true); }
 
 }  // namespace hostk

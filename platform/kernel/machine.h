@@ -69,6 +69,10 @@ bool InterruptContextWithin(const void *begin, size_t bytes);
 void StopInterruptThread();
 void StopDpcThread();
 void StartDpcThread();
+// Error log entries (errorlog.cpp): those allocated and neither written nor
+// freed; a reset drops them, and the written ones unless `keepWritten`.
+void ListErrorLogLeaks(std::vector<std::string> *out);
+void ResetErrorLog(bool keepWritten);
 void ListProcessLeaks(std::vector<std::string> *out);
 void ListInterruptLeaks(std::vector<std::string> *out);
 void ResetDrivers();

@@ -1,6 +1,6 @@
 // TesZEPDIOWineHelper: entry, unload and the control device through which the
-// Wine kernel test program reaches the board, the rebalance, the interrupts
-// and the power transitions.
+// Wine kernel test program reaches the board, the rebalance, the interrupts,
+// the power transitions and the event log.
 #include "helper.h"
 
 static PDEVICE_OBJECT gControl;
@@ -75,6 +75,10 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       NTSTATUS status = SendSystemPower(&transition, result);
       return Finish(irp, status, NT_SUCCESS(status) ? sizeof(*result) : 0);
     }
+    case IOCTL_WINE_HELPER_TAKE_ERROR_LOG:
+      if (out < sizeof(WINE_HELPER_ERROR_LOG)) return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+      TakeErrorLog((WINE_HELPER_ERROR_LOG *)buffer);
+      return Finish(irp, STATUS_SUCCESS, sizeof(WINE_HELPER_ERROR_LOG));
     case IOCTL_WINE_HELPER_BOARD_STATE:
       if (out < sizeof(WINE_HELPER_BOARD_STATE)) return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
       ReadBoardState((WINE_HELPER_BOARD_STATE *)buffer);
@@ -105,6 +109,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING Reg
   UNREFERENCED_PARAMETER(RegistryPath);
   InitializeBoardModel();
   InitializePower();
+  InitializeErrorLog();
   UNICODE_STRING name, link;
   RtlInitUnicodeString(&name, WINE_HELPER_DEVICE_NAME);
   RtlInitUnicodeString(&link, WINE_HELPER_LINK_NAME);

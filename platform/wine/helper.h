@@ -86,6 +86,15 @@ NTSTATUS SystemPower(PDEVICE_OBJECT top, const WINE_HELPER_TRANSITION *transitio
                      WINE_HELPER_TRANSITION_RESULT *result);
 
 // ---------------------------------------------------------------------------
+// errorlog.cpp: the System event log's entries, kept for the test program
+PVOID NTAPI HelperAllocateErrorLogEntry(PVOID object, UCHAR size);
+VOID NTAPI HelperWriteErrorLogEntry(PVOID entry);
+VOID NTAPI HelperFreeErrorLogEntry(PVOID entry);
+VOID InitializeErrorLog(void);
+// The entries written since the last call.
+VOID TakeErrorLog(WINE_HELPER_ERROR_LOG *log);
+
+// ---------------------------------------------------------------------------
 // imports.cpp: the driver image's import table
 NTSTATUS StartImportSubstitution(void);
 VOID StopImportSubstitution(void);

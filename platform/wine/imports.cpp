@@ -33,6 +33,9 @@ const Substitute kSubstitutes[] = {
     {"IoRegisterShutdownNotification", (PVOID)HelperRegisterShutdown, WINE_HELPER_SUBSTITUTE_SHUTDOWN},
     {"IoUnregisterShutdownNotification", (PVOID)HelperUnregisterShutdown, WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN},
     {"IoDeleteDevice", (PVOID)HelperDeleteDevice, WINE_HELPER_SUBSTITUTE_DELETE},
+    {"IoAllocateErrorLogEntry", (PVOID)HelperAllocateErrorLogEntry, WINE_HELPER_SUBSTITUTE_LOG_ENTRY},
+    {"IoWriteErrorLogEntry", (PVOID)HelperWriteErrorLogEntry, WINE_HELPER_SUBSTITUTE_WRITE_LOG},
+    {"IoFreeErrorLogEntry", (PVOID)HelperFreeErrorLogEntry, WINE_HELPER_SUBSTITUTE_FREE_LOG},
 };
 const ULONG kCount = sizeof(kSubstitutes) / sizeof(kSubstitutes[0]);
 

@@ -81,11 +81,12 @@ VOID StopCleanupDelivery(void) {
 }
 
 // A resource list of one full descriptor: the port ranges, then the
-// interrupt. Descriptors past the first are addressed by bytes: the header
+// interrupt, then a descriptor of another type if one is asked for (its
+// union left zero). Descriptors past the first are addressed by bytes: the header
 // declares a one-element array, and an optimiser may drop stores made
 // through an index beyond it.
 static PCM_RESOURCE_LIST BuildResourceList(const WINE_HELPER_RESOURCES *r, BOOLEAN translated) {
-  ULONG count = r->PortRangeCount + 1;
+  ULONG count = r->PortRangeCount + 1 + (r->OtherType != 0);
   SIZE_T size = FIELD_OFFSET(CM_RESOURCE_LIST, List[0].PartialResourceList.PartialDescriptors) +
                 count * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR);
   PCM_RESOURCE_LIST list = (PCM_RESOURCE_LIST)ExAllocatePoolWithTag(PagedPool, size, HELPER_POOL_TAG);
@@ -106,6 +107,8 @@ static PCM_RESOURCE_LIST BuildResourceList(const WINE_HELPER_RESOURCES *r, BOOLE
       d->Flags = CM_RESOURCE_PORT_IO | CM_RESOURCE_PORT_16_BIT_DECODE;
       d->u.Port.Start.QuadPart = r->Ports[i].Start;
       d->u.Port.Length = r->Ports[i].Length;
+    } else if (i > r->PortRangeCount) {
+      d->Type = r->OtherType;
     } else {
       d->Type = CmResourceTypeInterrupt;
       d->ShareDisposition = r->InterruptShare;

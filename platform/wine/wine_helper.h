@@ -18,7 +18,9 @@
 //    interrupt thread, DPC queue, device power requests, shutdown
 //    registrations and user-mode handle lookup (docs/wine-kernel.md);
 //  - the bus's answers to power requests, and the system's power transitions
-//    and shutdown request in Windows' order, with the board losing power.
+//    and shutdown request in Windows' order, with the board losing power;
+//  - in the driver image's import table, the event log entries Wine's kernel
+//    does not allocate: the helper keeps those the driver writes.
 //
 // Include after <windows.h> and <winioctl.h> in user mode, or after <wdm.h>.
 #pragma once
@@ -67,6 +69,11 @@
 #define IOCTL_WINE_HELPER_BOARD_STATE \
   CTL_CODE(FILE_DEVICE_WINE_HELPER, 0x808, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
+// Out: WINE_HELPER_ERROR_LOG. The event log entries the driver wrote since
+// the last call.
+#define IOCTL_WINE_HELPER_TAKE_ERROR_LOG \
+  CTL_CODE(FILE_DEVICE_WINE_HELPER, 0x809, METHOD_BUFFERED, FILE_ANY_ACCESS)
+
 #pragma pack(push, 4)
 
 typedef struct _WINE_HELPER_PORTS {
@@ -93,6 +100,7 @@ typedef struct _WINE_HELPER_PORTS {
 #define WINE_HELPER_RULE_UNKNOWN_INTERRUPT 1  // disconnect or synchronize of no connected object
 #define WINE_HELPER_RULE_POWER_MINOR 2        // PoRequestPowerIrp with a minor it does not take
 #define WINE_HELPER_RULE_DPC_QUEUE 3          // more DPCs queued at once than the helper keeps
+#define WINE_HELPER_RULE_ERROR_LOG 4          // an event log entry misused (see platform/wine/errorlog.cpp)
 typedef struct _WINE_HELPER_ACCESS {
   UCHAR Kind;
   UCHAR Width;  // 1, 2 or 4 for port accesses
@@ -120,6 +128,7 @@ typedef struct _WINE_HELPER_RESOURCES {
   ULONG64 Affinity;
   USHORT InterruptFlags;  // CM_RESOURCE_INTERRUPT_LATCHED or _LEVEL_SENSITIVE
   UCHAR InterruptShare;   // CmResourceShareShared or _DeviceExclusive
+  UCHAR OtherType;        // a descriptor of this type after the interrupt, or 0 for none
 } WINE_HELPER_RESOURCES;
 
 typedef struct _WINE_HELPER_REBALANCE_RESULT {
@@ -139,6 +148,9 @@ typedef struct _WINE_HELPER_REBALANCE_RESULT {
 #define WINE_HELPER_SUBSTITUTE_SHUTDOWN 0x080      // IoRegisterShutdownNotification
 #define WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN 0x100   // IoUnregisterShutdownNotification
 #define WINE_HELPER_SUBSTITUTE_DELETE 0x200        // IoDeleteDevice: its shutdown registrations go too
+#define WINE_HELPER_SUBSTITUTE_LOG_ENTRY 0x400     // IoAllocateErrorLogEntry
+#define WINE_HELPER_SUBSTITUTE_WRITE_LOG 0x800     // IoWriteErrorLogEntry
+#define WINE_HELPER_SUBSTITUTE_FREE_LOG 0x1000     // IoFreeErrorLogEntry
 
 // The board: its model code (22 and 24 their own layouts, every other code
 // the general layout; above 20 a PCI board, whose power follows its device
@@ -188,5 +200,23 @@ typedef struct _WINE_HELPER_BOARD_STATE {
   UCHAR Do, IntEn0, IntEn1, IntSt0, IntSt1;
   UCHAR LineAsserted;
 } WINE_HELPER_BOARD_STATE;
+
+// An event log entry as the driver wrote it: its packet's fields, and its
+// insertion strings one after the other, each terminated.
+#define WINE_HELPER_ERROR_LOG_ENTRIES 8
+#define WINE_HELPER_ERROR_LOG_CHARS 120
+typedef struct _WINE_HELPER_LOGGED {
+  LONG ErrorCode;
+  LONG FinalStatus;
+  ULONG UniqueErrorValue;
+  USHORT NumberOfStrings;
+  USHORT StringChars;  // in Strings, terminators included
+  WCHAR Strings[WINE_HELPER_ERROR_LOG_CHARS];
+} WINE_HELPER_LOGGED;
+typedef struct _WINE_HELPER_ERROR_LOG {
+  ULONG Count;
+  ULONG Lost;  // entries past the end of the record
+  WINE_HELPER_LOGGED Entries[WINE_HELPER_ERROR_LOG_ENTRIES];
+} WINE_HELPER_ERROR_LOG;
 
 #pragma pack(pop)

@@ -63,7 +63,8 @@ TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheDeviceTheTranslatedInterrupt
 }
 
 // The start DO bit, then the layout's interrupt reset (layout 22 writes back the
-// status it reads); a shutdown output registers the stack for shutdown.
+// status it reads), then the first interrupt enable read back, to see that a
+// board answers; a shutdown output registers the stack for shutdown.
 TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   const uint16_t b = kRegisterBase;
   const struct Case {
@@ -73,17 +74,19 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   } cases[] = {
       {24,
        {{false, 1, uint16_t(b + 1), 0xFF}, {true, 1, uint16_t(b + 1), 0xFB}, {true, 1, uint16_t(b + 7), 0},
-        {true, 1, uint16_t(b + 2), 0}, {true, 1, uint16_t(b + 10), 0}, {true, 1, uint16_t(b + 15), 0}},
+        {true, 1, uint16_t(b + 2), 0}, {true, 1, uint16_t(b + 10), 0}, {true, 1, uint16_t(b + 15), 0},
+        {false, 1, uint16_t(b + 2), 0}},
        true},
       {22,
        {{false, 1, b, 0xFF}, {true, 1, b, 0xFB},  // bit 2 cleared
         {true, 1, uint16_t(b + 4), 0}, {true, 1, uint16_t(b + 5), 0},  // sources off
         {false, 1, uint16_t(b + 8), 0x02}, {true, 1, uint16_t(b + 8), 0x02},  // status acknowledged
-        {false, 1, uint16_t(b + 9), 0x01}, {true, 1, uint16_t(b + 9), 0x01}},
+        {false, 1, uint16_t(b + 9), 0x01}, {true, 1, uint16_t(b + 9), 0x01},
+        {false, 1, uint16_t(b + 4), 0}},
        false},
       {0,
        {{false, 1, uint16_t(b + 1), 0xFF}, {true, 1, uint16_t(b + 1), 0xFB}, {true, 1, uint16_t(b + 7), 0},
-        {true, 1, uint16_t(b + 2), 0}},
+        {true, 1, uint16_t(b + 2), 0}, {false, 1, uint16_t(b + 2), 0}},
        false},
   };
   for (const Case &c : cases) {

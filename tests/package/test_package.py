@@ -95,6 +95,9 @@ class InfCheckTest(unittest.TestCase):
         ('a file on a disk not named', 'pci', 'h', [(r'TesZEPDIO.sys = 1', 'TesZEPDIO.sys = 2')], '1230'),
         ('a copy list that is not there', 'pci', 'h', [(r'CopyFiles = Driver_Files', 'CopyFiles = Other_Files')], '1203'),
         ('a service section that is not there', 'pci', 'h', [(r'0x00000002, Driver_Service', '0x00000002, Other_Service')], '1203'),
+        ('an event log section that is not there', 'pci', 'w', [(r'Driver_Service, Driver_EventLog', 'Driver_Service, Other_EventLog')], '1203'),
+        ('an event log without the message table', 'latched', 'h', [(r'IoLogMsg.dll;%13%\\TesZEPDIO.sys', 'IoLogMsg.dll')], 'event-log'),
+        ('an event log without its kinds of entry', 'pci', 'w', [(r'HKR,,TypesSupported,0x00010001,7\r\n', '')], 'event-log'),
         ('a service without its binary', 'pci', 'h', [(r'ServiceBinary = %13%\\TesZEPDIO.sys\r\n', '')], 'service'),
         ('a service binary never copied', 'pci', 'h', [(r'ServiceBinary = %13%\\TesZEPDIO.sys', r'ServiceBinary = %13%\\Other.sys')], 'service'),
         ('a service binary in another directory', 'pci', 'h', [(r'ServiceBinary = %13%', 'ServiceBinary = %12%')], 'service'),
@@ -180,7 +183,7 @@ class InfMakerTest(unittest.TestCase):
                 self.assertEqual(parsed.lines('Model%d_AddReg' % code)[0][3], 'HKR,,DeviceType,0x00010001,%d' % code)
                 self.assertEqual(parsed.value('Model%d.HW' % code, 'AddReg'), ['Device_AddReg', 'Model%d_AddReg' % code])
                 self.assertEqual(parsed.value('Model%d.Services' % code, 'AddService'),
-                                 ['TESZEPDIOS', '0x00000002', 'Driver_Service'])
+                                 ['TESZEPDIOS', '0x00000002', 'Driver_Service', 'Driver_EventLog'])
                 self.assertEqual(parsed.value('Model%d.Components' % code, 'AddComponent'),
                                  ['TesZEPDIOConfig', '', 'Applet_Component'])
                 # A latched board has its log configuration; a PCI board none.

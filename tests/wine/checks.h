@@ -114,6 +114,8 @@ class Helper {
   WINE_HELPER_INTERRUPTS Interrupts();
   WINE_HELPER_BOARD_STATE BoardState();
   bool SystemPower(ULONG transition, ULONG step, WINE_HELPER_TRANSITION_RESULT *result);
+  // The event log entries the driver wrote since the last call.
+  std::vector<struct LoggedEntry> TakeErrorLog();
   ~Helper();
 
  private:
@@ -146,6 +148,9 @@ void CheckBoard(Helper &helper, const char *when, UCHAR doValue, UCHAR intEn0, U
 // came with it. True once the driver's call returns.
 bool InstallDevice(const std::wstring &directory, const std::wstring &infName, const std::wstring &hardwareId,
                    const std::wstring &group, uint32_t model);
+// The version resources of `files` carry the DriverVer version and the
+// provider of the INF (versions.cpp).
+void CheckVersions(const std::wstring &infPath, const std::vector<std::wstring> &files);
 // The paths of the present devices with the driver's interface, and of all
 // its registered interfaces, switched on or not.
 std::vector<std::wstring> InterfacePaths();
@@ -181,6 +186,27 @@ struct SecondBoard {
 void CheckSecondBoard(const Board &board, const std::wstring &directory, const std::wstring &infName,
                       const SecondBoard &second, const std::wstring &group, const std::wstring &path,
                       Helper &helper);
+
+// event_log.cpp: the driver's entries in the System event log
+struct LoggedEntry {
+  LONG code;    // the message (messages.h)
+  LONG status;  // the packet's final status
+  std::vector<std::wstring> strings;  // the insertion strings, %2 on
+};
+// Takes the entries the driver wrote since the last call and checks them
+// against `expected`, and their text as Event Viewer shows it from the
+// message table of `image`.
+void CheckEventLog(Helper &helper, const std::wstring &image, const char *when,
+                   const std::vector<LoggedEntry> &expected);
+// The figures (%2 to %8) of an entry of the board, started with its own
+// resources or without any.
+std::vector<std::wstring> Figures(const Board &board, bool resources, const wchar_t *status, const wchar_t *what);
+// The entry of a start without ports, and of a start refused for a DMA
+// channel among the board's resources.
+LoggedEntry NoPortsEntry(const Board &board);
+LoggedEntry RefusedResourcesEntry(const Board &board);
+// The entry of a second board's refused start while `first` serves.
+LoggedEntry SecondBoardEntry(const Board &first, uint32_t model);
 
 // kernel_test.cpp
 HANDLE Open(const std::wstring &path);

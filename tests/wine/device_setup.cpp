@@ -88,10 +88,49 @@ static bool JoinGroup(const std::wstring &group) {
                Narrow(kServiceName).c_str(), Narrow(group).c_str(), created ? 0 : GetLastError());
 }
 
+// The service's source in the System event log: its message files, the
+// driver's image among them, and the kinds of entry. Wine 8's setupapi
+// ignores the event-log-install section an AddService names (its fourth
+// field) [WINE:dlls/setupapi/install.c SetupInstallServicesFromInfSectionW];
+// the section is applied here as Windows applies it, its HKR the source's
+// key, so that the INF's registration is read by setupapi all the same.
+static void CheckEventLogSource(const std::wstring &infPath, uint32_t model, const std::wstring &image) {
+  const wchar_t source[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\TESZEPDIOS";
+  HINF inf = SetupOpenInfFileW(infPath.c_str(), NULL, INF_STYLE_WIN4, NULL);
+  INFCONTEXT line;
+  wchar_t services[64], section[64] = {};
+  swprintf(services, 64, L"Model%u.Services", model);
+  HKEY key = NULL;
+  bool applied = inf != INVALID_HANDLE_VALUE && SetupFindFirstLineW(inf, services, L"AddService", &line) &&
+                 SetupGetStringFieldW(&line, 4, section, 64, NULL) &&
+                 RegCreateKeyExW(HKEY_LOCAL_MACHINE, source, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) ==
+                     ERROR_SUCCESS &&
+                 SetupInstallFromInfSectionW(NULL, inf, section, SPINST_REGISTRY, key, NULL, 0, NULL, NULL, NULL, NULL);
+  if (key != NULL) RegCloseKey(key);
+  if (inf != INVALID_HANDLE_VALUE) SetupCloseInfFile(inf);
+  Check(applied, "[%s] AddService names the event-log-install section [%s], applied (error %lu)",
+        Narrow(services).c_str(), Narrow(section).c_str(), applied ? 0 : GetLastError());
+  wchar_t files[1024] = {};
+  DWORD type = 0, size = sizeof files - sizeof(wchar_t);
+  LONG read = RegGetValueW(HKEY_LOCAL_MACHINE, source, L"EventMessageFile", RRF_RT_ANY | RRF_NOEXPAND, &type, files,
+                           &size);
+  wchar_t expanded[1024] = {};
+  ExpandEnvironmentStringsW(files, expanded, 1024);
+  bool named = false;
+  for (wchar_t *file = wcstok(expanded, L";"); file != NULL; file = wcstok(NULL, L";"))
+    named = named || SameFile(file, image);
+  Check(read == ERROR_SUCCESS && type == REG_EXPAND_SZ && named,
+        "event log source TESZEPDIOS: EventMessageFile REG_EXPAND_SZ \"%s\" names the driver's image", Narrow(files).c_str());
+  DWORD types = 0;
+  size = sizeof types;
+  read = RegGetValueW(HKEY_LOCAL_MACHINE, source, L"TypesSupported", RRF_RT_REG_DWORD, NULL, &types, &size);
+  Check(read == ERROR_SUCCESS && types == 7, "event log source TESZEPDIOS: TypesSupported 7 (%lu)", types);
+}
+
 // The service the model's install section made, its image, and the model in
-// the device's own hardware key, not in the service key.
-static void CheckService(const std::wstring &directory, const std::wstring &hardwareId, const std::wstring &group,
-                         uint32_t model) {
+// the device's own hardware key, not in the service key. Returns the image.
+static std::wstring CheckService(const std::wstring &directory, const std::wstring &hardwareId,
+                                 const std::wstring &group, uint32_t model) {
   SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
   SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG);
   union {
@@ -102,7 +141,7 @@ static void CheckService(const std::wstring &directory, const std::wstring &hard
   bool queried = service != NULL && QueryServiceConfigW(service, &buffer.config, sizeof buffer, &needed);
   if (service != NULL) CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  if (!Check(queried, "service %s installed", Narrow(kServiceName).c_str())) return;
+  if (!Check(queried, "service %s installed", Narrow(kServiceName).c_str())) return std::wstring();
   const QUERY_SERVICE_CONFIGW &config = buffer.config;
   Check(config.dwServiceType == SERVICE_KERNEL_DRIVER && config.dwStartType == SERVICE_DEMAND_START &&
             config.dwErrorControl == SERVICE_ERROR_NORMAL,
@@ -119,6 +158,7 @@ static void CheckService(const std::wstring &directory, const std::wstring &hard
   int64_t own = DeviceKeyModel(hardwareId);
   Check(own == model, "device key: \"DeviceType\" REG_DWORD %lu from the model's line (%lld)", (unsigned long)model,
         (long long)own);
+  return image;
 }
 
 // The applet is the software component's (tools/wine-msi-test.sh): the
@@ -169,8 +209,10 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &infName, c
              installed ? 0 : GetLastError())) {
     return false;
   }
-  CheckService(directory, hardwareId, group, model);
+  std::wstring image = CheckService(directory, hardwareId, group, model);
+  CheckEventLogSource(infPath, model, image);
   CheckNoApplet();
+  CheckVersions(infPath, {image, directory + L"\\dioctl.exe"});
   return true;
 }
 

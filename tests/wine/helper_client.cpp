@@ -70,6 +70,23 @@ bool Helper::SystemPower(ULONG transition, ULONG step, WINE_HELPER_TRANSITION_RE
   return Control(IOCTL_WINE_HELPER_SYSTEM_POWER, &in, sizeof in, result, sizeof *result);
 }
 
+std::vector<LoggedEntry> Helper::TakeErrorLog() {
+  static WINE_HELPER_ERROR_LOG taken;
+  std::vector<LoggedEntry> entries;
+  if (!Control(IOCTL_WINE_HELPER_TAKE_ERROR_LOG, NULL, 0, &taken, sizeof taken)) return entries;
+  Check(taken.Lost == 0, "the helper kept every event log entry (%lu lost)", (unsigned long)taken.Lost);
+  for (ULONG i = 0; i < taken.Count; ++i) {
+    const WINE_HELPER_LOGGED &e = taken.Entries[i];
+    LoggedEntry entry = {e.ErrorCode, e.FinalStatus, {}};
+    for (USHORT at = 0, n = 0; n < e.NumberOfStrings && at < e.StringChars; ++n) {
+      entry.strings.push_back(std::wstring(e.Strings + at));
+      at = USHORT(at + entry.strings.back().size() + 1);
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
 bool Helper::Rebalance(const WINE_HELPER_RESOURCES &resources, WINE_HELPER_REBALANCE_RESULT *result) {
   return Control(IOCTL_WINE_HELPER_REBALANCE, &resources, sizeof resources, result, sizeof *result);
 }

@@ -43,7 +43,8 @@ constexpr ULONG kSubstituted = WINE_HELPER_SUBSTITUTE_CONNECT | WINE_HELPER_SUBS
                                WINE_HELPER_SUBSTITUTE_QUEUE_DPC | WINE_HELPER_SUBSTITUTE_FLUSH_DPCS |
                                WINE_HELPER_SUBSTITUTE_SYNCHRONIZE | WINE_HELPER_SUBSTITUTE_POWER_IRP |
                                WINE_HELPER_SUBSTITUTE_HANDLE | WINE_HELPER_SUBSTITUTE_SHUTDOWN |
-                               WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN | WINE_HELPER_SUBSTITUTE_DELETE;
+                               WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN | WINE_HELPER_SUBSTITUTE_DELETE |
+                               WINE_HELPER_SUBSTITUTE_LOG_ENTRY | WINE_HELPER_SUBSTITUTE_WRITE_LOG;
 
 }  // namespace
 
@@ -84,6 +85,18 @@ void Run(const Board &board, const std::wstring &hardwareId, const std::wstring 
   Check(WaitFor(10000, [] { return StartValuesWritten(); }), "the start without resources wrote the registry");
   CheckTrace("the start without resources", helper.TraceOf(1, 1000), Trace());
   CheckStartValues(board, 0, 0);
+  const std::wstring image = directory + L"\\TesZEPDIO.sys";
+  CheckEventLog(helper, image, "the start without resources", {NoPortsEntry(board)});
+
+  // A rebalance whose resources hold a DMA channel: the start is refused,
+  // and the System log tells why, with the resources given.
+  WINE_HELPER_RESOURCES withDma = board.resources;
+  withDma.OtherType = 4;  // CmResourceTypeDma
+  WINE_HELPER_REBALANCE_RESULT refused = {};
+  bool restarted = helper.Rebalance(withDma, &refused);
+  Check(restarted && refused.StartStatus == LONG(0xC0000182),
+        "a start whose resources hold a DMA channel is refused (%08lX)", (unsigned long)refused.StartStatus);
+  CheckEventLog(helper, image, "the refused start", {RefusedResourcesEntry(board)});
 
   // A rebalance gives the device the board's ports and interrupt.
   for (const WINE_HELPER_PORTS &ports : PortsBeforeStart(board)) helper.SetPorts(ports);
@@ -133,6 +146,7 @@ void Run(const Board &board, const std::wstring &hardwareId, const std::wstring 
   Check(gone == INVALID_HANDLE_VALUE, "the interface path no longer opens");
   if (gone != INVALID_HANDLE_VALUE) CloseHandle(gone);
   helper.ExpectTrace("removal", Trace());
+  CheckEventLog(helper, image, "the board's life once started with its resources", {});
 }
 
 }  // namespace

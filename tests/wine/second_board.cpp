@@ -1,6 +1,7 @@
 // A second board, of another model, installed while the first is in service:
-// the driver refuses its start, the first's record, board and I/O stay as
-// they were, and the second's removal leaves them too.
+// the driver refuses its start, with an entry in the System event log, the
+// first's record, board and I/O stay as they were, and the second's removal
+// leaves them too.
 #include "checks.h"
 
 namespace winetest {
@@ -23,6 +24,8 @@ void CheckSecondBoard(const Board &board, const std::wstring &directory, const s
   Check(present.size() == 1 && _wcsicmp(present[0].c_str(), path.c_str()) == 0,
         "the first board's interface is the only one present (%zu)", present.size());
   helper.ExpectTrace("the second board's refused start", Trace());
+  CheckEventLog(helper, directory + L"\\TesZEPDIO.sys", "the second board's refused start",
+                {SecondBoardEntry(board, second.model)});
   CheckStartValues(board, board.base, board.resources.RawLevel);
 
   HANDLE device = Open(path);

@@ -47,21 +47,23 @@ APPLET_PACKAGE = 'TesZEPDIOApplet'
 
 
 def package_version():
-    """The version of every package the build makes, and its date: the date
-    of the commit built and its number in the history (1.0.commits.0), or
-    today and 1.0.0.0 outside a git tree. The INFs' DriverVer, the applet
-    component's SoftwareVersion and the MSI's ProductVersion all take it from
-    here."""
+    """The version of every package the build makes, and its date: the
+    version of the file VERSION, which the images' version resources carry
+    too, and the date of the commit built (today outside a git tree). The
+    INFs' DriverVer, the applet component's SoftwareVersion and the MSI's
+    ProductVersion all take it from here."""
+    with open(os.path.join(ROOT, 'VERSION')) as source:
+        version = source.readline().strip()
+    if not re.match(r'^\d+\.\d+\.\d+\.\d+$', version):
+        raise SystemExit('VERSION must hold a.b.c.d, not "%s"' % version)
     try:
         date = subprocess.run(['git', 'log', '-1', '--format=%cd', '--date=format:%m/%d/%Y'], cwd=ROOT,
                               capture_output=True, text=True, check=True).stdout.strip()
-        count = subprocess.run(['git', 'rev-list', '--count', 'HEAD'], cwd=ROOT, capture_output=True, text=True,
-                               check=True).stdout.strip()
-        if date and count:
-            return date, '1.0.%s.0' % count
+        if date:
+            return date, version
     except (OSError, subprocess.CalledProcessError):
         pass
-    return datetime.datetime.now(datetime.timezone.utc).strftime('%m/%d/%Y'), '1.0.0.0'
+    return datetime.datetime.now(datetime.timezone.utc).strftime('%m/%d/%Y'), version
 
 
 def layout_name(code):
@@ -86,7 +88,7 @@ def model_sections(code):
         'HKR,,DeviceType,0x00010001,%d' % code,
         '',
         '[%s.Services]' % name,
-        'AddService = TESZEPDIOS, 0x00000002, Driver_Service',
+        'AddService = TESZEPDIOS, 0x00000002, Driver_Service, Driver_EventLog',
         '',
         '[%s.Components]' % name,
         'AddComponent = TesZEPDIOConfig, , Applet_Component',

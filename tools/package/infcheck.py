@@ -58,6 +58,9 @@ SOURCES = {
                'ErrorControl and ServiceBinary; ServiceBinary names a file CopyFiles transferred',
     'kernel-service': 'INF AddService Directive: a kernel-mode driver has ServiceType 1 and, when not '
                       'needed to boot, StartType 3; StartType 2 is never used for a PnP driver',
+    'event-log': 'INF AddService Directive, event-log-install section: its AddReg (HKR, the service\'s key '
+                 'under the event log) sets EventMessageFile, REG_EXPAND_SZ, among whose files is the '
+                 'service\'s binary that holds the message table, and TypesSupported, a REG_DWORD',
     'dirid': 'InfVerif /h, File Paths: DIRID 13, or one of its listed exceptions, for every [DestinationDirs] entry',
     'registry': 'InfVerif /h, Registry: HKR, or one of its listed HKLM and HKCR exceptions',
     'isolation-files': 'Driver package isolation ("Run from driver store"; InfVerif /w): every file the '
@@ -412,6 +415,8 @@ class Check:
                 self.fault('1203', '[%s] AddService %s: section [%s] not found' % (services, fields[0], fields[2]))
                 continue
             self.service(fields[0], fields[2], copied)
+            if len(fields) > 3 and fields[3]:
+                self.event_log(fields[0], fields[3], fields[2])
         if associated != 1:
             self.fault('1296', '[%s] has %d services associated with the device (SPSVCINST_ASSOCSERVICE), not 1'
                        % (section, associated))
@@ -486,6 +491,23 @@ class Check:
                 self.fault('kernel-service', '[%s] ServiceType is not 1 (kernel driver)' % section)
             if parse_int(entries.get('starttype', ['0'])[0]) == 2:
                 self.fault('kernel-service', '[%s] StartType 2 (auto start) for a PnP driver' % section)
+
+    def event_log(self, service, section, service_section):
+        if not self.inf.has(section):
+            self.fault('1203', 'AddService %s: event-log-install section [%s] not found' % (service, section))
+            return
+        written = []
+        for registry in self.referenced(section, 'AddReg'):
+            written += self.add_registry(registry, service=service + '\\eventlog')
+        values = {entry[2]: entry[3:] for entry in written if entry[0] == 'hkr' and len(entry) > 3 and not entry[1]}
+        binary = (self.inf.value(service_section, 'ServiceBinary') or [''])[0].lower()
+        files = values.get('eventmessagefile', ('', ''))
+        if parse_int(files[0] or '0') & 0xFFFF0001 != 0x00020000 or len(files) < 2 or \
+                binary not in [f.strip() for f in files[1].split(';')]:
+            self.fault('event-log', '[%s] EventMessageFile is not a REG_EXPAND_SZ naming %s' % (section, binary))
+        types = values.get('typessupported', ('', ''))
+        if parse_int(types[0] or '0') != 0x00010001 or len(types) < 2 or not parse_int(types[1] or '0'):
+            self.fault('event-log', '[%s] TypesSupported is not a REG_DWORD of the kinds of entry' % section)
 
     def add_registry(self, section, service=None):
         """Checks the roots and keys an add-registry section writes; records

@@ -1109,6 +1109,50 @@ NTKERNELAPI BOOLEAN KeSynchronizeExecution(PKINTERRUPT Interrupt,
                                            PKSYNCHRONIZE_ROUTINE SynchronizeRoutine,
                                            PVOID SynchronizeContext);
 
+// The system event log: an entry the driver allocates, fills in and writes;
+// the I/O manager's log thread takes it to the event log service, which
+// shows it in the System log under the driver's service. An entry is at
+// most ERROR_LOG_MAXIMUM_SIZE bytes (240 on x64), its dump data and
+// insertion strings included.
+typedef struct _IO_ERROR_LOG_PACKET {
+  UCHAR MajorFunctionCode;
+  UCHAR RetryCount;
+  USHORT DumpDataSize;  // bytes of DumpData, a multiple of sizeof(ULONG)
+  USHORT NumberOfStrings;
+  USHORT StringOffset;  // from the packet's start: the terminated strings, one after the other
+  USHORT EventCategory;
+  NTSTATUS ErrorCode;   // the message's number in the driver's message table
+  ULONG UniqueErrorValue;
+  NTSTATUS FinalStatus;
+  ULONG SequenceNumber;
+  ULONG IoControlCode;
+  LARGE_INTEGER DeviceOffset;
+  ULONG DumpData[1];
+} IO_ERROR_LOG_PACKET, *PIO_ERROR_LOG_PACKET;
+
+typedef struct _IO_ERROR_LOG_MESSAGE {
+  USHORT Type;
+  USHORT Size;
+  USHORT DriverNameLength;
+  LARGE_INTEGER TimeStamp;
+  ULONG DriverNameOffset;
+  IO_ERROR_LOG_PACKET EntryData;
+} IO_ERROR_LOG_MESSAGE, *PIO_ERROR_LOG_MESSAGE;
+
+#define ERROR_LOG_LIMIT_SIZE 240
+#define IO_ERROR_LOG_MESSAGE_HEADER_LENGTH \
+  (sizeof(IO_ERROR_LOG_MESSAGE) - sizeof(IO_ERROR_LOG_PACKET) + (sizeof(WCHAR) * 40))
+#define ERROR_LOG_MESSAGE_LIMIT_SIZE (ERROR_LOG_LIMIT_SIZE + IO_ERROR_LOG_MESSAGE_HEADER_LENGTH)
+#define PORT_MAXIMUM_MESSAGE_LENGTH 512
+#define IO_ERROR_LOG_MESSAGE_LENGTH                                                                \
+  ((PORT_MAXIMUM_MESSAGE_LENGTH > ERROR_LOG_MESSAGE_LIMIT_SIZE) ? ERROR_LOG_MESSAGE_LIMIT_SIZE \
+                                                                : PORT_MAXIMUM_MESSAGE_LENGTH)
+#define ERROR_LOG_MAXIMUM_SIZE (IO_ERROR_LOG_MESSAGE_LENGTH - IO_ERROR_LOG_MESSAGE_HEADER_LENGTH)
+
+NTKERNELAPI PVOID IoAllocateErrorLogEntry(PVOID IoObject, UCHAR EntrySize);
+NTKERNELAPI VOID IoWriteErrorLogEntry(PVOID ElEntry);
+NTKERNELAPI VOID IoFreeErrorLogEntry(PVOID ElEntry);
+
 // Port I/O: the processor's in/out instructions on a 16-bit port number. On
 // the host they reach the simulated port space, which traces every access.
 UCHAR __inbyte(USHORT Port);
