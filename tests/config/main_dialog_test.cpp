@@ -149,59 +149,46 @@ void Press(UINT key, int times = 1, bool shift = false) {
   for (int i = 0; i < times; ++i) ASSERT_TRUE(hostwin::PressKey(key, shift));
 }
 
-// The keyboard alone: the tab strip has the focus when the dialog opens, the
-// arrows change the tab, Tab goes from the strip into the page shown before
-// the buttons, and Enter is OK. (The Wine run goes through every page so.)
-TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesThePagesAndOk) {
+// The keyboard alone, as in a property sheet: the tab strip has the focus
+// when the dialog opens; Ctrl+Tab and Ctrl+PgDn go to the next tab,
+// Ctrl+Shift+Tab and Ctrl+PgUp to the one before, round the ends, and so do
+// the arrows on the strip; Tab goes from the strip into the page shown
+// before the buttons; from inside a page the Ctrl keys take the focus to
+// the first control of the page shown, and do not reach the controls;
+// Enter is OK. On model 22's single tab they do nothing. (The Wine run goes
+// through every page so.)
+TEST_F(AppletMainDialogTest, TheKeyboardAloneSwitchesTabsAsInAPropertySheetAndReachesOk) {
+  struct Step {
+    UINT key;
+    bool shift, control;
+    int tab;
+  };
+  const Step steps[] = {
+      {VK_TAB, false, true, 1},   {VK_TAB, true, true, 0},  {VK_PRIOR, false, true, 3}, {VK_NEXT, false, true, 0},
+      {VK_NEXT, false, true, 1},  {VK_TAB, false, true, 2}, {VK_RIGHT, false, false, 3}, {VK_LEFT, false, false, 2},
+  };
+  const int pages[] = {IDD_SUPPORT_PAGE, IDD_INTERRUPT_PAGE, IDD_COUNTER_PAGE, IDD_DO_PAGE};
   Load(24);
-  OpenDialog([](HWND dialog) {
-    HWND doPage = Page(dialog, IDD_DO_PAGE);
-    EXPECT_EQ(GetFocus(), Item(dialog, IDC_TAB));
-    Press(VK_RIGHT, 3);
-    EXPECT_TRUE(IsWindowVisible(doPage));
+  OpenDialog([&](HWND dialog) {
+    HWND tab = Item(dialog, IDC_TAB);
+    EXPECT_EQ(GetFocus(), tab);
+    for (const Step &step : steps) {
+      ASSERT_TRUE(hostwin::PressKey(step.key, step.shift, step.control));
+      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), step.tab) << step.key;
+      EXPECT_EQ(GetFocus(), tab);
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == step.tab) << i;
+    }
     Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), Item(doPage, IDC_DO_START_ENABLE)) << "the page comes before the buttons";
+    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER)) << "the page before the buttons";
+    ASSERT_TRUE(hostwin::PressKey(VK_NEXT, false, true));
+    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE));
+    EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "the list did not take Ctrl+PgDn";
     Press(VK_SPACE);  // the start output on
     Press(VK_TAB);
     Press(VK_DOWN);  // DO1
     Press(VK_RETURN);
   });
   EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
-}
-
-// Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and Ctrl+PgUp
-// to the one before, round the ends, from the tab strip or from inside a
-// page, whose focus then goes to the first control of the page shown; on
-// model 22's single tab they do nothing. Ctrl does not reach the controls.
-TEST_F(AppletMainDialogTest, CtrlTabAndCtrlPageKeysSwitchTabsAsInAPropertySheet) {
-  struct Step {
-    UINT key;
-    bool shift;
-    int tab;
-    int focus;  // the control with the focus after the key
-  };
-  const Step steps[] = {
-      {VK_TAB, false, 1, IDC_TAB},          {VK_TAB, true, 0, IDC_TAB},
-      {VK_PRIOR, false, 3, IDC_TAB},        {VK_NEXT, false, 0, IDC_TAB},
-      {VK_NEXT, false, 1, IDC_TAB},         {VK_TAB, false, 2, IDC_TAB},
-  };
-  Load(24);
-  OpenDialog([&](HWND dialog) {
-    HWND tab = Item(dialog, IDC_TAB);
-    for (const Step &step : steps) {
-      ASSERT_TRUE(hostwin::PressKey(step.key, step.shift, true));
-      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), step.tab) << step.key;
-      EXPECT_EQ(GetFocus(), Item(dialog, step.focus));
-      const int pages[] = {IDD_SUPPORT_PAGE, IDD_INTERRUPT_PAGE, IDD_COUNTER_PAGE, IDD_DO_PAGE};
-      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == step.tab) << i;
-    }
-    // From inside the Counter page: the DO page's first control.
-    Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER));
-    ASSERT_TRUE(hostwin::PressKey(VK_NEXT, false, true));
-    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE));
-    EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "the list did not take Ctrl+PgDn";
-  }, IDCANCEL);
   Unload();
   Load(22);
   OpenDialog([](HWND dialog) {
