@@ -30,11 +30,6 @@ void PutRaw(const std::string &key, const std::string &name, uint32_t type, cons
   hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), type, bytes.data(), bytes.size());
 }
 
-bool Has(const std::string &key, const std::string &name) {
-  hostreg::Value value;
-  return hostreg::GetValue(key, name, &value);
-}
-
 uint32_t Dword(const std::string &key, const std::string &name) {
   hostreg::Value value;
   if (!hostreg::GetValue(key, name, &value)) {
@@ -157,6 +152,32 @@ bool Checked(HWND page, int button) {
 }
 
 LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, CB_GETCURSEL, 0, 0); }
+
+bool IsList(HWND control) { return hostwin::ClassName(control) == "ComboBox"; }
+
+void Set(HWND dialog, const std::vector<Setting> &settings) {
+  for (const Setting &s : settings) {
+    HWND page = ShowPage(dialog, s.page), control = Item(page, s.control);
+    ASSERT_TRUE(IsList(control) ? hostwin::ChooseItem(control, int(s.value))
+                                : Checked(page, s.control) != bool(s.value) && hostwin::Click(control))
+        << "control " << s.control;
+  }
+}
+
+std::vector<LRESULT> Shown(HWND dialog, const std::vector<Setting> &settings) {
+  std::vector<LRESULT> shown;
+  for (const Setting &s : settings) {
+    HWND page = Page(dialog, s.page);
+    shown.push_back(IsList(Item(page, s.control)) ? Selection(page, s.control) : Checked(page, s.control));
+  }
+  return shown;
+}
+
+std::vector<LRESULT> Values(const std::vector<Setting> &settings) {
+  std::vector<LRESULT> values;
+  for (const Setting &s : settings) values.push_back(s.value);
+  return values;
+}
 
 void AppletTest::Load() {
   ASSERT_FALSE(loaded_);

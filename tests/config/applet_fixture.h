@@ -32,7 +32,6 @@ using hostreg::PutDword;
 void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true,
              uint32_t type = REG_SZ);
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
-bool Has(const std::string &key, const std::string &name);
 uint32_t Dword(const std::string &key, const std::string &name);
 std::string Text(const std::string &key, const std::string &name);  // a REG_SZ without its terminator
 std::vector<std::string> ValueNames(const std::string &key);
@@ -58,6 +57,19 @@ HWND ShowPage(HWND dialog, int templateId);
 bool Ticked(HWND page, int indicator);
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
 LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR
+
+// A setting as a control of a page shows it: a list's selection, or
+// whether a button is checked.
+struct Setting {
+  int page, control;
+  LRESULT value;
+};
+// Makes each setting as a user does, the page shown first: chooses the
+// list's item, or clicks the button, which must change it.
+void Set(HWND dialog, const std::vector<Setting> &settings);
+// What each setting's control shows now, and what the settings say.
+std::vector<LRESULT> Shown(HWND dialog, const std::vector<Setting> &settings);
+std::vector<LRESULT> Values(const std::vector<Setting> &settings);
 
 class AppletTest : public testing::Test {
  protected:

@@ -70,9 +70,8 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
         EXPECT_EQ(bool(IsWindowEnabled(Item(page, list))), c.checked) << list;
       EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_SHUTDOWN_CHANNEL))) << "the shutdown output is off";
       if (!c.edited) return;
-      ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
-      ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_LEVEL), 1));
-      ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));  // off again
+      Set(GetParent(page), {{IDD_DO_PAGE, IDC_DO_START_CHANNEL, 3}, {IDD_DO_PAGE, IDC_DO_START_LEVEL, 1},
+                            {IDD_DO_PAGE, IDC_DO_START_ENABLE, 0}});  // Low on DO3, then off again
       EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_START_LEVEL)));
     });
     EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), c.triggerSaved);

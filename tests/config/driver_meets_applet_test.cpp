@@ -19,10 +19,8 @@ TEST_F(DriverMeetsAppletTest, TheAppletsDoSettingsReachTheBoardAtItsNextStart) {
     // Model 24, as the driver recorded it: the FPGA version is shown.
     HWND support = Page(dialog, IDD_SUPPORT_PAGE);
     EXPECT_EQ(hostwin::Text(Item(support, IDC_SUP_GROUP)), "Support Function (FPGA Version:3.00)");
-    HWND page = ShowPage(dialog, IDD_DO_PAGE);
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));
-    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
-    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_LEVEL), 1));  // Low
+    Set(dialog, {{IDD_DO_PAGE, IDC_DO_START_ENABLE, 1}, {IDD_DO_PAGE, IDC_DO_START_CHANNEL, 3},
+                 {IDD_DO_PAGE, IDC_DO_START_LEVEL, 1}});  // DO3 low
     ASSERT_TRUE(hostwin::Click(Item(dialog, IDOK)));
   });
   Unload();

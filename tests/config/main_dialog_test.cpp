@@ -114,34 +114,19 @@ TEST_F(AppletMainDialogTest, TheChannelAndCounterShownAndTheirEditsLastForTheLoa
   Load();
   // The channel shown and its edge, the counter shown, its clock, the
   // frequency, and the DO start output.
-  auto shown = [](HWND dialog) {
-    HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
-    HWND doPage = Page(dialog, IDD_DO_PAGE);
-    return std::vector<LRESULT>{Selection(interrupt, IDC_INT_CHANNEL), Checked(interrupt, IDC_INT_RISING),
-                                Selection(counter, IDC_CNT_COUNTER),   Checked(counter, IDC_CNT_CLOCK_LINE),
-                                Selection(counter, IDC_CNT_FREQUENCY), Checked(doPage, IDC_DO_START_ENABLE),
-                                Selection(doPage, IDC_DO_START_CHANNEL)};
-  };
-  auto choose = [](HWND dialog, bool edit) {
-    HWND interrupt = ShowPage(dialog, IDD_INTERRUPT_PAGE);
-    ASSERT_TRUE(hostwin::ChooseItem(Item(interrupt, IDC_INT_CHANNEL), 3));
-    ASSERT_TRUE(!edit || hostwin::Click(Item(interrupt, IDC_INT_RISING)));
-    HWND counter = ShowPage(dialog, IDD_COUNTER_PAGE);
-    ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_COUNTER), 1));
-    ASSERT_TRUE(!edit || hostwin::Click(Item(counter, IDC_CNT_CLOCK_LINE)));
-    ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(counter, IDC_CNT_FREQUENCY), 3));
-    HWND doPage = ShowPage(dialog, IDD_DO_PAGE);
-    ASSERT_TRUE(!edit || hostwin::Click(Item(doPage, IDC_DO_START_ENABLE)));
-    ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(doPage, IDC_DO_START_CHANNEL), 2));
-  };
-  OpenDialog([&](HWND dialog) { choose(dialog, true); }, IDCANCEL);
-  OpenDialog([&](HWND dialog) { EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 1, 1, 1, 3, 1, 2})); }, IDCANCEL);
+  const std::vector<Setting> edits = {
+      {IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, 3},   {IDD_INTERRUPT_PAGE, IDC_INT_RISING, 1},
+      {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, 1},     {IDD_COUNTER_PAGE, IDC_CNT_CLOCK_LINE, 1},
+      {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, 3},   {IDD_DO_PAGE, IDC_DO_START_ENABLE, 1},
+      {IDD_DO_PAGE, IDC_DO_START_CHANNEL, 2}};
+  OpenDialog([&](HWND dialog) { Set(dialog, edits); }, IDCANCEL);
+  OpenDialog([&](HWND dialog) { EXPECT_EQ(Shown(dialog, edits), Values(edits)); }, IDCANCEL);
   Unload();
   Load();
   OpenDialog([&](HWND dialog) {
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{0, 1, 0, 0, 0, 0, 0}));
-    choose(dialog, false);
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(Shown(dialog, edits), (std::vector<LRESULT>{0, 1, 0, 0, 0, 0, 0}));
+    Set(dialog, {edits[0], edits[2]});
+    EXPECT_EQ(Shown(dialog, edits), (std::vector<LRESULT>{3, 0, 1, 0, 0, 0, 0}));
   }, IDCANCEL);
 }
 
