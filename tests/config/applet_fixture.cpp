@@ -210,13 +210,15 @@ void AppletTest::OnPage(int templateId, std::function<void(HWND page)> user, int
       close);
 }
 
-void AppletTest::StartOver() {
+void AppletTest::StartOver(const std::string &what) {
   Unload();
   EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>()) << "left by the case before";
   EXPECT_EQ(diolib::Outstanding(), std::vector<std::string>()) << "left by the case before";
   hostwin::ResetDesktop();
   diolib::Reset();
   hostreg::Reset();
+  case_.reset();  // traces end in the order they began
+  case_ = std::make_unique<testing::ScopedTrace>(__FILE__, __LINE__, what);
 }
 
 void AppletTest::Unload() {
@@ -225,6 +227,9 @@ void AppletTest::Unload() {
   loaded_ = false;
 }
 
-void AppletTest::TearDown() { Unload(); }
+void AppletTest::TearDown() {
+  Unload();
+  case_.reset();
+}
 
 }  // namespace applettest

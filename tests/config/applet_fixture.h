@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,13 +88,15 @@ class AppletTest : public testing::Test {
   // CPL_STOP, CPL_EXIT and unload.
   void Unload();
   // Unloads and starts again from an empty registry and desktop and the
-  // library's default board: for the next case of a table.
-  void StartOver();
+  // library's default board: for the next case of a table, which `what`
+  // names in the messages of the checks that follow.
+  void StartOver(const std::string &what);
   void TearDown() override;
 
   hostwin::ControlPanel panel_;
   bool loaded_ = false;
   std::string path_ = APPLET_PATH;  // where the Control Panel loads the applet from
+  std::unique_ptr<testing::ScopedTrace> case_;
 };
 
 }  // namespace applettest

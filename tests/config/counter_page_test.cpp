@@ -42,8 +42,7 @@ TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
       {1, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {2, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {3, "DI1 DI0 DO2", "DI3 DI2 DO3"},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model));
-    StartOver();
+    StartOver("model " + std::to_string(c.model));
     Load(c.model, MakeBoard(16, 0, 0x02));
     OnPage(IDD_COUNTER_PAGE, [&](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));
@@ -107,8 +106,7 @@ TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
       {std::string(260, '9'), CB_ERR, "2147483647", false},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
-    StartOver();
+    StartOver("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
     Configured(0, MakeBoard(16, 0, 0x02));
     PutText(kCounterKey, "TimeBase", c.stored, c.terminated);
     Load();

@@ -24,8 +24,7 @@ TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
   const std::vector<std::string> four = {"DO0", "DO1", "DO2", "DO3"};
   const std::vector<std::string> eight = {"DO0", "DO1", "DO2", "DO3", "DO4", "DO5", "DO6", "DO7"};
   for (const auto &[model, channels] : {std::pair{2u, eight}, std::pair{3u, eight}, std::pair{24u, four}}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    StartOver();
+    StartOver("model " + std::to_string(model));
     diolib::Board board = MakeBoard(16, 16, 0x00);
     board.info.doCount = 16;
     Load(model, board);
@@ -58,8 +57,7 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
       {"edited with the trigger off", 1, 2, 1, true, true, 2, 0, 0, 2, 1},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     StoreDo(c.trigger, c.channel, c.level);
     OnPage(IDD_DO_PAGE, [&](HWND page) {
       EXPECT_EQ(Checked(page, IDC_DO_START_ENABLE), c.checked);

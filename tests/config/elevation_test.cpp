@@ -68,8 +68,7 @@ TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp)
       {"a standard user without the driver's key", kUser, false, false},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     if (c.installed) InstallDriver(24);
     hostwin::RunAs(c.rights);
     Load();
@@ -105,8 +104,7 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
       {"yes to a refused OK", 24, kUser, nullptr, true},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     path_ = APPLET_PATH;
     std::filesystem::path folder;
     if (c.folder) {
@@ -241,8 +239,7 @@ TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookI
        {"DOSysConfig"}, false, Said(some, {"", " (error 1018).", ""}, false, kept), tells},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     diolib::Board board;
     board.failing = c.failing;
     Configured(0, board);

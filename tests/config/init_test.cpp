@@ -25,8 +25,7 @@ TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
       {"no driver key", false, REG_NONE, {}, false},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     hostreg::Make(kServiceKey);
     if (c.installed) hostreg::Make(kDevice000Key);
     if (c.type != REG_NONE) PutRaw(kDevice000Key, "DeviceType", c.type, c.bytes);

@@ -88,8 +88,7 @@ TEST_F(AppletInterruptPagesTest, TheChannelListFollowsTheModelAndItsChannelCount
       {"model 24 without channels, first run", 24, 0, {}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     ConfiguredWith(c.model, c.channels);
     if (c.items.empty()) hostreg::DeleteKey(hostreg::Find(kCounterKey));  // a first run
     Load();

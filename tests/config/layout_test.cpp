@@ -134,8 +134,7 @@ void ExpectGrid(HWND page) {
 
 TEST_F(AppletLayoutTest, EveryPageHasItsOwnMnemonicsNamesAndGrid) {
   for (uint32_t model : {24u, 22u}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    StartOver();
+    StartOver("model " + std::to_string(model));
     Load(model);
     OpenDialog([](HWND dialog) {
       for (HWND page : hostwin::Children(dialog)) {

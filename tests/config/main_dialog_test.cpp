@@ -47,8 +47,7 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
       {"model 24 at 150 %", 24, 0xFF, 8, 144, {"Function", "Interrupt", "Counter", "DO"}, {108, 104, 105, 107}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     hostwin::SetScreenDpi(c.dpi);
     Load(c.deviceType, MakeBoard(16, c.doCount, c.featureFlags));
     OpenDialog([&](HWND dialog) {
@@ -87,8 +86,7 @@ TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
       "Counter\\CounterB_CLKSource=Internal", "Counter\\CounterB_GateControl=Internal",
       "Counter\\CounterB_Output=Register", "Counter\\TimeBase=0"};
   for (const auto &[model, saves, written] : {std::tuple{0u, 1, model0}, std::tuple{22u, 2, nine}}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    StartOver();
+    StartOver("model " + std::to_string(model));
     Load(model, MakeBoard(16, 0, 0x00));
     size_t mark = hostwin::RegistryWrites().size(), calls = diolib::Calls().size();
     OpenDialog([&, saves = saves](HWND dialog) {

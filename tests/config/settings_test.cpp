@@ -36,8 +36,7 @@ TEST_F(AppletSettingsTest, StoredTextsCountOnlyAsTheirExactWords) {
       {"output: another case", kCounterKey, "CounterA_Output", "register", REG_SZ, "DO"},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     Configured(0);
     for (int n = 0; n < 2; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Disable");
     if (c.type != REG_NONE) PutText(c.key, c.value, c.stored, c.terminated, c.type);
