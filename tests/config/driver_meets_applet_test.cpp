@@ -34,13 +34,5 @@ TEST_F(DriverMeetsAppletTest, TheAppletsDoSettingsReachTheBoardAtItsNextStart) {
   EXPECT_EQ(driver.DoRegister(), 0xF7) << "DO3 driven low at start";
 }
 
-TEST_F(DriverMeetsAppletTest, BeforeTheDriverHasStartedABoardTheAppletSaysSo) {
-  meeting::DriverSide driver(24);  // loaded, but no board started: no Device000
-  Load();
-  OpenDialog({}, IDCANCEL);
-  ASSERT_EQ(hostwin::MessageBoxes().size(), 1u);
-  EXPECT_EQ(hostwin::MessageBoxes()[0].text, "The ZEP DIO driver does not installed");
-}
-
 }  // namespace
 }  // namespace applettest
