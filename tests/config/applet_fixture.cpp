@@ -30,28 +30,26 @@ void PutRaw(const std::string &key, const std::string &name, uint32_t type, cons
   hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), type, bytes.data(), bytes.size());
 }
 
-uint32_t Dword(const std::string &key, const std::string &name) {
+// The value's data; a failure where it is not there or not of `type`.
+std::vector<uint8_t> Data(const std::string &key, const std::string &name, uint32_t type) {
   hostreg::Value value;
-  if (!hostreg::GetValue(key, name, &value)) {
-    ADD_FAILURE() << "no value " << name << " in " << key;
-    return 0xDEADBEEF;
-  }
-  EXPECT_EQ(value.type, uint32_t(REG_DWORD)) << name;
-  EXPECT_EQ(value.data.size(), 4u) << name;
-  uint32_t dword = 0;
-  memcpy(&dword, value.data.data(), std::min<size_t>(4, value.data.size()));
+  if (!hostreg::GetValue(key, name, &value)) ADD_FAILURE() << "no value " << name << " in " << key;
+  else EXPECT_EQ(value.type, type) << name;
+  return value.data;
+}
+
+uint32_t Dword(const std::string &key, const std::string &name) {
+  std::vector<uint8_t> data = Data(key, name, REG_DWORD);
+  EXPECT_EQ(data.size(), 4u) << name;
+  uint32_t dword = 0xDEADBEEF;
+  if (data.size() == 4) memcpy(&dword, data.data(), 4);
   return dword;
 }
 
 std::string Text(const std::string &key, const std::string &name) {
-  hostreg::Value value;
-  if (!hostreg::GetValue(key, name, &value)) {
-    ADD_FAILURE() << "no value " << name << " in " << key;
-    return "(missing)";
-  }
-  EXPECT_EQ(value.type, uint32_t(REG_SZ)) << name;
-  std::u16string wide(value.data.size() / 2, u'\0');
-  if (!wide.empty()) memcpy(&wide[0], value.data.data(), wide.size() * 2);
+  std::vector<uint8_t> data = Data(key, name, REG_SZ);
+  std::u16string wide(data.size() / 2, u'\0');
+  if (!wide.empty()) memcpy(&wide[0], data.data(), wide.size() * 2);
   EXPECT_TRUE(!wide.empty() && wide.back() == u'\0') << name << " is stored without its terminator";
   if (!wide.empty() && wide.back() == u'\0') wide.pop_back();
   return hostreg::ToUtf8(wide);
