@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "applet_fixture.h"
 
@@ -49,36 +50,29 @@ std::vector<std::string> StoredEdits(uint32_t model) {
   return {"Enable", "Rising", "DI", "2", "1", "1", "0"};
 }
 
-struct ShieldCase {
-  const char *what;
-  hostwin::Rights rights;
-  bool installed;
-  bool shield;
-};
-
 // The shield button shows where an elevated applet could store what this
-// one cannot, and only there; the dialog opens in every case, with a
-// taskbar button of its own (the Control Panel's window is hidden), and
-// nothing is asked before it.
+// one cannot (who runs it, whether the driver's key is there), and only
+// there; the dialog opens in every case, with a taskbar button of its own
+// (the Control Panel's window is hidden), and nothing is asked before it.
 TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp) {
-  const ShieldCase cases[] = {
+  const std::tuple<const char *, hostwin::Rights, bool, bool> cases[] = {
       {"an elevated administrator", kElevated, true, false},
       {"an administrator under UAC", kAdmin, true, true},
       {"a standard user", kUser, true, true},
       {"a standard user without the driver's key", kUser, false, false},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
-    if (c.installed) InstallDriver(24);
-    hostwin::RunAs(c.rights);
+  for (const auto &[what, rights, installed, shield] : cases) {
+    StartOver(what);
+    if (installed) InstallDriver(24);
+    hostwin::RunAs(rights);
     Load();
-    OpenDialog([&](HWND dialog) {
-      EXPECT_EQ(Shield(dialog) != nullptr, c.shield);
-      EXPECT_EQ(hostwin::HasShield(Item(dialog, IDC_ELEVATE)), c.shield);
+    OpenDialog([&, shield = shield](HWND dialog) {
+      EXPECT_EQ(Shield(dialog) != nullptr, shield);
+      EXPECT_EQ(hostwin::HasShield(Item(dialog, IDC_ELEVATE)), shield);
       EXPECT_EQ(Label(Item(dialog, IDC_ELEVATE)), "Change settings...");
       EXPECT_TRUE(hostwin::HasTaskbarButton(dialog));
     }, IDCANCEL);
-    EXPECT_EQ(hostwin::MessageBoxes().size(), c.installed ? 0u : 1u) << "no question before the dialog";
+    EXPECT_EQ(hostwin::MessageBoxes().size(), installed ? 0u : 1u) << "no question before the dialog";
     EXPECT_TRUE(hostwin::ShellExecutions().empty());
   }
 }
