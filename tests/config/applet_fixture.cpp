@@ -55,15 +55,6 @@ std::string Text(const std::string &key, const std::string &name) {
   return hostreg::ToUtf8(wide);
 }
 
-std::vector<std::string> ValueNames(const std::string &key) {
-  std::vector<std::string> names;
-  hostreg::KeyRef ref = hostreg::Find(key);
-  if (!ref) return names;
-  std::lock_guard<std::recursive_mutex> hold(hostreg::Lock());
-  for (const auto &value : ref->values) names.push_back(hostreg::ToUtf8(value.name));
-  return names;
-}
-
 diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
   diolib::Board board;
   board.diCount = diCount;

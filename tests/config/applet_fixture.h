@@ -35,7 +35,6 @@ void PutText(const std::string &key, const std::string &name, const std::string 
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
 uint32_t Dword(const std::string &key, const std::string &name);
 std::string Text(const std::string &key, const std::string &name);  // a REG_SZ without its terminator
-std::vector<std::string> ValueNames(const std::string &key);
 
 // A board as the DIO library reports it. For models other than 24 the
 // applet takes the counts from GetDeviceInfor.
