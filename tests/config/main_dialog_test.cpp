@@ -180,12 +180,6 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneSwitchesTabsAsInAPropertySheetAndRe
   }, IDCANCEL);
 }
 
-struct ListCase {
-  int page;
-  int list;
-  bool emptyChoiceIgnored;  // a change notification without a selection changes nothing either
-};
-
 // Every list of every page: setting its selection sends nothing, and the
 // notifications other than CBN_SELCHANGE are not looked at; on the counter
 // page not even CBN_SELCHANGE while the list shows nothing. The interrupt
@@ -200,7 +194,9 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   size_t mark = hostwin::RegistryWrites().size();
   OpenDialog({}, IDOK);
   std::vector<std::string> before = WritesSince(mark);
-  const ListCase cases[] = {
+  // A page, a list, and whether a change notification without a selection
+  // changes nothing either.
+  const std::tuple<int, int, bool> cases[] = {
       {IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
       {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
       {IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
@@ -208,18 +204,18 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   };
   mark = hostwin::RegistryWrites().size();
   OpenDialog([&](HWND dialog) {
-    for (const auto &c : cases) {
-      SCOPED_TRACE("list " + std::to_string(c.list));
-      HWND page = ShowPage(dialog, c.page), list = Item(page, c.list);
-      auto notify = [&](UINT code) {
-        SendMessageA(page, WM_COMMAND, MAKEWPARAM(c.list, code), reinterpret_cast<LPARAM>(list));
+    for (const auto &[pageId, id, emptyChoiceIgnored] : cases) {
+      SCOPED_TRACE("list " + std::to_string(id));
+      HWND page = ShowPage(dialog, pageId), list = Item(page, id);
+      auto notify = [&, id = id](UINT code) {
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(list));
       };
       SendMessageA(list, CB_SETCURSEL, 1, 0);
       for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SETFOCUS, CBN_KILLFOCUS}) notify(code);
-      if (c.list == IDC_INT_CHANNEL) {
+      if (id == IDC_INT_CHANNEL) {
         ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI1 shown, DI0 chosen
       }
-      if (c.emptyChoiceIgnored) {
+      if (emptyChoiceIgnored) {
         SendMessageA(list, CB_SETCURSEL, WPARAM(-1), 0);
         notify(CBN_SELCHANGE);
       }
