@@ -100,7 +100,7 @@ typedef struct _WINE_HELPER_PORTS {
 #define WINE_HELPER_RULE_UNKNOWN_INTERRUPT 1  // disconnect or synchronize of no connected object
 #define WINE_HELPER_RULE_POWER_MINOR 2        // PoRequestPowerIrp with a minor it does not take
 #define WINE_HELPER_RULE_DPC_QUEUE 3          // more DPCs queued at once than the helper keeps
-#define WINE_HELPER_RULE_ERROR_LOG 4          // an event log entry misused (see platform/wine/errorlog.cpp)
+#define WINE_HELPER_RULE_ERROR_LOG 4          // an event log entry misused (the helper's errorlog.cpp)
 typedef struct _WINE_HELPER_ACCESS {
   UCHAR Kind;
   UCHAR Width;  // 1, 2 or 4 for port accesses
