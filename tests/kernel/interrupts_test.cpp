@@ -50,8 +50,7 @@ struct Device : hostk::InterruptSource {
     return TRUE;
   }
   NTSTATUS Connect(KINTERRUPT_MODE mode, BOOLEAN shared = TRUE) {
-    return IoConnectInterrupt(&interrupt, Service, this, nullptr, kVector, kIrql, kIrql, mode,
-                              shared, 1, FALSE);
+    return IoConnectInterrupt(&interrupt, Service, this, nullptr, kVector, kIrql, kIrql, mode, shared, 1, FALSE);
   }
   void Disconnect() {
     IoDisconnectInterrupt(interrupt);
@@ -95,8 +94,7 @@ TEST(InterruptsTest, LevelSensitiveSharedLinesAreDeliveredWhileAsserted) {
   // IoConnectInterrupt returns.
   first.Disconnect();
   second.Disconnect();
-  first.asserted = true;
-  hostk::InterruptLineChanged(kVector);
+  first.Assert();
   EXPECT_EQ(first.calls, 0) << "masked";
   ASSERT_EQ(first.Connect(LevelSensitive), STATUS_SUCCESS);
   EXPECT_EQ(first.calls, 1);
