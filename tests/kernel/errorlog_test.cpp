@@ -121,11 +121,7 @@ TEST_F(ErrorLogTest, MisusesStopTheRun) {
   };
   KEVENT event;
   IO_ERROR_LOG_PACKET own = {};
-  const struct Row {
-    const char *what;
-    std::function<void()> misuse;
-    const char *stop;
-  } rows[] = {
+  const std::tuple<const char *, std::function<void()>, const char *> rows[] = {
       {"allocated above DISPATCH_LEVEL", [&] { raise(), entry(); }, "STOP 0x0000000A: IoAllocateErrorLogEntry"},
       {"written above DISPATCH_LEVEL", [&] { PVOID e = entry(); raise(), IoWriteErrorLogEntry(e); },
        "STOP 0x0000000A: IoWriteErrorLogEntry"},
@@ -162,7 +158,7 @@ TEST_F(ErrorLogTest, MisusesStopTheRun) {
        },
        "insertion string 2 is not terminated inside the entry"},
   };
-  for (const Row &row : rows) EXPECT_DEATH(row.misuse(), row.stop) << row.what;
+  for (const auto &[what, misuse, stop] : rows) EXPECT_DEATH(misuse(), stop) << what;
 }
 
 }  // namespace

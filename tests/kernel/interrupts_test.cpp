@@ -206,10 +206,7 @@ TEST(DeviceQueueTest, AnIdleQueueIsOnlyMarkedBusyThenQueuesInOrder) {
 // that nothing ends: each misuse stops the run (a wait, as a deadlock, once
 // nothing wakes it within the wait limit, instead of hanging the test).
 TEST(InterruptsDeathTest, MisusesStopTheRun) {
-  const struct {
-    std::function<void()> misuse;
-    const char *stop;
-  } cases[] = {
+  const std::pair<std::function<void()>, const char *> cases[] = {
       {[] {
          Device device;
          device.quietOn = 0;
@@ -280,10 +277,7 @@ TEST(InterruptsDeathTest, MisusesStopTheRun) {
        },
        "STOP 0x000000C4: a wait of the host kernel: no wake-up within 100 ms"},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE("case " + std::to_string(i));
-    EXPECT_DEATH(cases[i].misuse(), cases[i].stop);
-  }
+  for (const auto &[misuse, stop] : cases) EXPECT_DEATH(misuse(), stop) << stop;
 }
 
 }  // namespace

@@ -283,10 +283,7 @@ TEST_F(LifecycleTest, PlugAndPlayWaitsForS0AndMeetsTheResume) {
 using LifecycleDeathTest = LifecycleTest;
 
 TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
-  const struct {
-    std::function<void()> misuse;
-    const char *stop;
-  } cases[] = {
+  const std::pair<std::function<void()>, const char *> cases[] = {
       {[this] {
          static KEVENT never;
          KeInitializeEvent(&never, NotificationEvent, FALSE);
@@ -343,9 +340,7 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
        },
        "STOP 0x000000C4: a shutdown or restart is left only by a boot"},
   };
-  for (const auto &c : cases) {
-    EXPECT_DEATH(c.misuse(), c.stop);
-  }
+  for (const auto &[misuse, stop] : cases) EXPECT_DEATH(misuse(), stop) << stop;
 }
 
 }  // namespace
