@@ -75,11 +75,7 @@ typedef struct _APPLET_STATE {
   HINSTANCE moduleInstance;
   HWND cplWindow;
   HWND tabControl;
-  HWND pageTable[DIO_MAX_PAGES];
-  HWND supportPage;
-  HWND interruptPage;
-  HWND counterPage;
-  HWND doPage;
+  HWND pageTable[DIO_MAX_PAGES];  // the page of each tab position
   HHOOK tabKeys;  // the main dialog's hook for Ctrl+Tab and Ctrl+PgDn
 
   // 1 when the settings came on the command line from an applet that could

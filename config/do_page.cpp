@@ -89,7 +89,6 @@ void FillDoPage(HWND page) {
 
 INT_PTR CALLBACK DoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
-  gApplet.doPage = page;
   switch (message) {
     case WM_INITDIALOG:
       FillDoPage(page);

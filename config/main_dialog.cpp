@@ -115,30 +115,24 @@ void main_on_init(HWND dialog) {
   MakeReachable(dialog);
 
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    gApplet.interruptPage =
-        AddPage(dialog, IDD_INTERRUPT9_PAGE, Interrupt9PageProc, 0, "Interrupt", gApplet.tabControl);
-    ShowWindow(gApplet.interruptPage, SW_SHOW);
+    HWND page = AddPage(dialog, IDD_INTERRUPT9_PAGE, Interrupt9PageProc, 0, "Interrupt", gApplet.tabControl);
+    ShowWindow(page, SW_SHOW);
     return;
   }
 
-  gApplet.supportPage = AddPage(dialog, IDD_SUPPORT_PAGE, SupportPageProc, 0, "Function", gApplet.tabControl);
-  ShowWindow(gApplet.supportPage, SW_SHOW);
-  gApplet.pageTable[0] = gApplet.supportPage;
+  HWND *pages = gApplet.pageTable;
+  pages[0] = AddPage(dialog, IDD_SUPPORT_PAGE, SupportPageProc, 0, "Function", gApplet.tabControl);
+  ShowWindow(pages[0], SW_SHOW);
   int next = 1;
   if (gApplet.featureFlags & DIO_FEATURE_DI_INTERRUPT) {
-    gApplet.interruptPage =
-        AddPage(dialog, IDD_INTERRUPT_PAGE, InterruptPageProc, 1, "Interrupt", gApplet.pageTable[next - 1]);
-    gApplet.pageTable[next++] = gApplet.interruptPage;
+    pages[next] = AddPage(dialog, IDD_INTERRUPT_PAGE, InterruptPageProc, 1, "Interrupt", pages[next - 1]);
+    ++next;
   }
   if (gApplet.featureFlags & DIO_FEATURE_COUNTER) {
-    gApplet.counterPage =
-        AddPage(dialog, IDD_COUNTER_PAGE, CounterPageProc, 2, "Counter", gApplet.pageTable[next - 1]);
-    gApplet.pageTable[next++] = gApplet.counterPage;
+    pages[next] = AddPage(dialog, IDD_COUNTER_PAGE, CounterPageProc, 2, "Counter", pages[next - 1]);
+    ++next;
   }
-  if (gApplet.dioInfo.doCount != 0) {
-    gApplet.doPage = AddPage(dialog, IDD_DO_PAGE, DoPageProc, 3, "DO", gApplet.pageTable[next - 1]);
-    gApplet.pageTable[next] = gApplet.doPage;
-  }
+  if (gApplet.dioInfo.doCount != 0) pages[next] = AddPage(dialog, IDD_DO_PAGE, DoPageProc, 3, "DO", pages[next - 1]);
 }
 
 // The page of the tab that is losing the selection hides, the one gaining
