@@ -275,8 +275,6 @@ NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID desti
 _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName);
-_IRQL_requires_max_(PASSIVE_LEVEL)
-NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);

@@ -148,6 +148,10 @@ static NTSTATUS MakeServiceSubkeyPath(ULONG deviceNumber, PUNICODE_STRING *path)
   return STATUS_SUCCESS;
 }
 
+// The board's record: the device map's subkey, then the service's, each
+// value written once. A failure of the names or paths writes nothing; the
+// values are each written whatever came before, and the first failure is
+// returned.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
@@ -181,6 +185,8 @@ NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   status = FirstFailure(status, WriteDword(servicePath, L"Interrupt", extension->InterruptLevel));
   status = FirstFailure(status, WriteDword(servicePath, L"AllowConflicts", kAllowConflicts));
   status = FirstFailure(status, WriteDword(servicePath, L"DeviceType", gDeviceType));
+  status = FirstFailure(status, WriteDword(servicePath, L"BusNumber", extension->BusNumber));
+  status = FirstFailure(status, WriteDword(servicePath, L"SlotNumber", extension->SlotNumber));
 
 done:
   FreeCountedString(name);
@@ -245,22 +251,6 @@ NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem) {
   WriteDword(servicePath, L"OnSystem", onSystem);
   FreeCountedString(servicePath);
   return STATUS_SUCCESS;
-}
-
-DIO_PAGED_ROUTINE
-_Use_decl_annotations_
-NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
-  PAGED_CODE();
-  PUNICODE_STRING servicePath;
-  NTSTATUS status = MakeServiceSubkeyPath(deviceNumber, &servicePath);
-  if (!NT_SUCCESS(status)) return status;
-  status = WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
-  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress));
-  status = FirstFailure(status, WriteDword(servicePath, L"BusNumber", extension->BusNumber));
-  status = FirstFailure(status, WriteDword(servicePath, L"SlotNumber", extension->SlotNumber));
-  status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));
-  FreeCountedString(servicePath);
-  return status;
 }
 
 // Fills the six DO fields from the "DO" key; fields whose value is missing

@@ -186,8 +186,6 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
              L"writing Device000");
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName),
              L"writing MapEntry");
-  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceResources(extension->DeviceNumber, extension),
-             L"writing Device000");
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading DO");
   extension->Started = 1;
 
