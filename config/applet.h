@@ -63,13 +63,9 @@ typedef struct _APPLET_STATE {
   int di9Enable[DIO_DI9_CHANNELS];
   int selectedChannel;
 
-  // DO start/shutdown settings ("DO" key).
-  int triggerStart;
-  int triggerShutdown;
-  int channelStart;
-  int channelShutdown;
-  int levelStart;
-  int levelShutdown;
+  // DO start/shutdown settings ("DO" key), as the driver takes them: the
+  // channels are list positions (0 = DO0), triggers and levels 1 or 0.
+  DIO_DO_CONFIG doConfig;
 
   // Windows.
   HINSTANCE moduleInstance;

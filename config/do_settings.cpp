@@ -6,14 +6,9 @@
 namespace {
 
 // Triggers and levels count as set only when stored as exactly 1.
-void LoadFlag(HKEY key, LPCSTR name, int *field) {
+void LoadFlag(HKEY key, LPCSTR name, DWORD *field) {
   DWORD value;
   if (ReadRegistryDword(key, name, &value)) *field = value == 1 ? 1 : 0;
-}
-
-void LoadNumber(HKEY key, LPCSTR name, int *field) {
-  DWORD value;
-  if (ReadRegistryDword(key, name, &value)) *field = int(value);
 }
 
 }  // namespace
@@ -23,12 +18,13 @@ void LoadNumber(HKEY key, LPCSTR name, int *field) {
 int LoadDoSettings(void) {
   HKEY key;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key) != ERROR_SUCCESS) return 0;
-  LoadFlag(key, "DO_Trigger_Start", &gApplet.triggerStart);
-  LoadFlag(key, "DO_Trigger_Shutdown", &gApplet.triggerShutdown);
-  LoadNumber(key, "DO_Channel_Start", &gApplet.channelStart);
-  LoadNumber(key, "DO_Channel_Shutdown", &gApplet.channelShutdown);
-  LoadFlag(key, "DO_Level_Start", &gApplet.levelStart);
-  LoadFlag(key, "DO_Level_Shutdown", &gApplet.levelShutdown);
+  DIO_DO_CONFIG &c = gApplet.doConfig;
+  LoadFlag(key, "DO_Trigger_Start", &c.TriggerStart);
+  LoadFlag(key, "DO_Trigger_Shutdown", &c.TriggerShutdown);
+  ReadRegistryDword(key, "DO_Channel_Start", &c.ChannelStart);
+  ReadRegistryDword(key, "DO_Channel_Shutdown", &c.ChannelShutdown);
+  LoadFlag(key, "DO_Level_Start", &c.LevelStart);
+  LoadFlag(key, "DO_Level_Shutdown", &c.LevelShutdown);
   RegCloseKey(key);
   return 1;
 }
@@ -39,16 +35,15 @@ LSTATUS SaveDoSettings(int fromDialog) {
   HKEY key;
   LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key);
   if (status != ERROR_SUCCESS) return status;
-  status = WriteRegistryDword(key, "DO_Trigger_Start", gApplet.triggerStart ? 1 : 0);
-  status = FirstFailure(status, WriteRegistryDword(key, "DO_Trigger_Shutdown", gApplet.triggerShutdown ? 1 : 0));
-  bool start = gApplet.triggerStart || !fromDialog;
-  bool shutdown = gApplet.triggerShutdown || !fromDialog;
-  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Start", DWORD(gApplet.channelStart)));
-  if (shutdown)
-    status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Shutdown", DWORD(gApplet.channelShutdown)));
-  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Start", DWORD(gApplet.levelStart)));
-  if (shutdown)
-    status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Shutdown", DWORD(gApplet.levelShutdown)));
+  const DIO_DO_CONFIG &c = gApplet.doConfig;
+  status = WriteRegistryDword(key, "DO_Trigger_Start", c.TriggerStart ? 1 : 0);
+  status = FirstFailure(status, WriteRegistryDword(key, "DO_Trigger_Shutdown", c.TriggerShutdown ? 1 : 0));
+  bool start = c.TriggerStart || !fromDialog;
+  bool shutdown = c.TriggerShutdown || !fromDialog;
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Start", c.ChannelStart));
+  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Shutdown", c.ChannelShutdown));
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Start", c.LevelStart));
+  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Shutdown", c.LevelShutdown));
   RegCloseKey(key);
   return status;
 }

@@ -179,13 +179,7 @@ SaveResult SaveAllSettings(void) {
     Note(&result, DIO_COUNTER_KEY, SaveCounterSettings(1));
   }
   Note(&result, DIO_DO_KEY, SaveDoSettings(1));
-  DIO_DO_CONFIG config;
-  config.TriggerStart = DWORD(gApplet.triggerStart);
-  config.TriggerShutdown = DWORD(gApplet.triggerShutdown);
-  config.ChannelStart = DWORD(gApplet.channelStart);
-  config.ChannelShutdown = DWORD(gApplet.channelShutdown);
-  config.LevelStart = DWORD(gApplet.levelStart);
-  config.LevelShutdown = DWORD(gApplet.levelShutdown);
+  DIO_DO_CONFIG config = gApplet.doConfig;  // the library's to read, not to change
   result.boardTook = ApplyDoSettings(&config);
   return result;
 }

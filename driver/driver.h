@@ -136,13 +136,9 @@ typedef struct _DEVICE_EXTENSION {
   LONG IntStatus;
 
   // What to drive on the DO register when the board starts and when the
-  // system shuts down; same order as DIO_DO_CONFIG and the "DO" key.
-  ULONG DO_Trigger_Start;
-  ULONG DO_Trigger_Shutdown;
-  ULONG DO_Channel_Start;
-  ULONG DO_Channel_Shutdown;
-  ULONG DO_Level_Start;
-  ULONG DO_Level_Shutdown;
+  // system shuts down: the "DO" key's at each start, replaced by
+  // IOCTL_DIO_DO_SYS_CONFIG.
+  DIO_DO_CONFIG DoConfig;
   UCHAR ShutdownRegistered;
   UCHAR PdoShutdownRegistered;  // the PDO's registration, made once per device
 

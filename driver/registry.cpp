@@ -253,8 +253,9 @@ NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem) {
   return STATUS_SUCCESS;
 }
 
-// Fills the six DO fields from the "DO" key; fields whose value is missing
-// or unusable keep what they held, and so do all of them without the key.
+// Fills the DO configuration from the "DO" key; fields whose value is
+// missing or unusable keep what they held, and so do all of them without the
+// key.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
@@ -275,18 +276,13 @@ NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
     FreeCountedString(doPath);
     return STATUS_SUCCESS;
   }
-  ReadRegistryValue(doKey, L"DO_Trigger_Start", sizeof(L"DO_Trigger_Start"),
-                    &extension->DO_Trigger_Start);
-  ReadRegistryValue(doKey, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"),
-                    &extension->DO_Trigger_Shutdown);
-  ReadRegistryValue(doKey, L"DO_Channel_Start", sizeof(L"DO_Channel_Start"),
-                    &extension->DO_Channel_Start);
-  ReadRegistryValue(doKey, L"DO_Channel_Shutdown", sizeof(L"DO_Channel_Shutdown"),
-                    &extension->DO_Channel_Shutdown);
-  ReadRegistryValue(doKey, L"DO_Level_Start", sizeof(L"DO_Level_Start"),
-                    &extension->DO_Level_Start);
-  ReadRegistryValue(doKey, L"DO_Level_Shutdown", sizeof(L"DO_Level_Shutdown"),
-                    &extension->DO_Level_Shutdown);
+  DIO_DO_CONFIG *config = &extension->DoConfig;
+  ReadRegistryValue(doKey, L"DO_Trigger_Start", sizeof(L"DO_Trigger_Start"), &config->TriggerStart);
+  ReadRegistryValue(doKey, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"), &config->TriggerShutdown);
+  ReadRegistryValue(doKey, L"DO_Channel_Start", sizeof(L"DO_Channel_Start"), &config->ChannelStart);
+  ReadRegistryValue(doKey, L"DO_Channel_Shutdown", sizeof(L"DO_Channel_Shutdown"), &config->ChannelShutdown);
+  ReadRegistryValue(doKey, L"DO_Level_Start", sizeof(L"DO_Level_Start"), &config->LevelStart);
+  ReadRegistryValue(doKey, L"DO_Level_Shutdown", sizeof(L"DO_Level_Shutdown"), &config->LevelShutdown);
   ZwClose(doKey);
   FreeCountedString(doPath);
   return STATUS_SUCCESS;

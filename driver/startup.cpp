@@ -150,8 +150,8 @@ _Use_decl_annotations_
 VOID BringBoardUp(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   if (!BoardHasPorts(extension)) return;
-  if (extension->DO_Trigger_Start) {
-    SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
+  if (extension->DoConfig.TriggerStart) {
+    SetDoBit(extension, extension->DoConfig.ChannelStart, extension->DoConfig.LevelStart);
   }
   ResetInterruptRegisters(extension, FALSE);
 }
@@ -195,7 +195,7 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
       extension->BoardInfo[i] = ReadRegister(extension->InfoBase, kBoardInfoOffsets[i]);
     extension->BoardInfo[7] = 1;
   }
-  if (extension->DO_Trigger_Shutdown && !extension->PdoShutdownRegistered) {
+  if (extension->DoConfig.TriggerShutdown && !extension->PdoShutdownRegistered) {
     // Shutdown requests go to the top of the PDO's stack: this device. Each
     // registration is one more request, so the device registers once.
     IoRegisterShutdownNotification(extension->PhysicalDeviceObject);

@@ -60,8 +60,8 @@ void StoreDo(const DIO_DO_CONFIG &config) {
 }
 
 std::vector<ULONG> DoFields(PDEVICE_EXTENSION x) {
-  return {x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
-          x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown};
+  const DIO_DO_CONFIG &c = x->DoConfig;
+  return {c.TriggerStart, c.TriggerShutdown, c.ChannelStart, c.ChannelShutdown, c.LevelStart, c.LevelShutdown};
 }
 
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses) {

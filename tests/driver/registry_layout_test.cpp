@@ -163,9 +163,7 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
 TEST_F(RegistryLayoutTest, DoSettingsFillOnlyTheFieldsTheKeyHolds) {
   const ULONG kUntouched = 0x77;
   auto reset = [&] {
-    extension_.DO_Trigger_Start = extension_.DO_Trigger_Shutdown = kUntouched;
-    extension_.DO_Channel_Start = extension_.DO_Channel_Shutdown = kUntouched;
-    extension_.DO_Level_Start = extension_.DO_Level_Shutdown = kUntouched;
+    extension_.DoConfig = {kUntouched, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched};
   };
 
   reset();
