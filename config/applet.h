@@ -11,15 +11,8 @@
 
 #include "TesZEPDIO.h"
 #include "dio_registers.h"  // the board model codes
+#include "dio_registry.h"   // the keys and values under HKEY_LOCAL_MACHINE
 #include "resources/resource.h"
-
-// The driver's service key and the subkeys the applet reads and writes, under
-// HKEY_LOCAL_MACHINE. The driver creates Device000 for its first board.
-#define DIO_SERVICE_KEY "SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS"
-#define DIO_DEVICE000_KEY DIO_SERVICE_KEY "\\Device000"
-#define DIO_COUNTER_KEY DIO_SERVICE_KEY "\\Counter"
-#define DIO_INTERRUPT_KEY DIO_SERVICE_KEY "\\Interrupt"
-#define DIO_DO_KEY DIO_SERVICE_KEY "\\DO"
 
 // Registry texts are read into buffers of this size.
 #define DIO_TEXT_BUFFER 260

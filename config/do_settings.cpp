@@ -17,14 +17,14 @@ void LoadFlag(HKEY key, LPCSTR name, DWORD *field) {
 // missing or not four bytes long leaves its field as it was.
 int LoadDoSettings(void) {
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key) != ERROR_SUCCESS) return 0;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_DO, &key) != ERROR_SUCCESS) return 0;
   DIO_DO_CONFIG &c = gApplet.doConfig;
-  LoadFlag(key, "DO_Trigger_Start", &c.TriggerStart);
-  LoadFlag(key, "DO_Trigger_Shutdown", &c.TriggerShutdown);
-  ReadRegistryDword(key, "DO_Channel_Start", &c.ChannelStart);
-  ReadRegistryDword(key, "DO_Channel_Shutdown", &c.ChannelShutdown);
-  LoadFlag(key, "DO_Level_Start", &c.LevelStart);
-  LoadFlag(key, "DO_Level_Shutdown", &c.LevelShutdown);
+  LoadFlag(key, DIO_VALUE_DO_TRIGGER_START, &c.TriggerStart);
+  LoadFlag(key, DIO_VALUE_DO_TRIGGER_SHUTDOWN, &c.TriggerShutdown);
+  ReadRegistryDword(key, DIO_VALUE_DO_CHANNEL_START, &c.ChannelStart);
+  ReadRegistryDword(key, DIO_VALUE_DO_CHANNEL_SHUTDOWN, &c.ChannelShutdown);
+  LoadFlag(key, DIO_VALUE_DO_LEVEL_START, &c.LevelStart);
+  LoadFlag(key, DIO_VALUE_DO_LEVEL_SHUTDOWN, &c.LevelShutdown);
   RegCloseKey(key);
   return 1;
 }
@@ -33,17 +33,17 @@ int LoadDoSettings(void) {
 // level; the first values of a new key (0) are all written.
 LSTATUS SaveDoSettings(int fromDialog) {
   HKEY key;
-  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key);
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_DO, &key);
   if (status != ERROR_SUCCESS) return status;
   const DIO_DO_CONFIG &c = gApplet.doConfig;
-  status = WriteRegistryDword(key, "DO_Trigger_Start", c.TriggerStart ? 1 : 0);
-  status = FirstFailure(status, WriteRegistryDword(key, "DO_Trigger_Shutdown", c.TriggerShutdown ? 1 : 0));
+  status = WriteRegistryDword(key, DIO_VALUE_DO_TRIGGER_START, c.TriggerStart ? 1 : 0);
+  status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_TRIGGER_SHUTDOWN, c.TriggerShutdown ? 1 : 0));
   bool start = c.TriggerStart || !fromDialog;
   bool shutdown = c.TriggerShutdown || !fromDialog;
-  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Start", c.ChannelStart));
-  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Shutdown", c.ChannelShutdown));
-  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Start", c.LevelStart));
-  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Shutdown", c.LevelShutdown));
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_CHANNEL_START, c.ChannelStart));
+  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_CHANNEL_SHUTDOWN, c.ChannelShutdown));
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_LEVEL_START, c.LevelStart));
+  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_LEVEL_SHUTDOWN, c.LevelShutdown));
   RegCloseKey(key);
   return status;
 }

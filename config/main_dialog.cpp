@@ -173,12 +173,12 @@ BOOL EverythingStored(const SaveResult &result) {
 SaveResult SaveAllSettings(void) {
   SaveResult result = {};
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    Note(&result, DIO_INTERRUPT_KEY, SaveInterrupt9Settings(1));
+    Note(&result, DIO_KEY_INTERRUPT, SaveInterrupt9Settings(1));
   } else {
-    Note(&result, DIO_INTERRUPT_KEY, SaveInterruptSettings(1));
-    Note(&result, DIO_COUNTER_KEY, SaveCounterSettings(1));
+    Note(&result, DIO_KEY_INTERRUPT, SaveInterruptSettings(1));
+    Note(&result, DIO_KEY_COUNTER, SaveCounterSettings(1));
   }
-  Note(&result, DIO_DO_KEY, SaveDoSettings(1));
+  Note(&result, DIO_KEY_DO, SaveDoSettings(1));
   DIO_DO_CONFIG config = gApplet.doConfig;  // the library's to read, not to change
   result.boardTook = ApplyDoSettings(&config);
   return result;

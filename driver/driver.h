@@ -11,6 +11,7 @@
 
 #include "dio_ioctl.h"
 #include "dio_registers.h"
+#include "dio_registry.h"
 #include "messages.h"  // the event log's messages, made by windmc from messages.mc
 
 // Routines carry the kernel's source annotations: their role type (with
@@ -253,10 +254,14 @@ BOOLEAN BoardAnswers(PDEVICE_EXTENSION extension);
 // ---------------------------------------------------------------------------
 // registry.cpp: the service key, the DeviceNNN subkeys, the device map and
 // the DO settings
-#define DIO_SERVICE_KEY_PATH L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\"
-#define DIO_DEVICE_MAP_PATH L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\"
-#define DIO_MAP_KEY_PATH \
-  L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry"
+// The kernel's paths of the keys (dio_registry.h); the service key and the
+// device map end in a separator, for a subkey's name to follow.
+#define DIO_SERVICE_KEY_PATH L"" DIO_KEY_MACHINE DIO_KEY_SERVICE "\\"
+#define DIO_DEVICE_MAP_PATH L"" DIO_KEY_MACHINE DIO_KEY_DEVICE_MAP "\\"
+#define DIO_MAP_KEY_PATH L"" DIO_KEY_MACHINE DIO_KEY_MAP_ENTRY
+// A value's wide name and its size with the terminator, as ReadRegistryValue
+// takes them, from the name of dio_registry.h.
+#define DIO_VALUE_NAME(name) L"" name, sizeof(L"" name)
 #define DIO_DEVICE_NUMBER_LIMIT 1000
 #define DIO_DEVICE_PATH_CHARS 256
 

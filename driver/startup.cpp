@@ -183,10 +183,10 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
 
   // The registry's failures do not stop the start; the first is logged.
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceKeys(extension->DeviceNumber, extension),
-             L"writing Device000");
+             L"writing " DIO_KEY_DEVICE000_NAME);
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName),
-             L"writing MapEntry");
-  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading DO");
+             L"writing " DIO_KEY_MAP_ENTRY_NAME);
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading " DIO_KEY_DO_NAME);
   extension->Started = 1;
 
   BOOLEAN ports = BoardHasPorts(extension);
