@@ -80,17 +80,11 @@ static NTSTATUS ConfigureDo(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, 
                             PIO_STACK_LOCATION stack) {
   if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_DO_CONFIG))
     return STATUS_BUFFER_TOO_SMALL;
-  PDIO_DO_CONFIG config = (PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
-  extension->DO_Trigger_Start = config->TriggerStart;
-  extension->DO_Trigger_Shutdown = config->TriggerShutdown;
-  extension->DO_Channel_Start = config->ChannelStart;
-  extension->DO_Channel_Shutdown = config->ChannelShutdown;
-  extension->DO_Level_Start = config->LevelStart;
-  extension->DO_Level_Shutdown = config->LevelShutdown;
-  if (extension->DO_Trigger_Shutdown != 0 && !extension->ShutdownRegistered) {
+  extension->DoConfig = *(PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
+  if (extension->DoConfig.TriggerShutdown != 0 && !extension->ShutdownRegistered) {
     IoRegisterShutdownNotification(device);
     extension->ShutdownRegistered = 1;
-  } else if (extension->DO_Trigger_Shutdown == 0 && extension->ShutdownRegistered) {
+  } else if (extension->DoConfig.TriggerShutdown == 0 && extension->ShutdownRegistered) {
     IoUnregisterShutdownNotification(device);
     extension->ShutdownRegistered = 0;
   }

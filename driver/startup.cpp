@@ -150,8 +150,8 @@ _Use_decl_annotations_
 VOID BringBoardUp(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   if (!BoardHasPorts(extension)) return;
-  if (extension->DO_Trigger_Start) {
-    SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
+  if (extension->DoConfig.TriggerStart) {
+    SetDoBit(extension, extension->DoConfig.ChannelStart, extension->DoConfig.LevelStart);
   }
   ResetInterruptRegisters(extension, FALSE);
 }
@@ -183,12 +183,10 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
 
   // The registry's failures do not stop the start; the first is logged.
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceKeys(extension->DeviceNumber, extension),
-             L"writing Device000");
+             L"writing " DIO_KEY_DEVICE000_NAME);
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName),
-             L"writing MapEntry");
-  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceResources(extension->DeviceNumber, extension),
-             L"writing Device000");
-  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading DO");
+             L"writing " DIO_KEY_MAP_ENTRY_NAME);
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading " DIO_KEY_DO_NAME);
   extension->Started = 1;
 
   BOOLEAN ports = BoardHasPorts(extension);
@@ -197,7 +195,7 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
       extension->BoardInfo[i] = ReadRegister(extension->InfoBase, kBoardInfoOffsets[i]);
     extension->BoardInfo[7] = 1;
   }
-  if (extension->DO_Trigger_Shutdown && !extension->PdoShutdownRegistered) {
+  if (extension->DoConfig.TriggerShutdown && !extension->PdoShutdownRegistered) {
     // Shutdown requests go to the top of the PDO's stack: this device. Each
     // registration is one more request, so the device registers once.
     IoRegisterShutdownNotification(extension->PhysicalDeviceObject);

@@ -59,8 +59,8 @@ const Command kCommands[] = {
      "usage: dioctl list\n"
      "\n"
      "Lists the devices the driver publishes: the present devices of its device interface\n"
-     "(SetupDi) and the device map's path (Services\\ZEPDIO\\MapEntry, value \"0\"), which stays\n"
-     "after a removal; then the board the driver recorded in Services\\TESZEPDIOS\\Device000:\n"
+     "(SetupDi) and the device map's path (" DIOCTL_MAP_KEY ", value \"" DIO_VALUE_MAP_DEVICE0 "\"), which stays\n"
+     "after a removal; then the board the driver recorded in " DIOCTL_BOARD_KEY ":\n"
      "model, port base, interrupt and PCI bus and slot. Fails when no device is present.\n"},
     {"info", Info,
      "usage: dioctl [--device PATH] info\n"

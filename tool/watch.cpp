@@ -217,7 +217,7 @@ int Watch(const Options &options, Output &output) {
   BoardRecord record = ReadBoardRecord();
   if (!record.found) {
     return output.Fail(kDioctlRefused,
-                       "no board record (Services\\TESZEPDIOS\\Device000): is the board installed and started?");
+                       "no board record (" DIOCTL_BOARD_KEY "): is the board installed and started?");
   }
   std::vector<int> events;
   if (int wrong = ChooseEvents(options, record.deviceType, output, &events)) return wrong;

@@ -3,19 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dio_registry.h"
+
 namespace applettest {
 
-const std::string kServiceKey = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
-const std::string kDevice000Key = kServiceKey + "\\Device000";
-const std::string kCounterKey = kServiceKey + "\\Counter";
-const std::string kInterruptKey = kServiceKey + "\\Interrupt";
-const std::string kDoKey = kServiceKey + "\\DO";
+const std::string kServiceKey = DIO_KEY_MACHINE DIO_KEY_SERVICE;
+const std::string kDevice000Key = DIO_KEY_MACHINE DIO_KEY_SERVICE_DEVICE000;
+const std::string kCounterKey = DIO_KEY_MACHINE DIO_KEY_COUNTER;
+const std::string kInterruptKey = DIO_KEY_MACHINE DIO_KEY_INTERRUPT;
+const std::string kDoKey = DIO_KEY_MACHINE DIO_KEY_DO;
 
-void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, "DeviceType", deviceType); }
+void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, DIO_VALUE_DEVICE_TYPE, deviceType); }
 
 void Configured(uint32_t deviceType, const diolib::Board &board) {
   InstallDriver(deviceType);
-  PutText(kCounterKey, "TimeBase", "0");
+  PutText(kCounterKey, DIO_VALUE_TIME_BASE, "0");
   diolib::Configure(board);
 }
 

@@ -139,14 +139,12 @@ TEST_P(DioctlTest, ConfigureDoReplacesTheStartAndShutdownOutputs) {
   EXPECT_EQ(out.rfind("DO configuration replaced: at the board's start DO channel 1 to 1, at the system's "
                       "shutdown DO channel 2 to 0\n", 0), 0u) << out;
   PDEVICE_EXTENSION x = Extension(device_);
-  EXPECT_EQ(std::vector<ULONG>({x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
-                                x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown}),
-            std::vector<ULONG>({1, 1, 1, 2, 1, 0}));
+  EXPECT_EQ(diotest::DoFields(x), std::vector<ULONG>({1, 1, 1, 2, 1, 0}));
   hostk::ShutdownSystem();
   EXPECT_EQ(board_->Do(), 0xFB);  // channel 2 cleared at shutdown
 
   Done("do-config --start off --shutdown off");
-  EXPECT_EQ(x->DO_Trigger_Start, 0u);
+  EXPECT_EQ(x->DoConfig.TriggerStart, 0u);
   EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 

@@ -25,11 +25,13 @@
 // Include after <windows.h> and <winioctl.h> in user mode, or after <wdm.h>.
 #pragma once
 
+#include "../../driver/dio_registry.h"
+
 #define WINE_HELPER_DEVICE_NAME L"\\Device\\TesZEPDIOWineHelper"
 #define WINE_HELPER_LINK_NAME L"\\DosDevices\\TesZEPDIOWineHelper"
 #define WINE_HELPER_USER_PATH L"\\\\.\\TesZEPDIOWineHelper"
 #define WINE_HELPER_SERVICE L"TESZEPDIOWINEHELPER"
-#define WINE_HELPER_DRIVER_UNDER_TEST L"\\Driver\\TESZEPDIOS"
+#define WINE_HELPER_DRIVER_UNDER_TEST L"\\Driver\\" DIO_SERVICE_NAME
 // The image whose imports the helper substitutes, by its file name.
 #define WINE_HELPER_IMAGE_UNDER_TEST L"TesZEPDIO.sys"
 
