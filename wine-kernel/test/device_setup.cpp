@@ -176,8 +176,8 @@ bool InstallDevice(const std::wstring &directory, const std::wstring &infName, c
   if (!JoinGroup(group)) return false;
   GUID classGuid;
   wchar_t className[64];
-  if (!Check(SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, 64, NULL),
-             "INF class read (error %lu)", GetLastError())) {
+  bool classRead = SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, 64, NULL);
+  if (!Check(classRead, "INF class read (error %lu)", classRead ? 0 : GetLastError())) {
     return false;
   }
   HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, NULL);
