@@ -77,47 +77,41 @@ TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp)
   }
 }
 
-struct RestartCase {
-  const char *what;
-  uint32_t model;
-  hostwin::Rights rights;
-  const char *folder;  // where the applet is loaded from, under a temporary folder; none: the build's
-  bool byRefusedSave;  // the restart is the answer to a refused OK, not the shield button
-};
-
 // The elevated restart: the shield button (or yes to a refused OK) starts
 // the 32-bit Control Panel with "runas" on the applet's own path, in UTF-16
 // whatever the folder's name, and the edits made so far; this dialog
 // closes. The elevated applet shows the edits, comes to the foreground, and
-// its OK stores them.
+// its OK stores them. A case: the model, who runs the applet, the folder it
+// is loaded from (under a temporary folder; none: the build's), and whether
+// the restart answers a refused OK rather than the shield button.
 TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
-  const RestartCase cases[] = {
+  const std::tuple<const char *, uint32_t, hostwin::Rights, const char *, bool> cases[] = {
       {"model 24, the shield button, an administrator under UAC", 24, kAdmin, nullptr, false},
       {"model 22, a standard user", 22, kUser, nullptr, false},
       {"a folder outside the ANSI code page", 24, kAdmin, "Pr\xC3\xBC" "fstand \xCE\xA9", false},
       {"yes to a refused OK", 24, kUser, nullptr, true},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
+  for (const auto &[what, model, rights, inFolder, byRefusedSave] : cases) {
+    StartOver(what);
     path_ = APPLET_PATH;
     std::filesystem::path folder;
-    if (c.folder) {
-      folder = std::filesystem::temp_directory_path() / ("applet-" + std::to_string(getpid())) / c.folder;
+    if (inFolder) {
+      folder = std::filesystem::temp_directory_path() / ("applet-" + std::to_string(getpid())) / inFolder;
       std::filesystem::create_directories(folder);
       path_ = (folder / "TesZEPDIOConfig.so").string();
       std::filesystem::copy_file(APPLET_PATH, path_, std::filesystem::copy_options::overwrite_existing);
     }
-    Configured(c.model);
-    hostwin::RunAs(c.rights);
+    Configured(model);
+    hostwin::RunAs(rights);
     Load();
     hostwin::WhenElevationAsked(true);
-    if (c.byRefusedSave) hostwin::WhenMessageBoxAsks(IDYES);
+    if (byRefusedSave) hostwin::WhenMessageBoxAsks(IDYES);
     HWND first = nullptr;
-    OpenDialog([&](HWND dialog) {
+    OpenDialog([&, model = model, byRefusedSave = byRefusedSave](HWND dialog) {
       first = dialog;
-      Set(dialog, Edits(c.model));
+      Set(dialog, Edits(model));
       ASSERT_NE(Shield(dialog), nullptr);
-      EXPECT_TRUE(hostwin::Click(c.byRefusedSave ? Item(dialog, IDOK) : Shield(dialog)));
+      EXPECT_TRUE(hostwin::Click(byRefusedSave ? Item(dialog, IDOK) : Shield(dialog)));
       EXPECT_FALSE(IsWindowVisible(dialog)) << "the elevated applet took over";
     });
     const auto &runs = hostwin::ShellExecutions();
@@ -132,8 +126,8 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
 
     // The Control Panel the prompt started, elevated, on the same machine.
     hostwin::RunAs(kElevated);
-    hostwin::WhenDialogOpens([&](HWND dialog) {
-      EXPECT_EQ(Shown(dialog, Edits(c.model)), Values(Edits(c.model)));
+    hostwin::WhenDialogOpens([model = model](HWND dialog) {
+      EXPECT_EQ(Shown(dialog, Edits(model)), Values(Edits(model)));
       EXPECT_EQ(GetForegroundWindow(), dialog);
       EXPECT_EQ(Shield(dialog), nullptr);
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
@@ -141,8 +135,8 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
     EXPECT_EQ(ControlCommand(runs[0].parameters),
               (std::vector<std::string>{"CPL_INIT=1", "CPL_GETCOUNT=1", "CPL_INQUIRE=0", "CPL_NEWINQUIRE=0",
                                         "CPL_STARTWPARMSW=1", "CPL_STOP=0", "CPL_EXIT=0"}));
-    EXPECT_EQ(Stored(c.model), StoredEdits(c.model));
-    if (c.folder) std::filesystem::remove_all(folder.parent_path());
+    EXPECT_EQ(Stored(model), StoredEdits(model));
+    if (inFolder) std::filesystem::remove_all(folder.parent_path());
   }
 }
 
