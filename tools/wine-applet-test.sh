@@ -56,6 +56,7 @@ set -Eeuo pipefail
 # A step that fails says so, even one whose own output goes to a log.
 trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?" >&2' ERR
 cd "$(dirname "$0")/.."
+. tools/wine-boot.sh
 started=$SECONDS
 tools/install-wine.sh >/dev/null
 cmake --preset windows-applet >/dev/null
@@ -148,7 +149,7 @@ trap cleanup EXIT
 for _ in $(seq 50); do timeout 5 xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  timeout 180 "$wine" wineboot -i >"$out/wineboot.log" 2>&1 || fatal "wineboot did not finish (see $out/wineboot.log)"
+  wine_boot "$wine" "$out/wineboot.log" || fatal "wineboot did not finish (see $out/wineboot.log)"
 fi
 timeout 60 wineserver -w || fatal "Wine's setup of the prefix did not end"
 # One server for the whole run, so that no program meets a server that is
