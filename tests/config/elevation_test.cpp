@@ -27,7 +27,7 @@ HWND Shield(HWND dialog) {
 
 // Edits on every page of a model-24 board: DI2 enabled on the rising edge,
 // Counter B's gate from its DI line, 1K Hz, the start output on DO1 low; on
-// model 22 DI5 cleared. Then what OK stores.
+// model 22 DI5 cleared.
 std::vector<Setting> Edits(uint32_t model) {
   if (model == 22) return {{IDD_INTERRUPT9_PAGE, IDC_INT9_CHANNEL, 5}, {IDD_INTERRUPT9_PAGE, IDC_INT9_ENABLE, 0}};
   return {{IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, 2}, {IDD_INTERRUPT_PAGE, IDC_INT_ENABLE, 1},
@@ -37,17 +37,14 @@ std::vector<Setting> Edits(uint32_t model) {
           {IDD_DO_PAGE, IDC_DO_START_LEVEL, 1}};
 }
 
-std::vector<std::string> Stored(uint32_t model) {
-  if (model == 22) return {Text(kInterruptKey, "DI5_Control"), Text(kInterruptKey, "DI4_Control")};
-  return {Text(kInterruptKey, "DI2_Control"),          Text(kInterruptKey, "DI2_TriggerEdge"),
-          Text(kCounterKey, "CounterB_GateControl"),   Text(kCounterKey, "TimeBase"),
-          std::to_string(Dword(kDoKey, "DO_Trigger_Start")), std::to_string(Dword(kDoKey, "DO_Channel_Start")),
-          std::to_string(Dword(kDoKey, "DO_Level_Start"))};
-}
-
-std::vector<std::string> StoredEdits(uint32_t model) {
-  if (model == 22) return {"Disable", "Enable"};
-  return {"Enable", "Rising", "DI", "2", "1", "1", "0"};
+// What OK stored of those edits, each value beside what it must be.
+std::vector<std::pair<std::string, std::string>> Stored(uint32_t model) {
+  auto in = [](const char *name) { return Text(kInterruptKey, name); };
+  auto dword = [](const char *name) { return std::to_string(Dword(kDoKey, name)); };
+  if (model == 22) return {{in("DI5_Control"), "Disable"}, {in("DI4_Control"), "Enable"}};
+  return {{in("DI2_Control"), "Enable"}, {in("DI2_TriggerEdge"), "Rising"},
+          {Text(kCounterKey, "CounterB_GateControl"), "DI"}, {Text(kCounterKey, "TimeBase"), "2"},
+          {dword("DO_Trigger_Start"), "1"}, {dword("DO_Channel_Start"), "1"}, {dword("DO_Level_Start"), "0"}};
 }
 
 // The shield button shows where an elevated applet could store what this
@@ -135,7 +132,7 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
     EXPECT_EQ(ControlCommand(runs[0].parameters),
               (std::vector<std::string>{"CPL_INIT=1", "CPL_GETCOUNT=1", "CPL_INQUIRE=0", "CPL_NEWINQUIRE=0",
                                         "CPL_STARTWPARMSW=1", "CPL_STOP=0", "CPL_EXIT=0"}));
-    EXPECT_EQ(Stored(model), StoredEdits(model));
+    for (const auto &[stored, edited] : Stored(model)) EXPECT_EQ(stored, edited);
     if (inFolder) std::filesystem::remove_all(folder.parent_path());
   }
 }
