@@ -177,7 +177,7 @@ NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));
   status = FirstFailure(status, WriteText(servicePath, L"DriverName", kDriverName, sizeof(kDriverName)));
   status = FirstFailure(status, WriteText(servicePath, L"KernelKey", kServiceKernelKey, sizeof(kServiceKernelKey)));
-  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress));
+  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", RegisterBase(extension)));
   status = FirstFailure(status, WriteDword(servicePath, L"Interrupt", extension->InterruptLevel));
   status = FirstFailure(status, WriteDword(servicePath, L"AllowConflicts", kAllowConflicts));
   status = FirstFailure(status, WriteDword(servicePath, L"DeviceType", gDeviceType));
@@ -255,7 +255,7 @@ NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   NTSTATUS status = MakeServiceSubkeyPath(deviceNumber, &servicePath);
   if (!NT_SUCCESS(status)) return status;
   status = WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
-  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", (ULONG)extension->BaseAddress));
+  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", RegisterBase(extension)));
   status = FirstFailure(status, WriteDword(servicePath, L"BusNumber", extension->BusNumber));
   status = FirstFailure(status, WriteDword(servicePath, L"SlotNumber", extension->SlotNumber));
   status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));

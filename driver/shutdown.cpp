@@ -18,7 +18,7 @@ NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   NTSTATUS status = WriteOnSystem(extension, 0);
   LockHardware(extension);
   extension->SessionEnded = 1;
-  if (extension->DO_Trigger_Shutdown && extension->Started && extension->BoardReady &&
+  if (extension->DO_Trigger_Shutdown && DeviceIsStarted(extension) && extension->BoardReady &&
       BoardHasPorts(extension)) {
     SetDoBit(extension, extension->DO_Channel_Shutdown, extension->DO_Level_Shutdown);
   }

@@ -112,15 +112,12 @@ class FundamentalsTest : public DriverTest {
     for (auto &thread : threads) thread.join();
   }
 
-  // The port requests the stopped driver holds in its device queue.
-  size_t HeldRequests() {
-    PKDEVICE_QUEUE queue = &bench_.Device()->DeviceQueue;
-    size_t held = 0;
-    KIRQL irql;
-    IoAcquireCancelSpinLock(&irql);
-    for (PLIST_ENTRY e = queue->DeviceListHead.Flink; queue->Busy && e != &queue->DeviceListHead; e = e->Flink) ++held;
-    IoReleaseCancelSpinLock(irql);
-    return held;
+  // Whether, within a few seconds, exactly `count` threads wait in the
+  // kernel: those whose port requests the stopped driver holds.
+  static bool ThreadsWaiting(size_t count) {
+    for (int tries = 0; tries < 5000 && hostk::BlockedThreadCount() != count; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return hostk::BlockedThreadCount() == count;
   }
 
   void Sleep(SystemTransition transition) {
@@ -162,18 +159,14 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
            partial->PartialDescriptors[partial->Count - 1].u.Interrupt.Vector += 2;
          }
          const auto whileStopped = [&] {
-           // Both threads' requests come to wait (bounded: a driver that
-           // refuses them never holds two).
-           for (int tries = 0; tries < 5000 && HeldRequests() < 2; ++tries)
-             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-           EXPECT_EQ(HeldRequests(), 2u) << "the requests made while stopped wait in the driver";
+           EXPECT_TRUE(ThreadsWaiting(2)) << "the requests made while stopped wait in the driver";
            board_->MoveInterruptLine(kTranslatedVector + 2);
          };
          const auto rebalance = [&] {
            EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(moved.raw), hostk::AsList(moved.translated), whileStopped)
                          .ioStatus.Status,
                      STATUS_SUCCESS);
-           EXPECT_EQ(HeldRequests(), 0u) << "carried out at the restart";
+           EXPECT_TRUE(ThreadsWaiting(0)) << "carried out at the restart";
          };
          WithIoDuring(user, rebalance, {STATUS_SUCCESS});
          std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();

@@ -72,9 +72,14 @@ std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses
 
 std::vector<std::string> Trace() { return Describe(hostk::PortTrace()); }
 
-HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected) {
+std::u16string InterfacePath() {
+  std::vector<hostk::InterfaceInfo> interfaces = hostk::Interfaces();
+  return interfaces.empty() ? u"" : u"\\\\.\\" + interfaces[0].symbolicLink.substr(4);
+}
+
+HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected, const std::u16string &path) {
   HANDLE file = nullptr;
-  EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), expected);
+  EXPECT_EQ(hostk::user::OpenFile(path, access, &file), expected);
   return file;
 }
 

@@ -12,7 +12,7 @@ class RegistryLayoutTest : public DriverTest {
     Load(24);
     memset(&extension_, 0, sizeof extension_);
     extension_.OnSystem = 1;
-    extension_.BaseAddress = 0x1'0000'E000ull;  // only the low 32 bits are published
+    extension_.Range2Start.QuadPart = 0x1'0000'E000ll;  // only the low 32 bits are published
     extension_.InterruptLevel = 11;
   }
 

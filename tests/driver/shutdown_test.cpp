@@ -110,17 +110,22 @@ TEST_F(ShutdownTest, WithoutPoolOnlyTheRegistryWriteIsMissing) {
   EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
 }
 
-// The shutdown output's read and write of the DO register take the hardware lock.
-TEST_F(ShutdownTest, TheShutdownOutputTakesTheHardwareLock) {
-  PDEVICE_OBJECT device = StartedDevice(24);
+// The shutdown output's read and write of the DO register wait for a port
+// request in progress: they come after the program's write, never around it.
+TEST_F(ShutdownTest, TheShutdownOutputWaitsForAPortRequestInProgress) {
+  StartedDevice(24);
   Configure({ShutdownOutput(0, 1)});
   board_->SetDo(0x00);
-  LockHardware(Extension(device));
-  auto shutdown = std::make_unique<Aside>([] { hostk::ShutdownSystem(); });
-  EXPECT_EQ(board_->Do(), 0x00) << "waits for the lock";
-  UnlockHardware(Extension(device));
+  Program program;
+  HANDLE file = program.Open();
+  std::unique_ptr<Aside> shutdown;
+  hostk::AtNextEntry("__outbyte", [&] {
+    shutdown = std::make_unique<Aside>([] { hostk::ShutdownSystem(); });
+    EXPECT_EQ(board_->Do(), 0x00) << "waits for the program's write";
+  });
+  WritePort(file, DIO_L24_DO, 0x80);
   shutdown.reset();
-  EXPECT_EQ(board_->Do(), 0x01);
+  EXPECT_EQ(board_->Do(), 0x81);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The start-up: resources, registry records, the start DO bit and the interrupt reset.
-#include "driver_fixture.h"
+#include "event_program.h"
 
 namespace diotest {
 namespace {
@@ -37,14 +37,20 @@ TEST_F(StartupTest, ResourcesGiveTheBaseCountAndInterrupt) {
   };
   for (const Case &c : cases) {
     const auto row = FreshRow(c.what);
-    PDEVICE_EXTENSION x = Extension(AddedDevice(c.model));
+    AddedDevice(c.model);
     hostk::ClearPortTrace();
     EXPECT_EQ(StartWith(c.resources).ioStatus.Status, c.status);
-    EXPECT_EQ(x->Started, NT_SUCCESS(c.status) ? 1u : 0u);
-    EXPECT_EQ(x->PortCount, c.count) << "what was read around a bad descriptor stays";
     if (NT_SUCCESS(c.status)) {
-      EXPECT_EQ(x->BaseAddress, c.base);
-      EXPECT_EQ(x->InterruptLevel, c.level);
+      EXPECT_EQ(StoredDword(kService0, "BaseAddress"), c.base);
+      EXPECT_EQ(StoredDword(kService0, "Interrupt"), c.level);
+      Program program;
+      HANDLE file = program.Open();
+      UCHAR value = 0;
+      if (c.count) {
+        EXPECT_EQ(PortByte(file, IOCTL_DIO_READ_PORT_UCHAR, c.count - 1, &value), STATUS_SUCCESS);
+      }
+      EXPECT_EQ(PortByte(file, IOCTL_DIO_READ_PORT_UCHAR, c.count, &value), STATUS_ACCESS_VIOLATION)
+          << "past the block";
     } else {
       EXPECT_TRUE(hostk::PortTrace().empty()) << "no board access";
       EXPECT_EQ(hostreg::Find(kService0), nullptr) << "no registry write";
@@ -52,14 +58,18 @@ TEST_F(StartupTest, ResourcesGiveTheBaseCountAndInterrupt) {
   }
 }
 
-TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheDeviceTheTranslatedInterrupt) {
-  PDEVICE_EXTENSION x = Extension(StartedDevice(24));
+TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheInterruptTheTranslatedOne) {
+  StartedDevice(24);
   EXPECT_EQ(StoredDword(kService0, "Interrupt"), kRawLevel);
   EXPECT_EQ(StoredDword(kService0, "BusNumber"), 0u);
   EXPECT_EQ(StoredDword(kService0, "SlotNumber"), 3u);
-  EXPECT_EQ(x->InterruptIrql, kTranslatedLevel);
-  EXPECT_EQ(x->InterruptVector, kTranslatedVector);
-  EXPECT_EQ(x->InterruptAffinity, kAffinity);
+  Program program;
+  ASSERT_EQ(EnableEvents(program.Open(), {}).status, STATUS_SUCCESS);
+  const std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
+  ASSERT_EQ(connected.size(), 1u);
+  EXPECT_EQ(connected[0].irql, kTranslatedLevel);
+  EXPECT_EQ(connected[0].vector, kTranslatedVector);
+  EXPECT_EQ(connected[0].affinity, kAffinity);
 }
 
 // The start DO bit, then the layout's interrupt reset (layout 22 writes back the
@@ -118,7 +128,7 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
 TEST_F(StartupTest, ASecondBoardIsRefusedAndTheFirstServesOn) {
   for (uint32_t second : {24u, 22u}) {
     const auto row = FreshRow("a second board of model " + std::to_string(second));
-    PDEVICE_OBJECT first = StartedDevice(24);
+    StartedDevice(24);
     const std::string record = hostreg::Dump(kServiceKey) + hostreg::Dump(kDeviceMapKey);
     hostk::PdoConfig config;
     config.instancePath = u"PCI\\VEN_1D5A&DEV_2200&SUBSYS_00000000&REV_01\\4&1A2B3C4D&0&0020";
@@ -139,7 +149,6 @@ TEST_F(StartupTest, ASecondBoardIsRefusedAndTheFirstServesOn) {
       UCHAR value = 0;
       EXPECT_EQ(hostk::user::DeviceIoControl(file, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, &value, 1).status,
                 STATUS_SUCCESS);
-      EXPECT_EQ(Extension(first)->BaseAddress, kRegisterBase);
     }
     EXPECT_EQ(hostk::SendPnp(Pdo(1), IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     EXPECT_TRUE(HasValue(kService0, "DeviceType")) << "the refused device's removal leaves the record";
