@@ -73,11 +73,10 @@ static NTSTATUS WritePort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCAT
   return STATUS_SUCCESS;
 }
 
-// Replaces the DO configuration. The shutdown output needs a shutdown
-// request: the device registers for one when it gets a shutdown trigger and
-// unregisters when it loses it. Neither the board nor the registry changes.
-static NTSTATUS ConfigureDo(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
-                            PIO_STACK_LOCATION stack) {
+// Replaces the DO configuration; the next start and the shutdown request
+// (for which the device is registered from its creation) use it. Neither
+// the board nor the registry changes.
+static NTSTATUS ConfigureDo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack) {
   if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_DO_CONFIG))
     return STATUS_BUFFER_TOO_SMALL;
   PDIO_DO_CONFIG config = (PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
@@ -87,13 +86,6 @@ static NTSTATUS ConfigureDo(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, 
   extension->DO_Channel_Shutdown = config->ChannelShutdown;
   extension->DO_Level_Start = config->LevelStart;
   extension->DO_Level_Shutdown = config->LevelShutdown;
-  if (extension->DO_Trigger_Shutdown != 0 && !extension->ShutdownRegistered) {
-    IoRegisterShutdownNotification(device);
-    extension->ShutdownRegistered = 1;
-  } else if (extension->DO_Trigger_Shutdown == 0 && extension->ShutdownRegistered) {
-    IoUnregisterShutdownNotification(device);
-    extension->ShutdownRegistered = 0;
-  }
   return STATUS_SUCCESS;
 }
 
@@ -160,7 +152,7 @@ NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp) {
         status = DisableEventNotification(device, extension, irp, stack);
         break;
       case IOCTL_DIO_DO_SYS_CONFIG:
-        status = ConfigureDo(device, extension, irp, stack);
+        status = ConfigureDo(extension, irp, stack);
         break;
       case IOCTL_DIO_GET_BOARD_INFO:
         status = GetBoardInfo(extension, irp, stack);

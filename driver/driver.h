@@ -149,8 +149,6 @@ typedef struct _DEVICE_EXTENSION {
   ULONG DO_Channel_Shutdown;
   ULONG DO_Level_Start;
   ULONG DO_Level_Shutdown;
-  UCHAR ShutdownRegistered;
-  UCHAR PdoShutdownRegistered;  // the PDO's registration, made once per device
 
   // The causes of the event log entries written for this board, one bit
   // each (errorlog.cpp); set with interlocked operations.
@@ -442,4 +440,5 @@ VOID LogFailure(PDEVICE_EXTENSION extension, NTSTATUS message, NTSTATUS status, 
 // ---------------------------------------------------------------------------
 // shutdown.cpp
 _Dispatch_type_(IRP_MJ_SHUTDOWN) DRIVER_DISPATCH DispatchShutdown;
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID RegisterForShutdown(PDEVICE_OBJECT device);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension);

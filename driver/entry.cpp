@@ -64,9 +64,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
   NTSTATUS status = IoCreateDevice(DriverObject, sizeof(DEVICE_EXTENSION), NULL,
                                    FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
-
-  // Shutdown requests come whether or not a shutdown output is configured.
-  IoRegisterShutdownNotification(device);
+  RegisterForShutdown(device);
 
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
   extension->Self = device;

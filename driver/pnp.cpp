@@ -72,7 +72,7 @@ static VOID EndService(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, DEVIC
 
 // Removal cannot fail: whatever becomes of the registry subkeys, the device
 // is stopped, the request goes down, and the device object is detached and
-// deleted. The subkeys of a device
+// deleted (which takes its shutdown registration). The subkeys of a device
 // whose start failed were never written. Every request still counted inside
 // the driver (a power request's completion, its callback or its power-up
 // work) is waited for first, also when the device is not started: after a
@@ -88,7 +88,6 @@ static NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   NTSTATUS status = PassDownHandled(extension, irp);
 
   DisableInterface(extension);
-  if (extension->PdoShutdownRegistered) IoUnregisterShutdownNotification(extension->PhysicalDeviceObject);
   IoFreeWorkItem(extension->PowerUpWork);
   RtlFreeUnicodeString(&extension->InterfaceName);
   IoDetachDevice(extension->NextLowerDriver);

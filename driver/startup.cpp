@@ -153,13 +153,6 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
       extension->BoardInfo[i] = ReadRegister(InfoBase(extension), kBoardInfoOffsets[i]);
     extension->BoardInfo[7] = 1;
   }
-  if (extension->DO_Trigger_Shutdown && !extension->PdoShutdownRegistered) {
-    // Shutdown requests go to the top of the PDO's stack: this device. Each
-    // registration is one more request, so the device registers once.
-    IoRegisterShutdownNotification(extension->PhysicalDeviceObject);
-    extension->PdoShutdownRegistered = 1;
-    extension->ShutdownRegistered = 1;
-  }
   BringBoardUp(extension);
   if (!ports) LogBoardEvent(extension, DIO_LOG_NO_PORTS, STATUS_ACCESS_VIOLATION, NULL);
   else if (!extension->InterruptGiven) LogBoardEvent(extension, DIO_LOG_NO_INTERRUPT, STATUS_SUCCESS, NULL);

@@ -235,45 +235,6 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
   }
 }
 
-// Registrations in delivery order: 'D' the driver's device, 'P' the PDO.
-std::string Registrations(PDEVICE_OBJECT device) {
-  std::string text;
-  for (PDEVICE_OBJECT d : hostk::ShutdownRegistrations()) text += d == device ? 'D' : 'P';
-  return text;
-}
-
-TEST_F(DeviceControlTest, TheShutdownTriggerRegistersAndUnregistersTheDevice) {
-  struct Scenario {
-    bool triggerAtStart;  // the start registers the PDO
-    const char *initially;
-    std::vector<std::pair<ULONG, const char *>> steps;  // trigger, registrations after
-  } scenarios[] = {
-      // Unregistering takes every registration of the device, AddDevice's too.
-      {false, "D", {{1, "DD"}, {2, "DD"}, {0, ""}, {0, ""}, {1, "D"}}},
-      {true, "PD", {{1, "PD"}, {0, "P"}, {3, "DP"}}}};
-  for (const Scenario &s : scenarios) {
-    const auto row = FreshRow(s.triggerAtStart ? "trigger at start" : "no trigger at start");
-    if (s.triggerAtStart) StoreDo({0, 1, 0, 0, 0, 0});
-    PDEVICE_OBJECT device = StartedDevice(24);
-    PDEVICE_EXTENSION x = Extension(device);
-    EXPECT_EQ(Registrations(device), s.initially);
-    const std::string registry = hostreg::Dump(kServiceKey);
-    Program program;
-    HANDLE file = program.Open(FILE_READ_DATA);  // the request needs no access
-    ULONG n = 0;
-    for (auto [trigger, registrations] : s.steps) {
-      SCOPED_TRACE(++n);
-      const DIO_DO_CONFIG config = {10 + n, trigger, 20 + n, 30 + n, 40 + n, 50 + n};
-      EXPECT_EQ(DeviceIoControl(file, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, nullptr, 0).status,
-                STATUS_SUCCESS);
-      EXPECT_EQ(Registrations(device), registrations);
-      EXPECT_EQ(DoFields(x), (std::vector<ULONG>{10 + n, trigger, 20 + n, 30 + n, 40 + n, 50 + n}));
-      EXPECT_TRUE(Trace().empty()) << "the board is not touched";
-      EXPECT_EQ(hostreg::Dump(kServiceKey), registry) << "nor the registry";
-    }
-  }
-}
-
 // Layout 24 reads its board information at the start and hands it out in
 // another order; other layouts have none.
 TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {

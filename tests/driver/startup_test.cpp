@@ -74,34 +74,30 @@ TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheInterruptTheTranslatedOne) {
 
 // The start DO bit, then the layout's interrupt reset (layout 22 writes back the
 // status it reads), then the first interrupt enable read back, to see that a
-// board answers; a shutdown output registers the stack for shutdown.
+// board answers.
 TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   const uint16_t b = kRegisterBase;
   const struct Case {
     uint32_t model;
     std::vector<hostk::PortAccess> block;  // the accesses to the register block
-    bool shutdownOutput;
   } cases[] = {
       {24,
        {{false, 1, uint16_t(b + 1), 0xFF}, {true, 1, uint16_t(b + 1), 0xFB}, {true, 1, uint16_t(b + 7), 0},
         {true, 1, uint16_t(b + 2), 0}, {true, 1, uint16_t(b + 10), 0}, {true, 1, uint16_t(b + 15), 0},
-        {false, 1, uint16_t(b + 2), 0}},
-       true},
+        {false, 1, uint16_t(b + 2), 0}}},
       {22,
        {{false, 1, b, 0xFF}, {true, 1, b, 0xFB},  // bit 2 cleared
         {true, 1, uint16_t(b + 4), 0}, {true, 1, uint16_t(b + 5), 0},  // sources off
         {false, 1, uint16_t(b + 8), 0x02}, {true, 1, uint16_t(b + 8), 0x02},  // status acknowledged
         {false, 1, uint16_t(b + 9), 0x01}, {true, 1, uint16_t(b + 9), 0x01},
-        {false, 1, uint16_t(b + 4), 0}},
-       false},
+        {false, 1, uint16_t(b + 4), 0}}},
       {0,
        {{false, 1, uint16_t(b + 1), 0xFF}, {true, 1, uint16_t(b + 1), 0xFB}, {true, 1, uint16_t(b + 7), 0},
-        {true, 1, uint16_t(b + 2), 0}, {false, 1, uint16_t(b + 2), 0}},
-       false},
+        {true, 1, uint16_t(b + 2), 0}, {false, 1, uint16_t(b + 2), 0}}},
   };
   for (const Case &c : cases) {
     const auto row = FreshRow("model " + std::to_string(c.model));
-    StoreDo({1, c.shutdownOutput, 2, 0, 0, 0});
+    StoreDo({1, 0, 2, 0, 0, 0});
     Load(c.model);
     AttachBoard().SetDo(0xFF);
     if (c.model == 22) {  // sources 1 and 8 pending
@@ -110,15 +106,13 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
       board_->PulseDiLine(1);
       board_->PulseDiLine(8);
     }
-    PDEVICE_OBJECT device = Add();
+    Add();
     hostk::ClearPortTrace();
     ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
     std::vector<hostk::PortAccess> block;
     for (const auto &a : hostk::PortTrace())
       if (a.port >= b && a.port < b + 128) block.push_back(a);
     EXPECT_EQ(Describe(block), Describe(c.block));
-    using Devices = std::vector<PDEVICE_OBJECT>;  // the PDO's registration goes with the PDO
-    EXPECT_EQ(hostk::ShutdownRegistrations(), (c.shutdownOutput ? Devices{Pdo(), device} : Devices{device}));
   }
 }
 
