@@ -24,6 +24,14 @@ std::vector<std::string> Log() {
   return out;
 }
 
+// The debugger's lines of the driver's component.
+std::vector<std::string> TraceLines() {
+  std::vector<std::string> lines;
+  for (const auto &m : hostk::DebugMessages())
+    if (m.component == DPFLTR_IHVDRIVER_ID) lines.push_back(m.text);
+  return lines;
+}
+
 std::string Expected(NTSTATUS message, NTSTATUS status, const Strings &strings) {
   return Describe(hostk::ErrorLogRecord{nullptr, nullptr, message, status, 0, 0, {}, strings});
 }
@@ -66,10 +74,10 @@ TEST_F(EventLogTest, EachStartFailureWritesOneEntryWithItsFigures) {
       {"no interrupt", 22, SameResources({PortResource(kRegisterBase, 32)}), true, {}, STATUS_SUCCESS,
        Expected(DIO_LOG_NO_INTERRUPT, STATUS_SUCCESS,
                 {u"22", u"PCI bus 0, device 3", u"0xE000-0xE01F", u"not used", u"none", u"0x00000000", u"-"})},
-      {"no board at the ports", 3, BoardResources(), false, {}, STATUS_SUCCESS,
+      {"no board at the ports", 3, hostboard::BenchResources(3), false, {}, STATUS_SUCCESS,
        Expected(DIO_LOG_BOARD_ABSENT, STATUS_SUCCESS,
                 {u"3", u"ISA", u"0xE000-0xE01F", u"not used", u"IRQ 11", u"0x00000000", u"-"})},
-      {"no service key to record the board in", 21, BoardResources(), true,
+      {"no service key to record the board in", 21, hostboard::BenchResources(21), true,
        [] { ASSERT_EQ(hostreg::DeleteKey(hostreg::Find(kServiceKey)), hostreg::Result::Ok); }, STATUS_SUCCESS,
        Expected(DIO_LOG_REGISTRY_FAILED, STATUS_OBJECT_NAME_NOT_FOUND,
                 {u"21", u"PCI bus 0, device 3", u"0xE000-0xE01F", u"not used", u"IRQ 11", u"0xC0000034",
@@ -84,6 +92,7 @@ TEST_F(EventLogTest, EachStartFailureWritesOneEntryWithItsFigures) {
     EXPECT_EQ(StartWith(c.resources).ioStatus.Status, c.started);
     EXPECT_EQ(Log(), std::vector<std::string>{c.entry});
     for (const auto &entry : hostk::ErrorLog()) EXPECT_EQ(entry.device, device) << "the entry names the board's device";
+    EXPECT_EQ(TraceLines().size(), NT_SUCCESS(c.started) ? 0u : 1u) << "a refused start is traced";
   }
 }
 
@@ -135,6 +144,9 @@ TEST_F(EventLogTest, ARecurringFailureWritesNoMoreEntries) {
   ASSERT_NE(Add(config), nullptr);
   StartResources secondBoard = hostboard::BenchResources(22);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(bench_.Start(Pdo(1), secondBoard).ioStatus.Status, DIO_STATUS_BOARD_IN_SERVICE);
+  EXPECT_EQ(TraceLines(), std::vector<std::string>(3, "TesZEPDIO: start of a model 22 board refused, a model 24 board is "
+                                                      "in service\n"))
+      << "each refused start traced";
   EXPECT_EQ(Log(), std::vector<std::string>{Expected(DIO_LOG_SECOND_BOARD, DIO_STATUS_BOARD_IN_SERVICE,
                                                      {u"22", u"PCI bus 0, device 3", u"none", u"none", u"none",
                                                       u"0xC0000708", u"model 24"})});

@@ -95,6 +95,7 @@ TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
       {IRP_MN_CANCEL_STOP_DEVICE, true, false, STATUS_SUCCESS, "started", true},
       {IRP_MN_QUERY_REMOVE_DEVICE, true, false, STATUS_UNSUCCESSFUL, "started", false},
       {IRP_MN_QUERY_REMOVE_DEVICE, false, false, STATUS_SUCCESS, "closed", true},
+      {IRP_MN_START_DEVICE, false, false, STATUS_INVALID_DEVICE_STATE, "closed", true},  // not while removal is pending
       {IRP_MN_CANCEL_REMOVE_DEVICE, false, false, STATUS_SUCCESS, "started", true},
       {IRP_MN_CANCEL_STOP_DEVICE, false, false, STATUS_SUCCESS, "started", true},  // in any state
       {IRP_MN_QUERY_STOP_DEVICE, false, true, STATUS_UNSUCCESSFUL, nullptr, true},
@@ -119,6 +120,8 @@ TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
     }
     EXPECT_EQ(BusSaw(step.minor) - before, step.passedDown ? 1u : 0u);
   }
+  ASSERT_EQ(hostk::DebugMessages().size(), 1u);
+  EXPECT_EQ(hostk::DebugMessages()[0].text, "TesZEPDIO: start refused in state 4\n") << "the refusal traced";
 }
 
 TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
