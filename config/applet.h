@@ -11,15 +11,8 @@
 
 #include "TesZEPDIO.h"
 #include "dio_registers.h"  // the board model codes
+#include "dio_registry.h"   // the keys and values under HKEY_LOCAL_MACHINE
 #include "resources/resource.h"
-
-// The driver's service key and the subkeys the applet reads and writes, under
-// HKEY_LOCAL_MACHINE. The driver creates Device000 for its first board.
-#define DIO_SERVICE_KEY "SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS"
-#define DIO_DEVICE000_KEY DIO_SERVICE_KEY "\\Device000"
-#define DIO_COUNTER_KEY DIO_SERVICE_KEY "\\Counter"
-#define DIO_INTERRUPT_KEY DIO_SERVICE_KEY "\\Interrupt"
-#define DIO_DO_KEY DIO_SERVICE_KEY "\\DO"
 
 // Registry texts are read into buffers of this size.
 #define DIO_TEXT_BUFFER 260
@@ -63,23 +56,15 @@ typedef struct _APPLET_STATE {
   int di9Enable[DIO_DI9_CHANNELS];
   int selectedChannel;
 
-  // DO start/shutdown settings ("DO" key).
-  int triggerStart;
-  int triggerShutdown;
-  int channelStart;
-  int channelShutdown;
-  int levelStart;
-  int levelShutdown;
+  // DO start/shutdown settings ("DO" key), as the driver takes them: the
+  // channels are list positions (0 = DO0), triggers and levels 1 or 0.
+  DIO_DO_CONFIG doConfig;
 
   // Windows.
   HINSTANCE moduleInstance;
   HWND cplWindow;
   HWND tabControl;
-  HWND pageTable[DIO_MAX_PAGES];
-  HWND supportPage;
-  HWND interruptPage;
-  HWND counterPage;
-  HWND doPage;
+  HWND pageTable[DIO_MAX_PAGES];  // the page of each tab position
   HHOOK tabKeys;  // the main dialog's hook for Ctrl+Tab and Ctrl+PgDn
 
   // 1 when the settings came on the command line from an applet that could

@@ -15,16 +15,26 @@ namespace {
 
 const char kTag[] = "/edits:";
 
-// The settings in the order of the word, and whether each is a flag.
+// The settings in the order of the word, and whether each is a flag. The
+// DO record's fields go as the ints the page makes of them.
 struct Field {
   int *value;
+  DWORD *dword;  // instead of `value`
   bool flag;
 };
+
+int ValueOf(const Field &field) { return field.value ? *field.value : int(*field.dword); }
+
+void SetValue(const Field &field, int value) {
+  if (field.value) *field.value = value;
+  else *field.dword = DWORD(value);
+}
 
 int Fields(Field *fields) {
   APPLET_STATE &a = gApplet;
   int n = 0;
-  auto add = [&](int *value, bool flag) { fields[n++] = Field{value, flag}; };
+  auto add = [&](int *value, bool flag) { fields[n++] = Field{value, nullptr, flag}; };
+  auto addDword = [&](DWORD *value, bool flag) { fields[n++] = Field{nullptr, value, flag}; };
   add(&a.counterAClockInternal, true);
   add(&a.counterAGateInternal, true);
   add(&a.counterAOutputRegister, true);
@@ -37,12 +47,12 @@ int Fields(Field *fields) {
   for (int &rising : a.diRisingEdge) add(&rising, true);
   for (int &enabled : a.di9Enable) add(&enabled, true);
   add(&a.selectedChannel, false);
-  add(&a.triggerStart, true);
-  add(&a.triggerShutdown, true);
-  add(&a.channelStart, false);
-  add(&a.channelShutdown, false);
-  add(&a.levelStart, true);
-  add(&a.levelShutdown, true);
+  addDword(&a.doConfig.TriggerStart, true);
+  addDword(&a.doConfig.TriggerShutdown, true);
+  addDword(&a.doConfig.ChannelStart, false);
+  addDword(&a.doConfig.ChannelShutdown, false);
+  addDword(&a.doConfig.LevelStart, true);
+  addDword(&a.doConfig.LevelShutdown, true);
   return n;
 }
 
@@ -76,7 +86,7 @@ BOOL WriteCarriedEdits(WCHAR *text, size_t size) {
   for (const char *tag = kTag; *tag && length < size; ++tag) text[length++] = WCHAR(*tag);
   for (int i = 0; i < count; ++i) {
     char number[16];
-    int digits = snprintf(number, sizeof number, i ? ".%d" : "%d", *fields[i].value);
+    int digits = snprintf(number, sizeof number, i ? ".%d" : "%d", ValueOf(fields[i]));
     for (int d = 0; d < digits && length < size; ++d) text[length++] = WCHAR(number[d]);
   }
   if (length >= size) return FALSE;
@@ -97,7 +107,7 @@ BOOL TakeCarriedEdits(LPCWSTR text) {
     if (fields[i].flag && values[i] != 0 && values[i] != 1) return FALSE;
   }
   if (*text) return FALSE;
-  for (int i = 0; i < count; ++i) *fields[i].value = values[i];
+  for (int i = 0; i < count; ++i) SetValue(fields[i], values[i]);
   gApplet.editsCarried = 1;
   return TRUE;
 }

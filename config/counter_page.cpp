@@ -122,7 +122,6 @@ int RefreshCounterControls(HWND page) {
 
 INT_PTR CALLBACK CounterPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
-  gApplet.counterPage = page;
   switch (message) {
     case WM_INITDIALOG:
       InitCounterPage(page);

@@ -7,43 +7,42 @@
 
 namespace {
 
-// The three choices of a counter, as stored: the internal choice by its
-// name, the external one by a generic word.
+// The two words of a choice, as stored: the internal choice by its name,
+// the external one by a generic word.
 struct Choice {
-  const char *name;
   const char *internal;
   const char *external;
 };
-const Choice kClock = {"CLKSource", "Internal", "External"};
-const Choice kGate = {"GateControl", "Internal", "DI"};
-const Choice kOutput = {"Output", "Register", "DO"};
+const Choice kClock = {DIO_DATA_INTERNAL, DIO_DATA_EXTERNAL};
+const Choice kGate = {DIO_DATA_INTERNAL, DIO_DATA_GATE_DI};
+const Choice kOutput = {DIO_DATA_REGISTER, DIO_DATA_OUTPUT_DO};
 
-void LoadChoice(HKEY key, const char *counter, const Choice &choice, int *field) {
-  char name[32], text[DIO_TEXT_BUFFER];
-  snprintf(name, sizeof name, "%s_%s", counter, choice.name);
-  if (ReadRegistryText(key, name, text, sizeof text)) *field = strcmp(text, choice.internal) == 0 ? 1 : 0;
-}
-
-LSTATUS SaveChoice(HKEY key, const char *counter, const Choice &choice, int fromDialog, int field) {
-  char name[32];
-  snprintf(name, sizeof name, "%s_%s", counter, choice.name);
-  return WriteRegistryText(key, name, fromDialog && !field ? choice.external : choice.internal);
-}
+// Each counter's three choices: the value, its words, the field (1: the
+// internal choice).
+struct Setting {
+  const char *name;
+  const Choice &choice;
+  int *field;
+};
+const Setting kSettings[] = {
+    {DIO_VALUE_COUNTER_A_CLOCK, kClock, &gApplet.counterAClockInternal},
+    {DIO_VALUE_COUNTER_A_GATE, kGate, &gApplet.counterAGateInternal},
+    {DIO_VALUE_COUNTER_A_OUTPUT, kOutput, &gApplet.counterAOutputRegister},
+    {DIO_VALUE_COUNTER_B_CLOCK, kClock, &gApplet.counterBClockInternal},
+    {DIO_VALUE_COUNTER_B_GATE, kGate, &gApplet.counterBGateInternal},
+    {DIO_VALUE_COUNTER_B_OUTPUT, kOutput, &gApplet.counterBOutputRegister},
+};
 
 }  // namespace
 
 // 1 when the key was read, 0 when it does not exist.
 int LoadCounterSettings(void) {
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_COUNTER_KEY, &key) != ERROR_SUCCESS) return 0;
-  LoadChoice(key, "CounterA", kClock, &gApplet.counterAClockInternal);
-  LoadChoice(key, "CounterA", kGate, &gApplet.counterAGateInternal);
-  LoadChoice(key, "CounterA", kOutput, &gApplet.counterAOutputRegister);
-  LoadChoice(key, "CounterB", kClock, &gApplet.counterBClockInternal);
-  LoadChoice(key, "CounterB", kGate, &gApplet.counterBGateInternal);
-  LoadChoice(key, "CounterB", kOutput, &gApplet.counterBOutputRegister);
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_COUNTER, &key) != ERROR_SUCCESS) return 0;
   char text[DIO_TEXT_BUFFER];
-  if (ReadRegistryText(key, "TimeBase", text, sizeof text)) gApplet.timeBase = TextToInt(text);
+  for (const Setting &s : kSettings)
+    if (ReadRegistryText(key, s.name, text, sizeof text)) *s.field = strcmp(text, s.choice.internal) == 0 ? 1 : 0;
+  if (ReadRegistryText(key, DIO_VALUE_TIME_BASE, text, sizeof text)) gApplet.timeBase = TextToInt(text);
   RegCloseKey(key);
   return 1;
 }
@@ -52,21 +51,15 @@ int LoadCounterSettings(void) {
 // TimeBase always comes from memory.
 LSTATUS SaveCounterSettings(int fromDialog) {
   HKEY key;
-  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_COUNTER_KEY, &key);
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_COUNTER, &key);
   if (status != ERROR_SUCCESS) return status;
-  const struct {
-    const char *counter;
-    const Choice &choice;
-    int field;
-  } choices[] = {
-      {"CounterA", kClock, gApplet.counterAClockInternal}, {"CounterA", kGate, gApplet.counterAGateInternal},
-      {"CounterA", kOutput, gApplet.counterAOutputRegister}, {"CounterB", kClock, gApplet.counterBClockInternal},
-      {"CounterB", kGate, gApplet.counterBGateInternal},     {"CounterB", kOutput, gApplet.counterBOutputRegister},
-  };
-  for (const auto &c : choices) status = FirstFailure(status, SaveChoice(key, c.counter, c.choice, fromDialog, c.field));
+  for (const Setting &s : kSettings) {
+    const char *word = fromDialog && !*s.field ? s.choice.external : s.choice.internal;
+    status = FirstFailure(status, WriteRegistryText(key, s.name, word));
+  }
   char text[16];
   snprintf(text, sizeof text, "%d", gApplet.timeBase);
-  status = FirstFailure(status, WriteRegistryText(key, "TimeBase", text));
+  status = FirstFailure(status, WriteRegistryText(key, DIO_VALUE_TIME_BASE, text));
   RegCloseKey(key);
   return status;
 }

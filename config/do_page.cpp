@@ -32,25 +32,25 @@ int page_on_trigger(HWND page, int box, int channelList, int levelList) {
 int Selection(HWND page, int id) { return int(Send(page, id, CB_GETCURSEL, 0, 0)); }
 
 void page_on_command(HWND page, int id, int code) {
+  DIO_DO_CONFIG &c = gApplet.doConfig;
   switch (id) {
     case IDC_DO_START_ENABLE:
-      gApplet.triggerStart = page_on_trigger(page, IDC_DO_START_ENABLE, IDC_DO_START_CHANNEL, IDC_DO_START_LEVEL);
+      c.TriggerStart = page_on_trigger(page, IDC_DO_START_ENABLE, IDC_DO_START_CHANNEL, IDC_DO_START_LEVEL);
       break;
     case IDC_DO_SHUTDOWN_ENABLE:
-      gApplet.triggerShutdown =
-          page_on_trigger(page, IDC_DO_SHUTDOWN_ENABLE, IDC_DO_SHUTDOWN_CHANNEL, IDC_DO_SHUTDOWN_LEVEL);
+      c.TriggerShutdown = page_on_trigger(page, IDC_DO_SHUTDOWN_ENABLE, IDC_DO_SHUTDOWN_CHANNEL, IDC_DO_SHUTDOWN_LEVEL);
       break;
     case IDC_DO_START_CHANNEL:
-      if (code == CBN_SELCHANGE) gApplet.channelStart = Selection(page, id);
+      if (code == CBN_SELCHANGE) c.ChannelStart = DWORD(Selection(page, id));
       break;
     case IDC_DO_SHUTDOWN_CHANNEL:
-      if (code == CBN_SELCHANGE) gApplet.channelShutdown = Selection(page, id);
+      if (code == CBN_SELCHANGE) c.ChannelShutdown = DWORD(Selection(page, id));
       break;
     case IDC_DO_START_LEVEL:
-      if (code == CBN_SELCHANGE) gApplet.levelStart = Selection(page, id) == kHigh ? 1 : 0;
+      if (code == CBN_SELCHANGE) c.LevelStart = Selection(page, id) == kHigh ? 1 : 0;
       break;
     case IDC_DO_SHUTDOWN_LEVEL:
-      if (code == CBN_SELCHANGE) gApplet.levelShutdown = Selection(page, id) == kHigh ? 1 : 0;
+      if (code == CBN_SELCHANGE) c.LevelShutdown = Selection(page, id) == kHigh ? 1 : 0;
       break;
   }
 }
@@ -70,26 +70,27 @@ void FillDoPage(HWND page) {
     AddItem(page, IDC_DO_START_CHANNEL, name);
     AddItem(page, IDC_DO_SHUTDOWN_CHANNEL, name);
   }
-  Send(page, IDC_DO_START_ENABLE, BM_SETCHECK, gApplet.triggerStart ? BST_CHECKED : BST_UNCHECKED, 0);
-  if (!gApplet.triggerStart) {
+  const DIO_DO_CONFIG &c = gApplet.doConfig;
+  Send(page, IDC_DO_START_ENABLE, BM_SETCHECK, c.TriggerStart ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (!c.TriggerStart) {
     EnableList(page, IDC_DO_START_CHANNEL, FALSE);
     EnableList(page, IDC_DO_START_LEVEL, FALSE);
   }
-  Send(page, IDC_DO_SHUTDOWN_ENABLE, BM_SETCHECK, gApplet.triggerShutdown ? BST_CHECKED : BST_UNCHECKED, 0);
-  if (!gApplet.triggerShutdown) {
+  Send(page, IDC_DO_SHUTDOWN_ENABLE, BM_SETCHECK, c.TriggerShutdown ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (!c.TriggerShutdown) {
     EnableList(page, IDC_DO_SHUTDOWN_CHANNEL, FALSE);
     EnableList(page, IDC_DO_SHUTDOWN_LEVEL, FALSE);
   }
-  // A stored channel beyond the list leaves it without a selection.
-  Send(page, IDC_DO_START_CHANNEL, CB_SETCURSEL, WPARAM(gApplet.channelStart), 0);
-  Send(page, IDC_DO_SHUTDOWN_CHANNEL, CB_SETCURSEL, WPARAM(gApplet.channelShutdown), 0);
-  Send(page, IDC_DO_START_LEVEL, CB_SETCURSEL, gApplet.levelStart ? kHigh : kLow, 0);
-  Send(page, IDC_DO_SHUTDOWN_LEVEL, CB_SETCURSEL, gApplet.levelShutdown ? kHigh : kLow, 0);
+  // A stored channel beyond the list (a negative one too: it is the index
+  // as an int) leaves it without a selection.
+  Send(page, IDC_DO_START_CHANNEL, CB_SETCURSEL, WPARAM(int(c.ChannelStart)), 0);
+  Send(page, IDC_DO_SHUTDOWN_CHANNEL, CB_SETCURSEL, WPARAM(int(c.ChannelShutdown)), 0);
+  Send(page, IDC_DO_START_LEVEL, CB_SETCURSEL, c.LevelStart ? kHigh : kLow, 0);
+  Send(page, IDC_DO_SHUTDOWN_LEVEL, CB_SETCURSEL, c.LevelShutdown ? kHigh : kLow, 0);
 }
 
 INT_PTR CALLBACK DoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
-  gApplet.doPage = page;
   switch (message) {
     case WM_INITDIALOG:
       FillDoPage(page);

@@ -6,14 +6,9 @@
 namespace {
 
 // Triggers and levels count as set only when stored as exactly 1.
-void LoadFlag(HKEY key, LPCSTR name, int *field) {
+void LoadFlag(HKEY key, LPCSTR name, DWORD *field) {
   DWORD value;
   if (ReadRegistryDword(key, name, &value)) *field = value == 1 ? 1 : 0;
-}
-
-void LoadNumber(HKEY key, LPCSTR name, int *field) {
-  DWORD value;
-  if (ReadRegistryDword(key, name, &value)) *field = int(value);
 }
 
 }  // namespace
@@ -22,13 +17,14 @@ void LoadNumber(HKEY key, LPCSTR name, int *field) {
 // missing or not four bytes long leaves its field as it was.
 int LoadDoSettings(void) {
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key) != ERROR_SUCCESS) return 0;
-  LoadFlag(key, "DO_Trigger_Start", &gApplet.triggerStart);
-  LoadFlag(key, "DO_Trigger_Shutdown", &gApplet.triggerShutdown);
-  LoadNumber(key, "DO_Channel_Start", &gApplet.channelStart);
-  LoadNumber(key, "DO_Channel_Shutdown", &gApplet.channelShutdown);
-  LoadFlag(key, "DO_Level_Start", &gApplet.levelStart);
-  LoadFlag(key, "DO_Level_Shutdown", &gApplet.levelShutdown);
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_DO, &key) != ERROR_SUCCESS) return 0;
+  DIO_DO_CONFIG &c = gApplet.doConfig;
+  LoadFlag(key, DIO_VALUE_DO_TRIGGER_START, &c.TriggerStart);
+  LoadFlag(key, DIO_VALUE_DO_TRIGGER_SHUTDOWN, &c.TriggerShutdown);
+  ReadRegistryDword(key, DIO_VALUE_DO_CHANNEL_START, &c.ChannelStart);
+  ReadRegistryDword(key, DIO_VALUE_DO_CHANNEL_SHUTDOWN, &c.ChannelShutdown);
+  LoadFlag(key, DIO_VALUE_DO_LEVEL_START, &c.LevelStart);
+  LoadFlag(key, DIO_VALUE_DO_LEVEL_SHUTDOWN, &c.LevelShutdown);
   RegCloseKey(key);
   return 1;
 }
@@ -37,18 +33,17 @@ int LoadDoSettings(void) {
 // level; the first values of a new key (0) are all written.
 LSTATUS SaveDoSettings(int fromDialog) {
   HKEY key;
-  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_DO_KEY, &key);
+  LSTATUS status = RegCreateKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_DO, &key);
   if (status != ERROR_SUCCESS) return status;
-  status = WriteRegistryDword(key, "DO_Trigger_Start", gApplet.triggerStart ? 1 : 0);
-  status = FirstFailure(status, WriteRegistryDword(key, "DO_Trigger_Shutdown", gApplet.triggerShutdown ? 1 : 0));
-  bool start = gApplet.triggerStart || !fromDialog;
-  bool shutdown = gApplet.triggerShutdown || !fromDialog;
-  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Start", DWORD(gApplet.channelStart)));
-  if (shutdown)
-    status = FirstFailure(status, WriteRegistryDword(key, "DO_Channel_Shutdown", DWORD(gApplet.channelShutdown)));
-  if (start) status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Start", DWORD(gApplet.levelStart)));
-  if (shutdown)
-    status = FirstFailure(status, WriteRegistryDword(key, "DO_Level_Shutdown", DWORD(gApplet.levelShutdown)));
+  const DIO_DO_CONFIG &c = gApplet.doConfig;
+  status = WriteRegistryDword(key, DIO_VALUE_DO_TRIGGER_START, c.TriggerStart ? 1 : 0);
+  status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_TRIGGER_SHUTDOWN, c.TriggerShutdown ? 1 : 0));
+  bool start = c.TriggerStart || !fromDialog;
+  bool shutdown = c.TriggerShutdown || !fromDialog;
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_CHANNEL_START, c.ChannelStart));
+  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_CHANNEL_SHUTDOWN, c.ChannelShutdown));
+  if (start) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_LEVEL_START, c.LevelStart));
+  if (shutdown) status = FirstFailure(status, WriteRegistryDword(key, DIO_VALUE_DO_LEVEL_SHUTDOWN, c.LevelShutdown));
   RegCloseKey(key);
   return status;
 }

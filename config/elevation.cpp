@@ -60,7 +60,7 @@ DWORD ElevatedCommandLine(WCHAR *parameters, size_t size) {
 // nothing about the rights.
 BOOL SettingsNeedElevation(void) {
   HKEY key;
-  LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, DIO_SERVICE_KEY, 0, KEY_SET_VALUE, &key);
+  LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, DIO_KEY_SERVICE, 0, KEY_SET_VALUE, &key);
   if (status == ERROR_SUCCESS) RegCloseKey(key);
   return status == ERROR_ACCESS_DENIED;
 }

@@ -8,10 +8,10 @@ namespace {
 // value that cannot be read gives 0, which matches no model.
 int ReadDeviceType(void) {
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_DEVICE000_KEY, &key) != ERROR_SUCCESS) return 0;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_SERVICE_DEVICE000, &key) != ERROR_SUCCESS) return 0;
   BYTE data[DIO_TEXT_BUFFER];
   DWORD size = sizeof data;
-  LSTATUS status = RegQueryValueExA(key, "DeviceType", NULL, NULL, data, &size);
+  LSTATUS status = RegQueryValueExA(key, DIO_VALUE_DEVICE_TYPE, NULL, NULL, data, &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS || size == 0) return 0;
   return static_cast<signed char>(data[0]);
@@ -33,19 +33,19 @@ void DescribeDevice(void) {
 
 }  // namespace
 
-BOOL IsDriverInstalled(void) { return KeyExists(DIO_DEVICE000_KEY); }
+BOOL IsDriverInstalled(void) { return KeyExists(DIO_KEY_SERVICE_DEVICE000); }
 
 // 1 when the settings were loaded; 0 on a first run, when the counter and
 // interrupt defaults were written and nothing was loaded.
 int InitializeApplet(void) {
   gApplet.deviceType = ReadDeviceType();
   DescribeDevice();
-  if (!KeyExists(DIO_COUNTER_KEY)) {
+  if (!KeyExists(DIO_KEY_COUNTER)) {
     SaveCounterSettings(0);
     SaveInterruptSettings(0);
     return 0;
   }
-  if (!KeyExists(DIO_DO_KEY)) SaveDoSettings(0);
+  if (!KeyExists(DIO_KEY_DO)) SaveDoSettings(0);
   LoadCounterSettings();
   LoadInterruptSettings();
   LoadDoSettings();

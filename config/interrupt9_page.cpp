@@ -45,7 +45,6 @@ int RefreshInterrupt9Controls(HWND page) {
 
 INT_PTR CALLBACK Interrupt9PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
-  gApplet.interruptPage = page;
   switch (message) {
     case WM_INITDIALOG:
       InitInterrupt9Page(page);

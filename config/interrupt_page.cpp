@@ -51,7 +51,6 @@ int RefreshInterruptControls(HWND page) {
 
 INT_PTR CALLBACK InterruptPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
-  gApplet.interruptPage = page;
   switch (message) {
     case WM_INITDIALOG:
       InitInterruptPage(page);

@@ -115,30 +115,24 @@ void main_on_init(HWND dialog) {
   MakeReachable(dialog);
 
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    gApplet.interruptPage =
-        AddPage(dialog, IDD_INTERRUPT9_PAGE, Interrupt9PageProc, 0, "Interrupt", gApplet.tabControl);
-    ShowWindow(gApplet.interruptPage, SW_SHOW);
+    HWND page = AddPage(dialog, IDD_INTERRUPT9_PAGE, Interrupt9PageProc, 0, "Interrupt", gApplet.tabControl);
+    ShowWindow(page, SW_SHOW);
     return;
   }
 
-  gApplet.supportPage = AddPage(dialog, IDD_SUPPORT_PAGE, SupportPageProc, 0, "Function", gApplet.tabControl);
-  ShowWindow(gApplet.supportPage, SW_SHOW);
-  gApplet.pageTable[0] = gApplet.supportPage;
+  HWND *pages = gApplet.pageTable;
+  pages[0] = AddPage(dialog, IDD_SUPPORT_PAGE, SupportPageProc, 0, "Function", gApplet.tabControl);
+  ShowWindow(pages[0], SW_SHOW);
   int next = 1;
   if (gApplet.featureFlags & DIO_FEATURE_DI_INTERRUPT) {
-    gApplet.interruptPage =
-        AddPage(dialog, IDD_INTERRUPT_PAGE, InterruptPageProc, 1, "Interrupt", gApplet.pageTable[next - 1]);
-    gApplet.pageTable[next++] = gApplet.interruptPage;
+    pages[next] = AddPage(dialog, IDD_INTERRUPT_PAGE, InterruptPageProc, 1, "Interrupt", pages[next - 1]);
+    ++next;
   }
   if (gApplet.featureFlags & DIO_FEATURE_COUNTER) {
-    gApplet.counterPage =
-        AddPage(dialog, IDD_COUNTER_PAGE, CounterPageProc, 2, "Counter", gApplet.pageTable[next - 1]);
-    gApplet.pageTable[next++] = gApplet.counterPage;
+    pages[next] = AddPage(dialog, IDD_COUNTER_PAGE, CounterPageProc, 2, "Counter", pages[next - 1]);
+    ++next;
   }
-  if (gApplet.dioInfo.doCount != 0) {
-    gApplet.doPage = AddPage(dialog, IDD_DO_PAGE, DoPageProc, 3, "DO", gApplet.pageTable[next - 1]);
-    gApplet.pageTable[next] = gApplet.doPage;
-  }
+  if (gApplet.dioInfo.doCount != 0) pages[next] = AddPage(dialog, IDD_DO_PAGE, DoPageProc, 3, "DO", pages[next - 1]);
 }
 
 // The page of the tab that is losing the selection hides, the one gaining
@@ -179,19 +173,13 @@ BOOL EverythingStored(const SaveResult &result) {
 SaveResult SaveAllSettings(void) {
   SaveResult result = {};
   if (gApplet.deviceType == DIO_MODEL_NINE_CHANNEL) {
-    Note(&result, DIO_INTERRUPT_KEY, SaveInterrupt9Settings(1));
+    Note(&result, DIO_KEY_INTERRUPT, SaveInterrupt9Settings(1));
   } else {
-    Note(&result, DIO_INTERRUPT_KEY, SaveInterruptSettings(1));
-    Note(&result, DIO_COUNTER_KEY, SaveCounterSettings(1));
+    Note(&result, DIO_KEY_INTERRUPT, SaveInterruptSettings(1));
+    Note(&result, DIO_KEY_COUNTER, SaveCounterSettings(1));
   }
-  Note(&result, DIO_DO_KEY, SaveDoSettings(1));
-  DIO_DO_CONFIG config;
-  config.TriggerStart = DWORD(gApplet.triggerStart);
-  config.TriggerShutdown = DWORD(gApplet.triggerShutdown);
-  config.ChannelStart = DWORD(gApplet.channelStart);
-  config.ChannelShutdown = DWORD(gApplet.channelShutdown);
-  config.LevelStart = DWORD(gApplet.levelStart);
-  config.LevelShutdown = DWORD(gApplet.levelShutdown);
+  Note(&result, DIO_KEY_DO, SaveDoSettings(1));
+  DIO_DO_CONFIG config = gApplet.doConfig;  // the library's to read, not to change
   result.boardTook = ApplyDoSettings(&config);
   return result;
 }

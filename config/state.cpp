@@ -17,8 +17,8 @@ constexpr APPLET_STATE InitialState() {
   state.diRisingEdge[0] = 1;
   state.diEnable[0] = 1;
   for (int &enabled : state.di9Enable) enabled = 1;
-  state.levelStart = 1;
-  state.levelShutdown = 1;
+  state.doConfig.LevelStart = 1;
+  state.doConfig.LevelShutdown = 1;
   return state;
 }
 

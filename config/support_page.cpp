@@ -116,7 +116,6 @@ int FillSupportPage(HWND page) {
 
 INT_PTR CALLBACK SupportPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)wParam;
-  gApplet.supportPage = page;
   switch (message) {
     case WM_INITDIALOG:
       FillSupportPage(page);

@@ -79,13 +79,7 @@ static NTSTATUS WritePort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCAT
 static NTSTATUS ConfigureDo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack) {
   if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_DO_CONFIG))
     return STATUS_BUFFER_TOO_SMALL;
-  PDIO_DO_CONFIG config = (PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
-  extension->DO_Trigger_Start = config->TriggerStart;
-  extension->DO_Trigger_Shutdown = config->TriggerShutdown;
-  extension->DO_Channel_Start = config->ChannelStart;
-  extension->DO_Channel_Shutdown = config->ChannelShutdown;
-  extension->DO_Level_Start = config->LevelStart;
-  extension->DO_Level_Shutdown = config->LevelShutdown;
+  extension->DoConfig = *(PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
   return STATUS_SUCCESS;
 }
 

@@ -46,6 +46,20 @@
 //   the interrupt connection's status          enable: the board's interrupt not connected
 #pragma once
 
+// The DO start/shutdown configuration: what IOCTL_DIO_DO_SYS_CONFIG takes,
+// what the driver holds and the applet edits, and the "DO" key's six values
+// in the same order (dio_registry.h). Non-zero triggers drive a channel (a
+// bit of the DO register) to a level (non-zero: set) when the board starts
+// and when the system shuts down.
+typedef struct _DIO_DO_CONFIG {
+  ULONG TriggerStart;
+  ULONG TriggerShutdown;
+  ULONG ChannelStart;
+  ULONG ChannelShutdown;
+  ULONG LevelStart;
+  ULONG LevelShutdown;
+} DIO_DO_CONFIG, *PDIO_DO_CONFIG;
+
 #define FILE_DEVICE_DIO 0x9C40u  // unsigned: the codes have the top bit set
 
 // The device interface class every board's device is published under,
@@ -93,16 +107,6 @@ typedef struct _DIO_EVENT_REQUEST {
   UCHAR Reserved3[2];
   ULONG64 Handles[18];
 } DIO_EVENT_REQUEST, *PDIO_EVENT_REQUEST;
-
-// The DO start/shutdown configuration, in the order of the "DO" key's values.
-typedef struct _DIO_DO_CONFIG {
-  ULONG TriggerStart;
-  ULONG TriggerShutdown;
-  ULONG ChannelStart;
-  ULONG ChannelShutdown;
-  ULONG LevelStart;
-  ULONG LevelShutdown;
-} DIO_DO_CONFIG, *PDIO_DO_CONFIG;
 
 // The board-information bytes (all zero on layouts other than 24).
 typedef struct _DIO_BOARD_INFO {

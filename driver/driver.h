@@ -11,6 +11,7 @@
 
 #include "dio_ioctl.h"
 #include "dio_registers.h"
+#include "dio_registry.h"
 #include "messages.h"  // the event log's messages, made by windmc from messages.mc
 
 // Routines carry the kernel's source annotations: their role type (with
@@ -142,13 +143,9 @@ typedef struct _DEVICE_EXTENSION {
   LONG IntStatus;
 
   // What to drive on the DO register when the board starts and when the
-  // system shuts down; same order as DIO_DO_CONFIG and the "DO" key.
-  ULONG DO_Trigger_Start;
-  ULONG DO_Trigger_Shutdown;
-  ULONG DO_Channel_Start;
-  ULONG DO_Channel_Shutdown;
-  ULONG DO_Level_Start;
-  ULONG DO_Level_Shutdown;
+  // system shuts down: the "DO" key's at each start, replaced by
+  // IOCTL_DIO_DO_SYS_CONFIG.
+  DIO_DO_CONFIG DoConfig;
 
   // The causes of the event log entries written for this board, one bit
   // each (errorlog.cpp); set with interlocked operations.
@@ -266,10 +263,14 @@ BOOLEAN BoardAnswers(PDEVICE_EXTENSION extension);
 // ---------------------------------------------------------------------------
 // registry.cpp: the service key, the DeviceNNN subkeys, the device map and
 // the DO settings
-#define DIO_SERVICE_KEY_PATH L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\"
-#define DIO_DEVICE_MAP_PATH L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\"
-#define DIO_MAP_KEY_PATH \
-  L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry"
+// The kernel's paths of the keys (dio_registry.h); the service key and the
+// device map end in a separator, for a subkey's name to follow.
+#define DIO_SERVICE_KEY_PATH L"" DIO_KEY_MACHINE DIO_KEY_SERVICE "\\"
+#define DIO_DEVICE_MAP_PATH L"" DIO_KEY_MACHINE DIO_KEY_DEVICE_MAP "\\"
+#define DIO_MAP_KEY_PATH L"" DIO_KEY_MACHINE DIO_KEY_MAP_ENTRY
+// A value's wide name and its size with the terminator, as ReadRegistryValue
+// takes them, from the name of dio_registry.h.
+#define DIO_VALUE_NAME(name) L"" name, sizeof(L"" name)
 #define DIO_DEVICE_NUMBER_LIMIT 1000
 #define DIO_DEVICE_PATH_CHARS 256
 
@@ -284,8 +285,6 @@ NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID desti
 _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteMapEntry(ULONG deviceNumber, PUNICODE_STRING linkName);
-_IRQL_requires_max_(PASSIVE_LEVEL)
-NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS DeleteDeviceKeys(ULONG deviceNumber);

@@ -20,7 +20,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) 
   NTSTATUS status = OpenRegistryKey(RegistryPath, &serviceKey);
   gDeviceType = 0;
   if (NT_SUCCESS(status)) {
-    ReadRegistryValue(serviceKey, L"DeviceType", sizeof(L"DeviceType"), &gDeviceType);
+    ReadRegistryValue(serviceKey, DIO_VALUE_NAME(DIO_VALUE_DEVICE_TYPE), &gDeviceType);
     ZwClose(serviceKey);
   }
   gServiceDeviceType = gDeviceType;

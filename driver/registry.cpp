@@ -1,19 +1,19 @@
-// The driver's registry layout: the board model in the service key, the
-// DeviceNNN subkeys and the device map written at start, and the DO settings
-// read at start. Every routine frees what it allocates and closes what it
-// opens on every path.
+// The driver's registry layout (dio_registry.h): the board model in the
+// service key, the DeviceNNN subkeys and the device map written at start, and
+// the DO settings read at start. Every routine frees what it allocates and
+// closes what it opens on every path.
 #include "driver.h"
 
 // Room for the longest key path built here: the service or device-map key,
 // a DeviceNNN name or "DO", and a terminator.
-#define DIO_KEY_PATH_BYTES 256
+#define DIO_PATH_BYTES 256
 
 // A full value record's fixed part with a few bytes of data to spare.
-#define DIO_VALUE_QUERY_SLACK 28
+#define DIO_QUERY_SLACK 28
 
-static const WCHAR kDriverName[] = L"TesZEPDIO.dll";
-static const WCHAR kServiceKernelKey[] = L"TesZEPDIOS";
-static const WCHAR kMapKernelKey[] = L"TESZEPDIOS";
+static const WCHAR kDriverName[] = L"" DIO_DATA_LIBRARY;
+static const WCHAR kServiceKernelKey[] = L"" DIO_DATA_KERNEL_KEY;
+static const WCHAR kMapKernelKey[] = L"" DIO_SERVICE_NAME;
 static const ULONG kAllowConflicts = 1;
 
 // One zero-filled block: the header, then a buffer of `capacity` bytes.
@@ -46,7 +46,7 @@ PUNICODE_STRING MakeDeviceKeyName(ULONG deviceNumber) {
   if (deviceNumber > DIO_DEVICE_NUMBER_LIMIT) return NULL;
   PUNICODE_STRING name = AllocateCountedString(11 * sizeof(WCHAR));
   if (name == NULL) return NULL;
-  int length = _snwprintf(name->Buffer, 11, L"Device%03d", (int)deviceNumber);
+  int length = _snwprintf(name->Buffer, 11, L"" DIO_KEY_DEVICE_FORMAT, (int)deviceNumber);
   name->Length = (USHORT)(length * sizeof(WCHAR));
   return name;
 }
@@ -78,7 +78,7 @@ DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS ReadRegistryValue(HANDLE key, PCWSTR name, USHORT nameSize, PVOID destination) {
   PAGED_CODE();
-  ULONG bufferSize = (ULONG)nameSize + DIO_VALUE_QUERY_SLACK;
+  ULONG bufferSize = (ULONG)nameSize + DIO_QUERY_SLACK;
   PKEY_VALUE_FULL_INFORMATION record =
       (PKEY_VALUE_FULL_INFORMATION)ExAllocatePoolWithTag(PagedPool, bufferSize, DIO_POOL_TAG);
   if (record == NULL) return STATUS_INSUFFICIENT_RESOURCES;
@@ -132,7 +132,7 @@ static NTSTATUS MakeServiceSubkeyPath(ULONG deviceNumber, PUNICODE_STRING *path)
   PAGED_CODE();
   *path = NULL;
   PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
-  PUNICODE_STRING servicePath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  PUNICODE_STRING servicePath = AllocateCountedString(DIO_PATH_BYTES);
   if (name == NULL || servicePath == NULL) {
     FreeCountedString(name);
     FreeCountedString(servicePath);
@@ -148,13 +148,17 @@ static NTSTATUS MakeServiceSubkeyPath(ULONG deviceNumber, PUNICODE_STRING *path)
   return STATUS_SUCCESS;
 }
 
+// The board's record: the device map's subkey, then the service's, each
+// value written once, in the order of dio_registry.h. A failure of the
+// names or paths writes nothing; the values are each written whatever came
+// before, and the first failure is returned.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
-  PUNICODE_STRING servicePath = AllocateCountedString(DIO_KEY_PATH_BYTES);
-  PUNICODE_STRING mapPath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  PUNICODE_STRING servicePath = AllocateCountedString(DIO_PATH_BYTES);
+  PUNICODE_STRING mapPath = AllocateCountedString(DIO_PATH_BYTES);
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
   if (name == NULL || servicePath == NULL || mapPath == NULL) goto done;
 
@@ -172,15 +176,18 @@ NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   status = BuildKeyPath(mapPath, DIO_DEVICE_MAP_PATH, name);
   if (!NT_SUCCESS(status)) goto done;
 
-  status = WriteText(mapPath, L"DriverName", kDriverName, sizeof(kDriverName));
-  status = FirstFailure(status, WriteText(mapPath, L"KernelKey", kMapKernelKey, sizeof(kMapKernelKey)));
-  status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));
-  status = FirstFailure(status, WriteText(servicePath, L"DriverName", kDriverName, sizeof(kDriverName)));
-  status = FirstFailure(status, WriteText(servicePath, L"KernelKey", kServiceKernelKey, sizeof(kServiceKernelKey)));
-  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", RegisterBase(extension)));
-  status = FirstFailure(status, WriteDword(servicePath, L"Interrupt", extension->InterruptLevel));
-  status = FirstFailure(status, WriteDword(servicePath, L"AllowConflicts", kAllowConflicts));
-  status = FirstFailure(status, WriteDword(servicePath, L"DeviceType", gDeviceType));
+  status = WriteText(mapPath, L"" DIO_VALUE_DRIVER_NAME, kDriverName, sizeof(kDriverName));
+  status = FirstFailure(status, WriteText(mapPath, L"" DIO_VALUE_KERNEL_KEY, kMapKernelKey, sizeof(kMapKernelKey)));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_ON_SYSTEM, extension->OnSystem));
+  status = FirstFailure(status, WriteText(servicePath, L"" DIO_VALUE_DRIVER_NAME, kDriverName, sizeof(kDriverName)));
+  status = FirstFailure(status, WriteText(servicePath, L"" DIO_VALUE_KERNEL_KEY, kServiceKernelKey,
+                                          sizeof(kServiceKernelKey)));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_BASE_ADDRESS, RegisterBase(extension)));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_INTERRUPT, extension->InterruptLevel));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_ALLOW_CONFLICTS, kAllowConflicts));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_DEVICE_TYPE, gDeviceType));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_BUS_NUMBER, extension->BusNumber));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_SLOT_NUMBER, extension->SlotNumber));
 
 done:
   FreeCountedString(name);
@@ -242,37 +249,22 @@ NTSTATUS WriteOnSystem(PDEVICE_EXTENSION extension, ULONG onSystem) {
   NTSTATUS status = MakeServiceSubkeyPath(extension->DeviceNumber, &servicePath);
   if (!NT_SUCCESS(status)) return status;
   extension->OnSystem = onSystem;
-  WriteDword(servicePath, L"OnSystem", onSystem);
+  WriteDword(servicePath, L"" DIO_VALUE_ON_SYSTEM, onSystem);
   FreeCountedString(servicePath);
   return STATUS_SUCCESS;
 }
 
-DIO_PAGED_ROUTINE
-_Use_decl_annotations_
-NTSTATUS WriteDeviceResources(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
-  PAGED_CODE();
-  PUNICODE_STRING servicePath;
-  NTSTATUS status = MakeServiceSubkeyPath(deviceNumber, &servicePath);
-  if (!NT_SUCCESS(status)) return status;
-  status = WriteDword(servicePath, L"Interrupt", extension->InterruptLevel);
-  status = FirstFailure(status, WriteDword(servicePath, L"BaseAddress", RegisterBase(extension)));
-  status = FirstFailure(status, WriteDword(servicePath, L"BusNumber", extension->BusNumber));
-  status = FirstFailure(status, WriteDword(servicePath, L"SlotNumber", extension->SlotNumber));
-  status = FirstFailure(status, WriteDword(servicePath, L"OnSystem", extension->OnSystem));
-  FreeCountedString(servicePath);
-  return status;
-}
-
-// Fills the six DO fields from the "DO" key; fields whose value is missing
-// or unusable keep what they held, and so do all of them without the key.
+// Fills the DO configuration from the "DO" key; fields whose value is
+// missing or unusable keep what they held, and so do all of them without the
+// key.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
-  PUNICODE_STRING doPath = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  PUNICODE_STRING doPath = AllocateCountedString(DIO_PATH_BYTES);
   if (doPath == NULL) return STATUS_INSUFFICIENT_RESOURCES;
   UNICODE_STRING doName;
-  RtlInitUnicodeString(&doName, L"DO");
+  RtlInitUnicodeString(&doName, L"" DIO_KEY_DO_NAME);
   NTSTATUS status = BuildKeyPath(doPath, DIO_SERVICE_KEY_PATH, &doName);
   if (!NT_SUCCESS(status)) {
     FreeCountedString(doPath);
@@ -285,18 +277,13 @@ NTSTATUS ReadDoSettings(PDEVICE_EXTENSION extension) {
     FreeCountedString(doPath);
     return STATUS_SUCCESS;
   }
-  ReadRegistryValue(doKey, L"DO_Trigger_Start", sizeof(L"DO_Trigger_Start"),
-                    &extension->DO_Trigger_Start);
-  ReadRegistryValue(doKey, L"DO_Trigger_Shutdown", sizeof(L"DO_Trigger_Shutdown"),
-                    &extension->DO_Trigger_Shutdown);
-  ReadRegistryValue(doKey, L"DO_Channel_Start", sizeof(L"DO_Channel_Start"),
-                    &extension->DO_Channel_Start);
-  ReadRegistryValue(doKey, L"DO_Channel_Shutdown", sizeof(L"DO_Channel_Shutdown"),
-                    &extension->DO_Channel_Shutdown);
-  ReadRegistryValue(doKey, L"DO_Level_Start", sizeof(L"DO_Level_Start"),
-                    &extension->DO_Level_Start);
-  ReadRegistryValue(doKey, L"DO_Level_Shutdown", sizeof(L"DO_Level_Shutdown"),
-                    &extension->DO_Level_Shutdown);
+  DIO_DO_CONFIG *config = &extension->DoConfig;
+  ReadRegistryValue(doKey, DIO_VALUE_NAME(DIO_VALUE_DO_TRIGGER_START), &config->TriggerStart);
+  ReadRegistryValue(doKey, DIO_VALUE_NAME(DIO_VALUE_DO_TRIGGER_SHUTDOWN), &config->TriggerShutdown);
+  ReadRegistryValue(doKey, DIO_VALUE_NAME(DIO_VALUE_DO_CHANNEL_START), &config->ChannelStart);
+  ReadRegistryValue(doKey, DIO_VALUE_NAME(DIO_VALUE_DO_CHANNEL_SHUTDOWN), &config->ChannelShutdown);
+  ReadRegistryValue(doKey, DIO_VALUE_NAME(DIO_VALUE_DO_LEVEL_START), &config->LevelStart);
+  ReadRegistryValue(doKey, DIO_VALUE_NAME(DIO_VALUE_DO_LEVEL_SHUTDOWN), &config->LevelShutdown);
   ZwClose(doKey);
   FreeCountedString(doPath);
   return STATUS_SUCCESS;
@@ -310,7 +297,7 @@ _Use_decl_annotations_
 NTSTATUS DeleteDeviceKeys(ULONG deviceNumber) {
   PAGED_CODE();
   PUNICODE_STRING name = MakeDeviceKeyName(deviceNumber);
-  PUNICODE_STRING path = AllocateCountedString(DIO_KEY_PATH_BYTES);
+  PUNICODE_STRING path = AllocateCountedString(DIO_PATH_BYTES);
   NTSTATUS result = STATUS_INSUFFICIENT_RESOURCES;
   if (name != NULL && path != NULL) {
     PCWSTR parents[] = {DIO_DEVICE_MAP_PATH, DIO_SERVICE_KEY_PATH};
@@ -343,7 +330,7 @@ ULONG ReadDeviceModel(PDEVICE_OBJECT physicalDevice) {
   HANDLE key;
   if (!NT_SUCCESS(IoOpenDeviceRegistryKey(physicalDevice, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key))) return model;
   UNICODE_STRING name;
-  RtlInitUnicodeString(&name, L"DeviceType");
+  RtlInitUnicodeString(&name, L"" DIO_VALUE_DEVICE_TYPE);
   union {
     KEY_VALUE_PARTIAL_INFORMATION record;
     UCHAR bytes[FIELD_OFFSET(KEY_VALUE_PARTIAL_INFORMATION, Data) + sizeof(ULONG)];

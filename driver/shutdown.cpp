@@ -30,9 +30,9 @@ NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   NTSTATUS status = WriteOnSystem(extension, 0);
   LockHardware(extension);
   extension->SessionEnded = 1;
-  if (extension->DO_Trigger_Shutdown && DeviceIsStarted(extension) && extension->BoardReady &&
+  if (extension->DoConfig.TriggerShutdown && DeviceIsStarted(extension) && extension->BoardReady &&
       BoardHasPorts(extension)) {
-    SetDoBit(extension, extension->DO_Channel_Shutdown, extension->DO_Level_Shutdown);
+    SetDoBit(extension, extension->DoConfig.ChannelShutdown, extension->DoConfig.LevelShutdown);
   }
   UnlockHardware(extension);
   return status;

@@ -103,8 +103,8 @@ _Use_decl_annotations_
 VOID BringBoardUp(PDEVICE_EXTENSION extension) {
   PAGED_CODE();
   if (!BoardHasPorts(extension)) return;
-  if (extension->DO_Trigger_Start) {
-    SetDoBit(extension, extension->DO_Channel_Start, extension->DO_Level_Start);
+  if (extension->DoConfig.TriggerStart) {
+    SetDoBit(extension, extension->DoConfig.ChannelStart, extension->DoConfig.LevelStart);
   }
   ResetInterruptRegisters(extension, FALSE);
 }
@@ -140,12 +140,10 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
 
   // The registry's failures do not stop the start; the first is logged.
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceKeys(extension->DeviceNumber, extension),
-             L"writing Device000");
+             L"writing " DIO_KEY_DEVICE000_NAME);
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName),
-             L"writing MapEntry");
-  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceResources(extension->DeviceNumber, extension),
-             L"writing Device000");
-  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading DO");
+             L"writing " DIO_KEY_MAP_ENTRY_NAME);
+  LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading " DIO_KEY_DO_NAME);
 
   BOOLEAN ports = BoardHasPorts(extension);
   if (ports && BoardLayout() == BoardLayout24) {

@@ -177,7 +177,7 @@ void SecondProgram(hostboard::SimBoard &board, const std::vector<HANDLE> &events
 // The device key's "OnSystem", which the shutdown sets to 0.
 void OnSystem() {
   hostreg::Value value;
-  if (!hostreg::GetValue(std::string(kServiceKey) + "\\Device000", "OnSystem", &value)) return;
+  if (!hostreg::GetValue(DIO_KEY_MACHINE DIO_KEY_SERVICE_DEVICE000, DIO_VALUE_ON_SYSTEM, &value)) return;
   uint32_t v = 0;
   memcpy(&v, value.data.data(), value.data.size() < 4 ? value.data.size() : 4);
   diosim::Line("\"OnSystem\"       " + std::to_string(v));
@@ -313,16 +313,16 @@ int main(int argc, char **argv) {
 
   Heading("installation");
   InstallModel(model);
-  const std::string doKey = std::string(kServiceKey) + "\\DO";
+  const std::string doKey = DIO_KEY_MACHINE DIO_KEY_DO;
   if (options.doStart) {
-    hostreg::PutDword(doKey, "DO_Trigger_Start", 1);
-    hostreg::PutDword(doKey, "DO_Channel_Start", options.startChannel);
-    hostreg::PutDword(doKey, "DO_Level_Start", options.startLevel);
+    hostreg::PutDword(doKey, DIO_VALUE_DO_TRIGGER_START, 1);
+    hostreg::PutDword(doKey, DIO_VALUE_DO_CHANNEL_START, options.startChannel);
+    hostreg::PutDword(doKey, DIO_VALUE_DO_LEVEL_START, options.startLevel);
   }
   if (options.doShutdown) {
-    hostreg::PutDword(doKey, "DO_Trigger_Shutdown", 1);
-    hostreg::PutDword(doKey, "DO_Channel_Shutdown", options.shutdownChannel);
-    hostreg::PutDword(doKey, "DO_Level_Shutdown", options.shutdownLevel);
+    hostreg::PutDword(doKey, DIO_VALUE_DO_TRIGGER_SHUTDOWN, 1);
+    hostreg::PutDword(doKey, DIO_VALUE_DO_CHANNEL_SHUTDOWN, options.shutdownChannel);
+    hostreg::PutDword(doKey, DIO_VALUE_DO_LEVEL_SHUTDOWN, options.shutdownLevel);
   }
   RegistryTree(kServiceKey);
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dio_registry.h"
+
 namespace appletsim {
 namespace {
 
@@ -43,8 +45,8 @@ const char *Usage() {
          "                  [--set SUBKEY\\VALUE=TEXT]... [--set-dword SUBKEY\\VALUE=N]...\n"
          "                  [--loads N] [--close ok|cancel|apply] [--applet PATH]\n"
          "\n"
-         "  --model       board model the driver records in Device000 (default 24)\n"
-         "  --no-board    load the driver but start no board: no Device000\n"
+         "  --model       board model the driver records in " DIO_KEY_DEVICE000_NAME " (default 24)\n"
+         "  --no-board    load the driver but start no board: no " DIO_KEY_DEVICE000_NAME "\n"
          "  --standard-user  run the applet as a standard user, or an administrator\n"
          "                whose Control Panel is not elevated: the service key is read-only;\n"
          "                the user declines the applet's offer to open elevated\n"
@@ -54,8 +56,9 @@ const char *Usage() {
          "  --pled        program LEDs (model 24; default 4)\n"
          "  --fpga        FPGA version (model 24; default 3)\n"
          "  --set         a REG_SZ under the service key before the applet loads,\n"
-         "                e.g. --set Counter\\TimeBase=2 --set Interrupt\\DI1_Control=Enable\n"
-         "  --set-dword   a REG_DWORD likewise, e.g. --set-dword DO\\DO_Trigger_Start=1\n"
+         "                e.g. --set " DIO_KEY_COUNTER_NAME "\\" DIO_VALUE_TIME_BASE "=2 --set " DIO_KEY_COUNTER_NAME
+         "\\" DIO_VALUE_COUNTER_A_OUTPUT "=" DIO_DATA_OUTPUT_DO "\n"
+         "  --set-dword   a REG_DWORD likewise, e.g. --set-dword " DIO_KEY_DO_NAME "\\" DIO_VALUE_DO_TRIGGER_START "=1\n"
          "  --loads       load the applet this many times in a row (default 1)\n"
          "  --close       the button that ends each dialog (default ok; apply: Apply, then OK)\n"
          "  --applet      the applet library (default: the one built with this program)\n";

@@ -1,12 +1,10 @@
-// The board record the driver writes at each start
-// (HKLM\SYSTEM\CurrentControlSet\Services\TESZEPDIOS\Device000), and what the
-// board model says about its register layout and DI events.
+// The board record the driver writes at each start (the service key's
+// Device000), and what the board model says about its register layout and
+// DI events.
 #include "dioctl.h"
 
 namespace dioctl {
 namespace {
-
-const char kDeviceKey[] = "SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\Device000";
 
 bool ReadDword(HKEY key, const char *name, DWORD *value) {
   DWORD type = 0, data = 0, size = sizeof data;
@@ -29,12 +27,12 @@ Layout LayoutOf(DWORD deviceType) {
 BoardRecord ReadBoardRecord() {
   BoardRecord record;
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kDeviceKey, &key) != ERROR_SUCCESS) return record;
-  record.found = ReadDword(key, "DeviceType", &record.deviceType);
-  ReadDword(key, "BaseAddress", &record.baseAddress);
-  ReadDword(key, "Interrupt", &record.interrupt);
-  ReadDword(key, "BusNumber", &record.busNumber);
-  ReadDword(key, "SlotNumber", &record.slotNumber);
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_SERVICE_DEVICE000, &key) != ERROR_SUCCESS) return record;
+  record.found = ReadDword(key, DIO_VALUE_DEVICE_TYPE, &record.deviceType);
+  ReadDword(key, DIO_VALUE_BASE_ADDRESS, &record.baseAddress);
+  ReadDword(key, DIO_VALUE_INTERRUPT, &record.interrupt);
+  ReadDword(key, DIO_VALUE_BUS_NUMBER, &record.busNumber);
+  ReadDword(key, DIO_VALUE_SLOT_NUMBER, &record.slotNumber);
   RegCloseKey(key);
   return record;
 }

@@ -59,8 +59,8 @@ const Command kCommands[] = {
      "usage: dioctl list\n"
      "\n"
      "Lists the devices the driver publishes: the present devices of its device interface\n"
-     "(SetupDi) and the device map's path (Services\\ZEPDIO\\MapEntry, value \"0\"), which stays\n"
-     "after a removal; then the board the driver recorded in Services\\TESZEPDIOS\\Device000:\n"
+     "(SetupDi) and the device map's path (" DIOCTL_MAP_KEY ", value \"" DIO_VALUE_MAP_DEVICE0 "\"), which stays\n"
+     "after a removal; then the board the driver recorded in " DIOCTL_BOARD_KEY ":\n"
      "model, port base, interrupt and PCI bus and slot. Fails when no device is present.\n"},
     {"info", Info,
      "usage: dioctl [--device PATH] info\n"
@@ -194,17 +194,121 @@ bool ParseDoSetting(const char *text, ULONG *trigger, ULONG *channel, ULONG *lev
   return true;
 }
 
-struct Parser {
-  int argc;
-  char **argv;
-  Output &output;
-  int next = 1;
+// A wrong command line: one line that says what is wrong and where the
+// command's help is; exit code 2.
+int Usage(Output &output, const char *format, const char *what, const std::string &command) {
+  std::string line = std::string(format) + "; see \"dioctl " + (command.empty() ? "" : command + " ") + "--help\"";
+  return output.Fail(kDioctlUsage, line.c_str(), what);
+}
 
-  int Usage(const char *format, const char *what, const std::string &command) {
-    std::string line = std::string(format) + "; see \"dioctl " + (command.empty() ? "" : command + " ") + "--help\"";
-    return output.Fail(kDioctlUsage, line.c_str(), what);
-  }
+// What the words of a command line say, before the checks that need them all.
+struct CommandLine {
+  Options options;
+  std::vector<const char *> positional;
+  bool help = false;
+  bool haveStart = false, haveShutdown = false;
 };
+
+bool TakesValue(const std::string &word) {
+  for (const char *option : {"--device", "--width", "--events", "--for", "--start", "--shutdown"})
+    if (word == option) return true;
+  return false;
+}
+
+// An option's value, for the command named before it (only --device may come
+// before the command). 0, or the exit code of a wrong line.
+int ParseOption(const std::string &option, const char *value, CommandLine &line, Output &output) {
+  Options &o = line.options;
+  const std::string &c = o.command;
+  if (option == "--device") {
+    o.device = value;
+    return kDioctlDone;
+  }
+  if (option == "--width" && (c == "read" || c == "write")) {
+    if (ParseNumber(value, 4, &o.width) && o.width != 0 && o.width != 3) return kDioctlDone;
+    return Usage(output, "--width is 1, 2 or 4, not \"%s\"", value, c);
+  }
+  if (option == "--events" && c == "watch") {
+    if (ParseEvents(value, &o.events)) return kDioctlDone;
+    return Usage(output, "--events takes event numbers 0 to 8 and ranges, such as 0,3,8 or 0-3, not \"%s\"", value,
+                 c);
+  }
+  if (option == "--for" && c == "watch") {
+    if (ParseSeconds(value, &o.milliseconds)) return kDioctlDone;
+    return Usage(output, "--for takes seconds above 0 with at most three decimals, not \"%s\"", value, c);
+  }
+  if ((option == "--start" || option == "--shutdown") && c == "do-config") {
+    DIO_DO_CONFIG &d = o.config;
+    bool start = option == "--start";
+    bool ok = start ? ParseDoSetting(value, &d.TriggerStart, &d.ChannelStart, &d.LevelStart)
+                    : ParseDoSetting(value, &d.TriggerShutdown, &d.ChannelShutdown, &d.LevelShutdown);
+    if (!ok) return Usage(output, "%s takes CH,LEVEL (channel 0 to 7, level 0 or 1) or off", option.c_str(), c);
+    (start ? line.haveStart : line.haveShutdown) = true;
+    return kDioctlDone;
+  }
+  return Usage(output, "%s is not an option of this command", option.c_str(), c);
+}
+
+// The words in order: help, options with their values, the command, then
+// its arguments. 0, or the exit code of a wrong line.
+int ReadWords(int argc, char **argv, Output &output, CommandLine *line) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    const std::string &c = line->options.command;
+    if (word == "--help" || word == "-h" || (word == "help" && c.empty())) {
+      line->help = true;
+    } else if (TakesValue(word)) {
+      if (i + 1 >= argc) return Usage(output, "%s needs a value", word.c_str(), c);
+      if (int wrong = ParseOption(word, argv[++i], *line, output)) return wrong;
+    } else if (word.size() > 1 && word[0] == '-') {
+      return Usage(output, "unknown option %s", word.c_str(), c);
+    } else if (c.empty()) {
+      if (!FindCommand(word)) return Usage(output, "unknown command \"%s\"", word.c_str(), "");
+      line->options.command = word;
+    } else {
+      line->positional.push_back(argv[i]);
+    }
+  }
+  return kDioctlDone;
+}
+
+// VALUE of write: a number that fits the width.
+int ReadValue(const char *text, Options &o, Output &output) {
+  uint64_t max = o.width == 4 ? 0xFFFFFFFFull : (1ull << (8 * o.width)) - 1;
+  if (!ParseNumber(text, 0xFFFFFFFFu, &o.value))
+    return Usage(output, "VALUE \"%s\" is not a number from 0 to 0xFFFFFFFF", text, o.command);
+  if (o.value <= max) return kDioctlDone;
+  char what[96];
+  snprintf(what, sizeof what, "%s does not fit in %u byte%s (at most 0x%llX)", text, unsigned(o.width),
+           o.width == 1 ? "" : "s", (unsigned long long)max);
+  return Usage(output, "VALUE %s", what, o.command);
+}
+
+// OFFSET of read, OFFSET and VALUE of write; the other commands take none.
+int ReadArguments(CommandLine &line, Output &output) {
+  Options &o = line.options;
+  const std::string &c = o.command;
+  size_t wanted = c == "read" ? 1 : c == "write" ? 2 : 0;
+  if (line.positional.size() != wanted) {
+    return Usage(output, wanted == 0 ? "%s takes no arguments" : wanted == 1 ? "%s takes one OFFSET"
+                                                                              : "%s takes OFFSET and VALUE",
+                 c.c_str(), c);
+  }
+  if (wanted >= 1 && !ParseNumber(line.positional[0], 0xFFFFFFFFu, &o.offset))
+    return Usage(output, "OFFSET \"%s\" is not a number from 0 to 0xFFFFFFFF", line.positional[0], c);
+  if (wanted == 2) return ReadValue(line.positional[1], o, output);
+  return kDioctlDone;
+}
+
+// The options a command needs together, or not at all.
+int CheckOptions(const CommandLine &line, Output &output) {
+  const std::string &c = line.options.command;
+  if (c == "do-config" && !(line.haveStart && line.haveShutdown))
+    return Usage(output, "%s needs both --start and --shutdown: the request replaces both", c.c_str(), c);
+  if (c == "list" && !line.options.device.empty())
+    return Usage(output, "%s lists every device; --device is not for it", c.c_str(), c);
+  return kDioctlDone;
+}
 
 }  // namespace
 
@@ -213,89 +317,17 @@ struct Parser {
 int DioctlMain(int argc, char **argv, FILE *out, FILE *err) {
   using namespace dioctl;
   Output output{out, err};
-  Options options;
-  Parser p{argc, argv, output};
-  std::vector<const char *> positional;
-  bool help = false, haveStart = false, haveShutdown = false;
-
-  for (; p.next < argc; ++p.next) {
-    std::string arg = argv[p.next];
-    const char *value = p.next + 1 < argc ? argv[p.next + 1] : nullptr;
-    const std::string &c = options.command;
-    if (arg == "--help" || arg == "-h" || (arg == "help" && c.empty())) {
-      help = true;
-    } else if (arg == "--device" || arg == "--width" || arg == "--events" || arg == "--for" ||
-               arg == "--start" || arg == "--shutdown") {
-      if (!value) return p.Usage("%s needs a value", arg.c_str(), c);
-      ++p.next;
-      bool ok = true;
-      bool known = !c.empty() || arg == "--device";
-      if (arg == "--device") {
-        options.device = value;
-      } else if (arg == "--width" && (c == "read" || c == "write")) {
-        ok = ParseNumber(value, 4, &options.width) && options.width != 0 && options.width != 3;
-        if (!ok) return p.Usage("--width is 1, 2 or 4, not \"%s\"", value, c);
-      } else if (arg == "--events" && c == "watch") {
-        if (!ParseEvents(value, &options.events))
-          return p.Usage("--events takes event numbers 0 to 8 and ranges, such as 0,3,8 or 0-3, not \"%s\"",
-                         value, c);
-      } else if (arg == "--for" && c == "watch") {
-        if (!ParseSeconds(value, &options.milliseconds))
-          return p.Usage("--for takes seconds above 0 with at most three decimals, not \"%s\"", value, c);
-      } else if ((arg == "--start" || arg == "--shutdown") && c == "do-config") {
-        DIO_DO_CONFIG &d = options.config;
-        bool start = arg == "--start";
-        ok = start ? ParseDoSetting(value, &d.TriggerStart, &d.ChannelStart, &d.LevelStart)
-                   : ParseDoSetting(value, &d.TriggerShutdown, &d.ChannelShutdown, &d.LevelShutdown);
-        if (!ok)
-          return p.Usage("%s takes CH,LEVEL (channel 0 to 7, level 0 or 1) or off", arg.c_str(), c);
-        (start ? haveStart : haveShutdown) = true;
-      } else {
-        known = false;
-      }
-      if (!known) return p.Usage("%s is not an option of this command", arg.c_str(), c);
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return p.Usage("unknown option %s", arg.c_str(), c);
-    } else if (options.command.empty()) {
-      if (!FindCommand(arg)) return p.Usage("unknown command \"%s\"", arg.c_str(), "");
-      options.command = arg;
-    } else {
-      positional.push_back(argv[p.next]);
-    }
-  }
-
-  const Command *command = FindCommand(options.command);
-  if (help) {
+  CommandLine line;
+  if (int wrong = ReadWords(argc, argv, output, &line)) return wrong;
+  const Command *command = FindCommand(line.options.command);
+  if (line.help) {
     output.Print("%s", command ? command->help : kOverview);
     return kDioctlDone;
   }
-  if (!command) return p.Usage("%s", "no command given", "");
-  const std::string &c = options.command;
-
-  size_t wanted = c == "read" ? 1 : c == "write" ? 2 : 0;
-  if (positional.size() != wanted) {
-    return p.Usage(wanted == 0 ? "%s takes no arguments"
-                               : wanted == 1 ? "%s takes one OFFSET" : "%s takes OFFSET and VALUE",
-                   c.c_str(), c);
-  }
-  if (wanted >= 1 && !ParseNumber(positional[0], 0xFFFFFFFFu, &options.offset))
-    return p.Usage("OFFSET \"%s\" is not a number from 0 to 0xFFFFFFFF", positional[0], c);
-  if (wanted == 2) {
-    uint64_t max = options.width == 4 ? 0xFFFFFFFFull : (1ull << (8 * options.width)) - 1;
-    if (!ParseNumber(positional[1], 0xFFFFFFFFu, &options.value))
-      return p.Usage("VALUE \"%s\" is not a number from 0 to 0xFFFFFFFF", positional[1], c);
-    if (options.value > max) {
-      char what[96];
-      snprintf(what, sizeof what, "%s does not fit in %u byte%s (at most 0x%llX)", positional[1],
-               unsigned(options.width), options.width == 1 ? "" : "s", (unsigned long long)max);
-      return p.Usage("VALUE %s", what, c);
-    }
-  }
-  if (c == "do-config" && !(haveStart && haveShutdown))
-    return p.Usage("%s needs both --start and --shutdown: the request replaces both", c.c_str(), c);
-  if (c == "list" && !options.device.empty())
-    return p.Usage("%s lists every device; --device is not for it", c.c_str(), c);
-  return command->run(options, output);
+  if (!command) return Usage(output, "%s", "no command given", "");
+  if (int wrong = ReadArguments(line, output)) return wrong;
+  if (int wrong = CheckOptions(line, output)) return wrong;
+  return command->run(line.options, output);
 }
 
 int DioctlCommandLine(const char *commandLine, FILE *out, FILE *err) {

@@ -81,11 +81,11 @@ int List(const Options &, Output &output) {
   if (!mapPath.empty()) {
     bool live = false;
     for (const std::string &path : present) live = live || SameDevice(path, mapPath);
-    output.Print("device map (Services\\ZEPDIO\\MapEntry, \"0\"):\n  %s%s\n", mapPath.c_str(),
+    output.Print("device map (" DIOCTL_MAP_KEY ", \"" DIO_VALUE_MAP_DEVICE0 "\"):\n  %s%s\n", mapPath.c_str(),
                  live ? "" : "  (no present device: the board was removed)");
   }
   if (record.found) {
-    output.Print("board (Services\\TESZEPDIOS\\Device000): %s, port base 0x%04X, interrupt %u",
+    output.Print("board (" DIOCTL_BOARD_KEY "): %s, port base 0x%04X, interrupt %u",
                  DescribeModel(record.deviceType).c_str(), unsigned(record.baseAddress), unsigned(record.interrupt));
     if (record.deviceType > 20) {
       output.Print(", PCI bus %u, slot %u", unsigned(record.busNumber), unsigned(record.slotNumber));

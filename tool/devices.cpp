@@ -9,7 +9,6 @@ namespace dioctl {
 namespace {
 
 const GUID kInterfaceClass = DIO_INTERFACE_GUID_VALUE;
-const char kMapKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZEPDIO\\MapEntry";
 
 }  // namespace
 
@@ -38,12 +37,14 @@ std::vector<std::string> InterfacePaths() {
 // The value is stored without a terminator: its length is the stored size.
 std::string MapEntryPath() {
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kMapKey, &key) != ERROR_SUCCESS) return std::string();
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, DIO_KEY_MAP_ENTRY, &key) != ERROR_SUCCESS) return std::string();
   std::string path;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, "0", NULL, &type, NULL, &size) == ERROR_SUCCESS && type == REG_SZ && size > 0) {
+  if (RegQueryValueExA(key, DIO_VALUE_MAP_DEVICE0, NULL, &type, NULL, &size) == ERROR_SUCCESS && type == REG_SZ &&
+      size > 0) {
     std::vector<char> text(size + 1, 0);
-    if (RegQueryValueExA(key, "0", NULL, &type, reinterpret_cast<BYTE *>(text.data()), &size) == ERROR_SUCCESS &&
+    if (RegQueryValueExA(key, DIO_VALUE_MAP_DEVICE0, NULL, &type, reinterpret_cast<BYTE *>(text.data()), &size) ==
+            ERROR_SUCCESS &&
         size < text.size()) {
       path.assign(text.data(), strnlen(text.data(), size));
     }

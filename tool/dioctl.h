@@ -12,6 +12,7 @@
 
 #include "../driver/dio_ioctl.h"
 #include "../driver/dio_registers.h"
+#include "../driver/dio_registry.h"
 #include "dioctl_main.h"
 
 namespace dioctl {
@@ -38,11 +39,15 @@ struct Output {
   int Fail(int code, const char *format, ...) __attribute__((format(printf, 3, 4)));
 };
 
+// The keys the commands name, as Services\... below HKEY_LOCAL_MACHINE.
+#define DIOCTL_BOARD_KEY "Services\\" DIO_SERVICE_NAME "\\" DIO_KEY_DEVICE000_NAME
+#define DIOCTL_MAP_KEY "Services\\" DIO_DEVICE_MAP_NAME "\\" DIO_KEY_MAP_ENTRY_NAME
+
 // ---------------------------------------------------------------------------
 // board.cpp: the board record the driver keeps in the registry, and what the
 // board model makes of the board
 struct BoardRecord {
-  bool found = false;  // Services\TESZEPDIOS\Device000 holds "DeviceType"
+  bool found = false;  // the service's Device000 holds "DeviceType"
   DWORD deviceType = 0;
   DWORD baseAddress = 0;
   DWORD interrupt = 0;

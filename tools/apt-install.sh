@@ -3,7 +3,7 @@
 set -euo pipefail
 missing=()
 for p in "$@"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  grep -q "install ok installed" <<<"$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" || missing+=("$p")
 done
 if ((${#missing[@]})); then
   apt-get update

@@ -28,7 +28,7 @@ for dll in $dlls; do
   esac
 done
 grep -qi 'TesZEPDIO.dll' <<<"$dlls" || fail "does not import TesZEPDIO.dll"
-i686-w64-mingw32-objdump -h "$image" | grep -q '\.rsrc' || fail "no resources"
+grep -q '\.rsrc' <<<"$(i686-w64-mingw32-objdump -h "$image")" || fail "no resources"
 sed -n '/DLL Name: COMCTL32/I,/^$/p' <<<"$headers" | grep -qw InitCommonControlsEx ||
   fail "does not import InitCommonControlsEx from comctl32.dll"
 # The manifest: well-formed, and a dependency on the common controls 6.0.

@@ -11,7 +11,7 @@ headers=$($objdump -p "$image")
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-$objdump -f "$image" | grep -q 'file format pei-x86-64' || fail "not an x86-64 image"
+grep -q 'file format pei-x86-64' <<<"$($objdump -f "$image")" || fail "not an x86-64 image"
 grep -qE '^Magic[[:space:]]+020b' <<<"$headers" || fail "not a PE32+ image"
 grep -qE '^Subsystem[[:space:]]+00000003' <<<"$headers" || fail "subsystem is not the console"
 

@@ -11,7 +11,7 @@
 # 32-bit applet's run).
 set -euo pipefail
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   dpkg --add-architecture i386
   apt-get update
 fi

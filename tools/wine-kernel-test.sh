@@ -8,7 +8,7 @@
 # through the Win32 API only, and by the command-line tool dioctl.exe as that
 # build makes it, for board models 24, 22 and 0; in the run of model 24 a
 # board of model 22 is installed beside it, whose start the driver refuses
-# (tests/wine/kernel_test.cpp says what is checked). A
+# (wine-kernel/test/kernel_test.cpp says what is checked). A
 # test-only helper driver in the same winedevice process gives the driver
 # what Wine does not: a board on the ports that interrupts, a restart with
 # the board's resources, the cleanup request before each close, interrupts,
@@ -36,7 +36,8 @@ models=$packages/models.txt
 image=$(find "$packages" -mindepth 2 -maxdepth 2 -name TesZEPDIO.sys | sort | head -n 1)
 tool=$PWD/build/windows-driver/tool/dioctl.exe
 build=$PWD/build/wine-kernel-test
-programs=$build/tests/wine
+programs=$build/wine-kernel/test
+helper=$build/wine-kernel/helper/TesZEPDIOWineHelper.sys
 out=$build/run
 rm -rf "$out"
 mkdir -p "$out"
@@ -53,7 +54,7 @@ WINEPREFIX=$base wineserver -w
 
 # Functions Wine's kernel has only as stubs that end the process. The image
 # may import them only where the helper puts its own routine in their place
-# (platform/wine/imports.cpp), or where the test never leads
+# (wine-kernel/helper/imports.cpp), or where the test never leads
 # (KeRemoveEntryDeviceQueue: the cancel of a port request held while the
 # device is stopped; docs/wine-kernel.md).
 substituted="IoConnectInterrupt IoDisconnectInterrupt KeSynchronizeExecution PoRequestPowerIrp IoWriteErrorLogEntry"
@@ -81,7 +82,7 @@ for model in 24 22 0; do
   fi
   cp "$packages/$package"/* "$dir/files/"
   cp "$tool" "$dir/files/dioctl.exe"
-  cp "$programs/kernel_test.exe" "$build/platform/wine/TesZEPDIOWineHelper.sys" "$dir/files/"
+  cp "$programs/kernel_test.exe" "$helper" "$dir/files/"
   # Wine's files are shared with the fresh prefix (never written in place);
   # the registry, which wineserver rewrites in place, is copied.
   cp -al "$base/drive_c" "$prefix/"

@@ -40,7 +40,7 @@ StartResources BenchResources(uint32_t model) {
 
 std::u16string PublishedDevicePath() {
   hostreg::Value value;
-  if (!hostreg::GetValue(std::string(kDeviceMapKey) + "\\MapEntry", "0", &value) ||
+  if (!hostreg::GetValue(DIO_KEY_MACHINE DIO_KEY_MAP_ENTRY, DIO_VALUE_MAP_DEVICE0, &value) ||
       value.type != 1 /* REG_SZ */) {
     return std::u16string();
   }
@@ -50,7 +50,7 @@ std::u16string PublishedDevicePath() {
   return path;
 }
 
-void InstallModel(uint32_t model) { hostreg::PutDword(kServiceKey, "DeviceType", model); }
+void InstallModel(uint32_t model) { hostreg::PutDword(kServiceKey, DIO_VALUE_DEVICE_TYPE, model); }
 
 NTSTATUS Bench::Load() {
   hostreg::Make(kServiceKey);

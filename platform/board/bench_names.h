@@ -5,11 +5,14 @@
 
 #include <cstdint>
 
+#include "dio_registry.h"
+
 namespace hostboard {
 
-// The driver's service key as installed, and the device map its start writes.
-inline constexpr char kServiceKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
-inline constexpr char kDeviceMapKey[] = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZEPDIO";
+// The driver's service key as installed, and the device map its start
+// writes, as the kernel names them (dio_registry.h).
+inline constexpr char kServiceKey[] = DIO_KEY_MACHINE DIO_KEY_SERVICE;
+inline constexpr char kDeviceMapKey[] = DIO_KEY_MACHINE DIO_KEY_DEVICE_MAP;
 
 // The register layout a board-model code selects: "layout 24", "layout 22"
 // or "general layout".

@@ -216,6 +216,7 @@ Result SetValue(const KeyRef &key, const std::u16string &name, uint32_t type, co
   value->type = type;
   const auto *bytes = static_cast<const uint8_t *>(data);
   value->data.assign(bytes, bytes + size);
+  ++value->writes;
   return Result::Ok;
 }
 

@@ -20,6 +20,7 @@ struct Value {
   std::u16string name;
   uint32_t type = 0;
   std::vector<uint8_t> data;
+  uint32_t writes = 0;  // how often it was set since it was made: what tests count
 };
 
 struct Key {

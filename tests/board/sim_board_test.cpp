@@ -43,14 +43,12 @@ std::unique_ptr<SimBoard> MakeBoard(Layout layout) {
 uint8_t In(int offset) { return __inbyte(USHORT(kBase + offset)); }
 void Out(int offset, uint8_t value) { __outbyte(USHORT(kBase + offset), value); }
 
-struct Source {
-  int intSt, intEn;
-  uint8_t bit;
-};
+// A DI source's status and enable registers and its bit in both.
+struct Source { int intSt, intEn; uint8_t bit; };
 
 Source SourceOf(const Regs &regs, int source) {
-  if (source < 8) return {regs.intSt0, regs.intEn0, uint8_t(1u << source)};
-  return {regs.intSt1, regs.intEn1, uint8_t(1u << (source - 8))};
+  return source < 8 ? Source{regs.intSt0, regs.intEn0, uint8_t(1u << source)}
+                    : Source{regs.intSt1, regs.intEn1, uint8_t(1u << (source - 8))};
 }
 
 void Enable(const Regs &regs, int source) {

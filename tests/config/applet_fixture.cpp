@@ -3,19 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dio_registry.h"
+
 namespace applettest {
 
-const std::string kServiceKey = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
-const std::string kDevice000Key = kServiceKey + "\\Device000";
-const std::string kCounterKey = kServiceKey + "\\Counter";
-const std::string kInterruptKey = kServiceKey + "\\Interrupt";
-const std::string kDoKey = kServiceKey + "\\DO";
+const std::string kServiceKey = DIO_KEY_MACHINE DIO_KEY_SERVICE;
+const std::string kDevice000Key = DIO_KEY_MACHINE DIO_KEY_SERVICE_DEVICE000;
+const std::string kCounterKey = DIO_KEY_MACHINE DIO_KEY_COUNTER;
+const std::string kInterruptKey = DIO_KEY_MACHINE DIO_KEY_INTERRUPT;
+const std::string kDoKey = DIO_KEY_MACHINE DIO_KEY_DO;
 
-void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, "DeviceType", deviceType); }
+void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, DIO_VALUE_DEVICE_TYPE, deviceType); }
 
 void Configured(uint32_t deviceType, const diolib::Board &board) {
   InstallDriver(deviceType);
-  PutText(kCounterKey, "TimeBase", "0");
+  PutText(kCounterKey, DIO_VALUE_TIME_BASE, "0");
   diolib::Configure(board);
 }
 
@@ -30,45 +32,29 @@ void PutRaw(const std::string &key, const std::string &name, uint32_t type, cons
   hostreg::SetValue(hostreg::Make(key), hostreg::FromUtf8(name), type, bytes.data(), bytes.size());
 }
 
-bool Has(const std::string &key, const std::string &name) {
+// The value's data; a failure where it is not there or not of `type`.
+std::vector<uint8_t> Data(const std::string &key, const std::string &name, uint32_t type) {
   hostreg::Value value;
-  return hostreg::GetValue(key, name, &value);
+  if (!hostreg::GetValue(key, name, &value)) ADD_FAILURE() << "no value " << name << " in " << key;
+  else EXPECT_EQ(value.type, type) << name;
+  return value.data;
 }
 
 uint32_t Dword(const std::string &key, const std::string &name) {
-  hostreg::Value value;
-  if (!hostreg::GetValue(key, name, &value)) {
-    ADD_FAILURE() << "no value " << name << " in " << key;
-    return 0xDEADBEEF;
-  }
-  EXPECT_EQ(value.type, uint32_t(REG_DWORD)) << name;
-  EXPECT_EQ(value.data.size(), 4u) << name;
-  uint32_t dword = 0;
-  memcpy(&dword, value.data.data(), std::min<size_t>(4, value.data.size()));
+  std::vector<uint8_t> data = Data(key, name, REG_DWORD);
+  EXPECT_EQ(data.size(), 4u) << name;
+  uint32_t dword = 0xDEADBEEF;
+  if (data.size() == 4) memcpy(&dword, data.data(), 4);
   return dword;
 }
 
 std::string Text(const std::string &key, const std::string &name) {
-  hostreg::Value value;
-  if (!hostreg::GetValue(key, name, &value)) {
-    ADD_FAILURE() << "no value " << name << " in " << key;
-    return "(missing)";
-  }
-  EXPECT_EQ(value.type, uint32_t(REG_SZ)) << name;
-  std::u16string wide(value.data.size() / 2, u'\0');
-  if (!wide.empty()) memcpy(&wide[0], value.data.data(), wide.size() * 2);
+  std::vector<uint8_t> data = Data(key, name, REG_SZ);
+  std::u16string wide(data.size() / 2, u'\0');
+  if (!wide.empty()) memcpy(&wide[0], data.data(), wide.size() * 2);
   EXPECT_TRUE(!wide.empty() && wide.back() == u'\0') << name << " is stored without its terminator";
   if (!wide.empty() && wide.back() == u'\0') wide.pop_back();
   return hostreg::ToUtf8(wide);
-}
-
-std::vector<std::string> ValueNames(const std::string &key) {
-  std::vector<std::string> names;
-  hostreg::KeyRef ref = hostreg::Find(key);
-  if (!ref) return names;
-  std::lock_guard<std::recursive_mutex> hold(hostreg::Lock());
-  for (const auto &value : ref->values) names.push_back(hostreg::ToUtf8(value.name));
-  return names;
 }
 
 diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
@@ -158,6 +144,32 @@ bool Checked(HWND page, int button) {
 
 LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, CB_GETCURSEL, 0, 0); }
 
+bool IsList(HWND control) { return hostwin::ClassName(control) == "ComboBox"; }
+
+void Set(HWND dialog, const std::vector<Setting> &settings) {
+  for (const Setting &s : settings) {
+    HWND page = ShowPage(dialog, s.page), control = Item(page, s.control);
+    ASSERT_TRUE(IsList(control) ? hostwin::ChooseItem(control, int(s.value))
+                                : Checked(page, s.control) != bool(s.value) && hostwin::Click(control))
+        << "control " << s.control;
+  }
+}
+
+std::vector<LRESULT> Shown(HWND dialog, const std::vector<Setting> &settings) {
+  std::vector<LRESULT> shown;
+  for (const Setting &s : settings) {
+    HWND page = Page(dialog, s.page);
+    shown.push_back(IsList(Item(page, s.control)) ? Selection(page, s.control) : Checked(page, s.control));
+  }
+  return shown;
+}
+
+std::vector<LRESULT> Values(const std::vector<Setting> &settings) {
+  std::vector<LRESULT> values;
+  for (const Setting &s : settings) values.push_back(s.value);
+  return values;
+}
+
 void AppletTest::Load() {
   ASSERT_FALSE(loaded_);
   ASSERT_TRUE(hostwin::OpenControlPanel(path_, &panel_)) << "the applet did not load from " << path_;
@@ -189,13 +201,15 @@ void AppletTest::OnPage(int templateId, std::function<void(HWND page)> user, int
       close);
 }
 
-void AppletTest::StartOver() {
+void AppletTest::StartOver(const std::string &what) {
   Unload();
   EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>()) << "left by the case before";
   EXPECT_EQ(diolib::Outstanding(), std::vector<std::string>()) << "left by the case before";
   hostwin::ResetDesktop();
   diolib::Reset();
   hostreg::Reset();
+  case_.reset();  // traces end in the order they began
+  case_ = std::make_unique<testing::ScopedTrace>(__FILE__, __LINE__, what);
 }
 
 void AppletTest::Unload() {
@@ -204,6 +218,9 @@ void AppletTest::Unload() {
   loaded_ = false;
 }
 
-void AppletTest::TearDown() { Unload(); }
+void AppletTest::TearDown() {
+  Unload();
+  case_.reset();
+}
 
 }  // namespace applettest

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,8 @@ using hostreg::PutDword;
 void PutText(const std::string &key, const std::string &name, const std::string &text, bool terminated = true,
              uint32_t type = REG_SZ);
 void PutRaw(const std::string &key, const std::string &name, uint32_t type, const std::vector<uint8_t> &bytes);
-bool Has(const std::string &key, const std::string &name);
 uint32_t Dword(const std::string &key, const std::string &name);
 std::string Text(const std::string &key, const std::string &name);  // a REG_SZ without its terminator
-std::vector<std::string> ValueNames(const std::string &key);
 
 // A board as the DIO library reports it. For models other than 24 the
 // applet takes the counts from GetDeviceInfor.
@@ -59,6 +58,19 @@ bool Ticked(HWND page, int indicator);
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
 LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR
 
+// A setting as a control of a page shows it: a list's selection, or
+// whether a button is checked.
+struct Setting {
+  int page, control;
+  LRESULT value;
+};
+// Makes each setting as a user does, the page shown first: chooses the
+// list's item, or clicks the button, which must change it.
+void Set(HWND dialog, const std::vector<Setting> &settings);
+// What each setting's control shows now, and what the settings say.
+std::vector<LRESULT> Shown(HWND dialog, const std::vector<Setting> &settings);
+std::vector<LRESULT> Values(const std::vector<Setting> &settings);
+
 class AppletTest : public testing::Test {
  protected:
   // Loads the applet: CPL_INIT, CPL_GETCOUNT, CPL_INQUIRE, CPL_NEWINQUIRE.
@@ -75,13 +87,15 @@ class AppletTest : public testing::Test {
   // CPL_STOP, CPL_EXIT and unload.
   void Unload();
   // Unloads and starts again from an empty registry and desktop and the
-  // library's default board: for the next case of a table.
-  void StartOver();
+  // library's default board: for the next case of a table, which `what`
+  // names in the messages of the checks that follow.
+  void StartOver(const std::string &what);
   void TearDown() override;
 
   hostwin::ControlPanel panel_;
   bool loaded_ = false;
   std::string path_ = APPLET_PATH;  // where the Control Panel loads the applet from
+  std::unique_ptr<testing::ScopedTrace> case_;
 };
 
 }  // namespace applettest

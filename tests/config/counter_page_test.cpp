@@ -2,6 +2,8 @@
 // shows of the stored settings, the user's edits and what OK stores.
 #include "applet_fixture.h"
 
+#include <tuple>
+
 namespace applettest {
 namespace {
 
@@ -31,25 +33,19 @@ std::string Lines(HWND page) {
          Label(Item(page, IDC_CNT_OUTPUT_LINE));
 }
 
-struct LineCase {
-  uint32_t model;
-  const char *counterA, *counterB;
-};
-
-// On a first run both counters show the internal choices.
+// A model and the lines of its counters A and B. On a first run both
+// counters show the internal choices.
 TEST_F(AppletCounterPageTest, TheExternalButtonsNameTheBoardsLines) {
-  const LineCase cases[] = {
-      {1, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {2, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {3, "DI1 DI0 DO2", "DI3 DI2 DO3"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE("model " + std::to_string(c.model));
-    StartOver();
-    Load(c.model, MakeBoard(16, 0, 0x02));
-    OnPage(IDD_COUNTER_PAGE, [&](HWND page) {
+  const std::tuple<uint32_t, std::string, std::string> cases[] = {
+      {1, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {2, "DI6 DI4 DO6", "DI7 DI5 DO7"}, {3, "DI1 DI0 DO2", "DI3 DI2 DO3"}};
+  for (const auto &[model, a, b] : cases) {
+    StartOver("model " + std::to_string(model));
+    Load(model, MakeBoard(16, 0, 0x02));
+    OnPage(IDD_COUNTER_PAGE, [&, a = a, b = b](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_COUNTER)), (std::vector<std::string>{"Counter A", "Counter B"}));
-      EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterA) + " Internal clock|Internal gate|Register");
+      EXPECT_EQ(Lines(page) + " " + Choices(page), a + " Internal clock|Internal gate|Register");
       ChooseCounter(page, 1);
-      EXPECT_EQ(Lines(page) + " " + Choices(page), std::string(c.counterB) + " Internal clock|Internal gate|Register");
+      EXPECT_EQ(Lines(page) + " " + Choices(page), b + " Internal clock|Internal gate|Register");
     });
   }
 }
@@ -107,8 +103,7 @@ TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
       {std::string(260, '9'), CB_ERR, "2147483647", false},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
-    StartOver();
+    StartOver("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
     Configured(0, MakeBoard(16, 0, 0x02));
     PutText(kCounterKey, "TimeBase", c.stored, c.terminated);
     Load();

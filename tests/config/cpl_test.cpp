@@ -84,10 +84,11 @@ TEST_F(AppletCplTest, ADialogThatCannotBeMadeIsReported) {
   EXPECT_EQ(box.owner, panel_.window);
 }
 
-// Without the driver's board record a message comes first, then the
-// dialog, while the Control Panel waits. "does not installed" is the
-// system's own text.
+// Without the driver's board record (the driver is loaded, but has started
+// no board) a message comes first, then the dialog, while the Control Panel
+// waits. "does not installed" is the system's own text.
 TEST_F(AppletCplTest, WithoutTheDriverTheMessageComesFirstThenTheDialog) {
+  hostreg::Make(kServiceKey);
   Load();
   OpenDialog([&](HWND) { EXPECT_FALSE(IsWindowEnabled(panel_.window)) << "the Control Panel waits for the dialog"; },
              IDCANCEL);

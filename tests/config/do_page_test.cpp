@@ -24,8 +24,7 @@ TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
   const std::vector<std::string> four = {"DO0", "DO1", "DO2", "DO3"};
   const std::vector<std::string> eight = {"DO0", "DO1", "DO2", "DO3", "DO4", "DO5", "DO6", "DO7"};
   for (const auto &[model, channels] : {std::pair{2u, eight}, std::pair{3u, eight}, std::pair{24u, four}}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    StartOver();
+    StartOver("model " + std::to_string(model));
     diolib::Board board = MakeBoard(16, 16, 0x00);
     board.info.doCount = 16;
     Load(model, board);
@@ -58,8 +57,7 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
       {"edited with the trigger off", 1, 2, 1, true, true, 2, 0, 0, 2, 1},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     StoreDo(c.trigger, c.channel, c.level);
     OnPage(IDD_DO_PAGE, [&](HWND page) {
       EXPECT_EQ(Checked(page, IDC_DO_START_ENABLE), c.checked);
@@ -70,9 +68,8 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
         EXPECT_EQ(bool(IsWindowEnabled(Item(page, list))), c.checked) << list;
       EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_SHUTDOWN_CHANNEL))) << "the shutdown output is off";
       if (!c.edited) return;
-      ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_CHANNEL), 3));
-      ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_DO_START_LEVEL), 1));
-      ASSERT_TRUE(hostwin::Click(Item(page, IDC_DO_START_ENABLE)));  // off again
+      Set(GetParent(page), {{IDD_DO_PAGE, IDC_DO_START_CHANNEL, 3}, {IDD_DO_PAGE, IDC_DO_START_LEVEL, 1},
+                            {IDD_DO_PAGE, IDC_DO_START_ENABLE, 0}});  // Low on DO3, then off again
       EXPECT_FALSE(IsWindowEnabled(Item(page, IDC_DO_START_LEVEL)));
     });
     EXPECT_EQ(Dword(kDoKey, "DO_Trigger_Start"), c.triggerSaved);

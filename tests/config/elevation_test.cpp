@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "applet_fixture.h"
 
@@ -25,46 +26,15 @@ HWND Shield(HWND dialog) {
 }
 
 // Edits on every page of a model-24 board: DI2 enabled on the rising edge,
-// Counter B's gate from its DI line, 1K Hz, the start output on DO1 low;
-// on model 22 DI5 cleared. What the pages show then, and what OK stores.
-void Edit(HWND dialog, uint32_t model) {
-  if (model == 22) {
-    HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
-    ASSERT_TRUE(hostwin::ChooseItem(Item(page, IDC_INT9_CHANNEL), 5));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT9_ENABLE)));
-    return;
-  }
-  HWND interrupt = ShowPage(dialog, IDD_INTERRUPT_PAGE);
-  ASSERT_TRUE(hostwin::ChooseItem(Item(interrupt, IDC_INT_CHANNEL), 2));
-  ASSERT_TRUE(hostwin::Click(Item(interrupt, IDC_INT_ENABLE)));
-  ASSERT_TRUE(hostwin::Click(Item(interrupt, IDC_INT_RISING)));
-  HWND counter = ShowPage(dialog, IDD_COUNTER_PAGE);
-  ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_COUNTER), 1));
-  ASSERT_TRUE(hostwin::Click(Item(counter, IDC_CNT_GATE_LINE)));
-  ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_FREQUENCY), 2));
-  HWND doPage = ShowPage(dialog, IDD_DO_PAGE);
-  ASSERT_TRUE(hostwin::Click(Item(doPage, IDC_DO_START_ENABLE)));
-  ASSERT_TRUE(hostwin::ChooseItem(Item(doPage, IDC_DO_START_CHANNEL), 1));
-  ASSERT_TRUE(hostwin::ChooseItem(Item(doPage, IDC_DO_START_LEVEL), 1));
-}
-
-std::vector<LRESULT> Shown(HWND dialog, uint32_t model) {
-  if (model == 22) {
-    HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
-    return {Selection(page, IDC_INT9_CHANNEL), Checked(page, IDC_INT9_ENABLE)};
-  }
-  HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
-  HWND doPage = Page(dialog, IDD_DO_PAGE);
-  return {Selection(interrupt, IDC_INT_CHANNEL), Checked(interrupt, IDC_INT_ENABLE),
-          Checked(interrupt, IDC_INT_RISING),    Selection(counter, IDC_CNT_COUNTER),
-          Checked(counter, IDC_CNT_GATE_LINE),   Selection(counter, IDC_CNT_FREQUENCY),
-          Checked(doPage, IDC_DO_START_ENABLE),  Selection(doPage, IDC_DO_START_CHANNEL),
-          Selection(doPage, IDC_DO_START_LEVEL)};
-}
-
-std::vector<LRESULT> Edited(uint32_t model) {
-  if (model == 22) return {5, 0};
-  return {2, 1, 1, 1, 1, 2, 1, 1, 1};
+// Counter B's gate from its DI line, 1K Hz, the start output on DO1 low; on
+// model 22 DI5 cleared. Then what OK stores.
+std::vector<Setting> Edits(uint32_t model) {
+  if (model == 22) return {{IDD_INTERRUPT9_PAGE, IDC_INT9_CHANNEL, 5}, {IDD_INTERRUPT9_PAGE, IDC_INT9_ENABLE, 0}};
+  return {{IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, 2}, {IDD_INTERRUPT_PAGE, IDC_INT_ENABLE, 1},
+          {IDD_INTERRUPT_PAGE, IDC_INT_RISING, 1},  {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, 1},
+          {IDD_COUNTER_PAGE, IDC_CNT_GATE_LINE, 1}, {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, 2},
+          {IDD_DO_PAGE, IDC_DO_START_ENABLE, 1},    {IDD_DO_PAGE, IDC_DO_START_CHANNEL, 1},
+          {IDD_DO_PAGE, IDC_DO_START_LEVEL, 1}};
 }
 
 std::vector<std::string> Stored(uint32_t model) {
@@ -80,37 +50,29 @@ std::vector<std::string> StoredEdits(uint32_t model) {
   return {"Enable", "Rising", "DI", "2", "1", "1", "0"};
 }
 
-struct ShieldCase {
-  const char *what;
-  hostwin::Rights rights;
-  bool installed;
-  bool shield;
-};
-
 // The shield button shows where an elevated applet could store what this
-// one cannot, and only there; the dialog opens in every case, with a
-// taskbar button of its own (the Control Panel's window is hidden), and
-// nothing is asked before it.
+// one cannot (who runs it, whether the driver's key is there), and only
+// there; the dialog opens in every case, with a taskbar button of its own
+// (the Control Panel's window is hidden), and nothing is asked before it.
 TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp) {
-  const ShieldCase cases[] = {
+  const std::tuple<const char *, hostwin::Rights, bool, bool> cases[] = {
       {"an elevated administrator", kElevated, true, false},
       {"an administrator under UAC", kAdmin, true, true},
       {"a standard user", kUser, true, true},
       {"a standard user without the driver's key", kUser, false, false},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
-    if (c.installed) InstallDriver(24);
-    hostwin::RunAs(c.rights);
+  for (const auto &[what, rights, installed, shield] : cases) {
+    StartOver(what);
+    if (installed) InstallDriver(24);
+    hostwin::RunAs(rights);
     Load();
-    OpenDialog([&](HWND dialog) {
-      EXPECT_EQ(Shield(dialog) != nullptr, c.shield);
-      EXPECT_EQ(hostwin::HasShield(Item(dialog, IDC_ELEVATE)), c.shield);
+    OpenDialog([&, shield = shield](HWND dialog) {
+      EXPECT_EQ(Shield(dialog) != nullptr, shield);
+      EXPECT_EQ(hostwin::HasShield(Item(dialog, IDC_ELEVATE)), shield);
       EXPECT_EQ(Label(Item(dialog, IDC_ELEVATE)), "Change settings...");
       EXPECT_TRUE(hostwin::HasTaskbarButton(dialog));
     }, IDCANCEL);
-    EXPECT_EQ(hostwin::MessageBoxes().size(), c.installed ? 0u : 1u) << "no question before the dialog";
+    EXPECT_EQ(hostwin::MessageBoxes().size(), installed ? 0u : 1u) << "no question before the dialog";
     EXPECT_TRUE(hostwin::ShellExecutions().empty());
   }
 }
@@ -136,8 +98,7 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
       {"yes to a refused OK", 24, kUser, nullptr, true},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     path_ = APPLET_PATH;
     std::filesystem::path folder;
     if (c.folder) {
@@ -154,7 +115,7 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
     HWND first = nullptr;
     OpenDialog([&](HWND dialog) {
       first = dialog;
-      Edit(dialog, c.model);
+      Set(dialog, Edits(c.model));
       ASSERT_NE(Shield(dialog), nullptr);
       EXPECT_TRUE(hostwin::Click(c.byRefusedSave ? Item(dialog, IDOK) : Shield(dialog)));
       EXPECT_FALSE(IsWindowVisible(dialog)) << "the elevated applet took over";
@@ -172,7 +133,7 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
     // The Control Panel the prompt started, elevated, on the same machine.
     hostwin::RunAs(kElevated);
     hostwin::WhenDialogOpens([&](HWND dialog) {
-      EXPECT_EQ(Shown(dialog, c.model), Edited(c.model));
+      EXPECT_EQ(Shown(dialog, Edits(c.model)), Values(Edits(c.model)));
       EXPECT_EQ(GetForegroundWindow(), dialog);
       EXPECT_EQ(Shield(dialog), nullptr);
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
@@ -196,10 +157,10 @@ TEST_F(AppletElevationTest, ADeclinedPromptOrABrokenCommandLineChangesNothing) {
   Load();
   hostwin::WhenElevationAsked(false);
   OpenDialog([&](HWND dialog) {
-    Edit(dialog, 24);
+    Set(dialog, Edits(24));
     EXPECT_TRUE(hostwin::Click(Shield(dialog)));
     EXPECT_TRUE(IsWindowVisible(dialog));
-    EXPECT_EQ(Shown(dialog, 24), Edited(24));
+    EXPECT_EQ(Shown(dialog, Edits(24)), Values(Edits(24)));
   }, IDCANCEL);
   EXPECT_TRUE(hostwin::MessageBoxes().empty()) << "the user's no needs no message";
   std::string whole = hostwin::ShellExecutions().at(0).parameters;
@@ -216,7 +177,7 @@ TEST_F(AppletElevationTest, ADeclinedPromptOrABrokenCommandLineChangesNothing) {
   for (const auto &line : broken) {
     SCOPED_TRACE(line);
     hostwin::WhenDialogOpens([](HWND dialog) {
-      EXPECT_EQ(Shown(dialog, 24), (std::vector<LRESULT>{0, 1, 1, 0, 0, 0, 0, 0, 0}));
+      EXPECT_EQ(Shown(dialog, Edits(24)), (std::vector<LRESULT>{0, 1, 1, 0, 0, 0, 0, 0, 0}));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     });
     auto calls = hostwin::RunControlCommandLine(line);
@@ -231,12 +192,23 @@ struct RefusalCase {
   std::vector<std::pair<std::string, LSTATUS>> refusing;  // keys whose writes fail whatever the rights, and how
   std::vector<std::string> failing;                       // DIO library functions that fail
   bool carried;  // the applet was started by an elevated restart that did not help
-  std::vector<std::string> said;
+  std::string said;
   UINT type;
 };
 
-std::string Key(const std::string &name) {
-  return "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\" + name;
+// A refused save's text: its first line, why each of the keys Interrupt,
+// Counter and DO was not stored (none: it was), whether the board took the
+// DO settings, and its last line.
+std::string Said(const char *head, const std::vector<std::string> &why, bool took, const char *last) {
+  std::string said = head;
+  const char *keys[] = {"Interrupt", "Counter", "DO"};
+  for (size_t i = 0; i < 3; ++i) {
+    std::string key = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS\\" + std::string(keys[i]);
+    said += why[i].empty() ? "\nStored: " + key + "." : "\nNot stored: " + key + why[i];
+  }
+  said += took ? "\nThe board took the DO settings; they hold until it starts again." :
+                 "\nThe DO settings did not reach the board.";
+  return said + "\n\n" + last;
 }
 
 // A refused OK says what happened: which keys were stored, which were
@@ -246,36 +218,22 @@ std::string Key(const std::string &name) {
 // The dialog stays open with its edits; the next OK asks again.
 TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookIt) {
   const std::string denied = " (access denied, error 5).";
+  const char *none = "The settings were not stored.", *some = "Only some of the settings were stored.";
+  const char *offer = "Open the applet as administrator, with your changes, to store them?";
+  const char *kept = "Your changes stay in the dialog.";
+  const UINT asks = MB_YESNO | MB_ICONWARNING, tells = MB_OK | MB_ICONERROR;
   const RefusalCase cases[] = {
-      {"a standard user: nothing stored",
-       kUser, {}, {}, false,
-       {"The settings were not stored.", "Not stored: " + Key("Interrupt") + denied,
-        "Not stored: " + Key("Counter") + denied, "Not stored: " + Key("DO") + denied,
-        "The board took the DO settings; they hold until it starts again.", "",
-        "Open the applet as administrator, with your changes, to store them?"},
-       MB_YESNO | MB_ICONWARNING},
-      {"elevated, the Counter key locked: no offer",
-       kElevated, {{kCounterKey, ERROR_ACCESS_DENIED}}, {}, false,
-       {"Only some of the settings were stored.", "Stored: " + Key("Interrupt") + ".",
-        "Not stored: " + Key("Counter") + denied, "Stored: " + Key("DO") + ".",
-        "The board took the DO settings; they hold until it starts again.", "", "Your changes stay in the dialog."},
-       MB_OK | MB_ICONERROR},
-      {"started by a restart that did not help (UAC off): no offer",
-       kUser, {}, {}, true,
-       {"The settings were not stored.", "Not stored: " + Key("Interrupt") + denied,
-        "Not stored: " + Key("Counter") + denied, "Not stored: " + Key("DO") + denied,
-        "The board took the DO settings; they hold until it starts again.", "", "Your changes stay in the dialog."},
-       MB_OK | MB_ICONERROR},
-      {"the Counter key deleted meanwhile, the board refusing",
-       kElevated, {{kCounterKey, ERROR_KEY_DELETED}}, {"DOSysConfig"}, false,
-       {"Only some of the settings were stored.", "Stored: " + Key("Interrupt") + ".",
-        "Not stored: " + Key("Counter") + " (error 1018).", "Stored: " + Key("DO") + ".",
-        "The DO settings did not reach the board.", "", "Your changes stay in the dialog."},
-       MB_OK | MB_ICONERROR},
+      {"a standard user: nothing stored", kUser, {}, {}, false, Said(none, {denied, denied, denied}, true, offer),
+       asks},
+      {"elevated, the Counter key locked: no offer", kElevated, {{kCounterKey, ERROR_ACCESS_DENIED}}, {}, false,
+       Said(some, {"", denied, ""}, true, kept), tells},
+      {"started by a restart that did not help (UAC off): no offer", kUser, {}, {}, true,
+       Said(none, {denied, denied, denied}, true, kept), tells},
+      {"the Counter key deleted meanwhile, the board refusing", kElevated, {{kCounterKey, ERROR_KEY_DELETED}},
+       {"DOSysConfig"}, false, Said(some, {"", " (error 1018).", ""}, false, kept), tells},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     diolib::Board board;
     board.failing = c.failing;
     Configured(0, board);
@@ -294,7 +252,7 @@ TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookI
       hostwin::ResetDesktop();
       hostwin::RunAs(c.rights);
     }
-    size_t answers = c.type == UINT(MB_YESNO | MB_ICONWARNING) ? 2 : 0;
+    size_t answers = c.type == asks ? 2 : 0;
     for (size_t i = 0; i < answers; ++i) hostwin::WhenMessageBoxAsks(IDNO);
     auto user = [&](HWND dialog) {
       EXPECT_EQ(Shield(dialog) != nullptr, answers > 0) << "the shield shows where the offer is made";
@@ -314,10 +272,8 @@ TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookI
     }
     const auto &boxes = hostwin::MessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
-    std::string said;
-    for (const auto &line : c.said) said += (said.empty() ? "" : "\n") + line;
     for (const auto &box : boxes) {
-      EXPECT_EQ(box.text, said);
+      EXPECT_EQ(box.text, c.said);
       EXPECT_EQ(box.type, c.type);
       EXPECT_EQ(box.caption, "ZEPDIO driver Configuration");
     }

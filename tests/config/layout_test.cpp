@@ -23,15 +23,11 @@ using AppletLayoutTest = AppletTest;
 // template may name a class by its atom or in any case).
 bool OfClass(HWND control, const char *name) { return strcasecmp(hostwin::ClassName(control).c_str(), name) == 0; }
 
-bool IsLabel(HWND control) {
-  DWORD style = DWORD(GetWindowLongPtrA(control, GWL_STYLE));
-  return OfClass(control, "Static") && (style & SS_TYPEMASK) <= SS_RIGHT && !(style & SS_NOPREFIX);
-}
-
-bool IsButton(HWND control) {
-  DWORD type = DWORD(GetWindowLongPtrA(control, GWL_STYLE)) & BS_TYPEMASK;
-  return OfClass(control, "Button") && type != BS_GROUPBOX;
-}
+DWORD Style(HWND control) { return DWORD(GetWindowLongPtrA(control, GWL_STYLE)); }
+bool IsText(HWND control) { return OfClass(control, "Static") && (Style(control) & SS_TYPEMASK) <= SS_RIGHT; }
+bool IsLabel(HWND control) { return IsText(control) && !(Style(control) & SS_NOPREFIX); }
+bool IsGroupBox(HWND control) { return OfClass(control, "Button") && (Style(control) & BS_TYPEMASK) == BS_GROUPBOX; }
+bool IsButton(HWND control) { return OfClass(control, "Button") && !IsGroupBox(control); }
 
 // The letter after a single "&", or 0.
 char Mnemonic(HWND control) {
@@ -87,11 +83,7 @@ std::vector<HWND> OfKind(HWND page, bool (*kind)(HWND)) {
 void ExpectGrid(HWND page) {
   SCOPED_TRACE("page " + std::to_string(hostwin::TemplateId(page)));
   std::set<LONG> lefts;
-  for (HWND label : OfKind(page, [](HWND c) {
-         DWORD style = DWORD(GetWindowLongPtrA(c, GWL_STYLE));
-         return OfClass(c, "Static") && (style & SS_TYPEMASK) <= SS_RIGHT;
-       }))
-    lefts.insert(hostwin::Placement(label).left);
+  for (HWND label : OfKind(page, IsText)) lefts.insert(hostwin::Placement(label).left);
   EXPECT_EQ(lefts.size(), 1u) << "labels at " << lefts.size() << " different x";
   switch (hostwin::TemplateId(page)) {
     case IDD_SUPPORT_PAGE: {
@@ -119,9 +111,7 @@ void ExpectGrid(HWND page) {
       std::set<LONG> lists, boxes, buttons;
       for (int id : {IDC_DO_START_CHANNEL, IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_CHANNEL, IDC_DO_SHUTDOWN_LEVEL})
         lists.insert(At(page, id).left);
-      for (HWND box : OfKind(page, [](HWND c) {
-             return OfClass(c, "Button") && (GetWindowLongPtrA(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
-           }))
+      for (HWND box : OfKind(page, IsGroupBox))
         boxes.insert(hostwin::Placement(box).left * 10000 + hostwin::Placement(box).right);
       for (int id : {IDC_DO_START_ENABLE, IDC_DO_SHUTDOWN_ENABLE}) buttons.insert(At(page, id).left);
       EXPECT_EQ(std::vector<size_t>({lists.size(), boxes.size(), buttons.size()}), std::vector<size_t>({1, 1, 1}))
@@ -134,8 +124,7 @@ void ExpectGrid(HWND page) {
 
 TEST_F(AppletLayoutTest, EveryPageHasItsOwnMnemonicsNamesAndGrid) {
   for (uint32_t model : {24u, 22u}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    StartOver();
+    StartOver("model " + std::to_string(model));
     Load(model);
     OpenDialog([](HWND dialog) {
       for (HWND page : hostwin::Children(dialog)) {

@@ -47,8 +47,7 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
       {"model 24 at 150 %", 24, 0xFF, 8, 144, {"Function", "Interrupt", "Counter", "DO"}, {108, 104, 105, 107}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     hostwin::SetScreenDpi(c.dpi);
     Load(c.deviceType, MakeBoard(16, c.doCount, c.featureFlags));
     OpenDialog([&](HWND dialog) {
@@ -87,8 +86,7 @@ TEST_F(AppletMainDialogTest, OkSavesEveryKeyAndAppliesDoEvenWithoutThosePages) {
       "Counter\\CounterB_CLKSource=Internal", "Counter\\CounterB_GateControl=Internal",
       "Counter\\CounterB_Output=Register", "Counter\\TimeBase=0"};
   for (const auto &[model, saves, written] : {std::tuple{0u, 1, model0}, std::tuple{22u, 2, nine}}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    StartOver();
+    StartOver("model " + std::to_string(model));
     Load(model, MakeBoard(16, 0, 0x00));
     size_t mark = hostwin::RegistryWrites().size(), calls = diolib::Calls().size();
     OpenDialog([&, saves = saves](HWND dialog) {
@@ -114,34 +112,19 @@ TEST_F(AppletMainDialogTest, TheChannelAndCounterShownAndTheirEditsLastForTheLoa
   Load();
   // The channel shown and its edge, the counter shown, its clock, the
   // frequency, and the DO start output.
-  auto shown = [](HWND dialog) {
-    HWND interrupt = Page(dialog, IDD_INTERRUPT_PAGE), counter = Page(dialog, IDD_COUNTER_PAGE);
-    HWND doPage = Page(dialog, IDD_DO_PAGE);
-    return std::vector<LRESULT>{Selection(interrupt, IDC_INT_CHANNEL), Checked(interrupt, IDC_INT_RISING),
-                                Selection(counter, IDC_CNT_COUNTER),   Checked(counter, IDC_CNT_CLOCK_LINE),
-                                Selection(counter, IDC_CNT_FREQUENCY), Checked(doPage, IDC_DO_START_ENABLE),
-                                Selection(doPage, IDC_DO_START_CHANNEL)};
-  };
-  auto choose = [](HWND dialog, bool edit) {
-    HWND interrupt = ShowPage(dialog, IDD_INTERRUPT_PAGE);
-    ASSERT_TRUE(hostwin::ChooseItem(Item(interrupt, IDC_INT_CHANNEL), 3));
-    ASSERT_TRUE(!edit || hostwin::Click(Item(interrupt, IDC_INT_RISING)));
-    HWND counter = ShowPage(dialog, IDD_COUNTER_PAGE);
-    ASSERT_TRUE(hostwin::ChooseItem(Item(counter, IDC_CNT_COUNTER), 1));
-    ASSERT_TRUE(!edit || hostwin::Click(Item(counter, IDC_CNT_CLOCK_LINE)));
-    ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(counter, IDC_CNT_FREQUENCY), 3));
-    HWND doPage = ShowPage(dialog, IDD_DO_PAGE);
-    ASSERT_TRUE(!edit || hostwin::Click(Item(doPage, IDC_DO_START_ENABLE)));
-    ASSERT_TRUE(!edit || hostwin::ChooseItem(Item(doPage, IDC_DO_START_CHANNEL), 2));
-  };
-  OpenDialog([&](HWND dialog) { choose(dialog, true); }, IDCANCEL);
-  OpenDialog([&](HWND dialog) { EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 1, 1, 1, 3, 1, 2})); }, IDCANCEL);
+  const std::vector<Setting> edits = {
+      {IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, 3},   {IDD_INTERRUPT_PAGE, IDC_INT_RISING, 1},
+      {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, 1},     {IDD_COUNTER_PAGE, IDC_CNT_CLOCK_LINE, 1},
+      {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, 3},   {IDD_DO_PAGE, IDC_DO_START_ENABLE, 1},
+      {IDD_DO_PAGE, IDC_DO_START_CHANNEL, 2}};
+  OpenDialog([&](HWND dialog) { Set(dialog, edits); }, IDCANCEL);
+  OpenDialog([&](HWND dialog) { EXPECT_EQ(Shown(dialog, edits), Values(edits)); }, IDCANCEL);
   Unload();
   Load();
   OpenDialog([&](HWND dialog) {
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{0, 1, 0, 0, 0, 0, 0}));
-    choose(dialog, false);
-    EXPECT_EQ(shown(dialog), (std::vector<LRESULT>{3, 0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(Shown(dialog, edits), (std::vector<LRESULT>{0, 1, 0, 0, 0, 0, 0}));
+    Set(dialog, {edits[0], edits[2]});
+    EXPECT_EQ(Shown(dialog, edits), (std::vector<LRESULT>{3, 0, 1, 0, 0, 0, 0}));
   }, IDCANCEL);
 }
 
@@ -149,59 +132,46 @@ void Press(UINT key, int times = 1, bool shift = false) {
   for (int i = 0; i < times; ++i) ASSERT_TRUE(hostwin::PressKey(key, shift));
 }
 
-// The keyboard alone: the tab strip has the focus when the dialog opens, the
-// arrows change the tab, Tab goes from the strip into the page shown before
-// the buttons, and Enter is OK. (The Wine run goes through every page so.)
-TEST_F(AppletMainDialogTest, TheKeyboardAloneReachesThePagesAndOk) {
+// The keyboard alone, as in a property sheet: the tab strip has the focus
+// when the dialog opens; Ctrl+Tab and Ctrl+PgDn go to the next tab,
+// Ctrl+Shift+Tab and Ctrl+PgUp to the one before, round the ends, and so do
+// the arrows on the strip; Tab goes from the strip into the page shown
+// before the buttons; from inside a page the Ctrl keys take the focus to
+// the first control of the page shown, and do not reach the controls;
+// Enter is OK. On model 22's single tab they do nothing. (The Wine run goes
+// through every page so.)
+TEST_F(AppletMainDialogTest, TheKeyboardAloneSwitchesTabsAsInAPropertySheetAndReachesOk) {
+  struct Step {
+    UINT key;
+    bool shift, control;
+    int tab;
+  };
+  const Step steps[] = {
+      {VK_TAB, false, true, 1},   {VK_TAB, true, true, 0},  {VK_PRIOR, false, true, 3}, {VK_NEXT, false, true, 0},
+      {VK_NEXT, false, true, 1},  {VK_TAB, false, true, 2}, {VK_RIGHT, false, false, 3}, {VK_LEFT, false, false, 2},
+  };
+  const int pages[] = {IDD_SUPPORT_PAGE, IDD_INTERRUPT_PAGE, IDD_COUNTER_PAGE, IDD_DO_PAGE};
   Load(24);
-  OpenDialog([](HWND dialog) {
-    HWND doPage = Page(dialog, IDD_DO_PAGE);
-    EXPECT_EQ(GetFocus(), Item(dialog, IDC_TAB));
-    Press(VK_RIGHT, 3);
-    EXPECT_TRUE(IsWindowVisible(doPage));
+  OpenDialog([&](HWND dialog) {
+    HWND tab = Item(dialog, IDC_TAB);
+    EXPECT_EQ(GetFocus(), tab);
+    for (const Step &step : steps) {
+      ASSERT_TRUE(hostwin::PressKey(step.key, step.shift, step.control));
+      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), step.tab) << step.key;
+      EXPECT_EQ(GetFocus(), tab);
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == step.tab) << i;
+    }
     Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), Item(doPage, IDC_DO_START_ENABLE)) << "the page comes before the buttons";
+    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER)) << "the page before the buttons";
+    ASSERT_TRUE(hostwin::PressKey(VK_NEXT, false, true));
+    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE));
+    EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "the list did not take Ctrl+PgDn";
     Press(VK_SPACE);  // the start output on
     Press(VK_TAB);
     Press(VK_DOWN);  // DO1
     Press(VK_RETURN);
   });
   EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
-}
-
-// Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and Ctrl+PgUp
-// to the one before, round the ends, from the tab strip or from inside a
-// page, whose focus then goes to the first control of the page shown; on
-// model 22's single tab they do nothing. Ctrl does not reach the controls.
-TEST_F(AppletMainDialogTest, CtrlTabAndCtrlPageKeysSwitchTabsAsInAPropertySheet) {
-  struct Step {
-    UINT key;
-    bool shift;
-    int tab;
-    int focus;  // the control with the focus after the key
-  };
-  const Step steps[] = {
-      {VK_TAB, false, 1, IDC_TAB},          {VK_TAB, true, 0, IDC_TAB},
-      {VK_PRIOR, false, 3, IDC_TAB},        {VK_NEXT, false, 0, IDC_TAB},
-      {VK_NEXT, false, 1, IDC_TAB},         {VK_TAB, false, 2, IDC_TAB},
-  };
-  Load(24);
-  OpenDialog([&](HWND dialog) {
-    HWND tab = Item(dialog, IDC_TAB);
-    for (const Step &step : steps) {
-      ASSERT_TRUE(hostwin::PressKey(step.key, step.shift, true));
-      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), step.tab) << step.key;
-      EXPECT_EQ(GetFocus(), Item(dialog, step.focus));
-      const int pages[] = {IDD_SUPPORT_PAGE, IDD_INTERRUPT_PAGE, IDD_COUNTER_PAGE, IDD_DO_PAGE};
-      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == step.tab) << i;
-    }
-    // From inside the Counter page: the DO page's first control.
-    Press(VK_TAB);
-    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER));
-    ASSERT_TRUE(hostwin::PressKey(VK_NEXT, false, true));
-    EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE));
-    EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "the list did not take Ctrl+PgDn";
-  }, IDCANCEL);
   Unload();
   Load(22);
   OpenDialog([](HWND dialog) {
@@ -209,12 +179,6 @@ TEST_F(AppletMainDialogTest, CtrlTabAndCtrlPageKeysSwitchTabsAsInAPropertySheet)
     EXPECT_EQ(SendMessageA(Item(dialog, IDC_TAB), TCM_GETCURSEL, 0, 0), 0);
   }, IDCANCEL);
 }
-
-struct ListCase {
-  int page;
-  int list;
-  bool emptyChoiceIgnored;  // a change notification without a selection changes nothing either
-};
 
 // Every list of every page: setting its selection sends nothing, and the
 // notifications other than CBN_SELCHANGE are not looked at; on the counter
@@ -230,7 +194,9 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   size_t mark = hostwin::RegistryWrites().size();
   OpenDialog({}, IDOK);
   std::vector<std::string> before = WritesSince(mark);
-  const ListCase cases[] = {
+  // A page, a list, and whether a change notification without a selection
+  // changes nothing either.
+  const std::tuple<int, int, bool> cases[] = {
       {IDD_INTERRUPT_PAGE, IDC_INT_CHANNEL, false}, {IDD_COUNTER_PAGE, IDC_CNT_COUNTER, true},
       {IDD_COUNTER_PAGE, IDC_CNT_FREQUENCY, true},  {IDD_DO_PAGE, IDC_DO_START_CHANNEL, false},
       {IDD_DO_PAGE, IDC_DO_START_LEVEL, false},     {IDD_DO_PAGE, IDC_DO_SHUTDOWN_CHANNEL, false},
@@ -238,18 +204,18 @@ TEST_F(AppletMainDialogTest, OnlyAUsersChoiceInAListChangesASetting) {
   };
   mark = hostwin::RegistryWrites().size();
   OpenDialog([&](HWND dialog) {
-    for (const auto &c : cases) {
-      SCOPED_TRACE("list " + std::to_string(c.list));
-      HWND page = ShowPage(dialog, c.page), list = Item(page, c.list);
-      auto notify = [&](UINT code) {
-        SendMessageA(page, WM_COMMAND, MAKEWPARAM(c.list, code), reinterpret_cast<LPARAM>(list));
+    for (const auto &[pageId, id, emptyChoiceIgnored] : cases) {
+      SCOPED_TRACE("list " + std::to_string(id));
+      HWND page = ShowPage(dialog, pageId), list = Item(page, id);
+      auto notify = [&, id = id](UINT code) {
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(list));
       };
       SendMessageA(list, CB_SETCURSEL, 1, 0);
       for (UINT code : {CBN_DROPDOWN, CBN_SELENDOK, CBN_CLOSEUP, CBN_SETFOCUS, CBN_KILLFOCUS}) notify(code);
-      if (c.list == IDC_INT_CHANNEL) {
+      if (id == IDC_INT_CHANNEL) {
         ASSERT_TRUE(hostwin::Click(Item(page, IDC_INT_ENABLE)));  // DI1 shown, DI0 chosen
       }
-      if (c.emptyChoiceIgnored) {
+      if (emptyChoiceIgnored) {
         SendMessageA(list, CB_SETCURSEL, WPARAM(-1), 0);
         notify(CBN_SELCHANGE);
       }

@@ -36,8 +36,7 @@ TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
        "DI Ports:1 (DI_0~DI_-1)", "DI Interrupt", "DO Ports:1 (DO_0~DO_-1)", "Program LED", {1033, 1035}, false},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    StartOver();
+    StartOver(c.what);
     diolib::Board board = MakeBoard(c.diCount, c.doCount, c.featureFlags);
     board.info = c.info;
     board.present = c.present;
@@ -67,8 +66,7 @@ TEST_F(AppletSupportPageTest, IndicatorsAreDrawnAtTheirOwnSizeAndInHighContrast)
   };
   std::vector<Drawn> drawn;
   for (int dpi : {96, 120, 144, 192}) {
-    SCOPED_TRACE(dpi);
-    StartOver();
+    StartOver(std::to_string(dpi) + " dpi");
     hostwin::SetScreenDpi(dpi);
     Load(0, MakeBoard(16, 4, 0x02));
     OnPage(IDD_SUPPORT_PAGE, [&](HWND page) {

@@ -4,10 +4,10 @@
 
 namespace diotest {
 
-const std::string kService0 = std::string(kServiceKey) + "\\Device000";
-const std::string kDoKey = std::string(kServiceKey) + "\\DO";
-const std::string kMap0 = std::string(kDeviceMapKey) + "\\Device000";
-const std::string kMapEntry = std::string(kDeviceMapKey) + "\\MapEntry";
+const std::string kService0 = DIO_KEY_MACHINE DIO_KEY_SERVICE_DEVICE000;
+const std::string kDoKey = DIO_KEY_MACHINE DIO_KEY_DO;
+const std::string kMap0 = DIO_KEY_MACHINE DIO_KEY_MAP_DEVICE000;
+const std::string kMapEntry = DIO_KEY_MACHINE DIO_KEY_MAP_ENTRY;
 
 StoredValue Stored(const std::string &keyPath, const std::string &name) {
   hostreg::Value value;
@@ -54,14 +54,14 @@ std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
 void StoreDo(const DIO_DO_CONFIG &config) {
   const ULONG values[] = {config.TriggerStart, config.TriggerShutdown, config.ChannelStart,
                           config.ChannelShutdown, config.LevelStart, config.LevelShutdown};
-  const char *names[] = {"DO_Trigger_Start", "DO_Trigger_Shutdown", "DO_Channel_Start",
-                         "DO_Channel_Shutdown", "DO_Level_Start", "DO_Level_Shutdown"};
+  const char *names[] = {DIO_VALUE_DO_TRIGGER_START, DIO_VALUE_DO_TRIGGER_SHUTDOWN, DIO_VALUE_DO_CHANNEL_START,
+                         DIO_VALUE_DO_CHANNEL_SHUTDOWN, DIO_VALUE_DO_LEVEL_START, DIO_VALUE_DO_LEVEL_SHUTDOWN};
   for (int i = 0; i < 6; ++i) hostreg::PutDword(kDoKey, names[i], values[i]);
 }
 
 std::vector<ULONG> DoFields(PDEVICE_EXTENSION x) {
-  return {x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
-          x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown};
+  const DIO_DO_CONFIG &c = x->DoConfig;
+  return {c.TriggerStart, c.TriggerShutdown, c.ChannelStart, c.ChannelShutdown, c.LevelStart, c.LevelShutdown};
 }
 
 std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses) {

@@ -86,8 +86,9 @@ TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
   ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
 
   EXPECT_EQ(ValueNames(kMap0), (std::vector<std::string>{"DriverName", "KernelKey"}));
-  EXPECT_EQ(ValueNames(kService0), (std::vector<std::string>{"OnSystem", "DriverName", "KernelKey", "BaseAddress",
-                                                             "Interrupt", "AllowConflicts", "DeviceType"}));
+  EXPECT_EQ(ValueNames(kService0),
+            (std::vector<std::string>{"OnSystem", "DriverName", "KernelKey", "BaseAddress", "Interrupt",
+                                      "AllowConflicts", "DeviceType", "BusNumber", "SlotNumber"}));
 
   EXPECT_EQ(Stored(kMap0, "DriverName").type, uint32_t(REG_SZ));
   EXPECT_EQ(Stored(kMap0, "DriverName").data, WideBytes(u"TesZEPDIO.dll", true));
@@ -106,7 +107,6 @@ TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
 // Without a key name (past device 1000) or pool, nothing is written.
 TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
   EXPECT_EQ(WriteDeviceKeys(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
-  EXPECT_EQ(WriteDeviceResources(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(hostreg::Find(kDeviceMapKey), nullptr);
   for (uint64_t n = 1; n <= 3; ++n) {  // each allocation in turn
     hostk::FailAllocationAt(n);
@@ -114,9 +114,6 @@ TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
     EXPECT_EQ(hostreg::Find(kService0), nullptr) << n;
     EXPECT_EQ(hostreg::Find(kMap0), nullptr) << n;
   }
-  hostk::FailAllocationAt(1);
-  EXPECT_EQ(WriteDeviceResources(0, &extension_), STATUS_INSUFFICIENT_RESOURCES);
-  EXPECT_EQ(hostreg::Find(kService0), nullptr);
 }
 
 // The map entry is the link's user-mode path ("\\.\" for "\??\"), without a
@@ -166,9 +163,7 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
 TEST_F(RegistryLayoutTest, DoSettingsFillOnlyTheFieldsTheKeyHolds) {
   const ULONG kUntouched = 0x77;
   auto reset = [&] {
-    extension_.DO_Trigger_Start = extension_.DO_Trigger_Shutdown = kUntouched;
-    extension_.DO_Channel_Start = extension_.DO_Channel_Shutdown = kUntouched;
-    extension_.DO_Level_Start = extension_.DO_Level_Shutdown = kUntouched;
+    extension_.DoConfig = {kUntouched, kUntouched, kUntouched, kUntouched, kUntouched, kUntouched};
   };
 
   reset();

@@ -41,7 +41,10 @@ TEST_F(DevicesTest, NewDevicesAreZeroFilledInitialisingAndLinkedFirst) {
   ASSERT_EQ(IoCreateDevice(driver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &second), STATUS_SUCCESS);
   EXPECT_EQ(second->DeviceExtension, nullptr);
   EXPECT_EQ(hostk::DevicesOf(driver_), (std::vector<PDEVICE_OBJECT>{second, first}));
+  // Deleting a device removes its shutdown registrations.
+  ASSERT_EQ(IoRegisterShutdownNotification(second), STATUS_SUCCESS);
   IoDeleteDevice(second);
+  EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 
 TEST_F(DevicesTest, PropertiesComeOnlyFromPdosThatHaveThem) {
@@ -72,8 +75,7 @@ TEST_F(DevicesTest, InterfaceStatesFollowTheKernelsStatuses) {
 
   EXPECT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
   EXPECT_EQ(IoSetDeviceInterfaceState(&again, TRUE), STATUS_OBJECT_NAME_EXISTS);
-  std::string left;
-  for (const auto &line : hostk::Outstanding()) left += line + "\n";
+  std::string left = testing::PrintToString(hostk::Outstanding());
   EXPECT_NE(left.find("left enabled"), std::string::npos) << left;
   EXPECT_EQ(IoSetDeviceInterfaceState(&link, FALSE), STATUS_SUCCESS);
   EXPECT_DEATH(IoSetDeviceInterfaceState(&again, FALSE), "STOP 0x000000C4.*not enabled") << "disabled a second time";
@@ -102,8 +104,7 @@ TEST_F(DevicesTest, HardwareKeyIsThePdosDeviceParameters) {
     EXPECT_EQ(IoOpenDeviceRegistryKey(pdo_, flags, KEY_READ, &key), STATUS_INVALID_PARAMETER) << flags;
   ASSERT_EQ(IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key), STATUS_SUCCESS);
   EXPECT_NE(hostreg::Find(path), nullptr) << "made at the first open";
-  std::string left;
-  for (const auto &line : hostk::Outstanding()) left += line + "\n";
+  std::string left = testing::PrintToString(hostk::Outstanding());
   EXPECT_NE(left.find("Device Parameters"), std::string::npos) << "the caller closes it: " << left;
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, L"DeviceType");
@@ -118,14 +119,6 @@ TEST_F(DevicesTest, HardwareKeyIsThePdosDeviceParameters) {
   KIRQL old;
   EXPECT_DEATH((KeRaiseIrql(APC_LEVEL, &old), IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key)),
                "STOP 0x0000000A: IoOpenDeviceRegistryKey");
-}
-
-TEST_F(DevicesTest, DeletingADeviceRemovesItsShutdownRegistrations) {
-  Create(0);
-  ASSERT_EQ(IoRegisterShutdownNotification(device_), STATUS_SUCCESS);
-  IoDeleteDevice(device_);
-  device_ = nullptr;
-  EXPECT_TRUE(hostk::ShutdownRegistrations().empty());
 }
 
 TEST_F(DevicesTest, StacksAreBuiltOnReadyDevicesAndTakenDownInOrder) {

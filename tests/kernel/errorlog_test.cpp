@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host_kernel.h"
@@ -63,11 +64,8 @@ TEST_F(ErrorLogTest, WrittenEntriesReachTheLogAsTheyWereFilledIn) {
   IoWriteErrorLogEntry(packet);
   ASSERT_EQ(hostk::ErrorLog().size(), 1u);
   hostk::ErrorLogRecord record = hostk::ErrorLog()[0];
-  EXPECT_EQ(record.device, device_);
-  EXPECT_EQ(record.driver, driver_);
-  EXPECT_EQ(ULONG(record.errorCode), 0xE0040001u);
-  EXPECT_EQ(record.finalStatus, STATUS_DEVICE_CONFIGURATION_ERROR);
-  EXPECT_EQ(record.uniqueErrorValue, 7u);
+  EXPECT_EQ(std::tie(record.device, record.driver, record.errorCode, record.finalStatus, record.uniqueErrorValue),
+            std::make_tuple(device_, driver_, NTSTATUS(0xE0040001), STATUS_DEVICE_CONFIGURATION_ERROR, 7u));
   EXPECT_EQ(record.dumpData, (std::vector<ULONG>{0x100, 0x101, 0x102}));
   EXPECT_EQ(record.strings, (std::vector<std::u16string>{u"24", u"0xE000-0xE01F"}));
 
@@ -78,8 +76,7 @@ TEST_F(ErrorLogTest, WrittenEntriesReachTheLogAsTheyWereFilledIn) {
   driverEntry->StringOffset = 0xFFFF;
   IoWriteErrorLogEntry(driverEntry);
   ASSERT_EQ(hostk::ErrorLog().size(), 2u);
-  EXPECT_EQ(hostk::ErrorLog()[1].device, nullptr);
-  EXPECT_EQ(hostk::ErrorLog()[1].driver, driver_);
+  EXPECT_EQ(std::tie(hostk::ErrorLog()[1].device, hostk::ErrorLog()[1].driver), std::make_tuple(nullptr, driver_));
   EXPECT_TRUE(hostk::ErrorLog()[1].strings.empty());
 
   // Without pool there is no entry, and nothing to give back.
@@ -97,20 +94,15 @@ TEST_F(ErrorLogTest, WrittenEntriesReachTheLogAsTheyWereFilledIn) {
 }
 
 TEST_F(ErrorLogTest, AnEntryHoldsItsDeviceUntilWrittenAndIsOutstandingUntilThen) {
-  auto outstanding = [] {
-    std::string all;
-    for (const auto &line : hostk::Outstanding()) all += line + "\n";
-    return all;
-  };
   PIO_ERROR_LOG_PACKET packet = Fill(sizeof(IO_ERROR_LOG_PACKET) + 8, 0, {u"x"});
   ASSERT_NE(packet, nullptr);
   IoDeleteDevice(device_);
   device_ = nullptr;
-  std::string pending = outstanding();
+  std::string pending = testing::PrintToString(hostk::Outstanding());
   EXPECT_NE(pending.find("error log entry of 56 bytes neither written nor freed"), std::string::npos) << pending;
   EXPECT_NE(pending.find("deleted but still referenced"), std::string::npos) << pending;
   IoWriteErrorLogEntry(packet);
-  std::string after = outstanding();
+  std::string after = testing::PrintToString(hostk::Outstanding());
   EXPECT_EQ(after.find("error log entry"), std::string::npos) << after;
   EXPECT_EQ(after.find("deleted but still referenced"), std::string::npos) << after;
   EXPECT_EQ(hostk::ErrorLog().size(), 1u);
@@ -129,11 +121,7 @@ TEST_F(ErrorLogTest, MisusesStopTheRun) {
   };
   KEVENT event;
   IO_ERROR_LOG_PACKET own = {};
-  const struct Row {
-    const char *what;
-    std::function<void()> misuse;
-    const char *stop;
-  } rows[] = {
+  const std::tuple<const char *, std::function<void()>, const char *> rows[] = {
       {"allocated above DISPATCH_LEVEL", [&] { raise(), entry(); }, "STOP 0x0000000A: IoAllocateErrorLogEntry"},
       {"written above DISPATCH_LEVEL", [&] { PVOID e = entry(); raise(), IoWriteErrorLogEntry(e); },
        "STOP 0x0000000A: IoWriteErrorLogEntry"},
@@ -170,7 +158,7 @@ TEST_F(ErrorLogTest, MisusesStopTheRun) {
        },
        "insertion string 2 is not terminated inside the entry"},
   };
-  for (const Row &row : rows) EXPECT_DEATH(row.misuse(), row.stop) << row.what;
+  for (const auto &[what, misuse, stop] : rows) EXPECT_DEATH(misuse(), stop) << what;
 }
 
 }  // namespace

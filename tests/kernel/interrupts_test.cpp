@@ -50,8 +50,7 @@ struct Device : hostk::InterruptSource {
     return TRUE;
   }
   NTSTATUS Connect(KINTERRUPT_MODE mode, BOOLEAN shared = TRUE) {
-    return IoConnectInterrupt(&interrupt, Service, this, nullptr, kVector, kIrql, kIrql, mode,
-                              shared, 1, FALSE);
+    return IoConnectInterrupt(&interrupt, Service, this, nullptr, kVector, kIrql, kIrql, mode, shared, 1, FALSE);
   }
   void Disconnect() {
     IoDisconnectInterrupt(interrupt);
@@ -95,8 +94,7 @@ TEST(InterruptsTest, LevelSensitiveSharedLinesAreDeliveredWhileAsserted) {
   // IoConnectInterrupt returns.
   first.Disconnect();
   second.Disconnect();
-  first.asserted = true;
-  hostk::InterruptLineChanged(kVector);
+  first.Assert();
   EXPECT_EQ(first.calls, 0) << "masked";
   ASSERT_EQ(first.Connect(LevelSensitive), STATUS_SUCCESS);
   EXPECT_EQ(first.calls, 1);
@@ -208,10 +206,7 @@ TEST(DeviceQueueTest, AnIdleQueueIsOnlyMarkedBusyThenQueuesInOrder) {
 // that nothing ends: each misuse stops the run (a wait, as a deadlock, once
 // nothing wakes it within the wait limit, instead of hanging the test).
 TEST(InterruptsDeathTest, MisusesStopTheRun) {
-  const struct {
-    std::function<void()> misuse;
-    const char *stop;
-  } cases[] = {
+  const std::pair<std::function<void()>, const char *> cases[] = {
       {[] {
          Device device;
          device.quietOn = 0;
@@ -282,10 +277,7 @@ TEST(InterruptsDeathTest, MisusesStopTheRun) {
        },
        "STOP 0x000000C4: a wait of the host kernel: no wake-up within 100 ms"},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE("case " + std::to_string(i));
-    EXPECT_DEATH(cases[i].misuse(), cases[i].stop);
-  }
+  for (const auto &[misuse, stop] : cases) EXPECT_DEATH(misuse(), stop) << stop;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host_kernel.h"
@@ -120,8 +121,7 @@ class IrpTest : public testing::Test {
     middle.driver = hostk::LoadDriver(Entry<MiddleDispatch>, u"\\REGISTRY\\MACHINE\\middle", nullptr);
     top.driver = hostk::LoadDriver(Entry<TopDispatch>, u"\\REGISTRY\\MACHINE\\top", nullptr);
     for (Layer *layer : {&middle, &top}) {
-      ASSERT_EQ(IoCreateDevice(layer->driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                               &layer->device),
+      ASSERT_EQ(IoCreateDevice(layer->driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &layer->device),
                 STATUS_SUCCESS);
       layer->lower = IoAttachDeviceToDeviceStack(layer->device, pdo_);
       layer->device->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
@@ -190,12 +190,8 @@ TEST_F(IrpTest, TheBusCompletesCodesItDoesNotHandleWithTheStatusItFinds) {
       {IRP_MN_QUERY_PNP_DEVICE_STATE, STATUS_BUFFER_OVERFLOW, STATUS_BUFFER_OVERFLOW},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(int(c.minor));
-    NTSTATUS carried = c.carried;
-    hostk::IrpResult result =
-        hostk::SendIrp(top.device, IRP_MJ_PNP, c.minor,
-                       [carried](PIRP irp, PIO_STACK_LOCATION) { irp->IoStatus.Status = carried; });
-    EXPECT_EQ(result.ioStatus.Status, c.completed);
+    auto carry = [&c](PIRP irp, PIO_STACK_LOCATION) { irp->IoStatus.Status = c.carried; };
+    EXPECT_EQ(hostk::SendIrp(top.device, IRP_MJ_PNP, c.minor, carry).ioStatus.Status, c.completed) << int(c.minor);
   }
 }
 
@@ -203,8 +199,7 @@ TEST_F(IrpTest, TheBusCompletesCodesItDoesNotHandleWithTheStatusItFinds) {
 // is completed again. A warning takes the error path: the originator's
 // success-only routine, which gets no device, does not run.
 TEST_F(IrpTest, MoreProcessingRequiredStopsTheWalkAndWarningsTakeTheErrorPath) {
-  middleAction = Action::CopyWithRoutine;
-  topAction = Action::CopyWithRoutine;
+  middleAction = topAction = Action::CopyWithRoutine;
   routineResult = STATUS_MORE_PROCESSING_REQUIRED;
   PIRP irp = IoAllocateIrp(top.device->StackSize, FALSE);
   irp->IoStatus.Status = STATUS_BUFFER_OVERFLOW;
@@ -233,9 +228,8 @@ TEST_F(IrpTest, OnlyTheManagersRequestsGetThroughWithoutPool) {
   middleAction = topAction = Action::Skip;
   hostk::FailAllocationsFrom(1);
   hostk::IrpResult refused = hostk::SendIrp(top.device, IRP_MJ_PNP, IRP_MN_QUERY_PNP_DEVICE_STATE);
-  EXPECT_FALSE(refused.completed);
-  EXPECT_EQ(refused.returned, STATUS_INSUFFICIENT_RESOURCES);
-  EXPECT_EQ(refused.ioStatus.Status, STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(std::make_tuple(refused.completed, refused.returned, refused.ioStatus.Status),
+            std::make_tuple(false, STATUS_INSUFFICIENT_RESOURCES, STATUS_INSUFFICIENT_RESOURCES));
   EXPECT_TRUE(journal.empty());
 
   const uint64_t attempts = hostk::Pool().attempts;

@@ -144,11 +144,11 @@ class LifecycleTest : public testing::Test {
     hostk::UnloadDriver(driver_);
   }
 
-  // Sends a device-control request on a thread of the program, which the
+  // Sends a device-control request on a thread of `process`, which the
   // driver holds; its status lands in `status`.
-  std::thread Request(HANDLE file, std::atomic<NTSTATUS> *status) {
-    std::thread requester([this, file, status] {
-      hostk::user::ProcessScope inProgram(program_);
+  static std::thread Request(hostk::user::Process &process, HANDLE file, std::atomic<NTSTATUS> *status) {
+    std::thread requester([&process, file, status] {
+      hostk::user::ProcessScope inProgram(process);
       *status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
     });
     hostk::WaitForBlockedThreads(1);
@@ -172,7 +172,7 @@ TEST_F(LifecycleTest, HeldRequestsEndCancelledOrCompletedAndTheCloseWaitsForThem
   HANDLE file = nullptr;
   ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
   std::atomic<NTSTATUS> status{STATUS_PENDING};
-  std::thread requester = Request(file, &status);
+  std::thread requester = Request(program_, file, &status);
   EXPECT_EQ(status, STATUS_PENDING);
   EXPECT_EQ(hostk::user::CancelIo(file), STATUS_SUCCESS);
   requester.join();
@@ -180,7 +180,7 @@ TEST_F(LifecycleTest, HeldRequestsEndCancelledOrCompletedAndTheCloseWaitsForThem
   EXPECT_TRUE(device_->DeviceQueue.Busy);
   EXPECT_TRUE(IsListEmpty(&device_->DeviceQueue.DeviceListHead));
 
-  requester = Request(file, &status);
+  requester = Request(program_, file, &status);
   EXPECT_EQ(hostk::user::CloseHandle(file), STATUS_SUCCESS);
   EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup"}));
   CompleteHeld(device_);
@@ -200,11 +200,7 @@ TEST_F(LifecycleTest, AProcessThatEndsCancelsItsRequestsBeforeItsHandlesClose) {
     ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &file), STATUS_SUCCESS);
   }
   std::atomic<NTSTATUS> status{STATUS_PENDING};
-  std::thread requester([&] {
-    hostk::user::ProcessScope scope(*ending);
-    status = hostk::user::DeviceIoControl(file, 0x222000, nullptr, 0, nullptr, 0).status;
-  });
-  hostk::WaitForBlockedThreads(1);
+  std::thread requester = Request(*ending, file, &status);
   ending.reset();
   requester.join();
   EXPECT_EQ(status, STATUS_CANCELLED);
@@ -287,10 +283,7 @@ TEST_F(LifecycleTest, PlugAndPlayWaitsForS0AndMeetsTheResume) {
 using LifecycleDeathTest = LifecycleTest;
 
 TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
-  const struct {
-    std::function<void()> misuse;
-    const char *stop;
-  } cases[] = {
+  const std::pair<std::function<void()>, const char *> cases[] = {
       {[this] {
          static KEVENT never;
          KeInitializeEvent(&never, NotificationEvent, FALSE);
@@ -347,9 +340,7 @@ TEST_F(LifecycleDeathTest, MisusedRoutinesStopTheRun) {
        },
        "STOP 0x000000C4: a shutdown or restart is left only by a boot"},
   };
-  for (const auto &c : cases) {
-    EXPECT_DEATH(c.misuse(), c.stop);
-  }
+  for (const auto &[misuse, stop] : cases) EXPECT_DEATH(misuse(), stop) << stop;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
 
 #include "driver_fixture.h"
 #include "host_win32_io.h"
@@ -99,12 +100,11 @@ TEST_P(DioctlTest, ListShowsTheInterfaceTheDeviceMapAndTheBoardRecord) {
 TEST_P(DioctlTest, InfoNamesTheBoardInformationBytes) {
   std::string out = Done("info");
   if (model_ == 24) {
-    for (const char *line : {"byte 0  DI channels            info +0   16\n", "byte 1  DI interrupt channels  info +1   16\n",
-                             "byte 2  DO channels            info +2   8\n", "byte 3  (not named)            info +6   0x66\n",
-                             "byte 4  program LEDs           info +4   4\n", "byte 5  (not named)            info +5   0x55\n",
-                             "byte 6  FPGA version           info +31  0x23\n", "byte 7  (always 1)             driver    1\n"}) {
-      EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
-    }
+    EXPECT_NE(out.find("  byte 0  DI channels            info +0   16\n  byte 1  DI interrupt channels  info +1   16\n"
+                       "  byte 2  DO channels            info +2   8\n  byte 3  (not named)            info +6   0x66\n"
+                       "  byte 4  program LEDs           info +4   4\n  byte 5  (not named)            info +5   0x55\n"
+                       "  byte 6  FPGA version           info +31  0x23\n  byte 7  (always 1)             driver    1\n"),
+              std::string::npos) << out;
     EXPECT_EQ(out.find("all zero"), std::string::npos);
   } else {
     EXPECT_NE(out.find("byte 7  (always 1)             driver    0\n"), std::string::npos) << out;
@@ -115,23 +115,19 @@ TEST_P(DioctlTest, InfoNamesTheBoardInformationBytes) {
 // Each width reaches the board as one access of that width at the base plus
 // the offset, and reads back what was written.
 TEST_P(DioctlTest, ReadAndWriteEachWidth) {
-  struct Case {
-    uint32_t offset;
-    int width;
-    uint32_t value;
-  };
-  for (const Case &c : {Case{3, 1, 0x5A}, Case{12, 2, 0xBEEF}, Case{16, 4, 0x12345678}}) {
+  const std::tuple<uint32_t, int, uint32_t> cases[] = {{3, 1, 0x5A}, {12, 2, 0xBEEF}, {16, 4, 0x12345678}};
+  for (const auto &[at, size, written] : cases) {
     char offset[16], value[16], port[16];
-    snprintf(offset, sizeof offset, "0x%X", c.offset);
-    snprintf(value, sizeof value, "0x%0*X", 2 * c.width, c.value);
-    snprintf(port, sizeof port, "0x%04X", Port(c.offset));
-    std::string width = " --width " + std::to_string(c.width);
+    snprintf(offset, sizeof offset, "0x%X", at);
+    snprintf(value, sizeof value, "0x%0*X", 2 * size, written);
+    snprintf(port, sizeof port, "0x%04X", Port(at));
+    std::string width = " --width " + std::to_string(size);
     std::string where = "offset " + std::string(offset) + " (port " + port + ")";
     EXPECT_EQ(Done(std::string("write ") + offset + " " + value + width), where + ": wrote " + value + "\n");
-    EXPECT_TRUE(HasAccess(true, c.width, Port(c.offset), c.value));
-    EXPECT_EQ(Done(std::string("read ") + std::to_string(c.offset) + width),
-              where + ": " + value + " (" + std::to_string(c.value) + ")\n");
-    EXPECT_TRUE(HasAccess(false, c.width, Port(c.offset), c.value));
+    EXPECT_TRUE(HasAccess(true, size, Port(at), written));
+    EXPECT_EQ(Done(std::string("read ") + std::to_string(at) + width),
+              where + ": " + value + " (" + std::to_string(written) + ")\n");
+    EXPECT_TRUE(HasAccess(false, size, Port(at), written));
   }
   Done("write " + std::to_string(layout_.doOffset) + " 0x81");
   EXPECT_EQ(board_->Do(), 0x81);
@@ -143,14 +139,12 @@ TEST_P(DioctlTest, ConfigureDoReplacesTheStartAndShutdownOutputs) {
   EXPECT_EQ(out.rfind("DO configuration replaced: at the board's start DO channel 1 to 1, at the system's "
                       "shutdown DO channel 2 to 0\n", 0), 0u) << out;
   PDEVICE_EXTENSION x = Extension(device_);
-  EXPECT_EQ(std::vector<ULONG>({x->DO_Trigger_Start, x->DO_Trigger_Shutdown, x->DO_Channel_Start,
-                                x->DO_Channel_Shutdown, x->DO_Level_Start, x->DO_Level_Shutdown}),
-            std::vector<ULONG>({1, 1, 1, 2, 1, 0}));
+  EXPECT_EQ(diotest::DoFields(x), std::vector<ULONG>({1, 1, 1, 2, 1, 0}));
   hostk::ShutdownSystem();
   EXPECT_EQ(board_->Do(), 0xFB);  // channel 2 cleared at shutdown
 
   Done("do-config --start off --shutdown off");
-  EXPECT_EQ(x->DO_Trigger_Start, 0u);
+  EXPECT_EQ(x->DoConfig.TriggerStart, 0u);
   EXPECT_EQ(hostk::ShutdownRegistrations().size(), 1u) << "registered for \"OnSystem\" all the same";
 }
 
@@ -282,10 +276,7 @@ TEST_F(DioctlWithoutBoardTest, ABoardWithoutPowerRefusesPortsAndEvents) {
 // exit code 2, and nothing sent (the device is never opened).
 TEST_F(DioctlWithoutBoardTest, AWrongCommandLineGetsOneLineAndExitCode2) {
   StartedDevice(0);
-  const struct {
-    const char *commandLine;
-    const char *says;
-  } cases[] = {
+  const std::pair<const char *, const char *> cases[] = {  // a command line, what its refusal says
       {"read 0x100000000", "OFFSET \"0x100000000\" is not a number from 0 to 0xFFFFFFFF"},
       {"write 0 0x100", "VALUE 0x100 does not fit in 1 byte (at most 0xFF); see \"dioctl write --help\""},
       {"write 0 65536 --width 2", "VALUE 65536 does not fit in 2 bytes (at most 0xFFFF)"},
@@ -310,12 +301,12 @@ TEST_F(DioctlWithoutBoardTest, AWrongCommandLineGetsOneLineAndExitCode2) {
       {"list --device x", "--device is not for it"},
       {"--device", "--device needs a value"},
   };
-  for (const auto &c : cases) {
+  for (const auto &[commandLine, says] : cases) {
     hostk::ClearPortTrace();
-    ExpectRefused(c.commandLine, 2, c.says);
+    ExpectRefused(commandLine, 2, says);
     // The last close of a handle would have turned the board's interrupts
     // off through its ports.
-    EXPECT_TRUE(hostk::PortTrace().empty()) << c.commandLine;
+    EXPECT_TRUE(hostk::PortTrace().empty()) << commandLine;
   }
 }
 

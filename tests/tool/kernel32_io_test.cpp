@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 #include "driver_fixture.h"
 #include "host_win32.h"
@@ -111,9 +112,8 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
     SetLastError(0);
     BOOL ok = DeviceIoControl(c.handle, c.code, const_cast<void *>(c.input), c.inputSize,
                               output.empty() ? NULL : output.data(), c.outputSize, &returned, NULL);
-    EXPECT_EQ(ok != FALSE, c.error == 0) << c.what;
-    EXPECT_EQ(GetLastError(), c.error) << c.what;
-    EXPECT_EQ(returned, c.returned) << c.what;
+    EXPECT_EQ(std::make_tuple(ok != FALSE, GetLastError(), returned), std::make_tuple(c.error == 0, c.error, c.returned))
+        << c.what;
     if (c.error) {
       EXPECT_EQ(std::count(output.begin(), output.end(), 0xCC), long(output.size())) << c.what;
     }
@@ -234,11 +234,7 @@ TEST_F(Kernel32IoTest, SetupDiListsTheInterfacesOfAClass) {
 TEST_F(Kernel32IoTest, MisusesAreFaults) {
   HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
   HANDLE device = Open();
-  struct Case {
-    const char *fault;
-    std::function<void()> misuse;
-  };
-  const Case cases[] = {
+  const std::pair<const char *, std::function<void()>> cases[] = {  // the fault each misuse records
       {"CreateFile of a device with a disposition other than OPEN_EXISTING",
        [&] { CloseHandle(CreateFileA(Path().c_str(), GENERIC_READ, 0, NULL, CREATE_ALWAYS, 0, NULL)); }},
       {"CreateFile with FILE_FLAG_OVERLAPPED: not simulated",
@@ -262,9 +258,9 @@ TEST_F(Kernel32IoTest, MisusesAreFaults) {
          outside.join();
        }},
   };
-  for (const Case &c : cases) {
-    c.misuse();
-    EXPECT_EQ(TakeFaults(), std::vector<std::string>({c.fault}));
+  for (const auto &[fault, misuse] : cases) {
+    misuse();
+    EXPECT_EQ(TakeFaults(), std::vector<std::string>({fault}));
   }
   CloseHandle(device);
   CloseHandle(event);

@@ -12,45 +12,28 @@
 #include "user_mode.h"
 
 namespace tooltest {
-namespace {
 
-// Runs dioctl in a new process "dioctl.exe" on the calling thread.
-void RunProgram(const std::string &commandLine, FILE *out, Result *result) {
-  char *errText = nullptr;
-  size_t errSize = 0;
-  FILE *err = open_memstream(&errText, &errSize);
-  {
-    hostk::user::Process process("dioctl.exe");
-    hostk::user::ProcessScope scope(process);
-    result->exit = DioctlCommandLine(commandLine.c_str(), out, err);
-    result->handlesLeft = hostwin::ProcessHandleCount();
-  }
-  fclose(err);
-  result->err.assign(errText, errSize);
-  free(errText);
-}
+Result Dioctl(const std::string &commandLine) { return Running(commandLine).Finish(); }
 
-}  // namespace
-
-Result Dioctl(const std::string &commandLine) {
-  Result result;
-  char *outText = nullptr;
-  size_t outSize = 0;
-  FILE *out = open_memstream(&outText, &outSize);
-  RunProgram(commandLine, out, &result);
-  fclose(out);
-  result.out.assign(outText, outSize);
-  free(outText);
-  return result;
-}
-
+// dioctl runs in a new process "dioctl.exe" on a thread of its own.
 Running::Running(const std::string &commandLine) {
   int ends[2];
   if (pipe(ends) != 0) abort();
   readEnd_ = ends[0];
   FILE *out = fdopen(ends[1], "w");
   thread_ = std::thread([this, commandLine, out] {
-    RunProgram(commandLine, out, &result_);
+    char *errText = nullptr;
+    size_t errSize = 0;
+    FILE *err = open_memstream(&errText, &errSize);
+    {
+      hostk::user::Process process("dioctl.exe");
+      hostk::user::ProcessScope scope(process);
+      result_.exit = DioctlCommandLine(commandLine.c_str(), out, err);
+      result_.handlesLeft = hostwin::ProcessHandleCount();
+    }
+    fclose(err);
+    result_.err.assign(errText, errSize);
+    free(errText);
     fclose(out);
     ended_ = true;
   });
@@ -85,9 +68,9 @@ bool Running::WaitFor(const std::string &text) {
 }
 
 Result Running::Finish() {
-  thread_.join();
   char buffer[512];
   for (ssize_t n; (n = read(readEnd_, buffer, sizeof buffer)) > 0;) seen_.append(buffer, size_t(n));
+  thread_.join();
   result_.out = seen_;
   return result_;
 }

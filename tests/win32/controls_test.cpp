@@ -1,5 +1,7 @@
 // The controls: what the set messages do (never notify) and what a user's
 // click does (notify), compared with the recorded message sequence.
+#include <tuple>
+
 #include "win32_fixture.h"
 
 namespace win32test {
@@ -10,27 +12,19 @@ using Win32ControlsTest = Win32Test;
 TEST_F(Win32ControlsTest, ComboBoxListsSortAndOnlyTheUserNotifies) {
   HWND dialog = OpenTestDialog();
   HWND sorted = GetDlgItem(dialog, 307), plain = GetDlgItem(dialog, 308);
-  struct Add {
-    HWND combo;
-    const char *text;
-    LRESULT index;
-  };
-  const Add adds[] = {{sorted, "pear", 0}, {sorted, "apple", 0}, {sorted, "zoo", 2}, {sorted, "Banana", 1},
-                      {plain, "pear", 0},  {plain, "apple", 1}};
-  for (const auto &a : adds)
-    EXPECT_EQ(SendMessageA(a.combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(a.text)), a.index) << a.text;
+  const std::tuple<HWND, const char *, LRESULT> adds[] = {{sorted, "pear", 0},  {sorted, "apple", 0},
+                                                          {sorted, "zoo", 2},   {sorted, "Banana", 1},
+                                                          {plain, "pear", 0},   {plain, "apple", 1}};
+  for (const auto &[combo, text, index] : adds)
+    EXPECT_EQ(SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)), index) << text;
   EXPECT_EQ(hostwin::Items(sorted), (std::vector<std::string>{"apple", "Banana", "pear", "zoo"}));
   EXPECT_EQ(SendMessageA(plain, CB_INSERTSTRING, 5, reinterpret_cast<LPARAM>("x")), CB_ERR);
 
-  struct Select {
-    WPARAM index;
-    LRESULT result;
-    LRESULT selected;
-  };
-  const Select selects[] = {{2, 2, 2}, {4, CB_ERR, CB_ERR}, {1, 1, 1}, {WPARAM(-1), CB_ERR, CB_ERR}, {3, 3, 3}};
-  for (const auto &s : selects) {
-    EXPECT_EQ(SendMessageA(sorted, CB_SETCURSEL, s.index, 0), s.result) << s.index;
-    EXPECT_EQ(SendMessageA(sorted, CB_GETCURSEL, 0, 0), s.selected) << s.index;
+  // Each index set, and what CB_SETCURSEL answers: the index, or CB_ERR and no selection.
+  for (WPARAM index : {WPARAM(2), WPARAM(4), WPARAM(1), WPARAM(-1), WPARAM(3)}) {
+    LRESULT selected = index < 4 ? LRESULT(index) : CB_ERR;
+    EXPECT_EQ(SendMessageA(sorted, CB_SETCURSEL, index, 0), selected) << index;
+    EXPECT_EQ(SendMessageA(sorted, CB_GETCURSEL, 0, 0), selected) << index;
   }
   EXPECT_TRUE(Notifications().empty()) << "CB_SETCURSEL notified";
 
@@ -66,11 +60,8 @@ TEST_F(Win32ControlsTest, ButtonsChangeTheirGroupOnlyWhenClicked) {
   EXPECT_EQ(check(305), BST_CHECKED) << "a two-state box stores indeterminate as checked";
   EXPECT_TRUE(Notifications().empty()) << "BM_SETCHECK notified";
 
-  struct Step {
-    int click;
-    std::vector<LRESULT> states;  // 301, 302, 303, 304, 305 after the click
-  };
-  const Step steps[] = {
+  // A click, and the states of 301 to 305 after it.
+  const std::pair<int, std::vector<LRESULT>> steps[] = {
       {302, {0, 1, 1, 0, 1}},  // clears its own group only
       {302, {0, 1, 1, 0, 1}},  // already checked: unchanged, still notifies
       {304, {0, 1, 0, 1, 1}},
@@ -78,15 +69,15 @@ TEST_F(Win32ControlsTest, ButtonsChangeTheirGroupOnlyWhenClicked) {
       {305, {0, 1, 0, 1, 1}},
       {306, {0, 1, 0, 1, 1}},
   };
-  for (const auto &step : steps) {
-    ASSERT_TRUE(hostwin::Click(GetDlgItem(dialog, step.click)));
+  std::vector<WPARAM> got, clicks;
+  for (const auto &[click, expected] : steps) {
+    ASSERT_TRUE(hostwin::Click(GetDlgItem(dialog, click)));
     std::vector<LRESULT> states;
     for (int id = 301; id <= 305; ++id) states.push_back(check(id));
-    EXPECT_EQ(states, step.states) << "after clicking " << step.click;
+    EXPECT_EQ(states, expected) << "after clicking " << click;
+    clicks.push_back(MAKEWPARAM(click, BN_CLICKED));
   }
-  std::vector<WPARAM> got, clicks;
   for (const auto &n : Notifications()) got.push_back(n.window == dialog ? n.wParam : 0);
-  for (const auto &step : steps) clicks.push_back(MAKEWPARAM(step.click, BN_CLICKED));
   EXPECT_EQ(got, clicks);
   EXPECT_FALSE(hostwin::Click(GetDlgItem(dialog, 312))) << "a hidden button";
   EnableWindow(GetDlgItem(dialog, 306), FALSE);
@@ -102,17 +93,12 @@ TEST_F(Win32ControlsTest, TabsNotifyOnlyWhenClickedAndCanBeKept) {
   HWND dialog = OpenTestDialog();
   HWND tab = GetDlgItem(dialog, 311);
   EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), -1);
-  struct Insert {
-    int index;
-    const char *text;
-    LRESULT result;
-    LRESULT selected;
-  };
-  const Insert inserts[] = {{0, "first", 0, 0}, {5, "second", 1, 0}, {-1, "bad", -1, 0},
-                            {0, "zero", 0, 1},  {9, "third", 3, 1}};
-  for (const auto &i : inserts) {
-    EXPECT_EQ(InsertTab(tab, i.index, i.text), i.result);
-    EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), i.selected) << i.text;
+  // Where each tab goes, and which one is selected then.
+  const std::tuple<int, const char *, LRESULT, LRESULT> inserts[] = {
+      {0, "first", 0, 0}, {5, "second", 1, 0}, {-1, "bad", -1, 0}, {0, "zero", 0, 1}, {9, "third", 3, 1}};
+  for (const auto &[index, text, result, selected] : inserts) {
+    EXPECT_EQ(InsertTab(tab, index, text), result);
+    EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), selected) << text;
   }
   EXPECT_EQ(hostwin::Items(tab), (std::vector<std::string>{"zero", "first", "second", "third"}));
   EXPECT_EQ(SendMessageA(tab, TCM_SETCURSEL, 2, 0), 1);
@@ -205,32 +191,33 @@ INT_PTR CALLBACK DrawingProc(HWND, UINT message, WPARAM, LPARAM lParam) {
 
 TEST_F(Win32ControlsTest, AnOwnerDrawnStaticIsDrawnByItsParentWhoCleansUp) {
   // Each round starts on a desktop of its own, where the dialog's tab
-  // control needs its class again.
+  // control needs its class again; it ends with the faults it left.
   auto open = [this] {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
     InitCommonControlsEx(&controls);
     return CreateDialogParamA(module_, MAKEINTRESOURCEA(205), OpenTestDialog(), DrawingProc, 0);
+  };
+  auto close = [this] {
+    DestroyWindow(dialog_);
+    dialog_ = nullptr;
+    return TakeFaults();
   };
   for (bool high : {false, true}) {
     hostwin::UseHighContrast(high);
     gSlip = Slip::None;
     HWND page = open();
     hostwin::Picture picture;
-    ASSERT_TRUE(hostwin::PaintOwnerDrawn(GetDlgItem(page, 601), &picture));
     EXPECT_FALSE(hostwin::PaintOwnerDrawn(GetDlgItem(page, 602), &picture)) << "a text static draws itself";
     ASSERT_TRUE(hostwin::PaintOwnerDrawn(GetDlgItem(page, 601), &picture));
     EXPECT_EQ(std::vector<int>({picture.width, picture.height}), std::vector<int>({30, 26}));
+    auto row = [&](int y) {
+      return std::vector<uint32_t>(picture.pixels.begin() + y * picture.width,
+                                   picture.pixels.begin() + (y + 1) * picture.width);
+    };
     uint32_t window = high ? 0x000000 : 0xFFFFFF, text = high ? 0xFFFFFF : 0x000000;
-    std::vector<uint32_t> rows[2] = {{}, {}};
-    for (int x = 0; x < picture.width; ++x) {
-      rows[0].push_back(picture.pixels[size_t(4 * picture.width + x)]);
-      rows[1].push_back(picture.pixels[size_t(10 * picture.width + x)]);
-    }
-    EXPECT_EQ(rows[0], std::vector<uint32_t>(size_t(picture.width), text)) << "the line over the whole width";
-    EXPECT_EQ(rows[1], std::vector<uint32_t>(size_t(picture.width), window));
-    DestroyWindow(dialog_);
-    dialog_ = nullptr;
-    EXPECT_EQ(TakeFaults(), std::vector<std::string>());
+    EXPECT_EQ(row(4), std::vector<uint32_t>(size_t(picture.width), text)) << "the line over the whole width";
+    EXPECT_EQ(row(10), std::vector<uint32_t>(size_t(picture.width), window));
+    EXPECT_EQ(close(), std::vector<std::string>());
   }
   const std::pair<Slip, std::vector<std::string>> slips[] = {
       {Slip::PenLeftSelected,
@@ -244,9 +231,7 @@ TEST_F(Win32ControlsTest, AnOwnerDrawnStaticIsDrawnByItsParentWhoCleansUp) {
     HWND page = open();
     hostwin::Picture picture;
     hostwin::PaintOwnerDrawn(GetDlgItem(page, 601), &picture);
-    DestroyWindow(dialog_);
-    dialog_ = nullptr;
-    EXPECT_EQ(TakeFaults(), faults);
+    EXPECT_EQ(close(), faults);
   }
 }
 

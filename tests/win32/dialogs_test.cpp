@@ -2,6 +2,8 @@
 // ended, and that what a test leaves behind is reported.
 #include <uxtheme.h>
 
+#include <tuple>
+
 #include "win32_fixture.h"
 
 namespace win32test {
@@ -135,23 +137,18 @@ TEST_F(Win32DialogsTest, DialogUnitsGrowWithTheScreensDotsPerInch) {
   }
 }
 
+// The window, the flags, the answer, and the window's texture afterwards.
 TEST_F(Win32DialogsTest, AThemeTextureIsSetOnAWindowWithValidFlags) {
   HWND dialog = OpenTestDialog();
-  struct Case {
-    HWND window;
-    DWORD flags;
-    HRESULT result;
-    DWORD texture;  // afterwards
-  };
-  const Case cases[] = {
+  const std::tuple<HWND, DWORD, HRESULT, DWORD> cases[] = {
       {dialog, ETDT_ENABLETAB, S_OK, ETDT_ENABLETAB},
       {dialog, 0x10, E_INVALIDARG, ETDT_ENABLETAB},
       {dialog, ETDT_DISABLE, S_OK, ETDT_DISABLE},
       {reinterpret_cast<HWND>(0x4444), ETDT_ENABLE, HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE), 0},
   };
-  for (const Case &c : cases) {
-    EXPECT_EQ(EnableThemeDialogTexture(c.window, c.flags), c.result) << c.flags;
-    EXPECT_EQ(hostwin::DialogTexture(c.window), c.texture) << c.flags;
+  for (const auto &[window, flags, result, texture] : cases) {
+    EXPECT_EQ(EnableThemeDialogTexture(window, flags), result) << flags;
+    EXPECT_EQ(hostwin::DialogTexture(window), texture) << flags;
   }
 }
 

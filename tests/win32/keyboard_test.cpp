@@ -2,6 +2,8 @@
 // the focus a dialog starts with, Tab and Shift+Tab in the Z order (into a
 // page, not into a hidden one), the arrows within a group, Enter and Esc,
 // radio buttons that take the focus, and the keys the controls keep.
+#include <tuple>
+
 #include "win32_fixture.h"
 
 namespace win32test {
@@ -59,16 +61,12 @@ TEST_F(Win32KeyboardTest, TabFollowsTheZOrderIntoAVisiblePageOnly) {
     HWND tab = GetDlgItem(dialog, 311), check = GetDlgItem(dialog, 305), list = GetDlgItem(dialog, 307);
     HWND ok = GetDlgItem(dialog, IDOK), cancel = GetDlgItem(dialog, IDCANCEL), inside = GetDlgItem(page, 401);
     EXPECT_EQ(GetFocus(), tab);
-    struct Step {
-      bool shift;
-      HWND focus;
-    };
-    // No radio button is checked: none is a tab stop. The hidden page is
-    // stepped over.
-    for (const Step &s : {Step{false, check}, Step{false, list}, Step{false, ok}, Step{false, cancel},
-                          Step{false, tab}, Step{true, cancel}}) {
-      Press(VK_TAB, 1, s.shift);
-      EXPECT_EQ(GetFocus(), s.focus);
+    // Tab (or Shift+Tab) and the focus after it. No radio button is
+    // checked: none is a tab stop. The hidden page is stepped over.
+    for (const auto &[shift, focus] : {std::pair{false, check}, {false, list}, {false, ok}, {false, cancel},
+                                       {false, tab}, {true, cancel}}) {
+      Press(VK_TAB, 1, shift);
+      EXPECT_EQ(GetFocus(), focus);
     }
     // Shown, the page is entered where it stands in the Z order: last, and
     // after SetWindowPos right after the tab control.
@@ -91,8 +89,9 @@ TEST_F(Win32KeyboardTest, ArrowsMoveWithinTheGroupAndCheckAutomaticRadioButtons)
   RunKeysDialog([](HWND dialog, HWND) {
     HWND a1 = GetDlgItem(dialog, 301), a2 = GetDlgItem(dialog, 302), manual = GetDlgItem(dialog, 303);
     auto checks = [&] {
-      return std::to_string(SendMessageA(a1, BM_GETCHECK, 0, 0)) + std::to_string(SendMessageA(a2, BM_GETCHECK, 0, 0)) +
-             std::to_string(SendMessageA(manual, BM_GETCHECK, 0, 0));
+      std::string states;
+      for (HWND button : {a1, a2, manual}) states += std::to_string(SendMessageA(button, BM_GETCHECK, 0, 0));
+      return states;
     };
     SendMessageA(a1, BM_SETCHECK, BST_CHECKED, 0);
     EXPECT_TRUE(GetWindowLongPtrA(a1, GWL_STYLE) & WS_TABSTOP) << "BM_SETCHECK makes a radio button a tab stop";
@@ -148,28 +147,20 @@ TEST_F(Win32KeyboardTest, ControlsKeepTheKeysTheyWant) {
   });
 }
 
-struct EndCase {
-  const char *what;
-  UINT key;
-  int focusId;  // 0: the list
-  INT_PTR result;
-};
-
+// The key, the control with the focus, and how the dialog ends: Enter on
+// a list presses the default button, on a push button that button.
 TEST_F(Win32KeyboardTest, EnterPressesTheFocusedOrDefaultButtonAndEscCancels) {
-  const EndCase cases[] = {
-      {"Enter on a list: the default button", VK_RETURN, 0, IDOK},
-      {"Enter on a push button: that button", VK_RETURN, IDCANCEL, IDCANCEL},
-      {"Esc", VK_ESCAPE, 0, IDCANCEL},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    hostwin::WhenDialogOpens([&](HWND dialog) {
-      SetFocus(GetDlgItem(dialog, c.focusId ? c.focusId : 307));
-      Press(c.key);
+  const std::tuple<UINT, int, INT_PTR> cases[] = {
+      {VK_RETURN, 307, IDOK}, {VK_RETURN, IDCANCEL, IDCANCEL}, {VK_ESCAPE, 307, IDCANCEL}};
+  for (const auto &[key, focus, result] : cases) {
+    SCOPED_TRACE(focus);
+    hostwin::WhenDialogOpens([&, key = key, focus = focus](HWND dialog) {
+      SetFocus(GetDlgItem(dialog, focus));
+      Press(key);
       EXPECT_FALSE(IsWindowVisible(dialog));
       EXPECT_EQ(GetFocus(), nullptr) << "the dialog took the focus and lost it with its visibility";
     });
-    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0), c.result);
+    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(203), nullptr, KeysProc, 0), result);
   }
   EXPECT_FALSE(hostwin::PressKey(VK_RETURN)) << "no window to take it";
 }
@@ -230,20 +221,11 @@ TEST_F(Win32KeyboardTest, AMessageFilterSeesTheKeysOfTheModalLoopFirst) {
     EXPECT_FALSE(UnhookWindowsHookEx(gFirst));
   });
   EXPECT_EQ(gSeen, (std::vector<std::string>{"dialog 9 ctrl", "dialog 9 shift", "first 9"}));
-  struct Case {
-    const char *fault;
-    std::function<void()> misuse;
-  };
-  const Case cases[] = {
-      {"a message hook is still installed",
-       [] { SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId()); }},
-      {"SetWindowsHookEx(WH_MSGFILTER) without a procedure or for another thread",
-       [] { SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId() + 1); }},
-  };
-  for (const Case &c : cases) {
-    c.misuse();
-    EXPECT_EQ(TakeFaults(), std::vector<std::string>({c.fault}));
-  }
+  SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId());
+  EXPECT_EQ(TakeFaults(), std::vector<std::string>({"a message hook is still installed"}));
+  SetWindowsHookExA(WH_MSGFILTER, First, nullptr, GetCurrentThreadId() + 1);
+  EXPECT_EQ(TakeFaults(),
+            std::vector<std::string>({"SetWindowsHookEx(WH_MSGFILTER) without a procedure or for another thread"}));
 }
 
 }  // namespace

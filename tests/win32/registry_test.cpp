@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 #include "registry_store.h"
 #include "win32_fixture.h"
@@ -84,13 +85,8 @@ TEST_F(Win32RegistryTest, QueriesHandleShortBuffersMissingTerminatorsAndMissingV
 // past the end is caught: a text whose length leaves out its terminator is
 // stored without one.
 TEST_F(Win32RegistryTest, ValuesAreStoredAsTheBytesGiven) {
-  struct Case {
-    const char *name;
-    DWORD type;
-    std::vector<uint8_t> data;
-    std::vector<uint8_t> stored;  // as the kernel reads it
-  };
-  const Case cases[] = {
+  // The value, its type, the bytes given and what the kernel reads.
+  const std::tuple<const char *, DWORD, std::vector<uint8_t>, std::vector<uint8_t>> cases[] = {
       {"terminated", REG_SZ, {'a', 'b', 'c', 0}, {'a', 0, 'b', 0, 'c', 0, 0, 0}},
       {"length without the terminator", REG_SZ, {'a', 'b', 'c'}, {'a', 0, 'b', 0, 'c', 0}},
       {"number", REG_DWORD, {4, 3, 2, 1}, {4, 3, 2, 1}},
@@ -98,14 +94,14 @@ TEST_F(Win32RegistryTest, ValuesAreStoredAsTheBytesGiven) {
   };
   HKEY key;
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
-  for (const Case &c : cases) {
-    auto data = std::make_unique<uint8_t[]>(c.data.size());
-    std::copy(c.data.begin(), c.data.end(), data.get());
-    EXPECT_EQ(RegSetValueExA(key, c.name, 0, c.type, c.data.empty() ? nullptr : data.get(), DWORD(c.data.size())),
+  for (const auto &[name, type, given, stored] : cases) {
+    auto data = std::make_unique<uint8_t[]>(given.size());
+    std::copy(given.begin(), given.end(), data.get());
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, given.empty() ? nullptr : data.get(), DWORD(given.size())),
               ERROR_SUCCESS);
     hostreg::Value value;
-    ASSERT_TRUE(hostreg::GetValue(kAbsolute, c.name, &value)) << c.name;
-    EXPECT_EQ(value.data, c.stored) << c.name;
+    ASSERT_TRUE(hostreg::GetValue(kAbsolute, name, &value)) << name;
+    EXPECT_EQ(value.data, stored) << name;
   }
   RegCloseKey(key);
 }

@@ -13,10 +13,10 @@ INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   return message == WM_INITDIALOG;
 }
 
-std::vector<Recorded> Notifications() {
-  std::vector<Recorded> out;
+std::vector<hostwin::Message> Notifications() {
+  std::vector<hostwin::Message> out;
   for (const auto &m : hostwin::Messages())
-    if (m.message == WM_COMMAND || m.message == WM_NOTIFY) out.push_back({m.window, m.message, m.wParam, m.code});
+    if (m.message == WM_COMMAND || m.message == WM_NOTIFY) out.push_back(m);
   return out;
 }
 

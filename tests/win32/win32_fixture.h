@@ -9,16 +9,9 @@
 
 namespace win32test {
 
-struct Recorded {
-  HWND window;
-  UINT message;
-  WPARAM wParam;
-  UINT code;
-};
-
-// The messages dialog procedures received since the last clear, without
-// those of no interest to the notification rules (WM_SHOWWINDOW, WM_ENABLE).
-std::vector<Recorded> Notifications();
+// The notifications (WM_COMMAND, WM_NOTIFY) dialog procedures received
+// since the last clear.
+std::vector<hostwin::Message> Notifications();
 
 class Win32Test : public testing::Test {
  protected:

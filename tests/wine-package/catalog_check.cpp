@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "../wine/read_file.h"
+#include "../../wine-kernel/test/read_file.h"
 
 namespace {
 

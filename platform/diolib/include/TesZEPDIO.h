@@ -8,6 +8,11 @@
 #pragma once
 
 #include <windows.h>
+#include <winioctl.h>
+
+// DIO_DO_CONFIG, which DOSysConfig hands to the driver's configuration
+// request.
+#include "dio_ioctl.h"
 
 // Channel counts and FPGA version of a board, as DeviceDIOInfo fills them.
 // Bytes 3, 5 and 7 are not written by the library and not read by the applet.
@@ -21,17 +26,6 @@ typedef struct _DIO_INFO {
   BYTE fpgaVersion;
   BYTE reserved7;
 } DIO_INFO;
-
-// The DO start/shutdown configuration, in the order of the driver's "DO"
-// registry values and of its configuration request.
-typedef struct _DIO_DO_CONFIG {
-  DWORD TriggerStart;
-  DWORD TriggerShutdown;
-  DWORD ChannelStart;
-  DWORD ChannelShutdown;
-  DWORD LevelStart;
-  DWORD LevelShutdown;
-} DIO_DO_CONFIG;
 
 #ifdef __cplusplus
 extern "C" {

@@ -11,7 +11,7 @@ namespace winetest {
 
 static const GUID kInterfaceGuid = DIO_INTERFACE_GUID_VALUE;
 
-static const wchar_t kServiceName[] = L"TESZEPDIOS";
+static const wchar_t kServiceName[] = L"" DIO_SERVICE_NAME;
 static const wchar_t kAppletName[] = L"TesZEPDIOConfig.cpl";
 static const wchar_t kCplsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
 

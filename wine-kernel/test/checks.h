@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../../driver/dio_ioctl.h"
+#include "../../driver/dio_registry.h"
 #include "wine_helper.h"
 
 namespace winetest {
@@ -161,7 +162,7 @@ int InterfaceLinked(const std::wstring &path);
 bool RemoveDevice(const std::wstring &hardwareId);
 
 // registry_checks.cpp
-constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\TESZEPDIOS";
+constexpr wchar_t kServiceKey[] = L"" DIO_KEY_SERVICE;
 bool KeyExists(const std::wstring &path);
 // The two Device000 keys, empty. Windows' RtlWriteRegistryValue creates the
 // key it writes to; Wine 8's only opens it, so the start-up's values land

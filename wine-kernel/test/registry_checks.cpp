@@ -4,10 +4,9 @@
 
 namespace winetest {
 
-static const std::wstring kServiceDevice = std::wstring(kServiceKey) + L"\\Device000";
-static const std::wstring kDeviceMap = L"SYSTEM\\CurrentControlSet\\Services\\ZEPDIO";
-static const std::wstring kMapDevice = kDeviceMap + L"\\Device000";
-static const std::wstring kMapEntry = kDeviceMap + L"\\MapEntry";
+static const std::wstring kServiceDevice = L"" DIO_KEY_SERVICE_DEVICE000;
+static const std::wstring kMapDevice = L"" DIO_KEY_MAP_DEVICE000;
+static const std::wstring kMapEntry = L"" DIO_KEY_MAP_ENTRY;
 
 bool KeyExists(const std::wstring &path) {
   HKEY key;
@@ -70,15 +69,15 @@ void CreateDeviceKeys() {
 
 void WriteDoSettings() {
   HKEY key;
-  std::wstring path = std::wstring(kServiceKey) + L"\\DO";
+  std::wstring path = L"" DIO_KEY_DO;
   bool written = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                                  &key, NULL) == ERROR_SUCCESS;
   const struct {
     const wchar_t *name;
     DWORD value;
-  } values[] = {{L"DO_Trigger_Start", 1},         {L"DO_Trigger_Shutdown", 0},
-                {L"DO_Channel_Start", kDoStartChannel}, {L"DO_Channel_Shutdown", 0},
-                {L"DO_Level_Start", kDoStartLevel},     {L"DO_Level_Shutdown", 0}};
+  } values[] = {{L"" DIO_VALUE_DO_TRIGGER_START, 1},         {L"" DIO_VALUE_DO_TRIGGER_SHUTDOWN, 0},
+                {L"" DIO_VALUE_DO_CHANNEL_START, kDoStartChannel}, {L"" DIO_VALUE_DO_CHANNEL_SHUTDOWN, 0},
+                {L"" DIO_VALUE_DO_LEVEL_START, kDoStartLevel},     {L"" DIO_VALUE_DO_LEVEL_SHUTDOWN, 0}};
   for (const auto &v : values) {
     written = written && RegSetValueExW(key, v.name, 0, REG_DWORD, (const BYTE *)&v.value,
                                         sizeof v.value) == ERROR_SUCCESS;

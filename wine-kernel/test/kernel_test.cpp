@@ -138,7 +138,7 @@ void Run(const Board &board, const std::wstring &hardwareId, const std::wstring 
   // Removal: the driver deletes its Device000 keys and the interface goes.
   if (!RemoveDevice(hardwareId)) return;
   WaitFor(10000, [] {
-    return !KeyExists(std::wstring(kServiceKey) + L"\\Device000") && InterfacePaths().empty();
+    return !KeyExists(L"" DIO_KEY_SERVICE_DEVICE000) && InterfacePaths().empty();
   });
   CheckRemovedKeys();
   Check(InterfacePaths().empty(), "no device with the driver's interface after removal");

@@ -25,11 +25,13 @@
 // Include after <windows.h> and <winioctl.h> in user mode, or after <wdm.h>.
 #pragma once
 
+#include "../../driver/dio_registry.h"
+
 #define WINE_HELPER_DEVICE_NAME L"\\Device\\TesZEPDIOWineHelper"
 #define WINE_HELPER_LINK_NAME L"\\DosDevices\\TesZEPDIOWineHelper"
 #define WINE_HELPER_USER_PATH L"\\\\.\\TesZEPDIOWineHelper"
 #define WINE_HELPER_SERVICE L"TESZEPDIOWINEHELPER"
-#define WINE_HELPER_DRIVER_UNDER_TEST L"\\Driver\\TESZEPDIOS"
+#define WINE_HELPER_DRIVER_UNDER_TEST L"\\Driver\\" DIO_SERVICE_NAME
 // The image whose imports the helper substitutes, by its file name.
 #define WINE_HELPER_IMAGE_UNDER_TEST L"TesZEPDIO.sys"
 
@@ -100,7 +102,7 @@ typedef struct _WINE_HELPER_PORTS {
 #define WINE_HELPER_RULE_UNKNOWN_INTERRUPT 1  // disconnect or synchronize of no connected object
 #define WINE_HELPER_RULE_POWER_MINOR 2        // PoRequestPowerIrp with a minor it does not take
 #define WINE_HELPER_RULE_DPC_QUEUE 3          // more DPCs queued at once than the helper keeps
-#define WINE_HELPER_RULE_ERROR_LOG 4          // an event log entry misused (see platform/wine/errorlog.cpp)
+#define WINE_HELPER_RULE_ERROR_LOG 4          // an event log entry misused (the helper's errorlog.cpp)
 typedef struct _WINE_HELPER_ACCESS {
   UCHAR Kind;
   UCHAR Width;  // 1, 2 or 4 for port accesses
