@@ -8,6 +8,7 @@
 # build/package-check/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/wine-boot.sh
 tools/install-deps.sh >/dev/null
 tools/install-wine.sh >/dev/null
 packages=${1:-}
@@ -33,7 +34,7 @@ ca=()
 export WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$out/prefix
 unset DISPLAY
 wine64=/usr/lib/wine/wine64
-WINEDEBUG=-all "$wine64" wineboot -i >"$out/wineboot.log" 2>&1
+WINEDEBUG=-all wine_boot "$wine64" "$out/wineboot.log" || { echo "FAIL: wineboot did not finish (see $out/wineboot.log)"; exit 1; }
 
 checked=()
 for package in TesZEPDIO TesZEPDIOLatched TesZEPDIOApplet; do

@@ -56,6 +56,7 @@ set -Eeuo pipefail
 # A step that fails says so, even one whose own output goes to a log.
 trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" ended with status $?" >&2' ERR
 cd "$(dirname "$0")/.."
+. tools/wine-boot.sh
 started=$SECONDS
 tools/install-wine.sh >/dev/null
 cmake --preset windows-applet >/dev/null
@@ -148,7 +149,7 @@ trap cleanup EXIT
 for _ in $(seq 50); do timeout 5 xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  timeout 180 "$wine" wineboot -i >"$out/wineboot.log" 2>&1 || fatal "wineboot did not finish (see $out/wineboot.log)"
+  wine_boot "$wine" "$out/wineboot.log" || fatal "wineboot did not finish (see $out/wineboot.log)"
 fi
 timeout 60 wineserver -w || fatal "Wine's setup of the prefix did not end"
 # One server for the whole run, so that no program meets a server that is
@@ -449,26 +450,25 @@ run_qemu32() {
   export WINEARCH=win32 WINEPREFIX=$build/wineprefix-qemu32 LD_PRELOAD="$out/\$LIB/noreplace_preload.so"
   local began=$SECONDS fresh=
   [[ -f $WINEPREFIX/system.reg ]] || fresh=1
-  # What the run needs: a 32-bit Wine program that starts (a new prefix
-  # made first) within the limit.
-  if ! { [[ -f $WINEPREFIX/system.reg ]] || timeout "$limit" "$wine" wineboot -i >"$out/wineboot.log" 2>&1; } ||
-    ! applet_path=$(timeout $((limit - (SECONDS - began) > 10 ? limit - (SECONDS - began) : 10)) \
-      "$wine" winepath -w "$applet_dir/TesZEPDIOConfig.cpl" 2>>"$out/wineboot.log" | tr -d '\r') ||
-    [[ -z "$applet_path" ]]; then
-    [[ -f $WINEPREFIX/system.reg ]] || rm -rf "$WINEPREFIX"
-    unset LD_PRELOAD
-    echo "FALLBACK: a 32-bit Wine program did not start under qemu-user within $limit s: the shipped 32-bit image" \
-      "was not run; the 64-bit run stands alone"
-    return
-  fi
-  # A prefix whose setup does not end in time is no start either: it goes,
-  # so that the next run makes it anew.
-  if ! timeout 60 wineserver -w 2>/dev/null; then
+  # Without a 32-bit start the 64-bit run stands alone. A prefix this run
+  # made goes, so that the next run makes it anew.
+  qemu32_fallback() {
     timeout 20 wineserver -k 2>/dev/null || true
     [[ -n "$fresh" ]] && rm -rf "$WINEPREFIX"
     unset LD_PRELOAD
-    echo "FALLBACK: 32-bit Wine's setup of the prefix did not end within 60 s under qemu-user: the shipped" \
-      "32-bit image was not run; the 64-bit run stands alone"
+    echo "FALLBACK: $1 under qemu-user: the shipped 32-bit image was not run; the 64-bit run stands alone"
+  }
+  # What the run needs: a 32-bit Wine program that starts (a new prefix
+  # made first) within the limit, and the prefix's setup ended.
+  if ! { [[ -z "$fresh" ]] || timeout "$limit" "$wine" wineboot -i >"$out/wineboot.log" 2>&1; } ||
+    ! applet_path=$(timeout $((limit - (SECONDS - began) > 10 ? limit - (SECONDS - began) : 10)) \
+      "$wine" winepath -w "$applet_dir/TesZEPDIOConfig.cpl" 2>>"$out/wineboot.log" | tr -d '\r') ||
+    [[ -z "$applet_path" ]]; then
+    qemu32_fallback "a 32-bit Wine program did not start within $limit s"
+    return
+  fi
+  if ! timeout 60 wineserver -w 2>/dev/null; then
+    qemu32_fallback "32-bit Wine's setup of the prefix did not end within 60 s"
     return
   fi
   wineserver -p 2>/dev/null

@@ -23,6 +23,7 @@
 # wine.log: what Wine wrote).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/wine-boot.sh
 tools/install-deps.sh >/dev/null
 tools/install-wine.sh >/dev/null
 cmake --preset windows-driver >/dev/null
@@ -49,8 +50,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 base=$out/prefix
-WINEPREFIX=$base WINEDEBUG=-all "$wine64" wineboot -i >"$out/wineboot.log" 2>&1
-WINEPREFIX=$base wineserver -w
+WINEPREFIX=$base WINEDEBUG=-all wine_boot "$wine64" "$out/wineboot.log" ||
+  { echo "FAIL: wineboot did not finish (see $out/wineboot.log)"; exit 1; }
 
 # Functions Wine's kernel has only as stubs that end the process. The image
 # may import them only where the helper puts its own routine in their place

@@ -23,6 +23,7 @@
 # package. Logs go to build/wine-msi-test/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/wine-boot.sh
 tools/install-deps.sh >/dev/null
 tools/install-wine.sh >/dev/null
 if [[ -z "${1:-}" ]]; then tools/package.sh >/dev/null; fi
@@ -59,8 +60,7 @@ cleanup() {
 }
 trap cleanup EXIT
 for _ in $(seq 50); do timeout 5 xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-timeout 180 "$wine64" wineboot -i >"$out/wineboot.log" 2>&1 || { echo "FAIL: wineboot did not finish"; exit 1; }
-timeout 60 wineserver -w
+wine_boot "$wine64" "$out/wineboot.log" || { echo "FAIL: wineboot did not finish (see $out/wineboot.log)"; exit 1; }
 
 cpls='HKLM\Software\Microsoft\Windows\CurrentVersion\Control Panel\Cpls'
 # The data of value $2 of key $1 in view $3 (32 or 64), or nothing.

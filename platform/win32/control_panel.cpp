@@ -101,8 +101,6 @@ std::vector<CplCall> Run(const std::string &path, long index, const std::u16stri
 
 }  // namespace
 
-std::vector<CplCall> RunControlCommand(const std::string &path) { return Run(path, 0, nullptr); }
-
 std::vector<CplCall> RunControlCommandLine(const std::string &commandLine) {
   std::vector<std::string> parts;
   std::string part;

@@ -214,13 +214,11 @@ bool OpenControlPanel(const std::string &path, ControlPanel *panel);
 LONG DoubleClick(ControlPanel *panel, int index);
 // CPL_STOP for each applet, CPL_EXIT, then the library is unloaded.
 void CloseControlPanel(ControlPanel *panel);
-// What "control file.cpl" does: open, CPL_STARTWPARMSW, CPL_DBLCLK unless
-// that was handled, close. Returns the calls made.
-std::vector<CplCall> RunControlCommand(const std::string &path);
-// The same for a command line of the Control Panel, "file.cpl[,@n][,text]"
-// (the path may be quoted): the applet is told n and the text with
-// CPL_STARTWPARMSW. The parts are separated by commas or blanks outside
-// quotes, and the quotes removed, as the Control Panel parses them
+// What "control" does with a command line, "file.cpl[,@n][,text]" (the
+// path may be quoted): open, tell applet n the text with CPL_STARTWPARMSW,
+// CPL_DBLCLK unless that was handled, close; returns the calls made. The
+// parts are separated by commas or blanks outside quotes, and the quotes
+// removed, as the Control Panel parses them
 // [WINE:dlls/shell32/control.c Control_DoLaunch].
 std::vector<CplCall> RunControlCommandLine(const std::string &commandLine);
 // What the applet was told with the last CPL_STARTWPARMSW, in UTF-8.

@@ -65,6 +65,13 @@ diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
   return board;
 }
 
+std::vector<std::string> ControlCommand(const std::string &commandLine) {
+  std::vector<std::string> out;
+  for (const auto &call : hostwin::RunControlCommandLine(commandLine))
+    out.push_back(hostwin::CplMessageName(call.message) + "=" + std::to_string(call.result));
+  return out;
+}
+
 std::vector<std::string> LibrarySince(size_t mark) {
   std::vector<std::string> out;
   for (size_t i = mark; i < diolib::Calls().size(); ++i) out.push_back(diolib::Describe(diolib::Calls()[i]));

@@ -40,6 +40,9 @@ std::string Text(const std::string &key, const std::string &name);  // a REG_SZ 
 // applet takes the counts from GetDeviceInfor.
 diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags);
 
+// What "control" does with the command line: each message the applet got
+// and its answer, "CPL_INIT=1".
+std::vector<std::string> ControlCommand(const std::string &commandLine);
 // The library's calls since the mark, described.
 std::vector<std::string> LibrarySince(size_t mark);
 // The registry writes since the mark, as "Key\Value=data", those of one

@@ -84,37 +84,32 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
                                       "Counter\\TimeBase=1"}));
 }
 
-struct TimeBaseCase {
-  std::string stored;
-  LRESULT shown;  // index in the frequency list, or CB_ERR
-  const char *saved;
-  bool terminated = true;
-};
-
 // TimeBase is read as atoi reads a number, numbers beyond int stopping at
 // its ends; one outside the list leaves it without a selection and is
 // written back unchanged. The text is read into 260 bytes: one that fills
 // them all, stored without a terminator, is read as its first 259
-// characters.
+// characters. A case: the text stored, whether with its terminator, the
+// frequency shown (its index, or CB_ERR) and the text OK writes back.
 TEST_F(AppletCounterPageTest, TimeBaseTextsSelectTheirFrequency) {
-  const TimeBaseCase cases[] = {
-      {"2", 2, "2"},         {" 3", 3, "3"}, {"x", 0, "0"}, {"7", CB_ERR, "7"}, {"-1", CB_ERR, "-1"}, {"1Hz", 1, "1"},
-      {"99999999999", CB_ERR, "2147483647"}, {"-99999999999", CB_ERR, "-2147483648"},
-      {std::string(260, '9'), CB_ERR, "2147483647", false},
+  const std::tuple<std::string, bool, LRESULT, const char *> cases[] = {
+      {"2", true, 2, "2"},          {" 3", true, 3, "3"},     {"x", true, 0, "0"},
+      {"7", true, CB_ERR, "7"},     {"-1", true, CB_ERR, "-1"}, {"1Hz", true, 1, "1"},
+      {"99999999999", true, CB_ERR, "2147483647"}, {"-99999999999", true, CB_ERR, "-2147483648"},
+      {std::string(260, '9'), false, CB_ERR, "2147483647"},
   };
-  for (const auto &c : cases) {
-    StartOver("TimeBase \"" + c.stored + (c.terminated ? "\"" : "\" without a terminator"));
+  for (const auto &[stored, terminated, shown, saved] : cases) {
+    StartOver("TimeBase \"" + stored + (terminated ? "\"" : "\" without a terminator"));
     Configured(0, MakeBoard(16, 0, 0x02));
-    PutText(kCounterKey, "TimeBase", c.stored, c.terminated);
+    PutText(kCounterKey, "TimeBase", stored, terminated);
     Load();
-    OnPage(IDD_COUNTER_PAGE, [&](HWND page) {
+    OnPage(IDD_COUNTER_PAGE, [&, shown = shown](HWND page) {
       EXPECT_EQ(hostwin::Items(Item(page, IDC_CNT_FREQUENCY)),
                 (std::vector<std::string>{"100K Hz", "10K Hz", "1K Hz", "100 Hz"}));
-      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), c.shown);
+      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), shown);
       ChooseCounter(page, 1);
-      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), c.shown) << "the same for Counter B";
+      EXPECT_EQ(Selection(page, IDC_CNT_FREQUENCY), shown) << "the same for Counter B";
     });
-    EXPECT_EQ(Text(kCounterKey, "TimeBase"), c.saved);
+    EXPECT_EQ(Text(kCounterKey, "TimeBase"), saved);
   }
 }
 

@@ -77,47 +77,41 @@ TEST_F(AppletElevationTest, TheShieldButtonShowsWhereAnElevatedRestartWouldHelp)
   }
 }
 
-struct RestartCase {
-  const char *what;
-  uint32_t model;
-  hostwin::Rights rights;
-  const char *folder;  // where the applet is loaded from, under a temporary folder; none: the build's
-  bool byRefusedSave;  // the restart is the answer to a refused OK, not the shield button
-};
-
 // The elevated restart: the shield button (or yes to a refused OK) starts
 // the 32-bit Control Panel with "runas" on the applet's own path, in UTF-16
 // whatever the folder's name, and the edits made so far; this dialog
 // closes. The elevated applet shows the edits, comes to the foreground, and
-// its OK stores them.
+// its OK stores them. A case: the model, who runs the applet, the folder it
+// is loaded from (under a temporary folder; none: the build's), and whether
+// the restart answers a refused OK rather than the shield button.
 TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
-  const RestartCase cases[] = {
+  const std::tuple<const char *, uint32_t, hostwin::Rights, const char *, bool> cases[] = {
       {"model 24, the shield button, an administrator under UAC", 24, kAdmin, nullptr, false},
       {"model 22, a standard user", 22, kUser, nullptr, false},
       {"a folder outside the ANSI code page", 24, kAdmin, "Pr\xC3\xBC" "fstand \xCE\xA9", false},
       {"yes to a refused OK", 24, kUser, nullptr, true},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
+  for (const auto &[what, model, rights, inFolder, byRefusedSave] : cases) {
+    StartOver(what);
     path_ = APPLET_PATH;
     std::filesystem::path folder;
-    if (c.folder) {
-      folder = std::filesystem::temp_directory_path() / ("applet-" + std::to_string(getpid())) / c.folder;
+    if (inFolder) {
+      folder = std::filesystem::temp_directory_path() / ("applet-" + std::to_string(getpid())) / inFolder;
       std::filesystem::create_directories(folder);
       path_ = (folder / "TesZEPDIOConfig.so").string();
       std::filesystem::copy_file(APPLET_PATH, path_, std::filesystem::copy_options::overwrite_existing);
     }
-    Configured(c.model);
-    hostwin::RunAs(c.rights);
+    Configured(model);
+    hostwin::RunAs(rights);
     Load();
     hostwin::WhenElevationAsked(true);
-    if (c.byRefusedSave) hostwin::WhenMessageBoxAsks(IDYES);
+    if (byRefusedSave) hostwin::WhenMessageBoxAsks(IDYES);
     HWND first = nullptr;
-    OpenDialog([&](HWND dialog) {
+    OpenDialog([&, model = model, byRefusedSave = byRefusedSave](HWND dialog) {
       first = dialog;
-      Set(dialog, Edits(c.model));
+      Set(dialog, Edits(model));
       ASSERT_NE(Shield(dialog), nullptr);
-      EXPECT_TRUE(hostwin::Click(c.byRefusedSave ? Item(dialog, IDOK) : Shield(dialog)));
+      EXPECT_TRUE(hostwin::Click(byRefusedSave ? Item(dialog, IDOK) : Shield(dialog)));
       EXPECT_FALSE(IsWindowVisible(dialog)) << "the elevated applet took over";
     });
     const auto &runs = hostwin::ShellExecutions();
@@ -132,19 +126,17 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
 
     // The Control Panel the prompt started, elevated, on the same machine.
     hostwin::RunAs(kElevated);
-    hostwin::WhenDialogOpens([&](HWND dialog) {
-      EXPECT_EQ(Shown(dialog, Edits(c.model)), Values(Edits(c.model)));
+    hostwin::WhenDialogOpens([model = model](HWND dialog) {
+      EXPECT_EQ(Shown(dialog, Edits(model)), Values(Edits(model)));
       EXPECT_EQ(GetForegroundWindow(), dialog);
       EXPECT_EQ(Shield(dialog), nullptr);
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDOK)));
     });
-    std::vector<std::string> calls;
-    for (const auto &call : hostwin::RunControlCommandLine(runs[0].parameters))
-      calls.push_back(hostwin::CplMessageName(call.message) + "=" + std::to_string(call.result));
-    EXPECT_EQ(calls, (std::vector<std::string>{"CPL_INIT=1", "CPL_GETCOUNT=1", "CPL_INQUIRE=0", "CPL_NEWINQUIRE=0",
-                                               "CPL_STARTWPARMSW=1", "CPL_STOP=0", "CPL_EXIT=0"}));
-    EXPECT_EQ(Stored(c.model), StoredEdits(c.model));
-    if (c.folder) std::filesystem::remove_all(folder.parent_path());
+    EXPECT_EQ(ControlCommand(runs[0].parameters),
+              (std::vector<std::string>{"CPL_INIT=1", "CPL_GETCOUNT=1", "CPL_INQUIRE=0", "CPL_NEWINQUIRE=0",
+                                        "CPL_STARTWPARMSW=1", "CPL_STOP=0", "CPL_EXIT=0"}));
+    EXPECT_EQ(Stored(model), StoredEdits(model));
+    if (inFolder) std::filesystem::remove_all(folder.parent_path());
   }
 }
 
@@ -180,21 +172,9 @@ TEST_F(AppletElevationTest, ADeclinedPromptOrABrokenCommandLineChangesNothing) {
       EXPECT_EQ(Shown(dialog, Edits(24)), (std::vector<LRESULT>{0, 1, 1, 0, 0, 0, 0, 0, 0}));
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     });
-    auto calls = hostwin::RunControlCommandLine(line);
-    ASSERT_GE(calls.size(), 6u);
-    EXPECT_EQ(hostwin::CplMessageName(calls[5].message), "CPL_DBLCLK") << "opened as by a double click";
+    EXPECT_EQ(ControlCommand(line).at(5), "CPL_DBLCLK=0") << "opened as by a double click";
   }
 }
-
-struct RefusalCase {
-  const char *what;
-  hostwin::Rights rights;
-  std::vector<std::pair<std::string, LSTATUS>> refusing;  // keys whose writes fail whatever the rights, and how
-  std::vector<std::string> failing;                       // DIO library functions that fail
-  bool carried;  // the applet was started by an elevated restart that did not help
-  std::string said;
-  UINT type;
-};
 
 // A refused save's text: its first line, why each of the keys Interrupt,
 // Counter and DO was not stored (none: it was), whether the board took the
@@ -215,33 +195,38 @@ std::string Said(const char *head, const std::vector<std::string> &why, bool too
 // refused and why, whether the board took the DO settings; where an
 // elevated applet could store the rest it asks to open one (here the user
 // says no), and nowhere else: not elevated already, not after a restart.
-// The dialog stays open with its edits; the next OK asks again.
+// The dialog stays open with its edits; the next OK asks again. A case: who
+// runs the applet, the keys whose writes fail whatever the rights and how,
+// the DIO library functions that fail, whether the applet was started by an
+// elevated restart that did not help, and the message box's text and type.
 TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookIt) {
   const std::string denied = " (access denied, error 5).";
   const char *none = "The settings were not stored.", *some = "Only some of the settings were stored.";
   const char *offer = "Open the applet as administrator, with your changes, to store them?";
   const char *kept = "Your changes stay in the dialog.";
   const UINT asks = MB_YESNO | MB_ICONWARNING, tells = MB_OK | MB_ICONERROR;
-  const RefusalCase cases[] = {
-      {"a standard user: nothing stored", kUser, {}, {}, false, Said(none, {denied, denied, denied}, true, offer),
-       asks},
-      {"elevated, the Counter key locked: no offer", kElevated, {{kCounterKey, ERROR_ACCESS_DENIED}}, {}, false,
-       Said(some, {"", denied, ""}, true, kept), tells},
-      {"started by a restart that did not help (UAC off): no offer", kUser, {}, {}, true,
-       Said(none, {denied, denied, denied}, true, kept), tells},
-      {"the Counter key deleted meanwhile, the board refusing", kElevated, {{kCounterKey, ERROR_KEY_DELETED}},
-       {"DOSysConfig"}, false, Said(some, {"", " (error 1018).", ""}, false, kept), tells},
-  };
-  for (const auto &c : cases) {
-    StartOver(c.what);
+  const std::tuple<const char *, hostwin::Rights, std::vector<std::pair<std::string, LSTATUS>>,
+                   std::vector<std::string>, bool, std::string, UINT>
+      cases[] = {
+          {"a standard user: nothing stored", kUser, {}, {}, false, Said(none, {denied, denied, denied}, true, offer),
+           asks},
+          {"elevated, the Counter key locked: no offer", kElevated, {{kCounterKey, ERROR_ACCESS_DENIED}}, {}, false,
+           Said(some, {"", denied, ""}, true, kept), tells},
+          {"started by a restart that did not help (UAC off): no offer", kUser, {}, {}, true,
+           Said(none, {denied, denied, denied}, true, kept), tells},
+          {"the Counter key deleted meanwhile, the board refusing", kElevated, {{kCounterKey, ERROR_KEY_DELETED}},
+           {"DOSysConfig"}, false, Said(some, {"", " (error 1018).", ""}, false, kept), tells},
+      };
+  for (const auto &[what, rights, refusing, failing, carried, said, type] : cases) {
+    StartOver(what);
     diolib::Board board;
-    board.failing = c.failing;
+    board.failing = failing;
     Configured(0, board);
     PutDword(kDoKey, "DO_Trigger_Start", 0);
-    hostwin::RunAs(c.rights);
-    for (const auto &[key, status] : c.refusing) hostwin::RefuseWrites(key, status);
+    hostwin::RunAs(rights);
+    for (const auto &[key, status] : refusing) hostwin::RefuseWrites(key, status);
     std::string restart;
-    if (c.carried) {
+    if (carried) {
       // An earlier applet's restart, which with UAC off runs as the same
       // user, without a prompt's elevation.
       Load();
@@ -250,9 +235,9 @@ TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookI
       restart = hostwin::ShellExecutions().at(0).parameters;
       Unload();
       hostwin::ResetDesktop();
-      hostwin::RunAs(c.rights);
+      hostwin::RunAs(rights);
     }
-    size_t answers = c.type == asks ? 2 : 0;
+    size_t answers = type == asks ? 2 : 0;
     for (size_t i = 0; i < answers; ++i) hostwin::WhenMessageBoxAsks(IDNO);
     auto user = [&](HWND dialog) {
       EXPECT_EQ(Shield(dialog) != nullptr, answers > 0) << "the shield shows where the offer is made";
@@ -263,7 +248,7 @@ TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookI
       EXPECT_TRUE(Checked(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE)) << "with the edit on screen";
       EXPECT_TRUE(hostwin::Click(Item(dialog, IDCANCEL)));
     };
-    if (c.carried) {
+    if (carried) {
       hostwin::WhenDialogOpens(user);
       hostwin::RunControlCommandLine(restart);
     } else {
@@ -272,11 +257,8 @@ TEST_F(AppletElevationTest, ARefusedSaveSaysWhatWasStoredAndWhetherTheBoardTookI
     }
     const auto &boxes = hostwin::MessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
-    for (const auto &box : boxes) {
-      EXPECT_EQ(box.text, c.said);
-      EXPECT_EQ(box.type, c.type);
-      EXPECT_EQ(box.caption, "ZEPDIO driver Configuration");
-    }
+    for (const auto &box : boxes)
+      EXPECT_EQ(std::tie(box.text, box.type, box.caption), std::tie(said, type, "ZEPDIO driver Configuration"));
     EXPECT_TRUE(hostwin::ShellExecutions().empty());
   }
 }

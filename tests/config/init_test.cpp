@@ -4,21 +4,18 @@
 // writes back).
 #include "applet_fixture.h"
 
+#include <tuple>
+
 namespace applettest {
 namespace {
 
 using AppletInitTest = AppletTest;
 
-struct ModelCase {
-  const char *what;
-  bool installed;
-  uint32_t type;               // REG_NONE: no value
-  std::vector<uint8_t> bytes;  // the stored "DeviceType"
-  bool asModel24;              // DeviceDIOInfo asked
-};
-
+// Whether the board's key is there, the type (REG_NONE: no value) and bytes
+// of the stored "DeviceType", and whether the load asks as model 24 does
+// (DeviceDIOInfo).
 TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
-  const ModelCase cases[] = {
+  const std::tuple<const char *, bool, uint32_t, std::vector<uint8_t>, bool> cases[] = {
       {"only the first byte of a REG_DWORD counts", true, REG_DWORD, {24, 1, 0, 0}, true},
       {"a single byte of another type", true, REG_BINARY, {24}, true},
       {"too long to read", true, REG_BINARY, std::vector<uint8_t>(300, 24), false},
@@ -26,14 +23,14 @@ TEST_F(AppletInitTest, TheModelIsTheFirstByteOfDeviceTypeTakenAsSigned) {
       {"an empty value", true, REG_BINARY, {}, false},
       {"no driver key", false, REG_NONE, {}, false},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
+  for (const auto &[what, installed, type, bytes, asModel24] : cases) {
+    StartOver(what);
     hostreg::Make(kServiceKey);
-    if (c.installed) hostreg::Make(kDevice000Key);
-    if (c.type != REG_NONE) PutRaw(kDevice000Key, "DeviceType", c.type, c.bytes);
+    if (installed) hostreg::Make(kDevice000Key);
+    if (type != REG_NONE) PutRaw(kDevice000Key, "DeviceType", type, bytes);
     Load();
     std::vector<std::string> expected = {"DeviceOpen(0) = 0", "GetDeviceInfor = 0"};
-    if (c.asModel24) expected.push_back("DeviceDIOInfo = 0");
+    if (asModel24) expected.push_back("DeviceDIOInfo = 0");
     expected.push_back("DeviceClose = 0");
     EXPECT_EQ(LibrarySince(0), expected);
   }
@@ -63,42 +60,33 @@ TEST_F(AppletInitTest, ALaterRunWithoutADoKeyWritesAllSixDoValues) {
                                                       "DO\\DO_Level_Start=1", "DO\\DO_Level_Shutdown=1"}));
 }
 
-struct StoredCase {
-  const char *what;
-  const std::string &key;
-  const char *value;
-  std::string stored;
-  uint32_t type;  // REG_NONE: no value
-  const char *saved;  // what OK writes back
-  bool terminated = true;
-};
-
 // Every text setting of the "Interrupt" and "Counter" keys is read by
 // comparing the whole stored text, case and all, with one word; anything
 // else is the other choice. A value that cannot be read (too long for the
 // buffer) or is not there leaves the setting as it was when the applet
-// loaded.
+// loaded. A case: the key and value, the text stored, with its type
+// (REG_NONE: no value) and whether it is terminated, and what OK writes back.
 TEST_F(AppletInitTest, StoredTextsCountOnlyAsTheirExactWords) {
-  const StoredCase cases[] = {
-      {"Enable without its terminator", kInterruptKey, "DI1_Control", "Enable", REG_SZ, "Enable", false},
-      {"another letter case", kInterruptKey, "DI1_Control", "enable", REG_SZ, "Disable"},
-      {"Enable and more", kInterruptKey, "DI1_Control", "Enabled", REG_SZ, "Disable"},
-      {"an empty text", kInterruptKey, "DI1_Control", "", REG_SZ, "Disable", false},
-      {"another type", kInterruptKey, "DI1_Control", "Enable", REG_BINARY, "Disable"},
-      {"too long to read", kInterruptKey, "DI1_Control", std::string(300, 'E'), REG_SZ, "Disable"},
-      {"no value: DI0 as at load", kInterruptKey, "DI0_TriggerEdge", "", REG_NONE, "Rising"},
-      {"no value: DI1 as at load", kInterruptKey, "DI1_TriggerEdge", "", REG_NONE, "Falling"},
-      {"gate: Internal and more", kCounterKey, "CounterA_GateControl", "Internals", REG_SZ, "DI"},
-      {"output: another case", kCounterKey, "CounterA_Output", "register", REG_SZ, "DO"},
+  const std::tuple<const char *, std::string, const char *, std::string, uint32_t, bool, const char *> cases[] = {
+      {"Enable without its terminator", kInterruptKey, "DI1_Control", "Enable", REG_SZ, false, "Enable"},
+      {"another letter case", kInterruptKey, "DI1_Control", "enable", REG_SZ, true, "Disable"},
+      {"Enable and more", kInterruptKey, "DI1_Control", "Enabled", REG_SZ, true, "Disable"},
+      {"an empty text", kInterruptKey, "DI1_Control", "", REG_SZ, false, "Disable"},
+      {"another type", kInterruptKey, "DI1_Control", "Enable", REG_BINARY, true, "Disable"},
+      {"too long to read", kInterruptKey, "DI1_Control", std::string(300, 'E'), REG_SZ, true, "Disable"},
+      {"no value: DI0 as at load", kInterruptKey, "DI0_TriggerEdge", "", REG_NONE, true, "Rising"},
+      {"no value: DI1 as at load", kInterruptKey, "DI1_TriggerEdge", "", REG_NONE, true, "Falling"},
+      {"gate: Internal and more", kCounterKey, "CounterA_GateControl", "Internals", REG_SZ, true, "DI"},
+      {"output: another case", kCounterKey, "CounterA_Output", "register", REG_SZ, true, "DO"},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
+  for (const auto &[what, key, value, stored, type, terminated, saved] : cases) {
+    StartOver(what);
     Configured(0);
     for (int n = 0; n < 2; ++n) PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", "Disable");
-    if (c.type != REG_NONE) PutText(c.key, c.value, c.stored, c.terminated, c.type);
+    if (type != REG_NONE) PutText(key, value, stored, terminated, type);
     Load();
     OpenDialog({}, IDOK);
-    EXPECT_EQ(Text(c.key, c.value), c.saved);
+    EXPECT_EQ(Text(key, value), saved);
   }
 }
 

@@ -4,6 +4,8 @@
 // the stored settings, the user's edits and what Apply and OK store.
 #include "applet_fixture.h"
 
+#include <tuple>
+
 namespace applettest {
 namespace {
 
@@ -71,39 +73,33 @@ std::string StoredNine() {
   return out;
 }
 
-struct ListCase {
-  const char *what;
-  uint32_t model;
-  BYTE channels;  // as DeviceDIOInfo reports them (model 24 only)
-  std::vector<std::string> items;
-};
-
 // Model 24 lists its own channels, as far as the tables reach, the others
-// DI0 and DI1; OK stores the channels listed.
+// DI0 and DI1; OK stores the channels listed. A case: the model, the
+// channels DeviceDIOInfo reports (model 24 only), the list.
 TEST_F(AppletInterruptPagesTest, TheChannelListFollowsTheModelAndItsChannelCount) {
-  const ListCase cases[] = {
+  const std::tuple<const char *, uint32_t, BYTE, std::vector<std::string>> cases[] = {
       {"model 24, one channel", 24, 1, Names(1)},
       {"model 24, 40 channels: only the sixteen the tables hold", 24, 40, Names(16)},
       {"model 0: always two", 0, 9, Names(2)},
       {"model 24 without channels, first run", 24, 0, {}},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
-    ConfiguredWith(c.model, c.channels);
-    if (c.items.empty()) hostreg::DeleteKey(hostreg::Find(kCounterKey));  // a first run
+  for (const auto &[what, model, channels, items] : cases) {
+    StartOver(what);
+    ConfiguredWith(model, channels);
+    if (items.empty()) hostreg::DeleteKey(hostreg::Find(kCounterKey));  // a first run
     Load();
-    OnPage(IDD_INTERRUPT_PAGE, [&](HWND page) {
-      EXPECT_EQ(hostwin::Items(Item(page, IDC_INT_CHANNEL)), c.items);
-      if (c.items.empty()) {
+    OnPage(IDD_INTERRUPT_PAGE, [&, &items = items](HWND page) {
+      EXPECT_EQ(hostwin::Items(Item(page, IDC_INT_CHANNEL)), items);
+      if (items.empty()) {
         EXPECT_EQ(Shown(page), "none off no edge") << "the buttons as the template made them";
         return;
       }
       EXPECT_EQ(Shown(page), "DI0 on rising") << "channel 0 as at load";
-      Choose(page, int(c.items.size()) - 1);
-      EXPECT_EQ(Shown(page), c.items.back() + (c.items.size() == 1 ? " on rising" : " off falling"));
+      Choose(page, int(items.size()) - 1);
+      EXPECT_EQ(Shown(page), items.back() + (items.size() == 1 ? " on rising" : " off falling"));
     });
     EXPECT_TRUE(hostreg::Find(kInterruptKey)) << "the key is made";
-    EXPECT_EQ(WritesSince(0, "Interrupt").size(), 2 * c.items.size()) << "OK stores the channels listed, no more";
+    EXPECT_EQ(WritesSince(0, "Interrupt").size(), 2 * items.size()) << "OK stores the channels listed, no more";
   }
 }
 

@@ -26,38 +26,30 @@ void ExpectPlaced(HWND dialog, HWND page, const RECT &area) {
   EXPECT_EQ(hostwin::DialogTexture(page), DWORD(ETDT_ENABLETAB));
 }
 
-struct TabCase {
-  const char *what;
-  uint32_t deviceType;
-  DWORD featureFlags, doCount;
-  int dpi;
-  std::vector<std::string> tabs;
-  std::vector<int> pages;  // the template of the page behind each tab
-};
-
 // The pages, and no others, follow the tab strip in the Z order in the
 // order of their tabs; the first is shown, and a click on a tab shows its
-// page alone.
+// page alone. A case: the board (model, features, DO count), the screen's
+// dots per inch, the tabs and the template of the page behind each.
 TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
-  const TabCase cases[] = {
+  const std::tuple<const char *, uint32_t, DWORD, DWORD, int, std::vector<std::string>, std::vector<int>> cases[] = {
       {"counters and three DO channels", 0, 0x02, 3, 96, {"Function", "Counter", "DO"}, {108, 105, 107}},
       {"interrupts only", 1, 0x40, 0, 96, {"Function", "Interrupt"}, {108, 104}},
       {"DO only, unused bits", 3, 0x81, 1, 96, {"Function", "DO"}, {108, 107}},
       {"model 22: one nine-channel page", 22, 0xFF, 8, 96, {"Interrupt"}, {106}},
       {"model 24 at 150 %", 24, 0xFF, 8, 144, {"Function", "Interrupt", "Counter", "DO"}, {108, 104, 105, 107}},
   };
-  for (const auto &c : cases) {
-    StartOver(c.what);
-    hostwin::SetScreenDpi(c.dpi);
-    Load(c.deviceType, MakeBoard(16, c.doCount, c.featureFlags));
-    OpenDialog([&](HWND dialog) {
+  for (const auto &[what, deviceType, featureFlags, doCount, dpi, tabs, templates] : cases) {
+    StartOver(what);
+    hostwin::SetScreenDpi(dpi);
+    Load(deviceType, MakeBoard(16, doCount, featureFlags));
+    OpenDialog([&, &tabs = tabs, &templates = templates](HWND dialog) {
       HWND tab = Item(dialog, IDC_TAB);
-      EXPECT_EQ(hostwin::Items(tab), c.tabs);
+      EXPECT_EQ(hostwin::Items(tab), tabs);
       std::vector<HWND> order = hostwin::Children(dialog), pages;
       std::vector<int> made;
       for (HWND child : order)
         if (int id = hostwin::TemplateId(child)) pages.push_back(child), made.push_back(id);
-      ASSERT_EQ(made, c.pages);
+      ASSERT_EQ(made, templates);
       auto first = std::find(order.begin(), order.end(), tab);
       ASSERT_NE(first, order.end());
       EXPECT_EQ(std::vector<HWND>(first + 1, first + 1 + long(pages.size())), pages);
@@ -67,7 +59,7 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
         ExpectPlaced(dialog, pages[i], area);
         EXPECT_TRUE(i == 0 || hostwin::ClickTab(tab, int(i)));
         for (size_t j = 0; j < pages.size(); ++j)
-          EXPECT_EQ(bool(IsWindowVisible(pages[j])), j == i) << "tab " << i << ", page " << c.pages[j];
+          EXPECT_EQ(bool(IsWindowVisible(pages[j])), j == i) << "tab " << i << ", page " << templates[j];
       }
     }, IDCANCEL);
   }
@@ -141,12 +133,8 @@ void Press(UINT key, int times = 1, bool shift = false) {
 // Enter is OK. On model 22's single tab they do nothing. (The Wine run goes
 // through every page so.)
 TEST_F(AppletMainDialogTest, TheKeyboardAloneSwitchesTabsAsInAPropertySheetAndReachesOk) {
-  struct Step {
-    UINT key;
-    bool shift, control;
-    int tab;
-  };
-  const Step steps[] = {
+  // A key, with Shift and Ctrl or not, and the tab shown after it.
+  const std::tuple<UINT, bool, bool, int> steps[] = {
       {VK_TAB, false, true, 1},   {VK_TAB, true, true, 0},  {VK_PRIOR, false, true, 3}, {VK_NEXT, false, true, 0},
       {VK_NEXT, false, true, 1},  {VK_TAB, false, true, 2}, {VK_RIGHT, false, false, 3}, {VK_LEFT, false, false, 2},
   };
@@ -155,11 +143,11 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneSwitchesTabsAsInAPropertySheetAndRe
   OpenDialog([&](HWND dialog) {
     HWND tab = Item(dialog, IDC_TAB);
     EXPECT_EQ(GetFocus(), tab);
-    for (const Step &step : steps) {
-      ASSERT_TRUE(hostwin::PressKey(step.key, step.shift, step.control));
-      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), step.tab) << step.key;
+    for (const auto &[key, shift, control, shown] : steps) {
+      ASSERT_TRUE(hostwin::PressKey(key, shift, control));
+      EXPECT_EQ(SendMessageA(tab, TCM_GETCURSEL, 0, 0), shown) << key;
       EXPECT_EQ(GetFocus(), tab);
-      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == step.tab) << i;
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == shown) << i;
     }
     Press(VK_TAB);
     EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER)) << "the page before the buttons";

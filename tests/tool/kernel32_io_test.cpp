@@ -46,18 +46,16 @@ class Kernel32IoTest : public diotest::DriverTest {
 };
 
 TEST_F(Kernel32IoTest, CreateFileOpensADeviceByEitherFormOfItsPath) {
-  struct Case {
-    std::string path;
-    DWORD error;  // 0: opens
-  };
   std::string unknown = Path();
   unknown.back() = 'X';
-  for (const Case &c : {Case{Path('.'), 0}, Case{Path('?'), 0}, Case{unknown, ERROR_FILE_NOT_FOUND},
-                        Case{"C:\\dio.txt", ERROR_FILE_NOT_FOUND}, Case{"\\\\.\\", ERROR_FILE_NOT_FOUND}}) {
+  // A path, and the error of its open (0: it opens).
+  const std::pair<std::string, DWORD> cases[] = {{Path('.'), 0}, {Path('?'), 0}, {unknown, ERROR_FILE_NOT_FOUND},
+                                                 {"C:\\dio.txt", ERROR_FILE_NOT_FOUND},
+                                                 {"\\\\.\\", ERROR_FILE_NOT_FOUND}};
+  for (const auto &[path, error] : cases) {
     SetLastError(0);
-    HANDLE file = CreateFileA(c.path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    EXPECT_EQ(file == INVALID_HANDLE_VALUE, c.error != 0) << c.path;
-    EXPECT_EQ(GetLastError(), c.error) << c.path;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(std::make_tuple(file == INVALID_HANDLE_VALUE, GetLastError()), std::make_tuple(error != 0, error)) << path;
     if (file != INVALID_HANDLE_VALUE) {
       EXPECT_TRUE(CloseHandle(file));
     }
@@ -80,15 +78,9 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
   };
   DIO_EVENT_REQUEST naming[] = {enable(device), enable(reinterpret_cast<HANDLE>(0x7FFC)), enable(event)};
   ULONG offset = 3;
-  struct Case {
-    const char *what;
-    HANDLE handle;
-    DWORD code;
-    const void *input;
-    DWORD inputSize, outputSize;
-    DWORD error, returned;
-  };
-  const Case cases[] = {
+  // The handle, code, input and its size, the output's size, then the error
+  // and the size returned.
+  const std::tuple<const char *, HANDLE, DWORD, const void *, DWORD, DWORD, DWORD, DWORD> cases[] = {
       {"byte read", device, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, 1, 0, 1},
       {"enable of an event", device, IOCTL_DIO_ENABLE_EVENT, &naming[2], 208, 208, 0, 208},
       {"read with an 8-byte input (STATUS_INVALID_PARAMETER)", device, IOCTL_DIO_READ_PORT_UCHAR, naming, 8, 1,
@@ -106,16 +98,15 @@ TEST_F(Kernel32IoTest, DeviceIoControlReportsEachStatusAsItsWin32Error) {
       {"a request on an event handle", event, IOCTL_DIO_READ_PORT_UCHAR, &offset, 4, 1, ERROR_INVALID_HANDLE, 0},
       {"an input buffer that is not there", device, IOCTL_DIO_READ_PORT_UCHAR, NULL, 4, 1, ERROR_NOACCESS, 0},
   };
-  for (const Case &c : cases) {
-    std::vector<BYTE> output(c.outputSize, 0xCC);
+  for (const auto &[what, handle, code, input, inputSize, outputSize, error, size] : cases) {
+    std::vector<BYTE> output(outputSize, 0xCC);
     DWORD returned = 0xDEAD;
     SetLastError(0);
-    BOOL ok = DeviceIoControl(c.handle, c.code, const_cast<void *>(c.input), c.inputSize,
-                              output.empty() ? NULL : output.data(), c.outputSize, &returned, NULL);
-    EXPECT_EQ(std::make_tuple(ok != FALSE, GetLastError(), returned), std::make_tuple(c.error == 0, c.error, c.returned))
-        << c.what;
-    if (c.error) {
-      EXPECT_EQ(std::count(output.begin(), output.end(), 0xCC), long(output.size())) << c.what;
+    BOOL ok = DeviceIoControl(handle, code, const_cast<void *>(input), inputSize, output.empty() ? NULL : output.data(),
+                              outputSize, &returned, NULL);
+    EXPECT_EQ(std::make_tuple(ok != FALSE, GetLastError(), returned), std::make_tuple(error == 0, error, size)) << what;
+    if (error) {
+      EXPECT_EQ(std::count(output.begin(), output.end(), 0xCC), long(output.size())) << what;
     }
   }
   for (HANDLE h : {device, reader, event}) EXPECT_TRUE(CloseHandle(h));

@@ -17,25 +17,19 @@ INT_PTR CALLBACK EndAtOnce(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
 }
 
 TEST_F(Win32DialogsTest, ModalDialogsReturnWhatEndDialogWasGiven) {
-  struct Case {
-    const char *what;
-    int templateId;
-    HWND parent;
-    INT_PTR result;
-    DWORD error;
-  };
-  const Case cases[] = {
+  // The template, the parent, what DialogBoxParam answers and its error.
+  const std::tuple<const char *, int, HWND, INT_PTR, DWORD> cases[] = {
       {"ended in WM_INITDIALOG, never shown", 200, nullptr, 77, 0},
       {"missing template", 999, nullptr, -1, ERROR_RESOURCE_NAME_NOT_FOUND},
       {"bad parent", 200, reinterpret_cast<HWND>(0x4444), 0, ERROR_INVALID_WINDOW_HANDLE},
       {"unknown control class", 202, nullptr, -1, ERROR_CANNOT_FIND_WND_CLASS},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto &[what, templateId, parent, result, error] : cases) {
+    SCOPED_TRACE(what);
     SetLastError(0);
     hostwin::ClearMessages();
-    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(c.templateId), c.parent, EndAtOnce, 77), c.result);
-    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(templateId), parent, EndAtOnce, 77), result);
+    EXPECT_EQ(GetLastError(), error);
     for (const auto &m : hostwin::Messages()) EXPECT_NE(m.message, UINT(WM_SHOWWINDOW));
   }
 
@@ -80,27 +74,23 @@ class Win32CommonControlsTest : public Win32Test {
 // -1. The record must be of its own size, and only the classes asked for are
 // registered.
 TEST_F(Win32CommonControlsTest, ADialogWithATabControlWaitsForItsClass) {
-  struct Step {
-    const char *what;
-    DWORD size, classes;
-    BOOL registered;
-    INT_PTR dialog;
-  };
-  const Step steps[] = {
+  // The record's size and classes, InitCommonControlsEx's answer, then
+  // DialogBoxParam's.
+  const std::tuple<const char *, DWORD, DWORD, BOOL, INT_PTR> steps[] = {
       {"nothing registered", 0, 0, FALSE, -1},
       {"a record of another size", 4, ICC_TAB_CLASSES, FALSE, -1},
       {"other classes", sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES, TRUE, -1},
       {"the tab control's among others", sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES, TRUE, 77},
   };
-  for (const Step &step : steps) {
-    SCOPED_TRACE(step.what);
-    INITCOMMONCONTROLSEX controls = {step.size, step.classes};
-    if (step.size) {
-      EXPECT_EQ(InitCommonControlsEx(&controls), step.registered);
+  for (const auto &[what, size, classes, registered, dialog] : steps) {
+    SCOPED_TRACE(what);
+    INITCOMMONCONTROLSEX controls = {size, classes};
+    if (size) {
+      EXPECT_EQ(InitCommonControlsEx(&controls), registered);
     }
     SetLastError(0);
-    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(200), nullptr, EndAtOnce, 77), step.dialog);
-    EXPECT_EQ(GetLastError(), step.dialog == -1 ? DWORD(ERROR_CANNOT_FIND_WND_CLASS) : 0u);
+    EXPECT_EQ(DialogBoxParamA(module_, MAKEINTRESOURCEA(200), nullptr, EndAtOnce, 77), dialog);
+    EXPECT_EQ(GetLastError(), dialog == -1 ? DWORD(ERROR_CANNOT_FIND_WND_CLASS) : 0u);
   }
   EXPECT_FALSE(InitCommonControlsEx(nullptr));
   TakeFaults();

@@ -45,14 +45,10 @@ TEST_F(Win32RegistryTest, OpenFindsOnlyExistingKeysAndCreateMakesTheWholePath) {
 // A REG_SZ "hello" stored by the kernel, with and without its terminator,
 // and a value that is not there, read through buffers of several sizes.
 TEST_F(Win32RegistryTest, QueriesHandleShortBuffersMissingTerminatorsAndMissingValues) {
-  struct Case {
-    const char *name;  // "Text" (terminated), "Bare" (not), "None" (missing)
-    int bufferSize;    // -1: no buffer, only the size asked
-    LSTATUS status;
-    DWORD size;
-    const char *bytes;  // the first 7 bytes of the buffer afterwards ('~' untouched)
-  };
-  const Case cases[] = {
+  // The value ("Text" terminated, "Bare" not, "None" missing), the buffer's
+  // size (-1: none, only the size asked), the answer, the size returned and
+  // the buffer's first 7 bytes afterwards ('~' untouched; none: not usable).
+  const std::tuple<const char *, int, LSTATUS, DWORD, const char *> cases[] = {
       {"Bare", -1, ERROR_SUCCESS, 5, "~~~~~~~"}, {"Bare", 4, ERROR_MORE_DATA, 5, nullptr},
       {"Bare", 5, ERROR_SUCCESS, 5, "hello~~"},  {"Bare", 6, ERROR_SUCCESS, 5, "hello\0~"},
       {"Text", 5, ERROR_MORE_DATA, 6, nullptr},  {"Text", 6, ERROR_SUCCESS, 6, "hello\0~"},
@@ -62,17 +58,17 @@ TEST_F(Win32RegistryTest, QueriesHandleShortBuffersMissingTerminatorsAndMissingV
   hostreg::SetValue(hostreg::Make(kAbsolute), u"Bare", REG_SZ, u"hello", 10);
   HKEY key;
   ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kPath, &key), ERROR_SUCCESS);
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.name) + ", buffer " + std::to_string(c.bufferSize));
+  for (const auto &[name, bufferSize, status, returned, bytes] : cases) {
+    SCOPED_TRACE(std::string(name) + ", buffer " + std::to_string(bufferSize));
     char buffer[8];
     memset(buffer, '~', sizeof buffer);
-    DWORD size = c.bufferSize < 0 ? 0 : DWORD(c.bufferSize), type = 0;
-    EXPECT_EQ(RegQueryValueExA(key, c.name, nullptr, &type,
-                               c.bufferSize < 0 ? nullptr : reinterpret_cast<BYTE *>(buffer), &size),
-              c.status);
-    EXPECT_EQ(size, c.size);
-    EXPECT_EQ(type, c.status == ERROR_FILE_NOT_FOUND ? 0u : DWORD(REG_SZ));
-    if (c.bytes) EXPECT_EQ(std::string(buffer, 7), std::string(c.bytes, 7));
+    DWORD size = bufferSize < 0 ? 0 : DWORD(bufferSize), type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &type, bufferSize < 0 ? nullptr : reinterpret_cast<BYTE *>(buffer),
+                               &size),
+              status);
+    EXPECT_EQ(size, returned);
+    EXPECT_EQ(type, status == ERROR_FILE_NOT_FOUND ? 0u : DWORD(REG_SZ));
+    if (bytes) EXPECT_EQ(std::string(buffer, 7), std::string(bytes, 7));
     else EXPECT_NE(std::string(buffer, 4), "hell") << "a short buffer holds no usable text";
   }
   char buffer[4];
@@ -111,16 +107,11 @@ TEST_F(Win32RegistryTest, ValuesAreStoredAsTheBytesGiven) {
 // standard user, and an administrator whose process is not elevated, may
 // only read machine keys; the user's own keys stay writable.
 TEST_F(Win32RegistryTest, OpenKeyExGrantsWhatItIsAskedForOrNothing) {
-  struct Case {
-    const char *what;
-    hostwin::Rights rights;
-    const char *path;  // under HKEY_LOCAL_MACHINE, or the user's own key
-    REGSAM access;
-    LSTATUS open, set, query;
-  };
+  // Who runs, the key (under HKEY_LOCAL_MACHINE, or the user's own), the
+  // access asked, then what the open, a set and a query answer.
   const auto elevated = hostwin::Rights::ElevatedAdministrator, admin = hostwin::Rights::UnelevatedAdministrator,
              user = hostwin::Rights::StandardUser;
-  const Case cases[] = {
+  const std::tuple<const char *, hostwin::Rights, const char *, REGSAM, LSTATUS, LSTATUS, LSTATUS> cases[] = {
       {"elevated, to write", elevated, kPath, KEY_SET_VALUE, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
       {"elevated, to read", elevated, kPath, KEY_QUERY_VALUE, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
       {"elevated, 32-bit view", elevated, kPath, KEY_ALL_ACCESS | KEY_WOW64_32KEY, ERROR_SUCCESS, ERROR_SUCCESS,
@@ -134,18 +125,18 @@ TEST_F(Win32RegistryTest, OpenKeyExGrantsWhatItIsAskedForOrNothing) {
   };
   hostreg::PutDword(kAbsolute, "V", 0);
   hostreg::PutDword(std::string("\\REGISTRY\\USER\\") + kUserPath, "V", 0);
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    hostwin::RunAs(c.rights);
+  for (const auto &[what, rights, path, access, open, set, query] : cases) {
+    SCOPED_TRACE(what);
+    hostwin::RunAs(rights);
     HKEY key = reinterpret_cast<HKEY>(1);
-    ASSERT_EQ(RegOpenKeyExA(c.path == kUserPath ? HKEY_USERS : HKEY_LOCAL_MACHINE, c.path, 0, c.access, &key), c.open);
-    if (c.open != ERROR_SUCCESS) {
+    ASSERT_EQ(RegOpenKeyExA(path == kUserPath ? HKEY_USERS : HKEY_LOCAL_MACHINE, path, 0, access, &key), open);
+    if (open != ERROR_SUCCESS) {
       EXPECT_EQ(key, nullptr);
       continue;
     }
-    EXPECT_EQ(SetOne(key), c.set);
+    EXPECT_EQ(SetOne(key), set);
     DWORD size = 4, data;
-    EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE *>(&data), &size), c.query);
+    EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE *>(&data), &size), query);
     RegCloseKey(key);
   }
 }

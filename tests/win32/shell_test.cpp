@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <tuple>
+
 #include "win32_fixture.h"
 
 namespace win32test {
@@ -17,13 +19,6 @@ using Win32ShellTest = Win32Test;
 // with ERROR_INSUFFICIENT_BUFFER; a system folder is copied whole or not at
 // all (the answer is then the size it needs). 32-bit Windows has no SysWOW64.
 TEST_F(Win32ShellTest, TextsAreCutToTheBufferAsEachCallPromises) {
-  struct Case {
-    const char *what;
-    std::function<UINT(char *, UINT)> call;
-    UINT size, result;
-    const char *buffer;
-    DWORD error;
-  };
   auto string = [this](UINT id) {
     return [this, id](char *buffer, UINT size) { return UINT(LoadStringA(module_, id, buffer, int(size))); };
   };
@@ -35,7 +30,8 @@ TEST_F(Win32ShellTest, TextsAreCutToTheBufferAsEachCallPromises) {
     };
   };
   const DWORD cut = ERROR_INSUFFICIENT_BUFFER, notFound = ERROR_RESOURCE_NAME_NOT_FOUND;
-  const Case cases[] = {
+  // The call, the buffer's size, the answer, the buffer and the error.
+  const std::tuple<const char *, std::function<UINT(char *, UINT)>, UINT, UINT, const char *, DWORD> cases[] = {
       {"a string that fits", string(5), 6, 5, "Hello", 0},
       {"a string cut", string(5), 4, 3, "Hel", 0},
       {"a string of the second table", string(17), 32, 9, "Seventeen", 0},
@@ -50,64 +46,54 @@ TEST_F(Win32ShellTest, TextsAreCutToTheBufferAsEachCallPromises) {
       {"SysWOW64 on 32-bit Windows", on32(GetSystemWow64DirectoryA), 64, 0, "~", ERROR_CALL_NOT_IMPLEMENTED},
       {"System32 on 32-bit Windows", on32(GetSystemDirectoryA), 64, 19, "C:\\Windows\\system32", 0},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto &[what, call, size, result, left, error] : cases) {
+    SCOPED_TRACE(what);
     char buffer[64];
     memset(buffer, '~', sizeof buffer);
     buffer[1] = buffer[sizeof buffer - 1] = '\0';
     SetLastError(0);
-    EXPECT_EQ(c.call(buffer, c.size), c.result);
-    EXPECT_STREQ(buffer, c.buffer);
-    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(call(buffer, size), result);
+    EXPECT_STREQ(buffer, left);
+    EXPECT_EQ(GetLastError(), error);
   }
   char buffer[8];
   EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7770000), buffer, sizeof buffer), 0u);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
 }
 
-struct RunCase {
-  const char *what;
-  hostwin::Rights rights;
-  const char *file;
-  int answer;  // the prompt approved (1), declined (0), or none given (-1)
-  BOOL result;
-  DWORD error;
-  const char *prompt;
-};
-
 // Only a process that is not elevated is asked; the user's no is
 // ERROR_CANCELLED, and a program that is not there starts no prompt.
 TEST_F(Win32ShellTest, RunasAsksWhoeverIsNotElevatedFirst) {
   HWND owner = OpenTestDialog();
   const char *control = "C:\\Windows\\SysWOW64\\control.exe";
-  const RunCase cases[] = {
+  // Who runs, the program, the prompt approved (1), declined (0) or not
+  // answered (-1), ShellExecuteEx's answer and error, and the prompt shown.
+  const std::tuple<const char *, hostwin::Rights, const char *, int, BOOL, DWORD, const char *> cases[] = {
       {"elevated already", hostwin::Rights::ElevatedAdministrator, control, -1, TRUE, 0, ""},
       {"an administrator consents", hostwin::Rights::UnelevatedAdministrator, control, 1, TRUE, 0, "consent"},
       {"a standard user gives up", hostwin::Rights::StandardUser, control, 0, FALSE, ERROR_CANCELLED, "credentials"},
       {"no such program", hostwin::Rights::StandardUser, "C:\\Windows\\control.exe", -1, FALSE,
        ERROR_FILE_NOT_FOUND, ""},
   };
-  for (const RunCase &c : cases) {
-    SCOPED_TRACE(c.what);
-    hostwin::RunAs(c.rights);
-    if (c.answer >= 0) hostwin::WhenElevationAsked(c.answer == 1);
+  for (const auto &[what, rights, file, answer, result, error, prompt] : cases) {
+    SCOPED_TRACE(what);
+    hostwin::RunAs(rights);
+    if (answer >= 0) hostwin::WhenElevationAsked(answer == 1);
     SHELLEXECUTEINFOA run = {};
     run.cbSize = sizeof run;
     run.fMask = SEE_MASK_NOASYNC;
     run.hwnd = owner;
     run.lpVerb = "runas";
-    run.lpFile = c.file;
+    run.lpFile = file;
     run.lpParameters = "\"C:\\dio\\x.cpl\"";
     run.nShow = SW_SHOWNORMAL;
     SetLastError(0);
-    EXPECT_EQ(ShellExecuteExA(&run), c.result);
-    EXPECT_EQ(GetLastError(), c.error);
-    EXPECT_EQ(uintptr_t(run.hInstApp) > 32, bool(c.result));
+    EXPECT_EQ(ShellExecuteExA(&run), result);
+    EXPECT_EQ(std::make_tuple(GetLastError(), uintptr_t(run.hInstApp) > 32), std::make_tuple(error, bool(result)));
     ASSERT_FALSE(hostwin::ShellExecutions().empty());
     const auto &done = hostwin::ShellExecutions().back();
-    EXPECT_EQ(done.prompt, c.prompt);
-    EXPECT_EQ(done.started, bool(c.result));
-    EXPECT_EQ(done.parameters, run.lpParameters);
+    EXPECT_EQ(std::tie(done.prompt, done.started, done.parameters),
+              std::make_tuple(std::string(prompt), bool(result), std::string(run.lpParameters)));
   }
 }
 

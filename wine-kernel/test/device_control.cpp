@@ -20,17 +20,11 @@ struct Request {
   Trace accesses;            // the port accesses it makes
 };
 
-std::vector<BYTE> Bytes(uint64_t value, size_t size) {
-  std::vector<BYTE> bytes(size);
-  for (size_t i = 0; i < size && i < 8; ++i) bytes[i] = BYTE(value >> (8 * i));
-  return bytes;
-}
-
-// A port request: the offset, then (writes) the value of the request's width.
+// A port request: the offset, then (writes) the value of the request's
+// width, each little-endian.
 std::vector<BYTE> PortRequest(ULONG offset, uint64_t value = 0, size_t width = 0) {
-  std::vector<BYTE> in = Bytes(offset, 4);
-  std::vector<BYTE> v = Bytes(value, width);
-  in.insert(in.end(), v.begin(), v.end());
+  std::vector<BYTE> in(4 + width);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = BYTE(i < 4 ? offset >> (8 * i) : value >> (8 * (i - 4)));
   return in;
 }
 

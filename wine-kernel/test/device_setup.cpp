@@ -50,14 +50,6 @@ static int64_t DeviceKeyModel(const std::wstring &hardwareId) {
   return model;
 }
 
-static bool ServiceExists() {
-  SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG);
-  if (service != NULL) CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return service != NULL;
-}
-
 static bool SameFile(const std::wstring &installed, const std::wstring &shipped) {
   std::vector<BYTE> a, b;
   return ReadWholeFile(installed, &a) && ReadWholeFile(shipped, &b) && a == b;
@@ -75,16 +67,17 @@ static std::wstring ImageFile(const std::wstring &imagePath) {
 
 // The driver's service joins the helper's load order group before the
 // install, so that Wine loads both into one winedevice process. The shipped
-// INF names no group, and setupapi keeps the one the service has.
+// INF names no group, and setupapi keeps the one the service has (a second
+// board's install finds the service made).
 static bool JoinGroup(const std::wstring &group) {
   SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
   SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                      SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, L"\\SystemRoot\\none.sys",
                                      group.c_str(), NULL, NULL, NULL, NULL);
-  bool created = service != NULL;
+  bool created = service != NULL || GetLastError() == ERROR_SERVICE_EXISTS;
   if (service != NULL) CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  return Check(created, "service %s made in load order group \"%s\" before the install (error %lu)",
+  return Check(created, "service %s in load order group \"%s\" before the install (error %lu)",
                Narrow(kServiceName).c_str(), Narrow(group).c_str(), created ? 0 : GetLastError());
 }
 
@@ -180,11 +173,11 @@ static void CheckNoApplet() {
 bool InstallDevice(const std::wstring &directory, const std::wstring &infName, const std::wstring &hardwareId,
                    const std::wstring &group, uint32_t model) {
   const std::wstring infPath = directory + L"\\" + infName;
-  if (!ServiceExists() && !JoinGroup(group)) return false;
+  if (!JoinGroup(group)) return false;
   GUID classGuid;
   wchar_t className[64];
-  if (!Check(SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, 64, NULL),
-             "INF class read (error %lu)", GetLastError())) {
+  bool classRead = SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, 64, NULL);
+  if (!Check(classRead, "INF class read (error %lu)", classRead ? 0 : GetLastError())) {
     return false;
   }
   HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, NULL);

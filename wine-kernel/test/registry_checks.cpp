@@ -116,8 +116,8 @@ std::wstring MapEntryPath() {
 }
 
 void CheckRemovedKeys() {
-  Check(!KeyExists(kServiceDevice), "%s is gone", Narrow(kServiceDevice).c_str());
-  Check(!KeyExists(kMapDevice), "%s is gone", Narrow(kMapDevice).c_str());
+  for (const std::wstring &path : {kServiceDevice, kMapDevice})
+    Check(!KeyExists(path), "%s is gone", Narrow(path).c_str());
   Check(!MapEntryPath().empty(), "the device map's value \"0\" stays");
 }
 

@@ -106,8 +106,6 @@ Tool::~Tool() {
   if (errRead_ != NULL) CloseHandle(errRead_);
 }
 
-bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 void ShowOutput(const Tool &run) { Note("output:\n%s\nerrors:\n%s", run.out.c_str(), run.err.c_str()); }
 
 std::string Format(const char *format, unsigned a, unsigned b = 0) {
@@ -155,7 +153,7 @@ void CheckTool(const Board &board, const std::wstring &directory, const std::wst
     run.Finish();
     const std::string &shown = c.exit == 0 ? run.out : run.err;
     bool says = true;
-    for (const std::string &part : c.says) says = says && Contains(shown, part);
+    for (const std::string &part : c.says) says = says && shown.find(part) != std::string::npos;
     Check(run.exit == c.exit && says && (c.exit == 0 ? run.err.empty() : run.out.empty()),
           "%s: exit code %lu and its text (exit code %lu)", what.c_str(), c.exit, run.exit);
     if (!says || run.exit != c.exit) ShowOutput(run);
