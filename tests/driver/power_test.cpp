@@ -31,13 +31,12 @@ std::string Hex(NTSTATUS status) {
   return text;
 }
 
-class PowerTest : public DriverTest {
+class PowerTest : public EventProgramTest {
  protected:
   static constexpr UCHAR kDo = 0x5A;
 
   // A fresh machine with a board of `model`, started unless told otherwise.
   bool Begin(uint32_t model, bool start = true) {
-    program_.reset();
     FreshRow();
     if (!start) Load(model);
     device_ = start ? StartedDevice(model) : Add();
@@ -153,15 +152,7 @@ class PowerTest : public DriverTest {
     EXPECT_EQ(value, kDo) << "the DO register written back";
     if (kept) ExpectHeard(*board_, events_, 0);
   }
-  void TearDown() override {
-    program_.reset();
-    DriverTest::TearDown();
-  }
-
-  PDEVICE_OBJECT device_ = nullptr;
   size_t busMark_ = 0, requestMark_ = 0;
-  std::unique_ptr<Program> program_;
-  HANDLE file_ = nullptr;
   std::vector<HANDLE> events_;
 };
 
@@ -479,7 +470,6 @@ TEST_F(PowerTest, EveryReadingOfAHybridShutdownColdStartsTheFastStartup) {
     for (const Reading &out : leaving) {
       SCOPED_TRACE(std::string(in.what) + ", then " + out.what);
       const bool ends = namesS5(in), cold = ends || namesS5(out);
-      program_.reset();
       FreshRow();
       StoreDo({1, 0, 2, 0, 1, 0});  // the start output on channel 2
       ASSERT_NE(device_ = StartedDevice(24), nullptr);
