@@ -233,30 +233,6 @@ TEST_F(DeviceControlTest, ABoardWithoutARegisterBlockIsNeverTouched) {
   }
 }
 
-// Layout 24 reads its board information at the start and hands it out in
-// another order; other layouts have none.
-TEST_F(DeviceControlTest, BoardInformationOfEachLayout) {
-  const uint32_t offsets[] = DIO_L24_INFO_OFFSETS;
-  const std::vector<uint8_t> kZeros(8, 0);
-  const struct Case {
-    uint32_t model;
-    std::vector<uint8_t> read, handedOut;
-  } cases[] = {{24, {0x0F, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 1}, {0x0F, 0x21, 0x32, 0x65, 0x43, 0x54, 0x76, 1}},
-                        {0, kZeros, kZeros}};
-  for (const Case &c : cases) {
-    const auto row = FreshRow(std::to_string(c.model));
-    StartedDevice(c.model, [&](hostboard::SimBoard &board) {
-      for (int i = 0; c.model == 24 && i < 7; ++i) board.SetInfoByte(offsets[i], c.read[i]);
-    });
-    Program program;
-    uint8_t out[16] = {};
-    IoctlResult r = DeviceIoControl(program.Open(0), IOCTL_DIO_GET_BOARD_INFO, nullptr, 0, out, sizeof out);
-    EXPECT_EQ(r.status, STATUS_SUCCESS);
-    EXPECT_EQ(r.information, 8u);
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), c.handedOut);
-  }
-}
-
 TEST_F(DeviceControlTest, TheIoManagerRefusesCodesTheHandleWasNotGranted) {
   StartedDevice(24);
   Program program;
