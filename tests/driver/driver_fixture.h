@@ -32,8 +32,6 @@ struct StoredValue {
 StoredValue Stored(const std::string &keyPath, const std::string &name);
 bool HasValue(const std::string &keyPath, const std::string &name);
 uint32_t StoredDword(const std::string &keyPath, const std::string &name);
-// A key's value names in the order first written.
-std::vector<std::string> ValueNames(const std::string &keyPath);
 // The path a user program opens the device by: the device map's value "0".
 inline std::u16string DevicePath() { return hostboard::PublishedDevicePath(); }
 // The path of the first device's interface, there before a start publishes

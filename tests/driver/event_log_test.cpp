@@ -115,9 +115,7 @@ TEST_F(EventLogTest, ARecurringFailureWritesNoMoreEntries) {
   const StartResources refused = SameResources({hostk::OtherResource(CmResourceTypeDma)});
 
   FreshRow();
-  Load(0);
-  AttachBoard();
-  Add();
+  AddedDevice(0);
   ASSERT_EQ(StartWith(noInterrupt).ioStatus.Status, STATUS_SUCCESS);
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(noInterrupt.raw), hostk::AsList(noInterrupt.translated)).ioStatus.Status,
@@ -126,9 +124,7 @@ TEST_F(EventLogTest, ARecurringFailureWritesNoMoreEntries) {
   EXPECT_EQ(hostk::ErrorLog()[0].errorCode, DIO_LOG_NO_INTERRUPT);
 
   FreshRow();
-  Load(24);
-  AttachBoard();
-  Add();
+  AddedDevice(24);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(StartWith(refused).ioStatus.Status, STATUS_DEVICE_CONFIGURATION_ERROR);
   ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS) << "then started with its own resources";
   ASSERT_EQ(hostk::ErrorLog().size(), 1u);
