@@ -427,22 +427,6 @@ TEST_F(PowerTest, AWakeThatMeetsAQueryStillBringsTheBoardBack) {
   }
 }
 
-// The last handle closed while the board is asleep: the wake writes the
-// board back with its sources off, its DO register as it was.
-TEST_F(PowerTest, TheLastCleanupWhileAsleepLeavesTheSourcesOff) {
-  for (uint32_t model : {24u, 0u}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    ASSERT_TRUE(Begin(model));
-    Use();
-    hostk::EnterSystemTransition(hostk::SystemTransition::Sleep);
-    program_.reset();  // the last cleanup
-    hostk::LeaveSystemTransition(hostk::SystemTransition::Sleep);
-    EXPECT_EQ(board_->IntEn0(), 0u);
-    EXPECT_EQ(board_->IntEn1(), 0u);
-    ExpectBack();
-  }
-}
-
 // Microsoft's pages give the hybrid shutdown's context both ways round
 // (docs/power-transitions.md): its S4 request names S5 as the target or as
 // the effective state, and the fast startup's S0 request names nothing of it
