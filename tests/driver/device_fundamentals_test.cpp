@@ -301,6 +301,7 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
       ASSERT_NE(StartedDevice(model_ = model), nullptr);
       User user;
       ExpectIo(user, "before");
+      EXPECT_TRUE(hostk::ErrorLog().empty()) << "a working board writes no entry, started or connected";
       s.run(user);
       if (HasFailure()) return;
       if (s.eventsSurvive) {

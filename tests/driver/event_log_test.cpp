@@ -96,16 +96,6 @@ TEST_F(EventLogTest, EachStartFailureWritesOneEntryWithItsFigures) {
   }
 }
 
-// A board started as it should be writes nothing, at its start nor when its
-// interrupt is connected.
-TEST_F(EventLogTest, AWorkingBoardWritesNothing) {
-  for (uint32_t model : {24u, 22u, 0u}) {
-    const auto row = FreshRow("model " + std::to_string(model));
-    Ready(model);
-    EXPECT_EQ(Log(), std::vector<std::string>{});
-  }
-}
-
 // The same cause again (each restart, each enable, each start request) adds
 // no entry; another cause on the same board is written, and so is a second
 // board's refusal.
