@@ -34,8 +34,9 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   }
 }
 
-// The first enable connects an ISA board's interrupt latched and its own, a
-// PCI board's (codes above 20) level-sensitive and shared. An edge after the
+// The first enable connects the interrupt the start was given (its
+// translated form), an ISA board's latched and its own, a PCI board's (codes
+// above 20) level-sensitive and shared. An edge after the
 // sources came on and before the first enable is taken when the interrupt is
 // connected, on a latched line as on a level-sensitive one: left pending, it
 // would hold a latched line up, and no later edge would interrupt.
@@ -49,8 +50,10 @@ TEST_F(EventsTest, AnEdgeBeforeTheFirstEnableIsTakenAtTheConnection) {
     ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
     std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
     ASSERT_EQ(connected.size(), 1u);
-    EXPECT_EQ(connected[0].mode, model == 21 ? LevelSensitive : Latched);
-    EXPECT_EQ(connected[0].shared, model == 21);
+    const auto [vector, irql, mode, shared, affinity] = connected[0];
+    EXPECT_EQ(std::make_tuple(vector, irql, affinity), std::make_tuple(kTranslatedVector, kTranslatedLevel, kAffinity));
+    EXPECT_EQ(mode, model == 21 ? LevelSensitive : Latched);
+    EXPECT_EQ(shared, model == 21);
     EXPECT_EQ(Signalled(events), "010000000");
     ExpectHeard(*board_, events, 2);
   }

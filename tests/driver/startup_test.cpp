@@ -58,18 +58,6 @@ TEST_F(StartupTest, ResourcesGiveTheBaseCountAndInterrupt) {
   }
 }
 
-TEST_F(StartupTest, TheRegistryGetsTheRawLevelAndTheInterruptTheTranslatedOne) {
-  StartedDevice(24);
-  EXPECT_EQ(StoredDword(kService0, "Interrupt"), kRawLevel);
-  Program program;
-  ASSERT_EQ(EnableEvents(program.Open(), {}).status, STATUS_SUCCESS);
-  const std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
-  ASSERT_EQ(connected.size(), 1u);
-  EXPECT_EQ(connected[0].irql, kTranslatedLevel);
-  EXPECT_EQ(connected[0].vector, kTranslatedVector);
-  EXPECT_EQ(connected[0].affinity, kAffinity);
-}
-
 // The record of a start holds each value as written once, and a restart
 // writes each once more.
 TEST_F(StartupTest, AStartWritesEachValueOfTheRecordOnce) {
