@@ -97,8 +97,8 @@ TEST_F(EventLogTest, EachStartFailureWritesOneEntryWithItsFigures) {
 }
 
 // The same cause again (each restart, each enable, each start request) adds
-// no entry; another cause on the same board is written, and so is a second
-// board's refusal.
+// no entry; another cause on the same board is written (a second board's
+// refusals: startup_test.cpp).
 TEST_F(EventLogTest, ARecurringFailureWritesNoMoreEntries) {
   using hostk::PortResource;
   StartResources noInterrupt = SameResources({PortResource(kRegisterBase, 32)});
@@ -119,23 +119,6 @@ TEST_F(EventLogTest, ARecurringFailureWritesNoMoreEntries) {
   ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS) << "then started with its own resources";
   ASSERT_EQ(hostk::ErrorLog().size(), 1u);
   EXPECT_EQ(hostk::ErrorLog()[0].errorCode, DIO_LOG_RESOURCES_REFUSED);
-
-  // A second board while the first is in service, refused at every start;
-  // its one entry names both models (its resources were never taken).
-  FreshRow();
-  StartedDevice(24);
-  hostk::PdoConfig config;
-  config.instancePath = u"PCI\\VEN_1D5A&DEV_2200&SUBSYS_00000000&REV_01\\4&1A2B3C4D&0&0020";
-  hostreg::PutDword(hostk::HardwareKeyPath(config), "DeviceType", 22);
-  ASSERT_NE(Add(config), nullptr);
-  StartResources secondBoard = hostboard::BenchResources(22);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(bench_.Start(Pdo(1), secondBoard).ioStatus.Status, DIO_STATUS_BOARD_IN_SERVICE);
-  EXPECT_EQ(TraceLines(), std::vector<std::string>(3, "TesZEPDIO: start of a model 22 board refused, a model 24 board is "
-                                                      "in service\n"))
-      << "each refused start traced";
-  EXPECT_EQ(Log(), std::vector<std::string>{Expected(DIO_LOG_SECOND_BOARD, DIO_STATUS_BOARD_IN_SERVICE,
-                                                     {u"22", u"PCI bus 0, device 3", u"none", u"none", u"none",
-                                                      u"0xC0000708", u"model 24"})});
 
   // A latched board's interrupt, which another device holds shared: every
   // enable is refused, one entry tells why; the board's next start without

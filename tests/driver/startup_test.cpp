@@ -125,8 +125,9 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
 }
 
 // A second board, of the board's model or another, does not start while the
-// first is in service: nothing of the first changes, its I/O goes on, and
-// once it is removed the next device's start takes the board.
+// first is in service, at each try, with one event-log entry: nothing of the
+// first changes, its I/O goes on, and once it is removed the next device's
+// start takes the board.
 TEST_F(StartupTest, ASecondBoardIsRefusedAndTheFirstServesOn) {
   for (uint32_t second : {24u, 22u}) {
     const auto row = FreshRow("a second board of model " + std::to_string(second));
@@ -138,7 +139,18 @@ TEST_F(StartupTest, ASecondBoardIsRefusedAndTheFirstServesOn) {
     PDEVICE_OBJECT other = Add(config);
     ASSERT_NE(other, nullptr);
     StartResources resources = hostboard::BenchResources(second);
-    EXPECT_EQ(bench_.Start(Pdo(1), resources).ioStatus.Status, DIO_STATUS_BOARD_IN_SERVICE);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(bench_.Start(Pdo(1), resources).ioStatus.Status, DIO_STATUS_BOARD_IN_SERVICE);
+    // Each refusal is traced; one entry names both models (the resources were never taken).
+    const std::string model = std::to_string(second);
+    EXPECT_EQ(hostk::DebugMessages().size(), 3u);
+    for (const auto &m : hostk::DebugMessages())
+      EXPECT_EQ(m.text, "TesZEPDIO: start of a model " + model + " board refused, a model 24 board is in service\n");
+    ASSERT_EQ(hostk::ErrorLog().size(), 1u);
+    const hostk::ErrorLogRecord entry = hostk::ErrorLog()[0];
+    EXPECT_EQ(std::make_tuple(entry.errorCode, entry.finalStatus, entry.device),
+              std::make_tuple(DIO_LOG_SECOND_BOARD, DIO_STATUS_BOARD_IN_SERVICE, other));
+    EXPECT_EQ(entry.strings, (std::vector<std::u16string>{hostreg::FromUtf8(model), u"PCI bus 0, device 3", u"none",
+                                                          u"none", u"none", u"0xC0000708", u"model 24"}));
     EXPECT_EQ(hostk::SendIrp(other, IRP_MJ_SHUTDOWN, 0).ioStatus.Status, STATUS_SUCCESS);
     EXPECT_TRUE(Trace().empty()) << "no board access";
     EXPECT_EQ(hostreg::Dump(kServiceKey) + hostreg::Dump(kDeviceMapKey), record) << "nor the first's record";
