@@ -10,7 +10,10 @@
 
 // From each state, the states it may go to. A query is cancelled back to the
 // state before it (CancelPnpState); a start may come again on a started
-// device, and a stop on a stopped one, with nothing to do.
+// device, and a stop on a stopped one, with nothing to do. A stop cannot be
+// refused: the bus takes the resources back whatever the driver says, so it
+// is taken also while a removal is pending, and that query's cancel then
+// finds the device stopped.
 static const ULONG kTransitions[] = {
     /* DeviceAdded */ DIO_TO(DeviceStarted) | DIO_TO(DeviceRemovePending) | DIO_TO(DeviceSurpriseRemoved) |
         DIO_TO(DeviceRemoved),
@@ -20,7 +23,7 @@ static const ULONG kTransitions[] = {
         DIO_TO(DeviceSurpriseRemoved) | DIO_TO(DeviceRemoved),
     /* DeviceStopped */ DIO_TO(DeviceStarted) | DIO_TO(DeviceRemovePending) | DIO_TO(DeviceSurpriseRemoved) |
         DIO_TO(DeviceRemoved),
-    /* DeviceRemovePending */ DIO_TO(DeviceSurpriseRemoved) | DIO_TO(DeviceRemoved),
+    /* DeviceRemovePending */ DIO_TO(DeviceStopped) | DIO_TO(DeviceSurpriseRemoved) | DIO_TO(DeviceRemoved),
     /* DeviceSurpriseRemoved */ DIO_TO(DeviceRemoved),
     /* DeviceRemoved */ 0,
 };

@@ -141,6 +141,21 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   EXPECT_EQ(State(), "started");
 }
 
+// A stop is a stop even while a removal is pending: the bus takes the ports
+// back whatever the driver says. Stopped, the device's sleep touches none of
+// them, and a start brings the board back.
+TEST_F(PnpTest, AStopWhileARemovalIsPendingStopsTheDevice) {
+  StartedDevice(24);
+  for (UCHAR minor : {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_STOP_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE})
+    EXPECT_EQ(Pnp(minor).ioStatus.Status, STATUS_SUCCESS);
+  for (SYSTEM_POWER_STATE state : {PowerSystemSleeping3, PowerSystemWorking}) {
+    hostk::SendSetPower(Pdo(), SystemPowerState, hostk::SystemState(state));
+    hostk::DrainPowerWork();
+  }
+  EXPECT_EQ(StartWith(BoardResources()).ioStatus.Status, STATUS_SUCCESS);
+  EXPECT_EQ(State(), "started");
+}
+
 // A stop of a device that never started goes down and changes nothing: port
 // requests are still refused, not held, and its removal's drain ends.
 TEST_F(PnpTest, AStopOfANeverStartedDeviceChangesNothing) {
