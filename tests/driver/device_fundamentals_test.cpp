@@ -26,9 +26,6 @@ struct User {
 
 class FundamentalsTest : public DriverTest {
  protected:
-  // The program ends: its handle closes.
-  void Close(User &user) { user.program.reset(); }
-
   // A port written and read back, the events enabled with every source on,
   // an edge that signals event 0 alone, and the start output driven.
   void ExpectIo(User &user, const char *when) {
@@ -75,7 +72,7 @@ class FundamentalsTest : public DriverTest {
   // closes it; then new opens are refused until the cancel or removal.
   void QueryRemoval(User &user) {
     EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_UNSUCCESSFUL) << "a handle is open";
-    Close(user);
+    user.program.reset();
     EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     Program("late").Open(GENERIC_READ, STATUS_DELETE_PENDING);
   }
@@ -183,7 +180,7 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
          };
          WithIoDuring(user, rebalance, {STATUS_SUCCESS, STATUS_DELETE_PENDING, STATUS_INVALID_DEVICE_STATE});
          EXPECT_TRUE(hostk::RemovalWaiting(Pdo())) << "surprise-removed, the removal waits for the handle";
-         Close(user);
+         user.program.reset();
          Reenumerate();
        }},
       {"surprise remove", false,
@@ -196,7 +193,7 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
            EXPECT_EQ(PortByte(user.file, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value), STATUS_INVALID_DEVICE_STATE);
          }
          EXPECT_NE(Pdo()->AttachedDevice, nullptr) << "the removal waits for the last close";
-         Close(user);
+         user.program.reset();
          Reenumerate();
        }},
       {"disable and enable", false,
@@ -286,7 +283,7 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
       {"reboot restart", false,
        [this](User &user) {
          // Programs end before the drivers hear of the restart.
-         Close(user);
+         user.program.reset();
          hostk::EnterSystemTransition(SystemTransition::Restart);
          hostk::Reboot();
          bench_.Forget();

@@ -128,15 +128,11 @@ class PowerTest : public EventProgramTest {
     ExpectSent(SystemPowerState, PowerSystemWorking, {"set S0", "set D0"}, {"set D0 -> 00000000"}, PowerDeviceD0);
   }
 
-  // A program that writes kDo to the DO register, switches every source
-  // on and enables nine events.
-  void Use() {
-    program_ = std::make_unique<Program>();
-    file_ = program_->Open();
+  // A started board of `model` and a program that has switched every source
+  // on, enabled nine events and written kDo to the DO register.
+  void Use(uint32_t model) {
+    events_ = Ready(model);
     WritePort(file_, BoardRegisterMap()->Do, kDo);
-    EnableSources(file_);
-    events_ = MakeEvents(DIO_EVENT_COUNT);
-    EXPECT_EQ(EnableEvents(file_, events_).status, STATUS_SUCCESS);
   }
   // The board takes requests again with its DO register as the program left
   // it, and, when the program kept its handle, its sources and events too.
@@ -404,8 +400,8 @@ TEST_F(PowerTest, AWakeThatMeetsAQueryStillBringsTheBoardBack) {
   for (bool d0Asked : {false, true}) {
     for (const Query &q : queries) {
       SCOPED_TRACE(std::string(q.what) + (d0Asked ? " while the D0 request is on its way" : " while S0 is at the bus"));
-      ASSERT_TRUE(Begin(24));
-      Use();
+      FreshRow();
+      Use(24);
       // The removal query is refused while a handle is open.
       if (q.query == IRP_MN_QUERY_REMOVE_DEVICE) program_.reset();
       Send(SystemPowerState, PowerSystemSleeping3);
@@ -456,8 +452,7 @@ TEST_F(PowerTest, EveryReadingOfAHybridShutdownColdStartsTheFastStartup) {
       const bool ends = namesS5(in), cold = ends || namesS5(out);
       FreshRow();
       StoreDo({1, 0, 2, 0, 1, 0});  // the start output on channel 2
-      ASSERT_NE(device_ = StartedDevice(24), nullptr);
-      Use();
+      Use(24);
       program_.reset();  // the applications end first
       hostk::SendSystemPower(Pdo(), {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, in.target,
                                      in.effective});
