@@ -78,16 +78,20 @@ void DeviceControl(Machine &m, Input &in) {
     for (auto &handle : request->Handles) handle = HandleValue(m, in);
   }
   auto done = std::make_shared<std::atomic<bool>>(false);
+  std::atomic<bool> entered{false};
   hostk::user::Process *program = m.program.get();
-  std::thread request([program, file, code, input = std::move(input), output = std::move(output), done]() mutable {
+  std::thread request([program, file, code, input = std::move(input), output = std::move(output), done,
+                       &entered]() mutable {
     hostk::user::ProcessScope scope(*program);
+    entered = true;
     auto result = hostk::user::DeviceIoControl(file, code, input.data(), ULONG(input.size()), output.data(),
                                                ULONG(output.size()));
     if (result.information > output.size()) abort();
     *done = true;
   });
-  // Held once more threads are blocked than earlier held requests can be.
-  while (!*done && hostk::BlockedThreadCount() <= m.Waiting()) std::this_thread::yield();
+  // Held once, the request under way, more threads are blocked than earlier
+  // held requests can be.
+  while (!entered || (!*done && hostk::BlockedThreadCount() <= m.Waiting())) std::this_thread::yield();
   if (*done) {
     request.join();
   } else {
