@@ -338,88 +338,75 @@ TEST_F(PowerTest, BeforeAnythingGoesDownTheBoardIsQuietAndTheSessionsEndRecorded
   }
 }
 
-// A removal right after a resume waits for what the resume still has in
-// the driver: the D0 request on its way or at the bus, its callback, and
-// the power-up work, each of which would find the device deleted.
-TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForWhatTheResumeHasInFlight) {
+// A resume still has work in the driver after its S0 request completed (the
+// D0 request on its way, at the bus or its callback, the power-up work), and
+// Plug and Play may act meanwhile. A removal waits for that work, each piece
+// of which would find the device deleted. A stop or removal query before the
+// D0 request reaches the driver (the S0 request still at the bus, or the D0
+// request on its way), then its cancel, leave the board as before the sleep.
+TEST_F(PowerTest, WhatMeetsAResumeInTheDriverWaitsForItOrFindsTheBoardBack) {
   using hostk::PowerWork;
+  enum Held { kS0AtBus, kD0AtBus, kRequest, kCallback, kWorkItem };
+  const char *const held[] = {"the S0 request at the bus", "the D0 request at the bus",
+                              "the D0 request before it reaches the driver", "the D0 request's callback",
+                              "the power-up work"};
+  constexpr UCHAR stop = IRP_MN_QUERY_STOP_DEVICE, removal = IRP_MN_QUERY_REMOVE_DEVICE;
   const struct Case {
-    const char *what;
-    PowerWork held;
-    bool atBus;  // the D0 request held by the bus instead
+    Held held;
+    UCHAR query, cancel;  // none: a surprise removal
   } cases[] = {
-      {"the D0 request before it reaches the driver", PowerWork::Request, false},
-      {"the D0 request at the bus", PowerWork::Request, true},
-      {"the D0 request's callback", PowerWork::Callback, false},
-      {"the power-up work", PowerWork::WorkItem, false},
+      {kD0AtBus, 0, 0}, {kRequest, 0, 0}, {kCallback, 0, 0}, {kWorkItem, 0, 0},
+      {kS0AtBus, stop, IRP_MN_CANCEL_STOP_DEVICE},      {kRequest, stop, IRP_MN_CANCEL_STOP_DEVICE},
+      {kS0AtBus, removal, IRP_MN_CANCEL_REMOVE_DEVICE}, {kRequest, removal, IRP_MN_CANCEL_REMOVE_DEVICE},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_TRUE(Begin(24));
+    const char *what = c.query == stop ? "a stop query" : c.query == removal ? "a removal query" : "a removal";
+    const auto row = FreshRow(std::string(what) + " while " + held[c.held]);
+    Use(24);
+    if (c.query != stop) program_.reset();  // the removal query is refused while a handle is open
     Send(SystemPowerState, PowerSystemSleeping3);
-    if (c.atBus) {
+    std::atomic<bool> removed{false};
+    std::thread removing;
+    const auto meet = [&] {
+      if (c.query) {
+        EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
+        return;
+      }
+      removing = std::thread([&] {
+        hostk::SurpriseRemove(Pdo());
+        removed = true;
+      });
+      while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
+      EXPECT_FALSE(removed) << "the removal waits";
+      EXPECT_NE(Pdo()->AttachedDevice, nullptr);
+    };
+    const PowerWork work = c.held == kCallback   ? PowerWork::Callback
+                           : c.held == kWorkItem ? PowerWork::WorkItem
+                                                 : PowerWork::Request;
+    if (c.held == kS0AtBus) {
+      SendHeld(Sending(SystemPowerState, PowerSystemWorking), PASSIVE_LEVEL, {}, meet);
+    } else if (c.held == kD0AtBus) {
       SendHeld(Sending(SystemPowerState, PowerSystemWorking), DISPATCH_LEVEL, {STATUS_SUCCESS, 0, true});
       hostk::WaitForHeldRequests(1);
-    } else {
-      hostk::HoldPowerWork(c.held, true);
-      Send(SystemPowerState, PowerSystemWorking);
-      hostk::WaitForHeldPowerWork(c.held, 1);
-    }
-    std::atomic<bool> removed{false};
-    std::thread removal([&] {
-      hostk::SurpriseRemove(Pdo());
-      removed = true;
-    });
-    while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
-    EXPECT_FALSE(removed) << "the removal waits";
-    EXPECT_NE(Pdo()->AttachedDevice, nullptr);
-    if (c.atBus) {
+      meet();
       hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
       hostk::CompleteHeldRequests(DISPATCH_LEVEL);
     } else {
-      hostk::HoldPowerWork(c.held, false);
+      hostk::HoldPowerWork(work, true);
+      Send(SystemPowerState, PowerSystemWorking);
+      hostk::WaitForHeldPowerWork(work, 1);
+      meet();
+      hostk::HoldPowerWork(work, false);
     }
-    removal.join();
-    EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
-  }
-}
-
-// Plug and Play may act before a resumed board is back in D0, since the S0
-// request completes first. A stop or removal query that comes before the D0
-// request reaches the driver (the S0 request still at the bus, or the D0
-// request on its way), then its cancel, leave the board as it was before the
-// sleep.
-TEST_F(PowerTest, AWakeThatMeetsAQueryStillBringsTheBoardBack) {
-  const struct Query {
-    const char *what;
-    UCHAR query, cancel;
-  } queries[] = {
-      {"stop query", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
-      {"removal query", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
-  };
-  for (bool d0Asked : {false, true}) {
-    for (const Query &q : queries) {
-      SCOPED_TRACE(std::string(q.what) + (d0Asked ? " while the D0 request is on its way" : " while S0 is at the bus"));
-      FreshRow();
-      Use(24);
-      // The removal query is refused while a handle is open.
-      if (q.query == IRP_MN_QUERY_REMOVE_DEVICE) program_.reset();
-      Send(SystemPowerState, PowerSystemSleeping3);
-      const auto query = [&] { EXPECT_EQ(hostk::SendPnp(Pdo(), q.query).ioStatus.Status, STATUS_SUCCESS); };
-      if (d0Asked) {
-        hostk::HoldPowerWork(hostk::PowerWork::Request, true);
-        Send(SystemPowerState, PowerSystemWorking);
-        hostk::WaitForHeldPowerWork(hostk::PowerWork::Request, 1);
-        query();
-        hostk::HoldPowerWork(hostk::PowerWork::Request, false);
-      } else {
-        SendHeld(Sending(SystemPowerState, PowerSystemWorking), PASSIVE_LEVEL, {}, query);
-      }
-      hostk::DrainPowerWork();
-      EXPECT_EQ(hostk::SendPnp(Pdo(), q.cancel).ioStatus.Status, STATUS_SUCCESS);
-      ExpectState(PowerDeviceD0);
-      ExpectBack();
+    if (!c.query) {
+      removing.join();
+      EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
+      continue;
     }
+    hostk::DrainPowerWork();
+    EXPECT_EQ(hostk::SendPnp(Pdo(), c.cancel).ioStatus.Status, STATUS_SUCCESS);
+    ExpectState(PowerDeviceD0);
+    ExpectBack();
   }
 }
 
