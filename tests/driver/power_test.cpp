@@ -201,7 +201,8 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
 }
 
 // Requests for no change, and every request on a board that is not on the
-// PCI bus, go down as they came, with the bus's answer.
+// PCI bus, go down as they came, with the bus's answer. A refused power-up,
+// of the system or the device, leaves the board in D3 with no D0 request.
 TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
   constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
   const struct Case {
@@ -211,6 +212,7 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
     UCHAR minor;
     POWER_STATE_TYPE type;
     ULONG state;
+    bool refused = false;  // the bus refuses set-power requests
   } cases[] = {
       {"working while in D0", 24, 0, set, SystemPowerState, PowerSystemWorking},
       {"unspecified while in D0", 24, 0, set, SystemPowerState, PowerSystemUnspecified},
@@ -220,15 +222,17 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
       {"device D3 on model 0", 0, 0, set, DevicePowerState, PowerDeviceD3},
       {"query working while in D3", 24, PowerDeviceD3, query, SystemPowerState, PowerSystemWorking},
       {"query D3", 24, 0, query, DevicePowerState, PowerDeviceD3},
+      {"S0 refused", 24, PowerDeviceD3, set, SystemPowerState, PowerSystemWorking, true},
+      {"D0 refused", 24, PowerDeviceD3, set, DevicePowerState, PowerDeviceD0, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(Begin(c.model));
     if (c.before) Send(DevicePowerState, c.before);
-    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {kRefused, 0, false});
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, c.refused ? set : query, {kRefused, 0, false});
     ExpectSent(c.type, c.state, {MinorName(c.minor) + StateName(c.type, c.state)}, {},
-               c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0, c.minor == query ? kRefused : STATUS_SUCCESS,
-               c.minor);
+               c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0,
+               c.minor == query || c.refused ? kRefused : STATUS_SUCCESS, c.minor);
   }
 }
 
@@ -253,8 +257,7 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
 }
 
 // A refused D3 does not fail the sleep, which goes down all the same, and
-// the board comes back with the system. A refused power-up, of the system or
-// the device, leaves the board in D3 with no D0 request.
+// the board comes back with the system.
 TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   ASSERT_TRUE(Begin(24));
   hostk::IrpResult result = SendHeld(Sending(SystemPowerState, PowerSystemSleeping3), PASSIVE_LEVEL, {}, {},
@@ -264,14 +267,6 @@ TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   ExpectState(PowerDeviceD3);  // recorded before it went down
   ExpectWake();
-  for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
-    ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
-    SCOPED_TRACE(StateName(type, state) + " refused");
-    ASSERT_TRUE(Begin(24));
-    Send(DevicePowerState, PowerDeviceD3);
-    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, false});
-    ExpectSent(type, state, {"set " + StateName(type, state)}, {}, PowerDeviceD3, kRefused);
-  }
 }
 
 TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
