@@ -6,7 +6,7 @@
 #include "driver.h"
 
 // The registers of each layout are those of dio_registers.h: offsets from
-// BaseAddress, the summary from InfoBase.
+// RegisterBase, the summary from InfoBase.
 
 // Each layout once: its status registers and the events their bits name,
 // and the order in which the interrupt reset turns the board off.
@@ -81,17 +81,15 @@ BOOLEAN BoardHasPorts(PDEVICE_EXTENSION extension) {
          (BoardLayout() != BoardLayout24 || extension->Range1Length != 0);
 }
 
-// A register's port is the low 32 bits of the base plus the offset, cut to
-// the 16-bit port space.
-static USHORT RegisterPort(ULONG64 base, ULONG offset) {
-  return (USHORT)((ULONG)base + offset);
-}
+// A register's port is the base plus the offset, cut to the 16-bit port
+// space.
+static USHORT RegisterPort(ULONG base, ULONG offset) { return (USHORT)(base + offset); }
 
-UCHAR ReadRegister(ULONG64 base, ULONG offset) {
+UCHAR ReadRegister(ULONG base, ULONG offset) {
   return READ_PORT_UCHAR((PUCHAR)(ULONG_PTR)RegisterPort(base, offset));
 }
 
-VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value) {
+VOID WriteRegister(ULONG base, ULONG offset, UCHAR value) {
   WRITE_PORT_UCHAR((PUCHAR)(ULONG_PTR)RegisterPort(base, offset), value);
 }
 
@@ -100,14 +98,14 @@ VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value) {
 // so any other channel writes the register back as it was read.
 VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level) {
   ULONG doOffset = BoardRegisterMap()->Do;
-  UCHAR value = ReadRegister(extension->BaseAddress, doOffset);
+  UCHAR value = ReadRegister(RegisterBase(extension), doOffset);
   UCHAR mask = (UCHAR)(1u << (channel % 32));
   if (level != 0) {
     value |= mask;
   } else {
     value &= (UCHAR)~mask;
   }
-  WriteRegister(extension->BaseAddress, doOffset, value);
+  WriteRegister(RegisterBase(extension), doOffset, value);
 }
 
 static BOOLEAN IsStatusRegister(const BOARD_REGISTER_MAP *map, ULONG offset) {
@@ -120,7 +118,7 @@ static BOOLEAN IsStatusRegister(const BOARD_REGISTER_MAP *map, ULONG offset) {
 // registers.
 static VOID RunResetSteps(PDEVICE_EXTENSION extension, BOOLEAN atDisable, BOOLEAN statusOnly) {
   const BOARD_REGISTER_MAP *map = BoardRegisterMap();
-  ULONG64 base = extension->BaseAddress;
+  ULONG base = RegisterBase(extension);
   for (ULONG i = 0; i < map->ResetSteps; ++i) {
     const RESET_STEP *step = &map->Reset[i];
     if (statusOnly && !IsStatusRegister(map, step->Offset)) continue;
@@ -152,7 +150,7 @@ VOID SaveBoardRegisters(PDEVICE_EXTENSION extension) {
   const BOARD_REGISTER_MAP *map = BoardRegisterMap();
   for (ULONG i = 0; i < DIO_SAVED_REGISTERS; ++i) {
     extension->SavedRegisters[i] =
-        map->Saved[i] == DIO_NO_REGISTER ? 0 : ReadRegister(extension->BaseAddress, map->Saved[i]);
+        map->Saved[i] == DIO_NO_REGISTER ? 0 : ReadRegister(RegisterBase(extension), map->Saved[i]);
   }
 }
 
@@ -163,7 +161,7 @@ VOID RestoreBoardRegisters(PDEVICE_EXTENSION extension) {
   ClearPendingStatus(extension);
   for (ULONG i = 0; i < DIO_SAVED_REGISTERS; ++i) {
     if (map->Saved[i] != DIO_NO_REGISTER)
-      WriteRegister(extension->BaseAddress, map->Saved[i], extension->SavedRegisters[i]);
+      WriteRegister(RegisterBase(extension), map->Saved[i], extension->SavedRegisters[i]);
   }
 }
 
@@ -173,7 +171,7 @@ VOID RestoreBoardRegisters(PDEVICE_EXTENSION extension) {
 BOOLEAN BoardAnswers(PDEVICE_EXTENSION extension) {
   const BOARD_REGISTER_MAP *map = BoardRegisterMap();
   for (ULONG i = DIO_SAVED_INTEN0; i < DIO_SAVED_REGISTERS; ++i) {
-    if (map->Saved[i] != DIO_NO_REGISTER && ReadRegister(extension->BaseAddress, map->Saved[i]) != 0xFF)
+    if (map->Saved[i] != DIO_NO_REGISTER && ReadRegister(RegisterBase(extension), map->Saved[i]) != 0xFF)
       return TRUE;
   }
   return FALSE;

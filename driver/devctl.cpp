@@ -24,7 +24,7 @@ static ULONG WidthOf(ULONG code) {
 // check and the access and find the board's sources switched on after its
 // reset, nor a loss of power between the check and the access.
 static NTSTATUS CheckPortAccess(PDEVICE_EXTENSION extension, ULONG offset, ULONG width) {
-  if (!extension->Started) return STATUS_INVALID_DEVICE_STATE;
+  if (!DeviceIsStarted(extension)) return STATUS_INVALID_DEVICE_STATE;
   if (!extension->BoardReady) return STATUS_DEVICE_NOT_READY;
   if (!BoardHasPorts(extension) || offset >= extension->PortCount ||
       width > extension->PortCount - offset)
@@ -33,10 +33,10 @@ static NTSTATUS CheckPortAccess(PDEVICE_EXTENSION extension, ULONG offset, ULONG
 }
 
 static USHORT PortOf(PDEVICE_EXTENSION extension, ULONG offset) {
-  return (USHORT)((ULONG)extension->BaseAddress + offset);
+  return (USHORT)(RegisterBase(extension) + offset);
 }
 
-NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code) {
+static NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code) {
   ULONG width = WidthOf(code);
   if (stack->Parameters.DeviceIoControl.InputBufferLength != sizeof(ULONG) ||
       stack->Parameters.DeviceIoControl.OutputBufferLength < width) {
@@ -73,21 +73,13 @@ static NTSTATUS WritePort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCAT
   return STATUS_SUCCESS;
 }
 
-// Replaces the DO configuration. The shutdown output needs a shutdown
-// request: the device registers for one when it gets a shutdown trigger and
-// unregisters when it loses it. Neither the board nor the registry changes.
-static NTSTATUS ConfigureDo(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
-                            PIO_STACK_LOCATION stack) {
+// Replaces the DO configuration; the next start and the shutdown request
+// (for which the device is registered from its creation) use it. Neither
+// the board nor the registry changes.
+static NTSTATUS ConfigureDo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack) {
   if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_DO_CONFIG))
     return STATUS_BUFFER_TOO_SMALL;
   extension->DoConfig = *(PDIO_DO_CONFIG)irp->AssociatedIrp.SystemBuffer;
-  if (extension->DoConfig.TriggerShutdown != 0 && !extension->ShutdownRegistered) {
-    IoRegisterShutdownNotification(device);
-    extension->ShutdownRegistered = 1;
-  } else if (extension->DoConfig.TriggerShutdown == 0 && extension->ShutdownRegistered) {
-    IoUnregisterShutdownNotification(device);
-    extension->ShutdownRegistered = 0;
-  }
   return STATUS_SUCCESS;
 }
 
@@ -103,13 +95,16 @@ static NTSTATUS GetBoardInfo(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LO
 }
 
 // A port request: carried out under HardwareLock, or held while the device
-// is stopped (held.cpp) until the restart carries it out.
-static NTSTATUS PortRequest(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
-                            PIO_STACK_LOCATION stack, ULONG code, BOOLEAN write) {
+// is stopped (held.cpp) until the restart carries it out. Holding and
+// carrying out call each other, the one circle between the driver's files:
+// the restart carries the held requests out through CarryOutRequest, which
+// holds a request again should the device have stopped once more.
+static NTSTATUS PortRequest(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code,
+                            BOOLEAN write) {
   LockHardware(extension);
   NTSTATUS status;
-  if (extension->Stopped) {
-    status = HoldRequest(device, irp);
+  if (DeviceIsStopped(extension)) {
+    status = HoldRequest(extension, irp);
   } else {
     status = write ? WritePort(extension, irp, stack, code) : ReadPort(extension, irp, stack, code);
   }
@@ -132,12 +127,12 @@ NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp) {
       case IOCTL_DIO_READ_PORT_UCHAR:
       case IOCTL_DIO_READ_PORT_USHORT:
       case IOCTL_DIO_READ_PORT_ULONG:
-        status = PortRequest(device, extension, irp, stack, code, FALSE);
+        status = PortRequest(extension, irp, stack, code, FALSE);
         break;
       case IOCTL_DIO_WRITE_PORT_UCHAR:
       case IOCTL_DIO_WRITE_PORT_USHORT:
       case IOCTL_DIO_WRITE_PORT_ULONG:
-        status = PortRequest(device, extension, irp, stack, code, TRUE);
+        status = PortRequest(extension, irp, stack, code, TRUE);
         break;
       case IOCTL_DIO_ENABLE_EVENT:
         if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(DIO_EVENT_REQUEST) ||
@@ -151,7 +146,7 @@ NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp) {
         status = DisableEventNotification(device, extension, irp, stack);
         break;
       case IOCTL_DIO_DO_SYS_CONFIG:
-        status = ConfigureDo(device, extension, irp, stack);
+        status = ConfigureDo(extension, irp, stack);
         break;
       case IOCTL_DIO_GET_BOARD_INFO:
         status = GetBoardInfo(extension, irp, stack);

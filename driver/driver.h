@@ -41,8 +41,6 @@
 #define DIO_EVENT_SLOT_COUNT 100
 
 typedef struct _EVENT_SLOT {
-  ULONG Enabled;  // the slot is in use
-  USHORT UserWord;
   PKEVENT Events[DIO_EVENTS_PER_SLOT];  // referenced event objects, or none
 } EVENT_SLOT, *PEVENT_SLOT;
 
@@ -55,6 +53,18 @@ typedef struct _OPEN_CONTEXT {
   LONG CleanedUp;
 } OPEN_CONTEXT, *POPEN_CONTEXT;
 
+// Where the device is in its Plug and Play life (state.cpp, which alone
+// changes it and says what each state means for requests).
+typedef enum _DEVICE_PNP_STATE {
+  DeviceAdded,            // not started: never, or its start failed
+  DeviceStarted,
+  DeviceStopPending,      // a stop query succeeded
+  DeviceStopped,          // stopped to be started again: port requests wait
+  DeviceRemovePending,    // a removal query succeeded
+  DeviceSurpriseRemoved,
+  DeviceRemoved,
+} DEVICE_PNP_STATE;
+
 // The per-device record, allocated zero-filled with the device object.
 typedef struct _DEVICE_EXTENSION {
   PDEVICE_OBJECT PhysicalDeviceObject;
@@ -63,28 +73,27 @@ typedef struct _DEVICE_EXTENSION {
   UNICODE_STRING InterfaceName;
   ULONG InterfaceEnabled;  // the interface is on; it is switched off once only
   DEVICE_POWER_STATE DevicePowerState;
-  ULONG Started;
+  // A DEVICE_PNP_STATE, and the one a cancel goes back to: changed under
+  // HardwareLock with interlocked exchanges, read with ReadCount (power
+  // requests read it on other threads).
+  LONG PnpState;
+  LONG PreviousPnpState;
   LONG OpenCount;
   // Plug and Play and power requests inside, plus 1: a power request counts
   // until it has completed (its completion routine, the callback of the
   // device request it made and the power-up work it queued included).
   LONG OutstandingIo;
-  // Set by Plug and Play while power requests may read them on other
-  // threads: changed with interlocked exchanges, read with ReadCount.
-  LONG HoldRequests;
-  LONG Removing;
+  LONG Removing;  // a stop or removal drains the count: new requests are not counted
   KEVENT RemoveEvent;  // signalled when OutstandingIo drops to 0
-  // A synchronization event used as a mutex (LockHardware): the board's
-  // started, stopped and powered state, its port bases, its saved registers
+  // A synchronization event used as a mutex (LockHardware): the device's
+  // state, the board's powered state, its port ranges, its saved registers
   // and the interrupt connection change only under it, and port requests,
   // enables and creates see them under it.
   KEVENT HardwareLock;
-  // Between a stop and the next start: requests that need the board wait in
-  // the device queue (held.cpp).
-  ULONG Stopped;
-  // A removal query succeeded and was not cancelled, or the device was
-  // surprise-removed: new handles are refused.
-  ULONG RemovePending;
+  // The port requests that wait while the device is stopped (held.cpp),
+  // and the lock they are held under.
+  LIST_ENTRY HeldRequests;
+  KSPIN_LOCK HeldLock;
   // The board has power and holds what the driver last left in it. Cleared
   // before its power goes (D3, or the system leaving S0) and by a stop, set
   // once its registers are back (BoardPowerUp) or at a start.
@@ -120,8 +129,6 @@ typedef struct _DEVICE_EXTENSION {
   ULONG InterruptLevel;  // the raw list's level, which the registry records
   ULONG InterruptGiven;  // the start's translated list held an interrupt
   UCHAR RefusedResource;  // the first resource type of the list the board never has
-  ULONG64 InfoBase;     // port base of range 1 (layout 24)
-  ULONG64 BaseAddress;  // port base of the register block
 
   ULONG BusNumber;
   ULONG SlotNumber;
@@ -130,7 +137,6 @@ typedef struct _DEVICE_EXTENSION {
   UCHAR InterruptIrql;
   KAFFINITY InterruptAffinity;
   ULONG InterruptVector;
-  KSPIN_LOCK DpcLock;
   // Status bytes the ISR saved for the DPC, byte k of the layout's status
   // registers in bits 8k to 8k + 7; the ISR adds to them and the DPC takes
   // them, both with interlocked operations.
@@ -140,13 +146,16 @@ typedef struct _DEVICE_EXTENSION {
   // system shuts down: the "DO" key's at each start, replaced by
   // IOCTL_DIO_DO_SYS_CONFIG.
   DIO_DO_CONFIG DoConfig;
-  UCHAR ShutdownRegistered;
-  UCHAR PdoShutdownRegistered;  // the PDO's registration, made once per device
 
   // The causes of the event log entries written for this board, one bit
   // each (errorlog.cpp); set with interlocked operations.
   LONG LoggedCauses;
 } DEVICE_EXTENSION, *PDEVICE_EXTENSION;
+
+// The port bases of the board's ranges: the 16-bit port space takes the
+// low 32 bits of each, cut to 16 (board.cpp).
+FORCEINLINE ULONG RegisterBase(PDEVICE_EXTENSION extension) { return extension->Range2Start.LowPart; }
+FORCEINLINE ULONG InfoBase(PDEVICE_EXTENSION extension) { return extension->Range1Start.LowPart; }
 
 // ---------------------------------------------------------------------------
 // entry.cpp
@@ -194,7 +203,7 @@ typedef enum _BOARD_LAYOUT { BoardLayoutGeneral, BoardLayout22, BoardLayout24 } 
 
 // A status register: bit i set means event source i of the register pending.
 typedef struct _STATUS_REGISTER {
-  ULONG Offset;      // from BaseAddress, or DIO_NO_REGISTER
+  ULONG Offset;      // from RegisterBase, or DIO_NO_REGISTER
   UCHAR EventBits;   // the bits that name events: bit i names FirstEvent + i
   UCHAR FirstEvent;
   BOOLEAN AnyBit;    // any bit set names FirstEvent alone
@@ -208,7 +217,7 @@ typedef enum _RESET_ACTION {
 } RESET_ACTION;
 
 typedef struct _RESET_STEP {
-  ULONG Offset;  // from BaseAddress
+  ULONG Offset;  // from RegisterBase
   RESET_ACTION Action;
 } RESET_STEP;
 
@@ -219,7 +228,7 @@ typedef struct _RESET_STEP {
 #define DIO_SAVED_INTEN0 1  // the enables follow
 
 typedef struct _BOARD_REGISTER_MAP {
-  ULONG Do;  // digital outputs, from BaseAddress
+  ULONG Do;  // digital outputs, from RegisterBase
   // Layout 24: the interrupt summary, from InfoBase: 0 when the interrupt is
   // not the board's, bit 0 when a DI status is pending.
   ULONG Summary;
@@ -242,8 +251,8 @@ BOOLEAN IsPciBoard(void);
 KINTERRUPT_MODE BoardInterruptMode(void);
 BOOLEAN BoardInterruptShared(void);
 BOOLEAN BoardHasPorts(PDEVICE_EXTENSION extension);
-UCHAR ReadRegister(ULONG64 base, ULONG offset);
-VOID WriteRegister(ULONG64 base, ULONG offset, UCHAR value);
+UCHAR ReadRegister(ULONG base, ULONG offset);
+VOID WriteRegister(ULONG base, ULONG offset, UCHAR value);
 VOID SetDoBit(PDEVICE_EXTENSION extension, ULONG channel, ULONG level);
 VOID ResetInterruptRegisters(PDEVICE_EXTENSION extension, BOOLEAN atDisable);
 VOID ClearPendingStatus(PDEVICE_EXTENSION extension);
@@ -282,43 +291,69 @@ _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS DeleteDeviceKeys(ULONG deviceNumber)
 _IRQL_requires_max_(PASSIVE_LEVEL) ULONG ReadDeviceModel(PDEVICE_OBJECT physicalDevice);
 
 // ---------------------------------------------------------------------------
-// pnp.cpp: Plug and Play, the counting of requests inside the driver, and
-// the lock of the board's state
-_Dispatch_type_(IRP_MJ_PNP) DRIVER_DISPATCH DispatchPnp;
-_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension);
-_IRQL_requires_max_(DISPATCH_LEVEL) VOID ReleaseRequest(PDEVICE_EXTENSION extension);
+// device.cpp: the services every dispatch routine of a device uses
 _IRQL_requires_max_(PASSIVE_LEVEL) _Acquires_lock_(extension->HardwareLock)
 VOID LockHardware(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) _Releases_lock_(extension->HardwareLock)
 VOID UnlockHardware(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN AcquireRequest(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID ReleaseRequest(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID DrainRequests(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(DISPATCH_LEVEL)
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG information);
+_IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS PassDown(PDEVICE_EXTENSION extension, PIRP irp);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS ForwardAndWait(PDEVICE_OBJECT device, PIRP irp);
 IO_COMPLETION_ROUTINE ForwardCompletion;
-// `restart`: a stop, after which the board is started again; otherwise a
-// removal.
-_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopDevice(PDEVICE_EXTENSION extension, BOOLEAN restart);
-_IRQL_requires_max_(PASSIVE_LEVEL) VOID DrainRequests(PDEVICE_EXTENSION extension);
-_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS HandleRemoveDevice(PDEVICE_OBJECT device, PIRP irp);
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID EnableInterface(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID DisableInterface(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
-// startup.cpp: bringing the board into service at start
-_IRQL_requires_max_(PASSIVE_LEVEL)
-NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
-                       PCM_RESOURCE_LIST raw);
-_IRQL_requires_max_(PASSIVE_LEVEL)
-NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
-                        PCM_RESOURCE_LIST raw);
-_IRQL_requires_max_(PASSIVE_LEVEL)
-VOID BringBoardUp(PDEVICE_EXTENSION extension);
+// state.cpp: the device's Plug and Play state, its transitions and what it
+// means for requests
+// Moves the device to `to` when that is a transition its state allows
+// (staying is one); FALSE, with the state unchanged, when not. Called by
+// Plug and Play holding HardwareLock.
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+BOOLEAN SetPnpState(PDEVICE_EXTENSION extension, DEVICE_PNP_STATE to);
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+BOOLEAN PnpStateAllows(PDEVICE_EXTENSION extension, DEVICE_PNP_STATE to);
+// A cancel: back to the state before `pending` when that is the state.
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+VOID CancelPnpState(PDEVICE_EXTENSION extension, DEVICE_PNP_STATE pending);
+_IRQL_requires_max_(DISPATCH_LEVEL) DEVICE_PNP_STATE PnpStateOf(PDEVICE_EXTENSION extension);
+// The board is started: its resources are the device's and it may be
+// driven (a query pending changes nothing of that).
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN DeviceIsStarted(PDEVICE_EXTENSION extension);
+// Stopped to be started again: requests that need the board wait.
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN DeviceIsStopped(PDEVICE_EXTENSION extension);
+// A removal is pending or under way: no new handle is opened.
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN DeviceRefusesOpens(PDEVICE_EXTENSION extension);
+// Started with no query pending: set-power requests are acted on.
+_IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN DeviceTakesPower(PDEVICE_EXTENSION extension);
+
+// ---------------------------------------------------------------------------
+// inservice.cpp: which device has the board in service
 // The status of a start refused because another board is in service.
 #define DIO_STATUS_BOARD_IN_SERVICE STATUS_RESOURCE_IN_USE
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS TakeBoard(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS RefuseBoard(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(DISPATCH_LEVEL) BOOLEAN RecordsBoard(PDEVICE_EXTENSION extension);
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID GiveUpBoard(PDEVICE_EXTENSION extension);
+
+// ---------------------------------------------------------------------------
+// pnp.cpp: Plug and Play
+_Dispatch_type_(IRP_MJ_PNP) DRIVER_DISPATCH DispatchPnp;
+
+// ---------------------------------------------------------------------------
+// startup.cpp: bringing the board into service at start
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
+                       PCM_RESOURCE_LIST raw);
+_IRQL_requires_max_(PASSIVE_LEVEL)
+NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
+                        PCM_RESOURCE_LIST raw);
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+VOID BringBoardUp(PDEVICE_EXTENSION extension);
 
 // ---------------------------------------------------------------------------
 // power.cpp
@@ -337,12 +372,18 @@ _IRQL_requires_max_(DISPATCH_LEVEL) VOID QueueBoardPowerUp(PDEVICE_EXTENSION ext
 IO_WORKITEM_ROUTINE BoardPowerUp;
 
 // ---------------------------------------------------------------------------
-// held.cpp: requests that wait in the device queue while the device is
-// stopped
-_IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS HoldRequest(PDEVICE_OBJECT device, PIRP irp);
+// held.cpp: the port requests that wait while the device is stopped, the
+// one place that holds and carries out a request besides devctl.cpp
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID InitializeHeldRequests(PDEVICE_EXTENSION extension);
+_IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS HoldRequest(PDEVICE_EXTENSION extension, PIRP irp);
 DRIVER_CANCEL CancelHeldRequest;
+// Carries the held requests out, in order, or fails them with `failure`
+// when that is not a success.
 _IRQL_requires_max_(PASSIVE_LEVEL)
 VOID ReleaseHeldRequests(PDEVICE_OBJECT device, NTSTATUS failure);
+// Cancels the held requests of one handle.
+_IRQL_requires_max_(PASSIVE_LEVEL)
+VOID CancelHandleRequests(PDEVICE_EXTENSION extension, PFILE_OBJECT file);
 
 // ---------------------------------------------------------------------------
 // createclose.cpp: handles
@@ -356,19 +397,14 @@ _Dispatch_type_(IRP_MJ_SYSTEM_CONTROL) DRIVER_DISPATCH DispatchSystemControl;
 extern KSPIN_LOCK gEventSlotLock;  // serialises the table and the signalling
 _IRQL_requires_max_(PASSIVE_LEVEL) VOID InitializeEventSlots(void);
 _IRQL_requires_max_(DISPATCH_LEVEL) LONG ClaimEventSlot(void);
+// Gives the slot up at the handle's close, its events released.
 _IRQL_requires_max_(DISPATCH_LEVEL) VOID ReleaseEventSlot(LONG slot);
-// What EmptyEventSlot clears besides the slot's events, in-use mark and
-// user word.
-#define DIO_SLOT_STATE 1  // nothing more (disable)
-#define DIO_SLOT_OWNER 2  // and the handle's claim on the slot (close)
-_IRQL_requires_max_(DISPATCH_LEVEL) VOID EmptyEventSlot(LONG slot, ULONG what);
+// Releases the slot's events (a disable, a cleanup).
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID EmptyEventSlot(LONG slot);
 // The nine entries of `events` (referenced, or null) replace all of the
-// slot's events; the slot is marked enabled when `enabled`.
-_IRQL_requires_max_(DISPATCH_LEVEL)
-VOID FillEventSlot(LONG slot, USHORT userWord, PKEVENT const *events, BOOLEAN enabled);
+// slot's events.
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID FillEventSlot(LONG slot, PKEVENT const *events);
 _IRQL_requires_(DISPATCH_LEVEL) VOID SignalEvents(ULONG eventMask);
-_IRQL_requires_(DISPATCH_LEVEL) _Requires_lock_held_(gEventSlotLock)
-VOID SignalEvent(USHORT eventNumber);
 
 // ---------------------------------------------------------------------------
 // events.cpp: DI interrupt notification
@@ -378,7 +414,8 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
 _IRQL_requires_max_(PASSIVE_LEVEL)
 NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension, PIRP irp,
                                   PIO_STACK_LOCATION stack);
-_IRQL_requires_max_(PASSIVE_LEVEL) VOID StopBoardInterrupt(PDEVICE_EXTENSION extension, BOOLEAN restart);
+_IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
+VOID StopBoardInterrupt(PDEVICE_EXTENSION extension, BOOLEAN restart);
 _IRQL_requires_max_(PASSIVE_LEVEL) _Requires_lock_held_(extension->HardwareLock)
 NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extension);
 KSERVICE_ROUTINE InterruptService;
@@ -387,7 +424,6 @@ KDEFERRED_ROUTINE InterruptDpc;
 // ---------------------------------------------------------------------------
 // devctl.cpp: the device-control interface
 _Dispatch_type_(IRP_MJ_DEVICE_CONTROL) DRIVER_DISPATCH DispatchDeviceControl;
-NTSTATUS ReadPort(PDEVICE_EXTENSION extension, PIRP irp, PIO_STACK_LOCATION stack, ULONG code);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS CarryOutRequest(PDEVICE_OBJECT device, PIRP irp);
 
 // ---------------------------------------------------------------------------
@@ -403,4 +439,5 @@ VOID LogFailure(PDEVICE_EXTENSION extension, NTSTATUS message, NTSTATUS status, 
 // ---------------------------------------------------------------------------
 // shutdown.cpp
 _Dispatch_type_(IRP_MJ_SHUTDOWN) DRIVER_DISPATCH DispatchShutdown;
+_IRQL_requires_max_(PASSIVE_LEVEL) VOID RegisterForShutdown(PDEVICE_OBJECT device);
 _IRQL_requires_max_(PASSIVE_LEVEL) NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension);

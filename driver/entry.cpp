@@ -39,6 +39,20 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) 
   return STATUS_SUCCESS;
 }
 
+// Undoes what AddDevice made of the device, whatever step failed, and
+// returns the failure. Deleting the device object takes its shutdown
+// registration too.
+DIO_PAGED_ROUTINE
+static NTSTATUS UndoAddDevice(PDEVICE_OBJECT device, NTSTATUS status) {
+  PAGED_CODE();
+  PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
+  DisableInterface(extension);
+  RtlFreeUnicodeString(&extension->InterfaceName);
+  if (extension->PowerUpWork != NULL) IoFreeWorkItem(extension->PowerUpWork);
+  IoDeleteDevice(device);
+  return status;
+}
+
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject) {
@@ -50,34 +64,22 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
   NTSTATUS status = IoCreateDevice(DriverObject, sizeof(DEVICE_EXTENSION), NULL,
                                    FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
-
-  // Shutdown requests come whether or not a shutdown output is configured.
-  IoRegisterShutdownNotification(device);
+  RegisterForShutdown(device);
 
   PDEVICE_EXTENSION extension = (PDEVICE_EXTENSION)device->DeviceExtension;
   extension->Self = device;
   extension->PhysicalDeviceObject = PhysicalDeviceObject;
   extension->DevicePowerState = PowerDeviceD0;
+  extension->PnpState = DeviceAdded;
   extension->OnSystem = 1;
   extension->OutstandingIo = 1;
   KeInitializeEvent(&extension->RemoveEvent, NotificationEvent, FALSE);
   KeInitializeEvent(&extension->HardwareLock, SynchronizationEvent, TRUE);
-  extension->OpenCount = 0;
-  extension->Started = 0;
-  extension->Removing = 0;
-  extension->InterruptObject = NULL;
-  extension->HoldRequests = 1;
-  // The queue that holds requests while the device is stopped; a kernel
-  // that left it zeroed (Wine's) would fault at the first insertion.
-  KeInitializeDeviceQueue(&device->DeviceQueue);
+  InitializeHeldRequests(extension);
   // Allocated now, so that bringing the board back after a loss of power
   // never waits for pool.
   extension->PowerUpWork = IoAllocateWorkItem(device);
-  if (extension->PowerUpWork == NULL) {
-    IoUnregisterShutdownNotification(device);
-    IoDeleteDevice(device);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
+  if (extension->PowerUpWork == NULL) return UndoAddDevice(device, STATUS_INSUFFICIENT_RESOURCES);
 
   // The device's own model, and a PCI board's bus position.
   extension->DeviceType = ReadDeviceModel(PhysicalDeviceObject);
@@ -90,9 +92,6 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
                         &length);
     // (device << 16) | function: the slot is the PCI device number.
     extension->SlotNumber = address >> 16;
-  } else {
-    extension->BusNumber = 0;
-    extension->SlotNumber = 0;
   }
 
   POWER_STATE state;
@@ -101,24 +100,14 @@ NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObj
 
   status = IoRegisterDeviceInterface(PhysicalDeviceObject, &DEVICE_INTERFACE_GUID, NULL,
                                      &extension->InterfaceName);
-  if (!NT_SUCCESS(status)) {
-    IoFreeWorkItem(extension->PowerUpWork);
-    IoDeleteDevice(device);
-    return status;
-  }
+  if (!NT_SUCCESS(status)) return UndoAddDevice(device, status);
   EnableInterface(extension);
 
   // Every request the driver passes on goes to the device it attached to; a
   // stack that takes no new device (its top is still initialising or going
   // away) leaves nothing to pass requests to, so the device is undone.
   extension->NextLowerDriver = IoAttachDeviceToDeviceStack(device, PhysicalDeviceObject);
-  if (extension->NextLowerDriver == NULL) {
-    DisableInterface(extension);
-    RtlFreeUnicodeString(&extension->InterfaceName);
-    IoFreeWorkItem(extension->PowerUpWork);
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
+  if (extension->NextLowerDriver == NULL) return UndoAddDevice(device, STATUS_NO_SUCH_DEVICE);
 
   device->Flags |= DO_POWER_PAGABLE | DO_DIRECT_IO;
   device->Flags &= ~DO_DEVICE_INITIALIZING;

@@ -35,7 +35,6 @@ NTSTATUS ConnectBoardInterrupt(PDEVICE_OBJECT device, PDEVICE_EXTENSION extensio
   if (extension->InterruptObject != NULL) return STATUS_SUCCESS;
   // The last disconnection flushed its DPCs: none is queued now.
   KeInitializeDpc(&device->Dpc, InterruptDpc, device);
-  KeInitializeSpinLock(&extension->DpcLock);
   // Status saved before is dropped here, and only here.
   InterlockedExchange(&extension->IntStatus, 0);
   NTSTATUS status = IoConnectInterrupt(&extension->InterruptObject, InterruptService, extension->Self, NULL,
@@ -80,9 +79,9 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
   if (context == NULL) return STATUS_INVALID_DEVICE_REQUEST;
   LONG slot = context->SlotIndex;
   LockHardware(extension);
-  BOOLEAN stopped = extension->Stopped != 0;
+  BOOLEAN stopped = DeviceIsStopped(extension);
   NTSTATUS state = ReadCount(&context->CleanedUp)              ? STATUS_FILE_CLOSED
-                   : !extension->Started && !stopped             ? STATUS_INVALID_DEVICE_STATE
+                   : !DeviceIsStarted(extension) && !stopped     ? STATUS_INVALID_DEVICE_STATE
                    : !BoardHasPorts(extension)                   ? STATUS_ACCESS_VIOLATION  // no interrupt registers
                    : !stopped && !extension->BoardReady          ? STATUS_DEVICE_NOT_READY
                                                                  : STATUS_SUCCESS;
@@ -107,8 +106,8 @@ NTSTATUS EnableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION extens
   }
   // A repeated enable keeps none of the events of the last one. After a
   // refused handle the references taken before it go in the slot all the
-  // same, and the slot keeps its in-use mark as it was.
-  FillEventSlot(slot, request->UserWord, events, NT_SUCCESS(status));
+  // same.
+  FillEventSlot(slot, events);
   if (!NT_SUCCESS(status)) {
     UnlockHardware(extension);
     request->Status = status;
@@ -132,7 +131,7 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
                                   PIO_STACK_LOCATION stack) {
   UNREFERENCED_PARAMETER(device);
   LONG slot = SlotOf(stack);
-  if (slot >= 0) EmptyEventSlot(slot, DIO_SLOT_STATE);
+  if (slot >= 0) EmptyEventSlot(slot);
 
   LockHardware(extension);
   if (ReadCount(&extension->OpenCount) == 0) {
@@ -141,7 +140,7 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
     // off in what the power-up or the restart writes back.
     if (extension->ContextSaved) {
       for (ULONG i = DIO_SAVED_INTEN0; i < DIO_SAVED_REGISTERS; ++i) extension->SavedRegisters[i] = 0;
-    } else if (extension->Started && extension->BoardReady && BoardHasPorts(extension)) {
+    } else if (DeviceIsStarted(extension) && extension->BoardReady && BoardHasPorts(extension)) {
       ResetInterruptRegisters(extension, TRUE);
     }
     extension->InterruptWanted = 0;
@@ -159,10 +158,9 @@ NTSTATUS DisableEventNotification(PDEVICE_OBJECT device, PDEVICE_EXTENSION exten
 // that need the board are held. With the interrupt connected its sources go
 // off first, as at the last cleanup: on a shared level-sensitive line a
 // source left on would assert the line with no routine of this driver there
-// to quiet it.
+// to quiet it. Called holding HardwareLock.
 _Use_decl_annotations_
 VOID StopBoardInterrupt(PDEVICE_EXTENSION extension, BOOLEAN restart) {
-  LockHardware(extension);
   if (extension->BoardReady && BoardHasPorts(extension)) {
     if (restart) {
       SaveBoardRegisters(extension);
@@ -170,11 +168,8 @@ VOID StopBoardInterrupt(PDEVICE_EXTENSION extension, BOOLEAN restart) {
     }
     if (extension->InterruptObject != NULL) ResetInterruptRegisters(extension, TRUE);
   }
-  extension->Started = 0;
   extension->BoardReady = 0;
-  extension->Stopped = restart;
   DisconnectBoardInterrupt(extension);
-  UnlockHardware(extension);
 }
 
 // The layout's status registers, register k in byte k.
@@ -182,7 +177,7 @@ static LONG ReadStatus(PDEVICE_EXTENSION extension, const BOARD_REGISTER_MAP *ma
   LONG status = 0;
   for (ULONG k = 0; k < DIO_STATUS_REGISTERS; ++k) {
     if (map->Status[k].Offset == DIO_NO_REGISTER) continue;
-    status |= (LONG)ReadRegister(extension->BaseAddress, map->Status[k].Offset) << (8 * k);
+    status |= (LONG)ReadRegister(RegisterBase(extension), map->Status[k].Offset) << (8 * k);
   }
   return status;
 }
@@ -191,7 +186,7 @@ static LONG ReadStatus(PDEVICE_EXTENSION extension, const BOARD_REGISTER_MAP *ma
 static VOID AcknowledgeStatus(PDEVICE_EXTENSION extension, const BOARD_REGISTER_MAP *map, LONG status) {
   for (ULONG k = 0; k < DIO_STATUS_REGISTERS; ++k) {
     if (map->Status[k].Offset == DIO_NO_REGISTER) continue;
-    WriteRegister(extension->BaseAddress, map->Status[k].Offset, (UCHAR)(status >> (8 * k)));
+    WriteRegister(RegisterBase(extension), map->Status[k].Offset, (UCHAR)(status >> (8 * k)));
   }
 }
 
@@ -215,7 +210,7 @@ BOOLEAN InterruptService(PKINTERRUPT interrupt, PVOID context) {
 
   BOOLEAN diPending = TRUE;
   if (map->Summary != DIO_NO_REGISTER) {
-    UCHAR summary = ReadRegister(extension->InfoBase, map->Summary);
+    UCHAR summary = ReadRegister(InfoBase(extension), map->Summary);
     if (summary == 0) return FALSE;
     // Another source of the board: claimed, the status registers untouched.
     diPending = (summary & DIO_L24_SUMMARY_DI) != 0;
@@ -233,7 +228,7 @@ BOOLEAN InterruptService(PKINTERRUPT interrupt, PVOID context) {
     if (AllOnes(map, status) && AllOnes(map, ReadStatus(extension, map))) return FALSE;
     InterlockedOr(&extension->IntStatus, status);
   }
-  KeInsertQueueDpc(&device->Dpc, device->CurrentIrp, extension);
+  KeInsertQueueDpc(&device->Dpc, NULL, extension);
   return TRUE;
 }
 
@@ -258,7 +253,8 @@ static ULONG EventsOf(PDEVICE_EXTENSION extension, LONG status) {
 }
 
 // Signals, in every slot, the event of each event number whose status bit
-// the interrupt service routine saved since the last time.
+// the interrupt service routine saved since the last time. The extension
+// comes as the second argument; the first is unused.
 _Use_decl_annotations_
 VOID InterruptDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
   UNREFERENCED_PARAMETER(dpc);

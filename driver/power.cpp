@@ -72,7 +72,7 @@ NTSTATUS PowerRequestDone(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
 _Use_decl_annotations_
 VOID SaveBoardContext(PDEVICE_EXTENSION extension) {
   LockHardware(extension);
-  if (extension->Started && extension->BoardReady) {
+  if (DeviceIsStarted(extension) && extension->BoardReady) {
     if (BoardHasPorts(extension)) {
       SaveBoardRegisters(extension);
       ResetInterruptRegisters(extension, FALSE);
@@ -105,7 +105,7 @@ VOID BoardPowerUp(PDEVICE_OBJECT DeviceObject, PVOID Context) {
   InterlockedExchange(&extension->PowerUpQueued, 0);
   BOOLEAN freshSession = FALSE;
   LockHardware(extension);
-  if (extension->Started && !extension->BoardReady && extension->DevicePowerState == PowerDeviceD0) {
+  if (DeviceIsStarted(extension) && !extension->BoardReady && extension->DevicePowerState == PowerDeviceD0) {
     if (extension->SessionEnded) {
       // A fast startup: the board is configured as at a cold start.
       BringBoardUp(extension);
@@ -311,8 +311,9 @@ NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (SystemSetPower(stack, FALSE)) SaveBoardContext(extension);
   if (SystemSetPower(stack, TRUE)) NoteFastStartup(extension, stack);
 
-  // Held: the request goes down, with nothing else done.
-  if (!ReadCount(&extension->HoldRequests) && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
+  // Not started, or held by a query: the request goes down, with nothing
+  // else done.
+  if (DeviceTakesPower(extension) && IsPciBoard() && stack->MinorFunction == IRP_MN_SET_POWER) {
     return HandleSetPower(extension, Irp);
   }
   if (SystemSetPower(stack, TRUE)) return PassPowerDownCounted(extension, Irp, SystemPowerUpComplete);

@@ -182,7 +182,7 @@ NTSTATUS WriteDeviceKeys(ULONG deviceNumber, PDEVICE_EXTENSION extension) {
   status = FirstFailure(status, WriteText(servicePath, L"" DIO_VALUE_DRIVER_NAME, kDriverName, sizeof(kDriverName)));
   status = FirstFailure(status, WriteText(servicePath, L"" DIO_VALUE_KERNEL_KEY, kServiceKernelKey,
                                           sizeof(kServiceKernelKey)));
-  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_BASE_ADDRESS, (ULONG)extension->BaseAddress));
+  status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_BASE_ADDRESS, RegisterBase(extension)));
   status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_INTERRUPT, extension->InterruptLevel));
   status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_ALLOW_CONFLICTS, kAllowConflicts));
   status = FirstFailure(status, WriteDword(servicePath, L"" DIO_VALUE_DEVICE_TYPE, gDeviceType));

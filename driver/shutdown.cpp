@@ -3,6 +3,18 @@
 // and at a system power request that ends the session (see power.cpp).
 #include "driver.h"
 
+// The device hears every system shutdown: "OnSystem" goes to 0 at each,
+// whatever its DO configuration, which decides only the output. It is
+// registered once, when it is created, and deleting the device object takes
+// the registration with it; each registration would be one more shutdown
+// request. Without pool for it the device goes without.
+DIO_PAGED_ROUTINE
+_Use_decl_annotations_
+VOID RegisterForShutdown(PDEVICE_OBJECT device) {
+  PAGED_CODE();
+  (VOID)IoRegisterShutdownNotification(device);
+}
+
 // Marks the device as no longer running ("OnSystem" = 0) and drives the
 // shutdown DO bit of a started board that has power, under the hardware
 // lock like every other access to the DO register. Used by the shutdown
@@ -18,7 +30,7 @@ NTSTATUS RecordSystemShutdown(PDEVICE_EXTENSION extension) {
   NTSTATUS status = WriteOnSystem(extension, 0);
   LockHardware(extension);
   extension->SessionEnded = 1;
-  if (extension->DoConfig.TriggerShutdown && extension->Started && extension->BoardReady &&
+  if (extension->DoConfig.TriggerShutdown && DeviceIsStarted(extension) && extension->BoardReady &&
       BoardHasPorts(extension)) {
     SetDoBit(extension, extension->DoConfig.ChannelShutdown, extension->DoConfig.LevelShutdown);
   }

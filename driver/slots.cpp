@@ -27,7 +27,6 @@ _Use_decl_annotations_
 VOID InitializeEventSlots(void) {
   KeInitializeSpinLock(&gEventSlotLock);
   for (ULONG slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) {
-    gEventSlots[slot].Enabled = 0;
     for (ULONG event = 0; event < DIO_EVENTS_PER_SLOT; ++event) gEventSlots[slot].Events[event] = NULL;
     gSlotTaken[slot] = FALSE;
   }
@@ -77,35 +76,39 @@ static VOID ReleaseEvents(PKEVENT *events) {
   }
 }
 
-// Takes a slot's events out under the lock and releases them after it.
-_Use_decl_annotations_
-VOID EmptyEventSlot(LONG slot, ULONG what) {
-  PKEVENT released[DIO_EVENTS_PER_SLOT];
-  KIRQL irql;
-  KeAcquireSpinLock(&gEventSlotLock, &irql);
-  ExchangeSlotEvents(slot, NULL, released);
-  gEventSlots[slot].Enabled = 0;
-  gEventSlots[slot].UserWord = 0;
-  if (what >= DIO_SLOT_OWNER) gSlotTaken[slot] = FALSE;
-  KeReleaseSpinLock(&gEventSlotLock, irql);
-  ReleaseEvents(released);
-}
-
-_Use_decl_annotations_
-VOID ReleaseEventSlot(LONG slot) { EmptyEventSlot(slot, DIO_SLOT_OWNER); }
-
-// An enable's events, in one step: they replace all of the slot's earlier
-// ones, which are released after the lock.
-_Use_decl_annotations_
-VOID FillEventSlot(LONG slot, USHORT userWord, PKEVENT const *events, BOOLEAN enabled) {
+// Puts `events` (or none) in the slot under the lock, the slot given up
+// too when `release`, and releases the events they replace after it.
+static VOID ReplaceSlotEvents(LONG slot, PKEVENT const *events, BOOLEAN release) {
   PKEVENT replaced[DIO_EVENTS_PER_SLOT];
   KIRQL irql;
   KeAcquireSpinLock(&gEventSlotLock, &irql);
   ExchangeSlotEvents(slot, events, replaced);
-  gEventSlots[slot].UserWord = userWord;
-  if (enabled) gEventSlots[slot].Enabled = 1;
+  if (release) gSlotTaken[slot] = FALSE;
   KeReleaseSpinLock(&gEventSlotLock, irql);
   ReleaseEvents(replaced);
+}
+
+_Use_decl_annotations_
+VOID EmptyEventSlot(LONG slot) { ReplaceSlotEvents(slot, NULL, FALSE); }
+
+_Use_decl_annotations_
+VOID ReleaseEventSlot(LONG slot) { ReplaceSlotEvents(slot, NULL, TRUE); }
+
+// An enable's events, in one step: they replace all of the slot's earlier
+// ones.
+_Use_decl_annotations_
+VOID FillEventSlot(LONG slot, PKEVENT const *events) { ReplaceSlotEvents(slot, events, FALSE); }
+
+// Signals the event of that number (below DIO_EVENTS_PER_SLOT) in each
+// slot that holds one, in slot order. Called holding gEventSlotLock.
+_IRQL_requires_(DISPATCH_LEVEL) _Requires_lock_held_(gEventSlotLock)
+static VOID SignalEvent(USHORT eventNumber) {
+  for (ULONG word = 0; word < DIO_HOLDER_WORDS; ++word) {
+    for (ULONG64 holders = gEventHolders[eventNumber][word]; holders != 0; holders &= holders - 1) {
+      PKEVENT event = gEventSlots[word * 64 + (ULONG)__builtin_ctzll(holders)].Events[eventNumber];
+      if (event != NULL) KeSetEvent(event, 0, FALSE);
+    }
+  }
 }
 
 // Signals, in every slot, the event of each event number in the mask. Runs
@@ -117,17 +120,4 @@ VOID SignalEvents(ULONG eventMask) {
     if (eventMask & (1u << number)) SignalEvent(number);
   }
   KeReleaseSpinLockFromDpcLevel(&gEventSlotLock);
-}
-
-// Signals the event of that number in each slot that holds one, in slot
-// order. Called holding gEventSlotLock.
-_Use_decl_annotations_
-VOID SignalEvent(USHORT eventNumber) {
-  if (eventNumber >= DIO_EVENTS_PER_SLOT) return;
-  for (ULONG word = 0; word < DIO_HOLDER_WORDS; ++word) {
-    for (ULONG64 holders = gEventHolders[eventNumber][word]; holders != 0; holders &= holders - 1) {
-      PKEVENT event = gEventSlots[word * 64 + (ULONG)__builtin_ctzll(holders)].Events[eventNumber];
-      if (event != NULL) KeSetEvent(event, 0, FALSE);
-    }
-  }
 }

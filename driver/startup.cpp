@@ -95,53 +95,6 @@ NTSTATUS ParseResources(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translate
   return unrecognised ? STATUS_DEVICE_CONFIGURATION_ERROR : STATUS_SUCCESS;
 }
 
-// The board in service. The event slots, the registry's Device000 and the
-// register layout the driver works with serve one board: a device takes the
-// board at its first start and keeps it, through stops and restarts, until
-// its removal. Its model becomes the driver's.
-DIO_PAGED_ROUTINE
-_Use_decl_annotations_
-NTSTATUS TakeBoard(PDEVICE_EXTENSION extension) {
-  PAGED_CODE();
-  PDEVICE_OBJECT holder = (PDEVICE_OBJECT)InterlockedCompareExchangePointer((PVOID volatile *)&gBoardDevice,
-                                                                            extension->Self, NULL);
-  if (holder == extension->Self) return STATUS_SUCCESS;
-  if (holder != NULL) return RefuseBoard(extension);
-  gDeviceType = extension->DeviceType;
-  return STATUS_SUCCESS;
-}
-
-// A start while another board is in service, of the same model
-// (extension->DeviceType) as the one driven (gDeviceType) or of another,
-// fails before the board or the registry is touched: the board is never
-// driven with the other's registers or slots. Its interface goes off, so
-// that programs do not find a device they cannot open.
-DIO_PAGED_ROUTINE
-_Use_decl_annotations_
-NTSTATUS RefuseBoard(PDEVICE_EXTENSION extension) {
-  PAGED_CODE();
-  DisableInterface(extension);
-  LogBoardEvent(extension, DIO_LOG_SECOND_BOARD, DIO_STATUS_BOARD_IN_SERVICE, NULL);
-  return DIO_STATUS_BOARD_IN_SERVICE;
-}
-
-// Whether the device may write or delete the registry's record of the board
-// (Device000): it is the device in service, or none is.
-_Use_decl_annotations_
-BOOLEAN RecordsBoard(PDEVICE_EXTENSION extension) {
-  PDEVICE_OBJECT holder = (PDEVICE_OBJECT)InterlockedCompareExchangePointer((PVOID volatile *)&gBoardDevice, NULL,
-                                                                            NULL);
-  return holder == NULL || holder == extension->Self;
-}
-
-// At the device's removal: the board is free for the next device's start.
-DIO_PAGED_ROUTINE
-_Use_decl_annotations_
-VOID GiveUpBoard(PDEVICE_EXTENSION extension) {
-  PAGED_CODE();
-  InterlockedCompareExchangePointer((PVOID volatile *)&gBoardDevice, NULL, extension->Self);
-}
-
 // What a start does to the board once it is recorded: the start DO bit,
 // then its interrupts off. A fast startup does the same. Called holding
 // HardwareLock.
@@ -161,25 +114,29 @@ VOID BringBoardUp(PDEVICE_EXTENSION extension) {
 // connected at the first enable request. Registry failures do not stop it.
 // A restart after a stop (a rebalance, with the same resources or new ones)
 // connects the interrupt again for the handles that hold events, then
-// writes back the registers the stop saved. Called holding HardwareLock.
+// writes back the registers the stop saved. Called holding HardwareLock;
+// the caller makes the device started.
 DIO_PAGED_ROUTINE
 _Use_decl_annotations_
 NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated,
                        PCM_RESOURCE_LIST raw) {
   PAGED_CODE();
-  if (extension->Started) return STATUS_SUCCESS;
+  if (DeviceIsStarted(extension)) return STATUS_SUCCESS;
 
   NTSTATUS status = TakeBoard(extension);
   if (!NT_SUCCESS(status)) return status;
   status = ParseResources(extension, translated, raw);
-  LogFailure(extension, DIO_LOG_RESOURCES_REFUSED, status, NULL);
-  if (!NT_SUCCESS(status)) return status;
-  if (BoardLayout() == BoardLayout24) extension->InfoBase = extension->Range1Start.LowPart;
+  if (!NT_SUCCESS(status)) {
+    KdPrintEx((DPFLTR_IHVDRIVER_ID, DPFLTR_WARNING_LEVEL,
+               "TesZEPDIO: start refused, its resources hold type %u, which the board never has\n",
+               (unsigned)extension->RefusedResource));
+    LogBoardEvent(extension, DIO_LOG_RESOURCES_REFUSED, status, NULL);
+    return status;
+  }
   extension->InterruptObject = NULL;
   extension->SessionEnded = 0;
   extension->OnSystem = 1;
   extension->DeviceNumber = 0;
-  extension->BaseAddress = extension->Range2Start.LowPart;
 
   // The registry's failures do not stop the start; the first is logged.
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteDeviceKeys(extension->DeviceNumber, extension),
@@ -187,20 +144,12 @@ NTSTATUS StartHardware(PDEVICE_EXTENSION extension, PCM_RESOURCE_LIST translated
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, WriteMapEntry(extension->DeviceNumber, &extension->InterfaceName),
              L"writing " DIO_KEY_MAP_ENTRY_NAME);
   LogFailure(extension, DIO_LOG_REGISTRY_FAILED, ReadDoSettings(extension), L"reading " DIO_KEY_DO_NAME);
-  extension->Started = 1;
 
   BOOLEAN ports = BoardHasPorts(extension);
   if (ports && BoardLayout() == BoardLayout24) {
     for (ULONG i = 0; i < sizeof(kBoardInfoOffsets) / sizeof(kBoardInfoOffsets[0]); ++i)
-      extension->BoardInfo[i] = ReadRegister(extension->InfoBase, kBoardInfoOffsets[i]);
+      extension->BoardInfo[i] = ReadRegister(InfoBase(extension), kBoardInfoOffsets[i]);
     extension->BoardInfo[7] = 1;
-  }
-  if (extension->DoConfig.TriggerShutdown && !extension->PdoShutdownRegistered) {
-    // Shutdown requests go to the top of the PDO's stack: this device. Each
-    // registration is one more request, so the device registers once.
-    IoRegisterShutdownNotification(extension->PhysicalDeviceObject);
-    extension->PdoShutdownRegistered = 1;
-    extension->ShutdownRegistered = 1;
   }
   BringBoardUp(extension);
   if (!ports) LogBoardEvent(extension, DIO_LOG_NO_PORTS, STATUS_ACCESS_VIOLATION, NULL);

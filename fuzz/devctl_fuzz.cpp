@@ -78,16 +78,20 @@ void DeviceControl(Machine &m, Input &in) {
     for (auto &handle : request->Handles) handle = HandleValue(m, in);
   }
   auto done = std::make_shared<std::atomic<bool>>(false);
+  std::atomic<bool> entered{false};
   hostk::user::Process *program = m.program.get();
-  std::thread request([program, file, code, input = std::move(input), output = std::move(output), done]() mutable {
+  std::thread request([program, file, code, input = std::move(input), output = std::move(output), done,
+                       &entered]() mutable {
     hostk::user::ProcessScope scope(*program);
+    entered = true;
     auto result = hostk::user::DeviceIoControl(file, code, input.data(), ULONG(input.size()), output.data(),
                                                ULONG(output.size()));
     if (result.information > output.size()) abort();
     *done = true;
   });
-  // Held once more threads are blocked than earlier held requests can be.
-  while (!*done && hostk::BlockedThreadCount() <= m.Waiting()) std::this_thread::yield();
+  // Held once, the request under way, more threads are blocked than earlier
+  // held requests can be.
+  while (!entered || (!*done && hostk::BlockedThreadCount() <= m.Waiting())) std::this_thread::yield();
   if (*done) {
     request.join();
   } else {
@@ -95,7 +99,9 @@ void DeviceControl(Machine &m, Input &in) {
   }
 }
 
-void Step(Machine &m, Input &in) {
+// False once the device's start failed: the Plug and Play manager then sends
+// nothing but the removal, which the run's end makes.
+bool Step(Machine &m, Input &in) {
   hostk::user::ProcessScope scope(*m.program);
   switch (in.Byte() % 12) {
     case 0: case 1: case 2: case 3: DeviceControl(m, in); break;
@@ -127,7 +133,7 @@ void Step(Machine &m, Input &in) {
                                      IRP_MN_CANCEL_REMOVE_DEVICE, IRP_MN_QUERY_CAPABILITIES};
       uint8_t pick = in.Byte() % 7;
       if (pick == 6) {
-        m.bench.Start();
+        if (!NT_SUCCESS(m.bench.Start().ioStatus.Status)) return false;
       } else {
         DEVICE_CAPABILITIES caps = {};
         caps.Size = sizeof caps;
@@ -146,6 +152,7 @@ void Step(Machine &m, Input &in) {
     }
     case 11: hostk::ShutdownSystem(); break;
   }
+  return true;
 }
 
 }  // namespace
@@ -157,7 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Machine m;
   m.bench.BringUp(models[in.Byte() % 4]);
   m.program = std::make_unique<hostk::user::Process>("fuzz");
-  for (int steps = 0; in.size && steps < 64; ++steps) Step(m, in);
+  for (int steps = 0; in.size && steps < 64; ++steps) {
+    if (!Step(m, in)) break;
+  }
 
   // The program ends (its held requests cancelled), then the removal, which
   // fails a request that reached the driver after its handle's cleanup.

@@ -61,8 +61,8 @@ void DeviceState(PDEVICE_OBJECT device) {
     if (i.pdo == x->PhysicalDeviceObject)
       Line(std::string("                 ") + (i.enabled ? "enabled" : "disabled"));
   }
-  Line(std::string("started          ") + (x->Started ? "yes" : "no") +
-       (x->HoldRequests ? ", requests held" : ""));
+  Line(std::string("started          ") + (DeviceIsStarted(x) ? "yes" : "no") +
+       (DeviceTakesPower(x) ? "" : ", requests held"));
   Line(std::string("power            ") + PowerName(x->DevicePowerState) +
        " (reported to the power manager: " + PowerName(hostk::ReportedPowerState(device)) + ")");
   Line("open handles     " + std::to_string(x->OpenCount));
@@ -70,16 +70,16 @@ void DeviceState(PDEVICE_OBJECT device) {
   size_t registrations = 0;
   for (PDEVICE_OBJECT d : hostk::ShutdownRegistrations()) registrations += d == device;
   Line("shutdown         " + std::to_string(registrations) + " registration(s)");
-  if (x->Started) {
-    Line("register block   " + Hex(x->BaseAddress, 4) + ", " + std::to_string(x->PortCount) +
+  if (DeviceIsStarted(x)) {
+    Line("register block   " + Hex(RegisterBase(x), 4) + ", " + std::to_string(x->PortCount) +
          " ports");
   }
 }
 
 void DeviceSummary(PDEVICE_OBJECT device) {
   auto *x = static_cast<PDEVICE_EXTENSION>(device->DeviceExtension);
-  std::string line = x->Started ? "started" : "not started";
-  if (x->HoldRequests) line += ", requests held";
+  std::string line = DeviceIsStarted(x) ? "started" : "not started";
+  if (!DeviceTakesPower(x)) line += ", requests held";
   line += std::string(", ") + PowerName(x->DevicePowerState);
   for (const auto &i : hostk::Interfaces()) {
     if (i.pdo == x->PhysicalDeviceObject)

@@ -178,9 +178,12 @@ void NoteRemoved(PDEVICE_OBJECT pdo) {
   record.surpriseRemoved = false;
 }
 
-void NoteFileOpened(PDEVICE_OBJECT pdo) {
+bool NoteFileOpened(PDEVICE_OBJECT pdo) {
   std::lock_guard<std::recursive_mutex> hold(State().mutex);
-  ++PdoRecord(pdo).openFiles;
+  DeviceRecord &record = PdoRecord(pdo);
+  if (!record.started || (record.surpriseRemoved && record.openFiles == 0)) return false;
+  ++record.openFiles;
+  return true;
 }
 
 bool NoteFileClosed(PDEVICE_OBJECT pdo) {

@@ -30,7 +30,10 @@ void NoteStarted(PDEVICE_OBJECT pdo);
 void NoteSurpriseRemoved(PDEVICE_OBJECT pdo);
 bool SurpriseRemoved(PDEVICE_OBJECT pdo);
 void NoteRemoved(PDEVICE_OBJECT pdo);
-void NoteFileOpened(PDEVICE_OBJECT pdo);
+// A file counts as open on the device from here, unless the device did not
+// start, or was surprise-removed and its last file is gone (its removal is
+// due or under way): then false, and no file may reach it.
+bool NoteFileOpened(PDEVICE_OBJECT pdo);
 // Returns whether the close was the last of a surprise-removed device, whose
 // removal request is now due.
 bool NoteFileClosed(PDEVICE_OBJECT pdo);

@@ -449,6 +449,17 @@ struct ErrorLogRecord {
 std::vector<ErrorLogRecord> ErrorLog();
 
 // ---------------------------------------------------------------------------
+// The kernel debugger's output: the messages drivers sent (DbgPrintEx,
+// KdPrintEx), oldest first, each as the debugger receives it
+// (debugprint.cpp). ResetMachine and Reboot empty it.
+struct DebugMessage {
+  ULONG component;
+  ULONG level;
+  std::string text;
+};
+std::vector<DebugMessage> DebugMessages();
+
+// ---------------------------------------------------------------------------
 // Text helpers for tests and the simulator.
 std::u16string Text(PCUNICODE_STRING string);
 std::string Utf8(const std::u16string &text);

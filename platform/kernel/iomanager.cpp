@@ -174,7 +174,6 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   if (!HasStarted(pdo)) return STATUS_NO_SUCH_DEVICE;
   auto holder = std::make_shared<FileHolder>();
   holder->pdo = pdo;
-  holder->top = IoGetAttachedDevice(pdo);
   holder->file = static_cast<PFILE_OBJECT>(AllocateSystem(NonPagedPool, sizeof(FILE_OBJECT), kFileTag));
   if (!holder->file) return STATUS_INSUFFICIENT_RESOURCES;
   memset(holder->file, 0, sizeof(FILE_OBJECT));
@@ -193,9 +192,11 @@ NTSTATUS OpenFile(const std::u16string &path, ACCESS_MASK access, HANDLE *handle
   holder->file->ReadAccess = (granted & FILE_READ_DATA) != 0;
   holder->file->WriteAccess = (granted & FILE_WRITE_DATA) != 0;
   // The file counts as open on its device from here: the PnP manager does
-  // not remove a surprise-removed device under a create in progress. The
-  // path is resolved; the create is about to reach the driver.
-  NoteFileOpened(pdo);
+  // not remove a surprise-removed device under a create in progress. One
+  // whose last file closed while the path was resolved is being removed:
+  // its stack is not looked at again.
+  if (!NoteFileOpened(pdo)) return STATUS_DELETE_PENDING;
+  holder->top = IoGetAttachedDevice(pdo);
   ReferenceDevice(holder->top);
   RunEntryHook("NtCreateFile");
   IrpResult result = holder->Send(IRP_MJ_CREATE);

@@ -153,6 +153,7 @@ void ResetAllButRegistry(bool keepErrorLog) {
   ResetBus();
   ResetDrivers();
   ResetErrorLog(keepErrorLog);
+  ResetDebugMessages();
   ResetDevices();
   ResetIrps();
   ResetHandles();

@@ -73,6 +73,7 @@ void StartDpcThread();
 // freed; a reset drops them, and the written ones unless `keepWritten`.
 void ListErrorLogLeaks(std::vector<std::string> *out);
 void ResetErrorLog(bool keepWritten);
+void ResetDebugMessages();
 void ListProcessLeaks(std::vector<std::string> *out);
 void ListInterruptLeaks(std::vector<std::string> *out);
 void ResetDrivers();

@@ -12,7 +12,7 @@ TEST_F(BoardTest, RegisterPortsWrapWithinThePortSpace) {
   hostboard::SimBoard board(hostboard::General, 0xFFFE);
   board.Attach();
   DEVICE_EXTENSION extension = {};
-  extension.BaseAddress = 0x1'0000'FFFEull;
+  extension.Range2Start.QuadPart = 0x1'0000'FFFEll;
   hostk::ClearPortTrace();
   SetDoBit(&extension, 0, 1);
   ResetInterruptRegisters(&extension, FALSE);

@@ -30,44 +30,27 @@ bool Expected(NTSTATUS status) {
 
 class ChaosTest : public DriverTest {
  protected:
-  // A program's second thread: enables and disables on its open handles.
-  void Partner(hostk::user::Process &program, const std::atomic<HANDLE> *files, int index) {
+  // A thread of a program with two handles: one that opens, uses and closes
+  // them, or the program's second thread, which enables and disables events
+  // on those open.
+  void Thread(hostk::user::Process &program, std::atomic<HANDLE> *files, unsigned seed, bool opens) {
     hostk::user::ProcessScope scope(program);
-    std::minstd_rand rng(unsigned(index) + 100);
+    std::minstd_rand rng(seed);
     std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
-    while (!stopUsers_) {
-      HANDLE file = files[rng() % 2].load();
-      if (!file) {
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
-        continue;
-      }
-      NTSTATUS status = rng() % 2 ? EnableEvents(file, events).status : DisableEvents(file).status;
-      EXPECT_TRUE(Expected(status)) << std::hex << status;
-    }
-  }
-
-  // A program with two handles that it opens, uses and closes.
-  void User(int index) {
-    hostk::user::Process program("chaos" + std::to_string(index));
-    hostk::user::ProcessScope scope(program);
-    std::minstd_rand rng(unsigned(index) + 11);
-    std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
-    std::atomic<HANDLE> files[2] = {{nullptr}, {nullptr}};
-    std::thread partner([&] { Partner(program, files, index); });
     while (!stopUsers_) {
       std::atomic<HANDLE> &slot = files[rng() % 2];
       HANDLE file = slot.load();
       if (!file) {
-        if (NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file))) {
+        if (opens && NT_SUCCESS(hostk::user::OpenFile(DevicePath(), GENERIC_READ | GENERIC_WRITE, &file))) {
           slot = file;
         } else {
-          std::this_thread::sleep_for(std::chrono::microseconds(300));
+          std::this_thread::sleep_for(std::chrono::microseconds(opens ? 300 : 50));
         }
         continue;
       }
       NTSTATUS status = STATUS_SUCCESS;
       UCHAR value = 0xFF;  // sources on
-      switch (unsigned choice = rng() % 6) {
+      switch (unsigned choice = opens ? rng() % 6 : 2 + rng() % 2) {
         case 0:
         case 1:
           status = PortByte(file, choice ? IOCTL_DIO_READ_PORT_UCHAR : IOCTL_DIO_WRITE_PORT_UCHAR,
@@ -88,8 +71,15 @@ class ChaosTest : public DriverTest {
           break;
       }
       EXPECT_TRUE(Expected(status)) << std::hex << status;
-      ++operations_;
+      operations_ += opens;
     }
+  }
+
+  void User(int index) {
+    hostk::user::Process program("chaos" + std::to_string(index));
+    std::atomic<HANDLE> files[2] = {{nullptr}, {nullptr}};
+    std::thread partner([&] { Thread(program, files, unsigned(index) + 100, false); });
+    Thread(program, files, unsigned(index) + 11, true);
     partner.join();  // the program's end closes the handles still open
   }
 

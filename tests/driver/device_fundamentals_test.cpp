@@ -17,41 +17,26 @@ constexpr DIO_DO_CONFIG kDoConfig = {1, 1, 2, 5, 1, 1};
 constexpr uint8_t kStartBit = 0x04;
 constexpr ULONG kScratch = 3;  // a plain latch of every layout
 
-// A program with the device open and nine events enabled.
-struct User {
-  std::unique_ptr<Program> program;
-  HANDLE file = nullptr;
-  std::vector<HANDLE> events;
-};
-
-class FundamentalsTest : public DriverTest {
+class FundamentalsTest : public EventProgramTest {
  protected:
-  // The program ends: its handle closes.
-  void Close(User &user) { user.program.reset(); }
-
   // A port written and read back, the events enabled with every source on,
-  // an edge that signals event 0 alone, and the start output driven.
-  void ExpectIo(User &user, const char *when) {
+  // an edge that signals event 0 alone, and the start output driven; a
+  // program that ended is replaced by a new one with nine events.
+  void ExpectIo(const char *when) {
     SCOPED_TRACE(when);
-    if (!user.program) {
-      user.program = std::make_unique<Program>();
-      user.file = user.program->Open();
-      user.events = MakeEvents(DIO_EVENT_COUNT);
+    if (!program_) {
+      program_ = std::make_unique<Program>();
+      file_ = Open();
+      events_ = MakeEvents(DIO_EVENT_COUNT);
     }
-    hostk::user::ProcessScope scope(user.program->process());
-    WritePort(user.file, kScratch, 0xA5);
+    WritePort(file_, kScratch, 0xA5);
     UCHAR value = 0;
-    EXPECT_EQ(PortByte(user.file, IOCTL_DIO_READ_PORT_UCHAR, kScratch, &value), STATUS_SUCCESS);
+    EXPECT_EQ(PortByte(file_, IOCTL_DIO_READ_PORT_UCHAR, kScratch, &value), STATUS_SUCCESS);
     EXPECT_EQ(value, 0xA5);
-    EnableSources(user.file);
-    EXPECT_EQ(EnableEvents(user.file, user.events).status, STATUS_SUCCESS);
-    ExpectEvent(user, 0);
+    EnableSources(file_);
+    EXPECT_EQ(EnableEvents(file_, events_).status, STATUS_SUCCESS);
+    ExpectHeard(*board_, events_, 0);
     EXPECT_TRUE(board_->Do() & kStartBit) << "the start output";
-  }
-
-  void ExpectEvent(User &user, int line) {
-    hostk::user::ProcessScope scope(user.program->process());
-    ExpectHeard(*board_, user.events, line);
   }
 
   // The board gone from the bus with its PDO (which the kernel refuses while
@@ -73,32 +58,32 @@ class FundamentalsTest : public DriverTest {
 
   // The removal query, which the open handle refuses until the program
   // closes it; then new opens are refused until the cancel or removal.
-  void QueryRemoval(User &user) {
+  void QueryRemoval() {
     EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_UNSUCCESSFUL) << "a handle is open";
-    Close(user);
+    program_.reset();
     EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
     Program("late").Open(GENERIC_READ, STATUS_DELETE_PENDING);
   }
 
-  void Disable(User &user) {
-    QueryRemoval(user);
+  void Disable() {
+    QueryRemoval();
     EXPECT_EQ(Pnp(IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   }
 
   // Port requests on two threads while `transition` happens: each ends with
   // an allowed status, and a read gives a value the board held, never the
   // all ones of a board without power.
-  void WithIoDuring(User &user, const std::function<void()> &transition, const std::vector<NTSTATUS> &allowed) {
+  void WithIoDuring(const std::function<void()> &transition, const std::vector<NTSTATUS> &allowed) {
     std::atomic<bool> stop{false};
     std::atomic<int> done{0};
-    hostk::user::Process *process = &user.program->process();
+    hostk::user::Process *process = &program_->process();
     std::vector<std::thread> threads;
     for (ULONG code : {IOCTL_DIO_WRITE_PORT_UCHAR, IOCTL_DIO_READ_PORT_UCHAR}) {
       threads.emplace_back([&, code] {
         hostk::user::ProcessScope scope(*process);
         while (!stop) {
           UCHAR value = 0xA5;
-          NTSTATUS status = PortByte(user.file, code, kScratch, &value);
+          NTSTATUS status = PortByte(file_, code, kScratch, &value);
           EXPECT_TRUE(std::find(allowed.begin(), allowed.end(), status) != allowed.end()) << status;
           EXPECT_TRUE(value == 0xA5 || value == 0x00) << int(value);
           ++done;
@@ -112,15 +97,12 @@ class FundamentalsTest : public DriverTest {
     for (auto &thread : threads) thread.join();
   }
 
-  // The port requests the stopped driver holds in its device queue.
-  size_t HeldRequests() {
-    PKDEVICE_QUEUE queue = &bench_.Device()->DeviceQueue;
-    size_t held = 0;
-    KIRQL irql;
-    IoAcquireCancelSpinLock(&irql);
-    for (PLIST_ENTRY e = queue->DeviceListHead.Flink; queue->Busy && e != &queue->DeviceListHead; e = e->Flink) ++held;
-    IoReleaseCancelSpinLock(irql);
-    return held;
+  // Whether, within a few seconds, exactly `count` threads wait in the
+  // kernel: those whose port requests the stopped driver holds.
+  static bool ThreadsWaiting(size_t count) {
+    for (int tries = 0; tries < 5000 && hostk::BlockedThreadCount() != count; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return hostk::BlockedThreadCount() == count;
   }
 
   void Sleep(SystemTransition transition) {
@@ -130,6 +112,7 @@ class FundamentalsTest : public DriverTest {
   }
 
   uint32_t model_ = 0;
+  std::vector<HANDLE> events_;
 };
 
 struct Scenario {
@@ -137,23 +120,23 @@ struct Scenario {
   // Whether the handle, its events and the board's sources come through:
   // the program then hears event 1 without enabling anything again.
   bool eventsSurvive;
-  std::function<void(User &)> run;
+  std::function<void()> run;
 };
 
 TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
   const Scenario scenarios[] = {
       {"PnP cancel stop", true,
-       [this](User &) {
+       [this] {
          EXPECT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
          EXPECT_EQ(Pnp(IRP_MN_CANCEL_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
        }},
       {"PnP cancel remove", false,
-       [this](User &user) {
-         QueryRemoval(user);
+       [this] {
+         QueryRemoval();
          EXPECT_EQ(Pnp(IRP_MN_CANCEL_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
        }},
       {"stop and rebalance with new resources, I/O during", true,
-       [this](User &user) {
+       [this] {
          // The interrupt moves to another vector; requests made while
          // stopped wait and are carried out after the restart.
          StartResources moved = BoardResources();
@@ -162,120 +145,105 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
            partial->PartialDescriptors[partial->Count - 1].u.Interrupt.Vector += 2;
          }
          const auto whileStopped = [&] {
-           // Both threads' requests come to wait (bounded: a driver that
-           // refuses them never holds two).
-           for (int tries = 0; tries < 5000 && HeldRequests() < 2; ++tries)
-             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-           EXPECT_EQ(HeldRequests(), 2u) << "the requests made while stopped wait in the driver";
+           EXPECT_TRUE(ThreadsWaiting(2)) << "the requests made while stopped wait in the driver";
            board_->MoveInterruptLine(kTranslatedVector + 2);
          };
          const auto rebalance = [&] {
            EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(moved.raw), hostk::AsList(moved.translated), whileStopped)
                          .ioStatus.Status,
                      STATUS_SUCCESS);
-           EXPECT_EQ(HeldRequests(), 0u) << "carried out at the restart";
+           EXPECT_TRUE(ThreadsWaiting(0)) << "carried out at the restart";
          };
-         WithIoDuring(user, rebalance, {STATUS_SUCCESS});
+         WithIoDuring(rebalance, {STATUS_SUCCESS});
          std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
          ASSERT_EQ(connected.size(), 1u) << "connected again for the program's events";
          EXPECT_EQ(connected[0].vector, kTranslatedVector + 2);
        }},
       {"rebalance fail restart", false,
-       [this](User &user) {
+       [this] {
          hostk::SetBusReply(Pdo(), IRP_MJ_PNP, IRP_MN_START_DEVICE, {STATUS_UNSUCCESSFUL, 0, false});
          StartResources same = BoardResources();
          const auto rebalance = [&] {
            EXPECT_EQ(hostk::Rebalance(Pdo(), hostk::AsList(same.raw), hostk::AsList(same.translated)).ioStatus.Status,
                      STATUS_UNSUCCESSFUL);
          };
-         WithIoDuring(user, rebalance, {STATUS_SUCCESS, STATUS_DELETE_PENDING, STATUS_INVALID_DEVICE_STATE});
+         WithIoDuring(rebalance, {STATUS_SUCCESS, STATUS_DELETE_PENDING, STATUS_INVALID_DEVICE_STATE});
          EXPECT_TRUE(hostk::RemovalWaiting(Pdo())) << "surprise-removed, the removal waits for the handle";
-         Close(user);
+         program_.reset();
          Reenumerate();
        }},
       {"surprise remove", false,
-       [this](User &user) {
+       [this] {
          board_->Pull();
          EXPECT_EQ(hostk::SurpriseRemove(Pdo()).ioStatus.Status, STATUS_SUCCESS);
-         {
-           hostk::user::ProcessScope scope(user.program->process());
-           UCHAR value = 0;
-           EXPECT_EQ(PortByte(user.file, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value), STATUS_INVALID_DEVICE_STATE);
-         }
+         UCHAR value = 0;
+         EXPECT_EQ(PortByte(file_, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value), STATUS_INVALID_DEVICE_STATE);
          EXPECT_NE(Pdo()->AttachedDevice, nullptr) << "the removal waits for the last close";
-         Close(user);
+         program_.reset();
          Reenumerate();
        }},
       {"disable and enable", false,
-       [this](User &user) {
-         Disable(user);
+       [this] {
+         Disable();
          AddAndStart();
        }},
       {"DIF remove, then the device found again", false,
-       [this](User &user) {
-         Disable(user);
+       [this] {
+         Disable();
          Reenumerate();
        }},
       {"reinstall", false,
-       [this](User &user) {
-         Disable(user);
+       [this] {
+         Disable();
          hostk::UnloadDriver(driver_);
          driver_ = nullptr;
          ASSERT_EQ(bench_.Load(), STATUS_SUCCESS);
          AddAndStart();
        }},
       {"SimpleIO with its process ended", false,
-       [this](User &user) {
+       [this] {
          // The program ends after a thread of it worked on its handle: the
          // handle closes with its events enabled and its sources on.
-         hostk::user::Process *process = &user.program->process();
-         std::thread worker([&] {
-           hostk::user::ProcessScope scope(*process);
-           for (UCHAR i = 0; i < 50; ++i) PortByte(user.file, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &i);
-         });
-         worker.join();
-         user.program.reset();
+         InProgramAside([this] {
+           for (UCHAR i = 0; i < 50; ++i) PortByte(file_, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &i);
+         }).reset();
+         program_.reset();
          EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "the last cleanup disconnected";
-         EXPECT_EQ(board_->IntEn0(), 0u) << "and turned the sources off";
+         EXPECT_EQ(board_->IntEn0() | board_->IntEn1(), 0u) << "and turned the sources off";
        }},
       {"SimpleIO with its process ended, a request in flight", false,
-       [this](User &user) {
+       [this] {
          // The only requests the driver keeps pending are those that wait
          // while the device is stopped: a thread of the program has one
          // there when the program ends, its events enabled. The request is
          // cancelled, then the handle cleaned up and closed.
          EXPECT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
          EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-         hostk::user::Process *process = &user.program->process();
          std::atomic<NTSTATUS> status{STATUS_PENDING};
-         std::thread worker([&] {
-           hostk::user::ProcessScope scope(*process);
-           UCHAR value = 0x5A;
-           status = PortByte(user.file, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value);
-         });
-         hostk::WaitForBlockedThreads(1);  // its request waits in the driver
-         user.program.reset();
-         worker.join();
+         UCHAR value = 0x5A;
+         auto worker = InProgramAside([&] { status = PortByte(file_, IOCTL_DIO_WRITE_PORT_UCHAR, kScratch, &value); });
+         program_.reset();  // while its request waits in the driver
+         worker.reset();
          EXPECT_EQ(status, STATUS_CANCELLED);
          ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
          EXPECT_TRUE(hostk::ConnectedInterrupts().empty()) << "no handle holds events";
-         EXPECT_EQ(board_->IntEn0(), 0u) << "the sources off";
+         EXPECT_EQ(board_->IntEn0() | board_->IntEn1(), 0u) << "the sources off";
        }},
-      {"sleep (S3)", true, [this](User &) { Sleep(SystemTransition::Sleep); }},
-      {"hibernation (S4)", true, [this](User &) { Sleep(SystemTransition::Hibernate); }},
-      {"hybrid sleep", true, [this](User &) { Sleep(SystemTransition::HybridSleep); }},
+      {"sleep (S3)", true, [this] { Sleep(SystemTransition::Sleep); }},
+      {"hibernation (S4)", true, [this] { Sleep(SystemTransition::Hibernate); }},
+      {"hybrid sleep", true, [this] { Sleep(SystemTransition::HybridSleep); }},
       {"sleep with I/O during", true,
-       [this](User &user) {
-         WithIoDuring(user, [&] { Sleep(SystemTransition::Sleep); }, {STATUS_SUCCESS, STATUS_DEVICE_NOT_READY});
+       [this] {
+         WithIoDuring([&] { Sleep(SystemTransition::Sleep); }, {STATUS_SUCCESS, STATUS_DEVICE_NOT_READY});
        }},
       {"sleep, then disable and enable", false,
-       [this](User &user) {
+       [this] {
          Sleep(SystemTransition::Sleep);
-         Disable(user);
+         Disable();
          AddAndStart();
        }},
       {"shut down under Fast Startup, then power on", false,
-       [this](User &user) {
+       [this] {
          hostk::EnterSystemTransition(SystemTransition::HybridShutdown);
          hostk::LeaveSystemTransition(SystemTransition::HybridShutdown);
          EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u) << "the fast startup is a new session";
@@ -284,16 +252,13 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
          // The interrupt stays connected: switching the sources on again is
          // enough for the program's events.
          EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
-         {
-           hostk::user::ProcessScope scope(user.program->process());
-           EnableSources(user.file);
-         }
-         ExpectEvent(user, 1);
+         EnableSources(file_);
+         ExpectHeard(*board_, events_, 1);
        }},
       {"reboot restart", false,
-       [this](User &user) {
+       [this] {
          // Programs end before the drivers hear of the restart.
-         Close(user);
+         program_.reset();
          hostk::EnterSystemTransition(SystemTransition::Restart);
          hostk::Reboot();
          bench_.Forget();
@@ -306,15 +271,15 @@ TEST_F(FundamentalsTest, EveryScenarioKeepsTheBoardWorking) {
       const auto row = FreshRow("model " + std::to_string(model) + ": " + s.name);
       StoreDo(kDoConfig);
       ASSERT_NE(StartedDevice(model_ = model), nullptr);
-      User user;
-      ExpectIo(user, "before");
-      s.run(user);
+      ExpectIo("before");
+      EXPECT_TRUE(hostk::ErrorLog().empty()) << "a working board writes no entry, started or connected";
+      s.run();
       if (HasFailure()) return;
       if (s.eventsSurvive) {
-        ASSERT_TRUE(user.program);
-        ExpectEvent(user, 1);
+        ASSERT_TRUE(program_);
+        ExpectHeard(*board_, events_, 1);
       }
-      ExpectIo(user, "after");
+      ExpectIo("after");
     }
   }
 }

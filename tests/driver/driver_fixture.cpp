@@ -32,15 +32,6 @@ uint32_t StoredDword(const std::string &keyPath, const std::string &name) {
   return dword;
 }
 
-std::vector<std::string> ValueNames(const std::string &keyPath) {
-  std::vector<std::string> names;
-  hostreg::KeyRef key = hostreg::Find(keyPath);
-  if (!key) return names;
-  std::lock_guard<std::recursive_mutex> hold(hostreg::Lock());
-  for (const auto &value : key->values) names.push_back(hostreg::ToUtf8(value.name));
-  return names;
-}
-
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
   std::vector<uint8_t> bytes;
   for (char16_t c : text) {
@@ -72,9 +63,14 @@ std::vector<std::string> Describe(const std::vector<hostk::PortAccess> &accesses
 
 std::vector<std::string> Trace() { return Describe(hostk::PortTrace()); }
 
-HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected) {
+std::u16string InterfacePath() {
+  std::vector<hostk::InterfaceInfo> interfaces = hostk::Interfaces();
+  return interfaces.empty() ? u"" : u"\\\\.\\" + interfaces[0].symbolicLink.substr(4);
+}
+
+HANDLE Program::Open(ACCESS_MASK access, NTSTATUS expected, const std::u16string &path) {
   HANDLE file = nullptr;
-  EXPECT_EQ(hostk::user::OpenFile(DevicePath(), access, &file), expected);
+  EXPECT_EQ(hostk::user::OpenFile(path, access, &file), expected);
   return file;
 }
 

@@ -32,10 +32,11 @@ struct StoredValue {
 StoredValue Stored(const std::string &keyPath, const std::string &name);
 bool HasValue(const std::string &keyPath, const std::string &name);
 uint32_t StoredDword(const std::string &keyPath, const std::string &name);
-// A key's value names in the order first written.
-std::vector<std::string> ValueNames(const std::string &keyPath);
 // The path a user program opens the device by: the device map's value "0".
 inline std::u16string DevicePath() { return hostboard::PublishedDevicePath(); }
+// The path of the first device's interface, there before a start publishes
+// one (empty when there is no interface).
+std::u16string InterfacePath();
 // Bytes of a wide text, with its terminator when `terminated`.
 std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
 // Records DO settings in the "DO" key, as the applet does.
@@ -59,7 +60,8 @@ StartResources SameResources(const std::vector<hostk::Resource> &descriptors);
 class Program {
  public:
   explicit Program(const char *name = "program") : process_(name), scope_(process_) {}
-  HANDLE Open(ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE, NTSTATUS expected = STATUS_SUCCESS);
+  HANDLE Open(ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE, NTSTATUS expected = STATUS_SUCCESS,
+              const std::u16string &path = DevicePath());
   hostk::user::Process &process() { return process_; }
 
  private:

@@ -6,48 +6,16 @@ namespace {
 
 using EntryTest = DriverTest;
 
-// The model is 0 without a value, or without a service key.
-TEST_F(EntryTest, BoardModelIsReadFromAtMostFourBytesOfAnyType) {
-  constexpr uint32_t kNoValue = 0xFFFFFFFF;
-  const struct Case {
-    const char *what;
-    uint32_t type;
-    std::vector<uint8_t> bytes;
-    uint32_t expected;
-  } cases[] = {
-      {"a 4-byte dword is taken", REG_DWORD, {24, 0, 0, 0}, 24},
-      {"a text of 4 bytes is taken as its bytes", REG_SZ, {'2', 0, 0, 0}, '2'},
-      {"no value", kNoValue, {}, 0},
-  };
-  for (const Case &c : cases) {
-    const auto row = FreshRow(c.what);
-    gDeviceType = 0xDEADBEEF;  // left over from an earlier load
-    hostreg::KeyRef service = hostreg::Make(kServiceKey);
-    if (c.type != kNoValue) hostreg::SetValue(service, u"DeviceType", c.type, c.bytes.data(), c.bytes.size());
-    Load();
-    EXPECT_EQ(gDeviceType, c.expected);
-  }
-  FreshRow();
-  gDeviceType = 24;
-  NTSTATUS status = STATUS_UNSUCCESSFUL;
-  driver_ = hostk::LoadDriver(DriverEntry, u"\\REGISTRY\\MACHINE\\SYSTEM\\Missing", &status);
-  EXPECT_EQ(status, STATUS_SUCCESS);
-  EXPECT_EQ(gDeviceType, 0u);
-}
-
+// Whatever an earlier load left in the table, each slot a handle gets is
+// clear: its close releases nothing it did not take (a stale event would stop
+// the run).
 TEST_F(EntryTest, ClearsEveryEventSlot) {
   static KEVENT stale;
-  for (auto &slot : gEventSlots) {
-    slot.Enabled = 1;
-    slot.UserWord = 0x5A5A;
+  for (auto &slot : gEventSlots)
     for (auto &event : slot.Events) event = &stale;
-  }
-  Load(24);
-  for (const auto &slot : gEventSlots) {
-    EXPECT_EQ(slot.Enabled, 0u);
-    for (PKEVENT event : slot.Events) EXPECT_EQ(event, nullptr);
-    EXPECT_EQ(slot.UserWord, 0x5A5A) << "only the in-use mark and the events are cleared";
-  }
+  StartedDevice(24);
+  Program program;
+  for (int slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) program.Open();
 }
 
 TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
@@ -69,85 +37,85 @@ TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
   EXPECT_EQ(hostk::BusRequests().size(), 1u);
 }
 
-TEST_F(EntryTest, AddDeviceLeavesAnAttachedHeldDeviceInD0) {
+TEST_F(EntryTest, AddDeviceLeavesAnAttachedDeviceInD0) {
   PDEVICE_OBJECT device = AddedDevice(24);
   ASSERT_NE(device, nullptr);
-  PDEVICE_EXTENSION extension = Extension(device);
-
   EXPECT_EQ(device->StackSize, 2);
   EXPECT_EQ(device->Flags & (DO_POWER_PAGABLE | DO_DIRECT_IO | DO_DEVICE_INITIALIZING),
             ULONG(DO_POWER_PAGABLE | DO_DIRECT_IO));
-  EXPECT_EQ(extension->OnSystem, 1u);
-  EXPECT_EQ(KeReadStateEvent(&extension->RemoveEvent), 0);
-  EXPECT_EQ(hostk::Utf8(hostk::Text(&extension->InterfaceName)),
+  EXPECT_EQ(hostk::ReportedPowerState(device), PowerDeviceD0);
+  EXPECT_EQ(hostk::Utf8(hostk::Interfaces().at(0).symbolicLink),
             "\\??\\PCI#VEN_1D5A&DEV_2400&SUBSYS_00000000&REV_01#4&1A2B3C4D&0&0018#"
             "{6b049747-8679-4542-b232-eccd4d2c6519}");
 }
 
-TEST_F(EntryTest, BusPositionIsQueriedOnlyForPciModels) {
-  const struct Case {
-    uint32_t model;
-    ULONG bus, address;
-    bool hasProperties;
-    ULONG expectedBus, expectedSlot;
-  } cases[] = {
-      {21, 2, 0x00030001, true, 2, 3},   // device 3, function 1
-      {24, 0, 0x001F0007, true, 0, 31},
-      {0xFFFFFFFF, 7, 0x00040000, true, 7, 4},
-      {20, 2, 0x00030001, true, 0, 0},   // not a PCI model
-      {24, 2, 0x00030001, false, 0, 0},  // the bus supplies neither
-  };
-  for (const Case &c : cases) {
-    const auto row = FreshRow("model " + std::to_string(c.model));
-    Load(c.model);
-    hostk::PdoConfig config;
-    config.busNumber = c.bus;
-    config.address = c.address;
-    config.hasBusNumber = config.hasAddress = c.hasProperties;
-    PDEVICE_OBJECT device = Add(config);
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(Extension(device)->BusNumber, c.expectedBus);
-    EXPECT_EQ(Extension(device)->SlotNumber, c.expectedSlot);
-  }
-}
-
 // Each device's model is "DeviceType" of its own hardware key, a 4-byte
-// REG_DWORD; the service key's is the fallback. The device's model decides
-// whether its bus position is asked for, and a start makes it the driver's.
+// REG_DWORD; the service key's, read at the load from at most four bytes of
+// any type (0 without a value or a key), is the fallback. A start makes the
+// device's model the driver's, and only a PCI model (above 20) has its bus
+// position, asked of the bus, recorded.
 TEST_F(EntryTest, TheModelIsTheDevicesOwnOrElseTheServiceKeys) {
   constexpr uint32_t kNone = 0xFFFFFFFF;
   const struct Case {
     const char *what;
-    uint32_t service, type;
-    std::vector<uint8_t> bytes;
-    uint32_t expected;
+    uint32_t serviceType;
+    std::vector<uint8_t> service;
+    uint32_t deviceType;
+    std::vector<uint8_t> device;
+    uint32_t loaded, started;
+    ULONG address;  // (device << 16) | function, on bus 2
+    bool busKnown;
+    ULONG bus, slot;  // as recorded
   } cases[] = {
-      {"the device's dword", 24, REG_DWORD, {22, 0, 0, 0}, 22},
-      {"a PCI model on a latched service key", 0, REG_DWORD, {24, 0, 0, 0}, 24},
-      {"a latched model on a PCI service key", 24, REG_DWORD, {0, 0, 0, 0}, 0},
-      {"no value of its own", 22, kNone, {}, 22},
-      {"a text is no model", 22, REG_SZ, {'2', 0, 0, 0}, 22},
-      {"nor are 8 bytes", 22, REG_QWORD, {24, 0, 0, 0, 0, 0, 0, 0}, 22},
+      {"the device's dword", REG_DWORD, {24, 0, 0, 0}, REG_DWORD, {22, 0, 0, 0}, 24, 22, 0x00030001, true, 2, 3},
+      {"a PCI model on a latched service key", REG_DWORD, {0, 0, 0, 0}, REG_DWORD, {24, 0, 0, 0}, 0, 24, 0x001F0007,
+       true, 2, 31},
+      {"a latched model on a PCI service key", REG_DWORD, {24, 0, 0, 0}, REG_DWORD, {0, 0, 0, 0}, 24, 0, 0x00030001,
+       true, 0, 0},
+      {"model 20 is not a PCI model", REG_DWORD, {24, 0, 0, 0}, REG_DWORD, {20, 0, 0, 0}, 24, 20, 0x00030001, true, 0,
+       0},
+      {"no value of its own", REG_DWORD, {22, 0, 0, 0}, kNone, {}, 22, 22, 0x00040000, true, 2, 4},
+      {"a model past every known one", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, kNone, {}, kNone, kNone, 0x00040000, true,
+       2, 4},
+      {"the bus supplies no position", REG_DWORD, {24, 0, 0, 0}, kNone, {}, 24, 24, 0x00030001, false, 0, 0},
+      {"a text of 4 bytes in the service key is taken as its bytes", REG_SZ, {'2', 0, 0, 0}, kNone, {}, '2', '2',
+       0x00030000, true, 2, 3},
+      {"no value in the service key", kNone, {}, kNone, {}, 0, 0, 0x00030000, true, 0, 0},
+      {"a text is no model of the device", REG_DWORD, {22, 0, 0, 0}, REG_SZ, {'2', 0, 0, 0}, 22, 22, 0x00030000, true,
+       2, 3},
+      {"nor are 8 bytes", REG_DWORD, {22, 0, 0, 0}, REG_QWORD, {24, 0, 0, 0, 0, 0, 0, 0}, 22, 22, 0x00030000, true, 2,
+       3},
   };
   for (const Case &c : cases) {
     const auto row = FreshRow(c.what);
-    Load(c.service);
+    gDeviceType = 0xDEADBEEF;  // left over from an earlier load
+    hostreg::KeyRef service = hostreg::Make(kServiceKey);
+    if (c.serviceType != kNone) hostreg::SetValue(service, u"DeviceType", c.serviceType, c.service.data(), c.service.size());
+    Load();
+    EXPECT_EQ(gDeviceType, c.loaded);
     hostk::PdoConfig config;
     config.busNumber = 2;
-    if (c.type != kNone) {
-      hostreg::SetValue(hostreg::Make(hostk::HardwareKeyPath(config)), u"DeviceType", c.type, c.bytes.data(),
-                        c.bytes.size());
+    config.address = c.address;
+    config.hasBusNumber = config.hasAddress = c.busKnown;
+    if (c.deviceType != kNone) {
+      hostreg::SetValue(hostreg::Make(hostk::HardwareKeyPath(config)), u"DeviceType", c.deviceType, c.device.data(),
+                        c.device.size());
     }
-    PDEVICE_OBJECT device = Add(config);
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(Extension(device)->DeviceType, c.expected);
-    EXPECT_EQ(Extension(device)->BusNumber, c.expected > 20 ? 2u : 0u) << "the bus position of a PCI model";
-    EXPECT_EQ(gDeviceType, c.service) << "until a start";
-    bench_.Attach(c.expected);
+    ASSERT_NE(Add(config), nullptr);
+    EXPECT_EQ(gDeviceType, c.loaded) << "until a start";
+    bench_.Attach(c.started);
     ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
-    EXPECT_EQ(gDeviceType, c.expected);
-    EXPECT_EQ(StoredDword(kService0, "DeviceType"), c.expected);
+    EXPECT_EQ(gDeviceType, c.started);
+    EXPECT_EQ(StoredDword(kService0, "DeviceType"), c.started);
+    EXPECT_EQ(StoredDword(kService0, "BusNumber"), c.bus);
+    EXPECT_EQ(StoredDword(kService0, "SlotNumber"), c.slot);
   }
+  FreshRow();
+  gDeviceType = 24;
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  driver_ = hostk::LoadDriver(DriverEntry, u"\\REGISTRY\\MACHINE\\SYSTEM\\Missing", &status);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(gDeviceType, 0u) << "no service key";
 }
 
 TEST_F(EntryTest, AFailedAddDeviceLeavesNothingBehind) {

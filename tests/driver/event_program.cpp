@@ -121,6 +121,13 @@ std::unique_ptr<Aside> EventProgramTest::InProgramAside(std::function<void()> wo
   });
 }
 
+void EventProgramTest::AsideAt(const char *entry, std::function<void()> work, const std::function<void()> &action) {
+  std::unique_ptr<Aside> aside;
+  hostk::AtNextEntry(entry, [&] { aside = InProgramAside(work); });
+  action();
+  aside.reset();
+}
+
 void EventProgramTest::Bring(uint32_t model) {
   device_ = StartedDevice(model);
   program_ = std::make_unique<Program>();

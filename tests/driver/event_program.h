@@ -73,6 +73,9 @@ class EventProgramTest : public DriverTest {
   HANDLE Open(NTSTATUS expected = STATUS_SUCCESS) { return program_->Open(GENERIC_READ | GENERIC_WRITE, expected); }
   // Runs work for the program on a thread of its own (see Aside).
   std::unique_ptr<Aside> InProgramAside(std::function<void()> work);
+  // Runs `action`; at its next entry to the kernel routine `entry`, `work`
+  // starts for the program on a thread of its own, waited for at the end.
+  void AsideAt(const char *entry, std::function<void()> work, const std::function<void()> &action);
   void TearDown() override;
 
   PDEVICE_OBJECT device_ = nullptr;

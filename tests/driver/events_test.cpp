@@ -34,8 +34,9 @@ TEST_F(EventsTest, EachLayoutSignalsTheEventsOfItsSources) {
   }
 }
 
-// The first enable connects an ISA board's interrupt latched and its own, a
-// PCI board's (codes above 20) level-sensitive and shared. An edge after the
+// The first enable connects the interrupt the start was given (its
+// translated form), an ISA board's latched and its own, a PCI board's (codes
+// above 20) level-sensitive and shared. An edge after the
 // sources came on and before the first enable is taken when the interrupt is
 // connected, on a latched line as on a level-sensitive one: left pending, it
 // would hold a latched line up, and no later edge would interrupt.
@@ -49,8 +50,10 @@ TEST_F(EventsTest, AnEdgeBeforeTheFirstEnableIsTakenAtTheConnection) {
     ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
     std::vector<hostk::InterruptInfo> connected = hostk::ConnectedInterrupts();
     ASSERT_EQ(connected.size(), 1u);
-    EXPECT_EQ(connected[0].mode, model == 21 ? LevelSensitive : Latched);
-    EXPECT_EQ(connected[0].shared, model == 21);
+    const auto [vector, irql, mode, shared, affinity] = connected[0];
+    EXPECT_EQ(std::make_tuple(vector, irql, affinity), std::make_tuple(kTranslatedVector, kTranslatedLevel, kAffinity));
+    EXPECT_EQ(mode, model == 21 ? LevelSensitive : Latched);
+    EXPECT_EQ(shared, model == 21);
     EXPECT_EQ(Signalled(events), "010000000");
     ExpectHeard(*board_, events, 2);
   }
@@ -68,7 +71,6 @@ TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
   EXPECT_EQ(result.information, 208u);
   EXPECT_EQ(reply.Status, 0);
   EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
-  EXPECT_EQ(gEventSlots[0].UserWord, 0x1234);
 
   // A zero handle is skipped.
   std::vector<HANDLE> gap = events;
@@ -85,6 +87,7 @@ TEST_F(EventsTest, EnableTakesTheHandlesItIsGiven) {
   EXPECT_EQ(Signalled(events), "000000001");
 }
 
+// The handles before the refused one are taken, and those after it are not.
 TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
   Bring(24);
   EnableSources(file_);
@@ -110,10 +113,8 @@ TEST_F(EventsTest, ARefusedHandleStopsTheEnableAndKeepsWhatWasTaken) {
     DIO_EVENT_REQUEST seen;
     memcpy(&seen, result.systemBuffer.data(), sizeof seen);
     EXPECT_EQ(seen.Status, c.status);
-    EXPECT_NE(gEventSlots[0].Events[0], nullptr) << "the first two were taken and stay";
-    EXPECT_NE(gEventSlots[0].Events[1], nullptr);
-    EXPECT_EQ(gEventSlots[0].Events[3], nullptr);
-    EXPECT_EQ(gEventSlots[0].Enabled, 1u) << "the slot keeps its mark";
+    for (int line : {0, 1, 3}) board_->PulseDiLine(line);
+    EXPECT_EQ(Signalled({events[0], waitOnly, events[1]}), "110") << "the first two were taken and stay";
   }
   ZwClose(kernel);
 }
@@ -128,11 +129,12 @@ TEST_F(EventsTest, AFailedConnectionLeavesTheSlotEnabledAndIsRetried) {
             STATUS_SUCCESS);
   std::vector<HANDLE> events = MakeEvents(1);
   EXPECT_EQ(EnableEvents(file_, events).status, STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(gEventSlots[0].Enabled, 1u);
-  EXPECT_EQ(Extension(device_)->InterruptObject, nullptr);
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u) << "only the other device's";
   IoDisconnectInterrupt(other);
-  EXPECT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
-  EXPECT_NE(Extension(device_)->InterruptObject, nullptr);
+  EnableSources(file_);
+  EXPECT_EQ(EnableEvents(Open(), {}).status, STATUS_SUCCESS) << "the next enable connects";
+  EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
+  ExpectHeard(*board_, events, 0);  // the failed enable's events stay
 }
 
 TEST_F(EventsTest, TheLastCleanupTurnsTheBoardOffAndDisconnects) {
@@ -155,16 +157,6 @@ TEST_F(EventsTest, TheLastCleanupTurnsTheBoardOffAndDisconnects) {
   std::vector<uint16_t> written;
   for (const auto &a : hostk::PortTrace()) written.push_back(a.port);
   EXPECT_EQ(written, (std::vector<uint16_t>{0xE007, 0xE002, 0xE00A, 0xE00F, 0xE000 + 70, 0xE000 + 80}));
-}
-
-// 100 slots: the 101st handle is refused until one closes.
-TEST_F(EventsTest, EveryHandleHasASlotOfItsOwnUntilItCloses) {
-  Bring(24);
-  std::vector<HANDLE> handles;
-  while (handles.size() < 99) handles.push_back(Open());
-  Open(STATUS_INSUFFICIENT_RESOURCES);
-  hostk::user::CloseHandle(handles[40]);
-  handles[40] = Open();
 }
 
 // Every slot holding an event of the pending number is signalled; a slot
@@ -191,9 +183,16 @@ TEST_F(EventsTest, EverySlotHoldingThePendingEventIsSignalledAndNoneThatLostIt) 
 }
 
 // Layout 24's summary tells whether DI status is pending; only the status
-// bytes saved for the slots are scanned.
+// bytes saved for the slots are scanned, even on a board whose information
+// claims 32 of them.
 TEST_F(EventsTest, Layout24SignalsOnlyTheDiStatusItSaves) {
-  std::vector<HANDLE> events = Ready(24), neighbour = MakeEvents(9);  // the next slot's
+  const uint32_t offsets[] = DIO_L24_INFO_OFFSETS;
+  device_ = StartedDevice(24, [&](hostboard::SimBoard &board) { board.SetInfoByte(offsets[0], 0xFF); });
+  program_ = std::make_unique<Program>();
+  file_ = Open();
+  EnableSources(file_);
+  std::vector<HANDLE> events = MakeEvents(9), neighbour = MakeEvents(9);  // the next slot's
+  ASSERT_EQ(EnableEvents(file_, events).status, STATUS_SUCCESS);
   ASSERT_EQ(EnableEvents(Open(), neighbour).status, STATUS_SUCCESS);
   board_->PulseDiLine(2);
   EXPECT_EQ(Signalled(events) + Signalled(neighbour), "001000000001000000");
@@ -203,15 +202,14 @@ TEST_F(EventsTest, Layout24SignalsOnlyTheDiStatusItSaves) {
   EXPECT_EQ(Signalled(events) + Signalled(neighbour), "000000000000000000");
   board_->ClearIntSumOverride();
 
-  Extension(device_)->BoardInfo[0] = 0xFF;  // claims 32 status bytes
   for (int source = 8; source < 16; ++source) board_->PulseDiLine(source);
-  EXPECT_EQ(Signalled(events), "000000001");
-  EXPECT_EQ(Signalled(neighbour), "000000001");
+  EXPECT_EQ(Signalled(events) + Signalled(neighbour), "000000001000000001");
 }
 
 // An open that gets no slot is refused: for want of pool (the handle's
-// record is the open's third allocation), or for a name inside the device's
-// namespace, which Windows would not check against the device's security.
+// record is the open's third allocation), with all 100 slots taken, or for a
+// name inside the device's namespace, which Windows would not check against
+// the device's security. A refused open keeps no slot and counts no handle.
 TEST_F(EventsTest, OpensThatGetNoSlotAreRefused) {
   Bring(24);
   EXPECT_TRUE(device_->Characteristics & FILE_DEVICE_SECURE_OPEN)
@@ -227,11 +225,14 @@ TEST_F(EventsTest, OpensThatGetNoSlotAreRefused) {
     hostk::FailAllocationAt(c.failingAllocation);
     HANDLE file = nullptr;
     EXPECT_EQ(hostk::user::OpenFile(DevicePath() + c.name, GENERIC_READ | GENERIC_WRITE, &file), c.status);
-    EXPECT_EQ(Extension(device_)->OpenCount, 1) << "only the program's first handle";
   }
-  std::vector<HANDLE> events = MakeEvents(1);
-  ASSERT_EQ(EnableEvents(Open(), events).status, STATUS_SUCCESS);
-  EXPECT_NE(gEventSlots[1].Events[0], nullptr) << "the next handle gets the next slot";
+  std::vector<HANDLE> handles;  // the program's first handle has slot 0
+  while (handles.size() < DIO_EVENT_SLOT_COUNT - 1) handles.push_back(Open());
+  Open(STATUS_INSUFFICIENT_RESOURCES);
+  hostk::user::CloseHandle(handles[40]);
+  handles[40] = Open();
+  program_.reset();  // the program ends: its handles close
+  EXPECT_EQ(Pnp(IRP_MN_QUERY_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS) << "no handle left counted";
 }
 
 // Pool allocations asked for inside the driver's device-control routine.

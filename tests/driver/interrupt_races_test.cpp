@@ -16,12 +16,8 @@ TEST_F(InterruptRacesTest, TwoFirstEnablesConnectOnce) {
   EnableSources(file_);
   HANDLE second = Open();
   std::vector<HANDLE> first = MakeEvents(1), other = MakeEvents(1);
-  std::unique_ptr<Aside> aside;
-  hostk::AtNextEntry("IoConnectInterrupt", [&] {
-    aside = InProgramAside([&] { EXPECT_EQ(EnableEvents(second, other).status, STATUS_SUCCESS); });
-  });
-  EXPECT_EQ(EnableEvents(file_, first).status, STATUS_SUCCESS);
-  aside.reset();
+  AsideAt("IoConnectInterrupt", [&] { EXPECT_EQ(EnableEvents(second, other).status, STATUS_SUCCESS); },
+          [&] { EXPECT_EQ(EnableEvents(file_, first).status, STATUS_SUCCESS); });
   EXPECT_EQ(hostk::ConnectedInterrupts().size(), 1u);
   board_->PulseDiLine(0);
   EXPECT_EQ(Signalled(first) + Signalled(other), "11");
@@ -33,26 +29,16 @@ TEST_F(InterruptRacesTest, ALastCleanupAndAnotherCleanupOrAStopDisconnectOnce) {
   for (bool stop : {false, true}) {
     const auto row = FreshRow(stop ? "a stop" : "the other handle's cleanup");
     Ready(24);
-    PDEVICE_EXTENSION x = Extension(device_);
-    if (stop) {
-      std::unique_ptr<Aside> aside;  // the stop, as the last cleanup disconnects
-      hostk::AtNextEntry("IoDisconnectInterrupt", [&] {
-        aside = InProgramAside([&] { EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS); });
-      });
-      EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
-      aside.reset();
-    } else {
-      // Both cleanups lower the count to 0 and wait for the lock: each is the last.
-      HANDLE second = Open();
-      LockHardware(x);
-      auto first = InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); });
-      auto other = InProgramAside([&] { EXPECT_EQ(hostk::user::CloseHandle(second), STATUS_SUCCESS); });
-      hostk::WaitForBlockedThreads(2);
-      EXPECT_EQ(x->OpenCount, 0);
-      UnlockHardware(x);
-      first.reset();
-      other.reset();
-    }
+    // The stop as the last cleanup disconnects; or the other cleanup, run to
+    // its end after this one has lowered the count and before it takes the
+    // lock: each is the last.
+    HANDLE second = stop ? nullptr : Open();
+    AsideAt(
+        stop ? "IoDisconnectInterrupt" : "KeEnterCriticalRegion",
+        [&] {
+          EXPECT_EQ(stop ? Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status : hostk::user::CloseHandle(second), STATUS_SUCCESS);
+        },
+        [&] { EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS); });
     EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
     EXPECT_EQ(board_->IntEn0(), 0) << "the board is quiet";
   }
@@ -104,12 +90,8 @@ TEST_F(InterruptRacesTest, AnotherHandleNeverDropsTheSavedStatus) {
 // never after it.
 TEST_F(InterruptRacesTest, APortWriteAcceptedBeforeAStopNeverLandsAfterItsReset) {
   Ready(24);
-  std::unique_ptr<Aside> aside;
-  hostk::AtNextEntry("__outbyte", [&] {
-    aside = InProgramAside([&] { EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS); });
-  });
-  WritePort(file_, DIO_L24_INTEN0, 0xFF);
-  aside.reset();
+  AsideAt("__outbyte", [&] { EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS); },
+          [&] { WritePort(file_, DIO_L24_INTEN0, 0xFF); });
   EXPECT_EQ(board_->IntEn0(), 0x00) << "the stop's reset came after the write";
 }
 

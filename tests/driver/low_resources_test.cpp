@@ -19,13 +19,6 @@ class LowResourcesTest : public DriverTest {
     ADD_FAILURE() << step << " ended with status " << std::hex << uint32_t(status);
   }
 
-  // The interface's path (the device map's copy may lack pool).
-  static std::u16string InterfacePath() {
-    std::vector<hostk::InterfaceInfo> interfaces = hostk::Interfaces();
-    if (interfaces.empty()) return u"";
-    return u"\\\\.\\" + interfaces[0].symbolicLink.substr(4);
-  }
-
   static NTSTATUS Ioctl(HANDLE file, ULONG code, void *buffer, ULONG in, ULONG out) {
     return DeviceIoControl(file, code, buffer, in, buffer, out).status;
   }
@@ -89,6 +82,7 @@ class LowResourcesTest : public DriverTest {
       hostk::user::Process program("program");
       hostk::user::ProcessScope scope(program);
       HANDLE first = nullptr, second = nullptr;
+      // The interface's path: the device map's copy may lack pool.
       Check("open", hostk::user::OpenFile(InterfacePath(), GENERIC_READ | GENERIC_WRITE, &first));
       Check("open", hostk::user::OpenFile(InterfacePath(), GENERIC_READ | GENERIC_WRITE, &second));
       if (first) UseHandle(first);

@@ -31,13 +31,12 @@ std::string Hex(NTSTATUS status) {
   return text;
 }
 
-class PowerTest : public DriverTest {
+class PowerTest : public EventProgramTest {
  protected:
   static constexpr UCHAR kDo = 0x5A;
 
   // A fresh machine with a board of `model`, started unless told otherwise.
   bool Begin(uint32_t model, bool start = true) {
-    program_.reset();
     FreshRow();
     if (!start) Load(model);
     device_ = start ? StartedDevice(model) : Add();
@@ -107,12 +106,11 @@ class PowerTest : public DriverTest {
     return made;
   }
 
-  // The state kept and reported, with no request left counted.
+  // The state reported once the power-up work has run. A request left
+  // counted would keep the removal at the row's end waiting.
   void ExpectState(DEVICE_POWER_STATE state) const {
-    hostk::DrainPowerWork();  // the power-up work has run
-    EXPECT_EQ(Extension(device_)->DevicePowerState, state);
+    hostk::DrainPowerWork();
     EXPECT_EQ(hostk::ReportedPowerState(device_), state);
-    EXPECT_EQ(Extension(device_)->OutstandingIo, 1) << "only the device's own count";
   }
 
   // A request and what came of it: what the bus saw, the requests the
@@ -130,15 +128,11 @@ class PowerTest : public DriverTest {
     ExpectSent(SystemPowerState, PowerSystemWorking, {"set S0", "set D0"}, {"set D0 -> 00000000"}, PowerDeviceD0);
   }
 
-  // A program that writes kDo to the DO register, switches every source
-  // on and enables nine events.
-  void Use() {
-    program_ = std::make_unique<Program>();
-    file_ = program_->Open();
+  // A started board of `model` and a program that has switched every source
+  // on, enabled nine events and written kDo to the DO register.
+  void Use(uint32_t model) {
+    events_ = Ready(model);
     WritePort(file_, BoardRegisterMap()->Do, kDo);
-    EnableSources(file_);
-    events_ = MakeEvents(DIO_EVENT_COUNT);
-    EXPECT_EQ(EnableEvents(file_, events_).status, STATUS_SUCCESS);
   }
   // The board takes requests again with its DO register as the program left
   // it, and, when the program kept its handle, its sources and events too.
@@ -154,15 +148,7 @@ class PowerTest : public DriverTest {
     EXPECT_EQ(value, kDo) << "the DO register written back";
     if (kept) ExpectHeard(*board_, events_, 0);
   }
-  void TearDown() override {
-    program_.reset();
-    DriverTest::TearDown();
-  }
-
-  PDEVICE_OBJECT device_ = nullptr;
   size_t busMark_ = 0, requestMark_ = 0;
-  std::unique_ptr<Program> program_;
-  HANDLE file_ = nullptr;
   std::vector<HANDLE> events_;
 };
 
@@ -205,7 +191,7 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
     if (c.deviceReply.hold) {
       ASSERT_EQ(hostk::HeldRequestCount(), 1u);
       EXPECT_EQ(Requested(), Strings{"set D0 -> 00000103"});
-      EXPECT_EQ(Extension(device_)->DevicePowerState, PowerDeviceD3) << "D0 not powered yet";
+      EXPECT_EQ(hostk::ReportedPowerState(device_), PowerDeviceD3) << "D0 not powered yet";
       hostk::CompleteHeldRequests(DISPATCH_LEVEL);
     }
     EXPECT_EQ(BusSaw(), (Strings{"set S0", "set D0"}));
@@ -215,7 +201,8 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
 }
 
 // Requests for no change, and every request on a board that is not on the
-// PCI bus, go down as they came, with the bus's answer.
+// PCI bus, go down as they came, with the bus's answer. A refused power-up,
+// of the system or the device, leaves the board in D3 with no D0 request.
 TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
   constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
   const struct Case {
@@ -225,6 +212,7 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
     UCHAR minor;
     POWER_STATE_TYPE type;
     ULONG state;
+    bool refused = false;  // the bus refuses set-power requests
   } cases[] = {
       {"working while in D0", 24, 0, set, SystemPowerState, PowerSystemWorking},
       {"unspecified while in D0", 24, 0, set, SystemPowerState, PowerSystemUnspecified},
@@ -234,15 +222,17 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
       {"device D3 on model 0", 0, 0, set, DevicePowerState, PowerDeviceD3},
       {"query working while in D3", 24, PowerDeviceD3, query, SystemPowerState, PowerSystemWorking},
       {"query D3", 24, 0, query, DevicePowerState, PowerDeviceD3},
+      {"S0 refused", 24, PowerDeviceD3, set, SystemPowerState, PowerSystemWorking, true},
+      {"D0 refused", 24, PowerDeviceD3, set, DevicePowerState, PowerDeviceD0, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(Begin(c.model));
     if (c.before) Send(DevicePowerState, c.before);
-    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_QUERY_POWER, {kRefused, 0, false});
+    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, c.refused ? set : query, {kRefused, 0, false});
     ExpectSent(c.type, c.state, {MinorName(c.minor) + StateName(c.type, c.state)}, {},
-               c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0, c.minor == query ? kRefused : STATUS_SUCCESS,
-               c.minor);
+               c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0,
+               c.minor == query || c.refused ? kRefused : STATUS_SUCCESS, c.minor);
   }
 }
 
@@ -255,19 +245,19 @@ TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
   }
   ExpectWake();  // put in D3 on its own, the board wakes with the system all the same
 
-  // Powered up later at DISPATCH_LEVEL, where only D0 may be reported.
+  // Powered up later at DISPATCH_LEVEL, where only D0 may be reported: D1
+  // is kept, not reported, and a sleep from there asks for D3.
   Send(DevicePowerState, PowerDeviceD3);
   hostk::IrpResult d1 = SendHeld(Sending(DevicePowerState, PowerDeviceD1), DISPATCH_LEVEL, {});
   EXPECT_TRUE(d1.pendingReturned) << "the completion routine must keep the pending mark";
-  EXPECT_EQ(Extension(device_)->DevicePowerState, PowerDeviceD1);
   EXPECT_EQ(hostk::ReportedPowerState(device_), PowerDeviceD3);
+  ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set D3", "set S3"}, {"set D3 -> 00000000"}, PowerDeviceD3);
   EXPECT_EQ(SendHeld(Sending(DevicePowerState, PowerDeviceD0), DISPATCH_LEVEL, {}).ioStatus.Status, STATUS_SUCCESS);
   ExpectState(PowerDeviceD0);
 }
 
 // A refused D3 does not fail the sleep, which goes down all the same, and
-// the board comes back with the system. A refused power-up, of the system or
-// the device, leaves the board in D3 with no D0 request.
+// the board comes back with the system.
 TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   ASSERT_TRUE(Begin(24));
   hostk::IrpResult result = SendHeld(Sending(SystemPowerState, PowerSystemSleeping3), PASSIVE_LEVEL, {}, {},
@@ -277,14 +267,6 @@ TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   ExpectState(PowerDeviceD3);  // recorded before it went down
   ExpectWake();
-  for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
-    ULONG state = type == SystemPowerState ? ULONG(PowerSystemWorking) : ULONG(PowerDeviceD0);
-    SCOPED_TRACE(StateName(type, state) + " refused");
-    ASSERT_TRUE(Begin(24));
-    Send(DevicePowerState, PowerDeviceD3);
-    hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {kRefused, 0, false});
-    ExpectSent(type, state, {"set " + StateName(type, state)}, {}, PowerDeviceD3, kRefused);
-  }
 }
 
 TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
@@ -302,7 +284,6 @@ TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
     if (c.query) {
       EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
     }
-    ASSERT_EQ(Extension(device_)->HoldRequests, 1);
     ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set S3"}, {}, PowerDeviceD0);
     ExpectSent(DevicePowerState, PowerDeviceD3, {"set D3"}, {}, PowerDeviceD0);
     if (c.cancel) {
@@ -352,136 +333,75 @@ TEST_F(PowerTest, BeforeAnythingGoesDownTheBoardIsQuietAndTheSessionsEndRecorded
   }
 }
 
-// A removal right after a resume waits for what the resume still has in
-// the driver: the D0 request on its way or at the bus, its callback, and
-// the power-up work, each of which would find the device deleted.
-TEST_F(PowerTest, ARemovalRightAfterAResumeWaitsForWhatTheResumeHasInFlight) {
+// A resume still has work in the driver after its S0 request completed (the
+// D0 request on its way, at the bus or its callback, the power-up work), and
+// Plug and Play may act meanwhile. A removal waits for that work, each piece
+// of which would find the device deleted. A stop or removal query before the
+// D0 request reaches the driver (the S0 request still at the bus, or the D0
+// request on its way), then its cancel, leave the board as before the sleep.
+TEST_F(PowerTest, WhatMeetsAResumeInTheDriverWaitsForItOrFindsTheBoardBack) {
   using hostk::PowerWork;
+  enum Held { kS0AtBus, kD0AtBus, kRequest, kCallback, kWorkItem };
+  const char *const held[] = {"the S0 request at the bus", "the D0 request at the bus",
+                              "the D0 request before it reaches the driver", "the D0 request's callback",
+                              "the power-up work"};
+  constexpr UCHAR stop = IRP_MN_QUERY_STOP_DEVICE, removal = IRP_MN_QUERY_REMOVE_DEVICE;
   const struct Case {
-    const char *what;
-    PowerWork held;
-    bool atBus;  // the D0 request held by the bus instead
+    Held held;
+    UCHAR query, cancel;  // none: a surprise removal
   } cases[] = {
-      {"the D0 request before it reaches the driver", PowerWork::Request, false},
-      {"the D0 request at the bus", PowerWork::Request, true},
-      {"the D0 request's callback", PowerWork::Callback, false},
-      {"the power-up work", PowerWork::WorkItem, false},
+      {kD0AtBus, 0, 0}, {kRequest, 0, 0}, {kCallback, 0, 0}, {kWorkItem, 0, 0},
+      {kS0AtBus, stop, IRP_MN_CANCEL_STOP_DEVICE},      {kRequest, stop, IRP_MN_CANCEL_STOP_DEVICE},
+      {kS0AtBus, removal, IRP_MN_CANCEL_REMOVE_DEVICE}, {kRequest, removal, IRP_MN_CANCEL_REMOVE_DEVICE},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_TRUE(Begin(24));
+    const char *what = c.query == stop ? "a stop query" : c.query == removal ? "a removal query" : "a removal";
+    const auto row = FreshRow(std::string(what) + " while " + held[c.held]);
+    Use(24);
+    if (c.query != stop) program_.reset();  // the removal query is refused while a handle is open
     Send(SystemPowerState, PowerSystemSleeping3);
-    if (c.atBus) {
+    std::atomic<bool> removed{false};
+    std::thread removing;
+    const auto meet = [&] {
+      if (c.query) {
+        EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
+        return;
+      }
+      removing = std::thread([&] {
+        hostk::SurpriseRemove(Pdo());
+        removed = true;
+      });
+      while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
+      EXPECT_FALSE(removed) << "the removal waits";
+      EXPECT_NE(Pdo()->AttachedDevice, nullptr);
+    };
+    const PowerWork work = c.held == kCallback   ? PowerWork::Callback
+                           : c.held == kWorkItem ? PowerWork::WorkItem
+                                                 : PowerWork::Request;
+    if (c.held == kS0AtBus) {
+      SendHeld(Sending(SystemPowerState, PowerSystemWorking), PASSIVE_LEVEL, {}, meet);
+    } else if (c.held == kD0AtBus) {
       SendHeld(Sending(SystemPowerState, PowerSystemWorking), DISPATCH_LEVEL, {STATUS_SUCCESS, 0, true});
       hostk::WaitForHeldRequests(1);
-    } else {
-      hostk::HoldPowerWork(c.held, true);
-      Send(SystemPowerState, PowerSystemWorking);
-      hostk::WaitForHeldPowerWork(c.held, 1);
-    }
-    std::atomic<bool> removed{false};
-    std::thread removal([&] {
-      hostk::SurpriseRemove(Pdo());
-      removed = true;
-    });
-    while (!removed && hostk::BlockedThreadCount() == 0) std::this_thread::yield();
-    EXPECT_FALSE(removed) << "the removal waits";
-    EXPECT_NE(Pdo()->AttachedDevice, nullptr);
-    if (c.atBus) {
+      meet();
       hostk::SetBusReply(Pdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, {});
       hostk::CompleteHeldRequests(DISPATCH_LEVEL);
     } else {
-      hostk::HoldPowerWork(c.held, false);
+      hostk::HoldPowerWork(work, true);
+      Send(SystemPowerState, PowerSystemWorking);
+      hostk::WaitForHeldPowerWork(work, 1);
+      meet();
+      hostk::HoldPowerWork(work, false);
     }
-    removal.join();
-    EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
-  }
-}
-
-// Plug and Play may act before a resumed board is back in D0, since the S0
-// request completes first. A stop or removal query that comes before the D0
-// request reaches the driver (the S0 request still at the bus, or the D0
-// request on its way), then its cancel, leave the board as it was before the
-// sleep.
-TEST_F(PowerTest, AWakeThatMeetsAQueryStillBringsTheBoardBack) {
-  const struct Query {
-    const char *what;
-    UCHAR query, cancel;
-  } queries[] = {
-      {"stop query", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
-      {"removal query", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
-  };
-  for (bool d0Asked : {false, true}) {
-    for (const Query &q : queries) {
-      SCOPED_TRACE(std::string(q.what) + (d0Asked ? " while the D0 request is on its way" : " while S0 is at the bus"));
-      ASSERT_TRUE(Begin(24));
-      Use();
-      // The removal query is refused while a handle is open.
-      if (q.query == IRP_MN_QUERY_REMOVE_DEVICE) program_.reset();
-      Send(SystemPowerState, PowerSystemSleeping3);
-      const auto query = [&] { EXPECT_EQ(hostk::SendPnp(Pdo(), q.query).ioStatus.Status, STATUS_SUCCESS); };
-      if (d0Asked) {
-        hostk::HoldPowerWork(hostk::PowerWork::Request, true);
-        Send(SystemPowerState, PowerSystemWorking);
-        hostk::WaitForHeldPowerWork(hostk::PowerWork::Request, 1);
-        query();
-        hostk::HoldPowerWork(hostk::PowerWork::Request, false);
-      } else {
-        SendHeld(Sending(SystemPowerState, PowerSystemWorking), PASSIVE_LEVEL, {}, query);
-      }
-      hostk::DrainPowerWork();
-      EXPECT_EQ(hostk::SendPnp(Pdo(), q.cancel).ioStatus.Status, STATUS_SUCCESS);
-      ExpectState(PowerDeviceD0);
-      ExpectBack();
+    if (!c.query) {
+      removing.join();
+      EXPECT_EQ(Pdo()->AttachedDevice, nullptr);
+      continue;
     }
-  }
-}
-
-// A D3 request that cannot be made (no pool for it) does not stop the sleep,
-// and nothing brings the board back before its power goes: the wake writes
-// back what it lost.
-TEST_F(PowerTest, ASleepWhoseD3CannotBeRequestedRestoresTheBoardAtTheWake) {
-  using hostk::SystemTransition;
-  for (uint32_t model : {24u, 22u}) {
-    SCOPED_TRACE("model " + std::to_string(model));
-    ASSERT_TRUE(Begin(model));
-    Use();
-    hostk::FailAllocationsFrom(1);  // the system's own request comes from the reserve
-    for (auto &r : hostk::EnterSystemTransition(SystemTransition::Sleep)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
-    hostk::FailAllocationsFrom(0);
-    EXPECT_TRUE(Requested().empty()) << "no D3 request was made";
-    for (auto &r : hostk::LeaveSystemTransition(SystemTransition::Sleep)) EXPECT_EQ(r.ioStatus.Status, STATUS_SUCCESS);
+    hostk::DrainPowerWork();
+    EXPECT_EQ(hostk::SendPnp(Pdo(), c.cancel).ioStatus.Status, STATUS_SUCCESS);
     ExpectState(PowerDeviceD0);
     ExpectBack();
-  }
-}
-
-// The last handle closed while the board is stopped or asleep: the restart
-// or the wake writes the board back with its sources off, its DO register
-// as it was.
-TEST_F(PowerTest, TheLastCleanupWhileStoppedOrAsleepLeavesTheSourcesOff) {
-  using hostk::SystemTransition;
-  for (uint32_t model : {24u, 0u}) {
-    for (bool asleep : {false, true}) {
-      SCOPED_TRACE("model " + std::to_string(model) + (asleep ? ", asleep" : ", stopped"));
-      ASSERT_TRUE(Begin(model));
-      Use();
-      if (asleep) {
-        hostk::EnterSystemTransition(SystemTransition::Sleep);
-      } else {
-        EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-        EXPECT_EQ(hostk::SendPnp(Pdo(), IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-      }
-      program_.reset();  // the last cleanup
-      if (asleep) {
-        hostk::LeaveSystemTransition(SystemTransition::Sleep);
-      } else {
-        EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
-      }
-      EXPECT_EQ(board_->IntEn0(), 0u);
-      EXPECT_EQ(board_->IntEn1(), 0u);
-      ExpectBack();
-    }
   }
 }
 
@@ -512,11 +432,9 @@ TEST_F(PowerTest, EveryReadingOfAHybridShutdownColdStartsTheFastStartup) {
     for (const Reading &out : leaving) {
       SCOPED_TRACE(std::string(in.what) + ", then " + out.what);
       const bool ends = namesS5(in), cold = ends || namesS5(out);
-      program_.reset();
       FreshRow();
       StoreDo({1, 0, 2, 0, 1, 0});  // the start output on channel 2
-      ASSERT_NE(device_ = StartedDevice(24), nullptr);
-      Use();
+      Use(24);
       program_.reset();  // the applications end first
       hostk::SendSystemPower(Pdo(), {PowerSystemHibernate, PowerActionHibernate, PowerSystemWorking, in.target,
                                      in.effective});

@@ -12,7 +12,7 @@ class RegistryLayoutTest : public DriverTest {
     Load(24);
     memset(&extension_, 0, sizeof extension_);
     extension_.OnSystem = 1;
-    extension_.BaseAddress = 0x1'0000'E000ull;  // only the low 32 bits are published
+    extension_.Range2Start.QuadPart = 0x1'0000'E000ll;  // only the low 32 bits are published
     extension_.InterruptLevel = 11;
   }
 
@@ -85,23 +85,22 @@ TEST_F(RegistryLayoutTest, ValuesAreReadOnlyWhenTheyFitInFourBytes) {
 TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
   ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
 
-  EXPECT_EQ(ValueNames(kMap0), (std::vector<std::string>{"DriverName", "KernelKey"}));
-  EXPECT_EQ(ValueNames(kService0),
-            (std::vector<std::string>{"OnSystem", "DriverName", "KernelKey", "BaseAddress", "Interrupt",
-                                      "AllowConflicts", "DeviceType", "BusNumber", "SlotNumber"}));
-
-  EXPECT_EQ(Stored(kMap0, "DriverName").type, uint32_t(REG_SZ));
-  EXPECT_EQ(Stored(kMap0, "DriverName").data, WideBytes(u"TesZEPDIO.dll", true));
-  EXPECT_EQ(Stored(kService0, "DriverName").data, WideBytes(u"TesZEPDIO.dll", true));
   // The same key name, upper case in the map and mixed case in the service.
-  EXPECT_EQ(Stored(kMap0, "KernelKey").data, WideBytes(u"TESZEPDIOS", true));
-  EXPECT_EQ(Stored(kService0, "KernelKey").data, WideBytes(u"TesZEPDIOS", true));
-
-  EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
-  EXPECT_EQ(StoredDword(kService0, "BaseAddress"), 0xE000u);
-  EXPECT_EQ(StoredDword(kService0, "Interrupt"), 11u);
-  EXPECT_EQ(StoredDword(kService0, "AllowConflicts"), 1u);
-  EXPECT_EQ(StoredDword(kService0, "DeviceType"), 24u);
+  EXPECT_EQ(hostreg::Dump(kMap0), "Device000\n"
+                                  "  \"DriverName\" REG_SZ \"TesZEPDIO.dll\" (28 bytes)\n"
+                                  "  \"KernelKey\" REG_SZ \"TESZEPDIOS\" (22 bytes)\n");
+  EXPECT_EQ(hostreg::Dump(kService0), "Device000\n"
+                                      "  \"OnSystem\" REG_DWORD 1 (0x1)\n"
+                                      "  \"DriverName\" REG_SZ \"TesZEPDIO.dll\" (28 bytes)\n"
+                                      "  \"KernelKey\" REG_SZ \"TesZEPDIOS\" (22 bytes)\n"
+                                      "  \"BaseAddress\" REG_DWORD 57344 (0xE000)\n"
+                                      "  \"Interrupt\" REG_DWORD 11 (0xB)\n"
+                                      "  \"AllowConflicts\" REG_DWORD 1 (0x1)\n"
+                                      "  \"DeviceType\" REG_DWORD 24 (0x18)\n"
+                                      "  \"BusNumber\" REG_DWORD 0 (0x0)\n"
+                                      "  \"SlotNumber\" REG_DWORD 0 (0x0)\n");
+  // Texts are REG_SZ, which the listing does not tell from REG_EXPAND_SZ.
+  for (const std::string &key : {kMap0, kService0}) EXPECT_EQ(Stored(key, "DriverName").type, uint32_t(REG_SZ));
 }
 
 // Without a key name (past device 1000) or pool, nothing is written.

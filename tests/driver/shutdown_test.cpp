@@ -22,35 +22,38 @@ class ShutdownTest : public DriverTest {
 
 DIO_DO_CONFIG ShutdownOutput(ULONG channel, ULONG level) { return {0, 1, 0, channel, 0, level}; }
 
-// Each delivery sets the channel's DO bit to its level (channels 0 to 7; the
-// shift count is taken modulo 32). Registered at creation and by the
-// configuration (once, however often it restarts), the device hears the
-// shutdown twice. Without a trigger, or stopped, only "OnSystem" is cleared.
-TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
+// The shutdown sets the channel's DO bit to its level (channels 0 to 7; the
+// shift count is taken modulo 32). Registered once, at its creation, the
+// device hears each shutdown once, whatever its configuration says and
+// however often it restarts. Without a trigger, or stopped, only "OnSystem"
+// is cleared.
+TEST_F(ShutdownTest, EachShutdownDrivesTheShutdownBitOnce) {
   struct Case {
     const char *what;
     uint32_t model;
-    DIO_DO_CONFIG config;
-    bool fromRegistry;  // configured by the "DO" key at start, not by a program
+    std::vector<DIO_DO_CONFIG> configs;  // sent by a program, in turn
+    bool fromRegistry;  // the first configured by the "DO" key at start instead
     bool stopped;
     int restarts;  // stops and starts before the shutdown
     uint8_t before, after;
-    size_t deliveries;
   } cases[] = {
-      {"layout 24, channel 0 low", 24, ShutdownOutput(0, 0), false, false, 0, 0x5B, 0x5A, 2},
-      {"layout 22, channel 7 high", 22, ShutdownOutput(7, 1), false, false, 0, 0x00, 0x80, 2},
-      {"channel 9 names no bit", 24, ShutdownOutput(9, 1), false, false, 0, 0x58, 0x58, 2},
-      {"channel 33 is channel 1", 24, ShutdownOutput(33, 1), false, false, 0, 0x00, 0x02, 2},
-      {"set at start", 24, ShutdownOutput(2, 1), true, false, 0, 0x00, 0x04, 2},
-      {"a start output only", 24, {1, 0, 3, 3, 1, 1}, false, false, 0, 0x5A, 0x5A, 1},
-      {"a stopped board", 24, ShutdownOutput(0, 1), false, true, 0, 0x00, 0x00, 2},
-      {"restarts register no further", 24, ShutdownOutput(0, 1), true, false, 2, 0x00, 0x01, 2},
+      {"layout 24, channel 0 low", 24, {ShutdownOutput(0, 0)}, false, false, 0, 0x5B, 0x5A},
+      {"layout 22, channel 7 high", 22, {ShutdownOutput(7, 1)}, false, false, 0, 0x00, 0x80},
+      {"channel 9 names no bit", 24, {ShutdownOutput(9, 1)}, false, false, 0, 0x58, 0x58},
+      {"channel 33 is channel 1", 24, {ShutdownOutput(33, 1)}, false, false, 0, 0x00, 0x02},
+      {"set at start", 24, {ShutdownOutput(2, 1)}, true, false, 0, 0x00, 0x04},
+      {"a start output only", 24, {{1, 0, 3, 3, 1, 1}}, false, false, 0, 0x5A, 0x5A},
+      {"set, cleared and set again", 24, {ShutdownOutput(1, 1), DIO_DO_CONFIG{}, ShutdownOutput(0, 1), ShutdownOutput(0, 1)},
+       false, false, 0, 0x00, 0x01},
+      {"set, then cleared", 24, {ShutdownOutput(1, 1), DIO_DO_CONFIG{}}, false, false, 0, 0x00, 0x00},
+      {"a stopped board", 24, {ShutdownOutput(0, 1)}, false, true, 0, 0x00, 0x00},
+      {"restarts", 24, {ShutdownOutput(0, 1)}, true, false, 2, 0x00, 0x01},
   };
   for (const Case &c : cases) {
     const auto row = FreshRow(c.what);
-    if (c.fromRegistry) StoreDo(c.config);
+    if (c.fromRegistry) StoreDo(c.configs[0]);
     StartedDevice(c.model);
-    if (!c.fromRegistry) Configure({c.config});
+    if (!c.fromRegistry) Configure(c.configs);
     for (int stop = 0; stop < c.restarts + c.stopped; ++stop) {
       ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
       ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
@@ -60,13 +63,10 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
     }
     board_->SetDo(c.before);
     hostk::ClearPortTrace();
-    EXPECT_EQ(hostk::ShutdownSystem(), std::vector<NTSTATUS>(c.deliveries, STATUS_SUCCESS));
+    EXPECT_EQ(hostk::ShutdownSystem(), std::vector<NTSTATUS>{STATUS_SUCCESS});
     const uint16_t port = uint16_t(kRegisterBase + (c.model == 22 ? 0 : 1));
     std::vector<hostk::PortAccess> expected;
-    for (size_t n = 0; c.config.TriggerShutdown && !c.stopped && n < c.deliveries; ++n) {
-      expected.push_back({false, 1, port, n ? c.after : c.before});
-      expected.push_back({true, 1, port, c.after});
-    }
+    if (c.configs.back().TriggerShutdown && !c.stopped) expected = {{false, 1, port, c.before}, {true, 1, port, c.after}};
     EXPECT_EQ(Trace(), Describe(expected));
     EXPECT_EQ(StoredDword(kService0, "OnSystem"), 0u);
   }
@@ -79,8 +79,7 @@ TEST_F(ShutdownTest, EachDeliveryDrivesTheShutdownBit) {
 TEST_F(ShutdownTest, WithoutPoolOnlyTheRegistryWriteIsMissing) {
   StartedDevice(24);
   board_->SetDo(0x00);
-  // Set, cleared (with the creation's registration) and set: one delivery.
-  Configure({ShutdownOutput(0, 1), DIO_DO_CONFIG{}, ShutdownOutput(0, 1)});
+  Configure({ShutdownOutput(0, 1)});
   // After the request itself: the device key name, then the driver's path.
   for (uint64_t failing = 2; failing <= 4; ++failing) {
     SCOPED_TRACE(failing == 4 ? "every one" : "allocation " + std::to_string(failing));
@@ -110,17 +109,22 @@ TEST_F(ShutdownTest, WithoutPoolOnlyTheRegistryWriteIsMissing) {
   EXPECT_EQ(StoredDword(kService0, "OnSystem"), 1u);
 }
 
-// The shutdown output's read and write of the DO register take the hardware lock.
-TEST_F(ShutdownTest, TheShutdownOutputTakesTheHardwareLock) {
-  PDEVICE_OBJECT device = StartedDevice(24);
+// The shutdown output's read and write of the DO register wait for a port
+// request in progress: they come after the program's write, never around it.
+TEST_F(ShutdownTest, TheShutdownOutputWaitsForAPortRequestInProgress) {
+  StartedDevice(24);
   Configure({ShutdownOutput(0, 1)});
   board_->SetDo(0x00);
-  LockHardware(Extension(device));
-  auto shutdown = std::make_unique<Aside>([] { hostk::ShutdownSystem(); });
-  EXPECT_EQ(board_->Do(), 0x00) << "waits for the lock";
-  UnlockHardware(Extension(device));
+  Program program;
+  HANDLE file = program.Open();
+  std::unique_ptr<Aside> shutdown;
+  hostk::AtNextEntry("__outbyte", [&] {
+    shutdown = std::make_unique<Aside>([] { hostk::ShutdownSystem(); });
+    EXPECT_EQ(board_->Do(), 0x00) << "waits for the program's write";
+  });
+  WritePort(file, DIO_L24_DO, 0x80);
   shutdown.reset();
-  EXPECT_EQ(board_->Do(), 0x01);
+  EXPECT_EQ(board_->Do(), 0x81);
 }
 
 }  // namespace

@@ -143,13 +143,9 @@ class IrpTest : public testing::Test {
 // driver pends with a routine and the one above skips, the I/O manager marks
 // the top location pending itself.
 TEST_F(IrpTest, RequestsGoDownUnchangedAndComeBackLowestFirst) {
-  struct Case {
-    Action middle, top;
-    NTSTATUS returned;
-    bool pendingReturned;
-    std::vector<std::string> journal;
-  };
-  const Case cases[] = {
+  // What the middle and top drivers do, then what the send returns, whether
+  // the request was pending, and the journal.
+  const std::tuple<Action, Action, NTSTATUS, bool, std::vector<std::string>> cases[] = {
       {Action::Skip, Action::Skip, STATUS_NOT_SUPPORTED, false, {"dispatch top", "dispatch middle"}},
       {Action::CopyWithRoutine, Action::CopyWithRoutine, STATUS_NOT_SUPPORTED, false,
        {"dispatch top", "dispatch middle", "routine of middle (middle)", "routine of top (top)"}},
@@ -157,17 +153,15 @@ TEST_F(IrpTest, RequestsGoDownUnchangedAndComeBackLowestFirst) {
        {"dispatch top", "dispatch middle", "routine of middle (middle)"}},
   };
   static int marker;
-  for (const Case &c : cases) {
+  for (const auto &[middle, upper, returned, pendingReturned, expected] : cases) {
     journal.clear();
-    middleAction = c.middle;
-    topAction = c.top;
+    middleAction = middle;
+    topAction = upper;
     hostk::IrpResult result = hostk::SendIrp(top.device, IRP_MJ_PNP, 0x14, [](PIRP, PIO_STACK_LOCATION location) {
       location->Parameters.Others.Argument2 = &marker;
     });
-    EXPECT_TRUE(result.completed);
-    EXPECT_EQ(result.returned, c.returned);
-    EXPECT_EQ(result.pendingReturned, c.pendingReturned);
-    EXPECT_EQ(journal, c.journal);
+    EXPECT_EQ(std::make_tuple(result.completed, result.returned, result.pendingReturned, journal),
+              std::make_tuple(true, returned, pendingReturned, expected));
     EXPECT_EQ(hostk::BusRequests().back().minor, 0x14);
     EXPECT_EQ(hostk::BusRequests().back().arguments[1], &marker);
   }
@@ -178,20 +172,17 @@ TEST_F(IrpTest, RequestsGoDownUnchangedAndComeBackLowestFirst) {
 // driver above set there.
 TEST_F(IrpTest, TheBusCompletesCodesItDoesNotHandleWithTheStatusItFinds) {
   middleAction = topAction = Action::Skip;
-  struct Case {
-    UCHAR minor;
-    NTSTATUS carried, completed;
-  };
-  const Case cases[] = {
+  // The code, the status it carries down, the status it completes with.
+  const std::tuple<UCHAR, NTSTATUS, NTSTATUS> cases[] = {
       {IRP_MN_START_DEVICE, STATUS_NOT_SUPPORTED, STATUS_SUCCESS},
       {IRP_MN_QUERY_CAPABILITIES, STATUS_NOT_SUPPORTED, STATUS_SUCCESS},
       {IRP_MN_QUERY_STOP_DEVICE, STATUS_NOT_SUPPORTED, STATUS_NOT_SUPPORTED},
       {IRP_MN_SURPRISE_REMOVAL, STATUS_NOT_SUPPORTED, STATUS_NOT_SUPPORTED},
       {IRP_MN_QUERY_PNP_DEVICE_STATE, STATUS_BUFFER_OVERFLOW, STATUS_BUFFER_OVERFLOW},
   };
-  for (const Case &c : cases) {
-    auto carry = [&c](PIRP irp, PIO_STACK_LOCATION) { irp->IoStatus.Status = c.carried; };
-    EXPECT_EQ(hostk::SendIrp(top.device, IRP_MJ_PNP, c.minor, carry).ioStatus.Status, c.completed) << int(c.minor);
+  for (const auto &[minor, carried, completed] : cases) {
+    auto carry = [status = carried](PIRP irp, PIO_STACK_LOCATION) { irp->IoStatus.Status = status; };
+    EXPECT_EQ(hostk::SendIrp(top.device, IRP_MJ_PNP, minor, carry).ioStatus.Status, completed) << int(minor);
   }
 }
 
@@ -267,12 +258,8 @@ TEST_F(IrpTest, TheVerifierStopsMisuse) {
     };
   };
   auto setPower = [] { hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_SET_POWER); };
-  struct Case {
-    Action middle, top;
-    std::function<void()> send;
-    const char *stop;
-  };
-  const Case cases[] = {
+  // What the middle and top drivers do, the request sent, the stop it meets.
+  const std::tuple<Action, Action, std::function<void()>, const char *> cases[] = {
       {Action::CompleteSuccess, Action::Skip, send(3, true), "STOP 0x00000044"},
       {Action::CopyWithRoutine, Action::CopyWithRoutine, send(CCHAR(top.device->StackSize - 1), false),
        "STOP 0x00000035"},
@@ -284,11 +271,11 @@ TEST_F(IrpTest, TheVerifierStopsMisuse) {
       {Action::PowerSkip, Action::PowerCopyUnstarted, setPower, "STOP 0x000000C4: .*did not call PoStartNextPowerIrp"},
       {Action::PowerSkip, Action::PowerSkipIoCallDriver, setPower, "STOP 0x000000C4: .*without PoCallDriver"},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.stop);
-    middleAction = c.middle;
-    topAction = c.top;
-    EXPECT_DEATH(c.send(), c.stop);
+  for (const auto &[middle, upper, sendIt, stop] : cases) {
+    SCOPED_TRACE(stop);
+    middleAction = middle;
+    topAction = upper;
+    EXPECT_DEATH(sendIt(), stop);
   }
 }
 

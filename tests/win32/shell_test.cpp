@@ -129,10 +129,9 @@ TEST_F(Win32ShellTest, TheTokenSaysWhetherTheProcessRunsElevated) {
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
     TOKEN_ELEVATION answer = {7};
     DWORD size = 0;
-    EXPECT_FALSE(GetTokenInformation(token, TokenElevation, &answer, 2, &size));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(answer.TokenIsElevated, 7u);
-    EXPECT_EQ(size, sizeof answer);
+    BOOL ok = GetTokenInformation(token, TokenElevation, &answer, 2, &size);
+    EXPECT_EQ(std::make_tuple(ok, GetLastError(), answer.TokenIsElevated, size),
+              std::make_tuple(FALSE, DWORD(ERROR_INSUFFICIENT_BUFFER), 7ul, DWORD(sizeof answer)));
     EXPECT_TRUE(GetTokenInformation(token, TokenElevation, &answer, sizeof answer, &size));
     EXPECT_EQ(answer.TokenIsElevated, elevated);
     EXPECT_TRUE(CloseHandle(token));

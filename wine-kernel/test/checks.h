@@ -97,9 +97,9 @@ class Helper {
   bool Start(const std::wstring &directory, const std::wstring &group);
   bool SetBoard(const Board &board);
   bool SetPorts(const WINE_HELPER_PORTS &ports);
-  bool ExpectTrace(const char *what, const Trace &expected);
-  // The trace taken since the last call, its port accesses left out.
-  bool ExpectRequests(const char *what, const Trace &expected);
+  // The trace taken since the last call, its port accesses left out unless
+  // `withAccesses`.
+  bool ExpectTrace(const char *what, const Trace &expected, bool withAccesses = true);
   // Takes the trace until it holds `count` requests (Requests) or
   // `milliseconds` have passed, then for a short while more: what came late
   // is seen too.

@@ -41,7 +41,7 @@ void FireAndCheck(Helper &helper, int line, const std::vector<std::pair<const Wa
   WINE_HELPER_BOARD_STATE state = helper.BoardState();
   Check(state.IntSt0 == 0 && state.IntSt1 == 0, "%s: nothing left pending (status 0x%02X 0x%02X)", what,
         state.IntSt0, state.IntSt1);
-  helper.ExpectRequests(what, claimed ? InterruptRequests() : Trace());
+  helper.ExpectTrace(what, claimed ? InterruptRequests() : Trace(), false);
 }
 
 void CloseEvents(Waiter &waiter) {
@@ -63,7 +63,7 @@ void CheckEvents(const Board &board, const std::wstring &path, Helper &helper) {
   for (int n = 0; n < DIO_EVENT_COUNT; ++n)
     first.events[n] = n == 2 || n == 6 ? NULL : CreateEventW(NULL, FALSE, FALSE, NULL);
   if (Enable(first, DIO_EVENT_COUNT, "first enable")) {
-    helper.ExpectRequests("first enable", {Marker(WINE_HELPER_CONNECT, 0)});
+    helper.ExpectTrace("first enable", {Marker(WINE_HELPER_CONNECT, 0)}, false);
     CheckConnection("first enable", board, helper, 1);
   }
 

@@ -101,16 +101,10 @@ bool Helper::TakeTrace(Trace *trace) {
   return Check(taken.Lost == 0, "trace kept every access (%lu lost)", taken.Lost);
 }
 
-bool Helper::ExpectTrace(const char *what, const Trace &expected) {
+bool Helper::ExpectTrace(const char *what, const Trace &expected, bool withAccesses) {
   Trace trace;
   TakeTrace(&trace);
-  return CheckTrace(what, trace, expected);
-}
-
-bool Helper::ExpectRequests(const char *what, const Trace &expected) {
-  Trace trace;
-  TakeTrace(&trace);
-  return CheckTrace(what, Requests(trace), expected);
+  return CheckTrace(what, withAccesses ? trace : Requests(trace), expected);
 }
 
 Trace Helper::TraceOf(size_t count, unsigned long milliseconds) {

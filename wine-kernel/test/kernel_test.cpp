@@ -43,7 +43,7 @@ constexpr ULONG kSubstituted = WINE_HELPER_SUBSTITUTE_CONNECT | WINE_HELPER_SUBS
                                WINE_HELPER_SUBSTITUTE_QUEUE_DPC | WINE_HELPER_SUBSTITUTE_FLUSH_DPCS |
                                WINE_HELPER_SUBSTITUTE_SYNCHRONIZE | WINE_HELPER_SUBSTITUTE_POWER_IRP |
                                WINE_HELPER_SUBSTITUTE_HANDLE | WINE_HELPER_SUBSTITUTE_SHUTDOWN |
-                               WINE_HELPER_SUBSTITUTE_NO_SHUTDOWN | WINE_HELPER_SUBSTITUTE_DELETE |
+                               WINE_HELPER_SUBSTITUTE_DELETE |
                                WINE_HELPER_SUBSTITUTE_LOG_ENTRY | WINE_HELPER_SUBSTITUTE_WRITE_LOG;
 
 }  // namespace
@@ -108,7 +108,7 @@ void Run(const Board &board, const std::wstring &hardwareId, const std::wstring 
         (unsigned long)result.Substituted);
   Check(result.StartStatus == 0, "start with the board's resources succeeds (%08lX)",
         (unsigned long)result.StartStatus);
-  helper.ExpectRequests("start with the board's resources", Trace());
+  helper.ExpectTrace("start with the board's resources", Trace(), false);
   CheckBoard(helper, "start with the board's resources", kDoStarted, 0x00);
   CheckStartValues(board, board.base, board.resources.RawLevel);
   std::wstring mapPath = MapEntryPath();

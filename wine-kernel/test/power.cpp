@@ -8,6 +8,8 @@
 // interrupt show what the driver made of it.
 #include "checks.h"
 
+#include <tuple>
+
 namespace winetest {
 
 namespace {
@@ -71,22 +73,20 @@ void CheckPower(const Board &board, const std::wstring &path, Helper &helper) {
   Check(DeviceIoControl(waiter.device, IOCTL_DIO_DO_SYS_CONFIG, &config, sizeof config, NULL, 0, &returned, NULL) !=
             FALSE,
         "before the transitions: DO channel 2 to 1 at the shutdown");
-  helper.ExpectRequests("before the transitions", {Marker(WINE_HELPER_CONNECT, 0)});
+  helper.ExpectTrace("before the transitions", {Marker(WINE_HELPER_CONNECT, 0)}, false);
   CheckBoard(helper, "before the transitions", kDoStarted, 0x01);
   const std::vector<const Waiter *> waiters = {&waiter};
 
   // Sleep and wake, hibernation and wake: the board's registers come back.
-  const struct {
-    ULONG transition;
-    ULONG state;
-    const char *enter, *leave;
-  } sleeps[] = {{WINE_HELPER_SLEEP, kS3, "sleep (S3)", "wake from sleep"},
-                {WINE_HELPER_HIBERNATE, kS4, "hibernation (S4)", "wake from hibernation"}};
-  for (const auto &s : sleeps) {
-    Step(helper, s.transition, WINE_HELPER_ENTER, s.enter, Entering(board, s.state, true), 1);
-    Step(helper, s.transition, WINE_HELPER_LEAVE, s.leave, Leaving(board), 1);
-    CheckBoard(helper, s.leave, kDoStarted, 0x01);
-    FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, true, s.leave);
+  // The transition, its system state, and its two steps.
+  const std::tuple<ULONG, ULONG, const char *, const char *> sleeps[] = {
+      {WINE_HELPER_SLEEP, kS3, "sleep (S3)", "wake from sleep"},
+      {WINE_HELPER_HIBERNATE, kS4, "hibernation (S4)", "wake from hibernation"}};
+  for (const auto &[transition, state, enter, leave] : sleeps) {
+    Step(helper, transition, WINE_HELPER_ENTER, enter, Entering(board, state, true), 1);
+    Step(helper, transition, WINE_HELPER_LEAVE, leave, Leaving(board), 1);
+    CheckBoard(helper, leave, kDoStarted, 0x01);
+    FireAndCheck(helper, 0, {{&waiter, 0}}, waiters, true, leave);
   }
 
   // The hybrid shutdown ends the session before it goes down; the fast

@@ -72,15 +72,12 @@ void WriteDoSettings() {
   std::wstring path = L"" DIO_KEY_DO;
   bool written = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                                  &key, NULL) == ERROR_SUCCESS;
-  const struct {
-    const wchar_t *name;
-    DWORD value;
-  } values[] = {{L"" DIO_VALUE_DO_TRIGGER_START, 1},         {L"" DIO_VALUE_DO_TRIGGER_SHUTDOWN, 0},
-                {L"" DIO_VALUE_DO_CHANNEL_START, kDoStartChannel}, {L"" DIO_VALUE_DO_CHANNEL_SHUTDOWN, 0},
-                {L"" DIO_VALUE_DO_LEVEL_START, kDoStartLevel},     {L"" DIO_VALUE_DO_LEVEL_SHUTDOWN, 0}};
-  for (const auto &v : values) {
-    written = written && RegSetValueExW(key, v.name, 0, REG_DWORD, (const BYTE *)&v.value,
-                                        sizeof v.value) == ERROR_SUCCESS;
+  const std::pair<const wchar_t *, DWORD> values[] = {
+      {L"" DIO_VALUE_DO_TRIGGER_START, 1},         {L"" DIO_VALUE_DO_TRIGGER_SHUTDOWN, 0},
+      {L"" DIO_VALUE_DO_CHANNEL_START, kDoStartChannel}, {L"" DIO_VALUE_DO_CHANNEL_SHUTDOWN, 0},
+      {L"" DIO_VALUE_DO_LEVEL_START, kDoStartLevel},     {L"" DIO_VALUE_DO_LEVEL_SHUTDOWN, 0}};
+  for (const auto &[name, value] : values) {
+    written = written && RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value) == ERROR_SUCCESS;
   }
   if (key != NULL) RegCloseKey(key);
   Check(written, "DO settings stored: the start drives DO channel %lu to %lu", kDoStartChannel,
@@ -90,18 +87,15 @@ void WriteDoSettings() {
 bool StartValuesWritten() { return Read(kServiceDevice, L"SlotNumber").type == REG_DWORD; }
 
 void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt) {
-  CheckDword(kServiceDevice, L"OnSystem", 1);
-  CheckText(kServiceDevice, L"DriverName", L"TesZEPDIO.dll");
-  CheckText(kServiceDevice, L"KernelKey", L"TesZEPDIOS");
-  CheckDword(kServiceDevice, L"BaseAddress", baseAddress);
-  CheckDword(kServiceDevice, L"Interrupt", interrupt);
-  CheckDword(kServiceDevice, L"AllowConflicts", 1);
-  CheckDword(kServiceDevice, L"DeviceType", board.model);
   // A root-enumerated device has no bus position.
-  CheckDword(kServiceDevice, L"BusNumber", 0);
-  CheckDword(kServiceDevice, L"SlotNumber", 0);
-  CheckText(kMapDevice, L"DriverName", L"TesZEPDIO.dll");
-  CheckText(kMapDevice, L"KernelKey", L"TESZEPDIOS");
+  const std::pair<const wchar_t *, DWORD> dwords[] = {
+      {L"OnSystem", 1},    {L"BaseAddress", baseAddress}, {L"Interrupt", interrupt}, {L"AllowConflicts", 1},
+      {L"DeviceType", board.model}, {L"BusNumber", 0}, {L"SlotNumber", 0}};
+  for (const auto &[name, value] : dwords) CheckDword(kServiceDevice, name, value);
+  for (const std::wstring &path : {kServiceDevice, kMapDevice}) {
+    CheckText(path, L"DriverName", L"TesZEPDIO.dll");
+    CheckText(path, L"KernelKey", path == kMapDevice ? L"TESZEPDIOS" : L"TesZEPDIOS");
+  }
 }
 
 void CheckOnSystem(DWORD expected, const char *when) {

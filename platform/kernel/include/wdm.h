@@ -9,6 +9,7 @@
 // string to the C library's wide-character functions; they assume 32 bits.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -1152,6 +1153,30 @@ typedef struct _IO_ERROR_LOG_MESSAGE {
 NTKERNELAPI PVOID IoAllocateErrorLogEntry(PVOID IoObject, UCHAR EntrySize);
 NTKERNELAPI VOID IoWriteErrorLogEntry(PVOID ElEntry);
 NTKERNELAPI VOID IoFreeErrorLogEntry(PVOID ElEntry);
+
+// Debug output to the kernel debugger, filtered by component and level
+// (dpfilter.h's values). The host is a checked build: KdPrintEx is always
+// DbgPrintEx, and each message is kept for tests (hostk::DebugMessages).
+#define DPFLTR_ERROR_LEVEL 0
+#define DPFLTR_WARNING_LEVEL 1
+#define DPFLTR_TRACE_LEVEL 2
+#define DPFLTR_INFO_LEVEL 3
+#define DPFLTR_MASK 0x80000000
+typedef enum _DPFLTR_TYPE {
+  DPFLTR_IHVDRIVER_ID = 77,
+  DPFLTR_IHVVIDEO_ID = 78,
+  DPFLTR_IHVAUDIO_ID = 79,
+  DPFLTR_IHVNETWORK_ID = 80,
+  DPFLTR_IHVSTREAMING_ID = 81,
+  DPFLTR_IHVBUS_ID = 82,
+  DPFLTR_DEFAULT_ID = 101,
+} DPFLTR_TYPE;
+// The format is the kernel's, not the C library's: %l is 32 bits, %I64 and
+// %ll 64, %ws and %S wide strings, %wZ a PUNICODE_STRING.
+NTSYSAPI ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...);
+NTSYSAPI ULONG vDbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, va_list arglist);
+#define KdPrintEx(_x_) DbgPrintEx _x_
+#define vKdPrintEx(_x_) vDbgPrintEx _x_
 
 // Port I/O: the processor's in/out instructions on a 16-bit port number. On
 // the host they reach the simulated port space, which traces every access.
