@@ -61,26 +61,26 @@ void PutWide(std::string &out, const WCHAR *text, size_t length, int precision) 
 
 // Appends what the C library makes of one conversion and its argument.
 template <typename T>
-void Put(std::string &out, const std::string &spec, T value) {
-  int length = snprintf(nullptr, 0, spec.c_str(), value);
+void Put(std::string &out, const std::string &directive, T value) {
+  int length = snprintf(nullptr, 0, directive.c_str(), value);
   std::string text(size_t(length) + 1, '\0');
-  snprintf(&text[0], text.size(), spec.c_str(), value);
+  snprintf(&text[0], text.size(), directive.c_str(), value);
   text.pop_back();
   out += text;
 }
 
-// One conversion, from `spec` (its flags, width and precision, with any '*'
+// One conversion, from `directive` (its flags, width and precision, with any '*'
 // already replaced) and the argument taken from `args`, appended to `out`.
-void PutConversion(std::string &out, std::string spec, char conversion, int size, va_list *args) {
-  spec += conversion;
+void PutConversion(std::string &out, std::string directive, char conversion, int size, va_list *args) {
+  directive += conversion;
   switch (conversion) {
     case 'd':
     case 'i':
       if (size == 64) {
-        Put(out, spec.insert(spec.size() - 1, "ll"), va_arg(*args, long long));
+        Put(out, directive.insert(directive.size() - 1, "ll"), va_arg(*args, long long));
       } else {
         int value = va_arg(*args, int);
-        Put(out, spec, size == 16 ? int(short(value)) : value);
+        Put(out, directive, size == 16 ? int(short(value)) : value);
       }
       break;
     case 'u':
@@ -88,10 +88,10 @@ void PutConversion(std::string &out, std::string spec, char conversion, int size
     case 'X':
     case 'o':
       if (size == 64) {
-        Put(out, spec.insert(spec.size() - 1, "ll"), va_arg(*args, unsigned long long));
+        Put(out, directive.insert(directive.size() - 1, "ll"), va_arg(*args, unsigned long long));
       } else {
         unsigned value = va_arg(*args, unsigned);
-        Put(out, spec, size == 16 ? unsigned(uint16_t(value)) : value);
+        Put(out, directive, size == 16 ? unsigned(uint16_t(value)) : value);
       }
       break;
     case 'p':
@@ -102,7 +102,7 @@ void PutConversion(std::string &out, std::string spec, char conversion, int size
       break;
     case 's': {
       const char *text = va_arg(*args, const char *);
-      Put(out, spec, text ? text : "(null)");
+      Put(out, directive, text ? text : "(null)");
       break;
     }
     default:
@@ -125,25 +125,25 @@ std::string Formatted(const char *format, va_list args) {
       out.push_back('%');
       continue;
     }
-    std::string spec = "%";
-    while (*f && strchr("-+ #0", *f)) spec.push_back(*f++);
+    std::string directive = "%";
+    while (*f && strchr("-+ #0", *f)) directive.push_back(*f++);
     if (*f == '*') {
-      spec += std::to_string(va_arg(copy, int));
+      directive += std::to_string(va_arg(copy, int));
       ++f;
     }
-    while (*f >= '0' && *f <= '9') spec.push_back(*f++);
+    while (*f >= '0' && *f <= '9') directive.push_back(*f++);
     int precision = -1;
     if (*f == '.') {
-      spec.push_back(*f++);
+      directive.push_back(*f++);
       precision = 0;
       if (*f == '*') {
         precision = va_arg(copy, int);
-        spec += std::to_string(precision);
+        directive += std::to_string(precision);
         ++f;
       }
       while (*f >= '0' && *f <= '9') {
         precision = precision * 10 + (*f - '0');
-        spec.push_back(*f++);
+        directive.push_back(*f++);
       }
     }
     // The size of a number: 16, 32 (none, or l), 64; 'w' and 'l' make c and
@@ -191,7 +191,7 @@ std::string Formatted(const char *format, va_list args) {
       PutWide(out, &c, 1, -1);
     } else {
       if (w) Violation(std::string("DbgPrintEx with ") + std::string(start, f + 1) + ", a size it does not take");
-      PutConversion(out, spec, conversion, size, &copy);
+      PutConversion(out, directive, conversion, size, &copy);
     }
   }
   va_end(copy);

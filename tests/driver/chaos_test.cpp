@@ -33,9 +33,9 @@ class ChaosTest : public DriverTest {
   // A thread of a program with two handles: one that opens, uses and closes
   // them, or the program's second thread, which enables and disables events
   // on those open.
-  void Thread(hostk::user::Process &program, std::atomic<HANDLE> *files, unsigned seed, bool opens) {
+  void Thread(hostk::user::Process &program, std::atomic<HANDLE> *files, unsigned stream, bool opens) {
     hostk::user::ProcessScope scope(program);
-    std::minstd_rand rng(seed);
+    std::minstd_rand rng(stream);
     std::vector<HANDLE> events = MakeEvents(DIO_EVENT_COUNT);
     while (!stopUsers_) {
       std::atomic<HANDLE> &slot = files[rng() % 2];
