@@ -50,11 +50,12 @@ HWND Win32Test::OpenTestDialog() {
 }
 
 std::vector<std::string> Win32Test::TakeFaults() {
+  if (dialog_ && IsWindow(dialog_)) DestroyWindow(dialog_);
   std::vector<std::string> faults = hostwin::Outstanding();
   hostwin::UnregisterResourceModule(module_);
   hostwin::ResetDesktop();
-  module_ = hostwin::RegisterResourceModule("win32_test", hostwin::ReadBinaryFile(TEST_RES));
   dialog_ = nullptr;
+  SetUp();
   return faults;
 }
 
