@@ -50,9 +50,8 @@ HWND Win32Test::OpenTestDialog() {
 }
 
 std::vector<std::string> Win32Test::TakeFaults() {
-  if (dialog_ && IsWindow(dialog_)) DestroyWindow(dialog_);
+  TearDown();
   std::vector<std::string> faults = hostwin::Outstanding();
-  hostwin::UnregisterResourceModule(module_);
   hostwin::ResetDesktop();
   dialog_ = nullptr;
   SetUp();
