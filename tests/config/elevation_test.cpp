@@ -113,12 +113,11 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
     });
     const auto &runs = hostwin::ShellExecutions();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].verb, "runas");
-    EXPECT_EQ(runs[0].file, kWow64Control);
-    EXPECT_EQ(runs[0].owner, first) << "the prompt comes up over the dialog";
+    // The prompt comes up over the dialog; the Control Panel ends as soon as the applet returns.
+    EXPECT_EQ(std::tie(runs[0].verb, runs[0].file, runs[0].owner, runs[0].started),
+              std::make_tuple(std::string("runas"), std::string(kWow64Control), first, true));
     EXPECT_EQ(runs[0].parameters.substr(0, path_.size() + 13), "\"" + path_ + "\",@0,/edits:");
-    EXPECT_TRUE(runs[0].mask & SEE_MASK_NOASYNC) << "the Control Panel ends as soon as the applet returns";
-    EXPECT_TRUE(runs[0].started);
+    EXPECT_TRUE(runs[0].mask & SEE_MASK_NOASYNC);
     Unload();
 
     // The Control Panel the prompt started, elevated, on the same machine.

@@ -18,10 +18,6 @@ class AppletInterruptPagesTest : public AppletTest {
     board.info = DIO_INFO{16, channels, 0, 0, 0, 0, 1, 0};
     Configured(model, board);
   }
-  void Store(int channel, const std::string &control, const std::string &edge = "") {
-    PutText(kInterruptKey, "DI" + std::to_string(channel) + "_Control", control);
-    if (!edge.empty()) PutText(kInterruptKey, "DI" + std::to_string(channel) + "_TriggerEdge", edge);
-  }
 };
 
 bool Nine(HWND page) { return hostwin::TemplateId(page) == IDD_INTERRUPT9_PAGE; }
@@ -110,7 +106,10 @@ TEST_F(AppletInterruptPagesTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder)
   ConfiguredWith(24, 5);
   const char *stored[][2] = {{"Disable", "Rising"}, {"Enable", "Falling"}, {"Enable", "Rising"},
                              {"Disable", "Falling"}, {"Enable", "Rising"},  {"Enable", "Rising"}};
-  for (int n = 0; n < 6; ++n) Store(n, stored[n][0], stored[n][1]);
+  for (int n = 0; n < 6; ++n) {
+    PutText(kInterruptKey, "DI" + std::to_string(n) + "_Control", stored[n][0]);
+    PutText(kInterruptKey, "DI" + std::to_string(n) + "_TriggerEdge", stored[n][1]);
+  }
   Load();
   size_t mark = hostwin::RegistryWrites().size();
   OnPage(IDD_INTERRUPT_PAGE, [](HWND page) {
@@ -132,8 +131,10 @@ TEST_F(AppletInterruptPagesTest, ChannelsLoadShowKeepEditsAndSaveInChannelOrder)
 
 // On a first run the page shows all nine channels enabled, without trigger
 // edges, keeps an edit across channel changes, and Apply and OK store the
-// edits of every channel.
-TEST_F(AppletInterruptPagesTest, TheNineChannelPageStoresTheEditsOfEveryChannel) {
+// edits of every channel. The page reads the key when it is made, not at a
+// change of channel; the next dialog of the load reads it again, without
+// the edit Cancel dropped, on the channel shown last.
+TEST_F(AppletInterruptPagesTest, TheNineChannelPageStoresTheEditsOfEveryChannelAndReadsTheKeyWhenMade) {
   Load(22);
   OpenDialog([](HWND dialog) {
     HWND page = Page(dialog, IDD_INTERRUPT9_PAGE);
@@ -150,15 +151,6 @@ TEST_F(AppletInterruptPagesTest, TheNineChannelPageStoresTheEditsOfEveryChannel)
     ASSERT_TRUE(hostwin::Click(Item(dialog, IDOK)));
   });
   EXPECT_EQ(StoredNine(), "-+-+++++-");
-}
-
-// The nine-channel page reads the key when it is made, not at a change of
-// channel; the next dialog of the load reads it again, without the edit
-// Cancel dropped, on the channel shown last.
-TEST_F(AppletInterruptPagesTest, TheNineChannelPageReadsTheKeyWhenItIsMade) {
-  Configured(22);
-  for (int n = 0; n < 9; ++n) Store(n, "Enable");
-  Load();
   OnPage(
       IDD_INTERRUPT9_PAGE,
       [](HWND page) {
@@ -168,7 +160,7 @@ TEST_F(AppletInterruptPagesTest, TheNineChannelPageReadsTheKeyWhenItIsMade) {
         ClickOn(page, IDC_INT9_ENABLE, {1});
       },
       IDCANCEL);
-  EXPECT_EQ(StoredNine(), "++++-++++");
+  EXPECT_EQ(StoredNine(), "-+-+-+++-");
   OnPage(
       IDD_INTERRUPT9_PAGE,
       [](HWND page) {

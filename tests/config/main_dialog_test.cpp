@@ -47,7 +47,6 @@ char Mnemonic(HWND control) {
 // The page's controls and the main dialog's buttons: every mnemonic there,
 // every name.
 void ExpectKeysAndNames(HWND dialog, HWND page) {
-  SCOPED_TRACE("page " + std::to_string(hostwin::TemplateId(page)));
   std::map<char, std::string> letters;
   std::set<std::string> names;
   std::vector<HWND> controls = hostwin::Children(page);
@@ -85,7 +84,6 @@ std::vector<HWND> OfKind(HWND page, bool (*kind)(HWND)) {
 // The labels of a page start at one x; on the support page each indicator
 // sits on its label's row, the rows one step apart.
 void ExpectGrid(HWND page) {
-  SCOPED_TRACE("page " + std::to_string(hostwin::TemplateId(page)));
   std::set<LONG> lefts;
   for (HWND label : OfKind(page, IsText)) lefts.insert(hostwin::Placement(label).left);
   EXPECT_EQ(lefts.size(), 1u) << "labels at " << lefts.size() << " different x";
@@ -131,7 +129,6 @@ void ExpectGrid(HWND page) {
 // edge where it does not (pages 107 and 108 are too wide for x = 7, 108 too
 // high for y = 18), and is drawn with the tab control's background.
 void ExpectPlaced(HWND dialog, HWND page, const RECT &area) {
-  SCOPED_TRACE("page " + std::to_string(hostwin::TemplateId(page)));
   RECT at = hostwin::Placement(page), origin = {7, 18, 7, 18};
   MapDialogRect(dialog, &origin);
   EXPECT_TRUE(at.left >= area.left && at.top >= area.top && at.right <= area.right && at.bottom <= area.bottom);
@@ -170,6 +167,7 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
       RECT area = hostwin::Placement(tab);
       SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
       for (size_t i = 0; i < pages.size(); ++i) {
+        SCOPED_TRACE("page " + std::to_string(templates[i]));
         ExpectPlaced(dialog, pages[i], area);
         ExpectKeysAndNames(dialog, pages[i]);
         ExpectGrid(pages[i]);
@@ -236,10 +234,6 @@ TEST_F(AppletMainDialogTest, TheChannelAndCounterShownAndTheirEditsLastForTheLoa
   }, IDCANCEL);
 }
 
-void Press(UINT key, int times = 1, bool shift = false) {
-  for (int i = 0; i < times; ++i) ASSERT_TRUE(hostwin::PressKey(key, shift));
-}
-
 // The keyboard alone, as in a property sheet: the tab strip has the focus
 // when the dialog opens; Ctrl+Tab and Ctrl+PgDn go to the next tab,
 // Ctrl+Shift+Tab and Ctrl+PgUp to the one before, round the ends, and so do
@@ -265,15 +259,13 @@ TEST_F(AppletMainDialogTest, TheKeyboardAloneSwitchesTabsAsInAPropertySheetAndRe
       EXPECT_EQ(GetFocus(), tab);
       for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(IsWindowVisible(Page(dialog, pages[i]))), i == shown) << i;
     }
-    Press(VK_TAB);
+    ASSERT_TRUE(hostwin::PressKey(VK_TAB));
     EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER)) << "the page before the buttons";
     ASSERT_TRUE(hostwin::PressKey(VK_NEXT, false, true));
     EXPECT_EQ(GetFocus(), Item(Page(dialog, IDD_DO_PAGE), IDC_DO_START_ENABLE));
     EXPECT_EQ(Selection(Page(dialog, IDD_COUNTER_PAGE), IDC_CNT_COUNTER), 0) << "the list did not take Ctrl+PgDn";
-    Press(VK_SPACE);  // the start output on
-    Press(VK_TAB);
-    Press(VK_DOWN);  // DO1
-    Press(VK_RETURN);
+    // The start output on, then DO1 in its channel list, then OK.
+    for (UINT key : {VK_SPACE, VK_TAB, VK_DOWN, VK_RETURN}) ASSERT_TRUE(hostwin::PressKey(key)) << key;
   });
   EXPECT_EQ(diolib::Describe(diolib::Calls()[diolib::Calls().size() - 2]), "DOSysConfig(1 0 1 0 1 1) = 0");
   Unload();
