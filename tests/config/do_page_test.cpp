@@ -19,24 +19,6 @@ class AppletDoPageTest : public AppletTest {
   }
 };
 
-// The lists do not follow the board's DO count.
-TEST_F(AppletDoPageTest, ModelsTwoAndThreeListEightChannelsTheOthersFour) {
-  const std::vector<std::string> four = {"DO0", "DO1", "DO2", "DO3"};
-  const std::vector<std::string> eight = {"DO0", "DO1", "DO2", "DO3", "DO4", "DO5", "DO6", "DO7"};
-  for (const auto &[model, channels] : {std::pair{2u, eight}, std::pair{3u, eight}, std::pair{24u, four}}) {
-    StartOver("model " + std::to_string(model));
-    diolib::Board board = MakeBoard(16, 16, 0x00);
-    board.info.doCount = 16;
-    Load(model, board);
-    OnPage(IDD_DO_PAGE, [&, channels = channels](HWND page) {
-      for (int list : {IDC_DO_START_CHANNEL, IDC_DO_SHUTDOWN_CHANNEL})
-        EXPECT_EQ(hostwin::Items(Item(page, list)), channels);
-      for (int list : {IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_LEVEL})
-        EXPECT_EQ(hostwin::Items(Item(page, list)), (std::vector<std::string>{"High", "Low"}));
-    });
-  }
-}
-
 // The start output's stored values load as the driver reads them, shown in
 // lists that are usable only while the trigger is on; OK with the trigger
 // off keeps the stored channel and level, while the library still gets the

@@ -139,21 +139,25 @@ void ExpectPlaced(HWND dialog, HWND page, const RECT &area) {
 
 // The pages, and no others, follow the tab strip in the Z order in the
 // order of their tabs, each laid out as above; the first is shown, and a
-// click on a tab shows its page alone. A case: the board (model, features, DO count), the screen's
-// dots per inch, the tabs and the template of the page behind each.
+// click on a tab shows its page alone. The DO page's channel lists do not
+// follow the board's DO count: models 2 and 3 list eight channels, the
+// others four. A case: the board (model, features, DO count), the screen's
+// dots per inch, the tabs, the template of the page behind each, and the
+// DO channels listed.
 TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
-  const std::tuple<const char *, uint32_t, DWORD, DWORD, int, std::vector<std::string>, std::vector<int>> cases[] = {
-      {"counters and three DO channels", 0, 0x02, 3, 96, {"Function", "Counter", "DO"}, {108, 105, 107}},
-      {"interrupts only", 1, 0x40, 0, 96, {"Function", "Interrupt"}, {108, 104}},
-      {"DO only, unused bits", 3, 0x81, 1, 96, {"Function", "DO"}, {108, 107}},
-      {"model 22: one nine-channel page", 22, 0xFF, 8, 96, {"Interrupt"}, {106}},
-      {"model 24 at 150 %", 24, 0xFF, 8, 144, {"Function", "Interrupt", "Counter", "DO"}, {108, 104, 105, 107}},
-  };
-  for (const auto &[what, deviceType, featureFlags, doCount, dpi, tabs, templates] : cases) {
+  const std::tuple<const char *, uint32_t, DWORD, DWORD, int, std::vector<std::string>, std::vector<int>, int>
+      cases[] = {
+          {"counters and three DO channels", 2, 0x02, 3, 96, {"Function", "Counter", "DO"}, {108, 105, 107}, 8},
+          {"interrupts only", 1, 0x40, 0, 96, {"Function", "Interrupt"}, {108, 104}, 0},
+          {"DO only, unused bits", 3, 0x81, 1, 96, {"Function", "DO"}, {108, 107}, 8},
+          {"model 22: one nine-channel page", 22, 0xFF, 8, 96, {"Interrupt"}, {106}, 0},
+          {"model 24 at 150 %", 24, 0xFF, 8, 144, {"Function", "Interrupt", "Counter", "DO"}, {108, 104, 105, 107}, 4},
+      };
+  for (const auto &[what, deviceType, featureFlags, doCount, dpi, tabs, templates, doChannels] : cases) {
     StartOver(what);
     hostwin::SetScreenDpi(dpi);
     Load(deviceType, MakeBoard(16, doCount, featureFlags));
-    OpenDialog([&, &tabs = tabs, &templates = templates](HWND dialog) {
+    OpenDialog([&, &tabs = tabs, &templates = templates, doChannels = doChannels](HWND dialog) {
       HWND tab = Item(dialog, IDC_TAB);
       EXPECT_EQ(hostwin::Items(tab), tabs);
       std::vector<HWND> order = hostwin::Children(dialog), pages;
@@ -174,6 +178,14 @@ TEST_F(AppletMainDialogTest, TabsAndPagesFollowTheBoard) {
         EXPECT_TRUE(i == 0 || hostwin::ClickTab(tab, int(i)));
         for (size_t j = 0; j < pages.size(); ++j)
           EXPECT_EQ(bool(IsWindowVisible(pages[j])), j == i) << "tab " << i << ", page " << templates[j];
+      }
+      if (HWND page = Page(dialog, IDD_DO_PAGE)) {
+        std::vector<std::string> channels;
+        for (int n = 0; n < doChannels; ++n) channels.push_back("DO" + std::to_string(n));
+        for (int list : {IDC_DO_START_CHANNEL, IDC_DO_SHUTDOWN_CHANNEL})
+          EXPECT_EQ(hostwin::Items(Item(page, list)), channels);
+        for (int list : {IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_LEVEL})
+          EXPECT_EQ(hostwin::Items(Item(page, list)), (std::vector<std::string>{"High", "Low"}));
       }
     }, IDCANCEL);
   }
