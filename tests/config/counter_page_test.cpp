@@ -64,12 +64,10 @@ TEST_F(AppletCounterPageTest, EachButtonSetsItsChoiceForTheCounterShownOnly) {
     EXPECT_EQ(Choices(page), "DI6|Internal gate|Register");
     ChooseCounter(page, 1);
     EXPECT_EQ(Choices(page), "Internal clock|DI5|Register");
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_GATE_INTERNAL)));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_OUTPUT_LINE)));
+    for (int button : {IDC_CNT_GATE_INTERNAL, IDC_CNT_OUTPUT_LINE}) ASSERT_TRUE(hostwin::Click(Item(page, button)));
     EXPECT_EQ(Choices(page), "Internal clock|Internal gate|DO7") << "a pair's buttons clear only each other";
     ChooseCounter(page, 0);
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_CLOCK_INTERNAL)));
-    ASSERT_TRUE(hostwin::Click(Item(page, IDC_CNT_GATE_LINE)));
+    for (int button : {IDC_CNT_CLOCK_INTERNAL, IDC_CNT_GATE_LINE}) ASSERT_TRUE(hostwin::Click(Item(page, button)));
     EXPECT_EQ(Choices(page), "Internal clock|DI4|Register");
     ChooseCounter(page, 1);
     EXPECT_EQ(Choices(page), "Internal clock|Internal gate|DO7") << "Counter B's edits are kept";

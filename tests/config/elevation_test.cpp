@@ -18,7 +18,6 @@ using AppletElevationTest = AppletTest;
 const hostwin::Rights kElevated = hostwin::Rights::ElevatedAdministrator;
 const hostwin::Rights kAdmin = hostwin::Rights::UnelevatedAdministrator;
 const hostwin::Rights kUser = hostwin::Rights::StandardUser;
-const char kWow64Control[] = "C:\\Windows\\SysWOW64\\control.exe";
 
 HWND Shield(HWND dialog) {
   HWND button = Item(dialog, IDC_ELEVATE);
@@ -115,7 +114,7 @@ TEST_F(AppletElevationTest, TheElevatedRestartCarriesTheEditsMadeSoFar) {
     ASSERT_EQ(runs.size(), 1u);
     // The prompt comes up over the dialog; the Control Panel ends as soon as the applet returns.
     EXPECT_EQ(std::tie(runs[0].verb, runs[0].file, runs[0].owner, runs[0].started),
-              std::make_tuple(std::string("runas"), std::string(kWow64Control), first, true));
+              std::make_tuple(std::string("runas"), std::string("C:\\Windows\\SysWOW64\\control.exe"), first, true));
     EXPECT_EQ(runs[0].parameters.substr(0, path_.size() + 13), "\"" + path_ + "\",@0,/edits:");
     EXPECT_TRUE(runs[0].mask & SEE_MASK_NOASYNC);
     Unload();
