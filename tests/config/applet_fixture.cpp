@@ -3,17 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dio_registry.h"
-
 namespace applettest {
-
-const std::string kServiceKey = DIO_KEY_MACHINE DIO_KEY_SERVICE;
-const std::string kDevice000Key = DIO_KEY_MACHINE DIO_KEY_SERVICE_DEVICE000;
-const std::string kCounterKey = DIO_KEY_MACHINE DIO_KEY_COUNTER;
-const std::string kInterruptKey = DIO_KEY_MACHINE DIO_KEY_INTERRUPT;
-const std::string kDoKey = DIO_KEY_MACHINE DIO_KEY_DO;
-
-void InstallDriver(uint32_t deviceType) { PutDword(kDevice000Key, DIO_VALUE_DEVICE_TYPE, deviceType); }
 
 void Configured(uint32_t deviceType, const diolib::Board &board) {
   InstallDriver(deviceType);
@@ -99,8 +89,6 @@ std::vector<std::string> WritesSince(size_t mark, const std::string &only) {
   return out;
 }
 
-HWND Item(HWND window, int id) { return GetDlgItem(window, id); }
-
 std::string Label(HWND control) {
   std::string text = hostwin::Text(control), out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -148,8 +136,6 @@ bool Ticked(HWND page, int indicator) {
 bool Checked(HWND page, int button) {
   return SendDlgItemMessageA(page, button, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
-
-LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, CB_GETCURSEL, 0, 0); }
 
 bool IsList(HWND control) { return hostwin::ClassName(control) == "ComboBox"; }
 

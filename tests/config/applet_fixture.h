@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dio_registry.h"
 #include "diolib.h"
 #include "host_win32.h"
 #include "registry_store.h"
@@ -16,14 +17,14 @@
 
 namespace applettest {
 
-extern const std::string kServiceKey;  // "\REGISTRY\MACHINE\...\TESZEPDIOS"
-extern const std::string kDevice000Key;
-extern const std::string kCounterKey;
-extern const std::string kInterruptKey;
-extern const std::string kDoKey;
+inline const std::string kServiceKey = DIO_KEY_MACHINE DIO_KEY_SERVICE;  // "\REGISTRY\MACHINE\...\TESZEPDIOS"
+inline const std::string kDevice000Key = DIO_KEY_MACHINE DIO_KEY_SERVICE_DEVICE000;
+inline const std::string kCounterKey = DIO_KEY_MACHINE DIO_KEY_COUNTER;
+inline const std::string kInterruptKey = DIO_KEY_MACHINE DIO_KEY_INTERRUPT;
+inline const std::string kDoKey = DIO_KEY_MACHINE DIO_KEY_DO;
 
 // The registry as the driver and earlier runs of the applet leave it.
-void InstallDriver(uint32_t deviceType);
+inline void InstallDriver(uint32_t deviceType) { hostreg::PutDword(kDevice000Key, DIO_VALUE_DEVICE_TYPE, deviceType); }
 // The driver's record of a board of `deviceType`, which the library
 // describes as `board`, and a "Counter" key: the applet ran before, so its
 // load writes no first-run values.
@@ -49,7 +50,7 @@ std::vector<std::string> LibrarySince(size_t mark);
 // key ("Counter", "DO", ...) or all.
 std::vector<std::string> WritesSince(size_t mark, const std::string &key = "");
 
-HWND Item(HWND window, int id);
+inline HWND Item(HWND window, int id) { return GetDlgItem(window, id); }
 // A control's text as it shows, without the mark of its mnemonic ("&").
 std::string Label(HWND control);
 HWND Page(HWND dialog, int templateId);  // the page made from that template, or none
@@ -59,7 +60,8 @@ HWND ShowPage(HWND dialog, int templateId);
 // Draws a tick (green) rather than a cross (red), and says so in its text.
 bool Ticked(HWND page, int indicator);
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
-LRESULT Selection(HWND page, int list);  // CB_GETCURSEL: the index shown, or CB_ERR
+// CB_GETCURSEL: the index shown, or CB_ERR.
+inline LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, CB_GETCURSEL, 0, 0); }
 
 // A setting as a control of a page shows it: a list's selection, or
 // whether a button is checked.
