@@ -47,14 +47,6 @@ std::string Text(const std::string &key, const std::string &name) {
   return hostreg::ToUtf8(wide);
 }
 
-diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
-  diolib::Board board;
-  board.diCount = diCount;
-  board.doCount = doCount;
-  board.featureFlags = featureFlags;
-  return board;
-}
-
 std::vector<std::string> ControlCommand(const std::string &commandLine) {
   std::vector<std::string> out;
   for (const auto &call : hostwin::RunControlCommandLine(commandLine))

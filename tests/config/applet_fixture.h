@@ -39,7 +39,9 @@ std::string Text(const std::string &key, const std::string &name);  // a REG_SZ 
 
 // A board as the DIO library reports it. For models other than 24 the
 // applet takes the counts from GetDeviceInfor.
-diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags);
+inline diolib::Board MakeBoard(DWORD diCount, DWORD doCount, DWORD featureFlags) {
+  return {true, diCount, doCount, featureFlags, diolib::Board().info, {}};
+}
 
 // What "control" does with the command line: each message the applet got
 // and its answer, "CPL_INIT=1".
