@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dio_registry.h"
@@ -64,6 +65,10 @@ bool Ticked(HWND page, int indicator);
 bool Checked(HWND page, int button);    // ticked check box or selected radio button
 // CB_GETCURSEL: the index shown, or CB_ERR.
 inline LRESULT Selection(HWND page, int list) { return SendDlgItemMessageA(page, list, CB_GETCURSEL, 0, 0); }
+// The counter page's pairs of radio buttons: the clock, the gate, the output.
+inline const std::pair<int, int> kCounterChoices[] = {{IDC_CNT_CLOCK_INTERNAL, IDC_CNT_CLOCK_LINE},
+                                                      {IDC_CNT_GATE_INTERNAL, IDC_CNT_GATE_LINE},
+                                                      {IDC_CNT_OUTPUT_REGISTER, IDC_CNT_OUTPUT_LINE}};
 
 // A setting as a control of a page shows it: a list's selection, or
 // whether a button is checked.

@@ -16,11 +16,8 @@ void ChooseCounter(HWND page, int counter) {
 // The three choices as the page shows them, "internal|DI4|register": the
 // text of the selected button of each pair, or "?" unless exactly one is.
 std::string Choices(HWND page) {
-  const std::pair<int, int> pairs[] = {{IDC_CNT_CLOCK_INTERNAL, IDC_CNT_CLOCK_LINE},
-                                       {IDC_CNT_GATE_INTERNAL, IDC_CNT_GATE_LINE},
-                                       {IDC_CNT_OUTPUT_REGISTER, IDC_CNT_OUTPUT_LINE}};
   std::string out;
-  for (const auto &pair : pairs) {
+  for (const auto &pair : kCounterChoices) {
     bool first = Checked(page, pair.first), second = Checked(page, pair.second);
     if (!out.empty()) out += "|";
     out += first == second ? "?" : Label(Item(page, first ? pair.first : pair.second));

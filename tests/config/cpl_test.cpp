@@ -16,12 +16,11 @@ using AppletCplTest = AppletTest;
 // the dialog from opening). CPL_INIT answers 1 also on the first run.
 TEST_F(AppletCplTest, TheControlPanelsCommandLineRunsInItsOrderAndTellsTheAppletItsText) {
   InstallDriver(24);
-  const std::string path = APPLET_PATH;
   const std::pair<std::string, std::string> cases[] = {
-      {"\"" + path + "\"", ""},
-      {path + ",@0,hello", "hello"},
-      {"\"" + path + "\" @0 hello", "hello"},
-      {path + ",,\"a b,c\"", "a b,c"},
+      {"\"" + path_ + "\"", ""},
+      {path_ + ",@0,hello", "hello"},
+      {"\"" + path_ + "\" @0 hello", "hello"},
+      {path_ + ",,\"a b,c\"", "a b,c"},
   };
   for (const auto &[line, text] : cases) {
     SCOPED_TRACE(line);

@@ -99,10 +99,7 @@ void ExpectGrid(HWND page) {
       break;
     }
     case IDD_COUNTER_PAGE: {
-      const std::pair<int, int> rows[] = {{IDC_CNT_CLOCK_INTERNAL, IDC_CNT_CLOCK_LINE},
-                                          {IDC_CNT_GATE_INTERNAL, IDC_CNT_GATE_LINE},
-                                          {IDC_CNT_OUTPUT_REGISTER, IDC_CNT_OUTPUT_LINE}};
-      for (const auto &[internal, line] : rows) {
+      for (const auto &[internal, line] : kCounterChoices) {
         EXPECT_EQ(At(page, internal).top, At(page, line).top) << line;
         EXPECT_EQ(At(page, internal).left, At(page, IDC_CNT_CLOCK_INTERNAL).left) << internal;
         EXPECT_EQ(At(page, line).left, At(page, IDC_CNT_CLOCK_LINE).left) << line;
