@@ -5,24 +5,13 @@
 namespace applettest {
 namespace {
 
-class AppletDoPageTest : public AppletTest {
- protected:
-  // A configured applet on a board with four DO channels whose DO key holds
-  // the start output's values and a shutdown output on DO2, off; loaded.
-  void StoreDo(uint32_t triggerStart, uint32_t channelStart, uint32_t levelStart) {
-    Configured(0, MakeBoard(16, 4, 0x00));
-    const std::pair<const char *, uint32_t> values[] = {
-        {"DO_Trigger_Start", triggerStart}, {"DO_Trigger_Shutdown", 0}, {"DO_Channel_Start", channelStart},
-        {"DO_Channel_Shutdown", 2},         {"DO_Level_Start", levelStart}, {"DO_Level_Shutdown", 1}};
-    for (const auto &[name, value] : values) PutDword(kDoKey, name, value);
-    Load();
-  }
-};
+using AppletDoPageTest = AppletTest;
 
 // The start output's stored values load as the driver reads them, shown in
 // lists that are usable only while the trigger is on; OK with the trigger
 // off keeps the stored channel and level, while the library still gets the
-// values in memory.
+// values in memory. The board has four DO channels; the DO key holds a
+// shutdown output on DO2, off.
 TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
   struct Case {
     const char *what;
@@ -40,7 +29,12 @@ TEST_F(AppletDoPageTest, StoredValuesLoadAsTheDriverAndThePageAgree) {
   };
   for (const auto &c : cases) {
     StartOver(c.what);
-    StoreDo(c.trigger, c.channel, c.level);
+    Configured(0, MakeBoard(16, 4, 0x00));
+    const std::pair<const char *, uint32_t> values[] = {
+        {"DO_Trigger_Start", c.trigger}, {"DO_Trigger_Shutdown", 0}, {"DO_Channel_Start", c.channel},
+        {"DO_Channel_Shutdown", 2},      {"DO_Level_Start", c.level}, {"DO_Level_Shutdown", 1}};
+    for (const auto &[name, value] : values) PutDword(kDoKey, name, value);
+    Load();
     OnPage(IDD_DO_PAGE, [&](HWND page) {
       EXPECT_EQ(Checked(page, IDC_DO_START_ENABLE), c.checked);
       EXPECT_EQ(Selection(page, IDC_DO_START_CHANNEL), c.channelShown);
