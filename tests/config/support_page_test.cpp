@@ -12,35 +12,34 @@ using AppletSupportPageTest = AppletTest;
 struct SupportCase {
   const char *what;
   uint32_t deviceType;
-  DWORD diCount, doCount, featureFlags;  // as GetDeviceInfor reports them; only the low bytes count
-  DIO_INFO info;  // model 24's description; other models never ask for it
+  // Whether the library finds the board; the DI and DO counts and features
+  // as GetDeviceInfor reports them (only the low bytes count); model 24's
+  // description (other models never ask for it).
+  diolib::Board board;
   const char *group, *di, *interrupt, *doText, *pled;
   std::vector<int> ticked;
-  bool present = true;  // the library finds the board
 };
 
 // The texts, and which indicators show a tick.
 TEST_F(AppletSupportPageTest, TextsAndTicksFollowTheDescription) {
   const std::vector<int> all = {1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043};
   const SupportCase cases[] = {
-      {"model 24 with everything", 24, 0, 0, 0x7E, {16, 4, 8, 0, 4, 0, 3, 0},
+      {"model 24 with everything", 24, {true, 0, 0, 0x7E, {16, 4, 8, 0, 4, 0, 3, 0}, {}},
        "Support Function (FPGA Version:3.00)", "DI Ports:2 (DI_0~DI_15)", "DI Interrupt (DI_0~DI_3)",
        "DO Ports:1 (DO_0~DO_7)", "Program LED (PLED0~PLED3)", all},
-      {"counters, LED and buzzer", 24, 0, 0, 0x16, {8, 2, 17, 0, 0, 0, 12, 0}, "Support Function (FPGA Version:12.00)",
-       "DI Ports:1 (DI_0~DI_7)", "DI Interrupt", "DO Ports:3 (DO_0~DO_16)", "Program LED",
-       {1033, 1035, 1036, 1037, 1038, 1039, 1040, 1041}},
-      {"another model: the group title and two interrupt channels", 23, 0x101, 0x203, 0x168, {1, 1, 1, 1, 7, 1, 9, 1},
-       "Support Function", "DI Ports:1 (DI_0~DI_0)", "DI Interrupt (DI_0~DI_1)", "DO Ports:1 (DO_0~DO_2)",
-       "Program LED (PLED0~PLED-1)", {1033, 1034, 1035, 1042, 1043}},
-      {"no board: a board with nothing", 24, 0, 0, 0, {}, "Support Function (FPGA Version:0.00)",
-       "DI Ports:1 (DI_0~DI_-1)", "DI Interrupt", "DO Ports:1 (DO_0~DO_-1)", "Program LED", {1033, 1035}, false},
+      {"counters, LED and buzzer", 24, {true, 0, 0, 0x16, {8, 2, 17, 0, 0, 0, 12, 0}, {}},
+       "Support Function (FPGA Version:12.00)", "DI Ports:1 (DI_0~DI_7)", "DI Interrupt", "DO Ports:3 (DO_0~DO_16)",
+       "Program LED", {1033, 1035, 1036, 1037, 1038, 1039, 1040, 1041}},
+      {"another model: the group title and two interrupt channels", 23,
+       {true, 0x101, 0x203, 0x168, {1, 1, 1, 1, 7, 1, 9, 1}, {}}, "Support Function", "DI Ports:1 (DI_0~DI_0)",
+       "DI Interrupt (DI_0~DI_1)", "DO Ports:1 (DO_0~DO_2)", "Program LED (PLED0~PLED-1)",
+       {1033, 1034, 1035, 1042, 1043}},
+      {"no board: a board with nothing", 24, {false, 0, 0, 0, {}, {}}, "Support Function (FPGA Version:0.00)",
+       "DI Ports:1 (DI_0~DI_-1)", "DI Interrupt", "DO Ports:1 (DO_0~DO_-1)", "Program LED", {1033, 1035}},
   };
   for (const auto &c : cases) {
     StartOver(c.what);
-    diolib::Board board = MakeBoard(c.diCount, c.doCount, c.featureFlags);
-    board.info = c.info;
-    board.present = c.present;
-    Load(c.deviceType, board);
+    Load(c.deviceType, c.board);
     OnPage(IDD_SUPPORT_PAGE, [&](HWND page) {
       std::vector<std::string> texts;
       for (int id : {IDC_SUP_GROUP, IDC_SUP_DI_TEXT, IDC_SUP_INTERRUPT_TEXT, IDC_SUP_DO_TEXT, IDC_SUP_PLED_TEXT,
