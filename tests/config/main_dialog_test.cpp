@@ -74,18 +74,12 @@ void ExpectKeysAndNames(HWND dialog, HWND page) {
 
 RECT At(HWND page, int id) { return hostwin::Placement(Item(page, id)); }
 
-std::vector<HWND> OfKind(HWND page, bool (*kind)(HWND)) {
-  std::vector<HWND> out;
-  for (HWND control : hostwin::Children(page))
-    if (kind(control)) out.push_back(control);
-  return out;
-}
-
 // The labels of a page start at one x; on the support page each indicator
 // sits on its label's row, the rows one step apart.
 void ExpectGrid(HWND page) {
   std::set<LONG> lefts;
-  for (HWND label : OfKind(page, IsText)) lefts.insert(hostwin::Placement(label).left);
+  for (HWND label : hostwin::Children(page))
+    if (IsText(label)) lefts.insert(hostwin::Placement(label).left);
   EXPECT_EQ(lefts.size(), 1u) << "labels at " << lefts.size() << " different x";
   switch (hostwin::TemplateId(page)) {
     case IDD_SUPPORT_PAGE: {
@@ -110,8 +104,8 @@ void ExpectGrid(HWND page) {
       std::set<LONG> lists, boxes, buttons;
       for (int id : {IDC_DO_START_CHANNEL, IDC_DO_START_LEVEL, IDC_DO_SHUTDOWN_CHANNEL, IDC_DO_SHUTDOWN_LEVEL})
         lists.insert(At(page, id).left);
-      for (HWND box : OfKind(page, IsGroupBox))
-        boxes.insert(hostwin::Placement(box).left * 10000 + hostwin::Placement(box).right);
+      for (HWND box : hostwin::Children(page))
+        if (IsGroupBox(box)) boxes.insert(hostwin::Placement(box).left * 10000 + hostwin::Placement(box).right);
       for (int id : {IDC_DO_START_ENABLE, IDC_DO_SHUTDOWN_ENABLE}) buttons.insert(At(page, id).left);
       EXPECT_EQ(std::vector<size_t>({lists.size(), boxes.size(), buttons.size()}), std::vector<size_t>({1, 1, 1}))
           << "lists, group boxes and check boxes each on one edge";
