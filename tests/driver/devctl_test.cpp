@@ -23,8 +23,6 @@ const struct PortCode {
     {IOCTL_DIO_READ_PORT_ULONG, 4, false},  {IOCTL_DIO_WRITE_PORT_UCHAR, 1, true},
     {IOCTL_DIO_WRITE_PORT_USHORT, 2, true}, {IOCTL_DIO_WRITE_PORT_ULONG, 4, true}};
 
-uint32_t Mask(ULONG width) { return width == 4 ? 0xFFFFFFFFu : (1u << 8 * width) - 1; }
-
 // A port request: the offset, then a value (used by writes only).
 struct PortBuffer {
   uint8_t bytes[16] = {};
@@ -77,7 +75,8 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
     }
     const PortCode &c = *std::find_if(std::begin(kPortCodes), std::end(kPortCodes),
                                       [&](const PortCode &p) { return p.code == row.code; });
-    const uint32_t seen = (c.write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & Mask(c.width);
+    const uint32_t seen =
+        (c.write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & uint32_t((uint64_t(1) << 8 * c.width) - 1);
     uint32_t value = 0;
     memcpy(&value, output, c.width);
     EXPECT_EQ(r.status, kOk);
@@ -134,7 +133,7 @@ TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
 // While stopped, port requests wait in the device queue and an enable takes its
 // events for the restart to connect. A held request ends with the restart (carried
 // out after the registers are back), a cancel, or the removal after a failed
-// restart (a cleanup: createclose_test.cpp).
+// restart (a cleanup: the next test).
 TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
   const struct {
     const char *what;
@@ -186,6 +185,36 @@ TEST_F(DeviceControlTest, AStoppedBoardHoldsPortRequestsUntilItsRestart) {
       EXPECT_EQ(Pdo()->AttachedDevice, nullptr) << "removed after the last close";
     }
   }
+}
+
+// A handle's cleanup takes back its requests held while the board is
+// stopped; another handle's stay held, in the order they came, and are
+// carried out at the restart.
+TEST_F(DeviceControlTest, ACleanupTakesBackOnlyItsHandlesHeldRequests) {
+  Bring(24);
+  ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
+  HANDLE other = Open();
+  // Writes to the DO register, of this handle and the other in turn.
+  UCHAR values[] = {0x11, 0x22, 0x33, 0x44};
+  std::atomic<NTSTATUS> status[4];
+  std::vector<std::unique_ptr<Aside>> requests;
+  for (int i = 0; i < 4; ++i) {
+    status[i] = STATUS_PENDING;
+    HANDLE file = i % 2 ? other : file_;
+    requests.push_back(InProgramAside(
+        [&, i, file] { status[i] = PortByte(file, IOCTL_DIO_WRITE_PORT_UCHAR, DIO_L24_DO, &values[i]); }));
+  }
+  EXPECT_EQ(hostk::user::CloseHandle(file_), STATUS_SUCCESS);
+  requests[0].reset();  // each ends once its request is completed
+  requests[2].reset();
+  EXPECT_EQ((std::vector<NTSTATUS>{status[0], status[1], status[2], status[3]}),
+            (std::vector<NTSTATUS>{STATUS_CANCELLED, STATUS_PENDING, STATUS_CANCELLED, STATUS_PENDING}));
+  EXPECT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
+  requests.clear();
+  EXPECT_EQ(status[1], STATUS_SUCCESS);
+  EXPECT_EQ(status[3], STATUS_SUCCESS);
+  EXPECT_EQ(board_->Do(), 0x44) << "the other handle's writes in their order";
 }
 
 // Resources without the register block: the start succeeds and records the

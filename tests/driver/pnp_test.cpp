@@ -166,6 +166,16 @@ TEST_F(PnpTest, AStopOfANeverStartedDeviceChangesNothing) {
   EXPECT_EQ(Pnp(IRP_MN_REMOVE_DEVICE).ioStatus.Status, STATUS_SUCCESS);
 }
 
+// An open reaching the driver after a surprise removal is refused: the handle
+// would outlive its device.
+TEST_F(PnpTest, AnOpenThatMeetsASurpriseRemovalIsRefused) {
+  StartedDevice(24);
+  Program program;
+  hostk::AtNextEntry("NtCreateFile", [this] { hostk::SurpriseRemove(Pdo()); });
+  program.Open(GENERIC_READ, STATUS_DELETE_PENDING);
+  EXPECT_EQ(Pdo()->AttachedDevice, nullptr) << "removed: no handle held it";
+}
+
 // The removal takes the device, its interface and its subkeys away, whatever
 // stands in its way; the device map's value stays.
 TEST_F(PnpTest, RemovalAlwaysTakesTheDeviceAway) {

@@ -152,17 +152,6 @@ class PowerTest : public EventProgramTest {
   std::vector<HANDLE> events_;
 };
 
-TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
-  for (SYSTEM_POWER_STATE sleep :
-       {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
-    SCOPED_TRACE(StateName(SystemPowerState, sleep));
-    ASSERT_TRUE(Begin(24));
-    ExpectSent(SystemPowerState, sleep, {"set D3", "set " + StateName(SystemPowerState, sleep)}, {"set D3 -> 00000000"},
-               PowerDeviceD3);
-    ExpectWake();
-  }
-}
-
 // The system request comes back at DISPATCH_LEVEL, where nothing may wait:
 // the D0 request is made without waiting and delivered on a worker thread.
 TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
@@ -253,8 +242,17 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
   }
 }
 
-TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
+// A PCI board sleeps in D3 and wakes in D0 with the system, and device
+// requests move its state both ways.
+TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0AndDeviceRequestsMoveItsState) {
   ASSERT_TRUE(Begin(24));
+  for (SYSTEM_POWER_STATE sleep :
+       {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
+    SCOPED_TRACE(StateName(SystemPowerState, sleep));
+    ExpectSent(SystemPowerState, sleep, {"set D3", "set " + StateName(SystemPowerState, sleep)}, {"set D3 -> 00000000"},
+               PowerDeviceD3);
+    ExpectWake();
+  }
   for (DEVICE_POWER_STATE state :
        {PowerDeviceD3, PowerDeviceD0, PowerDeviceD2, PowerDeviceD3, PowerDeviceD1, PowerDeviceD0, PowerDeviceD3}) {
     SCOPED_TRACE("to " + StateName(DevicePowerState, state));
