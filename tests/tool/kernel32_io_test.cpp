@@ -39,11 +39,6 @@ class Kernel32IoTest : public diotest::DriverTest {
   HANDLE Open(DWORD access = GENERIC_READ | GENERIC_WRITE) {
     return CreateFileA(Path().c_str(), access, 0, NULL, OPEN_EXISTING, 0, NULL);
   }
-  std::vector<std::string> TakeFaults() {
-    std::vector<std::string> faults = hostwin::Outstanding();
-    hostwin::ResetDesktop();
-    return faults;
-  }
 
   std::unique_ptr<diotest::Program> program_;
 };
@@ -248,7 +243,8 @@ TEST_F(Kernel32IoTest, MisusesAreFaults) {
   };
   for (const auto &[fault, misuse] : cases) {
     misuse();
-    EXPECT_EQ(TakeFaults(), std::vector<std::string>({fault}));
+    EXPECT_EQ(hostwin::Outstanding(), std::vector<std::string>({fault}));
+    hostwin::ResetDesktop();
   }
   CloseHandle(device);
   CloseHandle(event);
