@@ -65,10 +65,9 @@ TEST(Strings, AppendAndCopyWriteOnlyWhatFits) {
       dest.string.Length = 4;
       RtlCopyUnicodeString(&dest.string, sourceText ? &source.string : nullptr);
     }
-    EXPECT_EQ(Counted::Expect(result, terminated), dest.buffer);
-    EXPECT_EQ(U16(result).size() * 2, dest.string.Length);
-    EXPECT_EQ(maximum, dest.string.MaximumLength);
-    EXPECT_EQ(dest.buffer.data(), dest.string.Buffer);
+    EXPECT_EQ(std::make_tuple(dest.buffer, dest.string.Length, dest.string.MaximumLength,
+                              dest.string.Buffer - dest.buffer.data()),
+              std::make_tuple(Counted::Expect(result, terminated), USHORT(U16(result).size() * 2), maximum, 0L));
   }
 }
 
