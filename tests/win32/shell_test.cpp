@@ -52,9 +52,8 @@ TEST_F(Win32ShellTest, TextsAreCutToTheBufferAsEachCallPromises) {
     memset(buffer, '~', sizeof buffer);
     buffer[1] = buffer[sizeof buffer - 1] = '\0';
     SetLastError(0);
-    EXPECT_EQ(call(buffer, size), result);
-    EXPECT_STREQ(buffer, left);
-    EXPECT_EQ(GetLastError(), error);
+    const UINT answer = call(buffer, size);
+    EXPECT_EQ(std::make_tuple(answer, std::string(buffer), GetLastError()), std::make_tuple(result, left, error));
   }
   char buffer[8];
   EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7770000), buffer, sizeof buffer), 0u);
