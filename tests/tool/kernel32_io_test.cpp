@@ -54,9 +54,7 @@ TEST_F(Kernel32IoTest, CreateFileOpensADeviceByEitherFormOfItsPath) {
     SetLastError(0);
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     EXPECT_EQ(std::make_tuple(file == INVALID_HANDLE_VALUE, GetLastError()), std::make_tuple(error != 0, error)) << path;
-    if (file != INVALID_HANDLE_VALUE) {
-      EXPECT_TRUE(CloseHandle(file));
-    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   EXPECT_EQ(hostwin::ProcessHandleCount(), 0u);
 }
