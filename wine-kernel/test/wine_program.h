@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// clang (the applet's builds) knows printf formats as "printf", gcc with
+// mingw-w64's own printf as "gnu_printf".
+#ifdef __clang__
+#define WINE_PRINTF(text, first) __attribute__((format(printf, text, first)))
+#else
+#define WINE_PRINTF(text, first) __attribute__((format(gnu_printf, text, first)))
+#endif
+
 namespace winetest {
 
 inline int gFailures;
@@ -23,7 +31,7 @@ inline void Print(const char *prefix, const char *format, va_list arguments) {
 }
 
 // Prints "ok" or "FAIL" with the text; a failure is counted.
-__attribute__((format(gnu_printf, 2, 3))) inline bool Check(bool ok, const char *format, ...) {
+WINE_PRINTF(2, 3) inline bool Check(bool ok, const char *format, ...) {
   va_list arguments;
   va_start(arguments, format);
   Print(ok ? "ok: " : "FAIL: ", format, arguments);
@@ -32,7 +40,7 @@ __attribute__((format(gnu_printf, 2, 3))) inline bool Check(bool ok, const char 
   return ok;
 }
 
-__attribute__((format(gnu_printf, 1, 2))) inline void Note(const char *format, ...) {
+WINE_PRINTF(1, 2) inline void Note(const char *format, ...) {
   va_list arguments;
   va_start(arguments, format);
   Print("", format, arguments);
