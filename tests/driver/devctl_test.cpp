@@ -23,8 +23,6 @@ const struct PortCode {
     {IOCTL_DIO_READ_PORT_ULONG, 4, false},  {IOCTL_DIO_WRITE_PORT_UCHAR, 1, true},
     {IOCTL_DIO_WRITE_PORT_USHORT, 2, true}, {IOCTL_DIO_WRITE_PORT_ULONG, 4, true}};
 
-uint32_t Mask(ULONG width) { return width == 4 ? 0xFFFFFFFFu : (1u << 8 * width) - 1; }
-
 // A port request: the offset, then a value (used by writes only).
 struct PortBuffer {
   uint8_t bytes[16] = {};
@@ -77,7 +75,8 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
     }
     const PortCode &c = *std::find_if(std::begin(kPortCodes), std::end(kPortCodes),
                                       [&](const PortCode &p) { return p.code == row.code; });
-    const uint32_t seen = (c.write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & Mask(c.width);
+    const uint32_t seen =
+        (c.write ? 0xA5C3E1F0 : 0x44332211u >> 8 * (row.offset % 4)) & uint32_t((uint64_t(1) << 8 * c.width) - 1);
     uint32_t value = 0;
     memcpy(&value, output, c.width);
     EXPECT_EQ(r.status, kOk);

@@ -56,6 +56,9 @@ TEST_F(EntryTest, AddDeviceLeavesAnAttachedDeviceInD0) {
 // position, asked of the bus, recorded.
 TEST_F(EntryTest, TheModelIsTheDevicesOwnOrElseTheServiceKeys) {
   constexpr uint32_t kNone = 0xFFFFFFFF;
+  const auto Le = [](uint32_t v) {  // a REG_DWORD's bytes
+    return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  };
   const struct Case {
     const char *what;
     uint32_t serviceType;
@@ -67,24 +70,18 @@ TEST_F(EntryTest, TheModelIsTheDevicesOwnOrElseTheServiceKeys) {
     bool busKnown;
     ULONG bus, slot;  // as recorded
   } cases[] = {
-      {"the device's dword", REG_DWORD, {24, 0, 0, 0}, REG_DWORD, {22, 0, 0, 0}, 24, 22, 0x00030001, true, 2, 3},
-      {"a PCI model on a latched service key", REG_DWORD, {0, 0, 0, 0}, REG_DWORD, {24, 0, 0, 0}, 0, 24, 0x001F0007,
-       true, 2, 31},
-      {"a latched model on a PCI service key", REG_DWORD, {24, 0, 0, 0}, REG_DWORD, {0, 0, 0, 0}, 24, 0, 0x00030001,
-       true, 0, 0},
-      {"model 20 is not a PCI model", REG_DWORD, {24, 0, 0, 0}, REG_DWORD, {20, 0, 0, 0}, 24, 20, 0x00030001, true, 0,
-       0},
-      {"no value of its own", REG_DWORD, {22, 0, 0, 0}, kNone, {}, 22, 22, 0x00040000, true, 2, 4},
-      {"a model past every known one", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, kNone, {}, kNone, kNone, 0x00040000, true,
-       2, 4},
-      {"the bus supplies no position", REG_DWORD, {24, 0, 0, 0}, kNone, {}, 24, 24, 0x00030001, false, 0, 0},
+      {"the device's dword", REG_DWORD, Le(24), REG_DWORD, Le(22), 24, 22, 0x00030001, true, 2, 3},
+      {"a PCI model on a latched service key", REG_DWORD, Le(0), REG_DWORD, Le(24), 0, 24, 0x001F0007, true, 2, 31},
+      {"a latched model on a PCI service key", REG_DWORD, Le(24), REG_DWORD, Le(0), 24, 0, 0x00030001, true, 0, 0},
+      {"model 20 is not a PCI model", REG_DWORD, Le(24), REG_DWORD, Le(20), 24, 20, 0x00030001, true, 0, 0},
+      {"no value of its own", REG_DWORD, Le(22), kNone, {}, 22, 22, 0x00040000, true, 2, 4},
+      {"a model past every known one", REG_DWORD, Le(kNone), kNone, {}, kNone, kNone, 0x00040000, true, 2, 4},
+      {"the bus supplies no position", REG_DWORD, Le(24), kNone, {}, 24, 24, 0x00030001, false, 0, 0},
       {"a text of 4 bytes in the service key is taken as its bytes", REG_SZ, {'2', 0, 0, 0}, kNone, {}, '2', '2',
        0x00030000, true, 2, 3},
       {"no value in the service key", kNone, {}, kNone, {}, 0, 0, 0x00030000, true, 0, 0},
-      {"a text is no model of the device", REG_DWORD, {22, 0, 0, 0}, REG_SZ, {'2', 0, 0, 0}, 22, 22, 0x00030000, true,
-       2, 3},
-      {"nor are 8 bytes", REG_DWORD, {22, 0, 0, 0}, REG_QWORD, {24, 0, 0, 0, 0, 0, 0, 0}, 22, 22, 0x00030000, true, 2,
-       3},
+      {"a text is no model of the device", REG_DWORD, Le(22), REG_SZ, {'2', 0, 0, 0}, 22, 22, 0x00030000, true, 2, 3},
+      {"nor are 8 bytes", REG_DWORD, Le(22), REG_QWORD, {24, 0, 0, 0, 0, 0, 0, 0}, 22, 22, 0x00030000, true, 2, 3},
   };
   for (const Case &c : cases) {
     const auto row = FreshRow(c.what);

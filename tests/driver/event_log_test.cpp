@@ -24,14 +24,6 @@ std::vector<std::string> Log() {
   return out;
 }
 
-// The debugger's lines of the driver's component.
-std::vector<std::string> TraceLines() {
-  std::vector<std::string> lines;
-  for (const auto &m : hostk::DebugMessages())
-    if (m.component == DPFLTR_IHVDRIVER_ID) lines.push_back(m.text);
-  return lines;
-}
-
 std::string Expected(NTSTATUS message, NTSTATUS status, const Strings &strings) {
   return Describe(hostk::ErrorLogRecord{nullptr, nullptr, message, status, 0, 0, {}, strings});
 }
@@ -92,7 +84,9 @@ TEST_F(EventLogTest, EachStartFailureWritesOneEntryWithItsFigures) {
     EXPECT_EQ(StartWith(c.resources).ioStatus.Status, c.started);
     EXPECT_EQ(Log(), std::vector<std::string>{c.entry});
     for (const auto &entry : hostk::ErrorLog()) EXPECT_EQ(entry.device, device) << "the entry names the board's device";
-    EXPECT_EQ(TraceLines().size(), NT_SUCCESS(c.started) ? 0u : 1u) << "a refused start is traced";
+    size_t traced = 0;  // the debugger's lines of the driver's component
+    for (const auto &m : hostk::DebugMessages()) traced += m.component == DPFLTR_IHVDRIVER_ID;
+    EXPECT_EQ(traced, NT_SUCCESS(c.started) ? 0u : 1u) << "a refused start is traced";
   }
 }
 

@@ -152,17 +152,6 @@ class PowerTest : public EventProgramTest {
   std::vector<HANDLE> events_;
 };
 
-TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0) {
-  for (SYSTEM_POWER_STATE sleep :
-       {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
-    SCOPED_TRACE(StateName(SystemPowerState, sleep));
-    ASSERT_TRUE(Begin(24));
-    ExpectSent(SystemPowerState, sleep, {"set D3", "set " + StateName(SystemPowerState, sleep)}, {"set D3 -> 00000000"},
-               PowerDeviceD3);
-    ExpectWake();
-  }
-}
-
 // The system request comes back at DISPATCH_LEVEL, where nothing may wait:
 // the D0 request is made without waiting and delivered on a worker thread.
 TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
@@ -200,11 +189,14 @@ TEST_F(PowerTest, AWakeCompletedAtDispatchLevelRequestsD0Afterwards) {
   }
 }
 
-// Requests for no change, and every request on a board that is not on the
-// PCI bus, go down as they came, with the bus's answer. A refused power-up,
-// of the system or the device, leaves the board in D3 with no D0 request.
+// Requests for no change, every request on a board that is not on the PCI
+// bus, and every request while the device is not started or a stop or
+// removal query holds it go down as they came, with the bus's answer. A
+// refused power-up, of the system or the device, leaves the board in D3 with
+// no D0 request. Released by the query's cancel, the board sleeps in D3.
 TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
   constexpr UCHAR set = IRP_MN_SET_POWER, query = IRP_MN_QUERY_POWER;
+  constexpr UCHAR stop = IRP_MN_QUERY_STOP_DEVICE, removal = IRP_MN_QUERY_REMOVE_DEVICE, unstarted = 0xFF;
   const struct Case {
     const char *what;
     uint32_t model;
@@ -213,6 +205,7 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
     POWER_STATE_TYPE type;
     ULONG state;
     bool refused = false;  // the bus refuses set-power requests
+    UCHAR held = 0;        // the query that holds the started board, or never started
   } cases[] = {
       {"working while in D0", 24, 0, set, SystemPowerState, PowerSystemWorking},
       {"unspecified while in D0", 24, 0, set, SystemPowerState, PowerSystemUnspecified},
@@ -224,20 +217,42 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
       {"query D3", 24, 0, query, DevicePowerState, PowerDeviceD3},
       {"S0 refused", 24, PowerDeviceD3, set, SystemPowerState, PowerSystemWorking, true},
       {"D0 refused", 24, PowerDeviceD3, set, DevicePowerState, PowerDeviceD0, true},
+      {"sleep, never started", 24, 0, set, SystemPowerState, PowerSystemSleeping3, false, unstarted},
+      {"D3, never started", 24, 0, set, DevicePowerState, PowerDeviceD3, false, unstarted},
+      {"sleep while stop pending", 24, 0, set, SystemPowerState, PowerSystemSleeping3, false, stop},
+      {"D3 while stop pending", 24, 0, set, DevicePowerState, PowerDeviceD3, false, stop},
+      {"sleep while remove pending", 24, 0, set, SystemPowerState, PowerSystemSleeping3, false, removal},
+      {"D3 while remove pending", 24, 0, set, DevicePowerState, PowerDeviceD3, false, removal},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(Begin(c.model));
+    ASSERT_TRUE(Begin(c.model, c.held != unstarted));
     if (c.before) Send(DevicePowerState, c.before);
+    if (c.held == stop || c.held == removal) {
+      EXPECT_EQ(hostk::SendPnp(Pdo(), c.held).ioStatus.Status, STATUS_SUCCESS);
+    }
     hostk::SetBusReply(Pdo(), IRP_MJ_POWER, c.refused ? set : query, {kRefused, 0, false});
     ExpectSent(c.type, c.state, {MinorName(c.minor) + StateName(c.type, c.state)}, {},
                c.before ? DEVICE_POWER_STATE(c.before) : PowerDeviceD0,
                c.minor == query || c.refused ? kRefused : STATUS_SUCCESS, c.minor);
+    if (c.held == stop || c.held == removal) {
+      hostk::SendPnp(Pdo(), c.held == stop ? IRP_MN_CANCEL_STOP_DEVICE : IRP_MN_CANCEL_REMOVE_DEVICE);
+      ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set D3", "set S3"}, {"set D3 -> 00000000"}, PowerDeviceD3);
+    }
   }
 }
 
-TEST_F(PowerTest, DeviceRequestsMoveTheStateBothWays) {
+// A PCI board sleeps in D3 and wakes in D0 with the system, and device
+// requests move its state both ways.
+TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0AndDeviceRequestsMoveItsState) {
   ASSERT_TRUE(Begin(24));
+  for (SYSTEM_POWER_STATE sleep :
+       {PowerSystemSleeping1, PowerSystemSleeping3, PowerSystemHibernate, PowerSystemShutdown}) {
+    SCOPED_TRACE(StateName(SystemPowerState, sleep));
+    ExpectSent(SystemPowerState, sleep, {"set D3", "set " + StateName(SystemPowerState, sleep)}, {"set D3 -> 00000000"},
+               PowerDeviceD3);
+    ExpectWake();
+  }
   for (DEVICE_POWER_STATE state :
        {PowerDeviceD3, PowerDeviceD0, PowerDeviceD2, PowerDeviceD3, PowerDeviceD1, PowerDeviceD0, PowerDeviceD3}) {
     SCOPED_TRACE("to " + StateName(DevicePowerState, state));
@@ -267,31 +282,6 @@ TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   ExpectState(PowerDeviceD3);  // recorded before it went down
   ExpectWake();
-}
-
-TEST_F(PowerTest, AHeldDeviceGetsItsPowerRequestsPassedDownUntouched) {
-  const struct Case {
-    const char *what;
-    UCHAR query, cancel;  // what holds a started board and releases it again (0: not started)
-  } cases[] = {
-      {"never started", 0, 0},
-      {"stop pending", IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE},
-      {"remove pending", IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_TRUE(Begin(24, c.query != 0));
-    if (c.query) {
-      EXPECT_EQ(hostk::SendPnp(Pdo(), c.query).ioStatus.Status, STATUS_SUCCESS);
-    }
-    ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set S3"}, {}, PowerDeviceD0);
-    ExpectSent(DevicePowerState, PowerDeviceD3, {"set D3"}, {}, PowerDeviceD0);
-    if (c.cancel) {
-      // Released, the same sleep takes the board to D3.
-      hostk::SendPnp(Pdo(), c.cancel);
-      ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set D3", "set S3"}, {"set D3 -> 00000000"}, PowerDeviceD3);
-    }
-  }
 }
 
 // Before anything goes down, a request that leaves S0 switches the board's

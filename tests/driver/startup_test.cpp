@@ -124,6 +124,20 @@ TEST_F(StartupTest, EachLayoutDrivesTheStartBitThenResetsItsInterrupts) {
   }
 }
 
+// A register's port is the base's low 32 bits plus the offset, in 16 bits.
+TEST_F(StartupTest, RegisterPortsWrapWithinThePortSpace) {
+  gDeviceType = 0;
+  hostboard::SimBoard board(hostboard::General, 0xFFFE);
+  board.Attach();
+  DEVICE_EXTENSION extension = {};
+  extension.Range2Start.QuadPart = 0x1'0000'FFFEll;
+  hostk::ClearPortTrace();
+  SetDoBit(&extension, 0, 1);
+  ResetInterruptRegisters(&extension, FALSE);
+  EXPECT_EQ(Trace(), Describe({{false, 1, 0xFFFF, 0x00}, {true, 1, 0xFFFF, 0x01}, {true, 1, 0x0005, 0},
+                               {true, 1, 0x0000, 0}}));
+}
+
 // A second board, of the board's model or another, does not start while the
 // first is in service, at each try, with one event-log entry: nothing of the
 // first changes, its I/O goes on, and once it is removed the next device's

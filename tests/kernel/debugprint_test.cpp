@@ -24,7 +24,6 @@ std::string Last() {
 }
 
 TEST(DebugPrintTest, MessagesReachTheDebuggerAsTheKernelFormatsThem) {
-  hostk::ResetMachine();
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, L"Device000");
   EXPECT_EQ(DbgPrintEx(DPFLTR_IHVDRIVER_ID, DPFLTR_WARNING_LEVEL, "%lu %ld %lX %u|%-4d|%04x %I64u %llx %c %s %%\n",
@@ -50,8 +49,6 @@ TEST(DebugPrintTest, MessagesReachTheDebuggerAsTheKernelFormatsThem) {
   ASSERT_EQ(all.size(), 4u);
   EXPECT_EQ(all[1].component, ULONG(DPFLTR_IHVBUS_ID));
   EXPECT_EQ(all[1].level, 31u);
-  hostk::ResetMachine();
-  EXPECT_TRUE(hostk::DebugMessages().empty());
 }
 
 TEST(DebugPrintDeathTest, MisusesStopTheRun) {
@@ -72,23 +69,18 @@ TEST(DebugPrintDeathTest, MisusesStopTheRun) {
       {"no format", [] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, nullptr); }, "without a format"},
       {"%wZ at DISPATCH_LEVEL", [&] { atDispatch([&] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%wZ", &name); }); },
        "STOP 0x0000000A: DbgPrintEx with the Unicode conversion %wZ at IRQL 2"},
-      {"%ws at DISPATCH_LEVEL", [&] { atDispatch([] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%ws", L"x"); }); },
-       "Unicode conversion %ws"},
-      {"%S at DISPATCH_LEVEL", [&] { atDispatch([] { PrintList(DPFLTR_IHVDRIVER_ID, "%S", L"x"); }); },
-       "Unicode conversion %S"},
-      {"%lc at DISPATCH_LEVEL", [&] { atDispatch([] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%lc", L'x'); }); },
-       "Unicode conversion %lc"},
-      {"%C at DISPATCH_LEVEL", [&] { atDispatch([] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%C", L'x'); }); },
-       "Unicode conversion %C"},
-      {"%f", [] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%f", 1.0); }, "floating-point conversion %f"},
-      {"%.2e", [] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%.2e", 1.0); }, "floating-point conversion %.2e"},
-      {"%G", [] { PrintList(DPFLTR_IHVDRIVER_ID, "%G", 1.0); }, "floating-point conversion %G"},
-      {"%a", [] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%a", 1.0); }, "floating-point conversion %a"},
       {"%n", [] { int n; DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%n", &n); }, "a conversion the stand-in does not know: %n"},
       {"%wd", [] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%wd", 1); }, "%wd, a size it does not take"},
       {"a format ending in a conversion", [] { DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, "%l"); }, "ends inside a conversion"},
   };
   for (const Row &row : rows) EXPECT_DEATH(row.misuse(), row.stop) << row.what;
+  // The other Unicode conversions at DISPATCH_LEVEL, and the floating-point
+  // ones at any IRQL: each stops the run before its argument is read.
+  for (const char *unicode : {"%ws", "%S", "%lc", "%C"})
+    EXPECT_DEATH(atDispatch([&] { PrintList(DPFLTR_IHVDRIVER_ID, unicode, L"x"); }),
+                 std::string("Unicode conversion ") + unicode);
+  for (const char *floating : {"%f", "%.2e", "%G", "%a"})
+    EXPECT_DEATH(DbgPrintEx(DPFLTR_IHVDRIVER_ID, 0, floating, 1.0), std::string("floating-point conversion ") + floating);
 }
 
 }  // namespace

@@ -233,20 +233,15 @@ TEST_F(IrpTest, OnlyTheManagersRequestsGetThroughWithoutPool) {
   hostk::FailAllocationsFrom(0);
 }
 
-// Each driver hands a query-power or set-power request on with
-// PoStartNextPowerIrp once, before it skips its location or in its
-// completion routine, as the driver's own power tests do both ways.
-// Wait-wake requests need no call.
-TEST_F(IrpTest, WaitWakeRequestsNeedNoPoStartNextPowerIrp) {
-  topAction = middleAction = Action::PowerSkipUnstarted;
-  EXPECT_TRUE(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_WAIT_WAKE).completed);
-}
-
 // A request completed twice, one with a location fewer than the stack's
 // drivers copy into, a dispatch routine that leaves a critical region
-// entered, and power requests not handed on once with PoStartNextPowerIrp and
-// PoCallDriver.
+// entered, and query-power or set-power requests not handed on once with
+// PoStartNextPowerIrp (before a driver skips its location or in its
+// completion routine, as the driver's own power tests do both ways) and
+// PoCallDriver. A wait-wake request needs no PoStartNextPowerIrp.
 TEST_F(IrpTest, TheVerifierStopsMisuse) {
+  topAction = middleAction = Action::PowerSkipUnstarted;
+  EXPECT_TRUE(hostk::SendIrp(top.device, IRP_MJ_POWER, IRP_MN_WAIT_WAKE).completed);
   // A request of its own, with room for `locations` drivers, completed once
   // more after the stack when `again`.
   auto send = [](CCHAR locations, bool again) {

@@ -207,24 +207,6 @@ TEST_F(LifecycleTest, AProcessThatEndsCancelsItsRequestsBeforeItsHandlesClose) {
   EXPECT_EQ(journal, (std::vector<std::string>{"create", "cancel", "cleanup", "close"}));
 }
 
-// After a surprise removal the removal request waits for the last handle's
-// close; with none open it follows at once.
-TEST_F(LifecycleTest, TheRemovalAfterASurpriseRemovalWaitsForTheLastClose) {
-  hostk::user::ProcessScope scope(program_);
-  HANDLE first = nullptr, second = nullptr;
-  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &first), STATUS_SUCCESS);
-  ASSERT_EQ(hostk::user::OpenFile(path_, GENERIC_READ, &second), STATUS_SUCCESS);
-  journal.clear();
-  EXPECT_EQ(hostk::SurpriseRemove(pdo_).ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_TRUE(hostk::RemovalWaiting(pdo_));
-  hostk::user::CloseHandle(first);
-  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "cleanup", "close"}));
-  hostk::user::CloseHandle(second);
-  EXPECT_EQ(journal, (std::vector<std::string>{"pnp 23", "cleanup", "close", "cleanup", "close", "pnp 2"}))
-      << "the removal right after the last close";
-  EXPECT_EQ(pdo_->AttachedDevice, nullptr);
-}
-
 // Each hold keeps its work waiting until it is released: a power request
 // asked for before the stack sees it, its callback once the bus has
 // completed it, a work item before its routine runs.

@@ -85,10 +85,6 @@ TEST(Registry, OpenAndCreateKeys) {
       EXPECT_EQ(check, hostreg::ToUtf8(hostreg::PathOf(*found)));
     }
   }
-  // The handle still open is the one thing the machine reports as left over.
-  std::vector<std::string> left = hostk::Outstanding();
-  ASSERT_EQ(1u, left.size());
-  EXPECT_NE(std::string::npos, left[0].find(STORED)) << left[0];
   ZwClose(vendor);
 }
 

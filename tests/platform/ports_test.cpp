@@ -104,7 +104,6 @@ TEST(PortsTest, TraceHoldsOneEntryPerAccessAtItsFullWidth) {
   std::vector<std::string> trace;
   for (const auto &access : hostk::PortTrace()) trace.push_back(hostk::Describe(access));
   EXPECT_EQ(trace, expected);
-  hostk::ClearPortTrace();
 }
 
 // A claim that starts inside another, or before it and runs into it.
@@ -132,7 +131,6 @@ TEST(PortsDeathTest, AccessesOutsideTheGivenRangesStopTheRun) {
   hostk::ReleaseAssignedPorts(pdo);
   EXPECT_DEATH((void)__inbyte(0x100), "outside") << "taken back at the stop";
   hostk::DeletePdo(pdo);
-  hostk::ClearPortTrace();
 }
 
 }  // namespace

@@ -50,6 +50,14 @@ void ExpectRefused(const std::string &commandLine, int exit, const std::string &
       << commandLine << ": " << r.err;
 }
 
+// A command that must succeed, and keep nothing open: what it wrote.
+std::string Done(const std::string &commandLine) {
+  Result r = Dioctl(commandLine);
+  EXPECT_EQ(std::tie(r.exit, r.err, r.handlesLeft), std::make_tuple(0, std::string(), size_t(0)))
+      << commandLine << ": " << r.err;
+  return r.out;
+}
+
 class DioctlTest : public diotest::DriverTest, public testing::WithParamInterface<uint32_t> {
  protected:
   // A started board of the model; a layout-24 board says it has 16 DI
@@ -63,14 +71,6 @@ class DioctlTest : public diotest::DriverTest, public testing::WithParamInterfac
         if (model_ == 24) board.SetInfoByte(byte.first, byte.second);
     });
     ASSERT_NE(device_, nullptr);
-  }
-
-  // Runs a command that must succeed, and keeps nothing open.
-  std::string Done(const std::string &commandLine) {
-    Result r = Dioctl(commandLine);
-    EXPECT_EQ(std::tie(r.exit, r.err, r.handlesLeft), std::make_tuple(0, std::string(), size_t(0)))
-        << commandLine << ": " << r.err;
-    return r.out;
   }
 
   uint16_t Port(uint32_t offset) const { return uint16_t(diotest::kRegisterBase + offset); }
@@ -209,12 +209,11 @@ TEST_P(DioctlTest, WatchTakesOnlyTheEventsListedAndEndsWhenTheTimeIsUp) {
   EXPECT_NE(r.out.find(": 1 event\n"), std::string::npos) << r.out;
   EXPECT_TRUE(hostk::ConnectedInterrupts().empty());  // its close was the last
 
-  r = Dioctl("watch --for 0.2");
-  EXPECT_EQ(r.exit, 0) << r.err;
-  size_t after = r.out.find("stopped (time is up) after ");
-  ASSERT_NE(after, std::string::npos) << r.out;
-  EXPECT_GE(atof(r.out.c_str() + after + 27), 0.2) << r.out;
-  EXPECT_NE(r.out.find(": 0 events\n"), std::string::npos) << r.out;
+  const std::string out = Done("watch --for 0.2");
+  size_t after = out.find("stopped (time is up) after ");
+  ASSERT_NE(after, std::string::npos) << out;
+  EXPECT_GE(atof(out.c_str() + after + 27), 0.2) << out;
+  EXPECT_NE(out.find(": 0 events\n"), std::string::npos) << out;
   EXPECT_EQ(board_->IntEn0(), 0x00);
 }
 
@@ -249,7 +248,7 @@ TEST_F(DioctlWithoutBoardTest, AccessDeniedToWhatTheUserMayNotDo) {
   hostwin::DenyDeviceAccess(kGenericWrite);
   for (const char *commandLine : {"write 3 1", "watch", "do-config --start off --shutdown off"})
     ExpectRefused(commandLine, 1, "dioctl: access denied to \\\\?\\PCI#");
-  EXPECT_EQ(Dioctl("read 3").exit, 0);
+  Done("read 3");
   hostwin::DenyDeviceAccess(kGenericRead);
   EXPECT_EQ(Dioctl("read 3").exit, 1);
 }
@@ -263,10 +262,10 @@ TEST_F(DioctlWithoutBoardTest, ABoardWithoutPowerRefusesPortsAndEvents) {
                 "(0xC00000A3): the board has no power now (the system is going to sleep or waking, or the "
                 "device is in D3)\n");
   ExpectRefused("watch", 1, "refused: STATUS_DEVICE_NOT_READY (0xC00000A3)");
-  EXPECT_EQ(Dioctl("info").exit, 0);  // board information needs no powered board
+  Done("info");  // board information needs no powered board
   hostk::SendSetPower(Pdo(), DevicePowerState, hostk::DeviceState(PowerDeviceD0));
   hostk::DrainPowerWork();
-  EXPECT_EQ(Dioctl("read 1").exit, 0);
+  Done("read 1");
 }
 
 // The tool's own checks of a command line: one line on the error output,
@@ -311,17 +310,14 @@ TEST_F(DioctlWithoutBoardTest, AWrongCommandLineGetsOneLineAndExitCode2) {
 TEST(DioctlHelpTest, EveryCommandHasItsHelp) {
   for (const char *command : {"list", "info", "read", "write", "watch", "do-config"}) {
     for (std::string commandLine : {std::string(command) + " --help", "help " + std::string(command)}) {
-      Result r = Dioctl(commandLine);
-      EXPECT_EQ(r.exit, 0) << commandLine;
-      EXPECT_EQ(r.err, "") << commandLine;
-      EXPECT_EQ(r.out.find("usage: dioctl"), 0u) << commandLine << ":\n" << r.out;
-      EXPECT_NE(r.out.substr(0, r.out.find('\n')).find(command), std::string::npos) << commandLine << ":\n" << r.out;
+      const std::string out = Done(commandLine);
+      EXPECT_EQ(out.find("usage: dioctl"), 0u) << commandLine << ":\n" << out;
+      EXPECT_NE(out.substr(0, out.find('\n')).find(command), std::string::npos) << commandLine << ":\n" << out;
     }
   }
-  Result r = Dioctl("--help");
-  EXPECT_EQ(r.exit, 0);
+  const std::string overview = Done("--help");
   for (const char *command : {"list", "info", "read", "write", "watch", "do-config"})
-    EXPECT_NE(r.out.find(command), std::string::npos) << "the overview names " << command;
+    EXPECT_NE(overview.find(command), std::string::npos) << "the overview names " << command;
 }
 
 }  // namespace

@@ -161,7 +161,6 @@ TEST_F(Win32ShellTest, MisusesAreFaults) {
          EXPECT_TRUE(hostwin::HasShield(GetDlgItem(dialog, 306)));
          SendDlgItemMessageA(dialog, 305, BCM_SETSHIELD, 0, TRUE);
          EXPECT_FALSE(hostwin::HasShield(GetDlgItem(dialog, 305)));
-         DestroyWindow(dialog);
        }},
       {"ShellExecuteEx without a SHELLEXECUTEINFO of its own size", [&] { run(0, "runas", nullptr, 56); }},
       {"ShellExecuteEx other than \"runas\" without a process handle: not simulated",

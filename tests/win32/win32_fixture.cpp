@@ -50,11 +50,11 @@ HWND Win32Test::OpenTestDialog() {
 }
 
 std::vector<std::string> Win32Test::TakeFaults() {
+  TearDown();
   std::vector<std::string> faults = hostwin::Outstanding();
-  hostwin::UnregisterResourceModule(module_);
   hostwin::ResetDesktop();
-  module_ = hostwin::RegisterResourceModule("win32_test", hostwin::ReadBinaryFile(TEST_RES));
   dialog_ = nullptr;
+  SetUp();
   return faults;
 }
 
