@@ -124,8 +124,25 @@ TEST_F(PnpTest, QueriesHoldAndCancelsRelease) {
   EXPECT_EQ(hostk::DebugMessages()[0].text, "TesZEPDIO: start refused in state 4\n") << "the refusal traced";
 }
 
+// The values of the board's record that a start did not write exactly
+// `times` times in all.
+std::vector<std::string> NotWritten(uint32_t times) {
+  std::vector<std::string> others;
+  std::lock_guard<std::recursive_mutex> hold(hostreg::Lock());
+  for (const std::string &path : {kService0, kMap0, kMapEntry}) {
+    hostreg::KeyRef key = hostreg::Find(path);
+    if (!key) others.push_back(path + " missing");
+    for (const hostreg::Value &v : key ? key->values : std::vector<hostreg::Value>{})
+      if (v.writes != times) others.push_back(hostreg::ToUtf8(v.name) + " " + std::to_string(v.writes) + " times");
+  }
+  return others;
+}
+
+// A stop writes no port; the restart, at another range, records the board
+// again, each value of the record written once by each start.
 TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   StartedDevice(0);
+  EXPECT_EQ(NotWritten(1), std::vector<std::string>{});
   EXPECT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
   for (const hostk::PortAccess &a : hostk::PortTrace()) EXPECT_FALSE(a.write) << "no port is written on stop";
   EXPECT_TRUE(InterfaceOn()) << "a stop leaves the interface on";
@@ -139,6 +156,7 @@ TEST_F(PnpTest, StopReleasesTheHardwareAndARestartTakesItsOwnResources) {
   EXPECT_EQ(StoredDword(kService0, "Interrupt"), 5u);
   EXPECT_EQ(hostk::PortTrace().back().port, 0x302) << "the reset went to the new block";
   EXPECT_EQ(State(), "started");
+  EXPECT_EQ(NotWritten(2), std::vector<std::string>{});
 }
 
 // A stop is a stop even while a removal is pending: the bus takes the ports
