@@ -148,9 +148,10 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
     hostk::FailAllocationAt(c.failingAllocation);
     EXPECT_EQ(WriteMapEntry(c.number, &link), c.status);
     if (NT_SUCCESS(c.status)) {
-      StoredValue entry = Stored(kMapEntry, std::to_string(c.number));
-      EXPECT_EQ(entry.type, uint32_t(REG_SZ));
-      EXPECT_EQ(entry.data, WideBytes(u"\\\\." + c.link.substr(3), false));
+      const std::string name = std::to_string(c.number), path = hostreg::ToUtf8(u"\\\\." + c.link.substr(3));
+      EXPECT_EQ(Stored(kMapEntry, name).type, uint32_t(REG_SZ));
+      EXPECT_EQ(hostreg::Dump(kMapEntry), "MapEntry\n  \"" + name + "\" REG_SZ \"" + path + "\" (" +
+                                              std::to_string(2 * path.size()) + " bytes, no terminator)\n");
     } else {
       EXPECT_FALSE(HasValue(kMapEntry, std::to_string(c.number)));
     }
