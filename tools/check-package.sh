@@ -60,8 +60,8 @@ for package in TesZEPDIO TesZEPDIOLatched TesZEPDIOApplet; do
     fail "the catalog of $package in Wine: exit status $status; logs in $out"
     grep -E 'FAIL' "$out/catalog-$package.log" | head -n 20 || true
   else
-    echo "catalog of $package in Wine: $(grep -c 'catalog ok:' "$out/catalog-$package.log") checks passed"
-    grep 'catalog note:' "$out/catalog-$package.log" | sed 's/^catalog note: /  /' || true
+    echo "catalog of $package in Wine: $(grep -cE 's ok: ' "$out/catalog-$package.log") checks passed"
+    sed -n 's/^ *[0-9.]*s note: /  /p' "$out/catalog-$package.log"
   fi
 done
 wineserver -k 2>/dev/null || true

@@ -81,14 +81,6 @@ class ChaosTest : public DriverTest {
     partner.join();  // the program's end closes the handles still open
   }
 
-  void Lines() {
-    std::minstd_rand rng(5);
-    while (!stopLines_) {
-      board_->PulseDiLine(int(rng() % unsigned(board_->SourceCount())));
-      std::this_thread::sleep_for(std::chrono::microseconds(30));
-    }
-  }
-
   void LetUsersWork() {
     long until = operations_ + 50;
     while (operations_ < until) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -186,7 +178,13 @@ class ChaosTest : public DriverTest {
     stopUsers_ = stopLines_ = false;
     std::vector<std::thread> users;
     for (int i = 0; i < kUsers; ++i) users.emplace_back([this, i] { User(i); });
-    std::thread lines([this] { Lines(); });
+    std::thread lines([this] {
+      std::minstd_rand rng(5);
+      while (!stopLines_) {
+        board_->PulseDiLine(int(rng() % unsigned(board_->SourceCount())));
+        std::this_thread::sleep_for(std::chrono::microseconds(30));
+      }
+    });
     powerDone_ = resumeHeld_ = pnpBusy_ = false;
     std::thread pnp([this] { PlugAndPlay(); });
     std::thread power([this] { Power(); });

@@ -10,11 +10,6 @@ namespace {
 using hostk::user::DeviceIoControl;
 using hostk::user::IoctlResult;
 
-void ExpectRefused(const IoctlResult &r, NTSTATUS status) {
-  EXPECT_EQ(r.status, status);
-  EXPECT_TRUE(Trace().empty()) << "no port is touched";
-}
-
 const struct PortCode {
   ULONG code, width;
   bool write;
@@ -70,7 +65,8 @@ TEST_F(DeviceControlTest, PortRequestsAreWholeAndLieInsideTheRegisterBlock) {
     hostk::ClearPortTrace();
     IoctlResult r = DeviceIoControl(file_, row.code, request.bytes, row.in, output, row.out);
     if (row.status != kOk) {
-      ExpectRefused(r, row.status);
+      EXPECT_EQ(r.status, row.status);
+      EXPECT_TRUE(Trace().empty()) << "no port is touched";
       continue;
     }
     const PortCode &c = *std::find_if(std::begin(kPortCodes), std::end(kPortCodes),
@@ -120,7 +116,8 @@ TEST_F(DeviceControlTest, RefusedRequestsChangeNothing) {
     SCOPED_TRACE(testing::Message() << std::hex << row.code << std::dec << " in "
                                     << row.inLength << " out " << row.outLength);
     uint8_t out[256];
-    ExpectRefused(DeviceIoControl(file_, row.code, row.in, row.inLength, out, row.outLength), row.status);
+    EXPECT_EQ(DeviceIoControl(file_, row.code, row.in, row.inLength, out, row.outLength).status, row.status);
+    EXPECT_TRUE(Trace().empty()) << "no port is touched";
   }
   EXPECT_TRUE(hostk::ConnectedInterrupts().empty());
   board_->PulseDiLine(0);

@@ -32,16 +32,6 @@ uint32_t StoredDword(const std::string &keyPath, const std::string &name) {
   return dword;
 }
 
-std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated) {
-  std::vector<uint8_t> bytes;
-  for (char16_t c : text) {
-    bytes.push_back(uint8_t(c & 0xFF));
-    bytes.push_back(uint8_t(c >> 8));
-  }
-  if (terminated) bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
-
 void StoreDo(const DIO_DO_CONFIG &config) {
   const ULONG values[] = {config.TriggerStart, config.TriggerShutdown, config.ChannelStart,
                           config.ChannelShutdown, config.LevelStart, config.LevelShutdown};

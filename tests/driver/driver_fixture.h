@@ -37,8 +37,6 @@ inline std::u16string DevicePath() { return hostboard::PublishedDevicePath(); }
 // The path of the first device's interface, there before a start publishes
 // one (empty when there is no interface).
 std::u16string InterfacePath();
-// Bytes of a wide text, with its terminator when `terminated`.
-std::vector<uint8_t> WideBytes(const std::u16string &text, bool terminated);
 // Records DO settings in the "DO" key, as the applet does.
 void StoreDo(const DIO_DO_CONFIG &config);
 // The DO settings a device holds, in DIO_DO_CONFIG order.

@@ -18,9 +18,17 @@ TEST_F(EntryTest, ClearsEveryEventSlot) {
   for (int slot = 0; slot < DIO_EVENT_SLOT_COUNT; ++slot) program.Open();
 }
 
-TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
+// An added device passes system control down as it came, and answers others itself.
+TEST_F(EntryTest, AnAddedDeviceIsInD0AndRoutesSystemControlDown) {
   PDEVICE_OBJECT device = AddedDevice(24);
   ASSERT_NE(device, nullptr);
+  EXPECT_EQ(device->StackSize, 2);
+  EXPECT_EQ(device->Flags & (DO_POWER_PAGABLE | DO_DIRECT_IO | DO_DEVICE_INITIALIZING),
+            ULONG(DO_POWER_PAGABLE | DO_DIRECT_IO));
+  EXPECT_EQ(hostk::ReportedPowerState(device), PowerDeviceD0);
+  EXPECT_EQ(hostk::Utf8(hostk::Interfaces().at(0).symbolicLink),
+            "\\??\\PCI#VEN_1D5A&DEV_2400&SUBSYS_00000000&REV_01#4&1A2B3C4D&0&0018#"
+            "{6b049747-8679-4542-b232-eccd4d2c6519}");
 
   static int marker;
   hostk::IrpResult wmi = hostk::SendIrp(device, IRP_MJ_SYSTEM_CONTROL, 0x0B,
@@ -35,18 +43,6 @@ TEST_F(EntryTest, RoutesSystemControlDownAndLeavesOtherRequestsToTheDefault) {
 
   EXPECT_EQ(hostk::SendIrp(device, IRP_MJ_READ, 0).ioStatus.Status, STATUS_INVALID_DEVICE_REQUEST);
   EXPECT_EQ(hostk::BusRequests().size(), 1u);
-}
-
-TEST_F(EntryTest, AddDeviceLeavesAnAttachedDeviceInD0) {
-  PDEVICE_OBJECT device = AddedDevice(24);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(device->StackSize, 2);
-  EXPECT_EQ(device->Flags & (DO_POWER_PAGABLE | DO_DIRECT_IO | DO_DEVICE_INITIALIZING),
-            ULONG(DO_POWER_PAGABLE | DO_DIRECT_IO));
-  EXPECT_EQ(hostk::ReportedPowerState(device), PowerDeviceD0);
-  EXPECT_EQ(hostk::Utf8(hostk::Interfaces().at(0).symbolicLink),
-            "\\??\\PCI#VEN_1D5A&DEV_2400&SUBSYS_00000000&REV_01#4&1A2B3C4D&0&0018#"
-            "{6b049747-8679-4542-b232-eccd4d2c6519}");
 }
 
 // Each device's model is "DeviceType" of its own hardware key, a 4-byte

@@ -134,20 +134,6 @@ class PowerTest : public EventProgramTest {
     events_ = Ready(model);
     WritePort(file_, BoardRegisterMap()->Do, kDo);
   }
-  // The board takes requests again with its DO register as the program left
-  // it, and, when the program kept its handle, its sources and events too.
-  // A program that ended is replaced by a new one.
-  void ExpectBack() {
-    const bool kept = program_ != nullptr;
-    if (!kept) {
-      program_ = std::make_unique<Program>("after");
-      file_ = program_->Open();
-    }
-    UCHAR value = 0;
-    EXPECT_EQ(PortByte(file_, IOCTL_DIO_READ_PORT_UCHAR, BoardRegisterMap()->Do, &value), STATUS_SUCCESS);
-    EXPECT_EQ(value, kDo) << "the DO register written back";
-    if (kept) ExpectHeard(*board_, events_, 0);
-  }
   size_t busMark_ = 0, requestMark_ = 0;
   std::vector<HANDLE> events_;
 };
@@ -242,8 +228,8 @@ TEST_F(PowerTest, RequestsThatChangeNothingArePassedDown) {
   }
 }
 
-// A PCI board sleeps in D3 and wakes in D0 with the system, and device
-// requests move its state both ways.
+// A PCI board sleeps in D3 and wakes in D0 with the system, device requests
+// move its state both ways, and a refused change leaves it where it was.
 TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0AndDeviceRequestsMoveItsState) {
   ASSERT_TRUE(Begin(24));
   for (SYSTEM_POWER_STATE sleep :
@@ -269,20 +255,19 @@ TEST_F(PowerTest, APciBoardSleepsInD3AndWakesInD0AndDeviceRequestsMoveItsState) 
   ExpectSent(SystemPowerState, PowerSystemSleeping3, {"set D3", "set S3"}, {"set D3 -> 00000000"}, PowerDeviceD3);
   EXPECT_EQ(SendHeld(Sending(DevicePowerState, PowerDeviceD0), DISPATCH_LEVEL, {}).ioStatus.Status, STATUS_SUCCESS);
   ExpectState(PowerDeviceD0);
-}
 
-// A refused D3 does not fail the sleep, which goes down all the same, and
-// the board comes back with the system.
-TEST_F(PowerTest, ARefusedChangeLeavesTheBoardWhereItWas) {
-  ASSERT_TRUE(Begin(24));
-  hostk::IrpResult result = SendHeld(Sending(SystemPowerState, PowerSystemSleeping3), PASSIVE_LEVEL, {}, {},
-                                     {kRefused, 0, true});  // the D3 request refused
-  EXPECT_EQ(result.ioStatus.Status, STATUS_SUCCESS);
+  // A refused D3 does not fail the sleep, which goes down all the same, and
+  // the board comes back with the system.
+  Mark();
+  hostk::IrpResult refused = SendHeld(Sending(SystemPowerState, PowerSystemSleeping3), PASSIVE_LEVEL, {}, {},
+                                      {kRefused, 0, true});  // the D3 request refused
+  EXPECT_EQ(refused.ioStatus.Status, STATUS_SUCCESS);
   EXPECT_EQ(BusSaw(), (Strings{"set D3", "set S3"})) << "the system request goes down all the same";
   EXPECT_EQ(Requested(), Strings{"set D3 -> " + Hex(kRefused)});
   ExpectState(PowerDeviceD3);  // recorded before it went down
   ExpectWake();
 }
+
 
 // Before anything goes down, a request that leaves S0 switches the board's
 // sources off: it keeps its power a while yet, and nothing of the driver
@@ -391,7 +376,16 @@ TEST_F(PowerTest, WhatMeetsAResumeInTheDriverWaitsForItOrFindsTheBoardBack) {
     hostk::DrainPowerWork();
     EXPECT_EQ(hostk::SendPnp(Pdo(), c.cancel).ioStatus.Status, STATUS_SUCCESS);
     ExpectState(PowerDeviceD0);
-    ExpectBack();
+    // The board takes requests again with its DO register as the program left
+    // it, and, where the program kept its handle, its sources and events too.
+    if (!program_) {
+      program_ = std::make_unique<Program>("after");
+      file_ = program_->Open();
+    }
+    UCHAR value = 0;
+    EXPECT_EQ(PortByte(file_, IOCTL_DIO_READ_PORT_UCHAR, BoardRegisterMap()->Do, &value), STATUS_SUCCESS);
+    EXPECT_EQ(value, kDo) << "the DO register written back";
+    if (c.query == stop) ExpectHeard(*board_, events_, 0);
   }
 }
 

@@ -82,7 +82,17 @@ TEST_F(RegistryLayoutTest, ValuesAreReadOnlyWhenTheyFitInFourBytes) {
   ZwClose(key);
 }
 
+// Without a key name (past device 1000) or pool nothing is written; written,
+// both subkeys describe the board.
 TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
+  EXPECT_EQ(WriteDeviceKeys(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(hostreg::Find(kDeviceMapKey), nullptr);
+  for (uint64_t n = 1; n <= 3; ++n) {  // each allocation in turn
+    hostk::FailAllocationAt(n);
+    EXPECT_EQ(WriteDeviceKeys(0, &extension_), STATUS_INSUFFICIENT_RESOURCES) << n;
+    EXPECT_EQ(hostreg::Find(kService0), nullptr) << n;
+    EXPECT_EQ(hostreg::Find(kMap0), nullptr) << n;
+  }
   ASSERT_EQ(WriteDeviceKeys(0, &extension_), STATUS_SUCCESS);
 
   // The same key name, upper case in the map and mixed case in the service.
@@ -101,18 +111,6 @@ TEST_F(RegistryLayoutTest, DeviceKeysDescribeTheBoardInBothSubkeys) {
                                       "  \"SlotNumber\" REG_DWORD 0 (0x0)\n");
   // Texts are REG_SZ, which the listing does not tell from REG_EXPAND_SZ.
   for (const std::string &key : {kMap0, kService0}) EXPECT_EQ(Stored(key, "DriverName").type, uint32_t(REG_SZ));
-}
-
-// Without a key name (past device 1000) or pool, nothing is written.
-TEST_F(RegistryLayoutTest, DeviceKeysWriteNothingWhenANameOrPoolIsMissing) {
-  EXPECT_EQ(WriteDeviceKeys(1001, &extension_), STATUS_INSUFFICIENT_RESOURCES);
-  EXPECT_EQ(hostreg::Find(kDeviceMapKey), nullptr);
-  for (uint64_t n = 1; n <= 3; ++n) {  // each allocation in turn
-    hostk::FailAllocationAt(n);
-    EXPECT_EQ(WriteDeviceKeys(0, &extension_), STATUS_INSUFFICIENT_RESOURCES) << n;
-    EXPECT_EQ(hostreg::Find(kService0), nullptr) << n;
-    EXPECT_EQ(hostreg::Find(kMap0), nullptr) << n;
-  }
 }
 
 // The map entry is the link's user-mode path ("\\.\" for "\??\"), without a
@@ -150,9 +148,10 @@ TEST_F(RegistryLayoutTest, MapEntryIsTheUserModeDevicePathWithoutTerminator) {
     hostk::FailAllocationAt(c.failingAllocation);
     EXPECT_EQ(WriteMapEntry(c.number, &link), c.status);
     if (NT_SUCCESS(c.status)) {
-      StoredValue entry = Stored(kMapEntry, std::to_string(c.number));
-      EXPECT_EQ(entry.type, uint32_t(REG_SZ));
-      EXPECT_EQ(entry.data, WideBytes(u"\\\\." + c.link.substr(3), false));
+      const std::string name = std::to_string(c.number), path = hostreg::ToUtf8(u"\\\\." + c.link.substr(3));
+      EXPECT_EQ(Stored(kMapEntry, name).type, uint32_t(REG_SZ));
+      EXPECT_EQ(hostreg::Dump(kMapEntry), "MapEntry\n  \"" + name + "\" REG_SZ \"" + path + "\" (" +
+                                              std::to_string(2 * path.size()) + " bytes, no terminator)\n");
     } else {
       EXPECT_FALSE(HasValue(kMapEntry, std::to_string(c.number)));
     }

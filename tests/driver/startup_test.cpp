@@ -58,28 +58,6 @@ TEST_F(StartupTest, ResourcesGiveTheBaseCountAndInterrupt) {
   }
 }
 
-// The record of a start holds each value as written once, and a restart
-// writes each once more.
-TEST_F(StartupTest, AStartWritesEachValueOfTheRecordOnce) {
-  const auto notWritten = [](uint32_t times) {
-    std::vector<std::string> others;
-    std::lock_guard<std::recursive_mutex> hold(hostreg::Lock());
-    for (const std::string &path : {kService0, kMap0, kMapEntry}) {
-      hostreg::KeyRef key = hostreg::Find(path);
-      if (!key) others.push_back(path + " missing");
-      for (const hostreg::Value &v : key ? key->values : std::vector<hostreg::Value>{})
-        if (v.writes != times) others.push_back(hostreg::ToUtf8(v.name) + " " + std::to_string(v.writes) + " times");
-    }
-    return others;
-  };
-  StartedDevice(24);
-  EXPECT_EQ(notWritten(1), std::vector<std::string>{});
-  ASSERT_EQ(Pnp(IRP_MN_QUERY_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  ASSERT_EQ(Pnp(IRP_MN_STOP_DEVICE).ioStatus.Status, STATUS_SUCCESS);
-  ASSERT_EQ(StartWith().ioStatus.Status, STATUS_SUCCESS);
-  EXPECT_EQ(notWritten(2), std::vector<std::string>{});
-}
-
 // The start DO bit, then the layout's interrupt reset (layout 22 writes back the
 // status it reads), then the first interrupt enable read back, to see that a
 // board answers.

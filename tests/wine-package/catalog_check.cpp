@@ -23,27 +23,11 @@
 #include <mscat.h>
 #include <wintrust.h>
 
-#include <cstdarg>
-#include <cstdio>
-#include <string>
-#include <vector>
+#include "../../wine-kernel/test/wine_program.h"
 
-#include "../../wine-kernel/test/read_file.h"
+using namespace winetest;
 
 namespace {
-
-int failures = 0;
-
-__attribute__((format(gnu_printf, 2, 3))) bool Check(bool ok, const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  printf("catalog %s: ", ok ? "ok" : "FAIL");
-  vprintf(format, args);
-  printf("\n");
-  va_end(args);
-  if (!ok) ++failures;
-  return ok;
-}
 
 using Bytes = std::vector<BYTE>;
 
@@ -57,8 +41,6 @@ std::string Hex(const Bytes &bytes) {
   for (BYTE b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF]};
   return text;
 }
-
-std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
 
 constexpr DWORD kSha256Size = 32;
 
@@ -132,8 +114,8 @@ Bytes WindowsHash(const std::wstring &path, const Bytes &data) {
     return ok ? hash : Bytes();
   }
   Bytes hash = IsPeImage(data) ? ImageHash(data) : Sha256({{data.data(), data.size()}});
-  printf("catalog note: %s: no CryptCATAdminCalcHashFromFileHandle2 here; the %s SHA-256, as Windows computes it, is %s\n",
-         Narrow(path).c_str(), IsPeImage(data) ? "image's" : "file's", Hex(hash).c_str());
+  Note("note: %s: no CryptCATAdminCalcHashFromFileHandle2 here; the %s SHA-256, as Windows computes it, is %s",
+       Narrow(path).c_str(), IsPeImage(data) ? "image's" : "file's", Hex(hash).c_str());
   return hash;
 }
 
@@ -235,6 +217,6 @@ int wmain(int argc, wchar_t **argv) {
     return 2;
   }
   Run(argv[1]);
-  printf("catalog %s: %d failed checks\n", failures ? "FAILED" : "passed", failures);
-  return failures ? 1 : 0;
+  Note("catalog %s: %d failed checks", gFailures ? "FAILED" : "passed", gFailures);
+  return gFailures ? 1 : 0;
 }

@@ -13,22 +13,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <cstdio>
-#include <string>
+#include "../../wine-kernel/test/wine_program.h"
+
+using winetest::WaitFor;
 
 namespace {
 
 using ControlRunDll = void(WINAPI *)(HWND, HINSTANCE, LPCWSTR, DWORD);
-
-// Waits at most `milliseconds` for `found` to give a window.
-template <typename Found>
-HWND WaitForWindow(unsigned milliseconds, Found found) {
-  for (unsigned waited = 0; waited <= milliseconds; waited += 50) {
-    if (HWND window = found()) return window;
-    Sleep(50);
-  }
-  return NULL;
-}
 
 DWORD WINAPI RunControlPanel(LPVOID routine) {
   reinterpret_cast<ControlRunDll>(routine)(NULL, GetModuleHandleW(NULL), L"", SW_SHOWNORMAL);
@@ -45,7 +36,8 @@ int Run(const std::wstring &item, const std::wstring &title) {
       reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"shell32.dll"), "Control_RunDLLW")));
   if (run == NULL) return Fail("shell32 has no Control_RunDLLW");
   HANDLE thread = CreateThread(NULL, 0, RunControlPanel, reinterpret_cast<LPVOID>(run), 0, NULL);
-  HWND panel = WaitForWindow(30000, [] { return FindWindowW(L"Shell_Control_WndClass", NULL); });
+  HWND panel = NULL;
+  WaitFor(30000, [&] { return (panel = FindWindowW(L"Shell_Control_WndClass", NULL)) != NULL; });
   // The window exists while it still fills its list (WM_CREATE): a message
   // sent to it returns once its thread takes messages, with the list full.
   DWORD_PTR answer;
@@ -73,11 +65,12 @@ int Run(const std::wstring &item, const std::wstring &title) {
   SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&state));
   NMHDR click = {list, UINT_PTR(GetDlgCtrlID(list)), UINT(NM_DBLCLK)};
   SendMessageW(panel, WM_NOTIFY, click.idFrom, reinterpret_cast<LPARAM>(&click));
-  HWND dialog = WaitForWindow(60000, [&] { return FindWindowW(NULL, title.c_str()); });
-  if (dialog == NULL) return Fail("the applet's window did not open");
+  HWND dialog = NULL;
+  if (!WaitFor(60000, [&] { return (dialog = FindWindowW(NULL, title.c_str())) != NULL; }))
+    return Fail("the applet's window did not open");
   printf("control panel opened: %ls\n", title.c_str());
   PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-  if (WaitForWindow(30000, [&] { return IsWindow(dialog) ? NULL : panel; }) == NULL)
+  if (!WaitFor(30000, [&] { return !IsWindow(dialog); }))
     return Fail("the applet's window did not close on Cancel");
 
   PostMessageW(panel, WM_CLOSE, 0, 0);

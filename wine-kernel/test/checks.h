@@ -1,34 +1,18 @@
-// The Wine kernel test program's shared pieces: checks that count failures,
-// the board under test and the helper driver's services.
+// The Wine kernel test program's shared pieces: the board under test and the
+// helper driver's services (the checks: wine_program.h).
 #pragma once
 
 #include <windows.h>
 #include <winioctl.h>
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "../../driver/dio_ioctl.h"
 #include "../../driver/dio_registry.h"
 #include "wine_helper.h"
+#include "wine_program.h"
 
 namespace winetest {
-
-// checks.cpp: prints "ok" or "FAIL" with the text; a failure is counted.
-bool Check(bool ok, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
-void Note(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
-int Failures();
-std::string Narrow(const std::wstring &text);
-// Polls `done` every 50 ms for up to `milliseconds`; true once it holds.
-template <typename Done>
-bool WaitFor(unsigned long milliseconds, Done done) {
-  for (unsigned long waited = 0;; waited += 50) {
-    if (done()) return true;
-    if (waited >= milliseconds) return false;
-    Sleep(50);
-  }
-}
 
 // board.cpp: the board model under test, its resources and registers
 enum Layout { kGeneral, kLayout22, kLayout24 };
@@ -162,8 +146,18 @@ int InterfaceLinked(const std::wstring &path);
 bool RemoveDevice(const std::wstring &hardwareId);
 
 // registry_checks.cpp
-constexpr wchar_t kServiceKey[] = L"" DIO_KEY_SERVICE;
 bool KeyExists(const std::wstring &path);
+// A value's type and bytes; type REG_NONE with no bytes when it is missing.
+struct Value {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+Value Dword(DWORD value);
+Value ReadValue(HKEY key, const wchar_t *name);
+void CheckValue(const std::string &what, const Value &got, const Value &expected);
+// The value `name` of the key at `path` (under HKEY_LOCAL_MACHINE) is
+// `expected`; `when`, if given, says at which step it is read.
+void CheckValue(const std::wstring &path, const wchar_t *name, const Value &expected, const char *when = "");
 // The two Device000 keys, empty. Windows' RtlWriteRegistryValue creates the
 // key it writes to; Wine 8's only opens it, so the start-up's values land
 // only in keys that exist.
@@ -199,9 +193,6 @@ struct LoggedEntry {
 // message table of `image`.
 void CheckEventLog(Helper &helper, const std::wstring &image, const char *when,
                    const std::vector<LoggedEntry> &expected);
-// The figures (%2 to %8) of an entry of the board, started with its own
-// resources or without any.
-std::vector<std::wstring> Figures(const Board &board, bool resources, const wchar_t *status, const wchar_t *what);
 // The entry of a start without ports, and of a start refused for a DMA
 // channel among the board's resources.
 LoggedEntry NoPortsEntry(const Board &board);

@@ -2,7 +2,6 @@
 // (tools/package.sh), what the installation leaves, the device's interface as
 // SetupDi reports it, and its removal.
 #include "checks.h"
-#include "read_file.h"
 
 #include <newdev.h>
 #include <setupapi.h>
@@ -30,21 +29,17 @@ static bool FindDevice(HDEVINFO set, const std::wstring &hardwareId, SP_DEVINFO_
 }
 
 // "DeviceType" of the device's hardware key (DIREG_DEV: what its INF's
-// [ModelN.HW] section wrote, what the driver reads), or -1.
-static int64_t DeviceKeyModel(const std::wstring &hardwareId) {
+// [ModelN.HW] section wrote, what the driver reads).
+static Value DeviceKeyModel(const std::wstring &hardwareId) {
   HDEVINFO set = SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_ALLCLASSES);
   SP_DEVINFO_DATA device;
-  int64_t model = -1;
-  if (FindDevice(set, hardwareId, &device)) {
-    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-    DWORD type = 0, data = 0, size = sizeof data;
-    if (key != INVALID_HANDLE_VALUE) {
-      if (RegQueryValueExW(key, L"DeviceType", NULL, &type, reinterpret_cast<BYTE *>(&data), &size) == ERROR_SUCCESS &&
-          type == REG_DWORD && size == sizeof data) {
-        model = data;
-      }
-      RegCloseKey(key);
-    }
+  Value model;
+  HKEY key = FindDevice(set, hardwareId, &device)
+                 ? SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ)
+                 : (HKEY)INVALID_HANDLE_VALUE;
+  if (key != INVALID_HANDLE_VALUE) {
+    model = ReadValue(key, L"DeviceType");
+    RegCloseKey(key);
   }
   SetupDiDestroyDeviceInfoList(set);
   return model;
@@ -114,10 +109,7 @@ static void CheckEventLogSource(const std::wstring &infPath, uint32_t model, con
     named = named || SameFile(file, image);
   Check(read == ERROR_SUCCESS && type == REG_EXPAND_SZ && named,
         "event log source TESZEPDIOS: EventMessageFile REG_EXPAND_SZ \"%s\" names the driver's image", Narrow(files).c_str());
-  DWORD types = 0;
-  size = sizeof types;
-  read = RegGetValueW(HKEY_LOCAL_MACHINE, source, L"TypesSupported", RRF_RT_REG_DWORD, NULL, &types, &size);
-  Check(read == ERROR_SUCCESS && types == 7, "event log source TESZEPDIOS: TypesSupported 7 (%lu)", types);
+  CheckValue(source, L"TypesSupported", Dword(7));
 }
 
 // The service the model's install section made, its image, and the model in
@@ -145,12 +137,9 @@ static std::wstring CheckService(const std::wstring &directory, const std::wstri
   std::wstring image = ImageFile(config.lpBinaryPathName);
   Check(SameFile(image, directory + L"\\TesZEPDIO.sys"), "the service's image %s is the package's TesZEPDIO.sys",
         Narrow(image).c_str());
-  DWORD type = 0, data = 0, size = sizeof data;
-  LONG read = RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"DeviceType", RRF_RT_ANY, &type, &data, &size);
-  Check(read == ERROR_FILE_NOT_FOUND, "service key: no \"DeviceType\" (%ld): one service serves every model", read);
-  int64_t own = DeviceKeyModel(hardwareId);
-  Check(own == model, "device key: \"DeviceType\" REG_DWORD %lu from the model's line (%lld)", (unsigned long)model,
-        (long long)own);
+  // One service serves every model: the model is in the device's own key.
+  CheckValue(L"" DIO_KEY_SERVICE, L"DeviceType", Value());
+  CheckValue("the device key's \"DeviceType\", from the model's line", DeviceKeyModel(hardwareId), Dword(model));
   return image;
 }
 

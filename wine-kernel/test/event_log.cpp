@@ -33,8 +33,8 @@ std::wstring Formatted(const std::wstring &image, LONG code, const std::vector<s
   return length ? std::wstring(text, length) : L"(no message " + std::to_wstring(GetLastError()) + L")";
 }
 
-}  // namespace
-
+// The figures (%2 to %8) of an entry of the board, started with its own
+// resources or without any.
 std::vector<std::wstring> Figures(const Board &board, bool resources, const wchar_t *status, const wchar_t *what) {
   wchar_t model[16], block[32], info[32], irq[16];
   swprintf(model, 16, L"%u", board.model);
@@ -50,6 +50,8 @@ std::vector<std::wstring> Figures(const Board &board, bool resources, const wcha
           status,
           what};
 }
+
+}  // namespace
 
 void CheckEventLog(Helper &helper, const std::wstring &image, const char *when,
                    const std::vector<LoggedEntry> &expected) {
@@ -77,13 +79,12 @@ LoggedEntry RefusedResourcesEntry(const Board &board) {
 }
 
 LoggedEntry SecondBoardEntry(const Board &first, uint32_t model) {
-  wchar_t refused[16], inService[16];
-  swprintf(refused, 16, L"%u", model);
-  swprintf(inService, 16, L"model %u", first.model);
   // Refused before its resources are taken; the layout is the first board's.
-  return {LONG(DIO_LOG_SECOND_BOARD), LONG(0xC0000708),
-          {refused, model > 20 ? L"PCI bus 0, device 0" : L"ISA", L"none",
-           first.layout == kLayout24 ? L"none" : L"not used", L"none", L"0xC0000708", inService}};
+  Board refused = first;
+  refused.model = model;
+  refused.pci = BoardFor(model).pci;
+  std::wstring inService = L"model " + std::to_wstring(first.model);
+  return {LONG(DIO_LOG_SECOND_BOARD), LONG(0xC0000708), Figures(refused, false, L"0xC0000708", inService.c_str())};
 }
 
 }  // namespace winetest

@@ -173,6 +173,6 @@ int wmain(int argc, wchar_t **argv) {
   Board board = BoardFor(uint32_t(wcstoul(model.c_str(), NULL, 10)));
   Note("TesZEPDIO.sys in Wine's kernel, board model %u", board.model);
   Run(board, hardwareId, infName, second);
-  Note("%s: %d failed checks", Failures() ? "FAILED" : "passed", Failures());
-  return Failures() ? 1 : 0;
+  Note("%s: %d failed checks", gFailures ? "FAILED" : "passed", gFailures);
+  return gFailures ? 1 : 0;
 }

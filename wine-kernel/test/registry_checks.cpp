@@ -15,45 +15,50 @@ bool KeyExists(const std::wstring &path) {
   return true;
 }
 
-// A value's type and bytes; type REG_NONE with no bytes when it is missing.
-struct Value {
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-};
+Value Dword(DWORD value) { return {REG_DWORD, std::vector<BYTE>((BYTE *)&value, (BYTE *)(&value + 1))}; }
 
-static Value Read(const std::wstring &path, const wchar_t *name) {
+// A REG_SZ stored with its terminator.
+static Value Text(const std::wstring &text) {
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(text.c_str());
+  return {REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+// A value as the checks print it: "REG_DWORD 5", "missing", or its type, text
+// and size.
+static std::string Shown(const Value &value) {
+  if (value.type == REG_DWORD && value.data.size() == 4) return "REG_DWORD " + std::to_string(*(DWORD *)value.data.data());
+  if (value.type == REG_NONE && value.data.empty()) return "missing";
+  std::wstring text(reinterpret_cast<const wchar_t *>(value.data.data()), value.data.size() / sizeof(wchar_t));
+  return "type " + std::to_string(value.type) + " \"" + Narrow(text.c_str()) + "\" (" +
+         std::to_string(value.data.size()) + " bytes)";
+}
+
+Value ReadValue(HKEY key, const wchar_t *name) {
   Value value;
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
   DWORD size = 0;
   if (RegQueryValueExW(key, name, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
     value.data.resize(size);
     if (RegQueryValueExW(key, name, NULL, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
       value = Value();
   }
+  return value;
+}
+
+static Value Read(const std::wstring &path, const wchar_t *name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return Value();
+  Value value = ReadValue(key, name);
   RegCloseKey(key);
   return value;
 }
 
-// `when`, if given, says at which step the value is read.
-static void CheckDword(const std::wstring &path, const wchar_t *name, DWORD expected, const char *when = "") {
-  Value value = Read(path, name);
-  DWORD got = 0;
-  if (value.data.size() == sizeof got) memcpy(&got, value.data.data(), sizeof got);
-  Check(value.type == REG_DWORD && value.data.size() == 4 && got == expected,
-        "%s%s\\%s is REG_DWORD %lu (type %lu, %zu bytes, %lu)", when, Narrow(path).c_str(),
-        Narrow(name).c_str(), expected, value.type, value.data.size(), got);
+void CheckValue(const std::string &what, const Value &got, const Value &expected) {
+  Check(got.type == expected.type && got.data == expected.data, "%s is %s (%s)", what.c_str(),
+        Shown(expected).c_str(), Shown(got).c_str());
 }
 
-// A REG_SZ stored with its terminator.
-static void CheckText(const std::wstring &path, const wchar_t *name, const std::wstring &expected) {
-  Value value = Read(path, name);
-  size_t size = (expected.size() + 1) * sizeof(wchar_t);
-  bool same = value.type == REG_SZ && value.data.size() == size &&
-              memcmp(value.data.data(), expected.c_str(), size) == 0;
-  Check(same, "%s\\%s is REG_SZ \"%s\" with its terminator (type %lu, %zu bytes)",
-        Narrow(path).c_str(), Narrow(name).c_str(), Narrow(expected).c_str(), value.type,
-        value.data.size());
+void CheckValue(const std::wstring &path, const wchar_t *name, const Value &expected, const char *when) {
+  CheckValue(when + Narrow(path + L"\\" + name), Read(path, name), expected);
 }
 
 void CreateDeviceKeys() {
@@ -91,15 +96,15 @@ void CheckStartValues(const Board &board, DWORD baseAddress, DWORD interrupt) {
   const std::pair<const wchar_t *, DWORD> dwords[] = {
       {L"OnSystem", 1},    {L"BaseAddress", baseAddress}, {L"Interrupt", interrupt}, {L"AllowConflicts", 1},
       {L"DeviceType", board.model}, {L"BusNumber", 0}, {L"SlotNumber", 0}};
-  for (const auto &[name, value] : dwords) CheckDword(kServiceDevice, name, value);
+  for (const auto &[name, value] : dwords) CheckValue(kServiceDevice, name, Dword(value));
   for (const std::wstring &path : {kServiceDevice, kMapDevice}) {
-    CheckText(path, L"DriverName", L"TesZEPDIO.dll");
-    CheckText(path, L"KernelKey", path == kMapDevice ? L"TESZEPDIOS" : L"TesZEPDIOS");
+    CheckValue(path, L"DriverName", Text(L"TesZEPDIO.dll"));
+    CheckValue(path, L"KernelKey", Text(path == kMapDevice ? L"TESZEPDIOS" : L"TesZEPDIOS"));
   }
 }
 
 void CheckOnSystem(DWORD expected, const char *when) {
-  CheckDword(kServiceDevice, L"OnSystem", expected, (std::string(when) + ": ").c_str());
+  CheckValue(kServiceDevice, L"OnSystem", Dword(expected), (std::string(when) + ": ").c_str());
 }
 
 std::wstring MapEntryPath() {
