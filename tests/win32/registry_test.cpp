@@ -63,11 +63,10 @@ TEST_F(Win32RegistryTest, QueriesHandleShortBuffersMissingTerminatorsAndMissingV
     char buffer[8];
     memset(buffer, '~', sizeof buffer);
     DWORD size = bufferSize < 0 ? 0 : DWORD(bufferSize), type = 0;
-    EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &type, bufferSize < 0 ? nullptr : reinterpret_cast<BYTE *>(buffer),
-                               &size),
-              status);
-    EXPECT_EQ(size, returned);
-    EXPECT_EQ(type, status == ERROR_FILE_NOT_FOUND ? 0u : DWORD(REG_SZ));
+    BYTE *into = bufferSize < 0 ? nullptr : reinterpret_cast<BYTE *>(buffer);
+    const LSTATUS answer = RegQueryValueExA(key, name, nullptr, &type, into, &size);
+    EXPECT_EQ(std::make_tuple(answer, size, type),
+              std::make_tuple(status, returned, status == ERROR_FILE_NOT_FOUND ? 0u : DWORD(REG_SZ)));
     if (bytes) EXPECT_EQ(std::string(buffer, 7), std::string(bytes, 7));
     else EXPECT_NE(std::string(buffer, 4), "hell") << "a short buffer holds no usable text";
   }
