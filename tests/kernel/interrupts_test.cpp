@@ -153,8 +153,7 @@ TEST(InterruptsTest, ProcessorThreadsRunServiceRoutinesAndDpcsBesideTheCaller) {
 
   KeInsertQueueDpc(&dpc, nullptr, nullptr);
   KeFlushQueuedDpcs();
-  EXPECT_EQ(dpcRuns, 1);
-  EXPECT_EQ(dpcIrql, DISPATCH_LEVEL);
+  EXPECT_EQ(std::make_tuple(dpcRuns.load(), dpcIrql.load()), std::make_tuple(1, KIRQL(DISPATCH_LEVEL)));
   device.Disconnect();
   hostk::UseProcessorThreads(false);
 }

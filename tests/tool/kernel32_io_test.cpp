@@ -151,9 +151,8 @@ TEST_F(Kernel32IoTest, CtrlCRunsTheHandlersMostRecentFirst) {
   EXPECT_TRUE(SetConsoleCtrlHandler(handles, TRUE));
   EXPECT_TRUE(SetConsoleCtrlHandler(declines, TRUE));
   EXPECT_TRUE(hostwin::PressCtrlC());
-  EXPECT_EQ(calls, std::vector<int>({1, 2}));  // CTRL_C_EVENT is 0
-  EXPECT_NE(caller, std::this_thread::get_id());
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(std::make_tuple(calls, caller != std::this_thread::get_id(), WaitForSingleObject(event, 0)),
+            std::make_tuple(std::vector<int>({1, 2}), true, DWORD(WAIT_OBJECT_0)));  // CTRL_C_EVENT is 0
 
   EXPECT_EQ(hostwin::IoOutstanding().size(), 2u);
   EXPECT_TRUE(SetConsoleCtrlHandler(handles, FALSE));
